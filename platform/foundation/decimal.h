@@ -27,7 +27,8 @@ public:
     static std::optional<Decimal> parse(std::string_view text);
 
     // The decimal whose text is the shortest that reads back as the same double
-    // (so 40 * 1.5 gives exactly 60 and 0.1 gives 0.1). NaN and infinities yield nothing.
+    // (so 40 * 1.5 gives exactly 60 and 0.1 gives 0.1). NaN and infinities yield nothing,
+    // and so do values too large to hold; digits beyond maxScale are rounded half-even.
     static std::optional<Decimal> fromDouble(double value);
 
     // Canonical text: no exponent, no trailing zeros after the point, no "-0".
@@ -60,6 +61,10 @@ public:
 
 private:
     Decimal(__int128 significand, int scale) : significand_(significand), scale_(scale) {}
+    // The value with the given sign and magnitude, or nothing when the magnitude has more
+    // digits than a significand holds; trailing zeros are dropped.
+    static std::optional<Decimal> fromMagnitude(bool negative, unsigned __int128 magnitude, int scale);
+    unsigned __int128 magnitude() const;
     void normalize();
 
     __int128 significand_ = 0;

@@ -1,0 +1,82 @@
+// The schema of a store: entities with typed attributes and relationships (with inverses and
+// delete rules), and the factory that makes each entity's object class.
+#pragma once
+
+#include "data/value.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace data {
+
+class Object;
+
+struct AttributeDescription {
+    std::string name;
+    AttributeType type;
+    Value initialValue; // the value a newly inserted object holds
+};
+
+enum class DeleteRule { nullify, cascade };
+
+struct RelationshipDescription {
+    std::string name;
+    std::string destination; // entity name
+    bool toMany = false;
+    std::string inverse;     // name of the inverse relationship in the destination
+    DeleteRule deleteRule = DeleteRule::nullify;
+
+    // Resolved by ManagedObjectModel::finalize().
+    int destinationIndex = -1;
+    int inverseIndex = -1;
+};
+
+class EntityDescription {
+public:
+    using Factory = std::function<std::unique_ptr<Object>()>;
+
+    EntityDescription(std::string name, std::vector<AttributeDescription> attributes,
+                      std::vector<RelationshipDescription> relationships, Factory factory);
+
+    const std::string& name() const { return name_; }
+    int index() const { return index_; }
+    const std::vector<AttributeDescription>& attributes() const { return attributes_; }
+    const std::vector<RelationshipDescription>& relationships() const { return relationships_; }
+
+    // Attribute index or relationship index by name; -1 when there is none.
+    int attributeIndex(std::string_view name) const;
+    int relationshipIndex(std::string_view name) const;
+
+    // Keys are numbered attributes first, then relationships; a change set names changed keys so.
+    int keyCount() const { return static_cast<int>(attributes_.size() + relationships_.size()); }
+    int keyIndex(std::string_view name) const;
+    const std::string& keyName(int key) const;
+
+    std::unique_ptr<Object> makeObject() const;
+
+private:
+    friend class ManagedObjectModel;
+    std::string name_;
+    int index_ = -1;
+    std::vector<AttributeDescription> attributes_;
+    std::vector<RelationshipDescription> relationships_;
+    Factory factory_;
+};
+
+// A finished set of entities. Throws std::logic_error on a malformed schema (programmer misuse).
+class ManagedObjectModel {
+public:
+    explicit ManagedObjectModel(std::vector<EntityDescription> entities);
+
+    const std::vector<EntityDescription>& entities() const { return entities_; }
+    const EntityDescription* entity(std::string_view name) const;
+    const EntityDescription& entity(int index) const { return entities_.at(static_cast<std::size_t>(index)); }
+
+private:
+    std::vector<EntityDescription> entities_;
+};
+
+} // namespace data

@@ -1,0 +1,115 @@
+// Name-based access and the write paths of a stored object; the context does the bookkeeping.
+#include "data/object.h"
+
+#include "data/object_context.h"
+
+#include <stdexcept>
+
+namespace data {
+namespace {
+
+int requireAttribute(const EntityDescription& entity, std::string_view key)
+{
+    const int index = entity.attributeIndex(key);
+    if (index < 0)
+        throw std::invalid_argument(entity.name() + " has no attribute " + std::string(key));
+    return index;
+}
+
+int requireRelationship(const EntityDescription& entity, std::string_view key)
+{
+    const int index = entity.relationshipIndex(key);
+    if (index < 0)
+        throw std::invalid_argument(entity.name() + " has no relationship " + std::string(key));
+    return index;
+}
+
+} // namespace
+
+std::string Object::uriRepresentation() const
+{
+    return "x-horavine://" + context_->storeIdentifier() + "/" + entity_->name() + "/p" + std::to_string(primaryKey_);
+}
+
+const Value& Object::value(std::string_view key) const
+{
+    return value(requireAttribute(*entity_, key));
+}
+
+void Object::setValue(int attribute, Value value)
+{
+    const auto& description = entity_->attributes().at(static_cast<std::size_t>(attribute));
+    if (!valueMatchesType(value, description.type))
+        throw std::invalid_argument("value of the wrong type for " + entity_->name() + "." + description.name);
+    if (deleted_)
+        return;
+    context_->writeValue(*this, attribute, std::move(value));
+}
+
+void Object::setValue(std::string_view key, Value value)
+{
+    setValue(requireAttribute(*entity_, key), std::move(value));
+}
+
+Object* Object::toOne(std::string_view key) const
+{
+    return toOne(requireRelationship(*entity_, key));
+}
+
+const std::vector<Object*>& Object::toMany(std::string_view key) const
+{
+    return toMany(requireRelationship(*entity_, key));
+}
+
+void Object::setToOne(int relationship, Object* target)
+{
+    const auto& description = entity_->relationships().at(static_cast<std::size_t>(relationship));
+    if (description.toMany)
+        throw std::invalid_argument(entity_->name() + "." + description.name + " is a to-many relationship");
+    if (target && target->entity().index() != description.destinationIndex)
+        throw std::invalid_argument("wrong destination entity for " + entity_->name() + "." + description.name);
+    if (target && target->context_ != context_)
+        throw std::invalid_argument("relationship target belongs to another context");
+    if (deleted_ || (target && target->deleted_))
+        return;
+    context_->writeToOne(*this, relationship, target);
+}
+
+void Object::setToOne(std::string_view key, Object* target)
+{
+    setToOne(requireRelationship(*entity_, key), target);
+}
+
+void Object::addToMany(int relationship, Object* member)
+{
+    const auto& description = entity_->relationships().at(static_cast<std::size_t>(relationship));
+    if (!description.toMany)
+        throw std::invalid_argument(entity_->name() + "." + description.name + " is a to-one relationship");
+    if (member && !deleted_)
+        member->setToOne(description.inverseIndex, this);
+}
+
+void Object::removeFromMany(int relationship, Object* member)
+{
+    const auto& description = entity_->relationships().at(static_cast<std::size_t>(relationship));
+    if (!description.toMany)
+        throw std::invalid_argument(entity_->name() + "." + description.name + " is a to-one relationship");
+    if (member && member->toOne(description.inverseIndex) == this)
+        member->setToOne(description.inverseIndex, nullptr);
+}
+
+void Object::announceChange(int key)
+{
+    if (!deleted_)
+        context_->markChanged(*this, key, false);
+}
+
+void Object::announceChange(std::string_view key)
+{
+    const int index = entity_->keyIndex(key);
+    if (index < 0)
+        throw std::invalid_argument(entity_->name() + " has no key " + std::string(key));
+    announceChange(index);
+}
+
+} // namespace data

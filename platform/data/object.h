@@ -1,0 +1,101 @@
+// A stored object: typed attribute values and relationships of one entity, owned by its context.
+// A deleted object stays valid as an inert object that belongs to no context, so a view that
+// still holds one never dangles; writes to it are ignored.
+#pragma once
+
+#include "data/entity_description.h"
+#include "data/value.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace data {
+
+class ObjectContext;
+
+class Object {
+public:
+    Object() = default;
+    virtual ~Object() = default;
+    Object(const Object&) = delete;
+    Object& operator=(const Object&) = delete;
+
+    const EntityDescription& entity() const { return *entity_; }
+    // The context the object lives in; nullptr once it is deleted.
+    ObjectContext* context() const { return deleted_ ? nullptr : context_; }
+    bool isDeleted() const { return deleted_; }
+    // Permanent identifier, unique per entity within a store, never reused.
+    std::int64_t primaryKey() const { return primaryKey_; }
+    // "x-horavine://<store uuid>/<Entity>/p<key>"; stable across launches.
+    std::string uriRepresentation() const;
+
+    // Attributes.
+    const Value& value(int attribute) const { return values_[static_cast<std::size_t>(attribute)]; }
+    const Value& value(std::string_view key) const;
+    // Stores a value (absent allowed) and records the change; a value of the wrong type is a
+    // programming error (std::invalid_argument).
+    void setValue(int attribute, Value value);
+    void setValue(std::string_view key, Value value);
+
+    // Relationships. Setting a to-one keeps the inverse side in step; both sides count as updated.
+    Object* toOne(int relationship) const { return relationships_[static_cast<std::size_t>(relationship)].one; }
+    Object* toOne(std::string_view key) const;
+    const std::vector<Object*>& toMany(int relationship) const
+    {
+        return relationships_[static_cast<std::size_t>(relationship)].many;
+    }
+    const std::vector<Object*>& toMany(std::string_view key) const;
+    void setToOne(int relationship, Object* target);
+    void setToOne(std::string_view key, Object* target);
+    void addToMany(int relationship, Object* member);
+    void removeFromMany(int relationship, Object* member);
+
+    // Announces a change of a key whose stored value did not change (a derived value, or a
+    // to-many set whose members changed), so observers of the context see this object as updated.
+    void announceChange(int key);
+    void announceChange(std::string_view key);
+
+protected:
+    // Hooks of entity classes. awakeFromInsert runs once when the object is first inserted (not
+    // when undo brings it back), awakeFromFetch when it is loaded from the store, and
+    // prepareForDeletion before a deletion cascades.
+    virtual void awakeFromInsert() {}
+    virtual void awakeFromFetch() {}
+    virtual void prepareForDeletion() {}
+
+private:
+    friend class ObjectContext;
+
+    struct RelationshipSlot {
+        Object* one = nullptr;
+        std::vector<Object*> many;
+        int positionInInverse = -1; // index of this object in one->many, when the inverse is to-many
+    };
+
+    const EntityDescription* entity_ = nullptr;
+    ObjectContext* context_ = nullptr;
+    std::int64_t primaryKey_ = 0;
+    std::vector<Value> values_;
+    std::vector<RelationshipSlot> relationships_;
+
+    int liveIndex_ = -1;         // position in the context's list of live objects of the entity
+    bool deleted_ = false;
+    bool inStore_ = false;       // a row exists in the store as of the last save
+    bool dirty_ = false;         // attributes or to-ones changed since the last save
+    bool queuedForSave_ = false;
+    bool pendingInserted_ = false;
+    bool pendingDeleted_ = false;
+    bool queuedForNotice_ = false;
+    std::uint64_t pendingKeys_ = 0;
+};
+
+// Downcast helper for entity classes: nullptr when `object` is not a T.
+template <typename T>
+T* objectCast(Object* object)
+{
+    return dynamic_cast<T*>(object);
+}
+
+} // namespace data

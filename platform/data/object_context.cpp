@@ -1,0 +1,434 @@
+// In-memory object graph of one store with change tracking, undo recording and batched saves.
+#include "data/object_context.h"
+
+#include "data/sqlite_store.h"
+
+#include "foundation/uuid.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <stdexcept>
+
+namespace data {
+namespace {
+
+constexpr std::uint64_t bit(int key)
+{
+    return std::uint64_t{1} << key;
+}
+
+int relationshipKey(const Object& object, int relationship)
+{
+    return static_cast<int>(object.entity().attributes().size()) + relationship;
+}
+
+} // namespace
+
+ObjectContext::ObjectContext(const ManagedObjectModel& model, foundation::NotificationCenter& center)
+    : model_(model), center_(center), storeIdentifier_(foundation::makeUuid()), live_(model.entities().size()),
+      byKey_(model.entities().size()), nextKey_(model.entities().size(), 1), undoManager_(*this)
+{
+}
+
+ObjectContext::~ObjectContext() = default;
+
+bool ObjectContext::attachStore(std::unique_ptr<SqliteStore> store, std::string& error)
+{
+    if (!store) {
+        error = "no store";
+        return false;
+    }
+    if (!owned_.empty() || store_) {
+        error = "a store can only be attached to an empty context";
+        return false;
+    }
+    struct PendingLink {
+        Object* object;
+        int relationship;
+        std::int64_t key;
+    };
+    std::vector<PendingLink> links;
+    for (const auto& entity : model_.entities()) {
+        const auto entityIndex = static_cast<std::size_t>(entity.index());
+        std::int64_t highest = 0;
+        const bool loaded = store->loadRows(
+            entity,
+            [&](StoredRow&& row) {
+                auto object = entity.makeObject();
+                object->entity_ = &entity;
+                object->context_ = this;
+                object->primaryKey_ = row.primaryKey;
+                object->values_ = std::move(row.values);
+                object->relationships_.resize(entity.relationships().size());
+                object->inStore_ = true;
+                for (std::size_t r = 0; r < row.toOneKeys.size(); ++r) {
+                    if (row.toOneKeys[r])
+                        links.push_back({object.get(), static_cast<int>(r), *row.toOneKeys[r]});
+                }
+                highest = std::max(highest, row.primaryKey);
+                registerLive(*object);
+                owned_.push_back(std::move(object));
+            },
+            error);
+        if (!loaded) {
+            owned_.clear();
+            for (auto& list : live_)
+                list.clear();
+            for (auto& map : byKey_)
+                map.clear();
+            return false;
+        }
+        nextKey_[entityIndex] = std::max(store->nextPrimaryKey(entity), highest + 1);
+    }
+    std::size_t dangling = 0;
+    for (const auto& link : links) {
+        const auto& description = link.object->entity().relationships()[static_cast<std::size_t>(link.relationship)];
+        auto& targets = byKey_[static_cast<std::size_t>(description.destinationIndex)];
+        auto found = targets.find(link.key);
+        if (found == targets.end()) {
+            ++dangling;
+            continue;
+        }
+        link.object->relationships_[static_cast<std::size_t>(link.relationship)].one = found->second;
+        linkInverse(*link.object, link.relationship, found->second);
+    }
+    if (dangling > 0)
+        std::fprintf(stderr, "Horavine: %zu stored references point to missing objects and were left empty\n",
+                     dangling);
+    storeIdentifier_ = store->uuid();
+    store_ = std::move(store);
+    for (const auto& object : owned_)
+        object->awakeFromFetch();
+    return true;
+}
+
+Object* ObjectContext::insertObject(const EntityDescription& entity)
+{
+    if (&model_.entity(entity.index()) != &entity)
+        throw std::invalid_argument("entity " + entity.name() + " is not of this context's model");
+    auto owned = entity.makeObject();
+    Object& object = *owned;
+    object.entity_ = &entity;
+    object.context_ = this;
+    object.primaryKey_ = nextKey_[static_cast<std::size_t>(entity.index())]++;
+    object.values_.reserve(entity.attributes().size());
+    for (const auto& attribute : entity.attributes())
+        object.values_.push_back(attribute.initialValue);
+    object.relationships_.resize(entity.relationships().size());
+    owned_.push_back(std::move(owned));
+    registerLive(object);
+    object.pendingInserted_ = true;
+    queueForNotice(object);
+    object.dirty_ = true;
+    queueForSave(object);
+    undoManager_.record({UndoRecord::Kind::insert, -1, &object, {}, nullptr});
+    object.awakeFromInsert();
+    return &object;
+}
+
+void ObjectContext::deleteObject(Object* object)
+{
+    if (!object || object->deleted_ || object->context_ != this)
+        return;
+    removeObject(*object, true);
+}
+
+void ObjectContext::removeObject(Object& object, bool cascade)
+{
+    if (object.deleted_)
+        return;
+    if (cascade)
+        object.prepareForDeletion();
+    const auto& relationships = object.entity().relationships();
+    for (std::size_t r = 0; r < relationships.size(); ++r) {
+        const auto& description = relationships[r];
+        auto& slot = object.relationships_[r];
+        if (description.toMany) {
+            // Members leave the set one by one; copy first since each removal edits the list.
+            const std::vector<Object*> members = slot.many;
+            for (Object* member : members) {
+                if (cascade && description.deleteRule == DeleteRule::cascade)
+                    removeObject(*member, true);
+                else
+                    writeToOne(*member, description.inverseIndex, nullptr);
+            }
+        } else if (slot.one) {
+            writeToOne(object, static_cast<int>(r), nullptr);
+        }
+    }
+    undoManager_.record({UndoRecord::Kind::remove, -1, &object, {}, nullptr});
+    object.deleted_ = true;
+    unregisterLive(object);
+    if (object.pendingInserted_) {
+        object.pendingInserted_ = false; // inserted and deleted within one pass: nothing to announce
+        object.pendingKeys_ = 0;
+    } else {
+        object.pendingDeleted_ = true;
+        queueForNotice(object);
+    }
+    queueForSave(object);
+}
+
+void ObjectContext::reinsertObject(Object& object)
+{
+    if (!object.deleted_)
+        return;
+    object.deleted_ = false;
+    registerLive(object);
+    if (object.pendingDeleted_)
+        object.pendingDeleted_ = false; // deleted and restored within one pass
+    else
+        object.pendingInserted_ = true;
+    queueForNotice(object);
+    object.dirty_ = true;
+    queueForSave(object);
+    undoManager_.record({UndoRecord::Kind::insert, -1, &object, {}, nullptr});
+}
+
+void ObjectContext::writeValue(Object& object, int attribute, Value value)
+{
+    if (object.deleted_)
+        return;
+    Value& slot = object.values_[static_cast<std::size_t>(attribute)];
+    if (slot == value)
+        return;
+    undoManager_.record({UndoRecord::Kind::setAttribute, attribute, &object, std::move(slot), nullptr});
+    slot = std::move(value);
+    markChanged(object, attribute, true);
+}
+
+void ObjectContext::writeToOne(Object& object, int relationship, Object* target)
+{
+    if (object.deleted_ || (target && target->deleted_))
+        return;
+    auto& slot = object.relationships_[static_cast<std::size_t>(relationship)];
+    Object* previous = slot.one;
+    if (previous == target)
+        return;
+    undoManager_.record({UndoRecord::Kind::setToOne, relationship, &object, {}, previous});
+    unlinkInverse(object, relationship);
+    slot.one = target;
+    if (target)
+        linkInverse(object, relationship, target);
+    markChanged(object, relationshipKey(object, relationship), true);
+    const int inverseKey = [&] {
+        const auto& description = object.entity().relationships()[static_cast<std::size_t>(relationship)];
+        const auto& destination = model_.entity(description.destinationIndex);
+        return static_cast<int>(destination.attributes().size()) + description.inverseIndex;
+    }();
+    if (previous)
+        markChanged(*previous, inverseKey, false);
+    if (target)
+        markChanged(*target, inverseKey, false);
+}
+
+void ObjectContext::linkInverse(Object& object, int relationship, Object* target)
+{
+    const auto& description = object.entity().relationships()[static_cast<std::size_t>(relationship)];
+    auto& members = target->relationships_[static_cast<std::size_t>(description.inverseIndex)].many;
+    object.relationships_[static_cast<std::size_t>(relationship)].positionInInverse = static_cast<int>(members.size());
+    members.push_back(&object);
+}
+
+void ObjectContext::unlinkInverse(Object& object, int relationship)
+{
+    auto& slot = object.relationships_[static_cast<std::size_t>(relationship)];
+    if (!slot.one)
+        return;
+    const auto& description = object.entity().relationships()[static_cast<std::size_t>(relationship)];
+    auto& members = slot.one->relationships_[static_cast<std::size_t>(description.inverseIndex)].many;
+    const auto position = static_cast<std::size_t>(slot.positionInInverse);
+    // Swap-remove keeps removal O(1); a to-many set has no order of its own.
+    Object* last = members.back();
+    members[position] = last;
+    last->relationships_[static_cast<std::size_t>(relationship)].positionInInverse = static_cast<int>(position);
+    members.pop_back();
+    slot.positionInInverse = -1;
+}
+
+void ObjectContext::markChanged(Object& object, int key, bool dirty)
+{
+    object.pendingKeys_ |= bit(key);
+    queueForNotice(object);
+    if (dirty) {
+        object.dirty_ = true;
+        queueForSave(object);
+        markOwnersChanged(object);
+    }
+}
+
+// A stored change of a member shows as a change of the owner's to-many key, so observers of
+// a timer hear of its pauses and observers of a project of its timers.
+void ObjectContext::markOwnersChanged(Object& object)
+{
+    const auto& relationships = object.entity().relationships();
+    for (std::size_t r = 0; r < relationships.size(); ++r) {
+        Object* owner = object.relationships_[r].one;
+        if (!owner || relationships[r].toMany)
+            continue;
+        const auto& ownerEntity = owner->entity();
+        owner->pendingKeys_ |= bit(static_cast<int>(ownerEntity.attributes().size()) + relationships[r].inverseIndex);
+        queueForNotice(*owner);
+    }
+}
+
+void ObjectContext::queueForSave(Object& object)
+{
+    if (!object.queuedForSave_) {
+        object.queuedForSave_ = true;
+        saveQueue_.push_back(&object);
+    }
+}
+
+void ObjectContext::queueForNotice(Object& object)
+{
+    if (!object.queuedForNotice_) {
+        object.queuedForNotice_ = true;
+        noticeQueue_.push_back(&object);
+    }
+}
+
+void ObjectContext::registerLive(Object& object)
+{
+    const auto entity = static_cast<std::size_t>(object.entity().index());
+    object.liveIndex_ = static_cast<int>(live_[entity].size());
+    live_[entity].push_back(&object);
+    byKey_[entity][object.primaryKey_] = &object;
+}
+
+void ObjectContext::unregisterLive(Object& object)
+{
+    const auto entity = static_cast<std::size_t>(object.entity().index());
+    auto& list = live_[entity];
+    const auto position = static_cast<std::size_t>(object.liveIndex_);
+    Object* last = list.back();
+    list[position] = last;
+    last->liveIndex_ = static_cast<int>(position);
+    list.pop_back();
+    object.liveIndex_ = -1;
+    byKey_[entity].erase(object.primaryKey_);
+}
+
+std::vector<Object*> ObjectContext::fetch(const EntityDescription& entity, const Predicate& predicate,
+                                          const std::vector<SortDescriptor>& sort) const
+{
+    std::vector<Object*> result;
+    for (Object* object : objects(entity)) {
+        if (!predicate || predicate(*object))
+            result.push_back(object);
+    }
+    std::vector<std::pair<int, bool>> keys;
+    for (const auto& descriptor : sort) {
+        const int index = entity.attributeIndex(descriptor.key);
+        if (index < 0)
+            throw std::invalid_argument("cannot sort " + entity.name() + " by " + descriptor.key);
+        keys.emplace_back(index, descriptor.ascending);
+    }
+    std::sort(result.begin(), result.end(), [&](const Object* a, const Object* b) {
+        for (const auto& [index, ascending] : keys) {
+            const int order = compareValues(a->value(index), b->value(index));
+            if (order != 0)
+                return ascending ? order < 0 : order > 0;
+        }
+        return a->primaryKey() < b->primaryKey();
+    });
+    return result;
+}
+
+Object* ObjectContext::objectWithPrimaryKey(const EntityDescription& entity, std::int64_t key) const
+{
+    const auto& map = byKey_[static_cast<std::size_t>(entity.index())];
+    auto found = map.find(key);
+    return found == map.end() ? nullptr : found->second;
+}
+
+Object* ObjectContext::objectWithURI(std::string_view uri) const
+{
+    constexpr std::string_view scheme = "x-horavine://";
+    if (uri.substr(0, scheme.size()) != scheme)
+        return nullptr;
+    uri.remove_prefix(scheme.size());
+    const auto firstSlash = uri.find('/');
+    if (firstSlash == std::string_view::npos || uri.substr(0, firstSlash) != storeIdentifier_)
+        return nullptr;
+    uri.remove_prefix(firstSlash + 1);
+    const auto secondSlash = uri.find('/');
+    if (secondSlash == std::string_view::npos)
+        return nullptr;
+    const EntityDescription* entity = model_.entity(uri.substr(0, secondSlash));
+    std::string_view key = uri.substr(secondSlash + 1);
+    if (!entity || key.size() < 2 || key[0] != 'p')
+        return nullptr;
+    key.remove_prefix(1);
+    std::int64_t primaryKey = 0;
+    const auto [end, status] = std::from_chars(key.data(), key.data() + key.size(), primaryKey);
+    if (status != std::errc() || end != key.data() + key.size() || primaryKey <= 0)
+        return nullptr;
+    return objectWithPrimaryKey(*entity, primaryKey);
+}
+
+void ObjectContext::processPendingChanges()
+{
+    if (processing_)
+        return;
+    processing_ = true;
+    std::vector<Object*> queue;
+    queue.swap(noticeQueue_);
+    auto changes = std::make_shared<ChangeSet>();
+    for (Object* object : queue) {
+        object->queuedForNotice_ = false;
+        if (object->pendingInserted_ && !object->deleted_) {
+            changes->inserted.push_back(object);
+        } else if (object->pendingDeleted_ && object->deleted_) {
+            changes->deleted.push_back(object);
+        } else if (object->pendingKeys_ != 0 && !object->deleted_) {
+            changes->updated.push_back(object);
+            changes->updatedKeys.emplace(object, object->pendingKeys_);
+        }
+        object->pendingInserted_ = object->pendingDeleted_ = false;
+        object->pendingKeys_ = 0;
+    }
+    undoManager_.closeGroup();
+    processing_ = false;
+    if (!changes->empty()) {
+        center_.post(ObjectsDidChangeNotification, this,
+                     {{"changes", std::shared_ptr<const ChangeSet>(std::move(changes))}});
+    }
+}
+
+bool ObjectContext::save(std::string* error)
+{
+    if (saveQueue_.empty())
+        return true;
+    if (store_) {
+        SqliteStore::Batch batch;
+        for (const Object* object : saveQueue_) {
+            if (object->deleted_) {
+                if (object->inStore_)
+                    batch.deletes.push_back(object);
+            } else if (!object->inStore_) {
+                batch.inserts.push_back(object);
+            } else if (object->dirty_) {
+                batch.updates.push_back(object);
+            }
+        }
+        for (const auto& entity : model_.entities())
+            batch.nextKeys.emplace_back(entity.index(), nextKey_[static_cast<std::size_t>(entity.index())]);
+        std::string message;
+        if (!store_->write(batch, message)) {
+            if (error)
+                *error = message;
+            return false;
+        }
+    }
+    for (Object* object : saveQueue_) {
+        object->inStore_ = !object->deleted_;
+        object->dirty_ = false;
+        object->queuedForSave_ = false;
+    }
+    saveQueue_.clear();
+    return true;
+}
+
+} // namespace data

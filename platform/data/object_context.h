@@ -1,0 +1,115 @@
+// The one context of the main thread: every object of the store lives in memory here. It inserts,
+// deletes (with cascade and nullify rules), fetches with predicates and sort keys, tracks changes,
+// announces them once per pass as ObjectsDidChangeNotification, records undo groups, and saves
+// only the dirty rows to its SQLite store.
+#pragma once
+
+#include "data/change_set.h"
+#include "data/entity_description.h"
+#include "data/object.h"
+#include "data/undo_manager.h"
+
+#include "foundation/notification_center.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <unordered_map>
+#include <string>
+#include <vector>
+
+namespace data {
+
+class SqliteStore;
+
+struct SortDescriptor {
+    std::string key;
+    bool ascending = true;
+};
+
+using Predicate = std::function<bool(const Object&)>;
+
+class ObjectContext {
+public:
+    // A context without a store (nothing is saved) until attachStore() loads one.
+    explicit ObjectContext(const ManagedObjectModel& model,
+                           foundation::NotificationCenter& center = foundation::NotificationCenter::defaultCenter());
+    ~ObjectContext();
+    ObjectContext(const ObjectContext&) = delete;
+    ObjectContext& operator=(const ObjectContext&) = delete;
+
+    const ManagedObjectModel& model() const { return model_; }
+    foundation::NotificationCenter& notificationCenter() const { return center_; }
+    UndoManager& undoManager() { return undoManager_; }
+
+    // Loads every object of `store` into an empty context; the store then receives the saves.
+    bool attachStore(std::unique_ptr<SqliteStore> store, std::string& error);
+    SqliteStore* store() const { return store_.get(); }
+    // The identifier that URIs of this context carry.
+    const std::string& storeIdentifier() const { return storeIdentifier_; }
+
+    // Inserts a new object of the entity; its awakeFromInsert runs.
+    Object* insertObject(const EntityDescription& entity);
+    template <typename T>
+    T* insert()
+    {
+        return static_cast<T*>(insertObject(*model_.entity(T::entityName)));
+    }
+    // Deletes the object, cascading and nullifying as the schema says.
+    void deleteObject(Object* object);
+
+    // Live objects of an entity (pending inserts included, pending deletes excluded), unordered.
+    const std::vector<Object*>& objects(const EntityDescription& entity) const
+    {
+        return live_[static_cast<std::size_t>(entity.index())];
+    }
+    // Filtered and sorted; absent values sort first, ties keep primary-key order.
+    std::vector<Object*> fetch(const EntityDescription& entity, const Predicate& predicate = {},
+                               const std::vector<SortDescriptor>& sort = {}) const;
+    Object* objectWithPrimaryKey(const EntityDescription& entity, std::int64_t key) const;
+    // The live object a URI names; nothing for a malformed URI, another store's, an unknown or deleted object.
+    Object* objectWithURI(std::string_view uri) const;
+
+    bool hasPendingChanges() const { return !noticeQueue_.empty(); }
+    bool hasUnsavedChanges() const { return !saveQueue_.empty(); }
+    // Announces the changes since the last pass (one ObjectsDidChangeNotification) and closes one
+    // undo group. Changes made by observers belong to the next pass.
+    void processPendingChanges();
+
+    // Writes the dirty rows in one transaction. Returns at once when nothing changed. On failure
+    // the changes stay pending for the next save and the error says why.
+    bool save(std::string* error = nullptr);
+
+private:
+    friend class Object;
+    friend class UndoManager;
+
+    // Primitive operations; record undo and change marks.
+    void writeValue(Object& object, int attribute, Value value);
+    void writeToOne(Object& object, int relationship, Object* target);
+    void linkInverse(Object& object, int relationship, Object* target);
+    void unlinkInverse(Object& object, int relationship);
+    void markChanged(Object& object, int key, bool dirty);
+    void markOwnersChanged(Object& object);
+    void queueForSave(Object& object);
+    void queueForNotice(Object& object);
+    void registerLive(Object& object);
+    void unregisterLive(Object& object);
+    void removeObject(Object& object, bool cascade);
+    void reinsertObject(Object& object);
+
+    const ManagedObjectModel& model_;
+    foundation::NotificationCenter& center_;
+    std::unique_ptr<SqliteStore> store_;
+    std::string storeIdentifier_;
+    std::vector<std::unique_ptr<Object>> owned_;
+    std::vector<std::vector<Object*>> live_;
+    std::vector<std::unordered_map<std::int64_t, Object*>> byKey_;
+    std::vector<std::int64_t> nextKey_;
+    std::vector<Object*> saveQueue_;
+    std::vector<Object*> noticeQueue_;
+    bool processing_ = false;
+    UndoManager undoManager_;
+};
+
+} // namespace data

@@ -1,0 +1,95 @@
+// The SQLite file behind a context: one table per entity (a column per attribute and per to-one
+// relationship), schema versions with PRAGMA user_version and ordered migrations, an exclusive
+// advisory lock, and batched writes in one transaction with cached prepared statements.
+#pragma once
+
+#include "data/entity_description.h"
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace data {
+
+class Object;
+
+struct StoreError {
+    enum class Code { cannotOpen, notADatabase, foreignSchema, newerVersion, locked, migrationFailed, ioError };
+    Code code;
+    std::string message; // one line a user can read
+};
+
+// One step that brings a store of version `toVersion - 1` to `toVersion`.
+struct Migration {
+    int toVersion;
+    std::function<bool(sqlite3* db, std::string& error)> apply;
+};
+
+// A row as loaded: the attribute values and, per relationship, the key of the to-one target.
+struct StoredRow {
+    std::int64_t primaryKey;
+    std::vector<Value> values;
+    std::vector<std::optional<std::int64_t>> toOneKeys;
+};
+
+class SqliteStore {
+public:
+    struct Options {
+        int schemaVersion = 1;
+        std::vector<Migration> migrations; // ordered by toVersion
+        std::string journalMode = "DELETE";
+    };
+
+    // Opens or creates the store at `path` (its directory is created when missing). A file that
+    // cannot be read, is no SQLite database, belongs to another schema or has a newer version is
+    // left exactly as it is and yields an error; so does a store another process holds.
+    static std::unique_ptr<SqliteStore> open(const std::filesystem::path& path, const ManagedObjectModel& model,
+                                             const Options& options, StoreError* error);
+    ~SqliteStore();
+
+    const std::filesystem::path& path() const { return path_; }
+    const std::string& uuid() const { return uuid_; }
+    const ManagedObjectModel& model() const { return model_; }
+    sqlite3* handle() const { return db_; }
+
+    // Every row of an entity, in primary-key order.
+    bool loadRows(const EntityDescription& entity, const std::function<void(StoredRow&&)>& sink, std::string& error);
+    // The next unused primary key of an entity (keys are never reused, even after deletions).
+    std::int64_t nextPrimaryKey(const EntityDescription& entity) const;
+
+    // Writes in one transaction; on failure nothing is written and the error says why.
+    struct Batch {
+        std::vector<const Object*> inserts;
+        std::vector<const Object*> updates;
+        std::vector<const Object*> deletes;
+        std::vector<std::pair<int, std::int64_t>> nextKeys; // entity index -> next primary key
+    };
+    bool write(const Batch& batch, std::string& error);
+
+private:
+    SqliteStore(std::filesystem::path path, const ManagedObjectModel& model, sqlite3* db, int lockFd);
+    bool prepareSchema(const Options& options, bool existed, StoreError* error);
+    bool checkSchema(StoreError* error);
+    bool createSchema(int version, std::string& error);
+    bool migrate(int from, const Options& options, StoreError* error);
+    bool loadMetadata(std::string& error);
+    sqlite3_stmt* statement(const std::string& sql, std::string& error);
+    bool bindRow(sqlite3_stmt* stmt, const Object& object, std::string& error);
+
+    std::filesystem::path path_;
+    const ManagedObjectModel& model_;
+    sqlite3* db_ = nullptr;
+    int lockFd_ = -1;
+    std::string uuid_;
+    std::vector<std::int64_t> nextKeys_;
+    std::vector<std::string> insertSql_, updateSql_, deleteSql_; // per entity index
+    std::vector<std::pair<std::string, sqlite3_stmt*>> statements_;
+};
+
+} // namespace data

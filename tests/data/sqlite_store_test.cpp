@@ -1,0 +1,254 @@
+// The store file: persistence across contexts, files it must not touch, locking, migration, saves.
+#include "test_model.h"
+
+#include <fstream>
+#include <iterator>
+#include <sqlite3.h>
+
+using data::Object;
+using data::ObjectContext;
+using data::SqliteStore;
+using data::StoreError;
+using foundation::NotificationCenter;
+using testmodel::entity;
+using testmodel::model;
+using testmodel::TempDir;
+
+namespace {
+
+std::string readFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void writeFile(const std::filesystem::path& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string pragma(const std::filesystem::path& path, const char* sql)
+{
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* stmt = nullptr;
+    std::string result;
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW)
+        result = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return result;
+}
+
+} // namespace
+
+TEST(SqliteStore, EverythingSavedIsReadBackByANewContext)
+{
+    TempDir dir;
+    const auto path = dir.path() / "sub" / "Store.db";
+    NotificationCenter center;
+    std::string noteUri, folderUri;
+    const auto when = foundation::Date(std::chrono::microseconds(1'700'000'000'123'456));
+    {
+        auto context = testmodel::openContext(path, center);
+        Object* person = context->insertObject(entity("Person"));
+        person->setValue("name", std::string("Ann \"quoted\" ü"));
+        Object* folder = context->insertObject(entity("Folder"));
+        folder->setToOne("person", person);
+        folder->setValue("open", true);
+        Object* note = context->insertObject(entity("Note"));
+        note->setToOne("folder", folder);
+        note->setValue("when", when);
+        note->setValue("amount", *foundation::Decimal::parse("12.345"));
+        note->setValue("weight", 0.25);
+        note->setValue("bytes", data::Blob{0, 1, 255});
+        noteUri = note->uriRepresentation();
+        folderUri = folder->uriRepresentation();
+        std::string error;
+        ASSERT_TRUE(context->save(&error)) << error;
+    }
+    EXPECT_EQ(pragma(path, "PRAGMA journal_mode"), "delete");
+    auto context = testmodel::openContext(path, center);
+    Object* note = context->objectWithURI(noteUri);
+    ASSERT_NE(note, nullptr);
+    EXPECT_EQ(std::get<foundation::Date>(note->value("when")), when);
+    EXPECT_EQ(std::get<foundation::Decimal>(note->value("amount")).toString(), "12.345");
+    EXPECT_EQ(std::get<double>(note->value("weight")), 0.25);
+    EXPECT_EQ(std::get<data::Blob>(note->value("bytes")), (data::Blob{0, 1, 255}));
+    EXPECT_TRUE(data::isAbsent(note->value("text")));
+    Object* folder = note->toOne("folder");
+    ASSERT_EQ(folder, context->objectWithURI(folderUri));
+    EXPECT_EQ(std::get<bool>(folder->value("open")), true);
+    EXPECT_EQ(std::get<std::string>(folder->toOne("person")->value("name")), "Ann \"quoted\" ü");
+    EXPECT_EQ(folder->toOne("person")->toMany("folders").size(), 1u);
+}
+
+TEST(SqliteStore, DeletionsAndKeysSurviveReopening)
+{
+    TempDir dir;
+    const auto path = dir.path() / "Store.db";
+    NotificationCenter center;
+    std::string deletedUri;
+    {
+        auto context = testmodel::openContext(path, center);
+        Object* folder = context->insertObject(entity("Folder"));
+        for (int i = 0; i < 3; ++i)
+            context->insertObject(entity("Note"))->setToOne("folder", folder);
+        ASSERT_TRUE(context->save());
+        Object* last = context->insertObject(entity("Folder"));
+        deletedUri = last->uriRepresentation();
+        ASSERT_TRUE(context->save());
+        context->deleteObject(last);
+        context->deleteObject(folder);
+        ASSERT_TRUE(context->save());
+    }
+    auto context = testmodel::openContext(path, center);
+    EXPECT_TRUE(context->fetch(entity("Folder")).empty());
+    EXPECT_TRUE(context->fetch(entity("Note")).empty());
+    // Keys are never reused, so an old URI cannot come to name a new object.
+    Object* fresh = context->insertObject(entity("Folder"));
+    EXPECT_NE(fresh->uriRepresentation(), deletedUri);
+    EXPECT_EQ(context->objectWithURI(deletedUri), nullptr);
+}
+
+TEST(SqliteStore, FilesItDoesNotRecogniseStayByteForByte)
+{
+    TempDir dir;
+    StoreError error{};
+
+    const auto garbage = dir.path() / "garbage.db";
+    const std::string junk(4096, '\x5a');
+    writeFile(garbage, junk);
+    EXPECT_EQ(testmodel::openStore(garbage, &error), nullptr);
+    EXPECT_EQ(error.code, StoreError::Code::notADatabase);
+    EXPECT_NE(error.message.find("cannot be opened"), std::string::npos);
+    EXPECT_EQ(readFile(garbage), junk);
+
+    // A store of a newer schema version.
+    const auto newer = dir.path() / "newer.db";
+    {
+        NotificationCenter center;
+        auto context = testmodel::openContext(newer, center);
+    }
+    sqlite3* db = nullptr;
+    sqlite3_open(newer.c_str(), &db);
+    sqlite3_exec(db, "PRAGMA user_version=99", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    const std::string before = readFile(newer);
+    EXPECT_EQ(testmodel::openStore(newer, &error), nullptr);
+    EXPECT_EQ(error.code, StoreError::Code::newerVersion);
+    EXPECT_EQ(readFile(newer), before);
+
+    // Another program's SQLite database.
+    const auto foreign = dir.path() / "foreign.db";
+    sqlite3_open(foreign.c_str(), &db);
+    sqlite3_exec(db, "CREATE TABLE t(x)", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    const std::string foreignBytes = readFile(foreign);
+    EXPECT_EQ(testmodel::openStore(foreign, &error), nullptr);
+    EXPECT_EQ(error.code, StoreError::Code::foreignSchema);
+    EXPECT_EQ(readFile(foreign), foreignBytes);
+}
+
+TEST(SqliteStore, ASecondOpenerIsRefusedUntilTheFirstCloses)
+{
+    TempDir dir;
+    const auto path = dir.path() / "Store.db";
+    auto first = testmodel::openStore(path);
+    ASSERT_NE(first, nullptr);
+    StoreError error{};
+    EXPECT_EQ(testmodel::openStore(path, &error), nullptr);
+    EXPECT_EQ(error.code, StoreError::Code::locked);
+    first.reset();
+    EXPECT_NE(testmodel::openStore(path), nullptr);
+}
+
+TEST(SqliteStore, OlderSchemaIsMigratedAfterABackupCopy)
+{
+    TempDir dir;
+    const auto path = dir.path() / "Store.db";
+    NotificationCenter center;
+    {
+        auto context = testmodel::openContext(path, center);
+        context->insertObject(entity("Folder"))->setValue("name", std::string("kept"));
+        ASSERT_TRUE(context->save());
+    }
+    const std::string versionOne = readFile(path);
+
+    // Version 2 adds nothing the model reads; the step marks the file so the test can see it ran.
+    SqliteStore::Options options;
+    options.schemaVersion = 2;
+    options.migrations.push_back({2, [](sqlite3* db, std::string& error) {
+        char* message = nullptr;
+        const bool ok = sqlite3_exec(db, "CREATE TABLE upgraded(x)", nullptr, nullptr, &message) == SQLITE_OK;
+        if (!ok)
+            error = message;
+        sqlite3_free(message);
+        return ok;
+    }});
+    StoreError error{};
+    auto store = testmodel::openStore(path, &error, options);
+    ASSERT_NE(store, nullptr) << error.message;
+    store.reset();
+    EXPECT_EQ(pragma(path, "PRAGMA user_version"), "2");
+    EXPECT_EQ(pragma(path, "SELECT count(*) FROM upgraded"), "0");
+    EXPECT_EQ(readFile(dir.path() / "Store.db.v1.backup"), versionOne);
+
+    // A failing step leaves the file at its old version.
+    options.schemaVersion = 3;
+    options.migrations.push_back({3, [](sqlite3*, std::string& error) {
+        error = "step failed";
+        return false;
+    }});
+    EXPECT_EQ(testmodel::openStore(path, &error, options), nullptr);
+    EXPECT_EQ(error.code, StoreError::Code::migrationFailed);
+    EXPECT_EQ(pragma(path, "PRAGMA user_version"), "2");
+}
+
+TEST(SqliteStore, FailedSaveKeepsTheChangesForTheNextSave)
+{
+    TempDir dir;
+    const auto path = dir.path() / "Store.db";
+    NotificationCenter center;
+    auto context = testmodel::openContext(path, center);
+    Object* folder = context->insertObject(entity("Folder"));
+    folder->setValue("name", std::string("precious"));
+
+    // Another connection holds the write lock, so the save cannot commit.
+    sqlite3* blocker = nullptr;
+    sqlite3_open(path.c_str(), &blocker);
+    ASSERT_EQ(sqlite3_exec(blocker, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    std::string error;
+    EXPECT_FALSE(context->save(&error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(context->hasUnsavedChanges());
+    sqlite3_exec(blocker, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(blocker);
+
+    EXPECT_TRUE(context->save(&error)) << error;
+    EXPECT_FALSE(context->hasUnsavedChanges());
+    EXPECT_EQ(pragma(path, "SELECT name FROM Folder"), "precious");
+}
+
+TEST(SqliteStore, UnreadableValuesAndDanglingReferencesLoadAsEmpty)
+{
+    TempDir dir;
+    const auto path = dir.path() / "Store.db";
+    NotificationCenter center;
+    {
+        auto context = testmodel::openContext(path, center);
+        Object* note = context->insertObject(entity("Note"));
+        note->setToOne("folder", context->insertObject(entity("Folder")));
+        ASSERT_TRUE(context->save());
+    }
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    sqlite3_exec(db, "UPDATE Note SET \"when\"='yesterday', amount='12,5', folder=999", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    auto context = testmodel::openContext(path, center);
+    auto notes = context->fetch(entity("Note"));
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_TRUE(data::isAbsent(notes[0]->value("when")));
+    EXPECT_TRUE(data::isAbsent(notes[0]->value("amount")));
+    EXPECT_EQ(notes[0]->toOne("folder"), nullptr);
+}

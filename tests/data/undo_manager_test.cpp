@@ -1,0 +1,179 @@
+// Undo and redo of attribute changes, insertions and cascaded deletions, grouped per pass.
+#include "test_model.h"
+
+using data::Object;
+using data::ObjectContext;
+using data::UndoManager;
+using foundation::Notification;
+using foundation::NotificationCenter;
+using testmodel::entity;
+using testmodel::model;
+using testmodel::TempDir;
+
+namespace {
+
+std::string name(const Object* object)
+{
+    const auto* value = std::get_if<std::string>(&object->value("name"));
+    return value ? *value : "<absent>";
+}
+
+} // namespace
+
+TEST(UndoManager, OnePassIsOneStepAndRedoReappliesIt)
+{
+    NotificationCenter center;
+    ObjectContext context(model(), center);
+    UndoManager& undo = context.undoManager();
+    Object* folder = context.insertObject(entity("Folder"));
+    context.processPendingChanges();
+    ASSERT_EQ(undo.undoCount(), 1u);
+
+    folder->setValue("name", std::string("one"));
+    folder->setValue("order", std::int64_t{3});
+    folder->setValue("name", std::string("two"));
+    context.processPendingChanges();
+    EXPECT_EQ(undo.undoCount(), 2u);
+
+    int undoNotices = 0, redoNotices = 0;
+    auto undoToken = center.addObserver(data::UndoManagerDidUndoChangeNotification, nullptr,
+                                        [&](const Notification&) { ++undoNotices; });
+    auto redoToken = center.addObserver(data::UndoManagerDidRedoChangeNotification, nullptr,
+                                        [&](const Notification&) { ++redoNotices; });
+    undo.undo();
+    EXPECT_EQ(name(folder), "New folder");
+    EXPECT_EQ(std::get<std::int64_t>(folder->value("order")), 0);
+    EXPECT_TRUE(undo.canRedo());
+    undo.redo();
+    EXPECT_EQ(name(folder), "two");
+    EXPECT_EQ(std::get<std::int64_t>(folder->value("order")), 3);
+    EXPECT_EQ(undoNotices, 1);
+    EXPECT_EQ(redoNotices, 1);
+
+    // Undoing the insertion removes the object; redo brings the same object back.
+    undo.undo();
+    undo.undo();
+    EXPECT_TRUE(folder->isDeleted());
+    EXPECT_TRUE(context.fetch(entity("Folder")).empty());
+    EXPECT_FALSE(undo.canUndo());
+    undo.redo();
+    EXPECT_FALSE(folder->isDeleted());
+    EXPECT_EQ(context.fetch(entity("Folder")), std::vector<Object*>{folder});
+}
+
+TEST(UndoManager, RegistrationOffIsNeverUndoneAndKeepsRedo)
+{
+    NotificationCenter center;
+    ObjectContext context(model(), center);
+    UndoManager& undo = context.undoManager();
+    Object* folder = context.insertObject(entity("Folder"));
+    context.processPendingChanges();
+    folder->setValue("name", std::string("named"));
+    context.processPendingChanges();
+    undo.undo();
+    ASSERT_TRUE(undo.canRedo());
+
+    undo.disableUndoRegistration();
+    undo.disableUndoRegistration();
+    undo.enableUndoRegistration();
+    EXPECT_FALSE(undo.isUndoRegistrationEnabled()); // counted: still off
+    folder->setValue("open", true);
+    undo.enableUndoRegistration();
+    context.processPendingChanges();
+    EXPECT_TRUE(undo.canRedo()); // an unregistered change leaves the redo stack alone
+    EXPECT_EQ(undo.undoCount(), 1u);
+
+    undo.undo(); // undoes the insertion, not the unregistered change
+    undo.redo();
+    EXPECT_EQ(std::get<bool>(folder->value("open")), true);
+
+    folder->setValue("order", std::int64_t{4});
+    context.processPendingChanges();
+    EXPECT_FALSE(undo.canRedo()); // a registered change clears it
+}
+
+TEST(UndoManager, UndoneDeletionRestoresObjectsRelationshipsAndFileAcrossReopen)
+{
+    TempDir dir;
+    const auto path = dir.path() / "Store.db";
+    NotificationCenter center;
+    std::vector<std::string> uris;
+    std::string personUri;
+    {
+        auto context = testmodel::openContext(path, center);
+        Object* person = context->insertObject(entity("Person"));
+        Object* folder = context->insertObject(entity("Folder"));
+        folder->setValue("name", std::string("Doomed"));
+        folder->setToOne("person", person);
+        personUri = person->uriRepresentation();
+        uris.push_back(folder->uriRepresentation());
+        for (int i = 0; i < 3; ++i) {
+            Object* note = context->insertObject(entity("Note"));
+            note->setValue("text", std::string("note ") + std::to_string(i));
+            note->setToOne("folder", folder);
+            uris.push_back(note->uriRepresentation());
+            Object* tag = context->insertObject(entity("Tag"));
+            tag->setToOne("note", note);
+            uris.push_back(tag->uriRepresentation());
+        }
+        context->processPendingChanges();
+        ASSERT_TRUE(context->save());
+        context->undoManager().removeAllActions();
+
+        context->deleteObject(folder);
+        context->processPendingChanges();
+        ASSERT_TRUE(context->save());
+        context->undoManager().undo();
+        ASSERT_TRUE(context->save());
+        EXPECT_FALSE(folder->isDeleted());
+    }
+    {
+        auto context = testmodel::openContext(path, center);
+        Object* folder = context->objectWithURI(uris[0]);
+        ASSERT_NE(folder, nullptr);
+        EXPECT_EQ(name(folder), "Doomed");
+        EXPECT_EQ(folder->toOne("person"), context->objectWithURI(personUri));
+        EXPECT_EQ(folder->toMany("notes").size(), 3u);
+        for (const auto& uri : uris) {
+            Object* object = context->objectWithURI(uri);
+            ASSERT_NE(object, nullptr) << uri;
+            if (object->entity().name() == "Note") {
+                EXPECT_EQ(object->toOne("folder"), folder);
+                EXPECT_EQ(object->toMany("tags").size(), 1u);
+            }
+        }
+    }
+    {
+        // Redo in a fresh session is not possible (history is per session), so redo before closing.
+        auto context = testmodel::openContext(path, center);
+        context->deleteObject(context->objectWithURI(uris[0]));
+        context->processPendingChanges();
+        context->undoManager().undo();
+        context->undoManager().redo();
+        ASSERT_TRUE(context->save());
+    }
+    auto context = testmodel::openContext(path, center);
+    for (const auto& uri : uris)
+        EXPECT_EQ(context->objectWithURI(uri), nullptr) << uri;
+    EXPECT_TRUE(context->objectWithURI(personUri)->toMany("folders").empty());
+}
+
+TEST(UndoManager, UndoOfRelationshipChangesRestoresTheOldOwner)
+{
+    NotificationCenter center;
+    ObjectContext context(model(), center);
+    Object* a = context.insertObject(entity("Folder"));
+    Object* b = context.insertObject(entity("Folder"));
+    Object* note = context.insertObject(entity("Note"));
+    note->setToOne("folder", a);
+    context.processPendingChanges();
+    note->setToOne("folder", b);
+    context.processPendingChanges();
+    context.undoManager().undo();
+    EXPECT_EQ(note->toOne("folder"), a);
+    EXPECT_EQ(a->toMany("notes"), std::vector<Object*>{note});
+    EXPECT_TRUE(b->toMany("notes").empty());
+    context.undoManager().redo();
+    EXPECT_EQ(note->toOne("folder"), b);
+    EXPECT_TRUE(a->toMany("notes").empty());
+}
