@@ -1,0 +1,60 @@
+// Relationship accessors and insertion defaults of the entity classes.
+#include "model/attachment.h"
+#include "model/client.h"
+#include "model/fetch_helpers.h"
+#include "model/pause_entry.h"
+#include "model/project.h"
+#include "model/timer.h"
+
+namespace model {
+
+Project* Timer::project() const { return relatedObject<Project>(projectKey); }
+void Timer::setProject(Project* project) { setToOne(projectKey, project); }
+std::vector<PauseEntry*> Timer::pauseEntries() const { return relatedObjects<PauseEntry>(pauseEntriesKey); }
+
+Timer* PauseEntry::timer() const { return relatedObject<Timer>(timerKey); }
+void PauseEntry::setTimer(Timer* timer) { setToOne(timerKey, timer); }
+
+std::vector<Project*> Client::projects() const { return relatedObjects<Project>(projectsKey); }
+
+Project* Attachment::project() const { return relatedObject<Project>(projectKey); }
+void Attachment::setProject(Project* project) { setToOne(projectKey, project); }
+
+Client* Project::client() const { return relatedObject<Client>(clientKey); }
+void Project::setClient(Client* client) { setToOne(clientKey, client); }
+std::vector<Timer*> Project::timers() const { return relatedObjects<Timer>(timersKey); }
+std::vector<Attachment*> Project::attachments() const { return relatedObjects<Attachment>(attachmentsKey); }
+
+void Project::awakeFromInsert()
+{
+    // Counted before this project joined: the new one goes last, the first one gets 0.
+    std::int64_t highest = -1;
+    for (const data::Object* object : context()->objects(entity()))
+        if (object != this)
+            highest = std::max(highest, static_cast<const Project*>(object)->sortOrder());
+    setSortOrder(highest + 1);
+    setName(std::string("New project"));
+}
+
+void Client::awakeFromInsert()
+{
+    std::int64_t highest = -1;
+    for (const data::Object* object : context()->objects(entity()))
+        if (object != this)
+            highest = std::max(highest, static_cast<const Client*>(object)->sortOrder());
+    setSortOrder(highest + 1);
+    setName(std::string("New Client"));
+}
+
+Project* projectWithSortOrder(std::int64_t sortOrder, const data::ObjectContext& context)
+{
+    Project* found = nullptr;
+    for (data::Object* object : context.objects(*context.model().entity(Project::entityName))) {
+        auto* project = static_cast<Project*>(object);
+        if (project->sortOrder() == sortOrder && (!found || project->primaryKey() < found->primaryKey()))
+            found = project;
+    }
+    return found;
+}
+
+} // namespace model

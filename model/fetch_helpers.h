@@ -1,0 +1,56 @@
+// Shared fetches of the entities that keep a user-defined order in `sortOrder` (projects and
+// clients): all of them in that order, the highest number in use, a project by its number.
+#pragma once
+
+#include "data/object_context.h"
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace model {
+
+class Project;
+
+// Every object of T (Project or Client) that passes the predicate, by ascending sortOrder.
+template <typename T>
+std::vector<T*> fetchAll(data::ObjectContext& context, const std::function<bool(const T&)>& predicate = {})
+{
+    const auto& entity = *context.model().entity(T::entityName);
+    auto objects = context.fetch(
+        entity, predicate ? data::Predicate([&](const data::Object& o) { return predicate(static_cast<const T&>(o)); })
+                          : data::Predicate(),
+        {{"sortOrder", true}});
+    std::vector<T*> result;
+    result.reserve(objects.size());
+    for (data::Object* object : objects)
+        result.push_back(static_cast<T*>(object));
+    return result;
+}
+
+// Every object of an entity class, unordered or by the given sort keys.
+template <typename T>
+std::vector<T*> fetch(data::ObjectContext& context, const std::vector<data::SortDescriptor>& sort = {})
+{
+    auto objects = context.fetch(*context.model().entity(T::entityName), {}, sort);
+    std::vector<T*> result;
+    result.reserve(objects.size());
+    for (data::Object* object : objects)
+        result.push_back(static_cast<T*>(object));
+    return result;
+}
+
+// The highest sortOrder in use by T, or -1 when there is none.
+template <typename T>
+std::int64_t highestSortOrder(const data::ObjectContext& context)
+{
+    std::int64_t highest = -1;
+    for (const data::Object* object : context.objects(*context.model().entity(T::entityName)))
+        highest = std::max(highest, static_cast<const T*>(object)->sortOrder());
+    return highest;
+}
+
+// The project with that sortOrder (the one with the lowest key when several share it), or nullptr.
+Project* projectWithSortOrder(std::int64_t sortOrder, const data::ObjectContext& context);
+
+} // namespace model

@@ -1,0 +1,220 @@
+// The application's store: what one process saves another reads, deletion rules in the file,
+// and files that must be left alone.
+#include "model/attachment.h"
+#include "model/client.h"
+#include "model/data_model.h"
+#include "model/fetch_helpers.h"
+#include "model/pause_entry.h"
+#include "model/persistence_controller.h"
+#include "model/project.h"
+#include "model/timer.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace model;
+using foundation::NotificationCenter;
+
+namespace {
+
+class StoreDir {
+public:
+    StoreDir()
+    {
+        std::random_device device;
+        path_ = std::filesystem::temp_directory_path() / ("horavine-model-" + std::to_string(device()));
+        std::filesystem::create_directories(path_);
+    }
+    ~StoreDir() { std::filesystem::remove_all(path_); }
+    std::filesystem::path store() const { return path_ / "Documents" / "Projects.horavine"; }
+
+private:
+    std::filesystem::path path_;
+};
+
+std::string readFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+int countRows(const std::filesystem::path& path, const std::string& table)
+{
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* stmt = nullptr;
+    int count = -1;
+    const std::string sql = "SELECT count(*) FROM \"" + table + "\"";
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW)
+        count = sqlite3_column_int(stmt, 0);
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return count;
+}
+
+} // namespace
+
+TEST(PersistenceController, ProjectsSavedByOneProcessAreReadByTheNext)
+{
+    StoreDir dir;
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        NotificationCenter center;
+        PersistenceController controller(dir.store(), center);
+        auto& context = controller.managedObjectContext();
+        initInContext<Project>(context)->setName(std::string("First"));
+        initInContext<Project>(context)->setName(std::string("Second"));
+        context.processPendingChanges(); // the change notice saves
+        _exit(controller.status() == PersistenceController::Status::ok && !context.hasUnsavedChanges() ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    NotificationCenter center;
+    PersistenceController controller(dir.store(), center);
+    ASSERT_TRUE(controller.storeIsOpen()) << controller.statusMessage();
+    auto projects = fetchAll<Project>(controller.managedObjectContext());
+    ASSERT_EQ(projects.size(), 2u);
+    EXPECT_EQ(projects[0]->name(), "First");
+    EXPECT_EQ(projects[0]->sortOrder(), 0);
+    EXPECT_EQ(projects[1]->name(), "Second");
+    EXPECT_EQ(projects[1]->sortOrder(), 1);
+
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(dir.store().c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* stmt = nullptr;
+    sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &stmt, nullptr);
+    ASSERT_EQ(sqlite3_step(stmt), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)), "delete");
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+}
+
+TEST(PersistenceController, DeletingAProjectTakesItsTimersPausesAndAttachmentsFromTheFile)
+{
+    StoreDir dir;
+    NotificationCenter center;
+    PersistenceController controller(dir.store(), center);
+    auto& context = controller.managedObjectContext();
+    Client* client = initInContext<Client>(context);
+    Project* kept = initInContext<Project>(context);
+    kept->setClient(client);
+    Project* doomed = initInContext<Project>(context);
+    doomed->setClient(client);
+    for (int i = 0; i < 3; ++i) {
+        Timer* timer = initInContext<Timer>(context);
+        timer->setProject(doomed);
+        initInContext<PauseEntry>(context)->setTimer(timer);
+    }
+    initInContext<Attachment>(context)->setProject(doomed);
+    context.processPendingChanges();
+    ASSERT_EQ(countRows(dir.store(), "Timer"), 3);
+
+    controller.deleteObjects({doomed});
+    context.processPendingChanges();
+    EXPECT_TRUE(fetch<Timer>(context).empty());
+    EXPECT_TRUE(fetch<PauseEntry>(context).empty());
+    EXPECT_TRUE(fetch<Attachment>(context).empty());
+    EXPECT_EQ(countRows(dir.store(), "Timer"), 0);
+    EXPECT_EQ(countRows(dir.store(), "PauseEntry"), 0);
+    EXPECT_EQ(countRows(dir.store(), "Attachment"), 0);
+    EXPECT_EQ(countRows(dir.store(), "Project"), 1);
+
+    controller.deleteObjects({client});
+    context.processPendingChanges();
+    EXPECT_EQ(kept->client(), nullptr);
+    EXPECT_FALSE(kept->isDeleted());
+    EXPECT_EQ(countRows(dir.store(), "Project"), 1);
+}
+
+TEST(PersistenceController, UnreadableNewerOrLockedStoresAreLeftAlone)
+{
+    StoreDir dir;
+    std::filesystem::create_directories(dir.store().parent_path());
+    const std::string junk = "this is not a database, but it is somebody's file\n";
+    std::ofstream(dir.store(), std::ios::binary) << junk;
+    {
+        NotificationCenter center;
+        PersistenceController controller(dir.store(), center);
+        EXPECT_EQ(controller.status(), PersistenceController::Status::cannotOpen);
+        EXPECT_NE(controller.statusMessage().find("Projects.horavine"), std::string::npos);
+        initInContext<Project>(controller.managedObjectContext());
+        controller.managedObjectContext().processPendingChanges();
+        EXPECT_FALSE(controller.save());
+        EXPECT_TRUE(controller.managedObjectContext().hasUnsavedChanges()); // kept, never written
+    }
+    EXPECT_EQ(readFile(dir.store()), junk);
+
+    std::filesystem::remove(dir.store());
+    {
+        NotificationCenter center;
+        PersistenceController controller(dir.store(), center);
+        ASSERT_TRUE(controller.storeIsOpen());
+        NotificationCenter otherCenter;
+        PersistenceController second(dir.store(), otherCenter);
+        EXPECT_EQ(second.status(), PersistenceController::Status::storeInUse);
+        initInContext<Project>(second.managedObjectContext());
+        EXPECT_FALSE(second.save());
+    }
+    sqlite3* db = nullptr;
+    sqlite3_open(dir.store().c_str(), &db);
+    sqlite3_exec(db, "PRAGMA user_version=99", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    const std::string newer = readFile(dir.store());
+    {
+        NotificationCenter center;
+        PersistenceController controller(dir.store(), center);
+        EXPECT_EQ(controller.status(), PersistenceController::Status::cannotOpen);
+        EXPECT_NE(controller.statusMessage().find("newer version"), std::string::npos);
+    }
+    EXPECT_EQ(readFile(dir.store()), newer);
+}
+
+TEST(PersistenceController, SortOrderHelpersAndDraggedObjects)
+{
+    StoreDir dir;
+    NotificationCenter center;
+    PersistenceController controller(dir.store(), center);
+    auto& context = controller.managedObjectContext();
+    EXPECT_EQ(highestSortOrder<Project>(context), -1);
+    Project* first = initInContext<Project>(context);
+    Project* second = initInContext<Project>(context);
+    Project* third = initInContext<Project>(context);
+    EXPECT_EQ(first->sortOrder(), 0);
+    EXPECT_EQ(third->sortOrder(), 2);
+    third->setSortOrder(5);
+    EXPECT_EQ(initInContext<Project>(context)->sortOrder(), 6);
+    EXPECT_EQ(projectWithSortOrder(1, context), second);
+    EXPECT_EQ(projectWithSortOrder(3, context), nullptr);
+    first->setArchived(true);
+    auto archived = fetchAll<Project>(context, [](const Project& p) { return p.archived(); });
+    EXPECT_EQ(archived, std::vector<Project*>{first});
+    EXPECT_EQ(initInContext<Client>(context)->name(), "New Client");
+
+    Timer* timer = initInContext<Timer>(context);
+    EXPECT_EQ(timer->type(), 0);
+    EXPECT_FALSE(timer->billed());
+    const std::string projectUri = first->uriRepresentation(), timerUri = timer->uriRepresentation();
+    auto both = [&](std::string_view type) -> std::optional<std::string> {
+        if (type == PasteboardTypes::project)
+            return projectUri;
+        if (type == PasteboardTypes::timer)
+            return timerUri;
+        return std::nullopt;
+    };
+    EXPECT_EQ(controller.draggedObject(both), first);
+    auto timerOnly = [&](std::string_view type) -> std::optional<std::string> {
+        return type == PasteboardTypes::timer ? std::optional<std::string>(timerUri) : std::nullopt;
+    };
+    EXPECT_EQ(controller.draggedObject(timerOnly), timer);
+    auto garbage = [](std::string_view) -> std::optional<std::string> { return "not a uri"; };
+    EXPECT_EQ(controller.draggedObject(garbage), nullptr);
+}
