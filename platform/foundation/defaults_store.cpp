@@ -1,0 +1,414 @@
+// Loads and atomically rewrites the defaults JSON file, keeps a bad file aside instead of
+// overwriting it, and resolves reads through stored and registered values.
+#include "foundation/defaults_store.h"
+
+#include "foundation/clock.h"
+#include "foundation/notification_center.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <fstream>
+#include <iostream>
+#include <limits>
+#include <pwd.h>
+#include <sstream>
+#include <unistd.h>
+
+namespace foundation {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::json;
+
+namespace {
+
+// Deeper nesting than any setting needs; bounds the recursion over a hand-edited file.
+constexpr int maxNestingDepth = 64;
+
+std::optional<DefaultsValue> fromJson(const Json& json, int depth, std::string& problem)
+{
+    if (depth > maxNestingDepth) {
+        problem = "values are nested too deeply";
+        return std::nullopt;
+    }
+    switch (json.type()) {
+    case Json::value_t::boolean:
+        return DefaultsValue(json.get<bool>());
+    case Json::value_t::number_integer:
+        return DefaultsValue(json.get<std::int64_t>());
+    case Json::value_t::number_unsigned: {
+        const auto value = json.get<std::uint64_t>();
+        if (value > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+            problem = "an integer is too large";
+            return std::nullopt;
+        }
+        return DefaultsValue(static_cast<std::int64_t>(value));
+    }
+    case Json::value_t::number_float:
+        return DefaultsValue(json.get<double>());
+    case Json::value_t::string:
+        return DefaultsValue(json.get<std::string>());
+    case Json::value_t::array: {
+        DefaultsArray array;
+        for (const auto& element : json) {
+            auto value = fromJson(element, depth + 1, problem);
+            if (!value)
+                return std::nullopt;
+            array.push_back(std::move(*value));
+        }
+        return DefaultsValue(std::move(array));
+    }
+    case Json::value_t::object: {
+        DefaultsDictionary dictionary;
+        for (const auto& [key, element] : json.items()) {
+            auto value = fromJson(element, depth + 1, problem);
+            if (!value)
+                return std::nullopt;
+            dictionary.emplace(key, std::move(*value));
+        }
+        return DefaultsValue(std::move(dictionary));
+    }
+    default:
+        problem = std::string("a value of type ") + json.type_name() + " has no meaning here";
+        return std::nullopt;
+    }
+}
+
+Json toJson(const DefaultsValue& value)
+{
+    return std::visit(
+        [](const auto& held) -> Json {
+            using Held = std::decay_t<decltype(held)>;
+            if constexpr (std::is_same_v<Held, DefaultsArray>) {
+                Json array = Json::array();
+                for (const auto& element : held)
+                    array.push_back(toJson(element));
+                return array;
+            } else if constexpr (std::is_same_v<Held, DefaultsDictionary>) {
+                Json object = Json::object();
+                for (const auto& [key, element] : held)
+                    object[key] = toJson(element);
+                return object;
+            } else {
+                return Json(held);
+            }
+        },
+        value.storage());
+}
+
+// Why `value` cannot be written as JSON and read back the same, or nothing when it can.
+std::optional<std::string> unwritableReason(const DefaultsValue& value)
+{
+    if (const double* number = value.get<double>(); number && !std::isfinite(*number))
+        return "a number that is not finite cannot be stored";
+    if (const auto* array = value.get<DefaultsArray>()) {
+        for (const auto& element : *array) {
+            if (auto reason = unwritableReason(element))
+                return reason;
+        }
+    }
+    if (const auto* dictionary = value.get<DefaultsDictionary>()) {
+        for (const auto& [key, element] : *dictionary) {
+            if (auto reason = unwritableReason(element))
+                return reason;
+        }
+    }
+    try {
+        (void)toJson(value).dump(); // rejects text that is not UTF-8
+    } catch (const Json::exception& error) {
+        return std::string("the value cannot be written as JSON: ") + error.what();
+    }
+    return std::nullopt;
+}
+
+std::string timestampForFileName()
+{
+    const auto seconds = std::chrono::floor<std::chrono::seconds>(now()).time_since_epoch().count();
+    const auto time = static_cast<std::time_t>(seconds);
+    std::tm parts{};
+    gmtime_r(&time, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &parts);
+    return text;
+}
+
+// Copies `file` to "<name>.corrupt-<timestamp>" beside it, never replacing an earlier copy.
+std::optional<fs::path> copyAside(const fs::path& file, std::string& error)
+{
+    const std::string base = file.filename().string() + ".corrupt-" + timestampForFileName();
+    for (int attempt = 1; attempt <= 100; ++attempt) {
+        const fs::path copy = file.parent_path() / (attempt == 1 ? base : base + "-" + std::to_string(attempt));
+        std::error_code code;
+        if (fs::copy_file(file, copy, fs::copy_options::none, code))
+            return copy;
+        if (code != std::errc::file_exists) {
+            error = code.message();
+            return std::nullopt;
+        }
+    }
+    error = "too many earlier copies";
+    return std::nullopt;
+}
+
+bool writeAll(int descriptor, const std::string& data)
+{
+    std::size_t written = 0;
+    while (written < data.size()) {
+        const ssize_t result = ::write(descriptor, data.data() + written, data.size() - written);
+        if (result < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        written += static_cast<std::size_t>(result);
+    }
+    return true;
+}
+
+// Writes `data` to a temporary file beside `file`, flushes it to disk and renames it into place,
+// so a reader sees either the old or the new file, never a partial one.
+std::optional<std::string> writeAtomically(const fs::path& file, const std::string& data)
+{
+    const fs::path directory = file.parent_path().empty() ? fs::path(".") : file.parent_path();
+    std::error_code code;
+    fs::create_directories(directory, code);
+    if (code)
+        return "cannot create the folder " + directory.string() + ": " + code.message();
+
+    std::string temporary = (directory / ("." + file.filename().string() + ".tmp-XXXXXX")).string();
+    const int descriptor = ::mkstemp(temporary.data());
+    if (descriptor < 0)
+        return "cannot create a file in " + directory.string() + ": " + std::strerror(errno);
+    std::optional<std::string> failure;
+    if (!writeAll(descriptor, data) || ::fsync(descriptor) != 0)
+        failure = "cannot write " + temporary + ": " + std::strerror(errno);
+    if (::close(descriptor) != 0 && !failure)
+        failure = "cannot write " + temporary + ": " + std::strerror(errno);
+    if (!failure && ::rename(temporary.c_str(), file.c_str()) != 0)
+        failure = "cannot replace " + file.string() + ": " + std::strerror(errno);
+    if (failure) {
+        ::unlink(temporary.c_str());
+        return failure;
+    }
+    // Make the rename itself durable; the data is already safe if this fails.
+    if (const int folder = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+DefaultsStore::DefaultsStore(fs::path file) : DefaultsStore(std::move(file), NotificationCenter::defaultCenter()) {}
+
+DefaultsStore::DefaultsStore(fs::path file, NotificationCenter& center) : file_(std::move(file)), center_(center)
+{
+    load();
+}
+
+fs::path DefaultsStore::defaultPath()
+{
+    // Relative values of XDG_CONFIG_HOME are invalid and ignored.
+    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && fs::path(config).is_absolute())
+        return fs::path(config) / "horavine" / "defaults.json";
+    fs::path home;
+    if (const char* variable = std::getenv("HOME"); variable && *variable) {
+        home = variable;
+    } else if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir) {
+        home = entry->pw_dir;
+    }
+    return home / ".config" / "horavine" / "defaults.json";
+}
+
+void DefaultsStore::load()
+{
+    std::error_code code;
+    const bool exists = fs::exists(file_, code);
+    if (code) {
+        reportLoadProblem("its folder cannot be read: " + code.message());
+        return;
+    }
+    if (!exists)
+        return;
+
+    std::ifstream input(file_, std::ios::binary);
+    std::ostringstream contents;
+    if (!input || !(contents << input.rdbuf()) || input.bad()) {
+        reportLoadProblem(std::string("it cannot be read: ") + std::strerror(errno));
+        return;
+    }
+    Json root;
+    try {
+        root = Json::parse(contents.str());
+    } catch (const Json::exception& error) {
+        reportLoadProblem(std::string("it is not valid JSON: ") + error.what());
+        return;
+    }
+    if (!root.is_object()) {
+        reportLoadProblem("it does not hold a JSON object");
+        return;
+    }
+    std::map<std::string, DefaultsValue> loaded;
+    for (const auto& [key, element] : root.items()) {
+        std::string problem;
+        auto value = fromJson(element, 1, problem);
+        if (!value) {
+            reportLoadProblem("the value of \"" + key + "\" is unusable: " + problem);
+            return;
+        }
+        loaded.emplace(key, std::move(*value));
+    }
+    stored_ = std::move(loaded);
+}
+
+void DefaultsStore::reportLoadProblem(const std::string& reason)
+{
+    std::string message = "The settings file " + file_.string() + " could not be used (" + reason + "). ";
+    std::string copyError;
+    if (auto copy = copyAside(file_, copyError)) {
+        message += "A copy was kept at " + copy->string() + "; the built-in settings are used.";
+    } else {
+        // Without a copy, replacing the file could destroy the user's only version of it.
+        mustNotReplaceFile_ = true;
+        message += "It could not be copied aside (" + copyError +
+                   "), so it is left untouched and changed settings will not be saved.";
+    }
+    std::cerr << "horavine: " << message << '\n';
+    loadProblem_ = std::move(message);
+}
+
+template <typename T, typename Read>
+std::optional<T> DefaultsStore::firstReadable(const std::string& key, Read read) const
+{
+    for (const auto* domain : {&stored_, &registered_}) {
+        if (auto found = domain->find(key); found != domain->end()) {
+            if (std::optional<T> value = read(found->second))
+                return value;
+        }
+    }
+    return std::nullopt;
+}
+
+void DefaultsStore::registerDefaults(const std::map<std::string, DefaultsValue>& values)
+{
+    for (const auto& [key, value] : values)
+        registered_.insert_or_assign(key, value);
+}
+
+std::optional<DefaultsValue> DefaultsStore::object(const std::string& key) const
+{
+    return firstReadable<DefaultsValue>(key, [](const DefaultsValue& value) { return std::optional(value); });
+}
+
+bool DefaultsStore::boolValue(const std::string& key, bool fallback) const
+{
+    auto value = firstReadable<bool>(key, [](const DefaultsValue& value) -> std::optional<bool> {
+        if (const bool* held = value.get<bool>())
+            return *held;
+        return std::nullopt;
+    });
+    return value.value_or(fallback);
+}
+
+std::int64_t DefaultsStore::integerValue(const std::string& key, std::int64_t fallback) const
+{
+    auto value = firstReadable<std::int64_t>(key, [](const DefaultsValue& value) -> std::optional<std::int64_t> {
+        if (const auto* held = value.get<std::int64_t>())
+            return *held;
+        return std::nullopt;
+    });
+    return value.value_or(fallback);
+}
+
+std::optional<double> DefaultsStore::numberValue(const std::string& key) const
+{
+    return firstReadable<double>(key, [](const DefaultsValue& value) -> std::optional<double> {
+        if (const auto* integer = value.get<std::int64_t>())
+            return static_cast<double>(*integer);
+        if (const auto* number = value.get<double>())
+            return *number;
+        return std::nullopt;
+    });
+}
+
+std::optional<std::string> DefaultsStore::stringValue(const std::string& key) const
+{
+    return firstReadable<std::string>(key, [](const DefaultsValue& value) -> std::optional<std::string> {
+        if (const auto* text = value.get<std::string>())
+            return *text;
+        return std::nullopt;
+    });
+}
+
+std::optional<std::vector<std::string>> DefaultsStore::stringArray(const std::string& key) const
+{
+    using Strings = std::vector<std::string>;
+    return firstReadable<Strings>(key, [](const DefaultsValue& value) -> std::optional<Strings> {
+        const auto* array = value.get<DefaultsArray>();
+        if (!array)
+            return std::nullopt;
+        Strings strings;
+        for (const auto& element : *array) {
+            const auto* text = element.get<std::string>();
+            if (!text)
+                return std::nullopt;
+            strings.push_back(*text);
+        }
+        return strings;
+    });
+}
+
+std::optional<DefaultsWriteError> DefaultsStore::set(const std::string& key, DefaultsValue value)
+{
+    if (auto reason = unwritableReason(value))
+        return DefaultsWriteError{file_, "\"" + key + "\" was not changed: " + *reason};
+    const auto found = stored_.find(key);
+    const bool changed = found == stored_.end() || !(found->second == value);
+    if (!changed && !unsavedChanges_)
+        return std::nullopt;
+    stored_.insert_or_assign(key, std::move(value));
+    auto result = save();
+    if (changed)
+        postChange(key);
+    return result;
+}
+
+std::optional<DefaultsWriteError> DefaultsStore::remove(const std::string& key)
+{
+    const bool changed = stored_.erase(key) > 0;
+    if (!changed && !unsavedChanges_)
+        return std::nullopt;
+    auto result = save();
+    if (changed)
+        postChange(key);
+    return result;
+}
+
+std::optional<DefaultsWriteError> DefaultsStore::save()
+{
+    unsavedChanges_ = true;
+    if (mustNotReplaceFile_)
+        return DefaultsWriteError{file_, "the unreadable settings file is left untouched, so changes are not saved"};
+    Json root = Json::object();
+    for (const auto& [key, value] : stored_)
+        root[key] = toJson(value);
+    if (auto failure = writeAtomically(file_, root.dump(2) + "\n")) {
+        std::cerr << "horavine: settings not saved: " << *failure << '\n';
+        return DefaultsWriteError{file_, std::move(*failure)};
+    }
+    unsavedChanges_ = false;
+    return std::nullopt;
+}
+
+void DefaultsStore::postChange(const std::string& key)
+{
+    center_.post(didChangeNotification, this, {{"key", key}});
+}
+
+} // namespace foundation

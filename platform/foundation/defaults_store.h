@@ -1,0 +1,82 @@
+// The per-user defaults: typed values in a JSON file that is rewritten atomically on every change,
+// over an in-memory registration domain of built-in values. Reads look at the stored value, then the
+// registered one, then the caller's fall-back. Not thread-safe: main thread only.
+#pragma once
+
+#include "foundation/defaults_value.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace foundation {
+
+class NotificationCenter;
+
+// Why a change could not be written; the change itself is kept in memory.
+struct DefaultsWriteError {
+    std::filesystem::path file;
+    std::string message;
+};
+
+class DefaultsStore {
+public:
+    // Posted after every change of a stored value, with the store as sender and userInfo
+    // {"key": std::string}.
+    static constexpr const char* didChangeNotification = "DefaultsDidChange";
+
+    // Loads `file` when it exists. A file that cannot be read or understood is reported once (stderr
+    // and loadProblem()), copied aside as "<name>.corrupt-<timestamp>", and left in place until the
+    // next change writes a new file.
+    explicit DefaultsStore(std::filesystem::path file);
+    DefaultsStore(std::filesystem::path file, NotificationCenter& center);
+
+    // $XDG_CONFIG_HOME/horavine/defaults.json, else ~/.config/horavine/defaults.json.
+    static std::filesystem::path defaultPath();
+
+    const std::filesystem::path& file() const { return file_; }
+    // What went wrong loading the file, in words the app can show; nothing when it loaded.
+    const std::optional<std::string>& loadProblem() const { return loadProblem_; }
+
+    // Adds built-in values (replacing registered ones of the same key); they are never written.
+    void registerDefaults(const std::map<std::string, DefaultsValue>& values);
+
+    // The stored value, else the registered one.
+    std::optional<DefaultsValue> object(const std::string& key) const;
+
+    // Typed reads take the first of stored and registered values that has the asked-for type
+    // (a hand-edited value of the wrong type falls back to the built-in one), else `fallback`.
+    bool boolValue(const std::string& key, bool fallback = false) const;
+    std::int64_t integerValue(const std::string& key, std::int64_t fallback = 0) const;
+    std::optional<double> numberValue(const std::string& key) const; // integer or double, not Boolean
+    std::optional<std::string> stringValue(const std::string& key) const;
+    std::optional<std::vector<std::string>> stringArray(const std::string& key) const; // all elements strings
+
+    // Store or remove a value and write the file. On a write failure the change stays in memory
+    // (and is written with the next change) and the error is returned. A double that is not
+    // finite cannot be written as JSON and is refused with an error, storing nothing.
+    std::optional<DefaultsWriteError> set(const std::string& key, DefaultsValue value);
+    std::optional<DefaultsWriteError> remove(const std::string& key);
+
+private:
+    void load();
+    void reportLoadProblem(const std::string& reason);
+    std::optional<DefaultsWriteError> save();
+    void postChange(const std::string& key);
+    template <typename T, typename Read>
+    std::optional<T> firstReadable(const std::string& key, Read read) const;
+
+    std::filesystem::path file_;
+    NotificationCenter& center_;
+    std::map<std::string, DefaultsValue> stored_;
+    std::map<std::string, DefaultsValue> registered_;
+    std::optional<std::string> loadProblem_;
+    bool unsavedChanges_ = false;
+    // Set when a bad file could not be copied aside: writing would destroy the only copy.
+    bool mustNotReplaceFile_ = false;
+};
+
+} // namespace foundation

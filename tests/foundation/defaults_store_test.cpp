@@ -1,0 +1,334 @@
+// The defaults store against real files in a fresh temporary folder per test: read order, type
+// fidelity across reloads, bad files kept aside, atomic writes and write failures.
+#include "foundation/defaults_store.h"
+
+#include "foundation/clock.h"
+#include "foundation/notification_center.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <limits>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using foundation::DefaultsArray;
+using foundation::DefaultsDictionary;
+using foundation::DefaultsStore;
+using foundation::DefaultsValue;
+using foundation::Notification;
+using foundation::NotificationCenter;
+namespace fs = std::filesystem;
+
+namespace {
+
+class DefaultsStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "horavine-defaults-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        folder = pattern;
+        file = folder / "defaults.json";
+    }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        fs::permissions(folder, fs::perms::owner_all, fs::perm_options::add, ignored);
+        fs::remove_all(folder, ignored);
+    }
+
+    static std::string contents(const fs::path& path)
+    {
+        std::ifstream input(path, std::ios::binary);
+        std::ostringstream text;
+        text << input.rdbuf();
+        return text.str();
+    }
+    static void write(const fs::path& path, const std::string& text)
+    {
+        std::ofstream(path, std::ios::binary) << text;
+    }
+    std::vector<std::string> folderEntries() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    NotificationCenter center;
+    fs::path folder;
+    fs::path file;
+};
+
+} // namespace
+
+TEST_F(DefaultsStoreTest, StoredBeatsRegisteredBeatsFallback)
+{
+    DefaultsStore store(file, center);
+    store.registerDefaults({{"rate", 10}, {"showSeconds", true}, {"currency", "EUR"}});
+
+    EXPECT_EQ(store.integerValue("rate", 1), 10);
+    EXPECT_EQ(store.integerValue("missing", 7), 7);
+    EXPECT_FALSE(store.object("missing"));
+    EXPECT_FALSE(store.stringValue("missing"));
+
+    EXPECT_FALSE(store.set("rate", 20));
+    EXPECT_EQ(store.integerValue("rate", 1), 20);
+    EXPECT_EQ(store.object("rate"), DefaultsValue(20));
+    EXPECT_FALSE(store.set("showSeconds", false));
+    EXPECT_FALSE(store.boolValue("showSeconds", true));
+
+    // A stored value of the wrong type does not hide the built-in one of the asked-for type.
+    EXPECT_FALSE(store.set("currency", 5));
+    EXPECT_EQ(store.stringValue("currency"), "EUR");
+    EXPECT_EQ(store.object("currency"), DefaultsValue(5));
+
+    EXPECT_FALSE(store.remove("rate"));
+    EXPECT_EQ(store.integerValue("rate", 1), 10);
+
+    // Only stored values reach the file.
+    const auto written = nlohmann::json::parse(contents(file));
+    EXPECT_EQ(written, nlohmann::json::parse(R"({"currency": 5, "showSeconds": false})"));
+}
+
+TEST_F(DefaultsStoreTest, KeepsTypesAcrossReload)
+{
+    const std::map<std::string, DefaultsValue> values = {
+        {"flag", true},
+        {"count", 3},
+        {"largest", std::numeric_limits<std::int64_t>::max()},
+        {"negative", -42},
+        {"wholeDouble", 3.0},
+        {"ratio", 0.1},
+        {"name", "Zoë"},
+        {"columns", DefaultsArray{"project", "duration"}},
+        {"noColumns", DefaultsArray{}},
+        {"mixed", DefaultsArray{"a", 1, false}},
+        {"window", DefaultsDictionary{{"width", 640}, {"visible", false}, {"tags", DefaultsArray{"x"}}}},
+    };
+    {
+        DefaultsStore store(file, center);
+        for (const auto& [key, value] : values)
+            ASSERT_FALSE(store.set(key, value)) << key;
+    }
+    DefaultsStore reloaded(file, center);
+    EXPECT_FALSE(reloaded.loadProblem());
+    for (const auto& [key, value] : values)
+        EXPECT_EQ(reloaded.object(key), value) << key;
+
+    EXPECT_TRUE(reloaded.boolValue("flag", false));
+    EXPECT_EQ(reloaded.integerValue("flag", -1), -1); // a Boolean is not an integer
+    EXPECT_FALSE(reloaded.numberValue("flag"));
+    EXPECT_FALSE(reloaded.boolValue("count", false));
+    EXPECT_EQ(reloaded.numberValue("count"), 3.0);
+    EXPECT_EQ(reloaded.integerValue("wholeDouble", -1), -1); // a double is not an integer
+    EXPECT_EQ(reloaded.numberValue("ratio"), 0.1);
+    EXPECT_EQ(reloaded.integerValue("largest", 0), std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ(reloaded.stringArray("columns"), (std::vector<std::string>{"project", "duration"}));
+    EXPECT_EQ(reloaded.stringArray("noColumns"), std::vector<std::string>{});
+    EXPECT_FALSE(reloaded.stringArray("mixed"));
+    EXPECT_FALSE(reloaded.stringArray("name"));
+    EXPECT_FALSE(reloaded.stringValue("columns"));
+}
+
+TEST_F(DefaultsStoreTest, GarbageFileIsKeptAsideAndNotOverwrittenUntilASet)
+{
+    const std::string garbage = "{\"rate\": 12, oops";
+    write(file, garbage);
+    foundation::ScopedClock pinned(std::make_shared<foundation::FixedClock>(
+        foundation::Date(std::chrono::sys_days(std::chrono::year(2024) / 1 / 2) + std::chrono::hours(3))));
+
+    testing::internal::CaptureStderr();
+    DefaultsStore store(file, center);
+    const std::string printed = testing::internal::GetCapturedStderr();
+    store.registerDefaults({{"rate", 10}});
+
+    ASSERT_TRUE(store.loadProblem());
+    EXPECT_NE(store.loadProblem()->find(file.string()), std::string::npos);
+    EXPECT_NE(printed.find(file.string()), std::string::npos);
+    EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 1);
+    EXPECT_EQ(store.integerValue("rate", 0), 10);
+
+    const fs::path copy = folder / "defaults.json.corrupt-20240102T030000Z";
+    EXPECT_EQ(contents(copy), garbage);
+    EXPECT_EQ(contents(file), garbage); // reading did not replace it
+
+    ASSERT_FALSE(store.set("rate", 15));
+    EXPECT_EQ(nlohmann::json::parse(contents(file)), nlohmann::json::parse(R"({"rate": 15})"));
+    EXPECT_EQ(contents(copy), garbage);
+
+    // A second bad file at the same second gets its own copy; the first one stays.
+    write(file, "second garbage");
+    testing::internal::CaptureStderr();
+    DefaultsStore again(file, center);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(contents(copy), garbage);
+    EXPECT_EQ(contents(folder / "defaults.json.corrupt-20240102T030000Z-2"), "second garbage");
+}
+
+TEST_F(DefaultsStoreTest, MalformedFilesAreReportedNotTrusted)
+{
+    const std::string deepNesting = "{\"a\": " + std::string(5000, '[') + std::string(5000, ']') + "}";
+    const std::string cases[] = {
+        "",
+        "[]",
+        "null",
+        "\"text\"",
+        "{\"a\": null}",
+        "{\"a\": [1, null]}",
+        "{\"a\": 18446744073709551615}",
+        "{\"a\": 1e999}",
+        "{\"a\": 1} trailing",
+        "{\"a\": [1, 2",
+        "{\"a\": \"\xff\xfe\"}",
+        std::string("{\"a\": 1\0}", 9),
+        deepNesting,
+    };
+    for (const auto& text : cases) {
+        write(file, text);
+        testing::internal::CaptureStderr();
+        DefaultsStore store(file, center);
+        testing::internal::GetCapturedStderr();
+        EXPECT_TRUE(store.loadProblem()) << text.substr(0, 40);
+        EXPECT_FALSE(store.object("a")) << text.substr(0, 40);
+        EXPECT_EQ(contents(file), text);
+    }
+}
+
+TEST_F(DefaultsStoreTest, WritesAtomicallyIntoAFolderItCreates)
+{
+    const fs::path nested = folder / "config" / "horavine" / "defaults.json";
+    DefaultsStore store(nested, center);
+    EXPECT_FALSE(store.loadProblem());
+    for (int i = 0; i < 5; ++i)
+        ASSERT_FALSE(store.set("count", i));
+    ASSERT_FALSE(store.set("name", "x"));
+
+    std::vector<std::string> entries;
+    for (const auto& entry : fs::directory_iterator(nested.parent_path()))
+        entries.push_back(entry.path().filename().string());
+    EXPECT_EQ(entries, std::vector<std::string>{"defaults.json"});
+    EXPECT_EQ(nlohmann::json::parse(contents(nested)), nlohmann::json::parse(R"({"count": 4, "name": "x"})"));
+}
+
+TEST_F(DefaultsStoreTest, FailedWriteKeepsValueInMemoryAndRetriesWithTheNextChange)
+{
+    // A file where the folder should be: the folder cannot be created, even by root.
+    const fs::path blocked = folder / "blocker" / "defaults.json";
+    write(folder / "blocker", "not a folder");
+    DefaultsStore store(blocked, center);
+
+    testing::internal::CaptureStderr();
+    const auto error = store.set("rate", 30);
+    testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->file, blocked);
+    EXPECT_FALSE(error->message.empty());
+    EXPECT_EQ(store.integerValue("rate", 0), 30);
+
+    fs::remove(folder / "blocker");
+    ASSERT_FALSE(store.set("rate", 30)); // same value, but not yet on disk
+    EXPECT_EQ(nlohmann::json::parse(contents(blocked)), nlohmann::json::parse(R"({"rate": 30})"));
+}
+
+TEST_F(DefaultsStoreTest, ReadOnlyFolderReportsFailure)
+{
+    ASSERT_FALSE(DefaultsStore(file, center).set("rate", 1));
+    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+
+    // Root ignores folder permissions, so the store runs in a child that gives up root's rights.
+    const uid_t nobody = 65534;
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(folder.c_str(), nobody, nobody), 0);
+        ASSERT_EQ(::chown(file.c_str(), nobody, nobody), 0);
+    }
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::geteuid() == 0 && (::setgid(nobody) != 0 || ::setuid(nobody) != 0))
+            ::_exit(10);
+        std::freopen("/dev/null", "w", stderr);
+        DefaultsStore store(file, center);
+        if (store.loadProblem())
+            ::_exit(11);
+        if (!store.set("rate", 2))
+            ::_exit(12); // reported success
+        ::_exit(store.integerValue("rate", 0) == 2 ? 0 : 13);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "10: no privileges to drop, 11: load failed, 12: failure unreported, "
+                                         "13: value not kept";
+    EXPECT_EQ(nlohmann::json::parse(contents(file)), nlohmann::json::parse(R"({"rate": 1})"));
+    EXPECT_EQ(folderEntries(), std::vector<std::string>{"defaults.json"});
+}
+
+TEST_F(DefaultsStoreTest, UnreadableFileIsNeverReplaced)
+{
+    fs::create_directory(file); // exists, cannot be read as a file, cannot be copied
+    testing::internal::CaptureStderr();
+    DefaultsStore store(file, center);
+    testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(store.loadProblem());
+
+    EXPECT_TRUE(store.set("rate", 3));
+    EXPECT_EQ(store.integerValue("rate", 0), 3);
+    EXPECT_TRUE(fs::is_directory(file));
+}
+
+TEST_F(DefaultsStoreTest, RefusesValuesJsonCannotHold)
+{
+    DefaultsStore store(file, center);
+    EXPECT_TRUE(store.set("ratio", std::nan("")));
+    EXPECT_TRUE(store.set("list", DefaultsArray{1.0, std::numeric_limits<double>::infinity()}));
+    EXPECT_TRUE(store.set("name", std::string("\xff\xfe")));
+    EXPECT_FALSE(store.object("ratio"));
+    EXPECT_FALSE(store.object("list"));
+    EXPECT_FALSE(store.object("name"));
+    EXPECT_FALSE(fs::exists(file));
+}
+
+TEST_F(DefaultsStoreTest, PostsOneNotificationPerChange)
+{
+    DefaultsStore store(file, center);
+    std::vector<std::string> changed;
+    auto token = center.addObserver(DefaultsStore::didChangeNotification, &store, [&](const Notification& n) {
+        const auto* key = n.info<std::string>("key");
+        changed.push_back(key ? *key : "?");
+    });
+    store.registerDefaults({{"rate", 1}});
+    EXPECT_FALSE(store.set("rate", 2));
+    EXPECT_FALSE(store.set("rate", 2)); // unchanged
+    EXPECT_FALSE(store.remove("name")); // nothing to remove
+    EXPECT_FALSE(store.remove("rate"));
+    EXPECT_EQ(changed, (std::vector<std::string>{"rate", "rate"}));
+}
+
+TEST(DefaultsStorePath, FollowsXdgConfigHome)
+{
+    const char* savedConfig = std::getenv("XDG_CONFIG_HOME");
+    const char* savedHome = std::getenv("HOME");
+    const std::optional<std::string> config = savedConfig ? std::optional<std::string>(savedConfig) : std::nullopt;
+    const std::optional<std::string> home = savedHome ? std::optional<std::string>(savedHome) : std::nullopt;
+
+    ::setenv("HOME", "/home/ana", 1);
+    ::setenv("XDG_CONFIG_HOME", "/srv/cfg", 1);
+    EXPECT_EQ(DefaultsStore::defaultPath(), fs::path("/srv/cfg/horavine/defaults.json"));
+    ::setenv("XDG_CONFIG_HOME", "relative/cfg", 1);
+    EXPECT_EQ(DefaultsStore::defaultPath(), fs::path("/home/ana/.config/horavine/defaults.json"));
+    ::unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(DefaultsStore::defaultPath(), fs::path("/home/ana/.config/horavine/defaults.json"));
+
+    config ? ::setenv("XDG_CONFIG_HOME", config->c_str(), 1) : ::unsetenv("XDG_CONFIG_HOME");
+    home ? ::setenv("HOME", home->c_str(), 1) : ::unsetenv("HOME");
+}
