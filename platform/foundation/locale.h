@@ -1,0 +1,57 @@
+// The user's locale through ICU: week start, currency, short date texts and case-insensitive search.
+// Texts are made from wall times the Calendar computed, so ICU never applies zone rules of its own.
+#pragma once
+
+#include "foundation/clock.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace foundation {
+
+class Calendar;
+
+// Which environment variable overrides LANG: LC_TIME for dates, LC_MONETARY for currency.
+enum class LocaleCategory { time, monetary };
+
+// The ICU locale id for a POSIX locale name: "de_DE.UTF-8@euro" -> "de_DE"; "C", "POSIX" and ""
+// -> "en_US_POSIX".
+std::string localeIdFromPosixName(std::string_view posixName);
+
+// LC_ALL, else LC_TIME or LC_MONETARY, else LANG (empty values count as unset), as an ICU id.
+std::string localeIdFromEnvironment(LocaleCategory category);
+
+class Locale {
+public:
+    // Takes an ICU id or a POSIX locale name (normalised as above).
+    explicit Locale(std::string_view id);
+    static Locale current(LocaleCategory category);
+
+    const std::string& id() const { return id_; }
+
+    // 1 = Sunday ... 7 = Saturday.
+    int firstWeekday() const;
+
+    // The locale's own currency; nothing when it has none (ICU's generic "¤" / "XXX").
+    std::optional<std::string> currencyCode() const;
+    std::optional<std::string> currencySymbol() const;
+    // How this locale writes the currency with ISO 4217 code `isoCode` ("USD" -> "$" in en_US,
+    // "US$" in en_CA); nothing for a code that is not three letters A-Z. A well-formed code ICU does
+    // not know is written as itself.
+    std::optional<std::string> currencySymbol(std::string_view isoCode) const;
+
+    // Short texts of instants in `calendar`'s zone; nothing when ICU cannot format.
+    std::optional<std::string> shortDateText(Date date, const Calendar& calendar) const;
+    std::optional<std::string> shortDateTimeText(Date date, const Calendar& calendar) const;
+    std::optional<std::string> shortDateIntervalText(Date from, Date to, const Calendar& calendar) const;
+
+private:
+    std::string id_;
+};
+
+// Whether `text` contains `term` under full Unicode case folding ("STRASSE" is in "Straße").
+// Both are UTF-8; an empty term is contained in every text.
+bool containsCaseInsensitive(std::string_view text, std::string_view term);
+
+} // namespace foundation

@@ -1,0 +1,115 @@
+// Locale: which environment variable decides, week start, currency, date texts computed from the
+// system tz database, and case-folded search.
+#include "foundation/locale.h"
+
+#include "foundation/calendar.h"
+#include "support/scoped_environment.h"
+
+#include <date/date.h>
+#include <gtest/gtest.h>
+
+using foundation::Calendar;
+using foundation::Date;
+using foundation::Locale;
+using foundation::LocaleCategory;
+using foundation::containsCaseInsensitive;
+using foundation::localeIdFromEnvironment;
+using foundation::localeIdFromPosixName;
+using namespace std::chrono_literals;
+
+namespace {
+
+Date utc(int y, unsigned m, unsigned d, int h = 0, int mi = 0)
+{
+    return Date(date::sys_days(date::year(y) / m / d)) + std::chrono::hours(h) + std::chrono::minutes(mi);
+}
+
+} // namespace
+
+TEST(Locale, PosixNamesBecomeIcuIds)
+{
+    EXPECT_EQ(localeIdFromPosixName("de_DE.UTF-8"), "de_DE");
+    EXPECT_EQ(localeIdFromPosixName("de_DE.UTF-8@euro"), "de_DE");
+    EXPECT_EQ(localeIdFromPosixName("sr_RS@latin"), "sr_RS");
+    EXPECT_EQ(localeIdFromPosixName("C"), "en_US_POSIX");
+    EXPECT_EQ(localeIdFromPosixName("C.UTF-8"), "en_US_POSIX");
+    EXPECT_EQ(localeIdFromPosixName("POSIX"), "en_US_POSIX");
+    EXPECT_EQ(localeIdFromPosixName(""), "en_US_POSIX");
+}
+
+TEST(Locale, EnvironmentPrecedence)
+{
+    testsupport::ScopedEnvironment env{{"LC_ALL", std::nullopt},
+                                       {"LC_TIME", "de_DE.UTF-8"},
+                                       {"LC_MONETARY", "ja_JP.UTF-8"},
+                                       {"LANG", "fr_CH.UTF-8"}};
+    EXPECT_EQ(localeIdFromEnvironment(LocaleCategory::time), "de_DE");
+    EXPECT_EQ(localeIdFromEnvironment(LocaleCategory::monetary), "ja_JP");
+    {
+        testsupport::ScopedEnvironment all{{"LC_ALL", "en_GB.UTF-8"}};
+        EXPECT_EQ(localeIdFromEnvironment(LocaleCategory::time), "en_GB");
+        EXPECT_EQ(Locale::current(LocaleCategory::monetary).id(), "en_GB");
+    }
+    {
+        testsupport::ScopedEnvironment emptyAll{{"LC_ALL", ""}, {"LC_TIME", ""}};
+        EXPECT_EQ(localeIdFromEnvironment(LocaleCategory::time), "fr_CH");
+    }
+    testsupport::ScopedEnvironment none{{"LC_TIME", std::nullopt}, {"LC_MONETARY", std::nullopt}, {"LANG", std::nullopt}};
+    EXPECT_EQ(localeIdFromEnvironment(LocaleCategory::time), "en_US_POSIX");
+}
+
+TEST(Locale, FirstWeekday)
+{
+    EXPECT_EQ(Locale("en_US").firstWeekday(), 1); // Sunday
+    EXPECT_EQ(Locale("de_DE.UTF-8").firstWeekday(), 2); // Monday
+    EXPECT_EQ(Locale("C").firstWeekday(), 1);
+}
+
+TEST(Locale, Currency)
+{
+    EXPECT_EQ(Locale("de_DE").currencyCode(), "EUR");
+    EXPECT_EQ(Locale("de_DE").currencySymbol(), "\u20AC");
+    EXPECT_EQ(Locale("ja_JP").currencyCode(), "JPY");
+    // A language without a region has no currency of its own.
+    EXPECT_EQ(Locale("de").currencyCode(), std::nullopt);
+    EXPECT_EQ(Locale("de").currencySymbol(), std::nullopt);
+
+    EXPECT_EQ(Locale("en_US").currencySymbol("USD"), "$");
+    EXPECT_EQ(Locale("en_CA").currencySymbol("USD"), "US$");
+    EXPECT_EQ(Locale("de_DE").currencySymbol("EUR"), "\u20AC");
+    EXPECT_EQ(Locale("de_DE").currencySymbol("usd"), std::nullopt);
+    EXPECT_EQ(Locale("de_DE").currencySymbol("EURO"), std::nullopt);
+    EXPECT_EQ(Locale("de_DE").currencySymbol(""), std::nullopt);
+}
+
+TEST(Locale, TextsShowTheWallTimeOfTheSystemTzDatabase)
+{
+    // ICU 72's own rules still have Mexico on daylight-saving time in 2023 (06:00 would read 07:00).
+    const Calendar mexico("America/Mexico_City", "de_DE");
+    const Locale german("de_DE");
+    EXPECT_EQ(german.shortDateText(utc(2023, 6, 15, 12), mexico), "15.06.23");
+    EXPECT_EQ(german.shortDateTimeText(utc(2023, 6, 15, 12), mexico), "15.06.23, 06:00");
+    // Just after midnight UTC is still the previous day there.
+    EXPECT_EQ(german.shortDateText(utc(2023, 6, 16, 3), mexico), "15.06.23");
+
+    // Ends on either side of a clock change each get their own offset.
+    const Calendar berlin("Europe/Berlin", "de_DE");
+    const auto interval = german.shortDateIntervalText(utc(2024, 3, 30, 8), utc(2024, 3, 31, 16), berlin);
+    ASSERT_TRUE(interval);
+    EXPECT_NE(interval->find("30.3.2024, 09:00"), std::string::npos) << *interval;
+    EXPECT_NE(interval->find("31.3.2024, 18:00"), std::string::npos) << *interval;
+}
+
+TEST(Locale, CaseInsensitiveContainsFoldsFully)
+{
+    EXPECT_TRUE(containsCaseInsensitive("GROSSER ÄRGER", "ärger"));
+    EXPECT_TRUE(containsCaseInsensitive("Hauptstraße 5", "STRASSE"));
+    EXPECT_TRUE(containsCaseInsensitive("HAUPTSTRASSE", "straße"));
+    EXPECT_TRUE(containsCaseInsensitive("ο οδυσσευς", "ΟΔΥΣΣΕΥΣ")); // final sigma folds to σ
+    EXPECT_FALSE(containsCaseInsensitive("Hauptstrase", "straße"));
+    EXPECT_FALSE(containsCaseInsensitive("arger", "ärger"));
+    EXPECT_TRUE(containsCaseInsensitive("anything", ""));
+    EXPECT_FALSE(containsCaseInsensitive("", "a"));
+    // Malformed UTF-8 is searched, not trusted.
+    EXPECT_FALSE(containsCaseInsensitive("\xff\xfe", "abc"));
+}
