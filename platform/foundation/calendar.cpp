@@ -241,7 +241,9 @@ std::optional<Date> Calendar::resolve(std::int64_t wallMicros, std::optional<sec
 std::optional<Date> Calendar::addingDays(Date date, int days) const
 {
     const std::int64_t wall = wallTimeAsUtc(date).time_since_epoch().count();
-    if (!inSupportedRange(wall))
+    // A step longer than the whole supported span cannot land inside it (and would overflow).
+    const std::int64_t span = (kEndWallMicros - kMinWallMicros) / kMicrosPerDay;
+    if (!inSupportedRange(wall) || days > span || days < -span)
         return std::nullopt;
     return resolve(wall + std::int64_t{days} * kMicrosPerDay, utcOffset(date));
 }
