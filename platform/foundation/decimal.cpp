@@ -74,6 +74,32 @@ struct Wide {
         return static_cast<int>(remainder);
     }
 
+    friend Wide operator+(const Wide& a, const Wide& b)
+    {
+        Wide sum;
+        std::uint64_t carry = 0;
+        for (std::size_t i = 0; i < 4; ++i) {
+            const u128 limb = u128{a.limbs[i]} + b.limbs[i] + carry;
+            sum.limbs[i] = static_cast<std::uint64_t>(limb);
+            carry = static_cast<std::uint64_t>(limb >> 64);
+        }
+        return sum;
+    }
+
+    // a - b for a >= b.
+    friend Wide operator-(const Wide& a, const Wide& b)
+    {
+        Wide difference;
+        std::uint64_t borrow = 0;
+        for (std::size_t i = 0; i < 4; ++i) {
+            const std::uint64_t subtrahend = b.limbs[i] + borrow;
+            const bool wraps = subtrahend < borrow || a.limbs[i] < subtrahend;
+            difference.limbs[i] = a.limbs[i] - subtrahend;
+            borrow = wraps ? 1 : 0;
+        }
+        return difference;
+    }
+
     void increment()
     {
         for (auto& limb : limbs) {
@@ -142,6 +168,26 @@ std::optional<u128> scaledUp(u128 magnitude, int places)
         || result > maxMagnitude)
         return std::nullopt;
     return result;
+}
+
+// An exact result brought into range: places beyond maxScale are rounded half-even, and so are
+// further places while the significand would have more than 38 digits; only a result whose
+// integer part does not fit is nothing.
+std::optional<std::pair<u128, int>> fitToSignificand(Wide magnitude, int scale)
+{
+    const int dropped = std::max({scale - Decimal::maxScale, magnitude.digitCount() - maxDigits, 0});
+    if (dropped > scale)
+        return std::nullopt;
+    magnitude = dropDigits(magnitude, dropped, RoundingMode::halfEven);
+    scale -= dropped;
+    if (!magnitude.fitsMagnitude() && scale > 0) {
+        // Rounding carried into a new digit (99...9.5 -> 10^38); dropping a zero is exact.
+        magnitude.divideByTen();
+        --scale;
+    }
+    if (!magnitude.fitsMagnitude())
+        return std::nullopt;
+    return std::pair{magnitude.low(), scale};
 }
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -288,41 +334,24 @@ double Decimal::toDouble() const
 
 std::optional<Decimal> Decimal::adding(const Decimal& other) const
 {
+    // Both magnitudes at the larger scale, exactly: at most 68 digits.
     const int scale = std::max(scale_, other.scale_);
-    const auto a = scaledUp(magnitude(), scale - scale_);
-    const auto b = scaledUp(other.magnitude(), scale - other.scale_);
-    if (!a || !b)
-        return std::nullopt;
-    if (isNegative() == other.isNegative())
-        return fromMagnitude(isNegative(), *a + *b, scale);
-    if (*a >= *b)
-        return fromMagnitude(isNegative(), *a - *b, scale);
-    return fromMagnitude(other.isNegative(), *b - *a, scale);
+    const Wide a = Wide::product(magnitude(), powersOfTen[static_cast<std::size_t>(scale - scale_)]);
+    const Wide b = Wide::product(other.magnitude(), powersOfTen[static_cast<std::size_t>(scale - other.scale_)]);
+    const bool sameSign = isNegative() == other.isNegative();
+    const bool negative = sameSign || a >= b ? isNegative() : other.isNegative();
+    const Wide sum = sameSign ? a + b : a >= b ? a - b : b - a;
+    const auto fit = fitToSignificand(sum, scale);
+    return fit ? fromMagnitude(negative, fit->first, fit->second) : std::nullopt;
 }
 
 std::optional<Decimal> Decimal::subtracting(const Decimal& other) const { return adding(-other); }
 
 std::optional<Decimal> Decimal::multiplying(const Decimal& other) const
 {
-    // The exact product has scale_ + other.scale_ places. Places beyond maxScale are rounded
-    // half-even, and so are further places when the significand would not fit otherwise;
-    // only a product too large in its integer part yields nothing.
-    Wide product = Wide::product(magnitude(), other.magnitude());
-    int scale = scale_ + other.scale_;
-    const int excessDigits = product.digitCount() - maxDigits;
-    const int dropped = std::max({scale - maxScale, excessDigits, 0});
-    if (dropped > scale)
-        return std::nullopt;
-    product = dropDigits(product, dropped, RoundingMode::halfEven);
-    scale -= dropped;
-    if (!product.fitsMagnitude() && scale > 0) {
-        // Rounding carried into a new digit (99...9.5 -> 10^38); dropping a zero is exact.
-        product.divideByTen();
-        --scale;
-    }
-    if (!product.fitsMagnitude())
-        return std::nullopt;
-    return fromMagnitude(isNegative() != other.isNegative(), product.low(), scale);
+    // The exact product has scale_ + other.scale_ places (up to 60) and up to 76 digits.
+    const auto fit = fitToSignificand(Wide::product(magnitude(), other.magnitude()), scale_ + other.scale_);
+    return fit ? fromMagnitude(isNegative() != other.isNegative(), fit->first, fit->second) : std::nullopt;
 }
 
 Decimal Decimal::operator+(const Decimal& other) const { return checkedResult(adding(other), "addition"); }

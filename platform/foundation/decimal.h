@@ -36,7 +36,9 @@ public:
     std::string toString() const;
     double toDouble() const;
 
-    // Arithmetic that reports overflow (or a result that cannot be held exactly) as nothing.
+    // Arithmetic that reports overflow as nothing. A result with more than maxScale places or
+    // more than 38 significant digits is rounded half-even in its last places; only a result
+    // whose integer part does not fit yields nothing.
     std::optional<Decimal> adding(const Decimal& other) const;
     std::optional<Decimal> subtracting(const Decimal& other) const;
     std::optional<Decimal> multiplying(const Decimal& other) const;

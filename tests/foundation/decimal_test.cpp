@@ -81,8 +81,6 @@ TEST(Decimal, ReportsOverflow)
     EXPECT_THROW(largest + Decimal(1), std::overflow_error);
     EXPECT_THROW(-largest - Decimal(1), std::overflow_error);
     EXPECT_THROW(largest * Decimal(10), std::overflow_error);
-    // Exact sum would need 39 digits: reported, not rounded.
-    EXPECT_FALSE(dec("1" + std::string(20, '0')).adding(dec("0.000000000000000001")));
     EXPECT_FALSE(dec("1" + std::string(19, '0')).multiplying(dec("1" + std::string(19, '0'))));
     EXPECT_TRUE(dec("1" + std::string(18, '0')).multiplying(dec("1" + std::string(19, '0'))));
 }
@@ -105,6 +103,23 @@ TEST(Decimal, MultipliesAndRoundsBeyondTheLargestScale)
     // Rounding that carries into a new digit.
     // Rounding 39 nines to 38 digits carries into a new digit.
     EXPECT_EQ((dec("9.99") * dec("1001001001001001001001001001001001001")).toString(), "1" + std::string(37, '0'));
+}
+
+TEST(Decimal, AddsBeyondTheSignificandByRoundingItsLastPlaces)
+{
+    const Decimal hundredQuintillion = dec("1" + std::string(20, '0'));
+    // The exact sums need 39 digits; the last place is rounded half-even.
+    EXPECT_EQ(hundredQuintillion.adding(dec("0.000000000000000001"))->toString(), "1" + std::string(20, '0'));
+    EXPECT_EQ(hundredQuintillion.adding(dec("0.000000000000000005"))->toString(), "1" + std::string(20, '0'));
+    EXPECT_EQ(hundredQuintillion.adding(dec("0.000000000000000015"))->toString(),
+              "1" + std::string(20, '0') + ".00000000000000002");
+    EXPECT_EQ(hundredQuintillion.subtracting(dec("0.000000000000000006"))->toString(),
+              std::string(20, '9') + ".999999999999999994"); // 38 digits: exact
+    EXPECT_EQ(hundredQuintillion.subtracting(dec("0.0000000000000000006"))->toString(),
+              std::string(20, '9') + ".999999999999999999");
+    // 0.5 rounds the largest value up into a 39th digit: that does not fit.
+    EXPECT_FALSE(dec(max38).adding(dec("0.5")));
+    EXPECT_EQ(dec(max38).adding(dec("0.4"))->toString(), max38);
 }
 
 TEST(Decimal, ComparesValuesAcrossScalesAndSigns)
