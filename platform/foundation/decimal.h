@@ -1,5 +1,5 @@
 // An exact decimal number for money: rates, costs, totals. No binary floating point inside:
-// a 128-bit signed significand and a decimal scale (value = significand / 10^scale).
+// a 128-bit signed significand of at most 38 digits and a decimal scale (value = significand / 10^scale).
 #pragma once
 
 #include <compare>
