@@ -5,7 +5,10 @@
 
 #include "foundation/clock.h"
 
+#include <map>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace model {
 
@@ -24,6 +27,18 @@ public:
 
     Timer* timer() const;
     void setTimer(Timer* timer);
+
+    // Whole minutes from start to end (to now rounded down to the minute while the pause runs),
+    // truncated toward zero; 0 without a start.
+    std::int64_t duration() const;
+    // The pause's range as a short date-interval text of the current locale; "" without a start.
+    std::string formattedDuration() const;
+    // The timer's other closed pauses that hold this entry's start or end (bounds inclusive).
+    std::vector<PauseEntry*> overlappingOtherPauseEntries() const;
+    // Whether the pause lies within its timer's start and end (missing dates pass).
+    bool inTimerRange() const;
+
+    static const std::map<std::string, std::vector<std::string>>& keyDependencies();
 };
 
 } // namespace model

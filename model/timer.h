@@ -7,13 +7,25 @@
 #include "foundation/clock.h"
 #include "foundation/decimal.h"
 
+#include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace model {
 
 class Project;
 class PauseEntry;
+
+// A validation failure the editors show; domain "MODEL_ERROR_DOMAIN", code 1.
+struct ModelError {
+    static constexpr const char* domain = "MODEL_ERROR_DOMAIN";
+    int code = 1;
+    std::string localizedDescription;
+};
+
+// Which stored or derived keys a derived key depends on, so views know what to re-read.
+using KeyDependencies = std::map<std::string, std::vector<std::string>>;
 
 class Timer : public ManagedObject {
 public:
@@ -57,6 +69,40 @@ public:
     // The first that exists of: the billed rate, the timer's own rate, the project's own rate, the
     // project's client's rate; else 0.
     foundation::Decimal hourlyRate() const;
+
+    // A timer without a type counts as a fixed-duration timer (for its duration and the menus).
+    bool isFixedDurationTimer() const;
+    bool isExpenseTimer() const;
+    // Whole minutes: the fixed duration; 0 for an expense; for a period the minutes from start to
+    // end (or to now rounded down to the minute while running), truncated, less the pauses.
+    std::int64_t duration() const;
+    std::int64_t pauseDuration() const;
+    bool running() const { return !end().has_value(); }
+    bool paused() const { return activePauseEntry() != nullptr; }
+    // The pause without an end, or nullptr (also for a timer outside any context).
+    PauseEntry* activePauseEntry() const;
+    // An expense costs its fixed cost (0 when none); everything else hourlyRate x duration / 60.
+    foundation::Decimal costs() const;
+    // "0 entries", "1 entry", "2 entries".
+    std::string pauseEntriesLabelText() const;
+
+    // State changes; each sets times to now rounded down to the minute and does nothing when its
+    // condition is not met.
+    void stop();
+    PauseEntry* pause();
+    void resume();
+    void togglePause();
+    void resumeFromStopped();
+
+    // Edit-time checks of the date editors (never save-time rules): nothing when acceptable.
+    std::optional<ModelError> validateStart(std::optional<foundation::Date> proposed) const;
+    std::optional<ModelError> validateEnd(std::optional<foundation::Date> proposed) const;
+
+    static std::vector<Timer*> runningTimers(const data::ObjectContext& context);
+    // Running timers that are not billed and have an open pause.
+    static std::vector<Timer*> pausedTimers(const data::ObjectContext& context);
+
+    static const KeyDependencies& keyDependencies();
 };
 
 } // namespace model
