@@ -4,16 +4,19 @@
 
 #include "model/managed_object.h"
 
+#include "model/filter.h"
+#include "model/timer.h"
+
 #include "foundation/decimal.h"
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace model {
 
 class Attachment;
 class Client;
-class Timer;
 
 class Project : public ManagedObject {
 public:
@@ -44,6 +47,32 @@ public:
     void setClient(Client* client);
     std::vector<Timer*> timers() const;
     std::vector<Attachment*> attachments() const;
+
+    // Sum of the timers' durations in whole minutes, whatever their type.
+    std::int64_t duration() const;
+    // Exact decimal sum of the timers' costs.
+    foundation::Decimal costs() const;
+    // The project's own rate, else its client's, else 0.
+    foundation::Decimal hourlyRate() const;
+    // The project's own currency, else its client's, else the locale's symbol, else its code, else
+    // "$"; an empty string is a value and stops the chain.
+    std::string currency() const;
+    // The timers without an end, paused ones included.
+    std::vector<Timer*> runningTimers() const;
+
+    // New timers (nullptr outside any context): a running period timer started now rounded down to
+    // the minute; fixed-duration and expense timers with end = start.
+    Timer* startNewTimer();
+    Timer* addFixedDurationTimer();
+    Timer* addExpenseTimer();
+    // Archiving stops every running timer; unarchiving resumes nothing.
+    void toggleArchived();
+
+    // The timers that pass the filter, in its order (or unordered without sort descriptors).
+    std::vector<Timer*> timers(const Filter& filter) const;
+    std::int64_t duration(const Filter& filter) const;
+
+    static const KeyDependencies& keyDependencies();
 
 protected:
     void awakeFromInsert() override;

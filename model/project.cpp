@@ -1,0 +1,169 @@
+// Totals, rate and currency chains, timer creation, archiving and filtering of a project.
+#include "model/project.h"
+
+#include "model/client.h"
+#include "model/data_model.h"
+#include "model/dates.h"
+#include "model/enums.h"
+
+#include "foundation/locale.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace model {
+
+std::int64_t Project::duration() const
+{
+    std::int64_t total = 0;
+    for (const data::Object* timer : toMany(timersKey))
+        total += static_cast<const Timer*>(timer)->duration();
+    return total;
+}
+
+foundation::Decimal Project::costs() const
+{
+    foundation::Decimal total;
+    for (const data::Object* timer : toMany(timersKey))
+        total += static_cast<const Timer*>(timer)->costs();
+    return total;
+}
+
+foundation::Decimal Project::hourlyRate() const
+{
+    if (auto rate = customHourlyRate())
+        return *rate;
+    if (const Client* owner = client())
+        if (auto rate = owner->hourlyRate())
+            return *rate;
+    return foundation::Decimal();
+}
+
+std::string Project::currency() const
+{
+    if (auto own = customCurrency())
+        return *own;
+    if (const Client* owner = client())
+        if (auto theirs = owner->currency())
+            return *theirs;
+    const auto locale = foundation::Locale::current(foundation::LocaleCategory::monetary);
+    if (auto symbol = locale.currencySymbol())
+        return *symbol;
+    if (auto code = locale.currencyCode())
+        return *code;
+    return "$";
+}
+
+std::vector<Timer*> Project::runningTimers() const
+{
+    std::vector<Timer*> result;
+    if (!context())
+        return result;
+    for (data::Object* object : toMany(timersKey)) {
+        auto* timer = static_cast<Timer*>(object);
+        if (!timer->end())
+            result.push_back(timer);
+    }
+    return result;
+}
+
+Timer* Project::startNewTimer()
+{
+    if (!context())
+        return nullptr;
+    auto* timer = initInContext<Timer>(*context());
+    timer->setProject(this);
+    timer->setStart(roundedToMinute(foundation::now()));
+    return timer;
+}
+
+Timer* Project::addFixedDurationTimer()
+{
+    Timer* timer = startNewTimer();
+    if (timer) {
+        timer->setEnd(timer->start());
+        timer->setType(rawValue(TimerType::duration));
+    }
+    return timer;
+}
+
+Timer* Project::addExpenseTimer()
+{
+    Timer* timer = startNewTimer();
+    if (timer) {
+        timer->setEnd(timer->start());
+        timer->setType(rawValue(TimerType::expense));
+    }
+    return timer;
+}
+
+void Project::toggleArchived()
+{
+    setArchived(!archived());
+    if (archived())
+        for (Timer* timer : runningTimers())
+            timer->stop();
+}
+
+std::vector<Timer*> Project::timers(const Filter& filter) const
+{
+    std::vector<Timer*> result;
+    const bool hasDates = filter.fromDate || filter.toDate;
+    const bool hasTerm = filter.searchTerm && !filter.searchTerm->empty();
+    for (data::Object* object : toMany(timersKey)) {
+        auto* timer = static_cast<Timer*>(object);
+        if (hasDates) {
+            const auto start = timer->start();
+            if (!start || (filter.fromDate && *start < *filter.fromDate) || (filter.toDate && *start > *filter.toDate))
+                continue;
+        }
+        if (!filter.includeBilledTimers && timer->billed())
+            continue;
+        if (hasTerm) {
+            const auto* notes = std::get_if<std::string>(&timer->value(Timer::notesKey));
+            if (!notes || !foundation::containsCaseInsensitive(*notes, *filter.searchTerm))
+                continue;
+        }
+        result.push_back(timer);
+    }
+    if (filter.sortDescriptors && !filter.sortDescriptors->empty()) {
+        const auto& timerEntity = *managedObjectModel().entity(Timer::entityName);
+        std::vector<std::pair<int, bool>> keys;
+        for (const auto& descriptor : *filter.sortDescriptors) {
+            const int index = timerEntity.attributeIndex(descriptor.key);
+            if (index < 0)
+                throw std::invalid_argument("timers cannot be sorted by " + descriptor.key);
+            keys.emplace_back(index, descriptor.ascending);
+        }
+        std::stable_sort(result.begin(), result.end(), [&](const Timer* a, const Timer* b) {
+            for (const auto& [index, ascending] : keys) {
+                const int order = data::compareValues(a->value(index), b->value(index));
+                if (order != 0)
+                    return ascending ? order < 0 : order > 0;
+            }
+            return a->primaryKey() < b->primaryKey();
+        });
+    }
+    return result;
+}
+
+std::int64_t Project::duration(const Filter& filter) const
+{
+    std::int64_t total = 0;
+    for (const Timer* timer : timers(filter))
+        total += timer->duration();
+    return total;
+}
+
+const KeyDependencies& Project::keyDependencies()
+{
+    static const KeyDependencies table{
+        {"duration", {"timers"}},
+        {"costs", {"duration", "timers", "hourlyRate"}},
+        {"hourlyRate", {"customHourlyRate", "client", "client.hourlyRate"}},
+        {"currency", {"customCurrency", "client", "client.currency"}},
+    };
+    return table;
+}
+
+} // namespace model
