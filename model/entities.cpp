@@ -3,6 +3,7 @@
 #include "model/client.h"
 #include "model/fetch_helpers.h"
 #include "model/pause_entry.h"
+#include "model/preferences.h"
 #include "model/project.h"
 #include "model/timer.h"
 
@@ -44,6 +45,10 @@ void Client::awakeFromInsert()
             highest = std::max(highest, static_cast<const Client*>(object)->sortOrder());
     setSortOrder(highest + 1);
     setName(std::string("New Client"));
+    // Copied, not linked: a later change of the preferences leaves existing clients alone.
+    const Preferences& preferences = Preferences::standard();
+    setHourlyRate(preferences.defaultProjectHourlyRate());
+    setCurrency(preferences.defaultProjectHourlyRateCurrency());
 }
 
 Project* projectWithSortOrder(std::int64_t sortOrder, const data::ObjectContext& context)

@@ -1,0 +1,66 @@
+// Typed access to the user's settings in the defaults store, the built-in values registered at
+// launch, and the one store the whole program shares. Main thread only, like the store itself.
+#pragma once
+
+#include "foundation/decimal.h"
+#include "foundation/defaults_store.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace model {
+
+class Preferences {
+public:
+    explicit Preferences(foundation::DefaultsStore& store) : store_(store) {}
+
+    // The program's preferences, backed by DefaultsStore::defaultPath() and loaded on first use.
+    static Preferences& standard();
+    // Makes standard() use `store` (borrowed, must outlive its use); nullptr goes back to the real one.
+    static void setStandardForTesting(foundation::DefaultsStore* store);
+
+    // Why the settings file could not be used at load; nothing when it loaded or did not exist.
+    const std::optional<std::string>& loadProblem() const { return store_.loadProblem(); }
+
+    // Settles the default currency for good (a stored string is kept; otherwise the current
+    // locale's currency is stored) and registers the built-in values of the other settings.
+    // Call once at launch, before anything reads the settings. Returns why the settled currency
+    // could not be written to disk; it is still used for this run.
+    std::optional<foundation::DefaultsWriteError> registerDefaults();
+
+    // The export fields chosen until the user picks others, in order.
+    static std::vector<std::string> defaultExportFields();
+
+    // Each read looks at the store at once (stored, else registered value); each write stores the
+    // value and returns why it could not be written to disk (the change is kept in memory).
+    using WriteResult = std::optional<foundation::DefaultsWriteError>;
+
+    bool didShowMiniWindowHint() const;
+    WriteResult setDidShowMiniWindowHint(bool shown);
+    // Raw value of a DateFilterRange.
+    std::int64_t dateFilterRange() const;
+    WriteResult setDateFilterRange(std::int64_t range);
+    bool showsBilledTimers() const;
+    WriteResult setShowsBilledTimers(bool shows);
+    // Raw export field names; empty when the value is not an array of strings.
+    std::vector<std::string> exportFields() const;
+    WriteResult setExportFields(const std::vector<std::string>& fields);
+    bool showsMenuIcon() const;
+    WriteResult setShowsMenuIcon(bool shows);
+    // Raw value of the TimerType of a timer started from a project's row.
+    std::int64_t defaultTimerType() const;
+    WriteResult setDefaultTimerType(std::int64_t type);
+    // 0 when the value is not a number.
+    foundation::Decimal defaultProjectHourlyRate() const;
+    WriteResult setDefaultProjectHourlyRate(const foundation::Decimal& rate);
+    // "$" when the value is not a string.
+    std::string defaultProjectHourlyRateCurrency() const;
+    WriteResult setDefaultProjectHourlyRateCurrency(const std::string& currency);
+
+private:
+    foundation::DefaultsStore& store_;
+};
+
+} // namespace model
