@@ -9,6 +9,7 @@
 
 #include "foundation/decimal.h"
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -47,6 +48,10 @@ public:
     void setClient(Client* client);
     std::vector<Timer*> timers() const;
     std::vector<Attachment*> attachments() const;
+    // Whether an attachment's file resolves to `path`; attachments that do not resolve never match.
+    bool attachmentMatching(const std::filesystem::path& path) const;
+    // Attaches the file unless it is attached already; nothing without a context or a bookmark.
+    void addAttachment(const std::filesystem::path& path);
 
     // Sum of the timers' durations in whole minutes, whatever their type.
     std::int64_t duration() const;
