@@ -1,0 +1,76 @@
+#include "kits/crash/blackbox.h"
+
+#include "kits/analytics/tally.h"
+#include "kits/platform/keystone.h"
+
+#include "support/child_process.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <thread>
+
+using foundation::DefaultsDictionary;
+using kits::Blackbox;
+using kits::Keystone;
+using kits::Tally;
+using testsupport::runInChild;
+
+TEST(Blackbox, SharedInstanceIsOnePerProcess)
+{
+    Blackbox* seenByThread = nullptr;
+    std::thread other([&] { seenByThread = &Blackbox::sharedInstance(); });
+    other.join();
+    EXPECT_EQ(seenByThread, &Blackbox::sharedInstance());
+}
+
+#ifndef HORAVINE_SANITIZED
+// Sanitizers install fault handlers of their own, so the trap is only checked in the plain build.
+TEST(Blackbox, CrashEndsTheProcessByATrap)
+{
+    auto outcome = runInChild([] {
+        const rlimit noCore{0, 0};
+        setrlimit(RLIMIT_CORE, &noCore);
+        std::signal(SIGILL, SIG_DFL);
+        std::signal(SIGTRAP, SIG_DFL);
+        Blackbox::sharedInstance().crash();
+        return std::string("returned from crash");
+    });
+    ASSERT_TRUE(WIFSIGNALED(outcome.status)) << outcome.report;
+    EXPECT_TRUE(WTERMSIG(outcome.status) == SIGILL || WTERMSIG(outcome.status) == SIGTRAP) << WTERMSIG(outcome.status);
+    EXPECT_EQ(outcome.report, "");
+}
+#endif
+
+TEST(Blackbox, KeystoneStartsTheCrashKitAndTallyBesideIt)
+{
+    auto outcome = runInChild([] {
+        std::string seen;
+        Tally::logCustomEvent("Before start", std::nullopt); // dropped: no controller yet
+        Keystone::setInfoDictionary({{"Keystone", DefaultsDictionary{{"APIKey", "0123abcd"}}}});
+        for (const auto& kit : Keystone::with({Blackbox::kitClass()}).kitClasses())
+            seen += kit.name + ",";
+        seen += Blackbox::sharedInstance().isStarted() ? " crash kit started" : " crash kit idle";
+        Tally::logCustomEvent("After start", std::nullopt);
+        auto recorder = std::dynamic_pointer_cast<kits::TLYRecordingEventController>(
+            Tally::sharedInstance().tallyController());
+        if (!recorder)
+            return seen + " no event controller";
+        for (const auto& event : recorder->events())
+            seen += " event: " + std::get<kits::TLYCustomEvent>(event).customEventName;
+        return seen;
+    });
+    EXPECT_TRUE(outcome.exitedCleanly());
+    EXPECT_EQ(outcome.report, "Blackbox,Tally, crash kit started event: After start");
+}
+
+TEST(Blackbox, WithoutAPIKeyNeitherKitStarts)
+{
+    auto outcome = runInChild([] {
+        Keystone::with({Blackbox::kitClass()});
+        return std::string(Blackbox::sharedInstance().isStarted() ? "crash kit started" : "crash kit idle")
+            + (Tally::sharedInstance().tallyController() ? ", analytics started" : ", analytics idle");
+    });
+    EXPECT_EQ(outcome.report, "crash kit idle, analytics idle");
+}
