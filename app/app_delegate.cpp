@@ -1,0 +1,181 @@
+// The application shell's launch sequence, tray item, windows and menu actions.
+#include "app/app_delegate.h"
+
+#include "app/about_window.h"
+#include "app/info_dictionary.h"
+#include "app/kits.h"
+#include "app/preferences_window.h"
+#include "app/settings.h"
+#include "app/updater.h"
+#include "foundation/notification_center.h"
+#include "model/persistence_controller.h"
+#include "ui/status_item.h"
+
+#include <QAction>
+#include <QUrl>
+#include <QWidget>
+
+namespace app {
+
+namespace {
+
+void raise(QWidget& window)
+{
+    if (window.isMinimized())
+        window.showNormal();
+    else
+        window.show();
+    window.raise();
+    window.activateWindow();
+}
+
+} // namespace
+
+AppDelegate::AppDelegate(Services services, QObject* parent) : QObject(parent), services_(std::move(services))
+{
+    refreshTimer_.setInterval(refreshIntervalMilliseconds);
+    refreshTimer_.setSingleShot(false);
+    connect(&refreshTimer_, &QTimer::timeout, this,
+            [] { foundation::NotificationCenter::defaultCenter().post(refreshTimerFiredNotification); });
+}
+
+AppDelegate::~AppDelegate() = default;
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    if (debugMenuItem_)
+        debugMenuItem_->setVisible(false);
+    startKits();
+    refreshTimer_.start();
+    if (services_.settings.showsMenuIcon())
+        setupStatusBarItem();
+    if (!services_.settings.didShowMiniWindowHint())
+        showMiniWindowHint();
+}
+
+void AppDelegate::applicationWillTerminate()
+{
+    services_.persistenceController.save();
+}
+
+bool AppDelegate::applicationShouldHandleReopen()
+{
+    showMainWindow(false);
+    return true;
+}
+
+void AppDelegate::showMainWindow(bool onlyIfVisible)
+{
+    if (mainWindow_ && (!onlyIfVisible || mainWindow_->isVisible()))
+        raise(*mainWindow_);
+}
+
+void AppDelegate::setupStatusBarItem()
+{
+    if (!statusItem_) {
+        if (!services_.makeStatusItem)
+            return;
+        statusItem_ = services_.makeStatusItem();
+        statusItem_->setClickHandler([this] { statusItemClicked(); });
+    }
+    statusItem_->show();
+}
+
+void AppDelegate::removeStatusBarItem()
+{
+    if (statusItem_)
+        statusItem_->hide();
+}
+
+ui::StatusItem* AppDelegate::statusItem() const
+{
+    return statusItem_ && statusItem_->isShown() ? statusItem_.get() : nullptr;
+}
+
+void AppDelegate::showMiniWindowHint()
+{
+    // The hint hangs below the tray item, so without one nothing is shown and the flag stays unset
+    // for the next launch. The hint's popover arrives with the mini window; until then it is never
+    // shown, and the flag is written only by the code that really shows it.
+    if (!statusItem())
+        return;
+}
+
+void AppDelegate::statusItemClicked()
+{
+    // Until the mini window exists, the tray item brings up the main window.
+    showMainWindow(false);
+}
+
+void AppDelegate::openMainWindow()
+{
+    showMainWindow(false);
+}
+
+void AppDelegate::about()
+{
+    if (!aboutWindow_) {
+        aboutWindow_ = std::make_unique<AboutWindow>(infoDictionary());
+        record(UsageEvent::viewAboutWindow);
+    }
+    aboutWindow_->show();
+    aboutWindow_->raise();
+}
+
+void AppDelegate::checkForUpdates()
+{
+    if (services_.updater)
+        services_.updater->checkForUpdates(mainWindow_);
+}
+
+void AppDelegate::openPreferencesWindow()
+{
+    if (!preferencesWindow_) {
+        preferencesWindow_ = std::make_unique<PreferencesWindow>(
+            services_.settings, services_.updater, [this](bool showsMenuIcon) {
+                if (showsMenuIcon)
+                    setupStatusBarItem();
+                else
+                    removeStatusBarItem();
+            });
+    }
+    raise(*preferencesWindow_);
+    record(UsageEvent::openPreferencesWindow);
+}
+
+void AppDelegate::sendSupportEmail()
+{
+    const std::string* address = infoString(infoDictionary(), "AppSupportEmail");
+    if (!address)
+        return;
+    std::optional<QUrl> link = linkFromText("mailto:" + *address);
+    if (!link)
+        return;
+    services_.openLink(*link);
+    record(UsageEvent::openSupportMail);
+}
+
+void AppDelegate::openWebsite()
+{
+    if (openURL("AppWebsiteURL", infoDictionary(), services_.openLink))
+        record(UsageEvent::openWebsite);
+}
+
+void AppDelegate::rateOnAppStore()
+{
+    if (openURL("AppStoreURL", infoDictionary(), services_.openLink))
+        record(UsageEvent::rateApp);
+}
+
+void AppDelegate::debugCrash()
+{
+    crashForDebugging();
+}
+
+void AppDelegate::record(UsageEvent event)
+{
+    if (services_.recordUsage)
+        services_.recordUsage(event);
+}
+
+} // namespace app

@@ -1,0 +1,101 @@
+// The application shell: owns the refresh tick, the status item, the preferences and about windows,
+// and answers the application menu. Everything it uses from outside is handed in, so tests can run
+// it with fakes.
+#pragma once
+
+#include "app/global_functions.h"
+#include "app/usage_events.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+class QAction;
+class QWidget;
+
+namespace model {
+class PersistenceController;
+}
+namespace ui {
+class StatusItem;
+}
+
+namespace app {
+
+class AboutWindow;
+class PreferencesWindow;
+class Settings;
+class Updater;
+
+class AppDelegate : public QObject {
+    Q_OBJECT
+public:
+    struct Services {
+        model::PersistenceController& persistenceController;
+        Settings& settings;
+        Updater* updater = nullptr; // none: "Check for Updates" does nothing
+        std::function<std::unique_ptr<ui::StatusItem>()> makeStatusItem;
+        UsageRecorder recordUsage;
+        LinkOpener openLink = openWithDesktop;
+    };
+
+    static constexpr const char* refreshTimerFiredNotification = "RefreshTimerFiredNotification";
+    static constexpr int refreshIntervalMilliseconds = 10'000;
+
+    explicit AppDelegate(Services services, QObject* parent = nullptr);
+    ~AppDelegate() override;
+
+    model::PersistenceController& persistenceController() { return services_.persistenceController; }
+    Updater* updater() const { return services_.updater; }
+
+    // The main window registers itself; until then the actions that show it do nothing.
+    void setMainWindow(QWidget* window) { mainWindow_ = window; }
+    QWidget* mainWindow() const { return mainWindow_; }
+    void setDebugMenuItem(QAction* item) { debugMenuItem_ = item; }
+
+    // Launch sequence after the store is open and the defaults registered.
+    void applicationDidFinishLaunching();
+    void applicationWillTerminate();
+    // Another launch asked for the program (or the desktop did): shows the main window.
+    bool applicationShouldHandleReopen();
+    void showMainWindow(bool onlyIfVisible);
+
+    const QTimer& refreshTimer() const { return refreshTimer_; }
+
+    // Shows the tray item, making it on first use; showing it again never adds a second icon.
+    void setupStatusBarItem();
+    void removeStatusBarItem();
+    // The tray item while it is shown; a removed item counts as none.
+    ui::StatusItem* statusItem() const;
+    void showMiniWindowHint();
+
+    // Application menu actions.
+    void openMainWindow();
+    void about();
+    void checkForUpdates();
+    void openPreferencesWindow();
+    void sendSupportEmail();
+    void openWebsite();
+    void rateOnAppStore();
+    [[noreturn]] void debugCrash();
+
+    PreferencesWindow* preferencesWindow() const { return preferencesWindow_.get(); }
+    AboutWindow* aboutWindow() const { return aboutWindow_.get(); }
+
+private:
+    void record(UsageEvent event);
+    void statusItemClicked();
+
+    Services services_;
+    QPointer<QWidget> mainWindow_;
+    QPointer<QAction> debugMenuItem_;
+    std::unique_ptr<ui::StatusItem> statusItem_;
+    std::unique_ptr<PreferencesWindow> preferencesWindow_;
+    std::unique_ptr<AboutWindow> aboutWindow_;
+    QTimer refreshTimer_;
+};
+
+} // namespace app

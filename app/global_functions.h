@@ -1,0 +1,43 @@
+// Free functions the interface shares: the currency symbols the currency boxes offer, a delayed call
+// on the main thread, and opening a link that the information dictionary configures.
+#pragma once
+
+#include "app/info_dictionary.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class QUrl;
+
+namespace foundation {
+class Locale;
+}
+
+namespace app {
+
+// "€", "$", "£", "¥", then how `locale` writes each common ISO 4217 currency, without duplicates.
+std::vector<std::string> currencySymbols(const foundation::Locale& locale);
+// The same for the user's monetary locale.
+std::vector<std::string> currencySymbols();
+
+// Runs `closure` once on the main thread, at least `seconds` from now (zero or less: the next turn
+// of the main event loop). Callable from any thread; needs a QCoreApplication.
+void delay(double seconds, std::function<void()> closure);
+
+// The link a text makes, unchanged: nothing when it is not a valid link or has no scheme.
+std::optional<QUrl> linkFromText(std::string_view text);
+
+using LinkOpener = std::function<void(const QUrl&)>;
+// Opens the link under `key` of `dictionary` with `open`; false (and nothing opened) when the key is
+// missing, holds no text, or the text is no link with a scheme.
+bool openURL(std::string_view infoDictionaryKey, const InfoDictionary& dictionary, const LinkOpener& open);
+// The same with the built-in dictionary and the desktop's default handlers.
+bool openURL(std::string_view infoDictionaryKey);
+
+// Hands `link` to the desktop's default handler for its kind.
+void openWithDesktop(const QUrl& link);
+
+} // namespace app

@@ -1,0 +1,78 @@
+// Starts Horavine: one instance per store, the store and the defaults before any window, then the
+// delegate's launch sequence; quitting (also by SIGTERM, SIGINT or SIGHUP) saves the store.
+#include "app/app_delegate.h"
+#include "app/event_loop_hook.h"
+#include "app/placeholder_main_window.h"
+#include "app/settings.h"
+#include "app/single_instance.h"
+#include "app/unix_signal_quitter.h"
+#include "app/updater.h"
+#include "foundation/defaults_store.h"
+#include "foundation/locale.h"
+#include "model/persistence_controller.h"
+#include "ui/alerts.h"
+#include "ui/tray_status_item.h"
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QIcon>
+
+#include <csignal>
+
+int main(int argc, char** argv)
+{
+    const std::filesystem::path storePath = model::PersistenceController::defaultStorePath();
+    const QString instanceName = app::SingleInstance::serverName(storePath);
+    // Before anything is opened or written: a running instance of this store takes over.
+    if (app::SingleInstance::handToRunningInstance(instanceName))
+        return 0;
+
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Horavine"));
+    QApplication::setDesktopFileName(QStringLiteral("horavine"));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    app::SingleInstance instance;
+    if (!instance.listen(instanceName) && app::SingleInstance::handToRunningInstance(instanceName))
+        return 0; // another launch of the same store won the race
+    app::UnixSignalQuitter signalQuitter({SIGTERM, SIGINT, SIGHUP});
+
+    model::PersistenceController persistenceController(storePath);
+    if (!persistenceController.storeIsOpen()) {
+        ui::runWarningAlert(nullptr, QObject::tr("Horavine cannot open its projects"),
+                            QString::fromStdString(persistenceController.statusMessage()));
+        return 1;
+    }
+
+    foundation::DefaultsStore defaults(foundation::DefaultsStore::defaultPath());
+    app::Settings settings(defaults);
+    settings.registerDefaults(foundation::Locale::current(foundation::LocaleCategory::monetary));
+    app::Updater updater(defaults);
+
+    app::EventLoopHook eventLoopHook(persistenceController.managedObjectContext(),
+                                     *QAbstractEventDispatcher::instance());
+    app::EditPreserver editPreserver;
+    editPreserver.install(persistenceController);
+
+    app::AppDelegate delegate({
+        .persistenceController = persistenceController,
+        .settings = settings,
+        .updater = &updater,
+        .makeStatusItem = [] {
+            return std::make_unique<ui::TrayStatusItem>(QIcon(QStringLiteral(":/statusbar_icon.svg")),
+                                                        QStringLiteral("Horavine"));
+        },
+        .recordUsage = {},
+    });
+    QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,
+                     [&delegate] { delegate.applicationWillTerminate(); });
+    QObject::connect(&instance, &app::SingleInstance::reopenRequested, &delegate,
+                     [&delegate] { delegate.applicationShouldHandleReopen(); });
+
+    app::PlaceholderMainWindow mainWindow(delegate, persistenceController.managedObjectContext().undoManager());
+    delegate.setMainWindow(&mainWindow);
+    delegate.setDebugMenuItem(mainWindow.debugMenuItem());
+    mainWindow.show();
+    delegate.applicationDidFinishLaunching();
+    return application.exec();
+}

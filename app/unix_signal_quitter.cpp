@@ -1,0 +1,49 @@
+// Self-pipe signal handling for the quitting signals.
+#include "app/unix_signal_quitter.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace app {
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void writeSignalNumber(int signalNumber)
+{
+    const unsigned char byte = static_cast<unsigned char>(signalNumber);
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[0], &byte, 1);
+}
+
+} // namespace
+
+UnixSignalQuitter::UnixSignalQuitter(std::initializer_list<int> signalNumbers, QObject* parent) : QObject(parent)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalPipe) != 0) {
+        std::perror("horavine: signals will end the program without saving");
+        return;
+    }
+    notifier_ = std::make_unique<QSocketNotifier>(signalPipe[1], QSocketNotifier::Read);
+    connect(notifier_.get(), &QSocketNotifier::activated, this, [this] {
+        unsigned char byte = 0;
+        while (::read(signalPipe[1], &byte, 1) == 1)
+            emit signalReceived(byte);
+        QCoreApplication::quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = writeSignalNumber;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signalNumber : signalNumbers)
+        ::sigaction(signalNumber, &action, nullptr);
+}
+
+UnixSignalQuitter::~UnixSignalQuitter() = default;
+
+} // namespace app

@@ -1,0 +1,13 @@
+// The usage events the application shell records, handed to a recorder the shell is given; the
+// recorder passes them on to the analytics kit.
+#pragma once
+
+#include <functional>
+
+namespace app {
+
+enum class UsageEvent { openSupportMail, openWebsite, rateApp, viewAboutWindow, openPreferencesWindow };
+
+using UsageRecorder = std::function<void(UsageEvent)>;
+
+} // namespace app

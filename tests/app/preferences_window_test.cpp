@@ -1,0 +1,73 @@
+// The preferences window shows the stored settings and writes each change at once.
+#include "app_shell_fixture.h"
+
+#include "app/preferences_window.h"
+#include "foundation/locale.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+
+namespace {
+
+TEST_F(AppShellTest, PreferencesWindowWritesTheFiveSettings)
+{
+    settings.registerDefaults(foundation::Locale("de_DE"));
+    EXPECT_EQ(defaults.stringValue("defaultProjectHourlyRateCurrency"), "€"); // settled and stored
+    settings.setDefaultTimerType(2);
+    std::vector<bool> menuIconChanges;
+    app::PreferencesWindow window(settings, &updater, [&](bool shows) { menuIconChanges.push_back(shows); });
+    window.show();
+
+    EXPECT_TRUE(window.timerTypeButton(2)->isChecked());
+    window.timerTypeButton(1)->click();
+    EXPECT_EQ(defaults.integerValue("defaultTimerType", -1), 1);
+
+    window.menuIconCheckbox()->setChecked(false);
+    EXPECT_EQ(defaults.object("showsMenuIcon"), foundation::DefaultsValue(false));
+    EXPECT_EQ(menuIconChanges, std::vector<bool>{false});
+
+    window.hourlyRateField()->setText(QLocale().toString(85.5, 'f', 2));
+    emit window.hourlyRateField()->editingFinished();
+    EXPECT_EQ(defaults.numberValue("defaultProjectHourlyRate"), 85.5);
+
+    ASSERT_GE(window.currencyBox()->count(), 4);
+    EXPECT_EQ(window.currencyBox()->itemText(0), "€");
+    EXPECT_EQ(window.currencyBox()->itemText(3), "¥");
+    window.currencyBox()->setCurrentText("£");
+    emit window.currencyBox()->lineEdit()->editingFinished();
+    EXPECT_EQ(defaults.stringValue("defaultProjectHourlyRateCurrency"), "£");
+
+    window.automaticUpdatesCheckbox()->setChecked(true);
+    EXPECT_TRUE(updater.automaticallyChecksForUpdates());
+    window.automaticUpdatesCheckbox()->setChecked(false);
+    EXPECT_FALSE(updater.automaticallyChecksForUpdates());
+}
+
+TEST_F(AppShellTest, PreferencesWindowRefusesABadRateAndKeepsTheStoredOne)
+{
+    settings.registerDefaults(foundation::Locale("en_US"));
+    settings.setDefaultProjectHourlyRate(40.0);
+    app::PreferencesWindow window(settings, nullptr, {});
+    window.show();
+    for (const char* text : {"lots", "-5", ""}) {
+        window.hourlyRateField()->setText(text);
+        emit window.hourlyRateField()->editingFinished();
+        EXPECT_EQ(defaults.numberValue("defaultProjectHourlyRate"), 40.0) << text;
+        EXPECT_FALSE(window.hourlyRateProblem()->isHidden()) << text;
+    }
+    EXPECT_TRUE(window.automaticUpdatesCheckbox()->isHidden());
+}
+
+TEST_F(AppShellTest, RegisteredCurrencyStaysWhenTheLocaleChanges)
+{
+    settings.registerDefaults(foundation::Locale("de_DE"));
+    settings.registerDefaults(foundation::Locale("en_US"));
+    EXPECT_EQ(settings.defaultProjectHourlyRateCurrency(), "€");
+    EXPECT_TRUE(settings.showsMenuIcon());
+    EXPECT_EQ(settings.defaultTimerType(), 0);
+}
+
+} // namespace
