@@ -81,6 +81,9 @@ private:
     bool loadMetadata(std::string& error);
     sqlite3_stmt* statement(const std::string& sql, std::string& error);
     bool bindRow(sqlite3_stmt* stmt, const Object& object, std::string& error);
+    bool writeRows(const std::vector<const Object*>& deletes, const std::vector<const Object*>& inserts,
+                   const std::vector<const Object*>& updates, const std::vector<std::pair<int, std::int64_t>>& nextKeys,
+                   std::string& error);
 
     std::filesystem::path path_;
     const ManagedObjectModel& model_;
