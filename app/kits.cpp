@@ -1,14 +1,19 @@
-// Until the kits' public headers are part of the tree: without an API key the kits start nothing,
-// and the crash is the processor trap the crash kit raises.
+// Starts the crash kit (which brings the analytics kit) through the kit platform's one start call.
 #include "app/kits.h"
+
+#include "kits/crash/blackbox.h"
+#include "kits/platform/keystone.h"
 
 namespace app {
 
-void startKits() {}
+void startKits()
+{
+    kits::Keystone::with({kits::Blackbox::kitClass()});
+}
 
 void crashForDebugging()
 {
-    __builtin_trap();
+    kits::Blackbox::sharedInstance().crash();
 }
 
 } // namespace app

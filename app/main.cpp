@@ -7,6 +7,7 @@
 #include "app/single_instance.h"
 #include "app/unix_signal_quitter.h"
 #include "app/updater.h"
+#include "app/usage_events.h"
 #include "foundation/defaults_store.h"
 #include "foundation/locale.h"
 #include "model/persistence_controller.h"
@@ -62,7 +63,7 @@ int main(int argc, char** argv)
             return std::make_unique<ui::TrayStatusItem>(QIcon(QStringLiteral(":/statusbar_icon.svg")),
                                                         QStringLiteral("Horavine"));
         },
-        .recordUsage = {},
+        .recordUsage = app::recordWithTally,
     });
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,
                      [&delegate] { delegate.applicationWillTerminate(); });
