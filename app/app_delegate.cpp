@@ -5,7 +5,7 @@
 #include "app/info_dictionary.h"
 #include "app/kits.h"
 #include "app/preferences_window.h"
-#include "app/settings.h"
+#include "model/preferences.h"
 #include "app/updater.h"
 #include "foundation/notification_center.h"
 #include "model/persistence_controller.h"

@@ -18,6 +18,7 @@ class QWidget;
 
 namespace model {
 class PersistenceController;
+class Preferences;
 }
 namespace ui {
 class StatusItem;
@@ -27,7 +28,6 @@ namespace app {
 
 class AboutWindow;
 class PreferencesWindow;
-class Settings;
 class Updater;
 
 class AppDelegate : public QObject {
@@ -35,7 +35,7 @@ class AppDelegate : public QObject {
 public:
     struct Services {
         model::PersistenceController& persistenceController;
-        Settings& settings;
+        model::Preferences& settings;
         Updater* updater = nullptr; // none: "Check for Updates" does nothing
         std::function<std::unique_ptr<ui::StatusItem>()> makeStatusItem;
         UsageRecorder recordUsage;

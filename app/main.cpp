@@ -3,7 +3,7 @@
 #include "app/app_delegate.h"
 #include "app/event_loop_hook.h"
 #include "app/placeholder_main_window.h"
-#include "app/settings.h"
+#include "model/preferences.h"
 #include "app/single_instance.h"
 #include "app/unix_signal_quitter.h"
 #include "app/updater.h"
@@ -45,9 +45,10 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    foundation::DefaultsStore defaults(foundation::DefaultsStore::defaultPath());
-    app::Settings settings(defaults);
-    settings.registerDefaults(foundation::Locale::current(foundation::LocaleCategory::monetary));
+    // The one defaults store of the program, shared with everything that reads a setting.
+    model::Preferences& settings = model::Preferences::standard();
+    settings.registerDefaults();
+    foundation::DefaultsStore& defaults = settings.store();
     app::Updater updater(defaults);
 
     app::EventLoopHook eventLoopHook(persistenceController.managedObjectContext(),

@@ -2,7 +2,7 @@
 #include "app/preferences_window.h"
 
 #include "app/global_functions.h"
-#include "app/settings.h"
+#include "model/preferences.h"
 #include "app/updater.h"
 
 #include <QButtonGroup>
@@ -20,7 +20,7 @@
 
 namespace app {
 
-PreferencesWindow::PreferencesWindow(Settings& settings, Updater* updater, std::function<void(bool)> menuIconChanged,
+PreferencesWindow::PreferencesWindow(model::Preferences& settings, Updater* updater, std::function<void(bool)> menuIconChanged,
                                      QWidget* parent)
     : QWidget(parent, Qt::Window),
       settings_(settings),
@@ -106,7 +106,7 @@ void PreferencesWindow::showStoredValues()
         const QSignalBlocker blocker(menuIconCheckbox_);
         menuIconCheckbox_->setChecked(settings_.showsMenuIcon());
     }
-    hourlyRateField_->setText(QLocale().toString(settings_.defaultProjectHourlyRate(), 'f', 2));
+    hourlyRateField_->setText(QLocale().toString(settings_.defaultProjectHourlyRate().toDouble(), 'f', 2));
     hourlyRateProblem_->setVisible(false);
     currencyBox_->setCurrentText(QString::fromStdString(settings_.defaultProjectHourlyRateCurrency()));
     if (updater_) {
@@ -127,7 +127,9 @@ void PreferencesWindow::hourlyRateEdited()
         return;
     }
     hourlyRateProblem_->setVisible(false);
-    settings_.setDefaultProjectHourlyRate(rate);
+    // Two decimals at most, as the field shows them; the stored value is an exact decimal.
+    if (auto exact = foundation::Decimal::fromDouble(rate))
+        settings_.setDefaultProjectHourlyRate(exact->rounded(2));
 }
 
 void PreferencesWindow::currencyEdited()

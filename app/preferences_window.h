@@ -13,9 +13,12 @@ class QLabel;
 class QLineEdit;
 class QRadioButton;
 
+namespace model {
+class Preferences;
+}
+
 namespace app {
 
-class Settings;
 class Updater;
 
 class PreferencesWindow : public QWidget {
@@ -23,7 +26,7 @@ class PreferencesWindow : public QWidget {
 public:
     // `menuIconChanged` adds (true) or removes (false) the tray item at once. Without an updater
     // the update check box is not shown.
-    PreferencesWindow(Settings& settings, Updater* updater, std::function<void(bool)> menuIconChanged,
+    PreferencesWindow(model::Preferences& settings, Updater* updater, std::function<void(bool)> menuIconChanged,
                       QWidget* parent = nullptr);
 
     QRadioButton* timerTypeButton(int rawTimerType) const;
@@ -41,7 +44,7 @@ private:
     void hourlyRateEdited();
     void currencyEdited();
 
-    Settings& settings_;
+    model::Preferences& settings_;
     Updater* updater_;
     std::function<void(bool)> menuIconChanged_;
     QButtonGroup* timerTypeGroup_;

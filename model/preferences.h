@@ -23,6 +23,8 @@ public:
 
     // Why the settings file could not be used at load; nothing when it loaded or did not exist.
     const std::optional<std::string>& loadProblem() const { return store_.loadProblem(); }
+    // The one defaults store of the program, for settings that have no accessor here.
+    foundation::DefaultsStore& store() const { return store_; }
 
     // Settles the default currency for good (a stored string is kept; otherwise the current
     // locale's currency is stored) and registers the built-in values of the other settings.

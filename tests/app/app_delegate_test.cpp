@@ -1,5 +1,6 @@
 // The launch sequence, the tray item's life, the menu actions' links and events, and the event-loop
 // hook that processes and saves each turn's changes.
+#include "support/scoped_environment.h"
 #include "app_shell_fixture.h"
 
 #include "app/event_loop_hook.h"
@@ -20,7 +21,10 @@ using app::UsageEvent;
 
 TEST_F(AppShellTest, LaunchShowsTheTrayItemWithoutMarkingTheHintShown)
 {
-    settings.registerDefaults(foundation::Locale("en_US"));
+    {
+        testsupport::ScopedEnvironment locale{{"LC_ALL", std::nullopt}, {"LC_MONETARY", std::string("en_US.UTF-8")}};
+        settings.registerDefaults();
+    }
     auto delegate = makeDelegate();
     QAction debugItem(QStringLiteral("Debug"));
     delegate->setDebugMenuItem(&debugItem);
@@ -39,7 +43,10 @@ TEST_F(AppShellTest, LaunchShowsTheTrayItemWithoutMarkingTheHintShown)
 
 TEST_F(AppShellTest, WithoutMenuIconThereIsNoTrayItemUntilItIsTurnedOn)
 {
-    settings.registerDefaults(foundation::Locale("en_US"));
+    {
+        testsupport::ScopedEnvironment locale{{"LC_ALL", std::nullopt}, {"LC_MONETARY", std::string("en_US.UTF-8")}};
+        settings.registerDefaults();
+    }
     settings.setShowsMenuIcon(false);
     auto delegate = makeDelegate();
     delegate->applicationDidFinishLaunching();
@@ -67,7 +74,10 @@ TEST_F(AppShellTest, WithoutMenuIconThereIsNoTrayItemUntilItIsTurnedOn)
 
 TEST_F(AppShellTest, TrayClickAndReopenShowTheMainWindowWithoutEvents)
 {
-    settings.registerDefaults(foundation::Locale("en_US"));
+    {
+        testsupport::ScopedEnvironment locale{{"LC_ALL", std::nullopt}, {"LC_MONETARY", std::string("en_US.UTF-8")}};
+        settings.registerDefaults();
+    }
     auto delegate = makeDelegate();
     delegate->applicationDidFinishLaunching();
     EXPECT_TRUE(delegate->applicationShouldHandleReopen()); // no main window yet: still true
@@ -100,7 +110,10 @@ TEST_F(AppShellTest, MenuActionsOpenTheConfiguredLinksAndRecordTheirEvents)
 
 TEST_F(AppShellTest, WindowsAreMadeOnceAndKept)
 {
-    settings.registerDefaults(foundation::Locale("en_US"));
+    {
+        testsupport::ScopedEnvironment locale{{"LC_ALL", std::nullopt}, {"LC_MONETARY", std::string("en_US.UTF-8")}};
+        settings.registerDefaults();
+    }
     auto delegate = makeDelegate();
     delegate->about();
     auto* about = delegate->aboutWindow();

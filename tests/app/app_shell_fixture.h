@@ -2,7 +2,7 @@
 #pragma once
 
 #include "app/app_delegate.h"
-#include "app/settings.h"
+#include "model/preferences.h"
 #include "app/updater.h"
 #include "foundation/defaults_store.h"
 #include "model/persistence_controller.h"
@@ -55,7 +55,7 @@ protected:
     QTemporaryDir directory;
     model::PersistenceController persistence;
     foundation::DefaultsStore defaults;
-    app::Settings settings;
+    model::Preferences settings;
     app::Updater updater;
     std::vector<FakeStatusItem*> statusItems;
     std::vector<app::UsageEvent> events;

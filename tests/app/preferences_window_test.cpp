@@ -1,4 +1,5 @@
 // The preferences window shows the stored settings and writes each change at once.
+#include "support/scoped_environment.h"
 #include "app_shell_fixture.h"
 
 #include "app/preferences_window.h"
@@ -14,7 +15,10 @@ namespace {
 
 TEST_F(AppShellTest, PreferencesWindowWritesTheFiveSettings)
 {
-    settings.registerDefaults(foundation::Locale("de_DE"));
+    {
+        testsupport::ScopedEnvironment locale{{"LC_ALL", std::nullopt}, {"LC_MONETARY", std::string("de_DE.UTF-8")}};
+        settings.registerDefaults();
+    }
     EXPECT_EQ(defaults.stringValue("defaultProjectHourlyRateCurrency"), "€"); // settled and stored
     settings.setDefaultTimerType(2);
     std::vector<bool> menuIconChanges;
@@ -48,8 +52,11 @@ TEST_F(AppShellTest, PreferencesWindowWritesTheFiveSettings)
 
 TEST_F(AppShellTest, PreferencesWindowRefusesABadRateAndKeepsTheStoredOne)
 {
-    settings.registerDefaults(foundation::Locale("en_US"));
-    settings.setDefaultProjectHourlyRate(40.0);
+    {
+        testsupport::ScopedEnvironment locale{{"LC_ALL", std::nullopt}, {"LC_MONETARY", std::string("en_US.UTF-8")}};
+        settings.registerDefaults();
+    }
+    settings.setDefaultProjectHourlyRate(foundation::Decimal(40));
     app::PreferencesWindow window(settings, nullptr, {});
     window.show();
     for (const char* text : {"lots", "-5", ""}) {
@@ -63,8 +70,14 @@ TEST_F(AppShellTest, PreferencesWindowRefusesABadRateAndKeepsTheStoredOne)
 
 TEST_F(AppShellTest, RegisteredCurrencyStaysWhenTheLocaleChanges)
 {
-    settings.registerDefaults(foundation::Locale("de_DE"));
-    settings.registerDefaults(foundation::Locale("en_US"));
+    {
+        testsupport::ScopedEnvironment locale{{"LC_ALL", std::nullopt}, {"LC_MONETARY", std::string("de_DE.UTF-8")}};
+        settings.registerDefaults();
+    }
+    {
+        testsupport::ScopedEnvironment locale{{"LC_ALL", std::nullopt}, {"LC_MONETARY", std::string("en_US.UTF-8")}};
+        settings.registerDefaults();
+    }
     EXPECT_EQ(settings.defaultProjectHourlyRateCurrency(), "€");
     EXPECT_TRUE(settings.showsMenuIcon());
     EXPECT_EQ(settings.defaultTimerType(), 0);
