@@ -32,7 +32,7 @@
 namespace bench {
 
 // Raise when the generator writes different data, so stale cached files are not reused.
-inline constexpr int generatorVersion = 1;
+inline constexpr int generatorVersion = 2;
 
 struct StoreShape {
     int clients = 50;
@@ -237,11 +237,14 @@ inline void fillStore(data::ObjectContext& context, const StoreShape& shape)
             break;
         }
         case model::TimerType::duration:
+            // As the project creates them: closed at once, end = start.
             timer->setStart(start);
+            timer->setEnd(start);
             timer->setFixedDuration(15 * (1 + static_cast<long long>(i % 16)));
             break;
         case model::TimerType::expense:
             timer->setStart(start);
+            timer->setEnd(start);
             timer->setFixedCost(money(500 + static_cast<long>(i * 37 % 20000)));
             break;
         }

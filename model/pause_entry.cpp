@@ -11,7 +11,9 @@ namespace {
 
 foundation::Date referenceEnd(const PauseEntry& entry)
 {
-    return entry.end().value_or(roundedToMinute(foundation::now()));
+    // Not value_or: the clock and calendar are asked only while the pause runs.
+    const auto stored = entry.end();
+    return stored ? *stored : roundedToMinute(foundation::now());
 }
 
 bool within(foundation::Date value, foundation::Date from, foundation::Date to)

@@ -68,7 +68,8 @@ std::int64_t Timer::duration() const
     const auto begin = start();
     if (!begin)
         return 0;
-    const foundation::Date finish = end().value_or(nowRoundedToMinute());
+    const auto stored = end();
+    const foundation::Date finish = stored ? *stored : nowRoundedToMinute();
     return (finish - *begin).count() / microsecondsPerMinute - pauseDuration();
 }
 

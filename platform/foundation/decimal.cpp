@@ -325,6 +325,10 @@ std::string Decimal::toString() const
 
 double Decimal::toDouble() const
 {
+    // Exact significand and exact power of ten: one correctly rounded division, no text.
+    constexpr u128 exactInDouble = u128{1} << 53;
+    if (magnitude() <= exactInDouble && scale_ <= 22)
+        return static_cast<double>(significand_) / static_cast<double>(powersOfTen[static_cast<std::size_t>(scale_)]);
     // from_chars reads the text the way strtod does, without depending on the C locale.
     const std::string text = toString();
     double value = 0;
@@ -334,6 +338,21 @@ double Decimal::toDouble() const
 
 std::optional<Decimal> Decimal::adding(const Decimal& other) const
 {
+    // The common case of money sums: both at one scale after an exact widening in 128 bits.
+    if (scale_ == other.scale_ || (scale_ < other.scale_ ? other.scale_ - scale_ : scale_ - other.scale_) <= 18) {
+        const int scale = std::max(scale_, other.scale_);
+        __int128 a = 0, b = 0, sum = 0;
+        const auto widen = [scale](__int128 significand, int from, __int128& out) {
+            return !__builtin_mul_overflow(significand, static_cast<__int128>(powersOfTen[static_cast<std::size_t>(scale - from)]),
+                                           &out);
+        };
+        if (widen(significand_, scale_, a) && widen(other.significand_, other.scale_, b)
+            && !__builtin_add_overflow(a, b, &sum)) {
+            const u128 magnitudeOfSum = sum < 0 ? static_cast<u128>(-sum) : static_cast<u128>(sum);
+            if (magnitudeOfSum <= maxMagnitude)
+                return fromMagnitude(sum < 0, magnitudeOfSum, scale);
+        }
+    }
     // Both magnitudes at the larger scale, exactly: at most 68 digits.
     const int scale = std::max(scale_, other.scale_);
     const Wide a = Wide::product(magnitude(), powersOfTen[static_cast<std::size_t>(scale - scale_)]);
