@@ -13,6 +13,9 @@
 namespace data {
 namespace {
 
+// Keys below this index a vector; a few million keys cost a few dozen MiB at most.
+constexpr std::int64_t denseKeyLimit = std::int64_t{1} << 22;
+
 constexpr std::uint64_t bit(int key)
 {
     return std::uint64_t{1} << key;
@@ -27,7 +30,7 @@ int relationshipKey(const Object& object, int relationship)
 
 ObjectContext::ObjectContext(const ManagedObjectModel& model, foundation::NotificationCenter& center)
     : model_(model), center_(center), storeIdentifier_(foundation::makeUuid()), live_(model.entities().size()),
-      byKey_(model.entities().size()), nextKey_(model.entities().size(), 1), undoManager_(*this)
+      byKey_(model.entities().size()), byLargeKey_(model.entities().size()), nextKey_(model.entities().size(), 1), undoManager_(*this)
 {
 }
 
@@ -54,7 +57,7 @@ bool ObjectContext::attachStore(std::unique_ptr<SqliteStore> store, std::string&
         std::int64_t highest = 0;
         const bool loaded = store->loadRows(
             entity,
-            [&](StoredRow&& row) {
+            [&](StoredRow& row) {
                 auto object = entity.makeObject();
                 object->entity_ = &entity;
                 object->context_ = this;
@@ -75,23 +78,44 @@ bool ObjectContext::attachStore(std::unique_ptr<SqliteStore> store, std::string&
             owned_.clear();
             for (auto& list : live_)
                 list.clear();
-            for (auto& map : byKey_)
+            for (auto& slots : byKey_)
+                slots.clear();
+            for (auto& map : byLargeKey_)
                 map.clear();
             return false;
         }
         nextKey_[entityIndex] = std::max(store->nextPrimaryKey(entity), highest + 1);
     }
+    // Size every to-many list once, so linking 400,000 members does not regrow thousands of lists.
+    std::vector<std::pair<Object*, int>> targets;
+    targets.reserve(links.size());
+    for (const auto& link : links) {
+        const auto& description = link.object->entity().relationships()[static_cast<std::size_t>(link.relationship)];
+        targets.emplace_back(objectWithPrimaryKey(model_.entity(description.destinationIndex), link.key),
+                             description.inverseIndex);
+    }
+    for (const auto& [target, inverse] : targets)
+        if (target)
+            ++target->relationships_[static_cast<std::size_t>(inverse)].positionInInverse; // unused on a to-many slot: counts members from -1
+    for (const auto& [target, inverse] : targets) {
+        if (!target)
+            continue;
+        auto& slot = target->relationships_[static_cast<std::size_t>(inverse)];
+        if (slot.positionInInverse >= 0) {
+            slot.many.reserve(static_cast<std::size_t>(slot.positionInInverse + 1));
+            slot.positionInInverse = -1;
+        }
+    }
     std::size_t dangling = 0;
     for (const auto& link : links) {
         const auto& description = link.object->entity().relationships()[static_cast<std::size_t>(link.relationship)];
-        auto& targets = byKey_[static_cast<std::size_t>(description.destinationIndex)];
-        auto found = targets.find(link.key);
-        if (found == targets.end()) {
+        Object* target = objectWithPrimaryKey(model_.entity(description.destinationIndex), link.key);
+        if (!target) {
             ++dangling;
             continue;
         }
-        link.object->relationships_[static_cast<std::size_t>(link.relationship)].one = found->second;
-        linkInverse(*link.object, link.relationship, found->second);
+        link.object->relationships_[static_cast<std::size_t>(link.relationship)].one = target;
+        linkInverse(*link.object, link.relationship, target);
     }
     if (dangling > 0)
         std::fprintf(stderr, "Horavine: %zu stored references point to missing objects and were left empty\n",
@@ -294,7 +318,15 @@ void ObjectContext::registerLive(Object& object)
     const auto entity = static_cast<std::size_t>(object.entity().index());
     object.liveIndex_ = static_cast<int>(live_[entity].size());
     live_[entity].push_back(&object);
-    byKey_[entity][object.primaryKey_] = &object;
+    if (object.primaryKey_ >= denseKeyLimit) {
+        byLargeKey_[entity][object.primaryKey_] = &object;
+        return;
+    }
+    auto& slots = byKey_[entity];
+    const auto key = static_cast<std::size_t>(object.primaryKey_);
+    if (key >= slots.size())
+        slots.resize(std::max(key + 1, slots.size() * 3 / 2), nullptr);
+    slots[key] = &object;
 }
 
 void ObjectContext::unregisterLive(Object& object)
@@ -307,7 +339,10 @@ void ObjectContext::unregisterLive(Object& object)
     last->liveIndex_ = static_cast<int>(position);
     list.pop_back();
     object.liveIndex_ = -1;
-    byKey_[entity].erase(object.primaryKey_);
+    if (object.primaryKey_ >= denseKeyLimit)
+        byLargeKey_[entity].erase(object.primaryKey_);
+    else
+        byKey_[entity][static_cast<std::size_t>(object.primaryKey_)] = nullptr;
 }
 
 std::vector<Object*> ObjectContext::fetch(const EntityDescription& entity, const Predicate& predicate,
@@ -338,9 +373,13 @@ std::vector<Object*> ObjectContext::fetch(const EntityDescription& entity, const
 
 Object* ObjectContext::objectWithPrimaryKey(const EntityDescription& entity, std::int64_t key) const
 {
-    const auto& map = byKey_[static_cast<std::size_t>(entity.index())];
-    auto found = map.find(key);
-    return found == map.end() ? nullptr : found->second;
+    const auto index = static_cast<std::size_t>(entity.index());
+    if (key >= denseKeyLimit) {
+        auto found = byLargeKey_[index].find(key);
+        return found == byLargeKey_[index].end() ? nullptr : found->second;
+    }
+    const auto& slots = byKey_[index];
+    return key > 0 && static_cast<std::uint64_t>(key) < slots.size() ? slots[static_cast<std::size_t>(key)] : nullptr;
 }
 
 Object* ObjectContext::objectWithURI(std::string_view uri) const

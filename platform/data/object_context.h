@@ -104,7 +104,11 @@ private:
     std::string storeIdentifier_;
     std::vector<std::unique_ptr<Object>> owned_;
     std::vector<std::vector<Object*>> live_;
-    std::vector<std::unordered_map<std::int64_t, Object*>> byKey_;
+    // Live objects by primary key, per entity: keys are dense and never reused, so a vector indexed
+    // by key (nullptr for deleted ones) beats a hash map on memory and load time.
+    // Keys past a bound (only a damaged or foreign store has them) go to a map instead.
+    std::vector<std::vector<Object*>> byKey_;
+    std::vector<std::unordered_map<std::int64_t, Object*>> byLargeKey_;
     std::vector<std::int64_t> nextKey_;
     std::vector<Object*> saveQueue_;
     std::vector<Object*> noticeQueue_;

@@ -408,7 +408,7 @@ bool SqliteStore::loadMetadata(std::string& error)
     return true;
 }
 
-bool SqliteStore::loadRows(const EntityDescription& entity, const std::function<void(StoredRow&&)>& sink,
+bool SqliteStore::loadRows(const EntityDescription& entity, const std::function<void(StoredRow&)>& sink,
                            std::string& error)
 {
     std::string sql = "SELECT \"id\"";
@@ -424,10 +424,11 @@ bool SqliteStore::loadRows(const EntityDescription& entity, const std::function<
     const auto& relationships = entity.relationships();
     std::size_t mismatches = 0;
     int step;
+    StoredRow row; // its key vector is reused; the values move into each new object
     while ((step = sqlite3_step(stmt)) == SQLITE_ROW) {
         if (sqlite3_column_type(stmt, 0) != SQLITE_INTEGER)
             continue;
-        StoredRow row;
+        row.values.clear();
         row.primaryKey = sqlite3_column_int64(stmt, 0);
         if (row.primaryKey <= 0) {
             ++mismatches;
@@ -437,7 +438,7 @@ bool SqliteStore::loadRows(const EntityDescription& entity, const std::function<
         int column = 1;
         for (const auto& attribute : attributes)
             row.values.push_back(readColumn(stmt, column++, attribute.type, mismatches));
-        row.toOneKeys.resize(relationships.size());
+        row.toOneKeys.assign(relationships.size(), std::nullopt);
         for (std::size_t r = 0; r < relationships.size(); ++r) {
             if (relationships[r].toMany)
                 continue;
@@ -448,7 +449,7 @@ bool SqliteStore::loadRows(const EntityDescription& entity, const std::function<
                 ++mismatches;
             ++column;
         }
-        sink(std::move(row));
+        sink(row);
     }
     const bool done = step == SQLITE_DONE;
     if (!done)

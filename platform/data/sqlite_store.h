@@ -58,8 +58,8 @@ public:
     const ManagedObjectModel& model() const { return model_; }
     sqlite3* handle() const { return db_; }
 
-    // Every row of an entity, in primary-key order.
-    bool loadRows(const EntityDescription& entity, const std::function<void(StoredRow&&)>& sink, std::string& error);
+    // Every row of an entity, in primary-key order; the sink may take the row's values.
+    bool loadRows(const EntityDescription& entity, const std::function<void(StoredRow&)>& sink, std::string& error);
     // The next unused primary key of an entity (keys are never reused, even after deletions).
     std::int64_t nextPrimaryKey(const EntityDescription& entity) const;
 
