@@ -141,14 +141,15 @@ int bindValue(sqlite3_stmt* stmt, int index, const Value& value)
             else if constexpr (std::is_same_v<T, bool>)
                 return sqlite3_bind_int64(stmt, index, v ? 1 : 0);
             else if constexpr (std::is_same_v<T, std::string>)
-                return sqlite3_bind_text(stmt, index, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+                // The object's own value outlives the statement's step: no copy needed.
+                return sqlite3_bind_text(stmt, index, v.data(), static_cast<int>(v.size()), SQLITE_STATIC);
             else if constexpr (std::is_same_v<T, foundation::Decimal>) {
                 const std::string text = v.toString();
                 return sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
             } else if constexpr (std::is_same_v<T, foundation::Date>)
                 return sqlite3_bind_int64(stmt, index, v.time_since_epoch().count());
             else
-                return sqlite3_bind_blob(stmt, index, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+                return sqlite3_bind_blob(stmt, index, v.data(), static_cast<int>(v.size()), SQLITE_STATIC);
         },
         value);
 }
@@ -519,6 +520,9 @@ bool SqliteStore::write(const Batch& batch, std::string& error)
         exec(db_, "PRAGMA cache_size=-131072", ignored); // room for the whole batch, given back below
     const bool ok = writeRows(ordered(batch.deletes), ordered(batch.inserts), ordered(batch.updates), batch.nextKeys,
                               error);
+    // Statements bind object values without copying them; drop those pointers with the batch.
+    for (auto& [sql, stmt] : statements_)
+        sqlite3_clear_bindings(stmt);
     if (large) {
         exec(db_, "PRAGMA cache_size=-2000", ignored);
         sqlite3_db_release_memory(db_);
