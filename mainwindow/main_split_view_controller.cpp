@@ -1,0 +1,262 @@
+// The main window's split view: children, delegates, collapsible side columns, pane placement and the
+// forwarding of actions to the child that handles them.
+#include "mainwindow/main_split_view_controller.h"
+
+#include "mainwindow/clients_view_controller.h"
+#include "mainwindow/inspector_container_view_controller.h"
+#include "mainwindow/projects_view_controller.h"
+
+#include "model/preferences.h"
+#include "model/project.h"
+#include "model/timer.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QLayout>
+#include <QTimer>
+
+namespace mainwindow {
+
+MainSplitViewController::MainSplitViewController(data::ObjectContext* context, foundation::DefaultsStore& defaults,
+                                                 QWidget* parent)
+    : QSplitter(Qt::Horizontal, parent), defaults_(defaults)
+{
+    sidebarPlaceholder_ = new QWidget(this);
+    sidebarPlaceholder_->setObjectName("sidebarPlaceholder");
+    sidebarPlaceholder_->setMinimumWidth(160);
+    projectsViewController_ = new ProjectsViewController(context, defaults, this);
+    inspectorContainer_ = new InspectorContainerViewController(this);
+    addWidget(sidebarPlaceholder_);
+    addWidget(projectsViewController_);
+    addWidget(inspectorContainer_);
+    setStretchFactor(sidebarColumn, 0);
+    setStretchFactor(projectsColumn, 1);
+    setStretchFactor(inspectorColumn, 0);
+    setCollapsible(projectsColumn, false);
+    setChildrenCollapsible(true);
+    setCollapsible(projectsColumn, false);
+    setSizes({expandedWidths_[0], expandedWidths_[1], expandedWidths_[2]});
+    projectsViewController_->setDelegate(this);
+    connect(this, &QSplitter::splitterMoved, this, [this] { updateCollapseButtons(); });
+    showInspector(nullptr);
+}
+
+MainSplitViewController::~MainSplitViewController()
+{
+    // The outline reports its last deselection while it is torn down; nobody listens any more.
+    projectsViewController_->setDelegate(nullptr);
+    if (clientsViewController_)
+        clientsViewController_->setDelegate(nullptr);
+}
+
+void MainSplitViewController::setClientsViewController(ClientsViewController* controller)
+{
+    if (!controller)
+        return;
+    QWidget* old = widget(sidebarColumn);
+    replaceWidget(sidebarColumn, controller);
+    if (old == sidebarPlaceholder_) {
+        sidebarPlaceholder_->deleteLater();
+        sidebarPlaceholder_ = nullptr;
+    }
+    clientsViewController_ = controller;
+    clientsViewController_->setDelegate(this);
+}
+
+void MainSplitViewController::setClientCollapseButton(QAbstractButton* button)
+{
+    clientCollapseButton_ = button;
+    updateCollapseButtons();
+}
+
+void MainSplitViewController::setInspectorCollapseButton(QAbstractButton* button)
+{
+    inspectorCollapseButton_ = button;
+    updateCollapseButtons();
+}
+
+bool MainSplitViewController::isCollapsed(Column column) const
+{
+    return sizes().value(column) == 0;
+}
+
+void MainSplitViewController::setCollapsed(Column column, bool collapsed)
+{
+    if (column == projectsColumn || collapsed == isCollapsed(column))
+        return;
+    QList<int> widths = sizes();
+    if (collapsed) {
+        expandedWidths_[static_cast<std::size_t>(column)] = widths[column];
+        widths[projectsColumn] += widths[column];
+        widths[column] = 0;
+    } else {
+        const int wanted = std::max(expandedWidths_[static_cast<std::size_t>(column)], widget(column)->minimumSizeHint().width());
+        widths[column] = wanted;
+        widths[projectsColumn] = std::max(0, widths[projectsColumn] - wanted);
+    }
+    setSizes(widths);
+    updateCollapseButtons();
+}
+
+void MainSplitViewController::updateCollapseButtons()
+{
+    if (clientCollapseButton_)
+        clientCollapseButton_->setChecked(!isCollapsed(sidebarColumn));
+    if (inspectorCollapseButton_)
+        inspectorCollapseButton_->setChecked(!isCollapsed(inspectorColumn));
+}
+
+void MainSplitViewController::customersSidebarToggleAction(bool on)
+{
+    setCollapsed(sidebarColumn, !on);
+}
+
+void MainSplitViewController::inspectorSidebarToggleAction(bool on)
+{
+    setCollapsed(inspectorColumn, !on);
+}
+
+InspectorPane* MainSplitViewController::pane(bool forProject)
+{
+    InspectorPane*& pane = forProject ? projectInspector_ : timerInspector_;
+    const auto& make = forProject ? paneFactory_.makeProjectInspector : paneFactory_.makeTimerInspector;
+    if (!pane && make) {
+        pane = make();
+        if (pane) {
+            pane->setParent(this);
+            pane->hide();
+        }
+    }
+    return pane;
+}
+
+void MainSplitViewController::showInspector(data::Object* item)
+{
+    if (currentInspector_) {
+        if (QLayout* layout = inspectorContainer_ ? inspectorContainer_->contentView()->layout() : nullptr)
+            layout->removeWidget(currentInspector_);
+        currentInspector_->hide();
+        currentInspector_->setParent(this);
+        currentInspector_->hide();
+        currentInspector_ = nullptr;
+    }
+    if (!inspectorContainer_)
+        return;
+    InspectorPane* shown = item ? pane(dynamic_cast<model::Project*>(item) != nullptr) : nullptr;
+    if (!shown) {
+        inspectorContainer_->contentView()->hide();
+        inspectorContainer_->emptyLabel()->show();
+        return;
+    }
+    shown->setInspectedObject(*item);
+    inspectorContainer_->contentView()->show();
+    inspectorContainer_->emptyLabel()->hide();
+    inspectorContainer_->contentView()->layout()->addWidget(shown);
+    shown->show();
+    currentInspector_ = shown;
+    if (didCreateFixedDurationTimer_) {
+        didCreateFixedDurationTimer_ = false;
+        // On a later turn, once the new row's selection has settled.
+        QTimer::singleShot(0, this, [this] {
+            if (InspectorPane* timerPane = pane(false))
+                timerPane->focusDurationPicker();
+        });
+    }
+}
+
+bool MainSplitViewController::canCreateTimerForSelectedProject() const
+{
+    const model::Project* project = projectsViewController_ ? projectsViewController_->selectedProject() : nullptr;
+    return project && !project->archived();
+}
+
+void MainSplitViewController::createTimerForSelectedProject(model::TimerType type)
+{
+    model::Project* project = projectsViewController_ ? projectsViewController_->selectedProject() : nullptr;
+    if (!project)
+        return;
+    projectsViewController_->navigateToToday();
+    projectsViewController_->createTimer(*project, type);
+}
+
+void MainSplitViewController::newProject()
+{
+    if (clientsViewController_ && clientsViewController_->isArchiveSelected())
+        clientsViewController_->selectAllProjects();
+    if (projectsViewController_)
+        projectsViewController_->newProject();
+}
+
+void MainSplitViewController::startNewTimerForSelectedProject()
+{
+    createTimerForSelectedProject(model::TimerType::period);
+}
+
+void MainSplitViewController::createNewFixedDurationTimerForSelectedProject()
+{
+    createTimerForSelectedProject(model::TimerType::duration);
+}
+
+void MainSplitViewController::createNewExpenseTimerForSelectedProject()
+{
+    createTimerForSelectedProject(model::TimerType::expense);
+}
+
+void MainSplitViewController::dateFilterRangeChanged(int selectedSegment)
+{
+    // Stored first, so the range shown is also the one restored at the next launch.
+    model::Preferences(defaults_).setDateFilterRange(selectedSegment);
+    if (projectsViewController_)
+        projectsViewController_->dateFilterRangeChanged();
+}
+
+void MainSplitViewController::newClient()
+{
+    if (clientsViewController_)
+        clientsViewController_->newClient();
+}
+
+void MainSplitViewController::importClientFromContacts()
+{
+    if (clientsViewController_)
+        clientsViewController_->importClientFromContacts();
+}
+
+void MainSplitViewController::clientsViewControllerApplyPredicate(ClientsViewController&, ProjectsPredicate predicate,
+                                                                  model::Client* selectedClient)
+{
+    if (!projectsViewController_)
+        return;
+    projectsViewController_->setProjectsPredicateWithoutUpdate(std::move(predicate));
+    projectsViewController_->updateProjectsList(true);
+    projectsViewController_->setSelectedClient(selectedClient);
+}
+
+void MainSplitViewController::projectsViewControllerDidSelectProject(ProjectsViewController&, model::Project& project)
+{
+    showInspector(&project);
+    editedItem_ = &project;
+    emit selectionDidChange();
+}
+
+void MainSplitViewController::projectsViewControllerDidSelectTimer(ProjectsViewController&, model::Timer& timer)
+{
+    showInspector(&timer);
+    editedItem_ = &timer;
+    emit selectionDidChange();
+}
+
+void MainSplitViewController::projectsViewControllerDidCreateTimer(ProjectsViewController&, model::Timer& timer)
+{
+    // A timer without a type counts as a fixed-duration one here.
+    didCreateFixedDurationTimer_ = !timer.type() || *timer.type() == model::rawValue(model::TimerType::duration);
+}
+
+void MainSplitViewController::projectsViewControllerDidDeselect(ProjectsViewController&)
+{
+    showInspector(nullptr);
+    editedItem_ = nullptr;
+    emit selectionDidChange();
+}
+
+} // namespace mainwindow

@@ -1,0 +1,108 @@
+// The three columns of the main window: clients sidebar, projects outline, inspector. It passes the
+// sidebar's choice on to the outline, places the inspector pane of the outline's selection, collapses
+// and expands the side columns, and receives the menu and toolbar actions meant for its children.
+#pragma once
+
+#include "mainwindow/clients_view_controller_delegate.h"
+#include "mainwindow/inspector_pane.h"
+#include "mainwindow/projects_view_controller_delegate.h"
+
+#include "model/enums.h"
+
+#include <QPointer>
+#include <QSplitter>
+
+#include <array>
+
+class QAbstractButton;
+
+namespace data {
+class Object;
+class ObjectContext;
+}
+namespace foundation {
+class DefaultsStore;
+}
+
+namespace mainwindow {
+
+class ClientsViewController;
+class InspectorContainerViewController;
+class ProjectsViewController;
+
+class MainSplitViewController : public QSplitter,
+                                public ClientsViewControllerDelegate,
+                                public ProjectsViewControllerDelegate {
+    Q_OBJECT
+public:
+    enum Column { sidebarColumn = 0, projectsColumn = 1, inspectorColumn = 2 };
+
+    MainSplitViewController(data::ObjectContext* context, foundation::DefaultsStore& defaults, QWidget* parent = nullptr);
+    ~MainSplitViewController() override;
+
+    // The sidebar replaces the empty first column and gets this controller as its delegate.
+    void setClientsViewController(ClientsViewController* controller);
+    void setInspectorPaneFactory(InspectorPaneFactory factory) { paneFactory_ = std::move(factory); }
+
+    ClientsViewController* clientsViewController() const { return clientsViewController_; }
+    ProjectsViewController* projectsViewController() const { return projectsViewController_; }
+    InspectorContainerViewController* inspectorContainerViewController() const { return inspectorContainer_; }
+    InspectorPane* currentInspectorViewController() const { return currentInspector_; }
+    data::Object* editedItem() const { return editedItem_; }
+    bool didCreateFixedDurationTimer() const { return didCreateFixedDurationTimer_; }
+
+    // The toolbar's toggles follow the columns' collapsed state.
+    void setClientCollapseButton(QAbstractButton* button);
+    void setInspectorCollapseButton(QAbstractButton* button);
+    bool isCollapsed(Column column) const;
+    void setCollapsed(Column column, bool collapsed);
+
+    // Places the pane of a project or timer, or the empty label for nothing.
+    void showInspector(data::Object* item);
+    // Whether the three new-timer items can act now.
+    bool canCreateTimerForSelectedProject() const;
+
+    // Menu and toolbar actions.
+    void customersSidebarToggleAction(bool on);
+    void inspectorSidebarToggleAction(bool on);
+    void newProject();
+    void startNewTimerForSelectedProject();
+    void createNewFixedDurationTimerForSelectedProject();
+    void createNewExpenseTimerForSelectedProject();
+    void dateFilterRangeChanged(int selectedSegment);
+    void newClient();
+    void importClientFromContacts();
+
+    void clientsViewControllerApplyPredicate(ClientsViewController& controller, ProjectsPredicate predicate,
+                                             model::Client* selectedClient) override;
+    void projectsViewControllerDidSelectProject(ProjectsViewController& controller, model::Project& project) override;
+    void projectsViewControllerDidSelectTimer(ProjectsViewController& controller, model::Timer& timer) override;
+    void projectsViewControllerDidCreateTimer(ProjectsViewController& controller, model::Timer& timer) override;
+    void projectsViewControllerDidDeselect(ProjectsViewController& controller) override;
+
+signals:
+    // The selection changed: menu items that depend on it are to be validated again.
+    void selectionDidChange();
+
+private:
+    void createTimerForSelectedProject(model::TimerType type);
+    void updateCollapseButtons();
+    InspectorPane* pane(bool forProject);
+
+    foundation::DefaultsStore& defaults_;
+    QWidget* sidebarPlaceholder_ = nullptr;
+    ClientsViewController* clientsViewController_ = nullptr;
+    ProjectsViewController* projectsViewController_ = nullptr;
+    InspectorContainerViewController* inspectorContainer_ = nullptr;
+    InspectorPane* currentInspector_ = nullptr;
+    QPointer<QAbstractButton> clientCollapseButton_;
+    QPointer<QAbstractButton> inspectorCollapseButton_;
+    bool didCreateFixedDurationTimer_ = false;
+    InspectorPaneFactory paneFactory_;
+    InspectorPane* projectInspector_ = nullptr;
+    InspectorPane* timerInspector_ = nullptr;
+    data::Object* editedItem_ = nullptr;
+    std::array<int, 3> expandedWidths_{200, 560, 260};
+};
+
+} // namespace mainwindow

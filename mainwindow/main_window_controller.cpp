@@ -1,0 +1,219 @@
+// The main window's frame: toolbar items wired to the split view and the projects outline, menus whose
+// actions the split view forwards to the child that handles them.
+#include "mainwindow/main_window_controller.h"
+
+#include "mainwindow/main_split_view_controller.h"
+#include "mainwindow/projects_view_controller.h"
+
+#include "model/preferences.h"
+
+#include "data/object_context.h"
+
+#include <QButtonGroup>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QToolBar>
+#include <QToolButton>
+
+namespace mainwindow {
+
+namespace {
+
+QToolButton* toolButton(const QString& text, const QString& identifier, QWidget* parent)
+{
+    auto* button = new QToolButton(parent);
+    button->setText(text);
+    button->setObjectName(identifier);
+    button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    return button;
+}
+
+} // namespace
+
+MainWindowController::MainWindowController(data::ObjectContext* context, foundation::DefaultsStore& defaults,
+                                           QWidget* parent)
+    : QMainWindow(parent), context_(context), defaults_(defaults), split_(new MainSplitViewController(context, defaults, this))
+{
+    setObjectName("MainWindow");
+    setWindowTitle(tr("Horavine"));
+    setCentralWidget(split_);
+    buildActions();
+    buildMenus();
+    buildToolbar();
+    connect(split_, &MainSplitViewController::selectionDidChange, this, &MainWindowController::validateMenuItems);
+    validateMenuItems();
+    resize(1100, 680);
+}
+
+MainWindowController::~MainWindowController() = default;
+
+void MainWindowController::buildActions()
+{
+    newProjectAction_ = new QAction(tr("New Project"), this);
+    newProjectAction_->setShortcut(QKeySequence::New);
+    connect(newProjectAction_, &QAction::triggered, split_, &MainSplitViewController::newProject);
+    startNewTimerAction_ = new QAction(tr("New Timer"), this);
+    startNewTimerAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    connect(startNewTimerAction_, &QAction::triggered, split_, &MainSplitViewController::startNewTimerForSelectedProject);
+    newFixedDurationTimerAction_ = new QAction(tr("New Fixed-Duration Timer"), this);
+    newFixedDurationTimerAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_T));
+    connect(newFixedDurationTimerAction_, &QAction::triggered, split_,
+            &MainSplitViewController::createNewFixedDurationTimerForSelectedProject);
+    newExpenseTimerAction_ = new QAction(tr("New Expense"), this);
+    newExpenseTimerAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    connect(newExpenseTimerAction_, &QAction::triggered, split_, &MainSplitViewController::createNewExpenseTimerForSelectedProject);
+    newClientAction_ = new QAction(tr("New Client"), this);
+    newClientAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N));
+    connect(newClientAction_, &QAction::triggered, split_, &MainSplitViewController::newClient);
+    importClientAction_ = new QAction(tr("Import Client from Contacts…"), this);
+    connect(importClientAction_, &QAction::triggered, split_, &MainSplitViewController::importClientFromContacts);
+
+    undoAction_ = new QAction(tr("Undo"), this);
+    undoAction_->setShortcut(QKeySequence::Undo);
+    connect(undoAction_, &QAction::triggered, this, [this] {
+        if (context_)
+            context_->undoManager().undo();
+        validateMenuItems();
+    });
+    redoAction_ = new QAction(tr("Redo"), this);
+    redoAction_->setShortcut(QKeySequence::Redo);
+    connect(redoAction_, &QAction::triggered, this, [this] {
+        if (context_)
+            context_->undoManager().redo();
+        validateMenuItems();
+    });
+
+    toggleSidebarAction_ = new QAction(tr("Show Sidebar"), this);
+    toggleSidebarAction_->setCheckable(true);
+    connect(toggleSidebarAction_, &QAction::triggered, split_, &MainSplitViewController::customersSidebarToggleAction);
+    toggleInspectorAction_ = new QAction(tr("Show Inspector"), this);
+    toggleInspectorAction_->setCheckable(true);
+    connect(toggleInspectorAction_, &QAction::triggered, split_, &MainSplitViewController::inspectorSidebarToggleAction);
+}
+
+void MainWindowController::buildMenus()
+{
+    QMenu* file = menuBar()->addMenu(tr("&File"));
+    file->addAction(newProjectAction_);
+    file->addAction(startNewTimerAction_);
+    file->addAction(newFixedDurationTimerAction_);
+    file->addAction(newExpenseTimerAction_);
+    file->addSeparator();
+    file->addAction(newClientAction_);
+    file->addAction(importClientAction_);
+    QMenu* edit = menuBar()->addMenu(tr("&Edit"));
+    edit->addAction(undoAction_);
+    edit->addAction(redoAction_);
+    QMenu* view = menuBar()->addMenu(tr("&View"));
+    view->addAction(toggleSidebarAction_);
+    view->addAction(toggleInspectorAction_);
+    for (QMenu* menu : {file, edit, view})
+        connect(menu, &QMenu::aboutToShow, this, &MainWindowController::validateMenuItems);
+}
+
+void MainWindowController::setApplicationMenu(QMenu* menu)
+{
+    const auto actions = menuBar()->actions();
+    if (actions.isEmpty())
+        menuBar()->addMenu(menu);
+    else
+        menuBar()->insertMenu(actions.first(), menu);
+}
+
+void MainWindowController::buildToolbar()
+{
+    QToolBar* toolbar = addToolBar(tr("Toolbar"));
+    toolbar->setObjectName("toolbar");
+    toolbar->setMovable(false);
+    toolbar->setFloatable(false);
+    toolbar->toggleViewAction()->setEnabled(false);
+
+    customersSidebarToggle_ = toolButton(tr("Sidebar"), "customersSidebarToggle", toolbar);
+    customersSidebarToggle_->setCheckable(true);
+    connect(customersSidebarToggle_, &QToolButton::clicked, split_, &MainSplitViewController::customersSidebarToggleAction);
+    split_->setClientCollapseButton(customersSidebarToggle_);
+    toolbar->addWidget(customersSidebarToggle_);
+    toolbar->addSeparator();
+
+    toolbar->addAction(newProjectAction_);
+    auto* newTimer = toolButton(tr("New Timer"), "newTimer", toolbar);
+    newTimer->setDefaultAction(startNewTimerAction_);
+    auto* timerMenu = new QMenu(newTimer);
+    timerMenu->addAction(startNewTimerAction_);
+    timerMenu->addAction(newFixedDurationTimerAction_);
+    timerMenu->addAction(newExpenseTimerAction_);
+    newTimer->setMenu(timerMenu);
+    newTimer->setPopupMode(QToolButton::MenuButtonPopup);
+    toolbar->addWidget(newTimer);
+
+    // The flexible space that keeps the date range centred over the outline.
+    auto* adaptiveSpace = new QWidget(toolbar);
+    adaptiveSpace->setObjectName("adaptiveSpaceItem");
+    adaptiveSpace->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    toolbar->addWidget(adaptiveSpace);
+
+    // The segment index is the raw value of the date filter range.
+    auto* segments = new QWidget(toolbar);
+    segments->setObjectName("dateFilterRange");
+    auto* segmentsLayout = new QHBoxLayout(segments);
+    segmentsLayout->setContentsMargins(0, 0, 0, 0);
+    segmentsLayout->setSpacing(0);
+    dateFilterRange_ = new QButtonGroup(segments);
+    dateFilterRange_->setExclusive(true);
+    const QStringList titles{tr("All"), tr("Day"), tr("Week"), tr("Month"), tr("Year"), tr("Custom")};
+    for (int index = 0; index < titles.size(); ++index) {
+        auto* segment = toolButton(titles[index], QString(), segments);
+        segment->setCheckable(true);
+        segment->setAutoRaise(false);
+        dateFilterRange_->addButton(segment, index);
+        segmentsLayout->addWidget(segment);
+    }
+    if (QAbstractButton* stored = dateFilterRange_->button(static_cast<int>(model::Preferences(defaults_).dateFilterRange())))
+        stored->setChecked(true);
+    connect(dateFilterRange_, &QButtonGroup::idClicked, split_, &MainSplitViewController::dateFilterRangeChanged);
+    toolbar->addWidget(segments);
+
+    billedToggle_ = toolButton(tr("Billed"), "showsBilledTimers", toolbar);
+    billedToggle_->setCheckable(true);
+    billedToggle_->setChecked(model::Preferences(defaults_).showsBilledTimers());
+    billedToggle_->setToolTip(tr("Show billed timers"));
+    connect(billedToggle_, &QToolButton::toggled, this, [this](bool shows) {
+        model::Preferences(defaults_).setShowsBilledTimers(shows);
+        split_->projectsViewController()->updateProjectsList(true);
+    });
+    toolbar->addWidget(billedToggle_);
+
+    auto* trailingSpace = new QWidget(toolbar);
+    trailingSpace->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    toolbar->addWidget(trailingSpace);
+
+    searchField_ = new QLineEdit(toolbar);
+    searchField_->setObjectName("search");
+    searchField_->setPlaceholderText(tr("Search"));
+    searchField_->setClearButtonEnabled(true);
+    searchField_->setMaximumWidth(220);
+    connect(searchField_, &QLineEdit::textChanged, this, [this](const QString& text) {
+        split_->projectsViewController()->setSearchTerm(text.toStdString());
+    });
+    toolbar->addWidget(searchField_);
+
+    inspectorSidebarToggle_ = toolButton(tr("Inspector"), "inspectorSidebarToggle", toolbar);
+    inspectorSidebarToggle_->setCheckable(true);
+    connect(inspectorSidebarToggle_, &QToolButton::clicked, split_, &MainSplitViewController::inspectorSidebarToggleAction);
+    split_->setInspectorCollapseButton(inspectorSidebarToggle_);
+    toolbar->addWidget(inspectorSidebarToggle_);
+}
+
+void MainWindowController::validateMenuItems()
+{
+    const bool canCreateTimer = split_->canCreateTimerForSelectedProject();
+    for (QAction* action : {startNewTimerAction_, newFixedDurationTimerAction_, newExpenseTimerAction_})
+        action->setEnabled(canCreateTimer);
+    undoAction_->setEnabled(context_ && context_->undoManager().canUndo());
+    redoAction_->setEnabled(context_ && context_->undoManager().canRedo());
+    toggleSidebarAction_->setChecked(!split_->isCollapsed(MainSplitViewController::sidebarColumn));
+    toggleInspectorAction_->setChecked(!split_->isCollapsed(MainSplitViewController::inspectorColumn));
+}
+
+} // namespace mainwindow

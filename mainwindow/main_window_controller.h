@@ -1,0 +1,76 @@
+// The main window: the split view as its content, the toolbar (sidebar toggle, new project and timer,
+// date-range segments, billed toggle, search field, inspector toggle) and the main window's menus.
+// Undo and redo act on the store's undo manager.
+#pragma once
+
+#include <QMainWindow>
+
+class QAction;
+class QButtonGroup;
+class QLineEdit;
+class QMenu;
+class QToolButton;
+
+namespace data {
+class ObjectContext;
+}
+namespace foundation {
+class DefaultsStore;
+}
+
+namespace mainwindow {
+
+class MainSplitViewController;
+
+class MainWindowController : public QMainWindow {
+    Q_OBJECT
+public:
+    // `context` may be null (no store): the window then lists nothing and its actions do nothing.
+    MainWindowController(data::ObjectContext* context, foundation::DefaultsStore& defaults, QWidget* parent = nullptr);
+    ~MainWindowController() override;
+
+    MainSplitViewController* splitViewController() const { return split_; }
+    // The application's own menu goes first in the menu bar.
+    void setApplicationMenu(QMenu* menu);
+
+    QButtonGroup* dateFilterRangeSegments() const { return dateFilterRange_; }
+    QLineEdit* searchField() const { return searchField_; }
+    QToolButton* billedToggle() const { return billedToggle_; }
+    QToolButton* customersSidebarToggle() const { return customersSidebarToggle_; }
+    QToolButton* inspectorSidebarToggle() const { return inspectorSidebarToggle_; }
+    QAction* newProjectAction() const { return newProjectAction_; }
+    QAction* startNewTimerAction() const { return startNewTimerAction_; }
+    QAction* newFixedDurationTimerAction() const { return newFixedDurationTimerAction_; }
+    QAction* newExpenseTimerAction() const { return newExpenseTimerAction_; }
+    QAction* undoAction() const { return undoAction_; }
+    QAction* redoAction() const { return redoAction_; }
+
+    // Enables the items that depend on the selection and on the undo history.
+    void validateMenuItems();
+
+private:
+    void buildActions();
+    void buildMenus();
+    void buildToolbar();
+
+    data::ObjectContext* context_;
+    foundation::DefaultsStore& defaults_;
+    MainSplitViewController* split_;
+    QButtonGroup* dateFilterRange_ = nullptr;
+    QLineEdit* searchField_ = nullptr;
+    QToolButton* billedToggle_ = nullptr;
+    QToolButton* customersSidebarToggle_ = nullptr;
+    QToolButton* inspectorSidebarToggle_ = nullptr;
+    QAction* newProjectAction_ = nullptr;
+    QAction* startNewTimerAction_ = nullptr;
+    QAction* newFixedDurationTimerAction_ = nullptr;
+    QAction* newExpenseTimerAction_ = nullptr;
+    QAction* newClientAction_ = nullptr;
+    QAction* importClientAction_ = nullptr;
+    QAction* undoAction_ = nullptr;
+    QAction* redoAction_ = nullptr;
+    QAction* toggleSidebarAction_ = nullptr;
+    QAction* toggleInspectorAction_ = nullptr;
+};
+
+} // namespace mainwindow

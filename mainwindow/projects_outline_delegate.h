@@ -1,0 +1,44 @@
+// Paints every cell of the projects outline (no widget per cell): the spanning project row with its
+// duration and new-timer button, and the timer cells with their state colours, status image and
+// pause/play and stop buttons. Clicks on those painted buttons come out as signals.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QStyledItemDelegate>
+
+namespace mainwindow {
+
+class ProjectsOutlineDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    explicit ProjectsOutlineDelegate(QObject* parent = nullptr);
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+    // Where the painted buttons sit inside a cell: shared by painting and hit testing.
+    static QRect newTimerButtonRect(const QRect& projectCell);
+    static QRect togglePauseButtonRect(const QRect& actionsCell);
+    static QRect stopButtonRect(const QRect& actionsCell);
+
+    // The running dot's opacity now: 0.1 to 1 and back every four seconds, eased at both ends.
+    double pulseOpacity() const;
+
+signals:
+    void newTimerButtonClicked(const QModelIndex& index);
+    void togglePauseButtonClicked(const QModelIndex& index);
+    void stopButtonClicked(const QModelIndex& index);
+
+protected:
+    bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
+                     const QModelIndex& index) override;
+
+private:
+    void paintBackground(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index, bool project) const;
+    void paintProject(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const;
+    void paintTimerCell(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const;
+
+    QElapsedTimer pulseClock_;
+};
+
+} // namespace mainwindow

@@ -1,0 +1,358 @@
+// The projects outline's tree with its per-project cache of filtered children. Indexes of timers
+// carry their project's node as internal pointer, so parent() needs no search.
+#include "mainwindow/projects_outline_model.h"
+
+#include "mainwindow/currency_formatter.h"
+#include "mainwindow/outline_cells.h"
+
+#include "model/client.h"
+#include "model/project.h"
+#include "model/timer.h"
+
+#include <algorithm>
+
+namespace mainwindow {
+
+namespace {
+
+const std::vector<model::Timer*> noTimers;
+
+QString qText(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+
+// The filter's order: by start, absent first, ties by creation.
+bool startsBefore(const model::Timer& a, const model::Timer& b)
+{
+    const auto startA = a.start();
+    const auto startB = b.start();
+    if (startA != startB)
+        return !startA || (startB && *startA < *startB);
+    return a.primaryKey() < b.primaryKey();
+}
+
+} // namespace
+
+ProjectsOutlineModel::ProjectsOutlineModel(QObject* parent)
+    : QAbstractItemModel(parent), calendar_(foundation::Calendar::current()),
+      locale_(foundation::Locale::current(foundation::LocaleCategory::time))
+{
+}
+
+ProjectsOutlineModel::~ProjectsOutlineModel() = default;
+
+void ProjectsOutlineModel::reload(std::vector<model::Project*> projects, model::Filter filter)
+{
+    beginResetModel();
+    projects_ = std::move(projects);
+    filter_ = std::move(filter);
+    calendar_ = foundation::Calendar::current();
+    locale_ = foundation::Locale::current(foundation::LocaleCategory::time);
+    nodes_.clear();
+    nodeByProject_.clear();
+    nodes_.reserve(projects_.size());
+    for (model::Project* project : projects_) {
+        auto node = std::make_unique<ProjectNode>(ProjectNode{project, static_cast<int>(nodes_.size()), project->timers(filter_)});
+        nodeByProject_[project] = node.get();
+        nodes_.push_back(std::move(node));
+    }
+    endResetModel();
+}
+
+const std::vector<model::Timer*>& ProjectsOutlineModel::timers(const model::Project& project) const
+{
+    const ProjectNode* node = nodeOf(&project);
+    return node ? node->timers : noTimers;
+}
+
+std::size_t ProjectsOutlineModel::timerCount() const
+{
+    std::size_t count = 0;
+    for (const auto& node : nodes_)
+        count += node->timers.size();
+    return count;
+}
+
+ProjectsOutlineModel::ProjectNode* ProjectsOutlineModel::nodeOf(const model::Project* project) const
+{
+    const auto found = nodeByProject_.find(project);
+    return found == nodeByProject_.end() ? nullptr : found->second;
+}
+
+ProjectsOutlineModel::ProjectNode* ProjectsOutlineModel::nodeOfIndex(const QModelIndex& index) const
+{
+    return static_cast<ProjectNode*>(index.internalPointer());
+}
+
+int ProjectsOutlineModel::insertionIndex(const model::Project& project, const model::Timer& timer) const
+{
+    const auto& children = timers(project);
+    const auto position = std::upper_bound(children.begin(), children.end(), &timer,
+                                           [](const model::Timer* a, const model::Timer* b) { return startsBefore(*a, *b); });
+    return static_cast<int>(position - children.begin());
+}
+
+void ProjectsOutlineModel::insertTimer(model::Project& project, int index, model::Timer& timer)
+{
+    ProjectNode* node = nodeOf(&project);
+    if (!node || index < 0 || index > static_cast<int>(node->timers.size()) || indexOf(&timer).isValid())
+        return;
+    beginInsertRows(createIndex(node->row, 0, nullptr), index, index);
+    node->timers.insert(node->timers.begin() + index, &timer);
+    endInsertRows();
+}
+
+void ProjectsOutlineModel::removeTimer(model::Timer& timer)
+{
+    const QModelIndex index = indexOf(&timer);
+    if (!index.isValid())
+        return;
+    ProjectNode* node = nodeOfIndex(index);
+    beginRemoveRows(index.parent(), index.row(), index.row());
+    node->timers.erase(node->timers.begin() + index.row());
+    endRemoveRows();
+}
+
+void ProjectsOutlineModel::moveTimer(model::Timer& timer, model::Project& toProject, int index)
+{
+    const QModelIndex from = indexOf(&timer);
+    ProjectNode* target = nodeOf(&toProject);
+    if (!from.isValid() || !target || index < 0)
+        return;
+    ProjectNode* source = nodeOfIndex(from);
+    const int sourceRow = from.row();
+    const int limit = static_cast<int>(target->timers.size()) - (source == target ? 1 : 0);
+    if (index > limit)
+        return;
+    // Qt counts the destination before the removal of the moved row.
+    const int destination = (source == target && index > sourceRow) ? index + 1 : index;
+    if (source == target && (destination == sourceRow || destination == sourceRow + 1))
+        return;
+    beginMoveRows(from.parent(), sourceRow, sourceRow, createIndex(target->row, 0, nullptr), destination);
+    source->timers.erase(source->timers.begin() + sourceRow);
+    target->timers.insert(target->timers.begin() + index, &timer);
+    endMoveRows();
+}
+
+void ProjectsOutlineModel::insertProject(int row, model::Project& project)
+{
+    if (row < 0 || row > static_cast<int>(nodes_.size()) || nodeOf(&project))
+        return;
+    beginInsertRows({}, row, row);
+    auto node = std::make_unique<ProjectNode>(ProjectNode{&project, row, project.timers(filter_)});
+    nodeByProject_[&project] = node.get();
+    nodes_.insert(nodes_.begin() + row, std::move(node));
+    projects_.insert(projects_.begin() + row, &project);
+    renumberFrom(row);
+    endInsertRows();
+}
+
+void ProjectsOutlineModel::removeProject(model::Project& project)
+{
+    ProjectNode* node = nodeOf(&project);
+    if (!node)
+        return;
+    const int row = node->row;
+    beginRemoveRows({}, row, row);
+    nodeByProject_.erase(&project);
+    nodes_.erase(nodes_.begin() + row);
+    projects_.erase(projects_.begin() + row);
+    renumberFrom(row);
+    endRemoveRows();
+}
+
+void ProjectsOutlineModel::renumberFrom(int row)
+{
+    for (std::size_t i = static_cast<std::size_t>(row); i < nodes_.size(); ++i)
+        nodes_[i]->row = static_cast<int>(i);
+}
+
+data::Object* ProjectsOutlineModel::item(const QModelIndex& index) const
+{
+    if (!index.isValid() || index.model() != this)
+        return nullptr;
+    if (ProjectNode* node = nodeOfIndex(index))
+        return node->timers[static_cast<std::size_t>(index.row())];
+    return nodes_[static_cast<std::size_t>(index.row())]->project;
+}
+
+QModelIndex ProjectsOutlineModel::indexOf(const data::Object* item, ColumnIdentifier column) const
+{
+    const int columnIndex = static_cast<int>(column);
+    if (const auto* project = dynamic_cast<const model::Project*>(item)) {
+        const ProjectNode* node = nodeOf(project);
+        return node ? createIndex(node->row, columnIndex, nullptr) : QModelIndex();
+    }
+    if (const auto* timer = dynamic_cast<const model::Timer*>(item)) {
+        ProjectNode* node = nodeOf(timer->project());
+        if (!node)
+            return {};
+        const auto found = std::find(node->timers.begin(), node->timers.end(), timer);
+        if (found == node->timers.end())
+            return {};
+        return createIndex(static_cast<int>(found - node->timers.begin()), columnIndex, node);
+    }
+    return {};
+}
+
+void ProjectsOutlineModel::announceTimerChanged(const model::Timer& timer, ColumnIdentifier column)
+{
+    const QModelIndex index = indexOf(&timer, column);
+    if (index.isValid())
+        emit dataChanged(index, index);
+}
+
+void ProjectsOutlineModel::announceProjectChanged(const model::Project& project)
+{
+    const QModelIndex index = indexOf(&project);
+    if (index.isValid())
+        emit dataChanged(index, index.siblingAtColumn(columnCount() - 1));
+}
+
+void ProjectsOutlineModel::announceItemChanged(const data::Object& item)
+{
+    const QModelIndex index = indexOf(&item);
+    if (index.isValid())
+        emit dataChanged(index, index.siblingAtColumn(columnCount() - 1));
+}
+
+void ProjectsOutlineModel::announceAllProjectsChanged()
+{
+    if (!nodes_.empty())
+        emit dataChanged(index(0, 0), index(static_cast<int>(nodes_.size()) - 1, columnCount() - 1));
+}
+
+QModelIndex ProjectsOutlineModel::index(int row, int column, const QModelIndex& parent) const
+{
+    if (row < 0 || column < 0 || column >= columnCount())
+        return {};
+    if (!parent.isValid())
+        return row < static_cast<int>(nodes_.size()) ? createIndex(row, column, nullptr) : QModelIndex();
+    if (nodeOfIndex(parent) || parent.column() != 0)
+        return {};
+    ProjectNode* node = nodes_[static_cast<std::size_t>(parent.row())].get();
+    return row < static_cast<int>(node->timers.size()) ? createIndex(row, column, node) : QModelIndex();
+}
+
+QModelIndex ProjectsOutlineModel::parent(const QModelIndex& child) const
+{
+    if (const ProjectNode* node = child.isValid() ? nodeOfIndex(child) : nullptr)
+        return createIndex(node->row, 0, nullptr);
+    return {};
+}
+
+int ProjectsOutlineModel::rowCount(const QModelIndex& parent) const
+{
+    if (!parent.isValid())
+        return static_cast<int>(nodes_.size());
+    if (nodeOfIndex(parent) || parent.column() != 0)
+        return 0;
+    return static_cast<int>(nodes_[static_cast<std::size_t>(parent.row())]->timers.size());
+}
+
+int ProjectsOutlineModel::columnCount(const QModelIndex&) const
+{
+    return mainwindow::columnCount;
+}
+
+bool ProjectsOutlineModel::hasChildren(const QModelIndex& parent) const
+{
+    // Every project shows its disclosure control, also when no timer passes the filter.
+    if (!parent.isValid())
+        return !nodes_.empty();
+    return !nodeOfIndex(parent) && parent.column() == 0;
+}
+
+QVariant ProjectsOutlineModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid())
+        return {};
+    if (ProjectNode* node = nodeOfIndex(index))
+        return timerData(*node->timers[static_cast<std::size_t>(index.row())], static_cast<ColumnIdentifier>(index.column()), role);
+    return projectData(*nodes_[static_cast<std::size_t>(index.row())], role);
+}
+
+QVariant ProjectsOutlineModel::projectData(const ProjectNode& node, int role) const
+{
+    const model::Project& project = *node.project;
+    switch (role) {
+    case ItemKindRole:
+        return QVariant::fromValue(static_cast<int>(ItemKind::project));
+    case Qt::DisplayRole:
+        return qText(project.name().value_or(""));
+    case ProjectClientRole:
+        return project.client() ? qText(project.client()->name().value_or("")) : QString();
+    case ProjectDurationRole: {
+        // The sum over the listed children equals duration(filter) right after every list update.
+        std::int64_t minutes = 0;
+        for (const model::Timer* timer : node.timers)
+            minutes += timer->duration();
+        return qText(clockText(minutes));
+    }
+    case ProjectArchivedRole:
+        return project.archived();
+    default:
+        return {};
+    }
+}
+
+QVariant ProjectsOutlineModel::timerData(const model::Timer& timer, ColumnIdentifier column, int role) const
+{
+    switch (role) {
+    case ItemKindRole:
+        return QVariant::fromValue(static_cast<int>(ItemKind::timer));
+    case TimerStatusRole:
+        return static_cast<int>(timerStatus(timer));
+    case StatusImageRole:
+        return static_cast<int>(statusImage(timer));
+    case ActionButtonRole:
+        return static_cast<int>(timerActionButton(timer));
+    case CostTextRole:
+        if (column != ColumnIdentifier::notes)
+            return {};
+        if (const auto cost = costCellText(timer, CurrencyFormatter::shared()))
+            return qText(*cost);
+        return {};
+    case Qt::DisplayRole:
+        switch (column) {
+        case ColumnIdentifier::date:
+            return qText(dateCellText(timer, calendar_, locale_));
+        case ColumnIdentifier::notes:
+            return qText(notesCellText(timer));
+        case ColumnIdentifier::duration:
+            return qText(durationCellText(timer));
+        case ColumnIdentifier::status:
+        case ColumnIdentifier::actions:
+            return {};
+        }
+        return {};
+    default:
+        return {};
+    }
+}
+
+QVariant ProjectsOutlineModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= columnCount())
+        return {};
+    switch (static_cast<ColumnIdentifier>(section)) {
+    case ColumnIdentifier::date:
+        return tr("Date");
+    case ColumnIdentifier::notes:
+        return tr("Notes");
+    case ColumnIdentifier::duration:
+        return tr("Duration");
+    case ColumnIdentifier::status:
+    case ColumnIdentifier::actions:
+        return QString();
+    }
+    return {};
+}
+
+Qt::ItemFlags ProjectsOutlineModel::flags(const QModelIndex& index) const
+{
+    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+}
+
+} // namespace mainwindow

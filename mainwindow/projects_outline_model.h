@@ -1,0 +1,108 @@
+// The item model of the projects outline: projects at the top level, each with its timers under the
+// current filter as children. Each project's filtered children are cached: rebuilt on every reload
+// (every list update), edited in place when a timer is inserted, removed or moved, so the view never
+// refilters 200,000 timers while it scrolls or paints.
+#pragma once
+
+#include "mainwindow/column_identifier.h"
+
+#include "model/filter.h"
+
+#include "foundation/calendar.h"
+#include "foundation/locale.h"
+
+#include <QAbstractItemModel>
+
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+namespace data {
+class Object;
+}
+namespace model {
+class Project;
+class Timer;
+}
+
+namespace mainwindow {
+
+class ProjectsOutlineModel : public QAbstractItemModel {
+    Q_OBJECT
+public:
+    enum Role {
+        ItemKindRole = Qt::UserRole + 1, // ItemKind
+        StatusImageRole,                 // StatusImage of a timer row
+        TimerStatusRole,                 // model::TimerStatus of a timer row
+        ActionButtonRole,                // TimerActionButton of a timer row
+        CostTextRole,                    // QString of an expense's cost, or invalid
+        ProjectClientRole,               // the client's name of a project row
+        ProjectDurationRole,             // the clock text of a project row's filtered duration
+        ProjectArchivedRole,             // bool
+    };
+    enum class ItemKind { project, timer };
+
+    explicit ProjectsOutlineModel(QObject* parent = nullptr);
+    ~ProjectsOutlineModel() override;
+
+    // Replaces the projects and rebuilds every project's children under `filter` (one model reset).
+    void reload(std::vector<model::Project*> projects, model::Filter filter);
+    const std::vector<model::Project*>& projects() const { return projects_; }
+    const model::Filter& filter() const { return filter_; }
+    // The cached children of a listed project; empty for a project that is not listed.
+    const std::vector<model::Timer*>& timers(const model::Project& project) const;
+    std::size_t timerCount() const;
+
+    // In-place edits of the cache. Each does nothing for a project that is not listed, a timer that
+    // is not (or already) listed, or an index out of range.
+    void insertTimer(model::Project& project, int index, model::Timer& timer);
+    void removeTimer(model::Timer& timer);
+    void moveTimer(model::Timer& timer, model::Project& toProject, int index);
+    void insertProject(int row, model::Project& project);
+    void removeProject(model::Project& project);
+
+    // The row where `timer` belongs among its project's cached children by start (the filter's order).
+    int insertionIndex(const model::Project& project, const model::Timer& timer) const;
+
+    // The project or timer of an index (nullptr for none), and the index of a listed item (column 0;
+    // invalid when the item is not listed).
+    data::Object* item(const QModelIndex& index) const;
+    QModelIndex indexOf(const data::Object* item, ColumnIdentifier column = ColumnIdentifier::date) const;
+
+    // Tells the views that these cells changed (running durations, archived state).
+    void announceTimerChanged(const model::Timer& timer, ColumnIdentifier column);
+    void announceProjectChanged(const model::Project& project);
+    void announceItemChanged(const data::Object& item);
+    void announceAllProjectsChanged();
+
+    QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
+    QModelIndex parent(const QModelIndex& child) const override;
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    bool hasChildren(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+private:
+    struct ProjectNode {
+        model::Project* project;
+        int row;
+        std::vector<model::Timer*> timers;
+    };
+
+    ProjectNode* nodeOf(const model::Project* project) const;
+    ProjectNode* nodeOfIndex(const QModelIndex& index) const; // the parent node of a timer index
+    void renumberFrom(int row);
+    QVariant projectData(const ProjectNode& node, int role) const;
+    QVariant timerData(const model::Timer& timer, ColumnIdentifier column, int role) const;
+
+    std::vector<model::Project*> projects_;
+    std::vector<std::unique_ptr<ProjectNode>> nodes_;
+    std::unordered_map<const model::Project*, ProjectNode*> nodeByProject_;
+    model::Filter filter_;
+    foundation::Calendar calendar_;
+    foundation::Locale locale_;
+};
+
+} // namespace mainwindow

@@ -1,0 +1,36 @@
+// The outline of projects and timers: one uniform row height (so the view never measures rows),
+// project rows spanning every column, and the pulse of running timers' status dots.
+#pragma once
+
+#include "mainwindow/context_menu_outline_view.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+
+namespace mainwindow {
+
+class ProjectsOutlineDelegate;
+
+class ProjectsOutlineView : public ContextMenuOutlineView {
+    Q_OBJECT
+public:
+    static constexpr int rowHeight = 26;
+
+    explicit ProjectsOutlineView(QWidget* parent = nullptr);
+
+    ProjectsOutlineDelegate* cellDelegate() const { return cellDelegate_; }
+    // Makes every project row of the model span the columns (after a reset or an insertion).
+    void spanProjectRows(int first, int last);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    void repaintPulsingStatusCells();
+
+    ProjectsOutlineDelegate* cellDelegate_;
+    QTimer pulseTimer_;
+};
+
+} // namespace mainwindow

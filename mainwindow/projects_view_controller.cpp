@@ -1,0 +1,529 @@
+// The projects outline's controller: list updates, date filter bounds, status line, selection
+// reporting, remembered expansion and the creation of timers.
+#include "mainwindow/projects_view_controller.h"
+
+#include "mainwindow/column_identifier.h"
+#include "mainwindow/outline_cells.h"
+#include "mainwindow/projects_outline_delegate.h"
+#include "mainwindow/projects_outline_model.h"
+#include "mainwindow/projects_outline_view.h"
+#include "mainwindow/projects_view_controller_delegate.h"
+
+#include "model/date_filter_interval.h"
+#include "model/dates.h"
+#include "model/fetch_helpers.h"
+#include "model/managed_object.h"
+#include "model/project.h"
+#include "model/timer.h"
+
+#include "data/object_context.h"
+#include "foundation/defaults_store.h"
+
+#include <QContextMenuEvent>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <iostream>
+#include <unordered_set>
+
+namespace mainwindow {
+
+namespace {
+
+constexpr int statusBarHeight = 26;
+
+QString qText(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+
+} // namespace
+
+ProjectsViewController::ProjectsViewController(data::ObjectContext* context, foundation::DefaultsStore& defaults,
+                                               QWidget* parent)
+    : QWidget(parent), context_(context), defaults_(defaults), preferences_(defaults),
+      dateFilterReferenceDate_(model::roundedToMinute(foundation::now()))
+{
+    buildViews();
+    connectOutline();
+    refreshToken_ = foundation::NotificationCenter::defaultCenter().addObserver(
+        RefreshTimerFiredNotification, nullptr, [this](const foundation::Notification&) {
+            refreshDurationsInList();
+            updateStatusLabels();
+        });
+    // Unarchived projects until the sidebar reports its selection; the date filter's first update
+    // then loads the list once.
+    projectsPredicate_ = [](const model::Project& project) { return !project.archived(); };
+    dateFilterRangeChanged();
+}
+
+ProjectsViewController::~ProjectsViewController()
+{
+    // The view and its model go first, while this object can still be told of their last signals.
+    disconnect(outline_->selectionModel(), nullptr, this, nullptr);
+    disconnect(outline_, nullptr, this, nullptr);
+    disconnect(model_, nullptr, this, nullptr);
+    delete outline_;
+    delete model_;
+}
+
+void ProjectsViewController::buildViews()
+{
+    outline_ = new ProjectsOutlineView(this);
+    model_ = new ProjectsOutlineModel(this);
+    outline_->setModel(model_);
+    outline_->setContextMenuDelegate(this);
+    outline_->setFrameShape(QFrame::NoFrame);
+    auto* header = outline_->header();
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    outline_->setColumnWidth(static_cast<int>(ColumnIdentifier::date), 150);
+    outline_->setColumnWidth(static_cast<int>(ColumnIdentifier::notes), 260);
+    outline_->setColumnWidth(static_cast<int>(ColumnIdentifier::status), 34);
+    outline_->setColumnWidth(static_cast<int>(ColumnIdentifier::duration), 80);
+    outline_->setColumnWidth(static_cast<int>(ColumnIdentifier::actions), 64);
+
+    auto* statusBar = new QWidget(this);
+    statusBar->setFixedHeight(statusBarHeight);
+    countsStatusLabel_ = new QLabel(statusBar);
+    durationStatusLabel_ = new QLabel(statusBar);
+    countsStatusLabel_->setObjectName("countsStatusLabel");
+    durationStatusLabel_->setObjectName("durationStatusLabel");
+    auto* statusLayout = new QHBoxLayout(statusBar);
+    statusLayout->setContentsMargins(10, 0, 10, 0);
+    statusLayout->addWidget(countsStatusLabel_);
+    statusLayout->addStretch();
+    statusLayout->addWidget(durationStatusLabel_);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(outline_, 1);
+    layout->addWidget(statusBar);
+
+    emptyView_ = new QWidget(outline_->viewport());
+    emptyView_->setObjectName("emptyView");
+    auto* emptyLayout = new QVBoxLayout(emptyView_);
+    auto* emptyTitle = new QLabel(tr("No Projects"), emptyView_);
+    QFont titleFont = emptyTitle->font();
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.4);
+    emptyTitle->setFont(titleFont);
+    emptyTitle->setAlignment(Qt::AlignCenter);
+    emptyTitle->setEnabled(false);
+    emptyLayout->addWidget(emptyTitle);
+    emptyView_->hide();
+    outline_->viewport()->installEventFilter(this);
+
+    projectContextMenu_ = new QMenu(this);
+    timerContextMenu_ = new QMenu(this);
+}
+
+void ProjectsViewController::connectOutline()
+{
+    connect(outline_, &QTreeView::expanded, this, [this](const QModelIndex& index) { itemDidExpandOrCollapse(index, true); });
+    connect(outline_, &QTreeView::collapsed, this, [this](const QModelIndex& index) { itemDidExpandOrCollapse(index, false); });
+    connect(outline_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { updateSelection(); });
+    connect(model_, &QAbstractItemModel::modelReset, this, [this] { outline_->spanProjectRows(0, model_->rowCount() - 1); });
+    connect(model_, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex& parent, int first, int last) {
+        if (!parent.isValid())
+            outline_->spanProjectRows(first, last);
+    });
+    auto* cells = outline_->cellDelegate();
+    connect(cells, &ProjectsOutlineDelegate::newTimerButtonClicked, this, [this](const QModelIndex& index) {
+        if (auto* project = dynamic_cast<model::Project*>(model_->item(index)))
+            emit newTimerButtonClicked(project);
+    });
+    connect(cells, &ProjectsOutlineDelegate::togglePauseButtonClicked, this, [this](const QModelIndex& index) {
+        if (auto* timer = dynamic_cast<model::Timer*>(model_->item(index)))
+            emit togglePauseButtonClicked(timer);
+    });
+    connect(cells, &ProjectsOutlineDelegate::stopButtonClicked, this, [this](const QModelIndex& index) {
+        if (auto* timer = dynamic_cast<model::Timer*>(model_->item(index)))
+            emit stopButtonClicked(timer);
+    });
+}
+
+model::Filter ProjectsViewController::filter() const
+{
+    model::Filter filter;
+    filter.fromDate = dateFilterStartDate_;
+    filter.toDate = dateFilterEndDate_;
+    filter.sortDescriptors = std::vector<data::SortDescriptor>{{"start", true}};
+    filter.searchTerm = searchTerm_;
+    filter.includeBilledTimers = preferences_.showsBilledTimers();
+    return filter;
+}
+
+const std::vector<model::Project*>& ProjectsViewController::projects() const
+{
+    return model_->projects();
+}
+
+std::vector<model::Timer*> ProjectsViewController::currentTimersForProject(const model::Project& project) const
+{
+    return project.timers(filter());
+}
+
+model::Project* ProjectsViewController::selectedProject() const
+{
+    if (auto* project = dynamic_cast<model::Project*>(selectedItem_))
+        return project;
+    if (auto* timer = dynamic_cast<model::Timer*>(selectedItem_))
+        return timer->project();
+    return nullptr;
+}
+
+void ProjectsViewController::setProjectsPredicate(ProjectsPredicate predicate)
+{
+    projectsPredicate_ = std::move(predicate);
+    updateProjectsList(true);
+}
+
+void ProjectsViewController::setSearchTerm(std::optional<std::string> term)
+{
+    if (term && term->empty())
+        term.reset();
+    searchTerm_ = std::move(term);
+    updateProjectsList(true);
+}
+
+void ProjectsViewController::setDateFilterBounds(std::optional<foundation::Date> start, std::optional<foundation::Date> end)
+{
+    dateFilterStartDate_ = start;
+    dateFilterEndDate_ = end;
+}
+
+void ProjectsViewController::updateDateFilter()
+{
+    switch (dateFilterRange_) {
+    case model::DateFilterRange::all:
+        dateFilterStartDate_.reset();
+        dateFilterEndDate_.reset();
+        break;
+    case model::DateFilterRange::custom:
+        break;
+    case model::DateFilterRange::day:
+    case model::DateFilterRange::week:
+    case model::DateFilterRange::month:
+    case model::DateFilterRange::year:
+        // At the edge of the calendar's years there are no bounds to compute; the old ones stay.
+        if (const auto interval = model::dateFilterInterval(dateFilterRange_, dateFilterReferenceDate_)) {
+            dateFilterStartDate_ = interval->from;
+            dateFilterEndDate_ = interval->to;
+        }
+        break;
+    }
+    updateProjectsList(true);
+    updateSelection();
+}
+
+void ProjectsViewController::dateFilterRangeChanged()
+{
+    dateFilterRange_ = model::dateFilterRangeFromRawValue(preferences_.dateFilterRange()).value_or(model::DateFilterRange::day);
+    updateDateFilter();
+}
+
+void ProjectsViewController::navigateToToday()
+{
+    dateFilterReferenceDate_ = model::roundedToMinute(foundation::now());
+    updateDateFilter();
+}
+
+void ProjectsViewController::reloadProjects()
+{
+    if (!context_)
+        return;
+    std::function<bool(const model::Project&)> predicate = projectsPredicate_;
+    model_->reload(model::fetchAll<model::Project>(*context_, predicate), filter());
+    updateEmptyView();
+}
+
+void ProjectsViewController::updateProjectsList(bool shouldReloadProjects)
+{
+    if (shouldReloadProjects && context_)
+        reloadProjects();
+    else
+        model_->reload(model_->projects(), filter());
+    // Qt forgets expansion on a reload, so it is re-applied before the selection comes back.
+    if (!autosaveRestored_) {
+        autosaveRestored_ = true;
+        restoreAutosavedExpansion();
+    }
+    updateExpandedState();
+    if (selectedItem_)
+        selectItem(*selectedItem_);
+    updateSelection();
+    updateStatusLabels();
+    updateEmptyView();
+}
+
+QModelIndex ProjectsViewController::rowIndexOf(const data::Object& item) const
+{
+    const QModelIndex index = model_->indexOf(&item);
+    if (index.isValid() && index.parent().isValid() && !outline_->isExpanded(index.parent()))
+        return {};
+    return index;
+}
+
+void ProjectsViewController::selectItem(const data::Object& item)
+{
+    const QModelIndex index = rowIndexOf(item);
+    if (!index.isValid())
+        return;
+    outline_->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void ProjectsViewController::reloadItem(data::Object& item)
+{
+    if (rowIndexOf(item).isValid())
+        model_->announceItemChanged(item);
+}
+
+void ProjectsViewController::refreshAllProjectActionButtons()
+{
+    if (context_)
+        model_->announceAllProjectsChanged();
+}
+
+void ProjectsViewController::refreshDurationsInList()
+{
+    if (!context_)
+        return;
+    std::vector<model::Project*> projects;
+    std::unordered_set<model::Project*> seen;
+    for (model::Timer* timer : model::Timer::runningTimers(*context_)) {
+        if (rowIndexOf(*timer).isValid())
+            model_->announceTimerChanged(*timer, ColumnIdentifier::duration);
+        if (model::Project* project = timer->project(); project && seen.insert(project).second)
+            projects.push_back(project);
+    }
+    for (model::Project* project : projects)
+        reloadDurationForProject(*project);
+}
+
+void ProjectsViewController::reloadDurationForProject(model::Project& project)
+{
+    if (rowIndexOf(project).isValid())
+        model_->announceProjectChanged(project);
+}
+
+void ProjectsViewController::updateSelection()
+{
+    const QModelIndexList rows = outline_->selectionModel()->selectedRows();
+    data::Object* item = rows.isEmpty() ? nullptr : model_->item(rows.first());
+    if (delegate_) {
+        if (auto* project = dynamic_cast<model::Project*>(item))
+            delegate_->projectsViewControllerDidSelectProject(*this, *project);
+        else if (auto* timer = dynamic_cast<model::Timer*>(item))
+            delegate_->projectsViewControllerDidSelectTimer(*this, *timer);
+        else if (!item)
+            delegate_->projectsViewControllerDidDeselect(*this);
+    }
+    selectedItem_ = item;
+}
+
+void ProjectsViewController::updateStatusLabels()
+{
+    // The listed timers: right after every list update they are exactly timers(filter) of each project.
+    std::size_t timerCount = 0;
+    std::int64_t minutes = 0;
+    for (model::Project* project : model_->projects()) {
+        const auto& timers = model_->timers(*project);
+        timerCount += timers.size();
+        for (const model::Timer* timer : timers)
+            minutes += timer->duration();
+    }
+    countsStatusLabel_->setText(qText(mainwindow::countsStatusText(model_->projects().size(), timerCount)));
+    durationStatusLabel_->setText(qText(mainwindow::durationStatusText(minutes)));
+}
+
+QString ProjectsViewController::countsStatusText() const
+{
+    return countsStatusLabel_->text();
+}
+
+QString ProjectsViewController::durationStatusText() const
+{
+    return durationStatusLabel_->text();
+}
+
+void ProjectsViewController::updateEmptyView()
+{
+    const bool empty = model_->projects().empty();
+    emptyView_->setVisible(empty);
+    if (empty)
+        centreEmptyView();
+}
+
+bool ProjectsViewController::isEmptyViewShown() const
+{
+    return !emptyView_->isHidden();
+}
+
+void ProjectsViewController::centreEmptyView()
+{
+    emptyView_->adjustSize();
+    const QSize area = outline_->viewport()->size();
+    emptyView_->move((area.width() - emptyView_->width()) / 2, (area.height() - emptyView_->height()) / 2);
+}
+
+void ProjectsViewController::updateExpandedState()
+{
+    restoringExpansion_ = true;
+    for (model::Project* project : model_->projects()) {
+        const QModelIndex index = model_->indexOf(project);
+        if (project->expanded())
+            outline_->expand(index);
+        else if (outline_->isExpanded(index))
+            outline_->collapse(index);
+    }
+    restoringExpansion_ = false;
+}
+
+void ProjectsViewController::restoreAutosavedExpansion()
+{
+    if (!context_)
+        return;
+    const auto uris = defaults_.stringArray(ProjectsOutlineViewAutosaveName);
+    if (!uris)
+        return;
+    restoringExpansion_ = true;
+    for (const std::string& uri : *uris) {
+        // Entries of deleted projects or of another store resolve to nothing and are skipped.
+        const QModelIndex index = model_->indexOf(dynamic_cast<model::Project*>(context_->objectWithURI(uri)));
+        if (index.isValid())
+            outline_->expand(index);
+    }
+    restoringExpansion_ = false;
+}
+
+void ProjectsViewController::itemDidExpandOrCollapse(const QModelIndex& index, bool expanded)
+{
+    if (restoringExpansion_)
+        return;
+    auto* project = dynamic_cast<model::Project*>(model_->item(index));
+    if (!project)
+        return;
+    if (context_ && project->expanded() != expanded) {
+        // Expansion is saved with the store but is no step the user can undo.
+        context_->processPendingChanges();
+        context_->undoManager().disableUndoRegistration();
+        project->setExpanded(expanded);
+        context_->processPendingChanges();
+        context_->undoManager().enableUndoRegistration();
+    }
+    rememberExpansion(*project, expanded);
+}
+
+void ProjectsViewController::rememberExpansion(const model::Project& project, bool expanded)
+{
+    std::vector<std::string> uris = defaults_.stringArray(ProjectsOutlineViewAutosaveName).value_or(std::vector<std::string>{});
+    const std::string uri = project.uriRepresentation();
+    const auto found = std::find(uris.begin(), uris.end(), uri);
+    if (expanded == (found != uris.end()))
+        return;
+    if (expanded)
+        uris.push_back(uri);
+    else
+        uris.erase(found);
+    foundation::DefaultsArray values(uris.begin(), uris.end());
+    if (const auto error = defaults_.set(ProjectsOutlineViewAutosaveName, std::move(values)))
+        std::cerr << "Could not write the expanded projects to " << error->file << ": " << error->message << '\n';
+}
+
+void ProjectsViewController::fixColumnOrder()
+{
+    auto* header = outline_->header();
+    const int duration = header->visualIndex(static_cast<int>(ColumnIdentifier::duration));
+    const int status = header->visualIndex(static_cast<int>(ColumnIdentifier::status));
+    if (duration < 0 || status < 0 || status == duration - 1)
+        return;
+    header->moveSection(status, duration);
+}
+
+void ProjectsViewController::fixOutlineSize()
+{
+    int others = 0;
+    for (int column = 0; column < model_->columnCount(); ++column)
+        if (column != static_cast<int>(ColumnIdentifier::notes))
+            others += outline_->columnWidth(column);
+    outline_->setColumnWidth(static_cast<int>(ColumnIdentifier::notes), std::max(80, outline_->width() - others - 15));
+}
+
+model::Project* ProjectsViewController::newProject()
+{
+    if (!context_)
+        return nullptr;
+    auto* project = model::initInContext<model::Project>(*context_);
+    project->setClient(selectedClient_);
+    const auto count = static_cast<std::int64_t>(model_->projects().size());
+    model_->insertProject(static_cast<int>(std::min(project->sortOrder(), count)), *project);
+    updateEmptyView();
+    selectItem(*project);
+    return project;
+}
+
+model::Timer* ProjectsViewController::createTimer(model::Project& project, model::TimerType type,
+                                                  std::optional<std::string> notes)
+{
+    model::Timer* timer = project.startNewTimer();
+    if (!timer)
+        return nullptr;
+    if (type != model::TimerType::period) {
+        timer->setEnd(timer->start());
+        timer->setType(model::rawValue(type));
+    }
+    timer->setNotes(notes.value_or(""));
+    if (delegate_)
+        delegate_->projectsViewControllerDidCreateTimer(*this, *timer);
+    // A timer the filter hides (say, by a search term its empty notes lack) gets no row until the
+    // next list update.
+    const auto listed = project.timers(filter());
+    if (std::find(listed.begin(), listed.end(), timer) != listed.end())
+        model_->insertTimer(project, model_->insertionIndex(project, *timer), *timer);
+    const QModelIndex projectIndex = model_->indexOf(&project);
+    if (projectIndex.isValid())
+        outline_->expand(projectIndex);
+    selectItem(*timer);
+    return timer;
+}
+
+QMenu* ProjectsViewController::outlineViewMenuForEvent(ContextMenuOutlineView& outlineView, const QContextMenuEvent& event)
+{
+    const QModelIndex index = outlineView.indexAt(event.pos());
+    if (!index.isValid())
+        return nullptr;
+    outlineView.selectionModel()->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    data::Object* item = model_->item(index);
+    if (dynamic_cast<model::Project*>(item))
+        return projectContextMenu_;
+    if (auto* timer = dynamic_cast<model::Timer*>(item); timer && timer->project() && !timer->project()->archived())
+        return timerContextMenu_;
+    return nullptr;
+}
+
+void ProjectsViewController::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    fixOutlineSize();
+}
+
+void ProjectsViewController::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    fixColumnOrder();
+    fixOutlineSize();
+}
+
+bool ProjectsViewController::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == outline_->viewport() && event->type() == QEvent::Resize && !emptyView_->isHidden())
+        centreEmptyView();
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace mainwindow

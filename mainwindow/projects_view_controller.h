@@ -1,0 +1,171 @@
+// The middle column of the main window: the projects of the sidebar's selection in an outline, each
+// with its timers under the current filter (date range, search term, billed setting), the status line
+// below it, and the creation of timers. It reports selections and new timers to its delegate.
+#pragma once
+
+#include "mainwindow/clients_view_controller_delegate.h"
+#include "mainwindow/context_menu_outline_view.h"
+
+#include "model/enums.h"
+#include "model/filter.h"
+#include "model/preferences.h"
+
+#include "foundation/clock.h"
+#include "foundation/notification_center.h"
+
+#include <QWidget>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+class QLabel;
+class QMenu;
+
+namespace data {
+class Object;
+class ObjectContext;
+}
+namespace foundation {
+class DefaultsStore;
+}
+namespace model {
+class Client;
+class Project;
+class Timer;
+}
+
+namespace mainwindow {
+
+class ProjectsOutlineModel;
+class ProjectsOutlineView;
+class ProjectsViewControllerDelegate;
+
+// Posted on the default notification centre by the application's refresh tick; running durations
+// are brought up to date on each.
+inline constexpr const char* RefreshTimerFiredNotification = "RefreshTimerFiredNotification";
+// The defaults key of the projects the outline shows expanded (their URIs).
+inline constexpr const char* ProjectsOutlineViewAutosaveName = "ProjectsOutlineView";
+
+class ProjectsViewController : public QWidget, public ContextMenuOutlineViewDelegate {
+    Q_OBJECT
+public:
+    // `context` may be null: then nothing is listed and nothing is created.
+    ProjectsViewController(data::ObjectContext* context, foundation::DefaultsStore& defaults, QWidget* parent = nullptr);
+    ~ProjectsViewController() override;
+
+    void setDelegate(ProjectsViewControllerDelegate* delegate) { delegate_ = delegate; }
+    ProjectsOutlineView* outlineView() const { return outline_; }
+    ProjectsOutlineModel* outlineModel() const { return model_; }
+    QMenu* projectContextMenu() const { return projectContextMenu_; }
+    QMenu* timerContextMenu() const { return timerContextMenu_; }
+
+    // The filter in force, built anew: date bounds, search term, billed setting; by start ascending.
+    model::Filter filter() const;
+    const std::vector<model::Project*>& projects() const;
+    std::vector<model::Timer*> currentTimersForProject(const model::Project& project) const;
+    data::Object* selectedItem() const { return selectedItem_; }
+    // The selected project, or the project of the selected timer.
+    model::Project* selectedProject() const;
+    model::Client* selectedClient() const { return selectedClient_; }
+    void setSelectedClient(model::Client* client) { selectedClient_ = client; }
+
+    // Which projects are listed; the setter updates the list, the other one only stores.
+    void setProjectsPredicate(ProjectsPredicate predicate);
+    void setProjectsPredicateWithoutUpdate(ProjectsPredicate predicate) { projectsPredicate_ = std::move(predicate); }
+    const std::optional<std::string>& searchTerm() const { return searchTerm_; }
+    // An empty term means no search. Updates the list.
+    void setSearchTerm(std::optional<std::string> term);
+
+    // Date filter.
+    model::DateFilterRange currentDateFilterRange() const { return dateFilterRange_; }
+    foundation::Date dateFilterReferenceDate() const { return dateFilterReferenceDate_; }
+    void setDateFilterReferenceDate(foundation::Date date) { dateFilterReferenceDate_ = date; }
+    std::optional<foundation::Date> dateFilterStartDate() const { return dateFilterStartDate_; }
+    std::optional<foundation::Date> dateFilterEndDate() const { return dateFilterEndDate_; }
+    // The custom range keeps whatever bounds are set here.
+    void setDateFilterBounds(std::optional<foundation::Date> start, std::optional<foundation::Date> end);
+    void updateDateFilter();
+    // Takes the range stored in the defaults (day for a value that names none) and applies it.
+    void dateFilterRangeChanged();
+    void navigateToToday();
+
+    // List maintenance.
+    void reloadProjects();
+    void updateProjectsList(bool shouldReloadProjects);
+    void reloadItem(data::Object& item);
+    void refreshAllProjectActionButtons();
+    void refreshDurationsInList();
+    void reloadDurationForProject(model::Project& project);
+    void updateSelection();
+    void updateStatusLabels();
+    void updateEmptyView();
+    void updateExpandedState();
+    void fixColumnOrder();
+    void fixOutlineSize();
+
+    // Makes a project of the selected client, lists it at the place of its sort order and selects it.
+    model::Project* newProject();
+
+    // Creates a timer of the type in the project (notes empty when none are given), shows it in start
+    // order among the project's listed timers, expands the project and selects the new row.
+    model::Timer* createTimer(model::Project& project, model::TimerType type, std::optional<std::string> notes = {});
+
+    // The listed item's index, valid only when the item has a row (its project expanded for a timer).
+    QModelIndex rowIndexOf(const data::Object& item) const;
+    // Selects exactly that item's row; nothing for an item without a row.
+    void selectItem(const data::Object& item);
+
+    QString countsStatusText() const;
+    QString durationStatusText() const;
+    bool isEmptyViewShown() const;
+
+    QMenu* outlineViewMenuForEvent(ContextMenuOutlineView& outlineView, const QContextMenuEvent& event) override;
+
+signals:
+    // The painted buttons of the rows; the actions behind them belong to the owner.
+    void newTimerButtonClicked(model::Project* project);
+    void togglePauseButtonClicked(model::Timer* timer);
+    void stopButtonClicked(model::Timer* timer);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildViews();
+    void connectOutline();
+    void itemDidExpandOrCollapse(const QModelIndex& index, bool expanded);
+    void rememberExpansion(const model::Project& project, bool expanded);
+    void restoreAutosavedExpansion();
+    void centreEmptyView();
+
+    data::ObjectContext* context_;
+    foundation::DefaultsStore& defaults_;
+    model::Preferences preferences_;
+    ProjectsViewControllerDelegate* delegate_ = nullptr;
+
+    ProjectsOutlineView* outline_ = nullptr;
+    ProjectsOutlineModel* model_ = nullptr;
+    QLabel* countsStatusLabel_ = nullptr;
+    QLabel* durationStatusLabel_ = nullptr;
+    QWidget* emptyView_ = nullptr;
+    QMenu* projectContextMenu_ = nullptr;
+    QMenu* timerContextMenu_ = nullptr;
+
+    model::DateFilterRange dateFilterRange_ = model::DateFilterRange::day;
+    foundation::Date dateFilterReferenceDate_;
+    std::optional<foundation::Date> dateFilterStartDate_;
+    std::optional<foundation::Date> dateFilterEndDate_;
+    data::Object* selectedItem_ = nullptr;
+    ProjectsPredicate projectsPredicate_;
+    model::Client* selectedClient_ = nullptr;
+    std::optional<std::string> searchTerm_;
+
+    bool restoringExpansion_ = false;
+    bool autosaveRestored_ = false;
+    foundation::ObserverToken refreshToken_;
+};
+
+} // namespace mainwindow
