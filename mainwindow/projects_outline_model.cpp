@@ -114,14 +114,17 @@ void ProjectsOutlineModel::removeTimer(model::Timer& timer)
     endRemoveRows();
 }
 
-void ProjectsOutlineModel::moveTimer(model::Timer& timer, model::Project& toProject, int index)
+void ProjectsOutlineModel::moveTimer(model::Timer& timer, model::Project& fromProject, model::Project& toProject, int index)
 {
-    const QModelIndex from = indexOf(&timer);
+    ProjectNode* source = nodeOf(&fromProject);
     ProjectNode* target = nodeOf(&toProject);
-    if (!from.isValid() || !target || index < 0)
+    if (!source || !target || index < 0)
         return;
-    ProjectNode* source = nodeOfIndex(from);
-    const int sourceRow = from.row();
+    const auto found = std::find(source->timers.begin(), source->timers.end(), &timer);
+    if (found == source->timers.end())
+        return;
+    const int sourceRow = static_cast<int>(found - source->timers.begin());
+    const QModelIndex from = createIndex(sourceRow, 0, source);
     const int limit = static_cast<int>(target->timers.size()) - (source == target ? 1 : 0);
     if (index > limit)
         return;

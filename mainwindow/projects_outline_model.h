@@ -57,7 +57,7 @@ public:
     // is not (or already) listed, or an index out of range.
     void insertTimer(model::Project& project, int index, model::Timer& timer);
     void removeTimer(model::Timer& timer);
-    void moveTimer(model::Timer& timer, model::Project& toProject, int index);
+    void moveTimer(model::Timer& timer, model::Project& fromProject, model::Project& toProject, int index);
     void insertProject(int row, model::Project& project);
     void removeProject(model::Project& project);
 
