@@ -1,0 +1,345 @@
+// The projects view controller: status line, empty view, timer creation, selection reporting,
+// remembered expansion (also after a restart), row look-ups, context menus and the refresh tick.
+#include "mainwindow/column_identifier.h"
+#include "mainwindow/projects_outline_model.h"
+#include "mainwindow/projects_outline_view.h"
+#include "mainwindow/projects_view_controller.h"
+#include "mainwindow/projects_view_controller_delegate.h"
+
+#include "model/preferences.h"
+
+#include "store_fixture.h"
+
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QSignalSpy>
+
+using namespace mainwindow;
+using testsupport::march;
+
+namespace {
+
+class RecordingDelegate : public ProjectsViewControllerDelegate {
+public:
+    void projectsViewControllerDidSelectProject(ProjectsViewController&, model::Project& project) override
+    {
+        calls.push_back("project " + project.name().value_or(""));
+    }
+    void projectsViewControllerDidSelectTimer(ProjectsViewController&, model::Timer& timer) override
+    {
+        calls.push_back("timer " + timer.notes().value_or(""));
+    }
+    void projectsViewControllerDidCreateTimer(ProjectsViewController&, model::Timer& timer) override
+    {
+        calls.push_back("created " + std::to_string(timer.type().value_or(-1)));
+    }
+    void projectsViewControllerDidDeselect(ProjectsViewController&) override { calls.push_back("deselect"); }
+
+    std::vector<std::string> calls;
+};
+
+class ProjectsViewControllerTest : public testsupport::StoreFixture {
+protected:
+    ProjectsViewControllerTest() { model::Preferences(*defaults_).setDateFilterRange(model::rawValue(model::DateFilterRange::day)); }
+
+    std::unique_ptr<ProjectsViewController> makeController()
+    {
+        auto controller = std::make_unique<ProjectsViewController>(context_.get(), *defaults_);
+        controller->resize(800, 500);
+        return controller;
+    }
+    static bool isExpanded(ProjectsViewController& controller, model::Project* project)
+    {
+        return controller.outlineView()->isExpanded(controller.outlineModel()->indexOf(project));
+    }
+    int changeNotices()
+    {
+        return notices_;
+    }
+
+    int notices_ = 0;
+    foundation::ObserverToken noticeToken_ =
+        center_.addObserver(data::ObjectsDidChangeNotification, nullptr, [this](const foundation::Notification&) { ++notices_; });
+};
+
+TEST_F(ProjectsViewControllerTest, StatusLineCountsListedProjectsAndTimersAndSumsTheirDurations)
+{
+    auto controller = makeController();
+    EXPECT_EQ(controller->countsStatusText(), "0 projects, 0 timers");
+    EXPECT_EQ(controller->durationStatusText(), "Duration: 00:00");
+    EXPECT_TRUE(controller->isEmptyViewShown());
+
+    model::Project* website = project("Website");
+    periodTimer(website, march(6, 8), 90);
+    controller->updateProjectsList(true);
+    EXPECT_EQ(controller->countsStatusText(), "1 project, 1 timer");
+    EXPECT_EQ(controller->durationStatusText(), "Duration: 01:30");
+    EXPECT_FALSE(controller->isEmptyViewShown());
+
+    // Projects without timers in the range count; timers of other days and billed ones (while
+    // hidden) do not.
+    project("Empty");
+    project("Third");
+    fixedTimer(website, march(6, 11), 1410);
+    periodTimer(website, march(5, 8), 60);
+    periodTimer(website, march(6, 12), 60)->setBilled(true);
+    controller->updateProjectsList(true);
+    EXPECT_EQ(controller->countsStatusText(), "3 projects, 2 timers");
+    EXPECT_EQ(controller->durationStatusText(), "Duration: 25:00");
+
+    model::Preferences(*defaults_).setShowsBilledTimers(true);
+    controller->updateProjectsList(false);
+    EXPECT_EQ(controller->countsStatusText(), "3 projects, 3 timers");
+    EXPECT_EQ(controller->durationStatusText(), "Duration: 26:00");
+}
+
+TEST_F(ProjectsViewControllerTest, NewProjectRemovesTheEmptyViewAndIsSelected)
+{
+    auto controller = makeController();
+    RecordingDelegate delegate;
+    controller->setDelegate(&delegate);
+    ASSERT_TRUE(controller->isEmptyViewShown());
+    model::Project* created = controller->newProject();
+    ASSERT_NE(created, nullptr);
+    EXPECT_FALSE(controller->isEmptyViewShown());
+    EXPECT_EQ(controller->selectedItem(), created);
+    EXPECT_EQ(controller->projects(), std::vector<model::Project*>{created});
+}
+
+TEST_F(ProjectsViewControllerTest, CreatedTimersAreListedInStartOrderExpandedAndSelected)
+{
+    model::Project* website = project("Website");
+    periodTimer(website, march(6, 8), 30, "before");
+    periodTimer(website, march(6, 11), 30, "after");
+    auto controller = makeController();
+    RecordingDelegate delegate;
+    controller->setDelegate(&delegate);
+
+    model::Timer* period = controller->createTimer(*website, model::TimerType::period);
+    ASSERT_NE(period, nullptr);
+    EXPECT_EQ(period->start(), march(6, 10, 17));
+    EXPECT_FALSE(period->end());
+    EXPECT_EQ(period->notes(), "");
+    EXPECT_TRUE(isExpanded(*controller, website));
+    EXPECT_TRUE(website->expanded());
+    EXPECT_EQ(controller->selectedItem(), period);
+    EXPECT_EQ(controller->outlineModel()->indexOf(period).row(), 1);
+    EXPECT_EQ(delegate.calls, (std::vector<std::string>{"created 0", "timer "}));
+
+    model::Timer* fixed = controller->createTimer(*website, model::TimerType::duration, "typed");
+    EXPECT_EQ(fixed->end(), fixed->start());
+    EXPECT_EQ(fixed->type(), 1);
+    EXPECT_EQ(fixed->notes(), "typed");
+    model::Timer* expense = controller->createTimer(*website, model::TimerType::expense);
+    EXPECT_EQ(expense->end(), expense->start());
+    EXPECT_EQ(expense->type(), 2);
+    EXPECT_EQ(controller->outlineModel()->timers(*website), website->timers(controller->filter()));
+    EXPECT_EQ(controller->selectedItem(), expense);
+
+    // A timer the search hides gets no row, and nothing is selected for it.
+    controller->setSearchTerm("before");
+    model::Timer* hidden = controller->createTimer(*website, model::TimerType::period);
+    ASSERT_NE(hidden, nullptr);
+    EXPECT_FALSE(controller->outlineModel()->indexOf(hidden).isValid());
+    EXPECT_NE(controller->selectedItem(), hidden);
+}
+
+TEST_F(ProjectsViewControllerTest, SelectionIsReportedAndSurvivesListUpdates)
+{
+    model::Project* website = project("Website");
+    website->setExpanded(true);
+    model::Timer* timer = periodTimer(website, march(6, 8), 30, "work");
+    auto controller = makeController();
+    RecordingDelegate delegate;
+    controller->setDelegate(&delegate);
+
+    controller->selectItem(*timer);
+    EXPECT_EQ(delegate.calls.back(), "timer work");
+    EXPECT_EQ(controller->selectedProject(), website);
+    controller->updateProjectsList(true);
+    EXPECT_EQ(controller->selectedItem(), timer);
+    EXPECT_EQ(delegate.calls.back(), "timer work");
+
+    controller->selectItem(*website);
+    EXPECT_EQ(delegate.calls.back(), "project Website");
+    controller->outlineView()->selectionModel()->clearSelection();
+    EXPECT_EQ(delegate.calls.back(), "deselect");
+    EXPECT_EQ(controller->selectedItem(), nullptr);
+    EXPECT_EQ(controller->selectedProject(), nullptr);
+}
+
+TEST_F(ProjectsViewControllerTest, ItemsWithoutARowAreNeitherSelectedNorReloaded)
+{
+    model::Project* website = project("Website");
+    model::Timer* collapsedChild = periodTimer(website, march(6, 8), 30, "inside");
+    model::Timer* otherDay = periodTimer(website, march(2, 8), 30, "other day");
+    model::Project* archived = project("Old", true);
+    auto controller = makeController();
+    controller->selectItem(*website);
+    QSignalSpy changes(controller->outlineModel(), &QAbstractItemModel::dataChanged);
+
+    for (data::Object* item : std::initializer_list<data::Object*>{collapsedChild, otherDay, archived}) {
+        EXPECT_FALSE(controller->rowIndexOf(*item).isValid());
+        controller->selectItem(*item);
+        EXPECT_EQ(controller->selectedItem(), website);
+        controller->reloadItem(*item);
+    }
+    controller->reloadDurationForProject(*archived);
+    EXPECT_EQ(changes.count(), 0);
+
+    controller->reloadItem(*website);
+    EXPECT_EQ(changes.count(), 1);
+}
+
+TEST_F(ProjectsViewControllerTest, ExpansionIsSavedWithoutUndoAndRememberedAfterARestart)
+{
+    model::Project* website = project("Website");
+    model::Project* app = project("App");
+    periodTimer(website, march(6, 8), 30);
+    context_->processPendingChanges();
+    context_->undoManager().removeAllActions();
+    {
+        auto controller = makeController();
+        EXPECT_FALSE(isExpanded(*controller, website));
+        controller->outlineView()->expand(controller->outlineModel()->indexOf(website));
+        EXPECT_TRUE(website->expanded());
+        EXPECT_FALSE(context_->undoManager().canUndo());
+        EXPECT_EQ(defaults_->stringArray(ProjectsOutlineViewAutosaveName),
+                  std::vector<std::string>{website->uriRepresentation()});
+
+        // Undo after expanding leaves the project expanded.
+        app->setName("App 2");
+        context_->processPendingChanges();
+        context_->undoManager().undo();
+        EXPECT_EQ(app->name(), "App");
+        EXPECT_TRUE(website->expanded());
+
+        // Every list update re-applies the stored state.
+        controller->updateProjectsList(true);
+        EXPECT_TRUE(isExpanded(*controller, website));
+        EXPECT_FALSE(isExpanded(*controller, app));
+    }
+    // A restart: defaults read again from their file, a new controller over the same store.
+    context_->processPendingChanges();
+    defaults_ = std::make_unique<foundation::DefaultsStore>(defaultsPath(), center_);
+    const int noticesBefore = changeNotices();
+    auto restarted = makeController();
+    context_->processPendingChanges();
+    EXPECT_TRUE(isExpanded(*restarted, website));
+    EXPECT_FALSE(isExpanded(*restarted, app));
+    EXPECT_EQ(changeNotices(), noticesBefore);
+
+    restarted->outlineView()->collapse(restarted->outlineModel()->indexOf(website));
+    EXPECT_FALSE(website->expanded());
+    EXPECT_EQ(defaults_->stringArray(ProjectsOutlineViewAutosaveName), std::vector<std::string>{});
+}
+
+TEST_F(ProjectsViewControllerTest, AutosavedEntriesOfDeletedOrUnknownProjectsAreSkipped)
+{
+    model::Project* website = project("Website");
+    website->setExpanded(true);
+    model::Project* gone = project("Gone");
+    const std::string goneURI = gone->uriRepresentation();
+    context_->deleteObject(gone);
+    context_->processPendingChanges();
+    const std::vector<std::string> saved{goneURI, "not a uri", "x-horavine://other/Project/p1", website->uriRepresentation()};
+    defaults_->set(ProjectsOutlineViewAutosaveName, foundation::DefaultsArray(saved.begin(), saved.end()));
+    auto controller = makeController();
+    EXPECT_TRUE(isExpanded(*controller, website));
+    EXPECT_EQ(controller->projects().size(), 1u);
+    // Restoring writes nothing back.
+    EXPECT_EQ(defaults_->stringArray(ProjectsOutlineViewAutosaveName), saved);
+}
+
+TEST_F(ProjectsViewControllerTest, ContextMenuFollowsTheRowUnderTheMouse)
+{
+    model::Project* website = project("Website");
+    website->setExpanded(true);
+    model::Timer* timer = periodTimer(website, march(6, 8), 30);
+    model::Project* archived = project("Old", true);
+    archived->setExpanded(true);
+    model::Timer* archivedTimer = periodTimer(archived, march(6, 8), 30);
+    auto controller = makeController();
+    controller->setProjectsPredicate({});
+    controller->show();
+    ProjectsOutlineView& view = *controller->outlineView();
+    const auto menuAt = [&](const data::Object* item) {
+        const QPoint point = item ? view.visualRect(controller->outlineModel()->indexOf(item)).center()
+                                  : QPoint(10, view.viewport()->height() - 5);
+        QContextMenuEvent event(QContextMenuEvent::Mouse, point, view.viewport()->mapToGlobal(point));
+        return view.menuForEvent(event);
+    };
+
+    EXPECT_EQ(menuAt(website), controller->projectContextMenu());
+    EXPECT_EQ(controller->selectedItem(), website);
+    EXPECT_EQ(menuAt(timer), controller->timerContextMenu());
+    EXPECT_EQ(controller->selectedItem(), timer);
+    // A timer of an archived project is selected but gets no menu; empty space changes nothing.
+    EXPECT_EQ(menuAt(archivedTimer), nullptr);
+    EXPECT_EQ(controller->selectedItem(), archivedTimer);
+    EXPECT_EQ(menuAt(nullptr), nullptr);
+    EXPECT_EQ(controller->selectedItem(), archivedTimer);
+}
+
+TEST_F(ProjectsViewControllerTest, RefreshTickReloadsOnlyRunningDurationsAndTheirProjects)
+{
+    model::Project* website = project("Website");
+    website->setExpanded(true);
+    model::Timer* running = runningTimer(website, march(6, 9));
+    periodTimer(website, march(6, 8), 30);
+    model::Project* quiet = project("Quiet");
+    periodTimer(quiet, march(6, 8), 30);
+    auto controller = makeController();
+    EXPECT_EQ(controller->durationStatusText(), "Duration: 02:17");
+    QSignalSpy changes(controller->outlineModel(), &QAbstractItemModel::dataChanged);
+
+    clock_->advance(std::chrono::minutes(13));
+    foundation::NotificationCenter::defaultCenter().post(RefreshTimerFiredNotification);
+
+    ASSERT_EQ(changes.count(), 2);
+    const QModelIndex timerCell = changes[0][0].toModelIndex();
+    EXPECT_EQ(controller->outlineModel()->item(timerCell), running);
+    EXPECT_EQ(timerCell.column(), static_cast<int>(ColumnIdentifier::duration));
+    EXPECT_EQ(timerCell.data().toString(), "01:30");
+    EXPECT_EQ(controller->outlineModel()->item(changes[1][0].toModelIndex()), website);
+    EXPECT_EQ(controller->durationStatusText(), "Duration: 02:30");
+
+    running->setEnd(march(6, 10, 40));
+    changes.clear();
+    foundation::NotificationCenter::defaultCenter().post(RefreshTimerFiredNotification);
+    EXPECT_EQ(changes.count(), 0);
+}
+
+TEST_F(ProjectsViewControllerTest, WithoutAStoreNothingIsListedOrCreated)
+{
+    ProjectsViewController controller(nullptr, *defaults_);
+    EXPECT_TRUE(controller.projects().empty());
+    EXPECT_EQ(controller.newProject(), nullptr);
+    controller.refreshDurationsInList();
+    controller.updateProjectsList(true);
+    EXPECT_EQ(controller.countsStatusText(), "0 projects, 0 timers");
+}
+
+TEST_F(ProjectsViewControllerTest, ColumnFixesPutStatusBeforeDurationAndFillTheWidthWithNotes)
+{
+    auto controller = makeController();
+    QHeaderView* header = controller->outlineView()->header();
+    const int status = static_cast<int>(ColumnIdentifier::status);
+    const int duration = static_cast<int>(ColumnIdentifier::duration);
+    header->moveSection(header->visualIndex(status), 4);
+    ASSERT_EQ(header->visualIndex(duration), 2);
+    controller->fixColumnOrder();
+    EXPECT_EQ(header->visualIndex(status), 2);
+    EXPECT_EQ(header->visualIndex(duration), 3);
+
+    controller->show();
+    controller->resize(800, 400);
+    controller->fixOutlineSize();
+    int others = 0;
+    for (ColumnIdentifier column : {ColumnIdentifier::date, ColumnIdentifier::status, ColumnIdentifier::duration, ColumnIdentifier::actions})
+        others += controller->outlineView()->columnWidth(static_cast<int>(column));
+    EXPECT_EQ(controller->outlineView()->columnWidth(static_cast<int>(ColumnIdentifier::notes)),
+              controller->outlineView()->width() - others - 15);
+}
+
+} // namespace
