@@ -315,6 +315,8 @@ void ProjectsViewController::updateSelection()
 {
     const QModelIndexList rows = outline_->selectionModel()->selectedRows();
     data::Object* item = rows.isEmpty() ? nullptr : model_->item(rows.first());
+    // Stored before the delegate hears of it, so what it validates in response sees the new selection.
+    selectedItem_ = item;
     if (delegate_) {
         if (auto* project = dynamic_cast<model::Project*>(item))
             delegate_->projectsViewControllerDidSelectProject(*this, *project);
@@ -323,7 +325,6 @@ void ProjectsViewController::updateSelection()
         else if (!item)
             delegate_->projectsViewControllerDidDeselect(*this);
     }
-    selectedItem_ = item;
 }
 
 void ProjectsViewController::updateStatusLabels()
