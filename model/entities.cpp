@@ -28,22 +28,14 @@ std::vector<Attachment*> Project::attachments() const { return relatedObjects<At
 
 void Project::awakeFromInsert()
 {
-    // Counted before this project joined: the new one goes last, the first one gets 0.
-    std::int64_t highest = -1;
-    for (const data::Object* object : context()->objects(entity()))
-        if (object != this)
-            highest = std::max(highest, static_cast<const Project*>(object)->sortOrder());
-    setSortOrder(highest + 1);
+    // Counted without this project: the new one goes last, the first one gets 0.
+    setSortOrder(highestSortOrder<Project>(*context(), this) + 1);
     setName(std::string("New project"));
 }
 
 void Client::awakeFromInsert()
 {
-    std::int64_t highest = -1;
-    for (const data::Object* object : context()->objects(entity()))
-        if (object != this)
-            highest = std::max(highest, static_cast<const Client*>(object)->sortOrder());
-    setSortOrder(highest + 1);
+    setSortOrder(highestSortOrder<Client>(*context(), this) + 1);
     setName(std::string("New Client"));
     // Copied, not linked: a later change of the preferences leaves existing clients alone.
     const Preferences& preferences = Preferences::standard();

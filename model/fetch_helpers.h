@@ -2,6 +2,8 @@
 // clients): all of them in that order, the highest number in use, a project by its number.
 #pragma once
 
+#include "model/managed_object.h"
+
 #include "data/object_context.h"
 
 #include <cstdint>
@@ -17,36 +19,28 @@ template <typename T>
 std::vector<T*> fetchAll(data::ObjectContext& context, const std::function<bool(const T&)>& predicate = {})
 {
     const auto& entity = *context.model().entity(T::entityName);
-    auto objects = context.fetch(
+    return downcast<T>(context.fetch(
         entity, predicate ? data::Predicate([&](const data::Object& o) { return predicate(static_cast<const T&>(o)); })
                           : data::Predicate(),
-        {{"sortOrder", true}});
-    std::vector<T*> result;
-    result.reserve(objects.size());
-    for (data::Object* object : objects)
-        result.push_back(static_cast<T*>(object));
-    return result;
+        {{"sortOrder", true}}));
 }
 
 // Every object of an entity class, unordered or by the given sort keys.
 template <typename T>
 std::vector<T*> fetch(data::ObjectContext& context, const std::vector<data::SortDescriptor>& sort = {})
 {
-    auto objects = context.fetch(*context.model().entity(T::entityName), {}, sort);
-    std::vector<T*> result;
-    result.reserve(objects.size());
-    for (data::Object* object : objects)
-        result.push_back(static_cast<T*>(object));
-    return result;
+    return downcast<T>(context.fetch(*context.model().entity(T::entityName), {}, sort));
 }
 
-// The highest sortOrder in use by T, or -1 when there is none.
+// The highest sortOrder in use by T (leaving out `excluding`, e.g. an object being inserted), or -1
+// when there is none.
 template <typename T>
-std::int64_t highestSortOrder(const data::ObjectContext& context)
+std::int64_t highestSortOrder(const data::ObjectContext& context, const data::Object* excluding = nullptr)
 {
     std::int64_t highest = -1;
     for (const data::Object* object : context.objects(*context.model().entity(T::entityName)))
-        highest = std::max(highest, static_cast<const T*>(object)->sortOrder());
+        if (object != excluding)
+            highest = std::max(highest, static_cast<const T*>(object)->sortOrder());
     return highest;
 }
 

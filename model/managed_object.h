@@ -9,6 +9,17 @@
 
 namespace model {
 
+// The objects of one entity as their entity class.
+template <typename T>
+std::vector<T*> downcast(const std::vector<data::Object*>& objects)
+{
+    std::vector<T*> result;
+    result.reserve(objects.size());
+    for (data::Object* object : objects)
+        result.push_back(static_cast<T*>(object));
+    return result;
+}
+
 class ManagedObject : public data::Object {
 protected:
     template <typename T>
@@ -34,12 +45,7 @@ protected:
     template <typename T>
     std::vector<T*> relatedObjects(int relationship) const
     {
-        const auto& members = toMany(relationship);
-        std::vector<T*> result;
-        result.reserve(members.size());
-        for (data::Object* member : members)
-            result.push_back(static_cast<T*>(member));
-        return result;
+        return downcast<T>(toMany(relationship));
     }
 };
 

@@ -5,6 +5,8 @@
 #include "data/object_context.h"
 #include "data/sqlite_store.h"
 
+#include "support/temp_folder.h"
+
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <random>
@@ -45,21 +47,7 @@ inline const data::EntityDescription& entity(const char* name)
     return *model().entity(name);
 }
 
-// A fresh folder under the system's temporary directory, removed at the end of the test.
-class TempDir {
-public:
-    TempDir()
-    {
-        std::random_device device;
-        path_ = std::filesystem::temp_directory_path() / ("horavine-test-" + std::to_string(device()));
-        std::filesystem::create_directories(path_);
-    }
-    ~TempDir() { std::filesystem::remove_all(path_); }
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
+using TempDir = testsupport::TempFolder;
 
 inline std::unique_ptr<data::SqliteStore> openStore(const std::filesystem::path& path, data::StoreError* error = nullptr,
                                                     data::SqliteStore::Options options = {})

@@ -7,6 +7,8 @@
 
 #include "support/scoped_environment.h"
 
+#include "support/temp_folder.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -18,19 +20,9 @@ using testsupport::ScopedEnvironment;
 
 namespace {
 
-class TempFolder {
+class TempFolder : public testsupport::TempFolder {
 public:
-    TempFolder()
-    {
-        std::random_device device;
-        path_ = fs::temp_directory_path() / ("horavine-attach-" + std::to_string(device()));
-        fs::create_directories(path_);
-    }
-    ~TempFolder() { fs::remove_all(path_); }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
+    TempFolder() : testsupport::TempFolder("horavine-attach") {}
 };
 
 fs::path writeFile(const fs::path& path, const std::string& text = "notes")

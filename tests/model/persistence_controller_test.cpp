@@ -9,6 +9,8 @@
 #include "model/project.h"
 #include "model/timer.h"
 
+#include "support/temp_folder.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -23,19 +25,10 @@ using foundation::NotificationCenter;
 
 namespace {
 
-class StoreDir {
+class StoreDir : public testsupport::TempFolder {
 public:
-    StoreDir()
-    {
-        std::random_device device;
-        path_ = std::filesystem::temp_directory_path() / ("horavine-model-" + std::to_string(device()));
-        std::filesystem::create_directories(path_);
-    }
-    ~StoreDir() { std::filesystem::remove_all(path_); }
-    std::filesystem::path store() const { return path_ / "Documents" / "Projects.horavine"; }
-
-private:
-    std::filesystem::path path_;
+    StoreDir() : TempFolder("horavine-model") {}
+    std::filesystem::path store() const { return path() / "Documents" / "Projects.horavine"; }
 };
 
 std::string readFile(const std::filesystem::path& path)

@@ -5,6 +5,7 @@
 #include "model/preferences.h"
 
 #include "support/scoped_environment.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -26,20 +27,10 @@ ScopedEnvironment monetaryLocale(const std::string& lang)
     return ScopedEnvironment{{"LANG", lang}, {"LC_ALL", std::nullopt}, {"LC_MONETARY", std::nullopt}};
 }
 
-class DefaultsFolder {
+class DefaultsFolder : public testsupport::TempFolder {
 public:
-    DefaultsFolder()
-    {
-        std::random_device device;
-        path_ = std::filesystem::temp_directory_path() / ("horavine-prefs-" + std::to_string(device()));
-        std::filesystem::create_directories(path_);
-    }
-    ~DefaultsFolder() { std::filesystem::remove_all(path_); }
-    const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path file() const { return path_ / "defaults.json"; }
-
-private:
-    std::filesystem::path path_;
+    DefaultsFolder() : TempFolder("horavine-prefs") {}
+    std::filesystem::path file() const { return path() / "defaults.json"; }
 };
 
 // Makes Preferences::standard() use `store` for the scope.
