@@ -10,6 +10,8 @@
 #include <QApplication>
 #include <QLineEdit>
 
+#include <algorithm>
+
 namespace app {
 
 EventLoopHook::EventLoopHook(data::ObjectContext& context, QAbstractEventDispatcher& dispatcher) : context_(context)
@@ -51,36 +53,72 @@ std::pair<QAbstractItemView*, QWidget*> cellEditor(QWidget* widget)
 
 } // namespace
 
+void EditPreserver::forget()
+{
+    editor_.clear();
+    editedView_.clear();
+    editedCell_ = QPersistentModelIndex();
+    hadLineEdit_ = false;
+    selectionStart_ = -1;
+    selectionLength_ = 0;
+    cursorPosition_ = 0;
+}
+
 void EditPreserver::commitEditInProgress()
 {
-    focused_ = QApplication::focusWidget();
-    if (!focused_)
+    forget();
+    QWidget* focused = QApplication::focusWidget();
+    if (!focused)
         return;
-    auto* lineEdit = qobject_cast<QLineEdit*>(focused_.data());
+    auto [view, editor] = cellEditor(focused);
+    auto* lineEdit = qobject_cast<QLineEdit*>(focused);
+    if (!view && !lineEdit)
+        return; // not a text edit: the save leaves the focus alone
+    editor_ = focused;
     if (lineEdit) {
+        hadLineEdit_ = true;
         cursorPosition_ = lineEdit->cursorPosition();
         selectionStart_ = lineEdit->selectionStart();
         selectionLength_ = lineEdit->selectionLength();
     }
-    if (auto [view, editor] = cellEditor(focused_); view)
+    if (view) {
+        editedView_ = view;
+        editedCell_ = view->indexAt(editor->geometry().center());
         Q_EMIT view->itemDelegate()->commitData(editor);
-    else if (lineEdit)
+    } else {
         Q_EMIT lineEdit->editingFinished();
+    }
 }
 
 void EditPreserver::restoreEditing()
 {
-    if (!focused_)
-        return;
-    if (QApplication::focusWidget() != focused_)
-        focused_->setFocus(Qt::OtherFocusReason);
-    if (auto* lineEdit = qobject_cast<QLineEdit*>(focused_.data())) {
-        if (selectionStart_ >= 0)
-            lineEdit->setSelection(selectionStart_, selectionLength_);
-        else
-            lineEdit->setCursorPosition(cursorPosition_);
+    QWidget* editor = editor_;
+    // A cell editor closed while its edit was committed (the rows were refreshed, say) is opened
+    // again on the same cell.
+    if (editedView_ && editedCell_.isValid()) {
+        QWidget* open = editedView_->indexWidget(editedCell_);
+        if (!open || !editor || (open != editor && !open->isAncestorOf(editor))) {
+            editedView_->edit(editedCell_);
+            open = editedView_->indexWidget(editedCell_);
+            editor = open && open->focusProxy() ? open->focusProxy() : open;
+        }
     }
-    focused_.clear();
+    if (editor && QApplication::focusWidget() != editor)
+        editor->setFocus(Qt::OtherFocusReason);
+    auto* lineEdit = qobject_cast<QLineEdit*>(editor);
+    if (lineEdit && hadLineEdit_) {
+        const int length = static_cast<int>(lineEdit->text().size());
+        if (selectionStart_ >= 0 && selectionStart_ + selectionLength_ <= length) {
+            // A selection made backwards keeps its cursor at the start.
+            if (cursorPosition_ == selectionStart_)
+                lineEdit->setSelection(selectionStart_ + selectionLength_, -selectionLength_);
+            else
+                lineEdit->setSelection(selectionStart_, selectionLength_);
+        } else {
+            lineEdit->setCursorPosition(std::min(cursorPosition_, length));
+        }
+    }
+    forget();
 }
 
 } // namespace app

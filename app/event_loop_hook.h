@@ -4,9 +4,11 @@
 #pragma once
 
 #include <QObject>
+#include <QPersistentModelIndex>
 #include <QPointer>
 
 class QAbstractEventDispatcher;
+class QAbstractItemView;
 class QWidget;
 
 namespace data {
@@ -30,8 +32,10 @@ private:
     bool processing_ = false;
 };
 
-// The save hooks of the persistence controller: commit the focused editor's text, then restore the
-// focus, the cursor and the selection the user had.
+// The save hooks of the persistence controller. Before a save, the text edit in progress (a focused
+// line edit, or a cell editor of an item view) is committed so that it is saved too; afterwards the
+// same field, or the same cell in editing mode, has the focus again with the same selection. When
+// nothing is being edited, nothing is remembered and the focus is not touched.
 class EditPreserver {
 public:
     void install(model::PersistenceController& persistenceController);
@@ -40,7 +44,13 @@ public:
     void restoreEditing();
 
 private:
-    QPointer<QWidget> focused_;
+    void forget();
+
+    QPointer<QWidget> editor_;
+    QPointer<QAbstractItemView> editedView_;
+    QPersistentModelIndex editedCell_;
+    // The line edit's selection, with the cursor at either end of it, or only the cursor.
+    bool hadLineEdit_ = false;
     int cursorPosition_ = 0;
     int selectionStart_ = -1;
     int selectionLength_ = 0;
