@@ -2,6 +2,7 @@
 // delegate's launch sequence; quitting (also by SIGTERM, SIGINT or SIGHUP) saves the store.
 #include "app/app_delegate.h"
 #include "app/event_loop_hook.h"
+#include "app/launch_report.h"
 #include "app/placeholder_main_window.h"
 #include "model/preferences.h"
 #include "app/single_instance.h"
@@ -32,6 +33,7 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("Horavine"));
     QApplication::setDesktopFileName(QStringLiteral("horavine"));
     QApplication::setQuitOnLastWindowClosed(false);
+    app::LaunchReport launchReport;
 
     app::SingleInstance instance;
     if (!instance.listen(instanceName) && app::SingleInstance::handToRunningInstance(instanceName))
@@ -74,6 +76,7 @@ int main(int argc, char** argv)
     app::PlaceholderMainWindow mainWindow(delegate, persistenceController.managedObjectContext().undoManager());
     delegate.setMainWindow(&mainWindow);
     delegate.setDebugMenuItem(mainWindow.debugMenuItem());
+    launchReport.watchMainWindow(mainWindow);
     mainWindow.show();
     delegate.applicationDidFinishLaunching();
     return application.exec();
