@@ -1,0 +1,86 @@
+// Start-up of the real program on a user-sized store: from the process start to the main window's
+// first paint, as the program itself reports it (HORAVINE_REPORT_STARTUP=1). Every run gets its own
+// copy of the store and a fresh home; the program is ended with SIGTERM after reporting.
+#include "bench_store_fixture.h"
+
+#include <benchmark/benchmark.h>
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+namespace {
+
+// Starts the program with the store folder as its Documents folder; returns the seconds it reported,
+// or nothing when it reported none within 60 s.
+std::optional<double> launchAndMeasure(const std::filesystem::path& storeFolder, const std::filesystem::path& home)
+{
+    int output[2];
+    if (::pipe(output) != 0)
+        return std::nullopt;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(output[1], STDERR_FILENO);
+        ::close(output[0]);
+        ::close(output[1]);
+        ::setenv("HOME", home.c_str(), 1);
+        ::setenv("XDG_DOCUMENTS_DIR", storeFolder.c_str(), 1);
+        ::unsetenv("XDG_CONFIG_HOME");
+        ::unsetenv("XDG_CACHE_HOME");
+        ::unsetenv("XDG_DATA_HOME");
+        ::setenv("HORAVINE_REPORT_STARTUP", "1", 1);
+        if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
+            ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        ::execl(HORAVINE_PROGRAM, HORAVINE_PROGRAM, static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(output[1]);
+    std::string text;
+    std::optional<double> seconds;
+    const std::string marker = "main window shown ";
+    pollfd readable{output[0], POLLIN, 0};
+    while (!seconds && ::poll(&readable, 1, 60'000) > 0) {
+        char buffer[4096];
+        const ssize_t count = ::read(output[0], buffer, sizeof buffer);
+        if (count <= 0)
+            break;
+        text.append(buffer, static_cast<size_t>(count));
+        if (const auto at = text.find(marker); at != std::string::npos && text.find('\n', at) != std::string::npos)
+            seconds = std::strtod(text.c_str() + at + marker.size(), nullptr);
+    }
+    ::kill(child, SIGTERM);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::close(output[0]);
+    if (!seconds)
+        std::fprintf(stderr, "the program reported no start-up time:\n%s\n", text.c_str());
+    return seconds;
+}
+
+void BM_LaunchToShownMainWindow(benchmark::State& state)
+{
+    for (auto _ : state) {
+        state.PauseTiming();
+        bench::StoreCopy store;
+        const auto home = bench::detail::makeTemporaryFolder("horavine-bench-home-");
+        state.ResumeTiming();
+        const std::optional<double> seconds = launchAndMeasure(store.path().parent_path(), home);
+        std::error_code ignored;
+        std::filesystem::remove_all(home, ignored);
+        if (!seconds) {
+            state.SkipWithError("the program did not show its main window");
+            break;
+        }
+        state.SetIterationTime(*seconds);
+    }
+}
+BENCHMARK(BM_LaunchToShownMainWindow)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5)->Repetitions(3);
+
+} // namespace
+
+BENCHMARK_MAIN();
