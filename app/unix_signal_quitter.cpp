@@ -1,7 +1,8 @@
 // Self-pipe signal handling for the quitting signals.
 #include "app/unix_signal_quitter.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QDialog>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -21,6 +22,20 @@ void writeSignalNumber(int signalNumber)
     [[maybe_unused]] const ssize_t written = ::write(signalPipe[0], &byte, 1);
 }
 
+// Before the main loop runs (an alert at start-up, such as a store that cannot be opened) quit() does
+// nothing, so the modal windows' own loops are ended by dismissing them.
+void endModalWindows()
+{
+    while (QWidget* modal = QApplication::activeModalWidget()) {
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();
+        else
+            modal->close();
+        if (QApplication::activeModalWidget() == modal)
+            break; // it refused to close
+    }
+}
+
 } // namespace
 
 UnixSignalQuitter::UnixSignalQuitter(std::initializer_list<int> signalNumbers, QObject* parent) : QObject(parent)
@@ -34,6 +49,7 @@ UnixSignalQuitter::UnixSignalQuitter(std::initializer_list<int> signalNumbers, Q
         unsigned char byte = 0;
         while (::read(signalPipe[1], &byte, 1) == 1)
             emit signalReceived(byte);
+        endModalWindows();
         QCoreApplication::quit();
     });
     struct sigaction action {};

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Starts the program under Xvfb with a fresh home: it must create the store and the defaults, settle
 # the currency from a German locale, hand a second launch over to itself (the second exits 0), post
-# the refresh notice at +10 s and +20 s, and exit 0 on SIGTERM with the store saved; a later run
-# under an American locale keeps the stored currency.
+# the refresh notice at +10 s and +20 s, and exit 0 on SIGTERM with the store saved; later runs
+# under an American locale keep the stored currency and quit on SIGHUP and SIGINT; a store that
+# cannot be opened is left as it was.
 # Usage: end_to_end.sh path/to/horavine   (run inside xvfb-run)
 set -euo pipefail
 program=$1
@@ -45,7 +46,11 @@ wait_for_line 'main window shown' 150 "$home/first.log" "$first" || fail "no mai
 [[ -f $defaults ]] || { echo "no defaults file"; exit 1; }
 [[ $(stored_currency) == "€" ]] || fail "the German locale stored the currency '$(stored_currency)', not €"
 
-timeout 20 "$program" >"$home/second.log" 2>&1 || fail "second launch failed: $(cat "$home/second.log")"
+# The second launch hands over before it writes anything: its own settings folders stay empty.
+mkdir -p "$home/second"/{config,cache,data}
+XDG_CONFIG_HOME=$home/second/config XDG_CACHE_HOME=$home/second/cache XDG_DATA_HOME=$home/second/data \
+  timeout 20 "$program" >"$home/second.log" 2>&1 || fail "second launch failed: $(cat "$home/second.log")"
+[[ -z $(find "$home/second" -mindepth 2) ]] || fail "the second launch wrote $(find "$home/second" -mindepth 2)"
 kill -0 "$first" || { echo "the first instance ended on the second launch"; exit 1; }
 grep -q 'main window shown' "$home/second.log" && fail "the second launch opened a window of its own"
 
@@ -66,16 +71,42 @@ first=
 [[ $status -eq 0 ]] || fail "exit status $status on SIGTERM: $(cat "$home/first.log")"
 [[ -s $store ]] || fail "store gone after quitting"
 
-# A later run under another locale keeps the currency the first run settled.
-LC_ALL=en_US.UTF-8 "$program" >"$home/third.log" 2>&1 &
-first=$!
-wait_for_line 'main window shown' 150 "$home/third.log" "$first" || fail "no main window on the third run"
-kill -TERM "$first"
-status=0
-wait "$first" || status=$?
-first=
-[[ $status -eq 0 ]] || fail "exit status $status on SIGTERM of the third run"
+# Later runs under another locale keep the currency the first run settled; SIGHUP and SIGINT quit
+# as SIGTERM does.
+for signal in HUP INT; do
+  LC_ALL=en_US.UTF-8 "$program" >"$home/later.log" 2>&1 &
+  first=$!
+  wait_for_line 'main window shown' 150 "$home/later.log" "$first" || fail "no main window on a later run"
+  kill -"$signal" "$first"
+  status=0
+  wait "$first" || status=$?
+  first=
+  [[ $status -eq 0 ]] || fail "exit status $status on SIG$signal"
+done
 [[ $(stored_currency) == "€" ]] || fail "the American locale changed the stored currency to '$(stored_currency)'"
+
+# A store that cannot be opened: the program says so, writes nothing, and a signal still ends it
+# while its alert is up.
+bad=$home/bad
+mkdir -p "$bad/Documents"
+head -c 8192 /dev/urandom >"$bad/Documents/Projects.horavine"
+checksum=$(cksum <"$bad/Documents/Projects.horavine")
+HOME=$bad "$program" >"$home/bad.log" 2>&1 &
+first=$!
+wait_for_line 'cannot be opened' 100 "$home/bad.log" "$first" || fail "no message about the unreadable store"
+sleep 0.5
+kill -TERM "$first"
+for _ in $(seq 50); do kill -0 "$first" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$first" 2>/dev/null; then
+  fail "SIGTERM did not end the program while it showed the alert"
+  kill -KILL "$first"
+fi
+wait "$first" || true
+first=
+[[ $(cksum <"$bad/Documents/Projects.horavine") == "$checksum" ]] || fail "the unreadable store was changed"
+for folder in .config .cache .local; do
+  [[ ! -e $bad/$folder ]] || fail "the failed start wrote $bad/$folder"
+done
 
 if [[ $failed -ne 0 ]]; then
   echo "first run:"; cat "$home/first.log"
