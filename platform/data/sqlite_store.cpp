@@ -205,28 +205,29 @@ std::unique_ptr<SqliteStore> SqliteStore::open(const std::filesystem::path& path
     if (ec)
         return fail(StoreError::Code::ioError, "its folder cannot be created (" + ec.message() + ")");
 
-    // One process per store: another opener would overwrite changes it cannot see.
-    const std::string lockPath = path.string() + ".lock";
-    const int lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (lockFd < 0)
-        return fail(StoreError::Code::ioError, std::string("its lock file cannot be created (") + std::strerror(errno) + ")");
-    if (::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(lockFd);
-        return fail(StoreError::Code::locked, "it is in use by another Horavine process");
-    }
-
     const bool existed = std::filesystem::exists(path, ec);
-    if (existed && !std::filesystem::is_regular_file(path, ec)) {
-        ::close(lockFd);
+    if (existed && !std::filesystem::is_regular_file(path, ec))
         return fail(StoreError::Code::cannotOpen, "it is not a regular file");
-    }
     sqlite3* db = nullptr;
     const int flags = SQLITE_OPEN_READWRITE | (existed ? 0 : SQLITE_OPEN_CREATE) | SQLITE_OPEN_NOMUTEX;
     if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
         const std::string reason = db ? sqlite3_errmsg(db) : "out of memory";
         sqlite3_close_v2(db);
-        ::close(lockFd);
         return fail(StoreError::Code::cannotOpen, reason);
+    }
+    // One process per store, or one would overwrite changes it cannot see: an advisory lock on the
+    // store file itself, so no lock file is left behind. flock() and SQLite's own fcntl() locks do
+    // not meet on Linux; the descriptor stays open until after the connection closes, because
+    // closing any descriptor of a file drops the process's fcntl() locks on it.
+    const int lockFd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (lockFd < 0 || ::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
+        const bool inUse = lockFd >= 0 && errno == EWOULDBLOCK;
+        const std::string reason = inUse ? "it is in use by another Horavine process"
+                                         : std::string("it cannot be locked (") + std::strerror(errno) + ")";
+        sqlite3_close_v2(db);
+        if (lockFd >= 0)
+            ::close(lockFd);
+        return fail(inUse ? StoreError::Code::locked : StoreError::Code::ioError, reason);
     }
     sqlite3_extended_result_codes(db, 1);
     std::unique_ptr<SqliteStore> store(new SqliteStore(path, model, db, lockFd));

@@ -123,6 +123,8 @@ TEST(SqliteStore, FilesItDoesNotRecogniseStayByteForByte)
     EXPECT_EQ(error.code, StoreError::Code::notADatabase);
     EXPECT_NE(error.message.find("cannot be opened"), std::string::npos);
     EXPECT_EQ(readFile(garbage), junk);
+    // Nothing is written beside it either.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()), 1);
 
     // A store of a newer schema version.
     const auto newer = dir.path() / "newer.db";
