@@ -47,16 +47,24 @@ void ProjectsOutlineView::hideEvent(QHideEvent* event)
     ContextMenuOutlineView::hideEvent(event);
 }
 
+std::vector<QModelIndex> ProjectsOutlineView::visibleRows() const
+{
+    std::vector<QModelIndex> rows;
+    const int bottom = viewport()->height();
+    for (QModelIndex index = indexAt(QPoint(0, 0)).siblingAtColumn(0); index.isValid(); index = indexBelow(index)) {
+        if (visualRect(index).top() > bottom)
+            break;
+        rows.push_back(index);
+    }
+    return rows;
+}
+
 void ProjectsOutlineView::repaintPulsingStatusCells()
 {
     const int statusColumn = static_cast<int>(ColumnIdentifier::status);
-    const int bottom = viewport()->height();
-    for (QModelIndex index = indexAt(QPoint(0, 0)); index.isValid(); index = indexBelow(index)) {
-        const QRect rect = visualRect(index.siblingAtColumn(statusColumn));
-        if (rect.top() > bottom)
-            break;
-        if (index.data(ProjectsOutlineModel::StatusImageRole).toInt() == static_cast<int>(StatusImage::runningDot))
-            viewport()->update(rect);
+    for (const QModelIndex& row : visibleRows()) {
+        if (row.data(ProjectsOutlineModel::StatusImageRole).toInt() == static_cast<int>(StatusImage::runningDot))
+            viewport()->update(visualRect(row.siblingAtColumn(statusColumn)));
     }
 }
 

@@ -7,6 +7,8 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <vector>
+
 namespace mainwindow {
 
 class ProjectsOutlineDelegate;
@@ -19,6 +21,10 @@ public:
     explicit ProjectsOutlineView(QWidget* parent = nullptr);
 
     ProjectsOutlineDelegate* cellDelegate() const { return cellDelegate_; }
+    // The rows inside the viewport, top to bottom (column 0). Walks from the first visible row, so
+    // the view never searches its whole list of rows.
+    std::vector<QModelIndex> visibleRows() const;
+
     // Makes every project row of the model span the columns (after a reset or an insertion).
     void spanProjectRows(int first, int last);
 

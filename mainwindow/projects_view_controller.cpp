@@ -293,16 +293,24 @@ void ProjectsViewController::refreshDurationsInList()
 {
     if (!context_)
         return;
-    std::vector<model::Project*> projects;
-    std::unordered_set<model::Project*> seen;
+    std::unordered_set<const data::Object*> running;
     for (model::Timer* timer : model::Timer::runningTimers(*context_)) {
-        if (rowIndexOf(*timer).isValid())
-            model_->announceTimerChanged(*timer, ColumnIdentifier::duration);
-        if (model::Project* project = timer->project(); project && seen.insert(project).second)
-            projects.push_back(project);
+        running.insert(timer);
+        if (model::Project* project = timer->project())
+            running.insert(project);
     }
-    for (model::Project* project : projects)
-        reloadDurationForProject(*project);
+    if (running.empty())
+        return;
+    // Cells compute their text as they are painted, so repainting the visible duration cells of
+    // these rows is their reload; rows off screen are computed afresh when they scroll in.
+    const int durationColumn = static_cast<int>(ColumnIdentifier::duration);
+    for (const QModelIndex& row : outline_->visibleRows()) {
+        data::Object* item = model_->item(row);
+        if (!running.count(item))
+            continue;
+        const bool project = dynamic_cast<model::Project*>(item) != nullptr;
+        outline_->viewport()->update(outline_->visualRect(project ? row : row.siblingAtColumn(durationColumn)));
+    }
 }
 
 void ProjectsViewController::reloadDurationForProject(model::Project& project)

@@ -11,6 +11,8 @@
 #include "store_fixture.h"
 
 #include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QPaintEvent>
 #include <QHeaderView>
 #include <QSignalSpy>
 
@@ -281,33 +283,58 @@ TEST_F(ProjectsViewControllerTest, ContextMenuFollowsTheRowUnderTheMouse)
     EXPECT_EQ(controller->selectedItem(), archivedTimer);
 }
 
-TEST_F(ProjectsViewControllerTest, RefreshTickReloadsOnlyRunningDurationsAndTheirProjects)
+// Collects the regions the outline repaints.
+class PaintRecorder : public QObject {
+public:
+    QRegion painted;
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            painted += static_cast<QPaintEvent*>(event)->region();
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+TEST_F(ProjectsViewControllerTest, RefreshTickRepaintsOnlyRunningDurationsAndTheirProjects)
 {
     model::Project* website = project("Website");
     website->setExpanded(true);
     model::Timer* running = runningTimer(website, march(6, 9));
-    periodTimer(website, march(6, 8), 30);
+    model::Timer* stopped = periodTimer(website, march(6, 8), 30);
     model::Project* quiet = project("Quiet");
     periodTimer(quiet, march(6, 8), 30);
     auto controller = makeController();
+    controller->show();
+    QCoreApplication::processEvents();
     EXPECT_EQ(controller->durationStatusText(), "Duration: 02:17");
-    QSignalSpy changes(controller->outlineModel(), &QAbstractItemModel::dataChanged);
+    ProjectsOutlineView& view = *controller->outlineView();
+    ProjectsOutlineModel& outline = *controller->outlineModel();
+    PaintRecorder recorder;
+    view.viewport()->installEventFilter(&recorder);
 
     clock_->advance(std::chrono::minutes(13));
     foundation::NotificationCenter::defaultCenter().post(RefreshTimerFiredNotification);
+    QCoreApplication::processEvents();
 
-    ASSERT_EQ(changes.count(), 2);
-    const QModelIndex timerCell = changes[0][0].toModelIndex();
-    EXPECT_EQ(controller->outlineModel()->item(timerCell), running);
-    EXPECT_EQ(timerCell.column(), static_cast<int>(ColumnIdentifier::duration));
-    EXPECT_EQ(timerCell.data().toString(), "01:30");
-    EXPECT_EQ(controller->outlineModel()->item(changes[1][0].toModelIndex()), website);
+    const QRect runningDuration = view.visualRect(outline.indexOf(running, ColumnIdentifier::duration));
+    EXPECT_TRUE(recorder.painted.contains(runningDuration));
+    EXPECT_TRUE(recorder.painted.contains(view.visualRect(outline.indexOf(website))));
+    EXPECT_FALSE(recorder.painted.intersects(view.visualRect(outline.indexOf(running, ColumnIdentifier::notes))));
+    EXPECT_FALSE(recorder.painted.intersects(view.visualRect(outline.indexOf(stopped, ColumnIdentifier::duration))));
+    EXPECT_FALSE(recorder.painted.intersects(view.visualRect(outline.indexOf(quiet))));
+    EXPECT_EQ(outline.indexOf(running, ColumnIdentifier::duration).data().toString(), "01:30");
+    EXPECT_EQ(outline.indexOf(website).data(ProjectsOutlineModel::ProjectDurationRole).toString(), "02:00");
     EXPECT_EQ(controller->durationStatusText(), "Duration: 02:30");
 
+    // Without running timers nothing is repainted for the tick.
     running->setEnd(march(6, 10, 40));
-    changes.clear();
+    recorder.painted = QRegion();
+    view.viewport()->removeEventFilter(&recorder);
+    QCoreApplication::processEvents();
+    view.viewport()->installEventFilter(&recorder);
     foundation::NotificationCenter::defaultCenter().post(RefreshTimerFiredNotification);
-    EXPECT_EQ(changes.count(), 0);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(recorder.painted.isEmpty());
 }
 
 TEST_F(ProjectsViewControllerTest, WithoutAStoreNothingIsListedOrCreated)

@@ -1,0 +1,202 @@
+// The main window at user size: 2,000 projects and 200,000 timers (one project of 20,000), every
+// project unarchived and expanded, all dates and billed timers shown, so the outline lists every timer.
+// Measures the start (store load, window, first painted outline), a full list reload with its
+// layout and paint, the refresh tick, and the memory the process holds.
+#include "bench_store_fixture.h"
+
+#include "mainwindow/main_split_view_controller.h"
+#include "mainwindow/main_window_controller.h"
+#include "mainwindow/projects_outline_model.h"
+#include "mainwindow/projects_outline_view.h"
+#include "mainwindow/projects_view_controller.h"
+
+#include "model/preferences.h"
+
+#include "foundation/defaults_store.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QScrollBar>
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+// Counts the paints of a widget.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+// Unarchives and expands every project of the copy, in a child process so the memory figures of
+// this process start clean.
+void prepareStore(const std::filesystem::path& path)
+{
+    const pid_t child = ::fork();
+    if (child < 0)
+        throw std::runtime_error("cannot fork the store preparation");
+    if (child > 0) {
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            throw std::runtime_error("the benchmark store could not be prepared");
+        return;
+    }
+    foundation::NotificationCenter center;
+    model::PersistenceController controller(path, center);
+    auto& context = controller.managedObjectContext();
+    context.undoManager().disableUndoRegistration();
+    for (model::Project* project : model::fetch<model::Project>(context)) {
+        project->setArchived(false);
+        project->setExpanded(true);
+    }
+    context.processPendingChanges();
+    ::_exit(context.hasUnsavedChanges() ? 1 : 0);
+}
+
+double mebibytes(const char* field)
+{
+    return static_cast<double>(bench::processStatusKiB(field).value_or(0)) / 1024.0;
+}
+
+struct Session {
+    std::unique_ptr<bench::StoreCopy> store;
+    std::filesystem::path defaultsFolder;
+    std::unique_ptr<foundation::DefaultsStore> defaults;
+    std::unique_ptr<model::PersistenceController> persistence;
+    std::unique_ptr<mainwindow::MainWindowController> window;
+
+    mainwindow::ProjectsViewController& projects() { return *window->splitViewController()->projectsViewController(); }
+};
+
+Session& session()
+{
+    static Session instance;
+    return instance;
+}
+
+void BM_StartToFirstPaintedOutline(benchmark::State& state)
+{
+    Session& s = session();
+    s.store = std::make_unique<bench::StoreCopy>();
+    prepareStore(s.store->path());
+    s.defaultsFolder = bench::detail::makeTemporaryFolder("horavine-bench-defaults-");
+    s.defaults = std::make_unique<foundation::DefaultsStore>(s.defaultsFolder / "defaults.json");
+    model::Preferences(*s.defaults).setDateFilterRange(model::rawValue(model::DateFilterRange::all));
+    model::Preferences(*s.defaults).setShowsBilledTimers(true);
+    bench::resetPeakMemory();
+    const double rssBefore = mebibytes("VmRSS");
+
+    double loadMs = 0, windowMs = 0;
+    for (auto _ : state) {
+        QElapsedTimer clock;
+        clock.start();
+        s.persistence = std::make_unique<model::PersistenceController>(s.store->path());
+        loadMs = static_cast<double>(clock.nsecsElapsed()) / 1e6;
+        s.window = std::make_unique<mainwindow::MainWindowController>(&s.persistence->managedObjectContext(), *s.defaults);
+        PaintCounter counter;
+        s.projects().outlineView()->viewport()->installEventFilter(&counter);
+        s.window->show();
+        while (counter.paints == 0 && clock.elapsed() < 30000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        s.projects().outlineView()->viewport()->removeEventFilter(&counter);
+        windowMs = static_cast<double>(clock.nsecsElapsed()) / 1e6 - loadMs;
+    }
+    state.counters["load_ms"] = loadMs;
+    state.counters["window_ms"] = windowMs;
+    state.counters["projects"] = static_cast<double>(s.projects().projects().size());
+    state.counters["timers_listed"] = static_cast<double>(s.projects().outlineModel()->timerCount());
+    state.counters["rss_before_MiB"] = rssBefore;
+    state.counters["rss_MiB"] = mebibytes("VmRSS");
+    state.counters["peak_MiB"] = mebibytes("VmHWM");
+}
+BENCHMARK(BM_StartToFirstPaintedOutline)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A full list update as a filter change makes it: refetch, rebuild every project's children,
+// re-expand, restore the selection, recount the status line, lay out and paint the outline.
+void BM_FullReloadAndPaint(benchmark::State& state)
+{
+    Session& s = session();
+    auto* viewport = s.projects().outlineView()->viewport();
+    for (auto _ : state) {
+        s.projects().updateProjectsList(true);
+        viewport->repaint();
+    }
+    state.counters["timers_listed"] = static_cast<double>(s.projects().outlineModel()->timerCount());
+}
+BENCHMARK(BM_FullReloadAndPaint)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The list update alone, without the view's layout and paint.
+void BM_FullReloadOnly(benchmark::State& state)
+{
+    Session& s = session();
+    for (auto _ : state)
+        s.projects().updateProjectsList(true);
+}
+BENCHMARK(BM_FullReloadOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The status line alone: counts and the summed duration of every listed timer.
+void BM_StatusLine(benchmark::State& state)
+{
+    Session& s = session();
+    for (auto _ : state)
+        s.projects().updateStatusLabels();
+}
+BENCHMARK(BM_StatusLine)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Scrolling through the expanded outline: one page further and a paint.
+void BM_ScrollPageAndPaint(benchmark::State& state)
+{
+    Session& s = session();
+    auto* view = s.projects().outlineView();
+    view->viewport()->repaint();
+    QScrollBar* bar = view->verticalScrollBar();
+    for (auto _ : state) {
+        bar->setValue((bar->value() + bar->pageStep() * 997) % std::max(1, bar->maximum()));
+        view->viewport()->repaint();
+    }
+}
+BENCHMARK(BM_ScrollPageAndPaint)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// The ten-second tick: running durations, their projects and the status line.
+void BM_RefreshTick(benchmark::State& state)
+{
+    Session& s = session();
+    auto* viewport = s.projects().outlineView()->viewport();
+    for (auto _ : state) {
+        foundation::NotificationCenter::defaultCenter().post(mainwindow::RefreshTimerFiredNotification);
+        viewport->repaint();
+    }
+    state.counters["rss_MiB"] = mebibytes("VmRSS");
+    state.counters["peak_MiB"] = mebibytes("VmHWM");
+}
+BENCHMARK(BM_RefreshTick)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    Session& s = session();
+    s.window.reset();
+    s.persistence.reset();
+    s.defaults.reset();
+    if (!s.defaultsFolder.empty())
+        std::filesystem::remove_all(s.defaultsFolder);
+    s.store.reset();
+    return 0;
+}
