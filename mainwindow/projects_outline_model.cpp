@@ -337,7 +337,11 @@ QVariant ProjectsOutlineModel::timerData(const model::Timer& timer, ColumnIdenti
 
 QVariant ProjectsOutlineModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= columnCount())
+    if (orientation != Qt::Horizontal || section < 0 || section >= columnCount())
+        return {};
+    if (role == Qt::TextAlignmentRole && static_cast<ColumnIdentifier>(section) == ColumnIdentifier::duration)
+        return QVariant::fromValue(Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter));
+    if (role != Qt::DisplayRole)
         return {};
     switch (static_cast<ColumnIdentifier>(section)) {
     case ColumnIdentifier::date:

@@ -81,7 +81,7 @@ void ProjectsViewController::buildViews()
     outline_->setFrameShape(QFrame::NoFrame);
     auto* header = outline_->header();
     header->setSectionResizeMode(QHeaderView::Interactive);
-    outline_->setColumnWidth(static_cast<int>(ColumnIdentifier::date), 150);
+    outline_->setColumnWidth(static_cast<int>(ColumnIdentifier::date), 175);
     outline_->setColumnWidth(static_cast<int>(ColumnIdentifier::notes), 260);
     outline_->setColumnWidth(static_cast<int>(ColumnIdentifier::status), 34);
     outline_->setColumnWidth(static_cast<int>(ColumnIdentifier::duration), 80);

@@ -1,0 +1,127 @@
+// Shows the main window over a small store (clients, projects, timers of all three types, one of
+// them running, one paused, one billed) and writes a picture of it: mainwindow_screenshot <file.png>.
+// Run it under a display server (xvfb-run) to see the window as a user would.
+#include "mainwindow/main_split_view_controller.h"
+#include "mainwindow/main_window_controller.h"
+#include "mainwindow/projects_view_controller.h"
+
+#include "model/client.h"
+#include "model/data_model.h"
+#include "model/dates.h"
+#include "model/managed_object.h"
+#include "model/pause_entry.h"
+#include "model/preferences.h"
+#include "model/project.h"
+#include "model/timer.h"
+
+#include "data/object_context.h"
+#include "foundation/calendar.h"
+#include "foundation/defaults_store.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPixmap>
+#include <QTemporaryDir>
+
+#include <iostream>
+
+namespace {
+
+using foundation::Date;
+using std::chrono::minutes;
+
+model::Timer* addTimer(data::ObjectContext& context, model::Project* project, Date start, std::optional<Date> end,
+                       const std::string& notes)
+{
+    auto* timer = model::initInContext<model::Timer>(context);
+    timer->setProject(project);
+    timer->setType(0);
+    timer->setStart(start);
+    timer->setEnd(end);
+    timer->setNotes(notes);
+    return timer;
+}
+
+void fillStore(data::ObjectContext& context)
+{
+    const Date now = model::roundedToMinute(foundation::now());
+    auto* acme = model::initInContext<model::Client>(context);
+    acme->setName("Acme Corp");
+    acme->setCurrency("$");
+    auto* globex = model::initInContext<model::Client>(context);
+    globex->setName("Globex");
+    globex->setCurrency("€");
+
+    auto* website = model::initInContext<model::Project>(context);
+    website->setName("Website Redesign");
+    website->setClient(acme);
+    website->setExpanded(true);
+    addTimer(context, website, now - minutes(300), now - minutes(210), "Kick-off meeting")->setBilled(true);
+    auto* paused = addTimer(context, website, now - minutes(200), std::nullopt, "Wireframes for the landing page");
+    auto* pause = model::initInContext<model::PauseEntry>(context);
+    pause->setTimer(paused);
+    pause->setStart(now - minutes(95));
+    auto* fixed = addTimer(context, website, now - minutes(150), now - minutes(150), "Phone call with the client");
+    fixed->setType(1);
+    fixed->setFixedDuration(45);
+    auto* expense = addTimer(context, website, now - minutes(120), now - minutes(120), "Stock photos");
+    expense->setType(2);
+    expense->setFixedCost(foundation::Decimal::parse("129.9"));
+    addTimer(context, website, now - minutes(77), std::nullopt, "Implementing the header");
+
+    auto* app = model::initInContext<model::Project>(context);
+    app->setName("Mobile App");
+    app->setClient(globex);
+    app->setExpanded(true);
+    addTimer(context, app, now - minutes(420), now - minutes(330), "Sprint planning");
+    auto* hotel = addTimer(context, app, now - minutes(320), now - minutes(320), "Hotel for the workshop");
+    hotel->setType(2);
+    hotel->setFixedCost(foundation::Decimal(240));
+
+    auto* internal = model::initInContext<model::Project>(context);
+    internal->setName("Internal");
+    addTimer(context, internal, now - minutes(500), now - minutes(440), "Bookkeeping");
+
+    auto* archived = model::initInContext<model::Project>(context);
+    archived->setName("Old Brochure");
+    archived->setArchived(true);
+    context.processPendingChanges();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::cerr << "usage: mainwindow_screenshot <file.png>\n";
+        return 2;
+    }
+    QApplication application(argc, argv);
+    // The afternoon of today, so the morning's timers fall into the day shown.
+    foundation::DateComponents afternoon = foundation::Calendar::current().components(foundation::now());
+    afternoon.hour = 15;
+    afternoon.minute = 42;
+    afternoon.second = 0;
+    afternoon.nanosecond = 0;
+    foundation::ScopedClock clock(std::make_shared<foundation::FixedClock>(
+        foundation::Calendar::current().date(afternoon).value_or(foundation::now())));
+    QTemporaryDir folder;
+    foundation::DefaultsStore defaults((folder.path() + "/defaults.json").toStdString());
+    model::Preferences(defaults).setDateFilterRange(model::rawValue(model::DateFilterRange::day));
+    model::Preferences(defaults).setShowsBilledTimers(true);
+    data::ObjectContext context(model::managedObjectModel());
+    fillStore(context);
+
+    mainwindow::MainWindowController window(&context, defaults);
+    window.resize(1280, 620);
+    window.show();
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 800)
+        application.processEvents(QEventLoop::AllEvents, 20);
+    if (!window.grab().save(QString::fromLocal8Bit(argv[1]))) {
+        std::cerr << "could not write " << argv[1] << '\n';
+        return 1;
+    }
+    return 0;
+}
