@@ -68,6 +68,7 @@ ProjectsViewController::~ProjectsViewController()
     disconnect(outline_->selectionModel(), nullptr, this, nullptr);
     disconnect(outline_, nullptr, this, nullptr);
     disconnect(model_, nullptr, this, nullptr);
+    outline_->viewport()->removeEventFilter(this);
     delete outline_;
     delete model_;
 }
