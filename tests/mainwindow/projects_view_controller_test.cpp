@@ -1,6 +1,7 @@
 // The projects view controller: status line, empty view, timer creation, selection reporting,
 // remembered expansion (also after a restart), row look-ups, context menus and the refresh tick.
 #include "mainwindow/column_identifier.h"
+#include "mainwindow/projects_outline_delegate.h"
 #include "mainwindow/projects_outline_model.h"
 #include "mainwindow/projects_outline_view.h"
 #include "mainwindow/projects_view_controller.h"
@@ -15,6 +16,7 @@
 #include <QPaintEvent>
 #include <QHeaderView>
 #include <QSignalSpy>
+#include <QTest>
 
 using namespace mainwindow;
 using testsupport::march;
@@ -335,6 +337,38 @@ TEST_F(ProjectsViewControllerTest, RefreshTickRepaintsOnlyRunningDurationsAndThe
     foundation::NotificationCenter::defaultCenter().post(RefreshTimerFiredNotification);
     QCoreApplication::processEvents();
     EXPECT_TRUE(recorder.painted.isEmpty());
+}
+
+TEST_F(ProjectsViewControllerTest, PaintedRowButtonsReportTheirRowsItem)
+{
+    model::Project* website = project("Website");
+    website->setExpanded(true);
+    model::Timer* running = runningTimer(website, march(6, 9));
+    model::Project* old = project("Old", true);
+    auto controller = makeController();
+    controller->setProjectsPredicate({});
+    controller->show();
+    QCoreApplication::processEvents();
+    ProjectsOutlineView& view = *controller->outlineView();
+    ProjectsOutlineModel& outline = *controller->outlineModel();
+    std::vector<data::Object*> newTimer, togglePause, stop;
+    QObject::connect(controller.get(), &ProjectsViewController::newTimerButtonClicked, [&](model::Project* p) { newTimer.push_back(p); });
+    QObject::connect(controller.get(), &ProjectsViewController::togglePauseButtonClicked, [&](model::Timer* t) { togglePause.push_back(t); });
+    QObject::connect(controller.get(), &ProjectsViewController::stopButtonClicked, [&](model::Timer* t) { stop.push_back(t); });
+
+    const QRect websiteRow = view.visualRect(outline.indexOf(website));
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, ProjectsOutlineDelegate::newTimerButtonRect(websiteRow).center());
+    EXPECT_EQ(newTimer, std::vector<data::Object*>{website});
+    // An archived project's button is disabled.
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {},
+                      ProjectsOutlineDelegate::newTimerButtonRect(view.visualRect(outline.indexOf(old))).center());
+    EXPECT_EQ(newTimer.size(), 1u);
+
+    const QRect actions = view.visualRect(outline.indexOf(running, ColumnIdentifier::actions));
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, ProjectsOutlineDelegate::togglePauseButtonRect(actions).center());
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, ProjectsOutlineDelegate::stopButtonRect(actions).center());
+    EXPECT_EQ(togglePause, std::vector<data::Object*>{running});
+    EXPECT_EQ(stop, std::vector<data::Object*>{running});
 }
 
 TEST_F(ProjectsViewControllerTest, WithoutAStoreNothingIsListedOrCreated)
