@@ -53,7 +53,8 @@ void ProjectsOutlineModel::reload(std::vector<model::Project*> projects, model::
     nodeByProject_.clear();
     nodes_.reserve(projects_.size());
     for (model::Project* project : projects_) {
-        auto node = std::make_unique<ProjectNode>(ProjectNode{project, static_cast<int>(nodes_.size()), project->timers(filter_)});
+        auto node = std::make_unique<ProjectNode>(ProjectNode{project, static_cast<int>(nodes_.size()), project->timers(filter_), 0, {}});
+        sumDurations(*node);
         nodeByProject_[project] = node.get();
         nodes_.push_back(std::move(node));
     }
@@ -72,6 +73,46 @@ std::size_t ProjectsOutlineModel::timerCount() const
     for (const auto& node : nodes_)
         count += node->timers.size();
     return count;
+}
+
+void ProjectsOutlineModel::sumDurations(ProjectNode& node)
+{
+    node.stoppedMinutes = 0;
+    node.openTimers.clear();
+    for (model::Timer* timer : node.timers) {
+        if (timer->end())
+            node.stoppedMinutes += timer->duration();
+        else
+            node.openTimers.push_back(timer);
+    }
+}
+
+std::int64_t ProjectsOutlineModel::duration(const ProjectNode& node)
+{
+    std::int64_t minutes = node.stoppedMinutes;
+    for (const model::Timer* timer : node.openTimers)
+        minutes += timer->duration();
+    return minutes;
+}
+
+std::int64_t ProjectsOutlineModel::duration(const model::Project& project) const
+{
+    const ProjectNode* node = nodeOf(&project);
+    return node ? duration(*node) : 0;
+}
+
+std::int64_t ProjectsOutlineModel::totalDuration() const
+{
+    std::int64_t minutes = 0;
+    for (const auto& node : nodes_)
+        minutes += duration(*node);
+    return minutes;
+}
+
+void ProjectsOutlineModel::recomputeDurations(const model::Project& project)
+{
+    if (ProjectNode* node = nodeOf(&project))
+        sumDurations(*node);
 }
 
 ProjectsOutlineModel::ProjectNode* ProjectsOutlineModel::nodeOf(const model::Project* project) const
@@ -100,6 +141,7 @@ void ProjectsOutlineModel::insertTimer(model::Project& project, int index, model
         return;
     beginInsertRows(createIndex(node->row, 0, nullptr), index, index);
     node->timers.insert(node->timers.begin() + index, &timer);
+    sumDurations(*node);
     endInsertRows();
 }
 
@@ -111,6 +153,7 @@ void ProjectsOutlineModel::removeTimer(model::Timer& timer)
     ProjectNode* node = nodeOfIndex(index);
     beginRemoveRows(index.parent(), index.row(), index.row());
     node->timers.erase(node->timers.begin() + index.row());
+    sumDurations(*node);
     endRemoveRows();
 }
 
@@ -135,6 +178,9 @@ void ProjectsOutlineModel::moveTimer(model::Timer& timer, model::Project& fromPr
     beginMoveRows(from.parent(), sourceRow, sourceRow, createIndex(target->row, 0, nullptr), destination);
     source->timers.erase(source->timers.begin() + sourceRow);
     target->timers.insert(target->timers.begin() + index, &timer);
+    sumDurations(*source);
+    if (target != source)
+        sumDurations(*target);
     endMoveRows();
 }
 
@@ -143,7 +189,8 @@ void ProjectsOutlineModel::insertProject(int row, model::Project& project)
     if (row < 0 || row > static_cast<int>(nodes_.size()) || nodeOf(&project))
         return;
     beginInsertRows({}, row, row);
-    auto node = std::make_unique<ProjectNode>(ProjectNode{&project, row, project.timers(filter_)});
+    auto node = std::make_unique<ProjectNode>(ProjectNode{&project, row, project.timers(filter_), 0, {}});
+    sumDurations(*node);
     nodeByProject_[&project] = node.get();
     nodes_.insert(nodes_.begin() + row, std::move(node));
     projects_.insert(projects_.begin() + row, &project);
@@ -286,13 +333,9 @@ QVariant ProjectsOutlineModel::projectData(const ProjectNode& node, int role) co
         return qText(project.name().value_or(""));
     case ProjectClientRole:
         return project.client() ? qText(project.client()->name().value_or("")) : QString();
-    case ProjectDurationRole: {
-        // The sum over the listed children equals duration(filter) right after every list update.
-        std::int64_t minutes = 0;
-        for (const model::Timer* timer : node.timers)
-            minutes += timer->duration();
-        return qText(clockText(minutes));
-    }
+    case ProjectDurationRole:
+        // The listed children are exactly timers(filter) right after every list update.
+        return qText(clockText(duration(node)));
     case ProjectArchivedRole:
         return project.archived();
     default:

@@ -53,6 +53,14 @@ public:
     const std::vector<model::Timer*>& timers(const model::Project& project) const;
     std::size_t timerCount() const;
 
+    // Whole minutes of a listed project's cached children, and of all listed timers. The minutes of
+    // stopped timers are summed once per reload (or per recomputeDurations), while the cache is warm;
+    // timers without an end are read on every call, as their minutes grow with the clock.
+    std::int64_t duration(const model::Project& project) const;
+    std::int64_t totalDuration() const;
+    // Sums a project's stopped timers again after one of them changed.
+    void recomputeDurations(const model::Project& project);
+
     // In-place edits of the cache. Each does nothing for a project that is not listed, a timer that
     // is not (or already) listed, or an index out of range.
     void insertTimer(model::Project& project, int index, model::Timer& timer);
@@ -89,7 +97,12 @@ private:
         model::Project* project;
         int row;
         std::vector<model::Timer*> timers;
+        std::int64_t stoppedMinutes = 0;
+        std::vector<model::Timer*> openTimers;
     };
+
+    static void sumDurations(ProjectNode& node);
+    static std::int64_t duration(const ProjectNode& node);
 
     ProjectNode* nodeOf(const model::Project* project) const;
     ProjectNode* nodeOfIndex(const QModelIndex& index) const; // the parent node of a timer index

@@ -280,8 +280,11 @@ void ProjectsViewController::selectItem(const data::Object& item)
 
 void ProjectsViewController::reloadItem(data::Object& item)
 {
-    if (rowIndexOf(item).isValid())
-        model_->announceItemChanged(item);
+    if (!rowIndexOf(item).isValid())
+        return;
+    if (auto* timer = dynamic_cast<model::Timer*>(&item); timer && timer->project())
+        reloadDurationForProject(*timer->project());
+    model_->announceItemChanged(item);
 }
 
 void ProjectsViewController::refreshAllProjectActionButtons()
@@ -316,6 +319,7 @@ void ProjectsViewController::refreshDurationsInList()
 
 void ProjectsViewController::reloadDurationForProject(model::Project& project)
 {
+    model_->recomputeDurations(project);
     if (rowIndexOf(project).isValid())
         model_->announceProjectChanged(project);
 }
@@ -339,16 +343,8 @@ void ProjectsViewController::updateSelection()
 void ProjectsViewController::updateStatusLabels()
 {
     // The listed timers: right after every list update they are exactly timers(filter) of each project.
-    std::size_t timerCount = 0;
-    std::int64_t minutes = 0;
-    for (model::Project* project : model_->projects()) {
-        const auto& timers = model_->timers(*project);
-        timerCount += timers.size();
-        for (const model::Timer* timer : timers)
-            minutes += timer->duration();
-    }
-    countsStatusLabel_->setText(qText(mainwindow::countsStatusText(model_->projects().size(), timerCount)));
-    durationStatusLabel_->setText(qText(mainwindow::durationStatusText(minutes)));
+    countsStatusLabel_->setText(qText(mainwindow::countsStatusText(model_->projects().size(), model_->timerCount())));
+    durationStatusLabel_->setText(qText(mainwindow::durationStatusText(model_->totalDuration())));
 }
 
 QString ProjectsViewController::countsStatusText() const

@@ -93,9 +93,11 @@ public:
     // List maintenance.
     void reloadProjects();
     void updateProjectsList(bool shouldReloadProjects);
+    // Redraws the item's row; for a timer its project's duration is summed again too.
     void reloadItem(data::Object& item);
     void refreshAllProjectActionButtons();
     void refreshDurationsInList();
+    // Sums the project's listed timers again (one of them changed) and redraws its row.
     void reloadDurationForProject(model::Project& project);
     void updateSelection();
     void updateStatusLabels();

@@ -97,6 +97,33 @@ TEST_F(ProjectsViewControllerTest, StatusLineCountsListedProjectsAndTimersAndSum
     EXPECT_EQ(controller->durationStatusText(), "Duration: 26:00");
 }
 
+TEST_F(ProjectsViewControllerTest, DurationsFollowEditedAndResumedTimersOnceTheirRowsAreReloaded)
+{
+    model::Project* website = project("Website");
+    website->setExpanded(true);
+    model::Timer* fixed = fixedTimer(website, march(6, 8), 30);
+    model::Timer* stopped = periodTimer(website, march(6, 9), 60);
+    auto controller = makeController();
+    const QModelIndex row = controller->outlineModel()->indexOf(website);
+    EXPECT_EQ(controller->durationStatusText(), "Duration: 01:30");
+
+    fixed->setFixedDuration(90);
+    controller->reloadDurationForProject(*website);
+    controller->updateStatusLabels();
+    EXPECT_EQ(row.data(ProjectsOutlineModel::ProjectDurationRole).toString(), "02:30");
+    EXPECT_EQ(controller->durationStatusText(), "Duration: 02:30");
+
+    // Resumed: its minutes grow with the clock again (09:00 to 10:17).
+    stopped->setEnd(std::nullopt);
+    controller->reloadItem(*stopped);
+    controller->updateStatusLabels();
+    EXPECT_EQ(controller->durationStatusText(), "Duration: 02:47");
+    clock_->advance(std::chrono::minutes(10));
+    controller->updateStatusLabels();
+    EXPECT_EQ(controller->durationStatusText(), "Duration: 02:57");
+    EXPECT_EQ(row.data(ProjectsOutlineModel::ProjectDurationRole).toString(), "02:57");
+}
+
 TEST_F(ProjectsViewControllerTest, NewProjectRemovesTheEmptyViewAndIsSelected)
 {
     auto controller = makeController();
