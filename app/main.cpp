@@ -3,7 +3,7 @@
 #include "app/app_delegate.h"
 #include "app/event_loop_hook.h"
 #include "app/launch_report.h"
-#include "app/placeholder_main_window.h"
+#include "app/application_menu.h"
 #include "model/preferences.h"
 #include "app/single_instance.h"
 #include "app/unix_signal_quitter.h"
@@ -11,6 +11,7 @@
 #include "app/usage_events.h"
 #include "foundation/defaults_store.h"
 #include "foundation/locale.h"
+#include "mainwindow/main_window_controller.h"
 #include "model/persistence_controller.h"
 #include "ui/alerts.h"
 #include "ui/tray_status_item.h"
@@ -73,9 +74,11 @@ int main(int argc, char** argv)
     QObject::connect(&instance, &app::SingleInstance::reopenRequested, &delegate,
                      [&delegate] { delegate.applicationShouldHandleReopen(); });
 
-    app::PlaceholderMainWindow mainWindow(delegate, persistenceController.managedObjectContext().undoManager());
+    mainwindow::MainWindowController mainWindow(&persistenceController.managedObjectContext(), defaults);
+    const app::ApplicationMenu applicationMenu = app::makeApplicationMenu(delegate, &mainWindow);
+    mainWindow.setApplicationMenu(applicationMenu.menu);
     delegate.setMainWindow(&mainWindow);
-    delegate.setDebugMenuItem(mainWindow.debugMenuItem());
+    delegate.setDebugMenuItem(applicationMenu.debugMenuItem);
     launchReport.watchMainWindow(mainWindow);
     mainWindow.show();
     delegate.applicationDidFinishLaunching();
