@@ -69,7 +69,10 @@ private:
     unsigned __int128 magnitude() const;
     void normalize();
 
-    __int128 significand_ = 0;
+    // Aligned to 8 rather than 16, so a Decimal takes 24 bytes and the stored-value variant of the
+    // object layer stays at 40; x86-64 reads such a member without penalty.
+    using Significand = __int128 __attribute__((aligned(8)));
+    Significand significand_ = 0;
     int scale_ = 0;
 };
 
