@@ -123,7 +123,7 @@ InspectorPane* MainSplitViewController::pane(bool forProject)
     if (!pane && make) {
         pane = make();
         if (pane) {
-            pane->setParent(this);
+            pane->setParent(paneShelf_.get());
             pane->hide();
         }
     }
@@ -136,8 +136,7 @@ void MainSplitViewController::showInspector(data::Object* item)
         if (QLayout* layout = inspectorContainer_ ? inspectorContainer_->contentView()->layout() : nullptr)
             layout->removeWidget(currentInspector_);
         currentInspector_->hide();
-        currentInspector_->setParent(this);
-        currentInspector_->hide();
+        currentInspector_->setParent(paneShelf_.get());
         currentInspector_ = nullptr;
     }
     if (!inspectorContainer_)

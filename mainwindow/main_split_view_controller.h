@@ -12,6 +12,8 @@
 #include <QPointer>
 #include <QSplitter>
 
+#include <memory>
+
 #include <array>
 
 class QAbstractButton;
@@ -99,6 +101,8 @@ private:
     QPointer<QAbstractButton> inspectorCollapseButton_;
     bool didCreateFixedDurationTimer_ = false;
     InspectorPaneFactory paneFactory_;
+    // Panes not on show live here: a widget child of the splitter itself would become a column.
+    std::unique_ptr<QWidget> paneShelf_ = std::make_unique<QWidget>();
     InspectorPane* projectInspector_ = nullptr;
     InspectorPane* timerInspector_ = nullptr;
     data::Object* editedItem_ = nullptr;

@@ -10,6 +10,7 @@
 #include "data/object_context.h"
 
 #include <QButtonGroup>
+#include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -44,9 +45,33 @@ MainWindowController::MainWindowController(data::ObjectContext* context, foundat
     connect(split_, &MainSplitViewController::selectionDidChange, this, &MainWindowController::validateMenuItems);
     validateMenuItems();
     resize(1100, 680);
+    restoreFrame();
 }
 
-MainWindowController::~MainWindowController() = default;
+MainWindowController::~MainWindowController()
+{
+    saveFrame();
+}
+
+// The window's frame is kept in the defaults under its autosave name, as Qt's own geometry text.
+void MainWindowController::restoreFrame()
+{
+    if (auto frame = defaults_.stringValue(frameAutosaveName))
+        restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(*frame)));
+}
+
+void MainWindowController::saveFrame()
+{
+    const QByteArray frame = saveGeometry().toBase64();
+    if (defaults_.stringValue(frameAutosaveName) != frame.toStdString())
+        defaults_.set(frameAutosaveName, frame.toStdString());
+}
+
+void MainWindowController::closeEvent(QCloseEvent* event)
+{
+    saveFrame();
+    QMainWindow::closeEvent(event);
+}
 
 void MainWindowController::buildActions()
 {

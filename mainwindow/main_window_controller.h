@@ -48,7 +48,15 @@ public:
     // Enables the items that depend on the selection and on the undo history.
     void validateMenuItems();
 
+    // The defaults key of the window's frame.
+    static constexpr const char* frameAutosaveName = "MainWindow";
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
+    void restoreFrame();
+    void saveFrame();
     void buildActions();
     void buildMenus();
     void buildToolbar();

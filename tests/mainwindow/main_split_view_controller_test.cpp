@@ -90,6 +90,7 @@ TEST_F(MainSplitViewControllerTest, SelectionPlacesOneReusedPaneOrTheEmptyLabel)
     EXPECT_EQ(split_->currentInspectorViewController(), projectPane_);
     EXPECT_NE(timerPane->parentWidget(), container.contentView());
     EXPECT_EQ(container.contentView()->findChildren<InspectorPane*>().size(), 1);
+    EXPECT_EQ(split_->count(), 3); // a pane put away never becomes a column of its own
 
     projects().outlineView()->selectionModel()->clearSelection();
     EXPECT_EQ(split_->currentInspectorViewController(), nullptr);
@@ -192,3 +193,13 @@ TEST_F(MainSplitViewControllerTest, SidebarChoiceReachesTheOutlineAndNewProjects
 }
 
 } // namespace
+
+TEST_F(MainSplitViewControllerTest, WindowFrameIsRememberedUnderItsAutosaveName)
+{
+    window_->resize(720, 480);
+    window_->close();
+    window_.reset();
+    EXPECT_TRUE(defaults_->stringValue(MainWindowController::frameAutosaveName).has_value());
+    MainWindowController reopened(context_.get(), *defaults_);
+    EXPECT_EQ(reopened.size(), QSize(720, 480));
+}
