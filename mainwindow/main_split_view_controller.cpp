@@ -163,6 +163,11 @@ void MainSplitViewController::showInspector(data::Object* item)
     }
 }
 
+QAction* MainSplitViewController::projectsAction(ProjectsAction which) const
+{
+    return projectsViewController_ ? projectsViewController_->action(which) : nullptr;
+}
+
 bool MainSplitViewController::canCreateTimerForSelectedProject() const
 {
     const model::Project* project = projectsViewController_ ? projectsViewController_->selectedProject() : nullptr;

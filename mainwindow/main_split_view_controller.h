@@ -6,6 +6,7 @@
 #include "mainwindow/clients_view_controller_delegate.h"
 #include "mainwindow/inspector_pane.h"
 #include "mainwindow/projects_view_controller_delegate.h"
+#include "mainwindow/projects_view_controller.h"
 
 #include "model/enums.h"
 
@@ -17,6 +18,7 @@
 #include <array>
 
 class QAbstractButton;
+class QAction;
 
 namespace data {
 class Object;
@@ -63,6 +65,10 @@ public:
     void showInspector(data::Object* item);
     // Whether the three new-timer items can act now.
     bool canCreateTimerForSelectedProject() const;
+
+    // The menu item of an action on projects and timers: the projects controller's own, so the main
+    // menu reaches it whatever has the focus; nullptr without that controller.
+    QAction* projectsAction(ProjectsAction which) const;
 
     // Menu and toolbar actions.
     void customersSidebarToggleAction(bool on);

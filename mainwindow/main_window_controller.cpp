@@ -130,10 +130,30 @@ void MainWindowController::buildMenus()
     QMenu* edit = menuBar()->addMenu(tr("&Edit"));
     edit->addAction(undoAction_);
     edit->addAction(redoAction_);
+    edit->addSeparator();
+    edit->addAction(split_->projectsAction(ProjectsAction::deleteItem));
+    QMenu* project = menuBar()->addMenu(tr("&Project"));
+    for (ProjectsAction which : {ProjectsAction::pauseTimersInSelectedProject, ProjectsAction::resumeTimersInSelectedProject,
+                                 ProjectsAction::stopTimersInSelectedProject, ProjectsAction::markAllTimersInSelectedProjectAsBilled})
+        project->addAction(split_->projectsAction(which));
+    project->addSeparator();
+    project->addAction(split_->projectsAction(ProjectsAction::toggleArchiveProject));
+    QMenu* timer = menuBar()->addMenu(tr("&Timer"));
+    timer->addAction(split_->projectsAction(ProjectsAction::togglePauseSelectedTimer));
+    timer->addAction(split_->projectsAction(ProjectsAction::stopSelectedTimer));
+    timer->addSeparator();
+    for (ProjectsAction which : {ProjectsAction::pauseAllRunningTimers, ProjectsAction::resumeAllRunningTimers,
+                                 ProjectsAction::stopAllRunningTimers})
+        timer->addAction(split_->projectsAction(which));
     QMenu* view = menuBar()->addMenu(tr("&View"));
+    QAction* showBilled = split_->projectsAction(ProjectsAction::toggleShowBilledTimers);
+    view->addAction(showBilled);
+    // The toolbar's billed toggle follows the setting whichever item changed it.
+    connect(showBilled, &QAction::triggered, this, &MainWindowController::validateMenuItems);
+    view->addSeparator();
     view->addAction(toggleSidebarAction_);
     view->addAction(toggleInspectorAction_);
-    for (QMenu* menu : {file, edit, view})
+    for (QMenu* menu : {file, edit, project, timer, view})
         connect(menu, &QMenu::aboutToShow, this, &MainWindowController::validateMenuItems);
 }
 
@@ -203,9 +223,9 @@ void MainWindowController::buildToolbar()
     billedToggle_->setCheckable(true);
     billedToggle_->setChecked(model::Preferences(defaults_).showsBilledTimers());
     billedToggle_->setToolTip(tr("Show billed timers"));
-    connect(billedToggle_, &QToolButton::toggled, this, [this](bool shows) {
-        model::Preferences(defaults_).setShowsBilledTimers(shows);
-        split_->projectsViewController()->updateProjectsList(true);
+    connect(billedToggle_, &QToolButton::clicked, this, [this] {
+        split_->projectsViewController()->toggleShowBilledTimers();
+        validateMenuItems();
     });
     toolbar->addWidget(billedToggle_);
 
@@ -218,9 +238,7 @@ void MainWindowController::buildToolbar()
     searchField_->setPlaceholderText(tr("Search"));
     searchField_->setClearButtonEnabled(true);
     searchField_->setMaximumWidth(220);
-    connect(searchField_, &QLineEdit::textChanged, this, [this](const QString& text) {
-        split_->projectsViewController()->setSearchTerm(text.toStdString());
-    });
+    connect(searchField_, &QLineEdit::textChanged, split_->projectsViewController(), &ProjectsViewController::searchAction);
     toolbar->addWidget(searchField_);
 
     inspectorSidebarToggle_ = toolButton(tr("Inspector"), "inspectorSidebarToggle", toolbar);
@@ -239,6 +257,9 @@ void MainWindowController::validateMenuItems()
     redoAction_->setEnabled(context_ && context_->undoManager().canRedo());
     toggleSidebarAction_->setChecked(!split_->isCollapsed(MainSplitViewController::sidebarColumn));
     toggleInspectorAction_->setChecked(!split_->isCollapsed(MainSplitViewController::inspectorColumn));
+    split_->projectsViewController()->validateActions();
+    if (billedToggle_)
+        billedToggle_->setChecked(model::Preferences(defaults_).showsBilledTimers());
 }
 
 } // namespace mainwindow

@@ -80,7 +80,8 @@ void ProjectsOutlineModel::sumDurations(ProjectNode& node)
     node.stoppedMinutes = 0;
     node.openTimers.clear();
     for (model::Timer* timer : node.timers) {
-        if (timer->end())
+        // A stopped timer with a pause left open still grows with the clock: it is read live.
+        if (timer->end() && !timer->activePauseEntry())
             node.stoppedMinutes += timer->duration();
         else
             node.openTimers.push_back(timer);
@@ -113,6 +114,76 @@ void ProjectsOutlineModel::recomputeDurations(const model::Project& project)
 {
     if (ProjectNode* node = nodeOf(&project))
         sumDurations(*node);
+}
+
+bool ProjectsOutlineModel::refreshChildren(model::Project& project)
+{
+    ProjectNode* node = nodeOf(&project);
+    if (!node)
+        return false;
+    std::vector<model::Timer*> fresh = project.timers(filter_);
+    if (fresh == node->timers) {
+        sumDurations(*node);
+        return false;
+    }
+    const QModelIndex parent = createIndex(node->row, 0, nullptr);
+    auto& rows = node->timers;
+    const std::unordered_set<model::Timer*> staying(fresh.begin(), fresh.end());
+    // Leaving rows go first, bottom up, so the row numbers above each range still hold.
+    for (int row = static_cast<int>(rows.size()) - 1; row >= 0; --row) {
+        if (staying.count(rows[static_cast<std::size_t>(row)]))
+            continue;
+        const int last = row;
+        while (row > 0 && !staying.count(rows[static_cast<std::size_t>(row) - 1]))
+            --row;
+        beginRemoveRows(parent, row, last);
+        rows.erase(rows.begin() + row, rows.begin() + last + 1);
+        endRemoveRows();
+    }
+    // The staying rows must keep their relative order for the arrivals to slot in between them.
+    std::size_t matched = 0;
+    for (model::Timer* timer : fresh)
+        if (matched < rows.size() && rows[matched] == timer)
+            ++matched;
+    if (matched != rows.size() && !rows.empty()) {
+        beginRemoveRows(parent, 0, static_cast<int>(rows.size()) - 1);
+        rows.clear();
+        endRemoveRows();
+    }
+    for (std::size_t start = 0; start < fresh.size();) {
+        if (start < rows.size() && rows[start] == fresh[start]) {
+            ++start;
+            continue;
+        }
+        const model::Timer* next = start < rows.size() ? rows[start] : nullptr;
+        std::size_t end = start;
+        while (end < fresh.size() && fresh[end] != next)
+            ++end;
+        beginInsertRows(parent, static_cast<int>(start), static_cast<int>(end) - 1);
+        rows.insert(rows.begin() + static_cast<std::ptrdiff_t>(start), fresh.begin() + static_cast<std::ptrdiff_t>(start),
+                    fresh.begin() + static_cast<std::ptrdiff_t>(end));
+        endInsertRows();
+        start = end;
+    }
+    sumDurations(*node);
+    return true;
+}
+
+void ProjectsOutlineModel::announceTimerRows(const model::Project& project,
+                                             const std::unordered_set<const data::Object*>& timers)
+{
+    ProjectNode* node = nodeOf(&project);
+    if (!node || timers.empty())
+        return;
+    const int count = static_cast<int>(node->timers.size());
+    for (int row = 0; row < count; ++row) {
+        if (!timers.count(node->timers[static_cast<std::size_t>(row)]))
+            continue;
+        const int first = row;
+        while (row + 1 < count && timers.count(node->timers[static_cast<std::size_t>(row) + 1]))
+            ++row;
+        emit dataChanged(createIndex(first, 0, node), createIndex(row, columnCount() - 1, node));
+    }
 }
 
 ProjectsOutlineModel::ProjectNode* ProjectsOutlineModel::nodeOf(const model::Project* project) const

@@ -15,6 +15,7 @@
 
 #include <memory>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace data {
@@ -60,6 +61,15 @@ public:
     std::int64_t totalDuration() const;
     // Sums a project's stopped timers again after one of them changed.
     void recomputeDurations(const model::Project& project);
+
+    // Filters a listed project's timers again after some of them changed (billed, moved in time,
+    // notes edited, added or removed elsewhere): leaving rows are removed and arriving rows inserted
+    // in contiguous ranges, and the project's duration is summed again once. When kept rows changed
+    // their order, all children are replaced. Returns whether rows changed.
+    bool refreshChildren(model::Project& project);
+    // Tells the views that the rows of these timers under the project changed, one range per run of
+    // adjacent rows.
+    void announceTimerRows(const model::Project& project, const std::unordered_set<const data::Object*>& timers);
 
     // In-place edits of the cache. Each does nothing for a project that is not listed, a timer that
     // is not (or already) listed, or an index out of range.

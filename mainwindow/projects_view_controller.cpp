@@ -18,6 +18,7 @@
 
 #include "data/object_context.h"
 #include "foundation/defaults_store.h"
+#include "kits/analytics/tally_events.h"
 
 #include <QContextMenuEvent>
 #include <QEvent>
@@ -42,20 +43,31 @@ QString qText(const std::string& text)
     return QString::fromStdString(text);
 }
 
+// The timer type as the usage events name it.
+std::string_view timerTypeName(model::TimerType type)
+{
+    switch (type) {
+    case model::TimerType::period:
+        return "Period";
+    case model::TimerType::duration:
+        return "Duration";
+    case model::TimerType::expense:
+        return "Expense";
+    }
+    return "";
+}
+
 } // namespace
 
 ProjectsViewController::ProjectsViewController(data::ObjectContext* context, foundation::DefaultsStore& defaults,
                                                QWidget* parent)
     : QWidget(parent), context_(context), defaults_(defaults), preferences_(defaults),
-      dateFilterReferenceDate_(model::roundedToMinute(foundation::now()))
+      dateFilterReferenceDate_(model::roundedToMinute(foundation::now())), runningTimers_(context)
 {
     buildViews();
+    buildActions();
     connectOutline();
-    refreshToken_ = foundation::NotificationCenter::defaultCenter().addObserver(
-        RefreshTimerFiredNotification, nullptr, [this](const foundation::Notification&) {
-            refreshDurationsInList();
-            updateStatusLabels();
-        });
+    setupObservings();
     // Unarchived projects until the sidebar reports its selection; the date filter's first update
     // then loads the list once.
     projectsPredicate_ = [](const model::Project& project) { return !project.archived(); };
@@ -64,6 +76,8 @@ ProjectsViewController::ProjectsViewController(data::ObjectContext* context, fou
 
 ProjectsViewController::~ProjectsViewController()
 {
+    for (auto* token : {&changeToken_, &undoToken_, &redoToken_, &refreshToken_, &createTimerToken_})
+        token->reset();
     // The view and its model go first, while this object can still be told of their last signals.
     disconnect(outline_->selectionModel(), nullptr, this, nullptr);
     disconnect(outline_, nullptr, this, nullptr);
@@ -146,6 +160,9 @@ void ProjectsViewController::connectOutline()
         if (auto* timer = dynamic_cast<model::Timer*>(model_->item(index)))
             emit stopButtonClicked(timer);
     });
+    connect(this, &ProjectsViewController::newTimerButtonClicked, this, &ProjectsViewController::startNewTimer);
+    connect(this, &ProjectsViewController::togglePauseButtonClicked, this, &ProjectsViewController::togglePauseOnTimer);
+    connect(this, &ProjectsViewController::stopButtonClicked, this, &ProjectsViewController::stopTimer);
 }
 
 model::Filter ProjectsViewController::filter() const
@@ -298,7 +315,10 @@ void ProjectsViewController::refreshDurationsInList()
     if (!context_)
         return;
     std::unordered_set<const data::Object*> running;
-    for (model::Timer* timer : model::Timer::runningTimers(*context_)) {
+    for (model::Timer* timer : runningTimers_.runningTimers()) {
+        // A timer stopped in this turn leaves the index only with the notice at its end.
+        if (timer->end())
+            continue;
         running.insert(timer);
         if (model::Project* project = timer->project())
             running.insert(project);
@@ -338,6 +358,7 @@ void ProjectsViewController::updateSelection()
         else if (!item)
             delegate_->projectsViewControllerDidDeselect(*this);
     }
+    validateActions();
 }
 
 void ProjectsViewController::updateStatusLabels()
@@ -415,11 +436,12 @@ void ProjectsViewController::itemDidExpandOrCollapse(const QModelIndex& index, b
     if (!project)
         return;
     if (context_ && project->expanded() != expanded) {
-        // Expansion is saved with the store but is no step the user can undo.
-        context_->processPendingChanges();
+        // Expansion is saved with the store but is no step the user can undo. Undo records each
+        // write as it happens, so switching registration off around the write is enough; the
+        // pending changes are not processed here, or an action that expands a project (a new
+        // timer) would reach observers, the store and the undo history in two pieces.
         context_->undoManager().disableUndoRegistration();
         project->setExpanded(expanded);
-        context_->processPendingChanges();
         context_->undoManager().enableUndoRegistration();
     }
     rememberExpansion(*project, expanded);
@@ -470,6 +492,7 @@ model::Project* ProjectsViewController::newProject()
     model_->insertProject(static_cast<int>(std::min(project->sortOrder(), count)), *project);
     updateEmptyView();
     selectItem(*project);
+    kits::TallyEvents::trackNewProject();
     return project;
 }
 
@@ -495,6 +518,7 @@ model::Timer* ProjectsViewController::createTimer(model::Project& project, model
     if (projectIndex.isValid())
         outline_->expand(projectIndex);
     selectItem(*timer);
+    kits::TallyEvents::trackStartTimer(std::string(timerTypeName(type)));
     return timer;
 }
 

@@ -5,6 +5,7 @@
 
 #include "mainwindow/clients_view_controller_delegate.h"
 #include "mainwindow/context_menu_outline_view.h"
+#include "mainwindow/running_timer_index.h"
 
 #include "model/enums.h"
 #include "model/filter.h"
@@ -15,16 +16,19 @@
 
 #include <QWidget>
 
+#include <array>
 #include <optional>
 #include <string>
 #include <vector>
 
+class QAction;
 class QLabel;
 class QMenu;
 
 namespace data {
 class Object;
 class ObjectContext;
+struct ChangeSet;
 }
 namespace foundation {
 class DefaultsStore;
@@ -44,8 +48,30 @@ class ProjectsViewControllerDelegate;
 // Posted on the default notification centre by the application's refresh tick; running durations
 // are brought up to date on each.
 inline constexpr const char* RefreshTimerFiredNotification = "RefreshTimerFiredNotification";
+// Posted on the default notification centre by whoever wants a timer started in a project (the
+// mini window). userInfo: "project" (model::Project*, required), "type" (model::TimerType, required),
+// "notes" (std::string, optional).
+inline constexpr const char* CreateNewTimerNotification = "CreateNewTimerNotification";
 // The defaults key of the projects the outline shows expanded (their URIs).
 inline constexpr const char* ProjectsOutlineViewAutosaveName = "ProjectsOutlineView";
+
+// The menu and toolbar items that act on the outline's projects and timers. The main window's menus
+// and the two context menus share one QAction for each.
+enum class ProjectsAction {
+    deleteItem,
+    togglePauseSelectedTimer,
+    stopSelectedTimer,
+    pauseTimersInSelectedProject,
+    resumeTimersInSelectedProject,
+    stopTimersInSelectedProject,
+    markAllTimersInSelectedProjectAsBilled,
+    toggleArchiveProject,
+    toggleShowBilledTimers,
+    pauseAllRunningTimers,
+    resumeAllRunningTimers,
+    stopAllRunningTimers,
+};
+inline constexpr std::size_t projectsActionCount = 12;
 
 class ProjectsViewController : public QWidget, public ContextMenuOutlineViewDelegate {
     Q_OBJECT
@@ -109,6 +135,40 @@ public:
     // Makes a project of the selected client, lists it at the place of its sort order and selects it.
     model::Project* newProject();
 
+    // The actions on projects and timers. Each changes the store without processing the pending
+    // changes, so one user action is one change notice, one save and one undo step; the outline
+    // follows through the notice, except for the rows an action adds or removes itself. Each sends
+    // its usage event after the change, and nothing (no event either) when it has nothing to act on.
+    // Delete: the selected project or timer, without confirmation; after a project all projects,
+    // archived ones included, are numbered 0, 1, 2, ... by their old order.
+    void deleteSelectedItem();
+    void projectNameChanged(const std::string& name);
+    void searchAction(const QString& text);
+    // The row buttons: a timer of the default type in the project (on today's page), and pause or
+    // stop of a timer.
+    void startNewTimer(model::Project* project);
+    void togglePauseOnTimer(model::Timer* timer);
+    void stopTimer(model::Timer* timer);
+    void pauseAllRunningTimers();
+    void resumeAllRunningTimers();
+    void stopAllRunningTimers();
+    // A running timer (billed or not) is paused or resumed; an ended one resumed from stopped.
+    void togglePauseSelectedTimer();
+    void stopSelectedTimer();
+    // These act on the selected item only when it is a project (not on a selected timer's project).
+    void pauseTimersInSelectedProject();
+    void resumeTimersInSelectedProject();
+    void stopTimersInSelectedProject();
+    // Marks billed the project's ended timers under the current filter.
+    void markAllTimersInSelectedProjectAsBilled();
+    void toggleArchiveProject();
+    void toggleShowBilledTimers();
+
+    QAction* action(ProjectsAction which) const { return actions_[static_cast<std::size_t>(which)]; }
+    // Enables, titles, checks and hides the actions for the current selection and settings.
+    void validateActions();
+    const RunningTimerIndex& runningTimerIndex() const { return runningTimers_; }
+
     // Creates a timer of the type in the project (notes empty when none are given), shows it in start
     // order among the project's listed timers, expands the project and selects the new row.
     model::Timer* createTimer(model::Project& project, model::TimerType type, std::optional<std::string> notes = {});
@@ -137,6 +197,11 @@ protected:
 
 private:
     void buildViews();
+    void buildActions();
+    void setupObservings();
+    void contextDidChange(const data::ChangeSet& changes);
+    void didUndoOrRedo();
+    void createNewTimerFromNotification(const foundation::Notification& notification);
     void connectOutline();
     void itemDidExpandOrCollapse(const QModelIndex& index, bool expanded);
     void rememberExpansion(const model::Project& project, bool expanded);
@@ -165,9 +230,16 @@ private:
     model::Client* selectedClient_ = nullptr;
     std::optional<std::string> searchTerm_;
 
+    std::array<QAction*, projectsActionCount> actions_{};
+    RunningTimerIndex runningTimers_;
+
     bool restoringExpansion_ = false;
     bool autosaveRestored_ = false;
+    foundation::ObserverToken changeToken_;
+    foundation::ObserverToken undoToken_;
+    foundation::ObserverToken redoToken_;
     foundation::ObserverToken refreshToken_;
+    foundation::ObserverToken createTimerToken_;
 };
 
 } // namespace mainwindow

@@ -1,0 +1,103 @@
+// How the projects outline follows the rest of the program: the store's change notices (only the
+// updated objects are read; the actions add and remove rows themselves), undo and redo (a full
+// reload), the ten-second refresh tick and requests for a new timer.
+#include "mainwindow/projects_view_controller.h"
+
+#include "mainwindow/projects_outline_model.h"
+#include "mainwindow/projects_outline_view.h"
+
+#include "model/project.h"
+#include "model/timer.h"
+
+#include "data/change_set.h"
+#include "data/object_context.h"
+
+#include <unordered_map>
+#include <unordered_set>
+
+namespace mainwindow {
+
+void ProjectsViewController::setupObservings()
+{
+    if (context_) {
+        auto& center = context_->notificationCenter();
+        changeToken_ = center.addObserver(data::ObjectsDidChangeNotification, context_,
+                                          [this](const foundation::Notification& notification) {
+                                              using Changes = std::shared_ptr<const data::ChangeSet>;
+                                              if (const Changes* changes = notification.info<Changes>("changes"); changes && *changes)
+                                                  contextDidChange(**changes);
+                                              else
+                                                  contextDidChange(data::ChangeSet{});
+                                          });
+        const void* undoManager = &context_->undoManager();
+        undoToken_ = center.addObserver(data::UndoManagerDidUndoChangeNotification, undoManager,
+                                        [this](const foundation::Notification&) { didUndoOrRedo(); });
+        redoToken_ = center.addObserver(data::UndoManagerDidRedoChangeNotification, undoManager,
+                                        [this](const foundation::Notification&) { didUndoOrRedo(); });
+    }
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    refreshToken_ = center.addObserver(RefreshTimerFiredNotification, nullptr, [this](const foundation::Notification&) {
+        refreshDurationsInList();
+        updateStatusLabels();
+    });
+    createTimerToken_ = center.addObserver(CreateNewTimerNotification, nullptr, [this](const foundation::Notification& notification) {
+        createNewTimerFromNotification(notification);
+    });
+}
+
+void ProjectsViewController::contextDidChange(const data::ChangeSet& changes)
+{
+    runningTimers_.apply(changes);
+    // The updated timers by project, and the updated projects themselves; a project is looked at
+    // once however many of its timers changed.
+    std::unordered_map<model::Project*, std::unordered_set<const data::Object*>> changedTimers;
+    std::vector<model::Project*> changedProjects;
+    for (data::Object* object : changes.updated) {
+        if (auto* timer = dynamic_cast<model::Timer*>(object)) {
+            if (model::Project* project = timer->project()) {
+                auto [entry, added] = changedTimers.try_emplace(project);
+                if (added)
+                    changedProjects.push_back(project);
+                entry->second.insert(timer);
+            }
+        } else if (auto* project = dynamic_cast<model::Project*>(object)) {
+            if (changedTimers.try_emplace(project).second)
+                changedProjects.push_back(project);
+        }
+    }
+    for (model::Project* project : changedProjects) {
+        const QModelIndex projectRow = model_->indexOf(project);
+        if (!projectRow.isValid())
+            continue; // not listed: another client's, archived, or gone
+        // A changed timer may have left or joined the filter (billed, start, notes); the project's
+        // sum of stopped timers is recomputed here once either way.
+        model_->refreshChildren(*project);
+        if (outline_->isExpanded(projectRow))
+            model_->announceTimerRows(*project, changedTimers[project]);
+        model_->announceProjectChanged(*project);
+    }
+    refreshDurationsInList();
+    updateStatusLabels();
+    refreshAllProjectActionButtons();
+    validateActions();
+}
+
+void ProjectsViewController::didUndoOrRedo()
+{
+    // Undo restores and removes objects wholesale: the projects are fetched again.
+    runningTimers_.rebuild();
+    updateProjectsList(true);
+}
+
+void ProjectsViewController::createNewTimerFromNotification(const foundation::Notification& notification)
+{
+    model::Project* const* project = notification.info<model::Project*>("project");
+    const model::TimerType* type = notification.info<model::TimerType>("type");
+    if (!project || !*project || !type)
+        return;
+    const std::string* notes = notification.info<std::string>("notes");
+    navigateToToday();
+    createTimer(**project, *type, notes ? std::optional<std::string>(*notes) : std::nullopt);
+}
+
+} // namespace mainwindow
