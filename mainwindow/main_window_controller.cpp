@@ -43,6 +43,10 @@ MainWindowController::MainWindowController(data::ObjectContext* context, foundat
     buildMenus();
     buildToolbar();
     connect(split_, &MainSplitViewController::selectionDidChange, this, &MainWindowController::validateMenuItems);
+    // Every change pass may open an undo step; a disabled Undo item would also ignore its shortcut.
+    if (context_)
+        changeToken_ = context_->notificationCenter().addObserver(
+            data::ObjectsDidChangeNotification, context_, [this](const foundation::Notification&) { validateMenuItems(); });
     validateMenuItems();
     resize(1100, 680);
     restoreFrame();

@@ -3,6 +3,8 @@
 // Undo and redo act on the store's undo manager.
 #pragma once
 
+#include "foundation/notification_center.h"
+
 #include <QMainWindow>
 
 class QAction;
@@ -79,6 +81,7 @@ private:
     QAction* redoAction_ = nullptr;
     QAction* toggleSidebarAction_ = nullptr;
     QAction* toggleInspectorAction_ = nullptr;
+    foundation::ObserverToken changeToken_;
 };
 
 } // namespace mainwindow

@@ -127,6 +127,24 @@ TEST_F(ProjectActionsTest, ToolbarNewTimerStartsARunningTimerInTheSelectedProjec
     EXPECT_EQ(events_->entries[0].probe, "1");
 }
 
+TEST_F(ProjectActionsTest, TheWindowsUndoItemIsEnabledByAChangeThatLeavesTheSelectionAlone)
+{
+    model::Project* website = project("Website");
+    model::Timer* timer = runningTimer(website, march(6, 9));
+    context_->processPendingChanges();
+    context_->undoManager().removeAllActions();
+    MainWindowController window(context_.get(), *defaults_);
+    ASSERT_FALSE(window.undoAction()->isEnabled());
+
+    emit window.splitViewController()->projectsViewController()->stopButtonClicked(timer);
+    endTurn();
+    EXPECT_TRUE(window.undoAction()->isEnabled());
+    window.undoAction()->trigger();
+    EXPECT_TRUE(timer->running());
+    EXPECT_FALSE(window.undoAction()->isEnabled());
+    EXPECT_TRUE(window.redoAction()->isEnabled());
+}
+
 TEST_F(ProjectActionsTest, PauseResumeStopAndResumeFromStoppedChangeTheRowAndTheStatusLine)
 {
     model::Project* website = project("Website");
