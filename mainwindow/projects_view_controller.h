@@ -1,6 +1,7 @@
 // The middle column of the main window: the projects of the sidebar's selection in an outline, each
 // with its timers under the current filter (date range, search term, billed setting), the status line
-// below it, and the creation of timers. It reports selections and new timers to its delegate.
+// below it, the creation of timers and the actions on projects and timers. It follows the store's
+// change notices and reports selections and new timers to its delegate.
 #pragma once
 
 #include "mainwindow/clients_view_controller_delegate.h"
@@ -185,7 +186,7 @@ public:
     QMenu* outlineViewMenuForEvent(ContextMenuOutlineView& outlineView, const QContextMenuEvent& event) override;
 
 signals:
-    // The painted buttons of the rows; the actions behind them belong to the owner.
+    // The painted buttons of the rows; the controller itself answers them with its row actions.
     void newTimerButtonClicked(model::Project* project);
     void togglePauseButtonClicked(model::Timer* timer);
     void stopButtonClicked(model::Timer* timer);
