@@ -16,9 +16,9 @@ using data::DeleteRule;
 using data::EntityDescription;
 
 template <typename T>
-EntityDescription::Factory factory()
+data::ObjectClass factory()
 {
-    return [] { return std::make_unique<T>(); };
+    return data::ObjectClass::of<T>();
 }
 
 constexpr std::monostate absent{};

@@ -8,9 +8,9 @@
 namespace data {
 
 EntityDescription::EntityDescription(std::string name, std::vector<AttributeDescription> attributes,
-                                     std::vector<RelationshipDescription> relationships, Factory factory)
+                                     std::vector<RelationshipDescription> relationships, ObjectClass objectClass)
     : name_(std::move(name)), attributes_(std::move(attributes)), relationships_(std::move(relationships)),
-      factory_(std::move(factory))
+      objectClass_(objectClass.construct ? objectClass : ObjectClass::of<Object>())
 {
     if (keyCount() > 64)
         throw std::logic_error("entity " + name_ + " has more than 64 keys");
@@ -18,11 +18,6 @@ EntityDescription::EntityDescription(std::string name, std::vector<AttributeDesc
         if (!valueMatchesType(attribute.initialValue, attribute.type))
             throw std::logic_error("initial value of " + name_ + "." + attribute.name + " has the wrong type");
     }
-}
-
-std::unique_ptr<Object> EntityDescription::makeObject() const
-{
-    return factory_ ? factory_() : std::make_unique<Object>();
 }
 
 int EntityDescription::attributeIndex(std::string_view name) const

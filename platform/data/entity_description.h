@@ -4,8 +4,8 @@
 
 #include "data/value.h"
 
-#include <functional>
-#include <memory>
+#include <cstddef>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,12 +34,24 @@ struct RelationshipDescription {
     int inverseIndex = -1;
 };
 
+// How to build the object class of an entity in memory the context provides.
+struct ObjectClass {
+    std::size_t size = 0;
+    std::size_t alignment = 0;
+    Object* (*construct)(void* memory) = nullptr;
+
+    template <typename T>
+    static ObjectClass of()
+    {
+        return {sizeof(T), alignof(T), [](void* memory) -> Object* { return new (memory) T(); }};
+    }
+};
+
 class EntityDescription {
 public:
-    using Factory = std::function<std::unique_ptr<Object>()>;
-
+    // Without an object class the entity's objects are plain data::Object.
     EntityDescription(std::string name, std::vector<AttributeDescription> attributes,
-                      std::vector<RelationshipDescription> relationships, Factory factory);
+                      std::vector<RelationshipDescription> relationships, ObjectClass objectClass = {});
 
     const std::string& name() const { return name_; }
     int index() const { return index_; }
@@ -55,7 +67,7 @@ public:
     int keyIndex(std::string_view name) const;
     const std::string& keyName(int key) const;
 
-    std::unique_ptr<Object> makeObject() const;
+    const ObjectClass& objectClass() const { return objectClass_; }
 
 private:
     friend class ManagedObjectModel;
@@ -63,7 +75,7 @@ private:
     int index_ = -1;
     std::vector<AttributeDescription> attributes_;
     std::vector<RelationshipDescription> relationships_;
-    Factory factory_;
+    ObjectClass objectClass_;
 };
 
 // A finished set of entities. Throws std::logic_error on a malformed schema (programmer misuse).

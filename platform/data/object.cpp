@@ -3,6 +3,7 @@
 
 #include "data/object_context.h"
 
+#include <memory>
 #include <stdexcept>
 
 namespace data {
@@ -25,6 +26,16 @@ int requireRelationship(const EntityDescription& entity, std::string_view key)
 }
 
 } // namespace
+
+Object::~Object()
+{
+    if (!entity_)
+        return;
+    if (values_)
+        std::destroy_n(values_, entity_->attributes().size());
+    if (relationships_)
+        std::destroy_n(relationships_, entity_->relationships().size());
+}
 
 std::string Object::uriRepresentation() const
 {

@@ -18,7 +18,7 @@ class ObjectContext;
 class Object {
 public:
     Object() = default;
-    virtual ~Object() = default;
+    virtual ~Object(); // destroys the values and relationship slots held in the context's arena
     Object(const Object&) = delete;
     Object& operator=(const Object&) = delete;
 
@@ -32,7 +32,7 @@ public:
     std::string uriRepresentation() const;
 
     // Attributes.
-    const Value& value(int attribute) const { return values_[static_cast<std::size_t>(attribute)]; }
+    const Value& value(int attribute) const { return values_[attribute]; }
     const Value& value(std::string_view key) const;
     // Stores a value (absent allowed) and records the change; a value of the wrong type is a
     // programming error (std::invalid_argument).
@@ -40,11 +40,11 @@ public:
     void setValue(std::string_view key, Value value);
 
     // Relationships. Setting a to-one keeps the inverse side in step; both sides count as updated.
-    Object* toOne(int relationship) const { return relationships_[static_cast<std::size_t>(relationship)].one; }
+    Object* toOne(int relationship) const { return relationships_[relationship].one; }
     Object* toOne(std::string_view key) const;
     const std::vector<Object*>& toMany(int relationship) const
     {
-        return relationships_[static_cast<std::size_t>(relationship)].many;
+        return relationships_[relationship].many;
     }
     const std::vector<Object*>& toMany(std::string_view key) const;
     void setToOne(int relationship, Object* target);
@@ -77,8 +77,9 @@ private:
     const EntityDescription* entity_ = nullptr;
     ObjectContext* context_ = nullptr;
     std::int64_t primaryKey_ = 0;
-    std::vector<Value> values_;
-    std::vector<RelationshipSlot> relationships_;
+    // One per attribute and one per relationship of the entity, in the context's arena.
+    Value* values_ = nullptr;
+    RelationshipSlot* relationships_ = nullptr;
 
     int liveIndex_ = -1;         // position in the context's list of live objects of the entity
     bool deleted_ = false;

@@ -6,6 +6,7 @@
 #include "foundation/uuid.h"
 
 #include <algorithm>
+#include <memory>
 #include <charconv>
 #include <cstdio>
 #include <stdexcept>
@@ -34,7 +35,41 @@ ObjectContext::ObjectContext(const ManagedObjectModel& model, foundation::Notifi
 {
 }
 
-ObjectContext::~ObjectContext() = default;
+ObjectContext::~ObjectContext()
+{
+    destroyObjects();
+}
+
+Object* ObjectContext::makeObject(const EntityDescription& entity, std::vector<Value>* values)
+{
+    const ObjectClass& objectClass = entity.objectClass();
+    Object* object = objectClass.construct(arena_.allocate(objectClass.size, objectClass.alignment));
+    owned_.push_back(object);
+    object->entity_ = &entity;
+    object->context_ = this;
+    const auto attributeCount = entity.attributes().size();
+    object->values_ = static_cast<Value*>(arena_.allocate(sizeof(Value) * attributeCount, alignof(Value)));
+    if (values)
+        std::uninitialized_move_n(values->begin(), attributeCount, object->values_);
+    else
+        for (std::size_t a = 0; a < attributeCount; ++a)
+            new (&object->values_[a]) Value(entity.attributes()[a].initialValue);
+    const auto relationshipCount = entity.relationships().size();
+    object->relationships_ = static_cast<Object::RelationshipSlot*>(
+        arena_.allocate(sizeof(Object::RelationshipSlot) * relationshipCount, alignof(Object::RelationshipSlot)));
+    std::uninitialized_default_construct_n(object->relationships_, relationshipCount);
+    return object;
+}
+
+// Objects live in the arena: their destructors run here, their memory goes with the arena.
+void ObjectContext::destroyObjects()
+{
+    for (Object* object : owned_)
+        object->~Object();
+    owned_.clear();
+    for (auto& list : live_)
+        list.clear();
+}
 
 bool ObjectContext::attachStore(std::unique_ptr<SqliteStore> store, std::string& error)
 {
@@ -58,26 +93,19 @@ bool ObjectContext::attachStore(std::unique_ptr<SqliteStore> store, std::string&
         const bool loaded = store->loadRows(
             entity,
             [&](StoredRow& row) {
-                auto object = entity.makeObject();
-                object->entity_ = &entity;
-                object->context_ = this;
+                Object* object = makeObject(entity, &row.values);
                 object->primaryKey_ = row.primaryKey;
-                object->values_ = std::move(row.values);
-                object->relationships_.resize(entity.relationships().size());
                 object->inStore_ = true;
                 for (std::size_t r = 0; r < row.toOneKeys.size(); ++r) {
                     if (row.toOneKeys[r])
-                        links.push_back({object.get(), static_cast<int>(r), *row.toOneKeys[r]});
+                        links.push_back({object, static_cast<int>(r), *row.toOneKeys[r]});
                 }
                 highest = std::max(highest, row.primaryKey);
                 registerLive(*object);
-                owned_.push_back(std::move(object));
             },
             error);
         if (!loaded) {
-            owned_.clear();
-            for (auto& list : live_)
-                list.clear();
+            destroyObjects();
             for (auto& slots : byKey_)
                 slots.clear();
             for (auto& map : byLargeKey_)
@@ -131,16 +159,8 @@ Object* ObjectContext::insertObject(const EntityDescription& entity)
 {
     if (&model_.entity(entity.index()) != &entity)
         throw std::invalid_argument("entity " + entity.name() + " is not of this context's model");
-    auto owned = entity.makeObject();
-    Object& object = *owned;
-    object.entity_ = &entity;
-    object.context_ = this;
+    Object& object = *makeObject(entity, nullptr);
     object.primaryKey_ = nextKey_[static_cast<std::size_t>(entity.index())]++;
-    object.values_.reserve(entity.attributes().size());
-    for (const auto& attribute : entity.attributes())
-        object.values_.push_back(attribute.initialValue);
-    object.relationships_.resize(entity.relationships().size());
-    owned_.push_back(std::move(owned));
     registerLive(object);
     object.pendingInserted_ = true;
     queueForNotice(object);

@@ -7,6 +7,7 @@
 #include "data/change_set.h"
 #include "data/entity_description.h"
 #include "data/object.h"
+#include "data/object_arena.h"
 #include "data/undo_manager.h"
 
 #include "foundation/notification_center.h"
@@ -97,12 +98,17 @@ private:
     void unregisterLive(Object& object);
     void removeObject(Object& object, bool cascade);
     void reinsertObject(Object& object);
+    // A new object of the entity in the arena, with `values` moved in (one per attribute) or the
+    // entity's initial values.
+    Object* makeObject(const EntityDescription& entity, std::vector<Value>* values);
+    void destroyObjects();
 
     const ManagedObjectModel& model_;
     foundation::NotificationCenter& center_;
     std::unique_ptr<SqliteStore> store_;
     std::string storeIdentifier_;
-    std::vector<std::unique_ptr<Object>> owned_;
+    ObjectArena arena_;
+    std::vector<Object*> owned_; // every object ever made here, deleted ones included
     std::vector<std::vector<Object*>> live_;
     // Live objects by primary key, per entity: keys are dense and never reused, so a vector indexed
     // by key (nullptr for deleted ones) beats a hash map on memory and load time.

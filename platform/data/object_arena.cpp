@@ -1,0 +1,46 @@
+// Block allocation for the object arena, with huge pages requested from the kernel.
+#include "data/object_arena.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+#include <sys/mman.h>
+
+namespace data {
+namespace {
+
+constexpr std::size_t hugePage = std::size_t{2} << 20;
+constexpr std::size_t blockSize = 4 * hugePage;
+
+} // namespace
+
+ObjectArena::~ObjectArena()
+{
+    for (const Block& block : blocks_)
+        std::free(block.base);
+}
+
+void* ObjectArena::allocate(std::size_t size, std::size_t alignment)
+{
+    auto aligned = [alignment](std::byte* at) {
+        const auto address = reinterpret_cast<std::uintptr_t>(at);
+        return reinterpret_cast<std::byte*>((address + alignment - 1) & ~(std::uintptr_t{alignment} - 1));
+    };
+    std::byte* start = next_ ? aligned(next_) : nullptr;
+    if (!start || start + size > end_) {
+        const std::size_t wanted = size + alignment > blockSize ? size + alignment : blockSize;
+        auto* base = static_cast<std::byte*>(std::aligned_alloc(hugePage, (wanted + hugePage - 1) / hugePage * hugePage));
+        if (!base)
+            throw std::bad_alloc();
+        const std::size_t reserved = (wanted + hugePage - 1) / hugePage * hugePage;
+        ::madvise(base, reserved, MADV_HUGEPAGE); // advice only: without huge pages it still works
+        blocks_.push_back({base, reserved});
+        reserved_ += reserved;
+        end_ = base + reserved;
+        start = aligned(base);
+    }
+    next_ = start + size;
+    return start;
+}
+
+} // namespace data
