@@ -581,7 +581,7 @@ TEST_F(ProjectActionsTest, CachedChildrenAndSumsMatchAFreshComputationAfterRando
 {
     std::vector<model::Project*> all;
     for (int p = 0; p < 4; ++p) {
-        model::Project* item = project("P" + std::to_string(p));
+        model::Project* item = project(std::to_string(p).insert(0, 1, 'P'));
         item->setExpanded(p % 2 == 0);
         all.push_back(item);
         for (int t = 0; t < 8; ++t) {
