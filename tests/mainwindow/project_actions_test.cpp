@@ -3,11 +3,13 @@
 // line, the undo history and the usage events; and the outline following the store's change notices.
 #include "mainwindow/main_split_view_controller.h"
 #include "mainwindow/main_window_controller.h"
+#include "mainwindow/outline_cells.h"
 #include "mainwindow/projects_outline_model.h"
 #include "mainwindow/projects_outline_view.h"
 #include "mainwindow/projects_view_controller.h"
 
 #include "model/enums.h"
+#include "model/fetch_helpers.h"
 #include "model/preferences.h"
 
 #include "kits/analytics/tally.h"
@@ -573,6 +575,78 @@ TEST_F(ProjectActionsTest, ChangedRowsAreRedrawnInRangesAndRowsOfCollapsedProjec
     EXPECT_EQ(outline.indexOf(open).data(ProjectsOutlineModel::ProjectDurationRole).toString(), "01:40");
     EXPECT_EQ(outline.indexOf(closed).data(ProjectsOutlineModel::ProjectDurationRole).toString(), "01:30");
     EXPECT_EQ(controller->durationStatusText(), "Duration: 03:10");
+}
+
+// Every kind of timer change, made elsewhere than in the outline and closed by its change pass,
+// leaves the status line and each project row equal to a fresh filtering of the store.
+TEST_F(ProjectActionsTest, StatusLineAndProjectRowsMatchAFreshComputationAfterEveryKindOfTimerChange)
+{
+    model::Project* website = project("Website");
+    website->setExpanded(true);
+    model::Project* app = project("App");
+    model::Timer* stopped = periodTimer(website, march(6, 8), 40);
+    model::Timer* edited = periodTimer(website, march(6, 9), 20);
+    model::Timer* fixed = fixedTimer(app, march(6, 7), 30);
+    model::Timer* doomed = periodTimer(app, march(6, 6), 15);
+    auto controller = makeController();
+    const auto expectFresh = [&](const std::string& change) {
+        const model::Filter filter = controller->filter();
+        std::size_t count = 0;
+        std::int64_t minutes = 0;
+        for (model::Project* listed : model::fetchAll<model::Project>(*context_, [](const model::Project& p) { return !p.archived(); })) {
+            const std::int64_t projectMinutes = listed->duration(filter);
+            count += listed->timers(filter).size();
+            minutes += projectMinutes;
+            EXPECT_EQ(controller->outlineModel()->indexOf(listed).data(ProjectsOutlineModel::ProjectDurationRole).toString().toStdString(),
+                      clockText(projectMinutes))
+                << change << ", " << *listed->name();
+        }
+        EXPECT_EQ(controller->countsStatusText().toStdString(), countsStatusText(2, count)) << change;
+        EXPECT_EQ(controller->durationStatusText().toStdString(), durationStatusText(minutes)) << change;
+    };
+    // The clock moves on between ticks; running minutes reach the status line with the next tick.
+    const auto tick = [&](int minutes) {
+        clock_->advance(std::chrono::minutes(minutes));
+        foundation::NotificationCenter::defaultCenter().post(RefreshTimerFiredNotification);
+    };
+    expectFresh("start");
+
+    context_->deleteObject(doomed);
+    endTurn();
+    expectFresh("a timer deleted in the store");
+
+    model::Timer* created = app->startNewTimer();
+    endTurn();
+    tick(25);
+    expectFresh("a timer created elsewhere");
+    context_->undoManager().undo();
+    expectFresh("undo of the timer's creation");
+    ASSERT_TRUE(created->isDeleted());
+
+    stopped->resumeFromStopped();
+    endTurn();
+    tick(5);
+    expectFresh("a stopped timer resumed");
+
+    edited->setEnd(march(6, 9, 50));
+    fixed->setFixedDuration(75);
+    endTurn();
+    expectFresh("timers edited");
+
+    // A pause opened on a stopped timer (its minutes now run to the clock's pause start), then closed.
+    auto* pause = model::initInContext<model::PauseEntry>(*context_);
+    pause->setStart(march(6, 9, 30));
+    pause->setTimer(edited);
+    endTurn();
+    tick(3);
+    expectFresh("a pause opened on a stopped timer");
+    pause->setEnd(march(6, 9, 40));
+    endTurn();
+    expectFresh("the pause closed");
+
+    edited->setProject(app);
+    endTurn();
+    expectFresh("a timer moved to another project");
 }
 
 // Random edits through the actions and straight on the model, each turn closed by its notice; the
