@@ -267,10 +267,6 @@ void ProjectsViewController::updateProjectsList(bool shouldReloadProjects)
     else
         model_->reload(model_->projects(), filter());
     // Qt forgets expansion on a reload, so it is re-applied before the selection comes back.
-    if (!autosaveRestored_) {
-        autosaveRestored_ = true;
-        restoreAutosavedExpansion();
-    }
     updateExpandedState();
     if (selectedItem_)
         selectItem(*selectedItem_);
@@ -400,10 +396,12 @@ void ProjectsViewController::centreEmptyView()
 
 void ProjectsViewController::updateExpandedState()
 {
+    loadExpandedProjects();
+    const std::unordered_set<std::string> expanded(expandedProjects_.begin(), expandedProjects_.end());
     restoringExpansion_ = true;
     for (model::Project* project : model_->projects()) {
         const QModelIndex index = model_->indexOf(project);
-        if (project->expanded())
+        if (expanded.count(project->uriRepresentation()))
             outline_->expand(index);
         else if (outline_->isExpanded(index))
             outline_->collapse(index);
@@ -411,21 +409,22 @@ void ProjectsViewController::updateExpandedState()
     restoringExpansion_ = false;
 }
 
-void ProjectsViewController::restoreAutosavedExpansion()
+void ProjectsViewController::loadExpandedProjects()
 {
-    if (!context_)
+    if (expandedProjectsLoaded_ || !context_)
         return;
-    const auto uris = defaults_.stringArray(ProjectsOutlineViewAutosaveName);
-    if (!uris)
+    expandedProjectsLoaded_ = true;
+    // The remembered list is written the moment a project is expanded or collapsed, the store's
+    // flag only with the next save, so the list is never the older of the two. Without a list (a
+    // store from elsewhere, a first start) the flags decide. Entries of deleted projects or of
+    // another store match no listed project and do nothing.
+    if (auto uris = defaults_.stringArray(ProjectsOutlineViewAutosaveName)) {
+        expandedProjects_ = std::move(*uris);
         return;
-    restoringExpansion_ = true;
-    for (const std::string& uri : *uris) {
-        // Entries of deleted projects or of another store resolve to nothing and are skipped.
-        const QModelIndex index = model_->indexOf(dynamic_cast<model::Project*>(context_->objectWithURI(uri)));
-        if (index.isValid())
-            outline_->expand(index);
     }
-    restoringExpansion_ = false;
+    for (const model::Project* project : model::fetchAll<model::Project>(*context_))
+        if (project->expanded())
+            expandedProjects_.push_back(project->uriRepresentation());
 }
 
 void ProjectsViewController::itemDidExpandOrCollapse(const QModelIndex& index, bool expanded)
@@ -449,16 +448,16 @@ void ProjectsViewController::itemDidExpandOrCollapse(const QModelIndex& index, b
 
 void ProjectsViewController::rememberExpansion(const model::Project& project, bool expanded)
 {
-    std::vector<std::string> uris = defaults_.stringArray(ProjectsOutlineViewAutosaveName).value_or(std::vector<std::string>{});
+    loadExpandedProjects();
     const std::string uri = project.uriRepresentation();
-    const auto found = std::find(uris.begin(), uris.end(), uri);
-    if (expanded == (found != uris.end()))
+    const auto found = std::find(expandedProjects_.begin(), expandedProjects_.end(), uri);
+    if (expanded == (found != expandedProjects_.end()))
         return;
     if (expanded)
-        uris.push_back(uri);
+        expandedProjects_.push_back(uri);
     else
-        uris.erase(found);
-    foundation::DefaultsArray values(uris.begin(), uris.end());
+        expandedProjects_.erase(found);
+    foundation::DefaultsArray values(expandedProjects_.begin(), expandedProjects_.end());
     if (const auto error = defaults_.set(ProjectsOutlineViewAutosaveName, std::move(values)))
         std::cerr << "Could not write the expanded projects to " << error->file << ": " << error->message << '\n';
 }

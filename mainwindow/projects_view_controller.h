@@ -205,8 +205,8 @@ private:
     void createNewTimerFromNotification(const foundation::Notification& notification);
     void connectOutline();
     void itemDidExpandOrCollapse(const QModelIndex& index, bool expanded);
+    void loadExpandedProjects();
     void rememberExpansion(const model::Project& project, bool expanded);
-    void restoreAutosavedExpansion();
     void centreEmptyView();
 
     data::ObjectContext* context_;
@@ -234,8 +234,11 @@ private:
     std::array<QAction*, projectsActionCount> actions_{};
     RunningTimerIndex runningTimers_;
 
+    // The URIs of the expanded projects in the order they were expanded, as the remembered list
+    // "ProjectsOutlineView" holds them; loaded once, then kept in step with every expansion.
+    std::vector<std::string> expandedProjects_;
+    bool expandedProjectsLoaded_ = false;
     bool restoringExpansion_ = false;
-    bool autosaveRestored_ = false;
     foundation::ObserverToken changeToken_;
     foundation::ObserverToken undoToken_;
     foundation::ObserverToken redoToken_;

@@ -7,6 +7,7 @@
 #include "mainwindow/projects_view_controller.h"
 #include "mainwindow/projects_view_controller_delegate.h"
 
+#include "model/persistence_controller.h"
 #include "model/preferences.h"
 
 #include "store_fixture.h"
@@ -224,45 +225,113 @@ TEST_F(ProjectsViewControllerTest, ItemsWithoutARowAreNeitherSelectedNorReloaded
 
 TEST_F(ProjectsViewControllerTest, ExpansionIsSavedWithoutUndoAndRememberedAfterARestart)
 {
-    model::Project* website = project("Website");
-    model::Project* app = project("App");
-    periodTimer(website, march(6, 8), 30);
-    context_->processPendingChanges();
-    context_->undoManager().removeAllActions();
+    const std::filesystem::path storePath = std::filesystem::path(folder_.path().toStdString()) / "Projects.horavine";
+    auto persistence = std::make_unique<model::PersistenceController>(storePath, center_);
+    data::ObjectContext& context = persistence->managedObjectContext();
+    auto* website = model::initInContext<model::Project>(context);
+    website->setName("Website");
+    auto* app = model::initInContext<model::Project>(context);
+    app->setName("App");
+    context.processPendingChanges();
+    context.undoManager().removeAllActions();
+    const auto makeControllerOver = [this](data::ObjectContext& store) {
+        auto controller = std::make_unique<ProjectsViewController>(&store, *defaults_);
+        controller->resize(800, 500);
+        return controller;
+    };
     {
-        auto controller = makeController();
+        auto controller = makeControllerOver(context);
         EXPECT_FALSE(isExpanded(*controller, website));
         controller->outlineView()->expand(controller->outlineModel()->indexOf(website));
+        context.processPendingChanges();
         EXPECT_TRUE(website->expanded());
-        EXPECT_FALSE(context_->undoManager().canUndo());
-        EXPECT_EQ(defaults_->stringArray(ProjectsOutlineViewAutosaveName),
-                  std::vector<std::string>{website->uriRepresentation()});
+        EXPECT_FALSE(context.undoManager().canUndo());
+        EXPECT_EQ(defaults_->stringArray(ProjectsOutlineViewAutosaveName), std::vector<std::string>{website->uriRepresentation()});
 
-        // Undo after expanding leaves the project expanded.
+        // A registered change, then an expansion in a later turn, then Undo: the Undo takes back the
+        // change and the project stays expanded, in the store and in the outline.
         app->setName("App 2");
-        context_->processPendingChanges();
-        context_->undoManager().undo();
+        context.processPendingChanges();
+        controller->outlineView()->expand(controller->outlineModel()->indexOf(app));
+        context.processPendingChanges();
+        ASSERT_TRUE(context.undoManager().canUndo());
+        context.undoManager().undo();
         EXPECT_EQ(app->name(), "App");
-        EXPECT_TRUE(website->expanded());
+        EXPECT_FALSE(context.undoManager().canUndo());
+        EXPECT_TRUE(app->expanded());
+        EXPECT_TRUE(isExpanded(*controller, app));
+        EXPECT_TRUE(isExpanded(*controller, website));
 
-        // Every list update re-applies the stored state.
+        controller->outlineView()->collapse(controller->outlineModel()->indexOf(app));
+        context.processPendingChanges();
+        EXPECT_FALSE(app->expanded());
+        // Every list update re-applies the remembered state.
         controller->updateProjectsList(true);
         EXPECT_TRUE(isExpanded(*controller, website));
         EXPECT_FALSE(isExpanded(*controller, app));
     }
-    // A restart: defaults read again from their file, a new controller over the same store.
-    context_->processPendingChanges();
+    // A restart: the store opened again from its file, the defaults read again from theirs.
+    persistence.reset();
     defaults_ = std::make_unique<foundation::DefaultsStore>(defaultsPath(), center_);
+    persistence = std::make_unique<model::PersistenceController>(storePath, center_);
+    ASSERT_EQ(persistence->status(), model::PersistenceController::Status::ok);
+    data::ObjectContext& reopened = persistence->managedObjectContext();
     const int noticesBefore = changeNotices();
-    auto restarted = makeController();
-    context_->processPendingChanges();
-    EXPECT_TRUE(isExpanded(*restarted, website));
-    EXPECT_FALSE(isExpanded(*restarted, app));
+    auto restarted = makeControllerOver(reopened);
+    reopened.processPendingChanges();
     EXPECT_EQ(changeNotices(), noticesBefore);
+    ASSERT_EQ(restarted->projects().size(), 2u);
+    model::Project* websiteAgain = restarted->projects()[0];
+    model::Project* appAgain = restarted->projects()[1];
+    ASSERT_EQ(websiteAgain->name(), "Website");
+    EXPECT_TRUE(websiteAgain->expanded());
+    EXPECT_TRUE(isExpanded(*restarted, websiteAgain));
+    EXPECT_FALSE(isExpanded(*restarted, appAgain));
 
-    restarted->outlineView()->collapse(restarted->outlineModel()->indexOf(website));
-    EXPECT_FALSE(website->expanded());
+    restarted->outlineView()->collapse(restarted->outlineModel()->indexOf(websiteAgain));
+    EXPECT_FALSE(websiteAgain->expanded());
     EXPECT_EQ(defaults_->stringArray(ProjectsOutlineViewAutosaveName), std::vector<std::string>{});
+}
+
+// The remembered list is written the moment a project is expanded or collapsed, the store's flag
+// only with the next save: where they disagree (a save lost in a crash) the list decides, and
+// applying it writes nothing to the store. Without a list the flags decide.
+TEST_F(ProjectsViewControllerTest, RememberedListDecidesOverStoredFlagsAndTheFlagsSeedAMissingList)
+{
+    model::Project* website = project("Website");
+    website->setExpanded(true);
+    model::Project* app = project("App");
+    model::Project* docs = project("Docs");
+    docs->setExpanded(true);
+    context_->processPendingChanges();
+    {
+        const std::vector<std::string> saved{app->uriRepresentation(), docs->uriRepresentation()};
+        defaults_->set(ProjectsOutlineViewAutosaveName, foundation::DefaultsArray(saved.begin(), saved.end()));
+        const int noticesBefore = changeNotices();
+        auto controller = makeController();
+        for (int update = 0; update < 2; ++update) {
+            EXPECT_FALSE(isExpanded(*controller, website)) << update;
+            EXPECT_TRUE(isExpanded(*controller, app)) << update;
+            EXPECT_TRUE(isExpanded(*controller, docs)) << update;
+            controller->updateProjectsList(true);
+        }
+        context_->processPendingChanges();
+        EXPECT_EQ(changeNotices(), noticesBefore);
+        EXPECT_FALSE(app->expanded());
+    }
+    {
+        defaults_->remove(ProjectsOutlineViewAutosaveName);
+        auto controller = makeController();
+        EXPECT_TRUE(isExpanded(*controller, website));
+        EXPECT_FALSE(isExpanded(*controller, app));
+        // The first expansion writes the list with the projects the flags had expanded.
+        controller->outlineView()->expand(controller->outlineModel()->indexOf(app));
+        EXPECT_EQ(defaults_->stringArray(ProjectsOutlineViewAutosaveName),
+                  (std::vector<std::string>{website->uriRepresentation(), docs->uriRepresentation(), app->uriRepresentation()}));
+        controller->updateProjectsList(true);
+        EXPECT_TRUE(isExpanded(*controller, website));
+        EXPECT_TRUE(isExpanded(*controller, app));
+    }
 }
 
 TEST_F(ProjectsViewControllerTest, AutosavedEntriesOfDeletedOrUnknownProjectsAreSkipped)
