@@ -289,16 +289,7 @@ TEST_F(ProjectsOutlineTest, ColumnTextsOfEachTimerTypeAndState)
     EXPECT_EQ(row.data().toString(), "Website");
     EXPECT_EQ(row.data(ProjectsOutlineModel::ProjectClientRole).toString(), "Acme");
     EXPECT_EQ(row.data(ProjectsOutlineModel::ProjectDurationRole).toString(), "29:17");
-    EXPECT_FALSE(row.data(ProjectsOutlineModel::ProjectArchivedRole).toBool());
     EXPECT_TRUE(controller->outlineView()->isFirstColumnSpanned(row.row(), {}));
-}
-
-TEST_F(ProjectsOutlineTest, ArchivedProjectShowsADisabledNewTimerButton)
-{
-    model::Project* old = project("Old", true);
-    auto controller = makeController();
-    controller->setProjectsPredicate({});
-    EXPECT_TRUE(controller->outlineModel()->indexOf(old).data(ProjectsOutlineModel::ProjectArchivedRole).toBool());
 }
 
 } // namespace
