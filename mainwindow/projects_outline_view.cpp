@@ -1,5 +1,6 @@
-// The projects outline's view settings and the pulse of running status dots: while shown, it
-// repaints only the status cells of visible running timers a few times a second.
+// The projects outline's view settings and the pulse of running status dots: while a running timer's
+// row is on screen, it repaints only the status cells of those rows a few times a second; otherwise
+// nothing ticks.
 #include "mainwindow/projects_outline_view.h"
 
 #include "mainwindow/column_identifier.h"
@@ -35,16 +36,67 @@ void ProjectsOutlineView::spanProjectRows(int first, int last)
         setFirstColumnSpanned(row, {}, true);
 }
 
+void ProjectsOutlineView::setModel(QAbstractItemModel* model)
+{
+    if (this->model())
+        disconnect(this->model(), nullptr, this, nullptr);
+    ContextMenuOutlineView::setModel(model);
+    if (!model)
+        return;
+    // Any of these can bring a running timer's row into view or take the last one out.
+    connect(model, &QAbstractItemModel::modelReset, this, &ProjectsOutlineView::schedulePulseCheck);
+    connect(model, &QAbstractItemModel::rowsInserted, this, &ProjectsOutlineView::schedulePulseCheck);
+    connect(model, &QAbstractItemModel::rowsRemoved, this, &ProjectsOutlineView::schedulePulseCheck);
+    connect(model, &QAbstractItemModel::rowsMoved, this, &ProjectsOutlineView::schedulePulseCheck);
+    connect(model, &QAbstractItemModel::dataChanged, this, &ProjectsOutlineView::schedulePulseCheck);
+    connect(model, &QAbstractItemModel::layoutChanged, this, &ProjectsOutlineView::schedulePulseCheck);
+    connect(this, &QTreeView::expanded, this, &ProjectsOutlineView::schedulePulseCheck, Qt::UniqueConnection);
+    connect(this, &QTreeView::collapsed, this, &ProjectsOutlineView::schedulePulseCheck, Qt::UniqueConnection);
+}
+
 void ProjectsOutlineView::showEvent(QShowEvent* event)
 {
     ContextMenuOutlineView::showEvent(event);
-    pulseTimer_.start();
+    schedulePulseCheck();
 }
 
 void ProjectsOutlineView::hideEvent(QHideEvent* event)
 {
     pulseTimer_.stop();
     ContextMenuOutlineView::hideEvent(event);
+}
+
+void ProjectsOutlineView::resizeEvent(QResizeEvent* event)
+{
+    ContextMenuOutlineView::resizeEvent(event);
+    schedulePulseCheck();
+}
+
+void ProjectsOutlineView::scrollContentsBy(int dx, int dy)
+{
+    ContextMenuOutlineView::scrollContentsBy(dx, dy);
+    if (dy != 0)
+        schedulePulseCheck();
+}
+
+void ProjectsOutlineView::schedulePulseCheck()
+{
+    if (pulseCheckScheduled_)
+        return;
+    pulseCheckScheduled_ = true;
+    QTimer::singleShot(0, this, [this] {
+        pulseCheckScheduled_ = false;
+        updatePulse();
+    });
+}
+
+void ProjectsOutlineView::updatePulse()
+{
+    const bool pulse = isVisible() && !runningStatusCells().empty();
+    if (pulse && !pulseTimer_.isActive())
+        pulseTimer_.start();
+    else if (!pulse)
+        pulseTimer_.stop();
 }
 
 std::vector<QModelIndex> ProjectsOutlineView::visibleRows() const
@@ -59,13 +111,26 @@ std::vector<QModelIndex> ProjectsOutlineView::visibleRows() const
     return rows;
 }
 
-void ProjectsOutlineView::repaintPulsingStatusCells()
+std::vector<QModelIndex> ProjectsOutlineView::runningStatusCells() const
 {
+    std::vector<QModelIndex> cells;
+    if (!model())
+        return cells;
     const int statusColumn = static_cast<int>(ColumnIdentifier::status);
     for (const QModelIndex& row : visibleRows()) {
         if (row.data(ProjectsOutlineModel::StatusImageRole).toInt() == static_cast<int>(StatusImage::runningDot))
-            viewport()->update(visualRect(row.siblingAtColumn(statusColumn)));
+            cells.push_back(row.siblingAtColumn(statusColumn));
     }
+    return cells;
+}
+
+void ProjectsOutlineView::repaintPulsingStatusCells()
+{
+    const std::vector<QModelIndex> cells = runningStatusCells();
+    if (cells.empty())
+        pulseTimer_.stop(); // the last running row scrolled away or stopped between checks
+    for (const QModelIndex& cell : cells)
+        viewport()->update(visualRect(cell));
 }
 
 } // namespace mainwindow

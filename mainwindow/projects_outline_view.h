@@ -1,5 +1,6 @@
 // The outline of projects and timers: one uniform row height (so the view never measures rows),
-// project rows spanning every column, and the pulse of running timers' status dots.
+// project rows spanning every column, and the pulse of running timers' status dots, which ticks only
+// while a running timer's row is on screen.
 #pragma once
 
 #include "mainwindow/context_menu_outline_view.h"
@@ -28,15 +29,26 @@ public:
     // Makes every project row of the model span the columns (after a reset or an insertion).
     void spanProjectRows(int first, int last);
 
+    void setModel(QAbstractItemModel* model) override;
+    bool isPulsing() const { return pulseTimer_.isActive(); }
+
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
 
 private:
+    // Looks at the shown rows once the current event is handled (many changes, one look) and runs
+    // the pulse exactly while one of them is a running timer.
+    void schedulePulseCheck();
+    void updatePulse();
+    std::vector<QModelIndex> runningStatusCells() const;
     void repaintPulsingStatusCells();
 
     ProjectsOutlineDelegate* cellDelegate_;
     QTimer pulseTimer_;
+    bool pulseCheckScheduled_ = false;
 };
 
 } // namespace mainwindow

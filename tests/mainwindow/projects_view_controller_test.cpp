@@ -467,6 +467,48 @@ TEST_F(ProjectsViewControllerTest, PaintedRowButtonsReportTheirRowsItem)
     EXPECT_EQ(stop, std::vector<data::Object*>{running});
 }
 
+TEST_F(ProjectsViewControllerTest, RunningDotsPulseOnlyWhileARunningTimersRowIsOnScreen)
+{
+    model::Project* website = project("Website");
+    website->setExpanded(true);
+    for (int minute = 0; minute < 80; minute += 2)
+        periodTimer(website, march(6, 0, minute), 1);
+    context_->processPendingChanges();
+    auto controller = makeController();
+    controller->show();
+    ProjectsOutlineView& view = *controller->outlineView();
+    const auto pulsing = [&view] {
+        QCoreApplication::processEvents();
+        return view.isPulsing();
+    };
+    EXPECT_FALSE(pulsing());
+
+    // The new running timer is the last of 41 rows, below the fold until scrolled to.
+    controller->startNewTimer(website);
+    context_->processPendingChanges();
+    model::Timer* running = controller->outlineModel()->timers(*website).back();
+    ASSERT_FALSE(running->end());
+    view.scrollToTop();
+    EXPECT_FALSE(pulsing());
+    view.scrollToBottom();
+    EXPECT_TRUE(pulsing());
+
+    view.collapse(controller->outlineModel()->indexOf(website));
+    EXPECT_FALSE(pulsing());
+    view.expand(controller->outlineModel()->indexOf(website));
+    view.scrollToBottom();
+    EXPECT_TRUE(pulsing());
+
+    running->stop();
+    context_->processPendingChanges();
+    EXPECT_FALSE(pulsing());
+    running->resumeFromStopped();
+    context_->processPendingChanges();
+    EXPECT_TRUE(pulsing());
+    controller->hide();
+    EXPECT_FALSE(pulsing());
+}
+
 TEST_F(ProjectsViewControllerTest, WithoutAStoreNothingIsListedOrCreated)
 {
     ProjectsViewController controller(nullptr, *defaults_);
