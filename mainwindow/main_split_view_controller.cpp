@@ -11,6 +11,7 @@
 #include "model/timer.h"
 
 #include <QAbstractButton>
+#include <QEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QTimer>
@@ -37,7 +38,10 @@ MainSplitViewController::MainSplitViewController(data::ObjectContext* context, f
     setCollapsible(projectsColumn, false);
     setSizes({expandedWidths_[0], expandedWidths_[1], expandedWidths_[2]});
     projectsViewController_->setDelegate(this);
-    connect(this, &QSplitter::splitterMoved, this, [this] { updateCollapseButtons(); });
+    // The toggles follow every resize of the side columns, whoever caused it: a dragged divider,
+    // setSizes, a resized window.
+    sidebarPlaceholder_->installEventFilter(this);
+    inspectorContainer_->installEventFilter(this);
     showInspector(nullptr);
 }
 
@@ -61,6 +65,8 @@ void MainSplitViewController::setClientsViewController(ClientsViewController* co
     }
     clientsViewController_ = controller;
     clientsViewController_->setDelegate(this);
+    clientsViewController_->installEventFilter(this);
+    updateCollapseButtons();
 }
 
 void MainSplitViewController::setClientCollapseButton(QAbstractButton* button)
@@ -96,6 +102,15 @@ void MainSplitViewController::setCollapsed(Column column, bool collapsed)
     }
     setSizes(widths);
     updateCollapseButtons();
+}
+
+bool MainSplitViewController::eventFilter(QObject* watched, QEvent* event)
+{
+    const auto type = event->type();
+    if ((type == QEvent::Resize || type == QEvent::Show || type == QEvent::Hide)
+        && (watched == widget(sidebarColumn) || watched == widget(inspectorColumn)))
+        updateCollapseButtons();
+    return QSplitter::eventFilter(watched, event);
 }
 
 void MainSplitViewController::updateCollapseButtons()

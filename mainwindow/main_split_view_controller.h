@@ -88,6 +88,9 @@ public:
     void projectsViewControllerDidCreateTimer(ProjectsViewController& controller, model::Timer& timer) override;
     void projectsViewControllerDidDeselect(ProjectsViewController& controller) override;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 signals:
     // The selection changed: menu items that depend on it are to be validated again.
     void selectionDidChange();

@@ -146,10 +146,21 @@ TEST_F(MainSplitViewControllerTest, TogglesCollapseTheSideColumnsAndFollowThem)
     EXPECT_GT(split_->sizes()[0], 0);
     EXPECT_TRUE(sidebar->isChecked());
 
-    // Collapsing by moving the divider also turns the toggle off.
     inspector->click();
     EXPECT_FALSE(inspector->isChecked());
     split_->setCollapsed(MainSplitViewController::inspectorColumn, false);
+    EXPECT_TRUE(inspector->isChecked());
+
+    // Columns collapsed and opened other than by the toggles (new sizes, as a dragged divider or a
+    // restored layout gives them) turn the toggles with them.
+    const QList<int> open = split_->sizes();
+    split_->setSizes({0, open[0] + open[1], open[2]});
+    EXPECT_FALSE(sidebar->isChecked());
+    EXPECT_TRUE(inspector->isChecked());
+    split_->setSizes({open[0], open[1] + open[2], 0});
+    EXPECT_TRUE(sidebar->isChecked());
+    EXPECT_FALSE(inspector->isChecked());
+    split_->setSizes(open);
     EXPECT_TRUE(inspector->isChecked());
 }
 
