@@ -11,9 +11,11 @@
 #include "model/enums.h"
 
 #include <QApplication>
+#include <QHeaderView>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTreeView>
 
 #include <cmath>
 
@@ -21,7 +23,7 @@ namespace mainwindow {
 
 namespace {
 
-const QColor projectBackground = QColor::fromRgbF(0.95f, 0.95f, 0.95f);
+const QColor projectRowBackground = QColor::fromRgbF(0.95f, 0.95f, 0.95f);
 const QColor runningBackground = QColor::fromRgbF(0.98f, 0.95f, 0.59f);
 const QColor pausedBackground = QColor::fromRgbF(1.0f, 0.965f, 0.839f);
 const QColor separatorColour = QColor::fromRgbF(0.9f, 0.9f, 0.9f);
@@ -29,7 +31,6 @@ const QColor inactiveSelection = QColor(202, 202, 202);
 const QColor pausedDot = QColor(242, 194, 48);
 const QColor runningDot = QColor(52, 199, 89);
 const QColor glyphColour = QColor(85, 85, 85);
-constexpr int selectionBarWidth = 5;
 constexpr int buttonSize = 20;
 
 QColor mixedWithWhite(const QColor& colour, double whiteShare)
@@ -42,6 +43,21 @@ QColor mixedWithWhite(const QColor& colour, double whiteShare)
 bool isProjectRow(const QModelIndex& index)
 {
     return index.data(ProjectsOutlineModel::ItemKindRole).toInt() == static_cast<int>(ProjectsOutlineModel::ItemKind::project);
+}
+
+// Columns can be dragged into another order: the row's bar belongs to whichever comes first.
+bool isFirstVisualColumn(const QStyleOptionViewItem& option, const QModelIndex& index)
+{
+    const auto* view = qobject_cast<const QTreeView*>(option.widget);
+    if (!view)
+        return index.column() == 0;
+    const QHeaderView* header = view->header();
+    for (int visual = 0; visual < header->count(); ++visual) {
+        const int logical = header->logicalIndex(visual);
+        if (!header->isSectionHidden(logical))
+            return index.column() == logical;
+    }
+    return false;
 }
 
 ColumnIdentifier columnOf(const QModelIndex& index)
@@ -77,6 +93,22 @@ void paintCheckMark(QPainter* painter, const QRectF& box)
 }
 
 } // namespace
+
+QColor ProjectsOutlineDelegate::selectionColour(const QWidget* view, const QPalette& palette)
+{
+    const bool focused = !view || (view->hasFocus() && view->isActiveWindow());
+    return focused ? palette.color(QPalette::Active, QPalette::Highlight) : inactiveSelection;
+}
+
+QColor ProjectsOutlineDelegate::projectBackground()
+{
+    return projectRowBackground;
+}
+
+QColor ProjectsOutlineDelegate::selectionTint(const QColor& selection)
+{
+    return mixedWithWhite(selection, 0.8);
+}
 
 ProjectsOutlineDelegate::ProjectsOutlineDelegate(QObject* parent) : QStyledItemDelegate(parent)
 {
@@ -130,7 +162,7 @@ void ProjectsOutlineDelegate::paintBackground(QPainter* painter, const QStyleOpt
 {
     QColor background = Qt::white;
     if (project) {
-        background = projectBackground;
+        background = projectRowBackground;
     } else {
         switch (static_cast<model::TimerStatus>(index.data(ProjectsOutlineModel::TimerStatusRole).toInt())) {
         case model::TimerStatus::running:
@@ -146,11 +178,11 @@ void ProjectsOutlineDelegate::paintBackground(QPainter* painter, const QStyleOpt
     }
     const bool selected = option.state.testFlag(QStyle::State_Selected);
     if (selected) {
-        const auto* view = qobject_cast<const QWidget*>(option.widget);
-        const bool focused = !view || (view->hasFocus() && view->isActiveWindow());
-        const QColor base = focused ? option.palette.color(QPalette::Active, QPalette::Highlight) : inactiveSelection;
-        painter->fillRect(option.rect, mixedWithWhite(base, 0.8));
-        if (index.column() == 0)
+        const QColor base = selectionColour(option.widget, option.palette);
+        painter->fillRect(option.rect, selectionTint(base));
+        // A project row's bar sits at the row's own left edge, in the indentation the view paints;
+        // a timer row's at its indented edge, the left of its first cell.
+        if (!project && isFirstVisualColumn(option, index))
             painter->fillRect(QRect(option.rect.left(), option.rect.top(), selectionBarWidth, option.rect.height()), base);
     } else {
         painter->fillRect(option.rect, background);

@@ -3,6 +3,7 @@
 // pause/play and stop buttons. Clicks on those painted buttons come out as signals.
 #pragma once
 
+#include <QColor>
 #include <QElapsedTimer>
 #include <QStyledItemDelegate>
 
@@ -20,6 +21,13 @@ public:
     static QRect newTimerButtonRect(const QRect& projectCell);
     static QRect togglePauseButtonRect(const QRect& actionsCell);
     static QRect stopButtonRect(const QRect& actionsCell);
+
+    // The selection's colour for the outline: the highlight while the outline has the focus in the
+    // active window, grey otherwise. Rows are tinted with it and marked by a bar of it.
+    static QColor selectionColour(const QWidget* view, const QPalette& palette);
+    static QColor selectionTint(const QColor& selection);
+    static QColor projectBackground();
+    static constexpr int selectionBarWidth = 5;
 
     // The running dot's opacity now: 0.1 to 1 and back every four seconds, eased at both ends.
     double pulseOpacity() const;

@@ -9,6 +9,7 @@
 #include "mainwindow/projects_outline_model.h"
 
 #include <QHeaderView>
+#include <QPainter>
 
 namespace mainwindow {
 
@@ -24,6 +25,8 @@ ProjectsOutlineView::ProjectsOutlineView(QWidget* parent)
     setRootIsDecorated(true);
     setAnimated(false);
     setIndentation(18);
+    // The disclosure controls stay in the first column on screen when columns are dragged around.
+    setTreePosition(-1);
     setMouseTracking(true);
     header()->setStretchLastSection(false);
     pulseTimer_.setInterval(50);
@@ -77,6 +80,25 @@ void ProjectsOutlineView::scrollContentsBy(int dx, int dy)
     ContextMenuOutlineView::scrollContentsBy(dx, dy);
     if (dy != 0)
         schedulePulseCheck();
+}
+
+void ProjectsOutlineView::drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const
+{
+    // A timer row's indentation stays white, selected or not: its selection starts at the indented
+    // edge. A project row's selection and grey band cover the whole row, its indentation included.
+    const bool selected = selectionModel() && selectionModel()->isRowSelected(index.row(), index.parent());
+    if (index.parent().isValid()) {
+        painter->fillRect(rect, Qt::white);
+        return;
+    }
+    if (selected) {
+        const QColor base = ProjectsOutlineDelegate::selectionColour(this, palette());
+        painter->fillRect(rect, ProjectsOutlineDelegate::selectionTint(base));
+        painter->fillRect(QRect(rect.left(), rect.top(), ProjectsOutlineDelegate::selectionBarWidth, rect.height()), base);
+    } else {
+        painter->fillRect(rect, ProjectsOutlineDelegate::projectBackground());
+    }
+    ContextMenuOutlineView::drawBranches(painter, rect, index);
 }
 
 void ProjectsOutlineView::schedulePulseCheck()

@@ -37,6 +37,7 @@ protected:
     void hideEvent(QHideEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
+    void drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const override;
 
 private:
     // Looks at the shown rows once the current event is handled (many changes, one look) and runs

@@ -509,6 +509,44 @@ TEST_F(ProjectsViewControllerTest, RunningDotsPulseOnlyWhileARunningTimersRowIsO
     EXPECT_FALSE(pulsing());
 }
 
+TEST_F(ProjectsViewControllerTest, SelectedTimerRowKeepsItsIndentationWhiteWithTheBarAtTheFirstColumnOnScreen)
+{
+    model::Project* website = project("Website");
+    website->setExpanded(true);
+    model::Timer* timer = periodTimer(website, march(6, 8), 30, "work");
+    auto controller = makeController();
+    controller->show();
+    ProjectsOutlineView& view = *controller->outlineView();
+    ProjectsOutlineModel& outline = *controller->outlineModel();
+    controller->selectItem(*timer);
+    QCoreApplication::processEvents();
+    const QColor selection = ProjectsOutlineDelegate::selectionColour(&view, view.palette());
+    const QColor tint = ProjectsOutlineDelegate::selectionTint(selection);
+    const auto near = [](QColor a, QColor b) {
+        return std::abs(a.red() - b.red()) <= 2 && std::abs(a.green() - b.green()) <= 2 && std::abs(a.blue() - b.blue()) <= 2;
+    };
+    const auto expectRow = [&](ColumnIdentifier first, ColumnIdentifier other, const std::string& layout) {
+        const QImage image = view.viewport()->grab().toImage();
+        const QRect firstCell = view.visualRect(outline.indexOf(timer, first));
+        const QRect otherCell = view.visualRect(outline.indexOf(timer, other));
+        const int y = firstCell.center().y();
+        const auto at = [&](int x) { return QColor(image.pixel(x, y)); };
+        EXPECT_GT(firstCell.left(), view.indentation()) << layout;
+        EXPECT_EQ(at(firstCell.left() - view.indentation() - 3), QColor(Qt::white)) << layout;
+        EXPECT_EQ(at(firstCell.left() - 2), QColor(Qt::white)) << layout;
+        EXPECT_TRUE(near(at(firstCell.left() + 2), selection)) << layout << ": " << at(firstCell.left() + 2).name().toStdString();
+        EXPECT_TRUE(near(at(firstCell.left() + ProjectsOutlineDelegate::selectionBarWidth + 1), tint)) << layout;
+        EXPECT_TRUE(near(at(otherCell.left() + 2), tint)) << layout;
+    };
+    expectRow(ColumnIdentifier::date, ColumnIdentifier::notes, "date first");
+
+    // With the date column dragged to the end, the indentation and the bar move to the notes column.
+    QHeaderView* header = view.header();
+    header->moveSection(header->visualIndex(static_cast<int>(ColumnIdentifier::date)), header->count() - 1);
+    QCoreApplication::processEvents();
+    expectRow(ColumnIdentifier::notes, ColumnIdentifier::date, "notes first");
+}
+
 TEST_F(ProjectsViewControllerTest, WithoutAStoreNothingIsListedOrCreated)
 {
     ProjectsViewController controller(nullptr, *defaults_);
