@@ -1,5 +1,6 @@
 // The projects view controller: status line, empty view, timer creation, selection reporting,
-// remembered expansion (also after a restart), row look-ups, context menus and the refresh tick.
+// remembered expansion (also after a restart), row look-ups, context menus, the refresh tick, the
+// pulse of running dots and how a selected row is painted.
 #include "mainwindow/column_identifier.h"
 #include "mainwindow/projects_outline_delegate.h"
 #include "mainwindow/projects_outline_model.h"
