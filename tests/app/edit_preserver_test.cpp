@@ -149,11 +149,13 @@ TEST_F(EditPreserverTest, WithoutATextEditTheSaveLeavesTheFocusAlone)
     EXPECT_EQ(QApplication::focusWidget(), field);
 
     // A save with nothing to save does not touch an edit in progress.
-    int endedEdits = 0;
-    QObject::connect(field, &QLineEdit::editingFinished, field, [&] { ++endedEdits; });
+    // The counter lives as long as the connection: the field may finish its edit when the window
+    // closes, after this function has returned.
+    auto endedEdits = std::make_shared<int>(0);
+    QObject::connect(field, &QLineEdit::editingFinished, field, [endedEdits] { ++*endedEdits; });
     field->setText(QStringLiteral("typing"));
     ASSERT_TRUE(persistence.save());
-    EXPECT_EQ(endedEdits, 0);
+    EXPECT_EQ(*endedEdits, 0);
 }
 
 } // namespace
