@@ -13,11 +13,9 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <fstream>
 #include <iostream>
 #include <limits>
 #include <pwd.h>
-#include <sstream>
 #include <unistd.h>
 
 namespace foundation {
@@ -203,6 +201,28 @@ std::optional<std::string> writeAtomically(const fs::path& file, const std::stri
     return std::nullopt;
 }
 
+// Reads all of `file` into `contents`; the reason when it cannot be read.
+std::optional<std::string> readWholeFile(const fs::path& file, std::string& contents)
+{
+    const int descriptor = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0)
+        return std::strerror(errno);
+    std::optional<std::string> failure;
+    char buffer[8192];
+    for (;;) {
+        const ssize_t count = ::read(descriptor, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            failure = std::strerror(errno);
+        if (count <= 0)
+            break;
+        contents.append(buffer, static_cast<std::size_t>(count));
+    }
+    ::close(descriptor);
+    return failure;
+}
+
 } // namespace
 
 DefaultsStore::DefaultsStore(fs::path file) : DefaultsStore(std::move(file), NotificationCenter::defaultCenter()) {}
@@ -237,15 +257,16 @@ void DefaultsStore::load()
     if (!exists)
         return;
 
-    std::ifstream input(file_, std::ios::binary);
-    std::ostringstream contents;
-    if (!input || !(contents << input.rdbuf()) || input.bad()) {
-        reportLoadProblem(std::string("it cannot be read: ") + std::strerror(errno));
+    std::string contents;
+    if (auto failure = readWholeFile(file_, contents)) {
+        reportLoadProblem("it cannot be read: " + *failure);
         return;
     }
+    if (contents.empty())
+        return; // e.g. left by a crash before the data reached the disk: nothing was stored yet
     Json root;
     try {
-        root = Json::parse(contents.str());
+        root = Json::parse(contents);
     } catch (const Json::exception& error) {
         reportLoadProblem(std::string("it is not valid JSON: ") + error.what());
         return;
@@ -254,17 +275,31 @@ void DefaultsStore::load()
         reportLoadProblem("it does not hold a JSON object");
         return;
     }
+    // One unusable value costs only its own key. It is kept verbatim rather than by copying the file
+    // aside: then the file itself never loses it, whatever the program writes later, and nothing
+    // else has to be merged back by hand.
     std::map<std::string, DefaultsValue> loaded;
+    std::string unusable;
     for (const auto& [key, element] : root.items()) {
         std::string problem;
-        auto value = fromJson(element, 1, problem);
-        if (!value) {
-            reportLoadProblem("the value of \"" + key + "\" is unusable: " + problem);
-            return;
+        if (auto value = fromJson(element, 1, problem)) {
+            loaded.emplace(key, std::move(*value));
+            continue;
         }
-        loaded.emplace(key, std::move(*value));
+        unusableKeptVerbatim_.emplace(key, element.dump());
+        unusable += (unusable.empty() ? "" : "; ") + ("\"" + key + "\": " + problem);
     }
     stored_ = std::move(loaded);
+    if (!unusable.empty())
+        reportUnusableValues(unusable);
+}
+
+void DefaultsStore::reportUnusableValues(const std::string& reasons)
+{
+    std::string message = "Some values in the settings file " + file_.string() + " could not be used (" + reasons +
+                          "). They are ignored and left in the file as they are; the other settings are used.";
+    std::cerr << "horavine: " << message << '\n';
+    loadProblem_ = std::move(message);
 }
 
 void DefaultsStore::reportLoadProblem(const std::string& reason)
@@ -373,6 +408,7 @@ std::optional<DefaultsWriteError> DefaultsStore::set(const std::string& key, Def
     if (!changed && !unsavedChanges_)
         return std::nullopt;
     stored_.insert_or_assign(key, std::move(value));
+    unusableKeptVerbatim_.erase(key);
     auto result = save();
     if (changed)
         postChange(key);
@@ -381,7 +417,7 @@ std::optional<DefaultsWriteError> DefaultsStore::set(const std::string& key, Def
 
 std::optional<DefaultsWriteError> DefaultsStore::remove(const std::string& key)
 {
-    const bool changed = stored_.erase(key) > 0;
+    const bool changed = (stored_.erase(key) + unusableKeptVerbatim_.erase(key)) > 0;
     if (!changed && !unsavedChanges_)
         return std::nullopt;
     auto result = save();
@@ -398,6 +434,8 @@ std::optional<DefaultsWriteError> DefaultsStore::save()
     Json root = Json::object();
     for (const auto& [key, value] : stored_)
         root[key] = toJson(value);
+    for (const auto& [key, text] : unusableKeptVerbatim_)
+        root[key] = Json::parse(text);
     if (auto failure = writeAtomically(file_, root.dump(2) + "\n")) {
         std::cerr << "horavine: settings not saved: " << *failure << '\n';
         return DefaultsWriteError{file_, std::move(*failure)};

@@ -28,9 +28,11 @@ public:
     // {"key": std::string}.
     static constexpr const char* didChangeNotification = "DefaultsDidChange";
 
-    // Loads `file` when it exists. A file that cannot be read or understood is reported once (stderr
-    // and loadProblem()), copied aside as "<name>.corrupt-<timestamp>", and left in place until the
-    // next change writes a new file.
+    // Loads `file` when it exists; an empty file is an empty store. A file that cannot be read or
+    // understood is reported once (stderr and loadProblem()), copied aside as
+    // "<name>.corrupt-<timestamp>", and left in place until the next change writes a new file.
+    // Keys of a readable file whose values have no meaning here (null, nesting too deep, an integer
+    // out of range) are reported once, read as absent, and written back unchanged with every save.
     explicit DefaultsStore(std::filesystem::path file);
     DefaultsStore(std::filesystem::path file, NotificationCenter& center);
 
@@ -64,6 +66,7 @@ public:
 private:
     void load();
     void reportLoadProblem(const std::string& reason);
+    void reportUnusableValues(const std::string& reasons);
     std::optional<DefaultsWriteError> save();
     void postChange(const std::string& key);
     template <typename T, typename Read>
@@ -73,6 +76,8 @@ private:
     NotificationCenter& center_;
     std::map<std::string, DefaultsValue> stored_;
     std::map<std::string, DefaultsValue> registered_;
+    // Unusable values of the loaded file as JSON text by key, kept so that a save never drops them.
+    std::map<std::string, std::string> unusableKeptVerbatim_;
     std::optional<std::string> loadProblem_;
     bool unsavedChanges_ = false;
     // Set when a bad file could not be copied aside: writing would destroy the only copy.

@@ -8,6 +8,7 @@
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <fstream>
 #include <iterator>
@@ -230,4 +231,28 @@ TEST(PreferencesTest, GarbageFileStartsOnBuiltInValuesAndIsKeptAsACopy)
         }
     }
     EXPECT_EQ(copies, 1);
+}
+
+TEST(PreferencesTest, OneUnusableValueKeepsEveryOtherSettingThroughTheLaunchWrite)
+{
+    const auto locale = monetaryLocale("de_DE.UTF-8");
+    DefaultsFolder folder;
+    std::ofstream(folder.file(), std::ios::binary)
+        << R"({"showsBilledTimers": false, "defaultProjectHourlyRate": 80, "dateFilterRange": null})";
+
+    testing::internal::CaptureStderr();
+    {
+        DefaultsStore store(folder.file());
+        Preferences preferences(store);
+        EXPECT_FALSE(preferences.registerDefaults()); // stores the currency: the file is rewritten
+        ASSERT_TRUE(preferences.loadProblem());
+        EXPECT_FALSE(preferences.showsBilledTimers());
+        EXPECT_EQ(preferences.defaultProjectHourlyRate(), Decimal(80));
+    }
+    testing::internal::GetCapturedStderr();
+
+    const auto written = nlohmann::json::parse(readFile(folder.file()));
+    EXPECT_EQ(written, nlohmann::json::parse(R"({"showsBilledTimers": false, "defaultProjectHourlyRate": 80,
+                                                 "dateFilterRange": null,
+                                                 "defaultProjectHourlyRateCurrency": "€"})"));
 }
