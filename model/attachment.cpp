@@ -76,7 +76,7 @@ std::optional<fs::path> Attachment::fileUrl() const
     const auto bookmark = fileBookmark();
     if (!bookmark)
         return std::nullopt;
-    return resolveBookmark(*bookmark);
+    return resolver_.resolve(*bookmark);
 }
 
 std::optional<fs::path> Attachment::originalFileUrl() const
@@ -116,12 +116,13 @@ bool Attachment::relocate(const fs::path& path)
 bool Project::attachmentMatching(const fs::path& path) const
 {
     const auto wanted = normalizedFilePath(path);
-    if (!wanted)
-        return false;
+    const auto identity = wanted ? fileIdentity(*wanted) : std::nullopt;
+    if (!identity)
+        return false; // only existing files are resolutions
     for (const Attachment* attachment : attachments()) {
-        if (!attachment->fileBookmark())
-            continue;
-        if (attachment->fileUrl() == wanted)
+        const auto bookmark = attachment->fileBookmark();
+        // Only a candidate may cost a resolution, and with it perhaps a search.
+        if (bookmark && bookmarkMayResolveTo(*bookmark, *wanted, *identity) && attachment->fileUrl() == wanted)
             return true;
     }
     return false;

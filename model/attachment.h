@@ -1,6 +1,7 @@
 // A file attached to a project: an opaque bookmark that finds the file again, and its path when attached.
 #pragma once
 
+#include "model/file_bookmark.h"
 #include "model/managed_object.h"
 
 #include <filesystem>
@@ -26,7 +27,9 @@ public:
     std::optional<std::string> originalPath() const { return optionalValue<std::string>(originalPathKey); }
     void setOriginalPath(std::optional<std::string> path) { setOptionalValue(originalPathKey, path); }
 
-    // Where the file is now; nothing when it cannot be found (the reason is printed on every read).
+    // Where the file is now; nothing when it cannot be found. A found path is remembered while it
+    // holds the file, and a failed search is neither repeated nor reported again for a while (see
+    // BookmarkResolver), so reading this often stays cheap.
     std::optional<std::filesystem::path> fileUrl() const;
     // Where the file was when attached or last relocated; name and icon keep showing it after a move.
     std::optional<std::filesystem::path> originalFileUrl() const;
@@ -40,6 +43,9 @@ public:
 
     Project* project() const;
     void setProject(Project* project);
+
+private:
+    mutable BookmarkResolver resolver_;
 };
 
 // The icon name for files named like `fileName`: "image-x-generic", "application-pdf", ...,

@@ -76,11 +76,16 @@ std::optional<FileStatus> statusAt(int folder, const char* name, bool followLink
 }
 
 // Same device and inode; the birth time, where both sides know it, tells a reused inode number apart.
-bool isBookmarkedFile(const FileStatus& status, const FileBookmark& bookmark)
+// Without it, a file found elsewhere whose size and modification time both differ from the bookmark's
+// is taken for another file that got the number: a move keeps both, and an edit after a move rarely
+// leaves neither. At the old path a changed file is still accepted, as editors rewrite files in place.
+bool isBookmarkedFile(const FileStatus& status, const FileBookmark& bookmark, bool atOldPath)
 {
     if (status.device != bookmark.device || status.inode != bookmark.inode)
         return false;
-    return status.birthTime == 0 || bookmark.birthTime == 0 || status.birthTime == bookmark.birthTime;
+    if (status.birthTime != 0 && bookmark.birthTime != 0)
+        return status.birthTime == bookmark.birthTime;
+    return atOldPath || status.size == bookmark.size || status.modificationTime == bookmark.modificationTime;
 }
 
 fs::path homeFolder()
@@ -150,7 +155,7 @@ private:
             const auto status = statusAt(::dirfd(directory), entry->d_name, false);
             if (!status)
                 continue;
-            if (isBookmarkedFile(*status, bookmark_)) {
+            if (isBookmarkedFile(*status, bookmark_, false)) {
                 found = folder / entry->d_name;
                 break;
             }
@@ -284,7 +289,7 @@ BookmarkResolution resolveFileBookmark(const data::Blob& blob, const BookmarkSea
     const auto& bookmark = std::get<FileBookmark>(decoded);
 
     const auto atOldPath = statusAt(AT_FDCWD, bookmark.path.c_str(), true);
-    if (atOldPath && isBookmarkedFile(*atOldPath, bookmark))
+    if (atOldPath && isBookmarkedFile(*atOldPath, bookmark, true))
         return {bookmark.path, false};
 
     // The volume that held the file is gone (unmounted, or another one mounted in its place).
@@ -340,6 +345,64 @@ std::optional<fs::path> resolveBookmark(const data::Blob& bookmark)
     if (!resolution.path)
         std::cerr << "ERROR: Could not create file URL from bookmark data\n";
     return std::move(resolution.path);
+}
+
+std::optional<FileIdentity> fileIdentity(const fs::path& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return std::nullopt;
+    return FileIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+
+bool bookmarkMayResolveTo(const data::Blob& bookmark, const fs::path& path, const FileIdentity& identity)
+{
+    const auto decoded = FileBookmark::decode(bookmark);
+    const auto* made = std::get_if<FileBookmark>(&decoded);
+    if (!made)
+        return false;
+    return (identity.device == made->device && identity.inode == made->inode) || path == made->path;
+}
+
+std::optional<fs::path> BookmarkResolver::resolve(const data::Blob& bookmark, const BookmarkSearchLimits& limits)
+{
+    if (bookmark != bookmark_) {
+        *this = BookmarkResolver();
+        bookmark_ = bookmark;
+    }
+    if (path_) {
+        if (fileIdentity(*path_) == identity_)
+            return path_;
+        path_.reset();
+    }
+    if (failedAt_ && !mayRetry(bookmark))
+        return std::nullopt;
+
+    auto resolution = resolveFileBookmark(bookmark, limits);
+    const auto identity = resolution.path ? fileIdentity(*resolution.path) : std::nullopt;
+    if (identity) {
+        path_ = resolution.path;
+        identity_ = *identity;
+        failedAt_.reset();
+        return path_;
+    }
+    failedAt_ = foundation::now();
+    if (resolution.stale)
+        std::cerr << "ERROR: Could not create file URL from bookmark data; bookmark is stale\n";
+    else
+        std::cerr << "ERROR: Could not create file URL from bookmark data\n";
+    return std::nullopt;
+}
+
+bool BookmarkResolver::mayRetry(const data::Blob& bookmark) const
+{
+    if (foundation::now() - *failedAt_ >= retryAfter)
+        return true;
+    // The file, or one saved in its place, is back where it was: that is cheap to see and worth a look.
+    const auto decoded = FileBookmark::decode(bookmark);
+    const auto* made = std::get_if<FileBookmark>(&decoded);
+    struct stat info {};
+    return made && ::stat(made->path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 } // namespace model

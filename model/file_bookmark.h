@@ -4,6 +4,7 @@
 #pragma once
 
 #include "data/value.h"
+#include "foundation/clock.h"
 
 #include <chrono>
 #include <cstddef>
@@ -60,5 +61,38 @@ std::optional<data::Blob> bookmarkData(const std::filesystem::path& path);
 // The file a bookmark refers to; prints "ERROR: Could not create file URL from bookmark data" when it
 // cannot be found, with "; bookmark is stale" appended when the bookmark is stale.
 std::optional<std::filesystem::path> resolveBookmark(const data::Blob& bookmark);
+
+// Device and inode of the file at `path` (symbolic links followed); nothing when there is none.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+std::optional<FileIdentity> fileIdentity(const std::filesystem::path& path);
+
+// Whether `bookmark` can resolve to `path`, which holds the file `identity`, decided without a search:
+// only the bookmarked file itself or a file now at the bookmark's old path can be its resolution.
+bool bookmarkMayResolveTo(const data::Blob& bookmark, const std::filesystem::path& path, const FileIdentity& identity);
+
+// Follows one bookmark again and again without paying for a search on every read, and without
+// repeating the error lines of resolveBookmark() on every read. The path found last is trusted while
+// it still holds the same file (one stat). A failed resolution is not retried for `retryAfter`
+// (foundation::now()), unless a regular file appears at the old path meanwhile. A new bookmark starts
+// afresh. In memory only.
+class BookmarkResolver {
+public:
+    static constexpr std::chrono::seconds retryAfter{30};
+
+    // As resolveBookmark(), but printing its error line once per failed resolution.
+    std::optional<std::filesystem::path> resolve(const data::Blob& bookmark, const BookmarkSearchLimits& limits = {});
+
+private:
+    bool mayRetry(const data::Blob& bookmark) const;
+
+    data::Blob bookmark_;
+    std::optional<std::filesystem::path> path_;
+    FileIdentity identity_;
+    std::optional<foundation::Date> failedAt_;
+};
 
 } // namespace model

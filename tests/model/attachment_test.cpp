@@ -11,8 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <fstream>
 #include <random>
+#include <sys/stat.h>
 
 using namespace model;
 namespace fs = std::filesystem;
@@ -109,7 +111,7 @@ TEST_F(AttachmentTest, FileReplacedByANewFileAtTheSamePathIsFound)
     EXPECT_EQ(attachment->fileUrl(), original);
 }
 
-TEST_F(AttachmentTest, DeletedFileYieldsNothingAndSaysSo)
+TEST_F(AttachmentTest, DeletedFileYieldsNothingAndSaysSoOncePerFailedSearch)
 {
     const fs::path original = writeFile(folder.path() / "gone.txt");
     Attachment* attachment = attach(original);
@@ -120,9 +122,91 @@ TEST_F(AttachmentTest, DeletedFileYieldsNothingAndSaysSo)
     EXPECT_FALSE(attachment->fileUrl());
     EXPECT_EQ(testing::internal::GetCapturedStderr(), unresolvableLine);
 
-    // The duplicate test no longer matches it, so the file can be attached afresh once it is back.
+    // Reads soon after repeat neither the search nor its report. The duplicate test no longer
+    // matches it, so the file can be attached afresh once it is back.
     testing::internal::CaptureStderr();
+    EXPECT_FALSE(attachment->fileUrl());
     EXPECT_FALSE(project->attachmentMatching(original));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+TEST_F(AttachmentTest, FailedSearchIsRepeatedOnlyAfterAWhileOrWhenTheOldPathHoldsAFileAgain)
+{
+    TempFolder outside;
+    const ScopedEnvironment home{{"HOME", folder.path().string()}};
+    foundation::FixedClock* clock = nullptr;
+    auto pinned = std::make_shared<foundation::FixedClock>(foundation::Date(std::chrono::hours(24 * 20000)));
+    clock = pinned.get();
+    const foundation::ScopedClock scopedClock(pinned);
+
+    const fs::path original = writeFile(folder.path() / "docs" / "plan.txt");
+    Attachment* attachment = attach(original);
+    ASSERT_NE(attachment, nullptr);
+    fs::rename(original, outside.path() / "plan.txt"); // out of the searched area
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(attachment->fileUrl());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), unresolvableLine);
+
+    // Back within reach of a search, but the last one failed only just now.
+    fs::create_directories(folder.path() / "docs" / "sub");
+    fs::rename(outside.path() / "plan.txt", folder.path() / "docs" / "sub" / "plan.txt");
+    clock->advance(BookmarkResolver::retryAfter - std::chrono::seconds(1));
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(attachment->fileUrl());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    clock->advance(std::chrono::seconds(1));
+    EXPECT_EQ(attachment->fileUrl(), folder.path() / "docs" / "sub" / "plan.txt");
+
+    // Gone again; a file put back at the old path is seen at once.
+    fs::rename(folder.path() / "docs" / "sub" / "plan.txt", outside.path() / "plan.txt");
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(attachment->fileUrl());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), unresolvableLine);
+    fs::rename(outside.path() / "plan.txt", original);
+    EXPECT_EQ(attachment->fileUrl(), original);
+}
+
+TEST_F(AttachmentTest, FoundPathIsKeptWhileItHoldsTheFile)
+{
+    const fs::path original = writeFile(folder.path() / "a" / "file.txt");
+    Attachment* attachment = attach(original);
+    ASSERT_NE(attachment, nullptr);
+    fs::create_directories(folder.path() / "a" / "sub");
+    fs::rename(original, folder.path() / "a" / "sub" / "file.txt");
+    EXPECT_EQ(attachment->fileUrl(), folder.path() / "a" / "sub" / "file.txt");
+
+    // A new search would meet this second name first, in the old folder itself.
+    fs::create_hard_link(folder.path() / "a" / "sub" / "file.txt", folder.path() / "a" / "link.txt");
+    EXPECT_EQ(attachment->fileUrl(), folder.path() / "a" / "sub" / "file.txt");
+    fs::remove(folder.path() / "a" / "sub" / "file.txt");
+    EXPECT_EQ(attachment->fileUrl(), folder.path() / "a" / "link.txt");
+
+    // A relocated attachment follows its new bookmark at once.
+    const fs::path other = writeFile(folder.path() / "other.txt");
+    ASSERT_TRUE(attachment->relocate(other));
+    EXPECT_EQ(attachment->fileUrl(), other);
+}
+
+TEST_F(AttachmentTest, MatchingResolvesOnlyAttachmentsThatCanBeTheGivenFile)
+{
+    const fs::path gone = writeFile(folder.path() / "gone.txt");
+    ASSERT_NE(attach(gone), nullptr);
+    const fs::path moved = writeFile(folder.path() / "moved.txt");
+    ASSERT_NE(attach(moved), nullptr);
+    const fs::path unrelated = writeFile(folder.path() / "unrelated.txt"); // before its inode number is free
+    fs::remove(gone);
+    fs::create_directories(folder.path() / "sub");
+    fs::rename(moved, folder.path() / "sub" / "moved.txt");
+
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(project->attachmentMatching(unrelated));
+    EXPECT_FALSE(project->attachmentMatching(folder.path() / "missing.txt"));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "no attachment could be these files";
+    EXPECT_TRUE(project->attachmentMatching(folder.path() / "sub" / "moved.txt"));
+
+    // Nothing searched for the deleted file yet, so its first read still reports it.
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(project->attachments().front()->fileUrl());
     EXPECT_EQ(testing::internal::GetCapturedStderr(), unresolvableLine);
 }
 
@@ -254,6 +338,27 @@ TEST(FileBookmarkTest, InodeNumberReusedByAnotherFileIsNotTakenForIt)
     fs::rename(folder.path() / "file.txt", folder.path() / "renamed.txt");
     bookmark.birthTime += 1; // as if a later file had been given the same inode number
     EXPECT_FALSE(resolveFileBookmark(bookmark.encoded()).path);
+}
+
+TEST(FileBookmarkTest, WithoutBirthTimesAFileFoundElsewhereMustKeepItsSizeOrModificationTime)
+{
+    TempFolder folder;
+    const fs::path original = writeFile(folder.path() / "file.txt", "first");
+    FileBookmark bookmark = std::get<FileBookmark>(FileBookmark::ofFile(original));
+    bookmark.birthTime = 0; // as on a file system that keeps none
+    const fs::path renamed = folder.path() / "renamed.txt";
+    fs::rename(original, renamed);
+    EXPECT_EQ(resolveFileBookmark(bookmark.encoded()).path, renamed);
+
+    // Same inode number, other size and time: a file that merely got the number of a deleted one.
+    std::ofstream(renamed, std::ios::binary | std::ios::app) << " and more";
+    const timespec times[2] = {{0, UTIME_OMIT}, {1'000'000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, renamed.c_str(), times, 0), 0);
+    EXPECT_FALSE(resolveFileBookmark(bookmark.encoded()).path);
+
+    // Edited after the move, but the size is unchanged: still the file.
+    std::ofstream(renamed, std::ios::binary | std::ios::trunc) << "FIRST";
+    EXPECT_EQ(resolveFileBookmark(bookmark.encoded()).path, renamed);
 }
 
 TEST(FileBookmarkTest, SearchStaysWithinItsBudgetAndOffSymbolicLinks)
