@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <sys/socket.h>
@@ -16,10 +17,13 @@ namespace {
 
 int signalPipe[2] = {-1, -1};
 
+// Runs between any two instructions of the main thread, which may be about to read errno.
 void writeSignalNumber(int signalNumber)
 {
+    const int savedErrno = errno;
     const unsigned char byte = static_cast<unsigned char>(signalNumber);
     [[maybe_unused]] const ssize_t written = ::write(signalPipe[0], &byte, 1);
+    errno = savedErrno;
 }
 
 // Before the main loop runs (an alert at start-up, such as a store that cannot be opened) quit() does
