@@ -5,6 +5,7 @@
 #include "app/launch_report.h"
 #include "app/application_menu.h"
 #include "model/preferences.h"
+#include "app/settings_warning.h"
 #include "app/single_instance.h"
 #include "app/unix_signal_quitter.h"
 #include "app/updater.h"
@@ -50,7 +51,9 @@ int main(int argc, char** argv)
 
     // The one defaults store of the program, shared with everything that reads a setting.
     model::Preferences& settings = model::Preferences::standard();
-    settings.registerDefaults();
+    const auto currencyWriteError = settings.registerDefaults();
+    // Both problems are already on stderr; the user hears of them once the main window is up.
+    app::SettingsWarning settingsWarning(settings.loadProblem(), currencyWriteError);
     foundation::DefaultsStore& defaults = settings.store();
     app::Updater updater(defaults);
 
@@ -82,5 +85,6 @@ int main(int argc, char** argv)
     launchReport.watchMainWindow(mainWindow);
     mainWindow.show();
     delegate.applicationDidFinishLaunching();
+    settingsWarning.showAfterLaunch(&mainWindow, ui::runWarningAlert);
     return application.exec();
 }
