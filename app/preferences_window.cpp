@@ -2,6 +2,7 @@
 #include "app/preferences_window.h"
 
 #include "app/global_functions.h"
+#include "model/money_bounds.h"
 #include "model/preferences.h"
 #include "app/updater.h"
 
@@ -16,9 +17,28 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-#include <cmath>
+#include <optional>
 
 namespace app {
+
+namespace {
+
+// The exact rate written in `text` as the locale writes numbers (its decimal separator, grouping
+// optional), without exponent; nothing for anything else. Through a double, "1e40" would pass and a
+// long number would lose digits.
+std::optional<foundation::Decimal> parseRate(const QString& text, const QLocale& locale)
+{
+    bool ok = false;
+    (void)locale.toDouble(text, &ok); // checks the locale's separators and grouping
+    if (!ok || text.contains(locale.exponential(), Qt::CaseInsensitive))
+        return std::nullopt;
+    QString canonical = text;
+    canonical.remove(locale.groupSeparator());
+    canonical.replace(locale.decimalPoint(), QStringLiteral("."));
+    return foundation::Decimal::parse(canonical.toStdString());
+}
+
+} // namespace
 
 PreferencesWindow::PreferencesWindow(model::Preferences& settings, Updater* updater, std::function<void(bool)> menuIconChanged,
                                      QWidget* parent)
@@ -117,19 +137,19 @@ void PreferencesWindow::showStoredValues()
 
 void PreferencesWindow::hourlyRateEdited()
 {
-    bool ok = false;
-    const double rate = QLocale().toDouble(hourlyRateField_->text().trimmed(), &ok);
-    if (!ok || !std::isfinite(rate) || rate < 0) {
+    const QLocale locale;
+    const auto rate = parseRate(hourlyRateField_->text().trimmed(), locale);
+    if (!rate || !model::isAcceptableHourlyRate(*rate)) {
         // The stored rate stays; the field keeps the text so it can be corrected.
-        hourlyRateProblem_->setText(tr("Enter the hourly rate as a number of zero or more, e.g. %1.")
-                                        .arg(QLocale().toString(85.5, 'f', 2)));
+        hourlyRateProblem_->setText(tr("Enter the hourly rate as a number from 0 to %1, e.g. %2.")
+                                        .arg(locale.toString(static_cast<qlonglong>(model::maximumHourlyRate)),
+                                             locale.toString(85.5, 'f', 2)));
         hourlyRateProblem_->setVisible(true);
         return;
     }
     hourlyRateProblem_->setVisible(false);
-    // Two decimals at most, as the field shows them; the stored value is an exact decimal.
-    if (auto exact = foundation::Decimal::fromDouble(rate))
-        settings_.setDefaultProjectHourlyRate(exact->rounded(2));
+    // Two decimals at most, as the field shows them.
+    settings_.setDefaultProjectHourlyRate(rate->rounded(2));
 }
 
 void PreferencesWindow::currencyEdited()

@@ -3,6 +3,7 @@
 #include "model/preferences.h"
 
 #include "model/enums.h"
+#include "model/money_bounds.h"
 
 #include "foundation/locale.h"
 
@@ -195,11 +196,18 @@ foundation::Decimal Preferences::defaultProjectHourlyRate() const
         rate = foundation::Decimal(*integer);
     else if (const auto* number = value->get<double>())
         rate = foundation::Decimal::fromDouble(*number);
-    return rate.value_or(foundation::Decimal());
+    // A hand-edited rate beyond the bound would carry into new clients and overflow their costs.
+    if (!rate || !isAcceptableHourlyRate(*rate))
+        return {};
+    return *rate;
 }
 
 Preferences::WriteResult Preferences::setDefaultProjectHourlyRate(const foundation::Decimal& rate)
 {
+    if (!isAcceptableHourlyRate(rate))
+        return foundation::DefaultsWriteError{store_.file(), "an hourly rate of " + rate.toString() +
+                                                                 " is outside 0 to " +
+                                                                 std::to_string(maximumHourlyRate)};
     return store_.set(keyOf(UserDefaultsKeys::defaultProjectHourlyRate), numberForRate(rate));
 }
 

@@ -54,7 +54,8 @@ public:
     // Raw value of the TimerType of a timer started from a project's row.
     std::int64_t defaultTimerType() const;
     WriteResult setDefaultTimerType(std::int64_t type);
-    // 0 when the value is not a number.
+    // 0 when the value is not a number or not an acceptable rate (model/money_bounds.h); a rate
+    // outside those bounds is refused with an error and not stored.
     foundation::Decimal defaultProjectHourlyRate() const;
     WriteResult setDefaultProjectHourlyRate(const foundation::Decimal& rate);
     // "$" when the value is not a string.

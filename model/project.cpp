@@ -9,7 +9,9 @@
 #include "foundation/locale.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <stdexcept>
+#include <utility>
 
 namespace model {
 
@@ -23,9 +25,20 @@ std::int64_t Project::duration() const
 
 foundation::Decimal Project::costs() const
 {
+    // Rates bounded at entry keep this sum exact (model/money_bounds.h). Only amounts that never
+    // passed an entry check, as in a hand-edited store, can overflow: said once, never thrown.
     foundation::Decimal total;
-    for (const data::Object* timer : toMany(timersKey))
-        total += static_cast<const Timer*>(timer)->costs();
+    for (const data::Object* timer : toMany(timersKey)) {
+        auto sum = total.adding(static_cast<const Timer*>(timer)->costs());
+        if (!sum) {
+            static bool reported = false;
+            if (!std::exchange(reported, true))
+                std::fprintf(stderr, "Horavine: the costs of project \"%s\" are out of range and show as 0\n",
+                             name().value_or("").c_str());
+            return foundation::Decimal();
+        }
+        total = *sum;
+    }
     return total;
 }
 

@@ -55,7 +55,8 @@ public:
 
     // Sum of the timers' durations in whole minutes, whatever their type.
     std::int64_t duration() const;
-    // Exact decimal sum of the timers' costs.
+    // Exact decimal sum of the timers' costs. Never throws: a sum beyond a Decimal, possible only with
+    // amounts that bypassed the entry bounds, is printed once on stderr and shows as 0.
     foundation::Decimal costs() const;
     // The project's own rate, else its client's, else 0.
     foundation::Decimal hourlyRate() const;

@@ -59,13 +59,40 @@ TEST_F(AppShellTest, PreferencesWindowRefusesABadRateAndKeepsTheStoredOne)
     settings.setDefaultProjectHourlyRate(foundation::Decimal(40));
     app::PreferencesWindow window(settings, nullptr, {});
     window.show();
-    for (const char* text : {"lots", "-5", ""}) {
+    for (const char* text : {"lots", "-5", "", "1e40", "1e37", "1E3", "1000000.01", "1000001",
+                             "123456789012345678901234567890123456789012", "inf", "nan"}) {
         window.hourlyRateField()->setText(text);
         emit window.hourlyRateField()->editingFinished();
         EXPECT_EQ(defaults.numberValue("defaultProjectHourlyRate"), 40.0) << text;
         EXPECT_FALSE(window.hourlyRateProblem()->isHidden()) << text;
     }
     EXPECT_TRUE(window.automaticUpdatesCheckbox()->isHidden());
+}
+
+TEST_F(AppShellTest, PreferencesWindowReadsTheRateExactlyInTheLocalesWay)
+{
+    settings.registerDefaults();
+    const QLocale previous;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    app::PreferencesWindow window(settings, nullptr, {});
+    window.show();
+    const auto enter = [&](const QString& text) {
+        window.hourlyRateField()->setText(text);
+        emit window.hourlyRateField()->editingFinished();
+    };
+
+    enter(QStringLiteral("85,5"));
+    EXPECT_EQ(settings.defaultProjectHourlyRate(), *foundation::Decimal::parse("85.5"));
+    enter(QStringLiteral("1.000.000"));
+    EXPECT_EQ(settings.defaultProjectHourlyRate(), foundation::Decimal(1'000'000));
+    EXPECT_TRUE(window.hourlyRateProblem()->isHidden());
+    enter(QStringLiteral("0,125"));
+    EXPECT_EQ(settings.defaultProjectHourlyRate(), *foundation::Decimal::parse("0.12")); // two places, half-even
+
+    enter(QStringLiteral("1,5e3"));
+    EXPECT_FALSE(window.hourlyRateProblem()->isHidden());
+    EXPECT_EQ(settings.defaultProjectHourlyRate(), *foundation::Decimal::parse("0.12"));
+    QLocale::setDefault(previous);
 }
 
 TEST_F(AppShellTest, RegisteredCurrencyStaysWhenTheLocaleChanges)

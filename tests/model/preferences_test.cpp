@@ -2,6 +2,7 @@
 // settled from the locale at launch, the built-in values, and the defaults a new client takes.
 #include "model/client.h"
 #include "model/data_model.h"
+#include "model/money_bounds.h"
 #include "model/preferences.h"
 
 #include "support/scoped_environment.h"
@@ -255,4 +256,23 @@ TEST(PreferencesTest, OneUnusableValueKeepsEveryOtherSettingThroughTheLaunchWrit
     EXPECT_EQ(written, nlohmann::json::parse(R"({"showsBilledTimers": false, "defaultProjectHourlyRate": 80,
                                                  "dateFilterRange": null,
                                                  "defaultProjectHourlyRateCurrency": "€"})"));
+}
+
+TEST(PreferencesTest, RatesBeyondTheBoundAreRefusedAndReadAsZero)
+{
+    DefaultsFolder folder;
+    DefaultsStore store(folder.file());
+    Preferences preferences(store);
+    ASSERT_FALSE(preferences.setDefaultProjectHourlyRate(Decimal(maximumHourlyRate)));
+    EXPECT_EQ(preferences.defaultProjectHourlyRate(), Decimal(maximumHourlyRate));
+
+    EXPECT_TRUE(preferences.setDefaultProjectHourlyRate(*Decimal::parse("1000000.01")));
+    EXPECT_TRUE(preferences.setDefaultProjectHourlyRate(Decimal(-1)));
+    EXPECT_EQ(store.integerValue("defaultProjectHourlyRate"), maximumHourlyRate);
+
+    // A hand-edited value does not reach new clients' costs.
+    ASSERT_FALSE(store.set("defaultProjectHourlyRate", 1e37));
+    EXPECT_EQ(preferences.defaultProjectHourlyRate(), Decimal(0));
+    ASSERT_FALSE(store.set("defaultProjectHourlyRate", -3));
+    EXPECT_EQ(preferences.defaultProjectHourlyRate(), Decimal(0));
 }

@@ -4,6 +4,7 @@
 #include "model/dates.h"
 #include "model/enums.h"
 #include "model/pause_entry.h"
+#include "model/money_bounds.h"
 #include "model/project.h"
 
 #include "support/scoped_environment.h"
@@ -11,6 +12,9 @@
 #include <gtest/gtest.h>
 
 #include <date/date.h>
+
+#include <algorithm>
+#include <limits>
 
 using namespace model;
 using foundation::Date;
@@ -183,4 +187,32 @@ TEST_F(ProjectTest, UndoingAStartChangeMovesTheTimerBack)
     EXPECT_EQ(project_->timers(byStart), (std::vector<Timer*>{first, second, third}));
     context_.undoManager().redo();
     EXPECT_EQ(project_->timers(byStart).back(), second);
+}
+
+TEST_F(ProjectTest, CostsOfTheMostTimersAtTheHighestRateOverTheLongestDurationsStayExact)
+{
+    project_->setCustomHourlyRate(Decimal(maximumHourlyRate));
+    constexpr std::int64_t timerCount = 200'000;
+    for (std::int64_t index = 0; index < timerCount; ++index)
+        project_->addFixedDurationTimer()->setFixedDuration(std::numeric_limits<std::int64_t>::max());
+    const Decimal perTimer = project_->timers().front()->costs();
+    ASSERT_GT(perTimer, Decimal(0));
+
+    const auto expected = perTimer.multiplying(Decimal(timerCount));
+    ASSERT_TRUE(expected);
+    EXPECT_EQ(project_->costs(), *expected);
+}
+
+TEST_F(ProjectTest, CostsBeyondADecimalAreReportedOnceInsteadOfThrown)
+{
+    const Decimal huge = *Decimal::parse("99999999999999999999999999999999999999"); // never accepted as input
+    for (int index = 0; index < 2; ++index)
+        project_->addExpenseTimer()->setFixedCost(huge);
+
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(project_->costs(), Decimal(0));
+    EXPECT_EQ(project_->costs(), Decimal(0));
+    const std::string printed = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 1) << printed;
+    EXPECT_NE(printed.find("out of range"), std::string::npos) << printed;
 }
