@@ -36,7 +36,7 @@ public:
     struct Services {
         model::PersistenceController& persistenceController;
         model::Preferences& settings;
-        Updater* updater = nullptr; // none: "Check for Updates" does nothing
+        Updater* updater = nullptr; // none: "Check for Updates" does nothing and its menu item is disabled
         std::function<std::unique_ptr<ui::StatusItem>()> makeStatusItem;
         UsageRecorder recordUsage;
         LinkOpener openLink = openWithDesktop;

@@ -15,7 +15,8 @@ ApplicationMenu makeApplicationMenu(AppDelegate& delegate, QWidget* parent)
     application->addAction(QObject::tr("About Horavine"), &delegate, &AppDelegate::about);
     QAction* checkForUpdates =
         application->addAction(QObject::tr("Check for Updates…"), &delegate, &AppDelegate::checkForUpdates);
-    checkForUpdates->setEnabled(!delegate.updater() || delegate.updater()->validateMenuItem());
+    // Without an updater the item would do nothing, so it is offered only with one.
+    checkForUpdates->setEnabled(delegate.updater() && delegate.updater()->validateMenuItem());
     application->addSeparator();
     application->addAction(QObject::tr("Preferences…"), QKeySequence::Preferences, &delegate,
                            &AppDelegate::openPreferencesWindow);

@@ -1,3 +1,5 @@
+// The named usage events as the analytics kit records them: exact event names, attribute keys and
+// value kinds (Booleans stay Booleans), navigation contexts, and absent texts sent as empty ones.
 #include "kits/analytics/tally_events.h"
 
 #include "recording_controller.h"

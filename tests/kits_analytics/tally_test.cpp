@@ -1,3 +1,6 @@
+// The analytics kit's public class against a recording event controller: custom and content-view
+// events keep their names and attribute kinds, nothing is handed on without a controller, threads lose
+// nothing, and the recorder keeps only its most recent events.
 #include "kits/analytics/tally.h"
 
 #include "recording_controller.h"
