@@ -514,20 +514,19 @@ bool SqliteStore::write(const Batch& batch, std::string& error)
         });
         return objects;
     };
+    // A large batch (an undone deletion of thousands of timers) needs room for every page it
+    // touches, or SQLite spills pages and syncs the journal in the middle of the transaction. The
+    // larger cache stays afterwards: faulting its memory in again for the next large batch (its redo,
+    // typically) would cost more than the tens of MiB it keeps.
     const std::size_t rows = batch.inserts.size() + batch.updates.size() + batch.deletes.size();
-    const bool large = rows > 1000;
     std::string ignored;
-    if (large)
-        exec(db_, "PRAGMA cache_size=-131072", ignored); // room for the whole batch, given back below
+    if (rows > 1000 && !largeCache_)
+        largeCache_ = exec(db_, "PRAGMA cache_size=-131072", ignored);
     const bool ok = writeRows(ordered(batch.deletes), ordered(batch.inserts), ordered(batch.updates), batch.nextKeys,
                               error);
     // Statements bind object values without copying them; drop those pointers with the batch.
     for (auto& [sql, stmt] : statements_)
         sqlite3_clear_bindings(stmt);
-    if (large) {
-        exec(db_, "PRAGMA cache_size=-2000", ignored);
-        sqlite3_db_release_memory(db_);
-    }
     if (ok)
         for (const auto& [entityIndex, next] : batch.nextKeys)
             nextKeys_[static_cast<std::size_t>(entityIndex)] = next;

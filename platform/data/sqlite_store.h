@@ -89,6 +89,7 @@ private:
     const ManagedObjectModel& model_;
     sqlite3* db_ = nullptr;
     int lockFd_ = -1;
+    bool largeCache_ = false;
     std::string uuid_;
     std::vector<std::int64_t> nextKeys_;
     std::vector<std::string> insertSql_, updateSql_, deleteSql_; // per entity index
