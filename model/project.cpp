@@ -92,20 +92,21 @@ Timer* Project::startNewTimer()
 
 Timer* Project::addFixedDurationTimer()
 {
-    Timer* timer = startNewTimer();
-    if (timer) {
-        timer->setEnd(timer->start());
-        timer->setType(rawValue(TimerType::duration));
-    }
-    return timer;
+    return addClosedTimer(TimerType::duration);
 }
 
 Timer* Project::addExpenseTimer()
 {
+    return addClosedTimer(TimerType::expense);
+}
+
+// Fixed-duration and expense timers never run: they end where they start.
+Timer* Project::addClosedTimer(TimerType type)
+{
     Timer* timer = startNewTimer();
     if (timer) {
         timer->setEnd(timer->start());
-        timer->setType(rawValue(TimerType::expense));
+        timer->setType(rawValue(type));
     }
     return timer;
 }

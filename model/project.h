@@ -4,6 +4,7 @@
 
 #include "model/managed_object.h"
 
+#include "model/enums.h"
 #include "model/filter.h"
 #include "model/timer.h"
 
@@ -82,6 +83,9 @@ public:
 
 protected:
     void awakeFromInsert() override;
+
+private:
+    Timer* addClosedTimer(TimerType type);
 };
 
 } // namespace model
