@@ -48,6 +48,19 @@ void ProjectsViewController::setupObservings()
 void ProjectsViewController::contextDidChange(const data::ChangeSet& changes)
 {
     runningTimers_.apply(changes);
+    // A listed project deleted elsewhere than by the outline's own Delete (which removed its row
+    // already) leaves the list here, so no row shows an object that is gone. Deleted timers need
+    // nothing: their project is among the updated and refilters below.
+    bool removedProjects = false;
+    for (data::Object* object : changes.deleted) {
+        auto* project = dynamic_cast<model::Project*>(object);
+        if (project && model_->indexOf(project).isValid()) {
+            model_->removeProject(*project);
+            removedProjects = true;
+        }
+    }
+    if (removedProjects)
+        updateEmptyView();
     // The updated timers by project, and the updated projects themselves; a project is looked at
     // once however many of its timers changed.
     std::unordered_map<model::Project*, std::unordered_set<const data::Object*>> changedTimers;

@@ -359,6 +359,20 @@ TEST_F(ProjectActionsTest, DeletingAProjectRenumbersAllProjectsAndUndoBringsItAn
     EXPECT_TRUE(events_->entries.empty());
 }
 
+TEST_F(ProjectActionsTest, AProjectDeletedElsewhereLeavesTheListAtTheNextChangePass)
+{
+    model::Project* kept = project("Kept");
+    model::Project* doomed = project("Doomed");
+    periodTimer(doomed, march(6, 8), 30);
+    auto controller = makeController();
+    ASSERT_EQ(controller->projects().size(), 2u);
+    context_->deleteObject(doomed); // e.g. from the clients sidebar or an inspector, not the outline
+    endTurn();
+    EXPECT_EQ(controller->projects(), std::vector<model::Project*>{kept});
+    EXPECT_FALSE(controller->outlineModel()->indexOf(doomed).isValid());
+    EXPECT_EQ(controller->countsStatusText(), "1 project, 0 timers");
+}
+
 TEST_F(ProjectActionsTest, ANewTimerRequestMovesTheFilterToTodayAndStartsARunningTimerWithItsNotes)
 {
     model::Project* website = project("Website");
