@@ -2,7 +2,7 @@
 // one project of 20,000), every project expanded, all dates and billed timers shown, the store opened
 // through the PersistenceController so each change notice also saves. Measures the refresh tick's
 // handler, stopping one timer with the save and every observer, and marking billed the large project.
-#include "bench_store_fixture.h"
+#include "window_session.h"
 
 #include "mainwindow/main_split_view_controller.h"
 #include "mainwindow/main_window_controller.h"
@@ -23,32 +23,15 @@
 
 namespace {
 
-struct Session {
-    std::unique_ptr<bench::StoreCopy> store;
-    std::filesystem::path defaultsFolder;
-    std::unique_ptr<foundation::DefaultsStore> defaults;
-    std::unique_ptr<model::PersistenceController> persistence;
-    std::unique_ptr<mainwindow::MainWindowController> window;
+using Session = bench::WindowSession;
 
-    data::ObjectContext& context() { return persistence->managedObjectContext(); }
-    mainwindow::ProjectsViewController& projects() { return *window->splitViewController()->projectsViewController(); }
-    // The end of an event-loop turn: the notice (with its save and observers), then the views.
-    void endTurn()
-    {
-        context().processPendingChanges();
-        QCoreApplication::processEvents();
-    }
-};
-
+// The session's window over a store where every project is unarchived and expanded.
 Session& session()
 {
-    static Session instance;
+    Session& instance = bench::windowSession();
     if (!instance.window) {
         instance.store = std::make_unique<bench::StoreCopy>();
-        instance.defaultsFolder = bench::detail::makeTemporaryFolder("horavine-bench-defaults-");
-        instance.defaults = std::make_unique<foundation::DefaultsStore>(instance.defaultsFolder / "defaults.json");
-        model::Preferences(*instance.defaults).setDateFilterRange(model::rawValue(model::DateFilterRange::all));
-        model::Preferences(*instance.defaults).setShowsBilledTimers(true);
+        instance.openDefaults();
         instance.persistence = std::make_unique<model::PersistenceController>(instance.store->path());
         auto& context = instance.context();
         context.undoManager().disableUndoRegistration();
@@ -144,16 +127,5 @@ BENCHMARK(BM_MarkLargeProjectBilled)->Arg(0)->Arg(1)->Iterations(5)->Unit(benchm
 
 int main(int argc, char** argv)
 {
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    Session& s = session();
-    s.window.reset();
-    s.persistence.reset();
-    s.defaults.reset();
-    std::filesystem::remove_all(s.defaultsFolder);
-    s.store.reset();
-    return 0;
+    return bench::runWindowBenchmarks(argc, argv);
 }

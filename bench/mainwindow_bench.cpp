@@ -2,7 +2,7 @@
 // project unarchived and expanded, all dates and billed timers shown, so the outline lists every timer.
 // Measures the start (store load, window, first painted outline), a full list reload with its
 // layout and paint, the refresh tick, and the memory the process holds.
-#include "bench_store_fixture.h"
+#include "window_session.h"
 
 #include "mainwindow/main_split_view_controller.h"
 #include "mainwindow/main_window_controller.h"
@@ -69,20 +69,11 @@ double mebibytes(const char* field)
     return static_cast<double>(bench::processStatusKiB(field).value_or(0)) / 1024.0;
 }
 
-struct Session {
-    std::unique_ptr<bench::StoreCopy> store;
-    std::filesystem::path defaultsFolder;
-    std::unique_ptr<foundation::DefaultsStore> defaults;
-    std::unique_ptr<model::PersistenceController> persistence;
-    std::unique_ptr<mainwindow::MainWindowController> window;
-
-    mainwindow::ProjectsViewController& projects() { return *window->splitViewController()->projectsViewController(); }
-};
+using Session = bench::WindowSession;
 
 Session& session()
 {
-    static Session instance;
-    return instance;
+    return bench::windowSession();
 }
 
 void BM_StartToFirstPaintedOutline(benchmark::State& state)
@@ -90,10 +81,7 @@ void BM_StartToFirstPaintedOutline(benchmark::State& state)
     Session& s = session();
     s.store = std::make_unique<bench::StoreCopy>();
     prepareStore(s.store->path());
-    s.defaultsFolder = bench::detail::makeTemporaryFolder("horavine-bench-defaults-");
-    s.defaults = std::make_unique<foundation::DefaultsStore>(s.defaultsFolder / "defaults.json");
-    model::Preferences(*s.defaults).setDateFilterRange(model::rawValue(model::DateFilterRange::all));
-    model::Preferences(*s.defaults).setShowsBilledTimers(true);
+    s.openDefaults();
     bench::resetPeakMemory();
     const double rssBefore = mebibytes("VmRSS");
 
@@ -186,17 +174,5 @@ BENCHMARK(BM_RefreshTick)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char** argv)
 {
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    Session& s = session();
-    s.window.reset();
-    s.persistence.reset();
-    s.defaults.reset();
-    if (!s.defaultsFolder.empty())
-        std::filesystem::remove_all(s.defaultsFolder);
-    s.store.reset();
-    return 0;
+    return bench::runWindowBenchmarks(argc, argv);
 }
