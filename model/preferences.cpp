@@ -109,10 +109,21 @@ Preferences::WriteResult Preferences::registerDefaults()
 // Every read takes the current value (stored, else registered) when it has the expected kind and
 // the fall-back otherwise: a stored value of another kind hides the registered one.
 
+bool Preferences::boolValue(UserDefaultsKeys key) const
+{
+    const auto value = store_.object(keyOf(key));
+    return value && value->holds<bool>() && *value->get<bool>();
+}
+
+std::int64_t Preferences::integerValue(UserDefaultsKeys key) const
+{
+    const auto value = store_.object(keyOf(key));
+    return value && value->holds<std::int64_t>() ? *value->get<std::int64_t>() : 0;
+}
+
 bool Preferences::didShowMiniWindowHint() const
 {
-    const auto value = store_.object(keyOf(UserDefaultsKeys::didShowMiniWindowHint));
-    return value && value->holds<bool>() && *value->get<bool>();
+    return boolValue(UserDefaultsKeys::didShowMiniWindowHint);
 }
 
 Preferences::WriteResult Preferences::setDidShowMiniWindowHint(bool shown)
@@ -122,8 +133,7 @@ Preferences::WriteResult Preferences::setDidShowMiniWindowHint(bool shown)
 
 std::int64_t Preferences::dateFilterRange() const
 {
-    const auto value = store_.object(keyOf(UserDefaultsKeys::dateFilterRange));
-    return value && value->holds<std::int64_t>() ? *value->get<std::int64_t>() : 0;
+    return integerValue(UserDefaultsKeys::dateFilterRange);
 }
 
 Preferences::WriteResult Preferences::setDateFilterRange(std::int64_t range)
@@ -133,8 +143,7 @@ Preferences::WriteResult Preferences::setDateFilterRange(std::int64_t range)
 
 bool Preferences::showsBilledTimers() const
 {
-    const auto value = store_.object(keyOf(UserDefaultsKeys::showsBilledTimers));
-    return value && value->holds<bool>() && *value->get<bool>();
+    return boolValue(UserDefaultsKeys::showsBilledTimers);
 }
 
 Preferences::WriteResult Preferences::setShowsBilledTimers(bool shows)
@@ -166,8 +175,7 @@ Preferences::WriteResult Preferences::setExportFields(const std::vector<std::str
 
 bool Preferences::showsMenuIcon() const
 {
-    const auto value = store_.object(keyOf(UserDefaultsKeys::showsMenuIcon));
-    return value && value->holds<bool>() && *value->get<bool>();
+    return boolValue(UserDefaultsKeys::showsMenuIcon);
 }
 
 Preferences::WriteResult Preferences::setShowsMenuIcon(bool shows)
@@ -177,8 +185,7 @@ Preferences::WriteResult Preferences::setShowsMenuIcon(bool shows)
 
 std::int64_t Preferences::defaultTimerType() const
 {
-    const auto value = store_.object(keyOf(UserDefaultsKeys::defaultTimerType));
-    return value && value->holds<std::int64_t>() ? *value->get<std::int64_t>() : 0;
+    return integerValue(UserDefaultsKeys::defaultTimerType);
 }
 
 Preferences::WriteResult Preferences::setDefaultTimerType(std::int64_t type)

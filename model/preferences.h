@@ -2,6 +2,8 @@
 // launch, and the one store the whole program shares. Main thread only, like the store itself.
 #pragma once
 
+#include "model/enums.h"
+
 #include "foundation/decimal.h"
 #include "foundation/defaults_store.h"
 
@@ -63,6 +65,9 @@ public:
     WriteResult setDefaultProjectHourlyRateCurrency(const std::string& currency);
 
 private:
+    bool boolValue(UserDefaultsKeys key) const;
+    std::int64_t integerValue(UserDefaultsKeys key) const;
+
     foundation::DefaultsStore& store_;
 };
 
