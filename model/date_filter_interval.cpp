@@ -1,5 +1,6 @@
-// Date filter bounds, built from local fields so that a day with a clock change still runs from its
-// first instant to 23:59:59 (a skipped midnight starts the day at the first instant after the gap).
+// Date filter bounds, built from local fields: a period runs from the first instant of its first day
+// (after the gap when midnight is skipped) to the second before the next period starts, so that the
+// repeated last hour of a day whose clock goes back at midnight belongs to it.
 #include "model/date_filter_interval.h"
 
 #include "foundation/calendar.h"
@@ -20,11 +21,14 @@ DateComponents atTime(DateComponents c, int dayOffset, int hour, int minute, int
     return c;
 }
 
-// From 00:00:00 of the first day to 23:59:59 of the last, both given as local fields.
+// From 00:00:00 of the first day to the second before 00:00:00 of the day after the last (23:59:59
+// of the last day, the second one when its last hour repeats), both days given as local fields.
 std::optional<DateFilterInterval> spanning(const Calendar& calendar, DateComponents first, DateComponents last)
 {
     const auto from = calendar.date(atTime(first, 0, 0, 0, 0));
-    const auto to = calendar.date(atTime(last, 0, 23, 59, 59));
+    const auto next = calendar.date(atTime(last, 1, 0, 0, 0));
+    // The calendar's last day has no next one: it ends at its own 23:59:59.
+    const auto to = next ? std::optional(*next - std::chrono::seconds(1)) : calendar.date(atTime(last, 0, 23, 59, 59));
     if (!from || !to)
         return std::nullopt;
     return DateFilterInterval{*from, *to};
@@ -67,6 +71,20 @@ std::optional<DateFilterInterval> dateFilterInterval(DateFilterRange range, foun
     }
     }
     return std::nullopt;
+}
+
+std::optional<DateFilterInterval> dayInterval(int year, int month, int day, const Calendar& calendar)
+{
+    DateComponents fields;
+    fields.year = year;
+    fields.month = month;
+    fields.day = day;
+    return spanning(calendar, fields, fields);
+}
+
+std::optional<DateFilterInterval> dayInterval(int year, int month, int day)
+{
+    return dayInterval(year, month, day, Calendar::current());
 }
 
 std::optional<DateFilterInterval> dateFilterInterval(DateFilterRange range, foundation::Date reference)

@@ -1,5 +1,5 @@
 // The bounds of the date filter's day, week, month and year ranges around a reference date: both ends
-// inclusive, from 00:00:00 of the first day to 23:59:59 of the last.
+// inclusive, from 00:00:00 of the first day to 23:59:59 of the last (the second before the next day).
 #pragma once
 
 #include "model/enums.h"
@@ -28,5 +28,10 @@ std::optional<DateFilterInterval> dateFilterInterval(DateFilterRange range, foun
                                                      const foundation::Calendar& calendar);
 // The same in the user's current calendar.
 std::optional<DateFilterInterval> dateFilterInterval(DateFilterRange range, foundation::Date reference);
+
+// The local day `year`-`month`-`day` (fields carry over: day 32 of January is February 1st), from its
+// first instant to the second before the next day starts; nothing outside the calendar's years.
+std::optional<DateFilterInterval> dayInterval(int year, int month, int day, const foundation::Calendar& calendar);
+std::optional<DateFilterInterval> dayInterval(int year, int month, int day);
 
 } // namespace model

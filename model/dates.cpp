@@ -41,12 +41,21 @@ Date endOfMonth(Date date)
 {
     const Calendar calendar = Calendar::current();
     foundation::DateComponents c = calendar.components(date);
-    c.month = *c.month + 1; // day 0 of the next month is the last day of this one
+    // The second before the next month starts: 23:59:59 of the last day, the second one when the
+    // clock goes back at that midnight.
+    c.month = *c.month + 1;
+    c.day = 1;
+    c.hour = 0;
+    c.minute = 0;
+    c.second = 0;
+    c.nanosecond = 0;
+    if (const auto nextMonth = calendar.date(c))
+        return *nextMonth - std::chrono::seconds(1);
+    // December of the calendar's last year has no next month.
     c.day = 0;
     c.hour = 23;
     c.minute = 59;
     c.second = 59;
-    c.nanosecond = 0;
     return orUnchanged(calendar.date(c), date);
 }
 

@@ -19,7 +19,8 @@ foundation::DateComponents components(Date date);
 // an autumn change stays in that hour).
 Date roundedToMinute(Date date);
 
-// The last day of the date's month at 23:59:59, and January 1st of its year at 00:00:00.
+// The last second of the date's month (23:59:59 of its last day, the second such when that day's last
+// hour repeats), and January 1st of its year at 00:00:00.
 Date endOfMonth(Date date);
 Date startOfYear(Date date);
 

@@ -62,6 +62,17 @@ std::optional<std::string> formatWith(std::unique_ptr<icu::DateFormat> format, D
     return utf8(out);
 }
 
+// The locale's own pattern for the fields of `skeleton` ("yMMMM": month name and year).
+std::unique_ptr<icu::DateFormat> skeletonFormat(const char* skeleton, const std::string& localeId)
+{
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::DateFormat> format(
+        icu::DateFormat::createInstanceForSkeleton(icu::UnicodeString(skeleton), icu::Locale(localeId.c_str()), status));
+    if (U_FAILURE(status))
+        return nullptr;
+    return format;
+}
+
 } // namespace
 
 std::string localeIdFromPosixName(std::string_view name)
@@ -153,6 +164,30 @@ std::optional<std::string> Locale::shortDateTimeText(Date date, const Calendar& 
     return formatWith(std::unique_ptr<icu::DateFormat>(icu::DateFormat::createDateTimeInstance(
                           icu::DateFormat::kShort, icu::DateFormat::kShort, icu::Locale(id_.c_str()))),
                       date, calendar);
+}
+
+std::optional<std::string> Locale::fullDateText(Date date, const Calendar& calendar) const
+{
+    return formatWith(std::unique_ptr<icu::DateFormat>(
+                          icu::DateFormat::createDateInstance(icu::DateFormat::kFull, icu::Locale(id_.c_str()))),
+                      date, calendar);
+}
+
+std::optional<std::string> Locale::mediumDateText(Date date, const Calendar& calendar) const
+{
+    return formatWith(std::unique_ptr<icu::DateFormat>(
+                          icu::DateFormat::createDateInstance(icu::DateFormat::kMedium, icu::Locale(id_.c_str()))),
+                      date, calendar);
+}
+
+std::optional<std::string> Locale::monthYearText(Date date, const Calendar& calendar) const
+{
+    return formatWith(skeletonFormat("yMMMM", id_), date, calendar);
+}
+
+std::optional<std::string> Locale::yearText(Date date, const Calendar& calendar) const
+{
+    return formatWith(skeletonFormat("y", id_), date, calendar);
 }
 
 std::optional<std::string> Locale::shortDateIntervalText(Date from, Date to, const Calendar& calendar) const

@@ -45,6 +45,12 @@ public:
     std::optional<std::string> shortDateText(Date date, const Calendar& calendar) const;
     std::optional<std::string> shortDateTimeText(Date date, const Calendar& calendar) const;
     std::optional<std::string> shortDateIntervalText(Date from, Date to, const Calendar& calendar) const;
+    // Longer texts of an instant's local day: in en_US "Tuesday, March 12, 2024", "Mar 12, 2024",
+    // "March 2024" and "2024"; each locale writes them its own way.
+    std::optional<std::string> fullDateText(Date date, const Calendar& calendar) const;
+    std::optional<std::string> mediumDateText(Date date, const Calendar& calendar) const;
+    std::optional<std::string> monthYearText(Date date, const Calendar& calendar) const;
+    std::optional<std::string> yearText(Date date, const Calendar& calendar) const;
 
 private:
     std::string id_;

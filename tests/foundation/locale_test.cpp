@@ -100,6 +100,22 @@ TEST(Locale, TextsShowTheWallTimeOfTheSystemTzDatabase)
     EXPECT_NE(interval->find("31.3.2024, 18:00"), std::string::npos) << *interval;
 }
 
+TEST(Locale, LongerDateTextsOfTheLocalDay)
+{
+    // 23:30 UTC on Monday 2024-03-11 is already Tuesday in Berlin.
+    const Calendar berlin("Europe/Berlin", "en_US");
+    const Locale american("en_US");
+    const Date tuesday = utc(2024, 3, 11, 23, 30);
+    EXPECT_EQ(american.fullDateText(tuesday, berlin), "Tuesday, March 12, 2024");
+    EXPECT_EQ(american.mediumDateText(tuesday, berlin), "Mar 12, 2024");
+    EXPECT_EQ(american.monthYearText(utc(2024, 2, 29, 23, 30), berlin), "March 2024");
+    EXPECT_EQ(american.yearText(utc(2024, 12, 31, 23, 30), berlin), "2025");
+
+    const Locale german("de_DE");
+    EXPECT_EQ(german.fullDateText(tuesday, berlin), "Dienstag, 12. M\u00E4rz 2024");
+    EXPECT_EQ(german.monthYearText(tuesday, berlin), "M\u00E4rz 2024");
+}
+
 TEST(Locale, CaseInsensitiveContainsFoldsFully)
 {
     EXPECT_TRUE(containsCaseInsensitive("GROSSER ÄRGER", "ärger"));

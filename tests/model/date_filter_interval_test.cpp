@@ -85,3 +85,63 @@ TEST(DateFilterInterval, DayWithASkippedMidnightStartsAfterTheGap)
     EXPECT_EQ(dateFilterInterval(DateFilterRange::day, utc(2024, 9, 8, 15), santiago),
               (DateFilterInterval{utc(2024, 9, 8, 4), utc(2024, 9, 9, 2, 59, 59)}));
 }
+
+TEST(DateFilterInterval, DayWhoseLastHourRepeatsEndsAfterTheSecondOne)
+{
+    // Santiago, Saturday 2024-04-06: 24:00 -03 becomes 23:00 -04, so 23:00-23:59 happens twice.
+    const Calendar santiago("America/Santiago", "en_US");
+    const Date secondElevenFiftyNine = utc(2024, 4, 7, 3, 59); // 23:59 -04, the second one
+    const auto saturday = dateFilterInterval(DateFilterRange::day, utc(2024, 4, 6, 15), santiago);
+    const auto sunday = dateFilterInterval(DateFilterRange::day, utc(2024, 4, 7, 15), santiago);
+    ASSERT_TRUE(saturday && sunday);
+    EXPECT_EQ(*saturday, (DateFilterInterval{utc(2024, 4, 6, 3), utc(2024, 4, 7, 3, 59, 59)}));
+    EXPECT_EQ(sunday->from, utc(2024, 4, 7, 4));
+    EXPECT_LE(secondElevenFiftyNine, saturday->to);
+    // With Sunday first, the week of that Saturday ends with it.
+    const auto week = dateFilterInterval(DateFilterRange::week, utc(2024, 4, 3, 15), santiago);
+    ASSERT_TRUE(week);
+    EXPECT_EQ(week->to, utc(2024, 4, 7, 3, 59, 59));
+    EXPECT_EQ(model::dayInterval(2024, 4, 6, santiago), saturday);
+
+    // Cairo, Thursday 2024-10-31: 24:00 +03 becomes 23:00 +02, the last hour of October.
+    const Calendar cairo("Africa/Cairo", "en_US");
+    const auto october = dateFilterInterval(DateFilterRange::month, utc(2024, 10, 15, 12), cairo);
+    ASSERT_TRUE(october);
+    EXPECT_EQ(october->to, utc(2024, 10, 31, 21, 59, 59));
+}
+
+TEST(DateFilterInterval, ConsecutivePeriodsLeaveNoGapAndDoNotOverlap)
+{
+    // Zones with a repeated last hour, a skipped midnight, ordinary changes, and none.
+    for (const char* zone : {"America/Santiago", "Africa/Cairo", "America/Havana", "Europe/Berlin", "UTC"}) {
+        const Calendar calendar(zone, "en_US");
+        for (int day = 1; day <= 366; ++day) {
+            const auto today = model::dayInterval(2024, 1, day, calendar);
+            const auto tomorrow = model::dayInterval(2024, 1, day + 1, calendar);
+            ASSERT_TRUE(today && tomorrow);
+            ASSERT_EQ(today->to + std::chrono::seconds(1), tomorrow->from) << zone << " day " << day;
+            ASSERT_LT(today->from, today->to);
+        }
+        for (const DateFilterRange range : {DateFilterRange::week, DateFilterRange::month, DateFilterRange::year}) {
+            Date reference = utc(2024, 1, 10, 12);
+            for (int step = 0; step < 30; ++step) {
+                const auto period = dateFilterInterval(range, reference, calendar);
+                ASSERT_TRUE(period);
+                const auto next = dateFilterInterval(range, period->to + std::chrono::seconds(1), calendar);
+                ASSERT_TRUE(next);
+                ASSERT_EQ(period->to + std::chrono::seconds(1), next->from) << zone;
+                reference = next->from + std::chrono::hours(36);
+            }
+        }
+    }
+}
+
+TEST(DateFilterInterval, DayWithASkippedMidnightEndsWhereTheNextDayBegins)
+{
+    // Santiago skipped 2024-09-08 00:00-01:00: Saturday ends at 23:59:59 -04, Sunday starts at 01:00 -03.
+    const Calendar santiago("America/Santiago", "en_US");
+    EXPECT_EQ(model::dayInterval(2024, 9, 7, santiago),
+              (DateFilterInterval{utc(2024, 9, 7, 4), utc(2024, 9, 8, 3, 59, 59)}));
+    // The calendar's last day ends at its own 23:59:59.
+    EXPECT_EQ(model::dayInterval(9999, 12, 31, Calendar("UTC", "en_US")), days(9999, 12, 31, 9999, 12, 31));
+}

@@ -43,6 +43,11 @@ TEST(Dates, EndOfMonthAndStartOfYear)
     EXPECT_EQ(endOfMonth(utc(2024, 12, 15, 11)), utc(2024, 12, 31, 22, 59, 59));
     EXPECT_EQ(endOfMonth(utc(2023, 2, 28, 23, 30)), utc(2023, 3, 31, 21, 59, 59)); // already March in Berlin
     EXPECT_EQ(startOfYear(utc(2024, 12, 31, 22, 59)), utc(2023, 12, 31, 23));
+    {
+        // Cairo's clock goes back at the end of 2024-10-31: October ends after the second 23:59:59.
+        auto cairo = testsupport::zoneAndLocale("Africa/Cairo", "en_US.UTF-8");
+        EXPECT_EQ(endOfMonth(utc(2024, 10, 5, 12)), utc(2024, 10, 31, 21, 59, 59));
+    }
     EXPECT_EQ(startOfYear(utc(2024, 12, 31, 23, 30)), utc(2024, 12, 31, 23)); // 00:30 on 2025-01-01
 }
 
