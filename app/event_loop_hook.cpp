@@ -1,6 +1,8 @@
 // The pending-change pass at aboutToBlock, and the edit preserver around saves.
 #include "app/event_loop_hook.h"
 
+#include "ui/object_controller.h"
+
 #include "data/object_context.h"
 #include "model/persistence_controller.h"
 
@@ -67,6 +69,8 @@ void EditPreserver::forget()
 void EditPreserver::commitEditInProgress()
 {
     forget();
+    // Bound fields that are not line edits (dates, notes) have no editingFinished to send.
+    ui::ObjectController::commitEditingEverywhere();
     QWidget* focused = QApplication::focusWidget();
     if (!focused)
         return;

@@ -33,7 +33,7 @@ private:
 };
 
 // The save hooks of the persistence controller. Before a save, the text edit in progress (a focused
-// line edit, or a cell editor of an item view) is committed so that it is saved too; afterwards the
+// line edit, a cell editor of an item view, any bound field) is committed so that it is saved too; afterwards the
 // same field, or the same cell in editing mode, has the focus again with the same selection. When
 // nothing is being edited, nothing is remembered and the focus is not touched.
 class EditPreserver {

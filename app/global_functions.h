@@ -1,5 +1,5 @@
-// Free functions the interface shares: the currency symbols the currency boxes offer, a delayed call
-// on the main thread, and opening a link that the information dictionary configures.
+// Free functions the interface shares: a delayed call on the main thread and opening a link that the
+// information dictionary configures.
 #pragma once
 
 #include "app/info_dictionary.h"
@@ -12,16 +12,7 @@
 
 class QUrl;
 
-namespace foundation {
-class Locale;
-}
-
 namespace app {
-
-// "€", "$", "£", "¥", then how `locale` writes each common ISO 4217 currency, without duplicates.
-std::vector<std::string> currencySymbols(const foundation::Locale& locale);
-// The same for the user's monetary locale.
-std::vector<std::string> currencySymbols();
 
 // Runs `closure` once on the main thread, at least `seconds` from now (zero or less: the next turn
 // of the main event loop). Callable from any thread; needs a QCoreApplication.

@@ -1,10 +1,11 @@
 // The preferences window's widgets and their writes to the user defaults.
 #include "app/preferences_window.h"
 
-#include "app/global_functions.h"
+#include "model/currency_symbols.h"
 #include "model/money_bounds.h"
 #include "model/preferences.h"
 #include "app/updater.h"
+#include "ui/bindings.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -23,19 +24,63 @@ namespace app {
 
 namespace {
 
-// The exact rate written in `text` as the locale writes numbers (its decimal separator, grouping
-// optional), without exponent; nothing for anything else. Through a double, "1e40" would pass and a
-// long number would lose digits.
-std::optional<foundation::Decimal> parseRate(const QString& text, const QLocale& locale)
+// The settings the window's fields are bound to, under "values.<defaults key>" as the user defaults
+// controller names them. The rate is stored with two decimals at most, as the field shows it.
+ui::KeyTable preferencesKeys()
 {
-    bool ok = false;
-    (void)locale.toDouble(text, &ok); // checks the locale's separators and grouping
-    if (!ok || text.contains(locale.exponential(), Qt::CaseInsensitive))
+    return [](std::string_view path) -> std::optional<ui::KeyAccessor> {
+        auto settings = [](void* content) { return static_cast<model::Preferences*>(content); };
+        auto dependsOn = [](const char* key) {
+            return [key](void* content) { return std::vector<ui::ValueDependency>{{content, key}}; };
+        };
+        if (path == "values.showsMenuIcon")
+            return ui::KeyAccessor{
+                [=](void* c) { return ui::BoundValue(settings(c)->showsMenuIcon()); },
+                [=](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
+                    settings(c)->setShowsMenuIcon(std::get<bool>(value));
+                    return std::nullopt;
+                },
+                dependsOn("showsMenuIcon")};
+        if (path == "values.defaultProjectHourlyRate")
+            return ui::KeyAccessor{
+                [=](void* c) { return ui::BoundValue(settings(c)->defaultProjectHourlyRate()); },
+                [=](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
+                    const auto* rate = std::get_if<foundation::Decimal>(&value);
+                    if (!rate || !model::isAcceptableHourlyRate(*rate))
+                        return "not an acceptable hourly rate";
+                    settings(c)->setDefaultProjectHourlyRate(rate->rounded(2));
+                    return std::nullopt;
+                },
+                dependsOn("defaultProjectHourlyRate")};
+        if (path == "values.defaultProjectHourlyRateCurrency")
+            return ui::KeyAccessor{
+                [=](void* c) { return ui::BoundValue(settings(c)->defaultProjectHourlyRateCurrency()); },
+                [=](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
+                    const QString symbol = QString::fromStdString(std::get<std::string>(value)).trimmed();
+                    if (symbol.isEmpty())
+                        return "no currency symbol";
+                    settings(c)->setDefaultProjectHourlyRateCurrency(symbol.toStdString());
+                    return std::nullopt;
+                },
+                dependsOn("defaultProjectHourlyRateCurrency")};
         return std::nullopt;
-    QString canonical = text;
-    canonical.remove(locale.groupSeparator());
-    canonical.replace(locale.decimalPoint(), QStringLiteral("."));
-    return foundation::Decimal::parse(canonical.toStdString());
+    };
+}
+
+ui::KeyTable updaterKeys()
+{
+    return [](std::string_view path) -> std::optional<ui::KeyAccessor> {
+        if (path != "automaticallyChecksForUpdates")
+            return std::nullopt;
+        auto updater = [](void* content) { return static_cast<Updater*>(content); };
+        return ui::KeyAccessor{
+            [=](void* c) { return ui::BoundValue(updater(c)->automaticallyChecksForUpdates()); },
+            [=](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
+                updater(c)->setAutomaticallyChecksForUpdates(std::get<bool>(value));
+                return std::nullopt;
+            },
+            {}};
+    };
 }
 
 } // namespace
@@ -51,7 +96,9 @@ PreferencesWindow::PreferencesWindow(model::Preferences& settings, Updater* upda
       hourlyRateField_(new QLineEdit(this)),
       hourlyRateProblem_(new QLabel(this)),
       currencyBox_(new QComboBox(this)),
-      automaticUpdatesCheckbox_(new QCheckBox(tr("Automatically check for updates"), this))
+      automaticUpdatesCheckbox_(new QCheckBox(tr("Automatically check for updates"), this)),
+      settingsController_(new ui::ObjectController(preferencesKeys(), this)),
+      updaterController_(new ui::ObjectController(updaterKeys(), this))
 {
     setWindowTitle(tr("Preferences"));
 
@@ -66,26 +113,27 @@ PreferencesWindow::PreferencesWindow(model::Preferences& settings, Updater* upda
             [this](int rawType) { settings_.setDefaultTimerType(rawType); });
 
     currencyBox_->setEditable(true);
-    for (const std::string& symbol : currencySymbols())
+    for (const std::string& symbol : model::currencySymbols())
         currencyBox_->addItem(QString::fromStdString(symbol));
-    connect(currencyBox_, &QComboBox::activated, this, [this] { currencyEdited(); });
-    connect(currencyBox_->lineEdit(), &QLineEdit::editingFinished, this, [this] { currencyEdited(); });
-
-    connect(hourlyRateField_, &QLineEdit::editingFinished, this, [this] { hourlyRateEdited(); });
     hourlyRateProblem_->setVisible(false);
-
-    connect(menuIconCheckbox_, &QCheckBox::toggled, this, [this](bool checked) {
-        if (checked == settings_.showsMenuIcon())
-            return;
-        settings_.setShowsMenuIcon(checked);
-        if (menuIconChanged_)
-            menuIconChanged_(checked);
-    });
-
     automaticUpdatesCheckbox_->setVisible(updater_ != nullptr);
-    connect(automaticUpdatesCheckbox_, &QCheckBox::toggled, this, [this](bool checked) {
-        if (updater_)
-            updater_->setAutomaticallyChecksForUpdates(checked);
+
+    ui::bindChecked(*menuIconCheckbox_, *settingsController_, QStringLiteral("values.showsMenuIcon"));
+    ui::bindDecimal(*hourlyRateField_, *settingsController_, QStringLiteral("values.defaultProjectHourlyRate"))
+        ->setKeepsRefusedText(true); // kept for correction
+    ui::bindText(*currencyBox_, *settingsController_, QStringLiteral("values.defaultProjectHourlyRateCurrency"));
+    if (updater_)
+        ui::bindChecked(*automaticUpdatesCheckbox_, *updaterController_, QStringLiteral("automaticallyChecksForUpdates"));
+    // A blank currency silently shows the stored one again; a refused rate explains itself.
+    settingsController_->setRefusalHandler([this](QWidget& field, const QString&) {
+        if (&field == hourlyRateField_)
+            showHourlyRateProblem();
+    });
+    connect(settingsController_, &ui::ObjectController::valueWritten, this, [this](const QString& keyPath) {
+        if (keyPath == QLatin1String("values.defaultProjectHourlyRate"))
+            hourlyRateProblem_->setVisible(false);
+        else if (keyPath == QLatin1String("values.showsMenuIcon") && menuIconChanged_)
+            menuIconChanged_(settings_.showsMenuIcon());
     });
 
     auto* rate = new QHBoxLayout;
@@ -98,6 +146,8 @@ PreferencesWindow::PreferencesWindow(model::Preferences& settings, Updater* upda
     form->addRow(QString(), menuIconCheckbox_);
     form->addRow(QString(), automaticUpdatesCheckbox_);
 
+    settingsController_->setContent(&settings_);
+    updaterController_->setContent(updater_);
     showStoredValues();
 }
 
@@ -122,44 +172,20 @@ void PreferencesWindow::showStoredValues()
         checked->setChecked(false);
         timerTypeGroup_->setExclusive(true);
     }
-    {
-        const QSignalBlocker blocker(menuIconCheckbox_);
-        menuIconCheckbox_->setChecked(settings_.showsMenuIcon());
-    }
-    hourlyRateField_->setText(QLocale().toString(settings_.defaultProjectHourlyRate().toDouble(), 'f', 2));
+    // Opening the window shows what is stored, a refused rate included.
+    for (ui::ObjectController* controller : {settingsController_, updaterController_})
+        for (ui::Binding* binding : controller->bindings())
+            binding->reread();
     hourlyRateProblem_->setVisible(false);
-    currencyBox_->setCurrentText(QString::fromStdString(settings_.defaultProjectHourlyRateCurrency()));
-    if (updater_) {
-        const QSignalBlocker blocker(automaticUpdatesCheckbox_);
-        automaticUpdatesCheckbox_->setChecked(updater_->automaticallyChecksForUpdates());
-    }
 }
 
-void PreferencesWindow::hourlyRateEdited()
+void PreferencesWindow::showHourlyRateProblem()
 {
     const QLocale locale;
-    const auto rate = parseRate(hourlyRateField_->text().trimmed(), locale);
-    if (!rate || !model::isAcceptableHourlyRate(*rate)) {
-        // The stored rate stays; the field keeps the text so it can be corrected.
-        hourlyRateProblem_->setText(tr("Enter the hourly rate as a number from 0 to %1, e.g. %2.")
-                                        .arg(locale.toString(static_cast<qlonglong>(model::maximumHourlyRate)),
-                                             locale.toString(85.5, 'f', 2)));
-        hourlyRateProblem_->setVisible(true);
-        return;
-    }
-    hourlyRateProblem_->setVisible(false);
-    // Two decimals at most, as the field shows them.
-    settings_.setDefaultProjectHourlyRate(rate->rounded(2));
-}
-
-void PreferencesWindow::currencyEdited()
-{
-    const QString symbol = currencyBox_->currentText().trimmed();
-    if (symbol.isEmpty()) {
-        currencyBox_->setCurrentText(QString::fromStdString(settings_.defaultProjectHourlyRateCurrency()));
-        return;
-    }
-    settings_.setDefaultProjectHourlyRateCurrency(symbol.toStdString());
+    hourlyRateProblem_->setText(tr("Enter the hourly rate as a number from 0 to %1, e.g. %2.")
+                                    .arg(locale.toString(static_cast<qlonglong>(model::maximumHourlyRate)),
+                                         locale.toString(85.5, 'f', 2)));
+    hourlyRateProblem_->setVisible(true);
 }
 
 } // namespace app

@@ -1,5 +1,6 @@
 // The preferences window: timer type of new timers, default hourly rate and currency, the menu icon
-// and the automatic update check. Every change is written to the user defaults at once.
+// and the automatic update check. Every change is written to the user defaults at once, through
+// bindings of the fields to the settings.
 #pragma once
 
 #include <QWidget>
@@ -15,6 +16,9 @@ class QRadioButton;
 
 namespace model {
 class Preferences;
+}
+namespace ui {
+class ObjectController;
 }
 
 namespace app {
@@ -41,8 +45,7 @@ protected:
 
 private:
     void showStoredValues();
-    void hourlyRateEdited();
-    void currencyEdited();
+    void showHourlyRateProblem();
 
     model::Preferences& settings_;
     Updater* updater_;
@@ -53,6 +56,8 @@ private:
     QLabel* hourlyRateProblem_;
     QComboBox* currencyBox_;
     QCheckBox* automaticUpdatesCheckbox_;
+    ui::ObjectController* settingsController_;
+    ui::ObjectController* updaterController_;
 };
 
 } // namespace app
