@@ -14,6 +14,7 @@
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QSignalBlocker>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -243,6 +244,11 @@ void MainWindowController::buildToolbar()
     searchField_->setClearButtonEnabled(true);
     searchField_->setMaximumWidth(220);
     connect(searchField_, &QLineEdit::textChanged, split_->projectsViewController(), &ProjectsViewController::searchAction);
+    // The term is already gone from the outline; emptying the field must not reload it again.
+    connect(split_->projectsViewController(), &ProjectsViewController::searchTermCleared, searchField_, [this] {
+        const QSignalBlocker blocker(searchField_);
+        searchField_->clear();
+    });
     toolbar->addWidget(searchField_);
 
     inspectorSidebarToggle_ = toolButton(tr("Inspector"), "inspectorSidebarToggle", toolbar);

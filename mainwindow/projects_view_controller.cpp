@@ -498,6 +498,13 @@ model::Project* ProjectsViewController::newProject()
 model::Timer* ProjectsViewController::createTimer(model::Project& project, model::TimerType type,
                                                   std::optional<std::string> notes)
 {
+    // A new timer is always shown: a search term its empty notes would not match goes first, as the
+    // date range has already moved to today.
+    if (searchTerm_) {
+        searchTerm_.reset();
+        updateProjectsList(true);
+        emit searchTermCleared();
+    }
     model::Timer* timer = project.startNewTimer();
     if (!timer)
         return nullptr;
@@ -508,8 +515,8 @@ model::Timer* ProjectsViewController::createTimer(model::Project& project, model
     timer->setNotes(notes.value_or(""));
     if (delegate_)
         delegate_->projectsViewControllerDidCreateTimer(*this, *timer);
-    // A timer the filter hides (say, by a search term its empty notes lack) gets no row until the
-    // next list update.
+    // A timer the filter still hides (notes given by the caller, a custom range) gets no row until
+    // the next list update.
     const auto listed = project.timers(filter());
     if (std::find(listed.begin(), listed.end(), timer) != listed.end())
         model_->insertTimer(project, model_->insertionIndex(project, *timer), *timer);

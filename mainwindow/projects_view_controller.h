@@ -171,7 +171,8 @@ public:
     const RunningTimerIndex& runningTimerIndex() const { return runningTimers_; }
 
     // Creates a timer of the type in the project (notes empty when none are given), shows it in start
-    // order among the project's listed timers, expands the project and selects the new row.
+    // order among the project's listed timers, expands the project and selects the new row. A search
+    // term is cleared first (searchTermCleared), so the new row is shown.
     model::Timer* createTimer(model::Project& project, model::TimerType type, std::optional<std::string> notes = {});
 
     // The listed item's index, valid only when the item has a row (its project expanded for a timer).
@@ -190,6 +191,8 @@ signals:
     void newTimerButtonClicked(model::Project* project);
     void togglePauseButtonClicked(model::Timer* timer);
     void stopButtonClicked(model::Timer* timer);
+    // The controller dropped its search term itself; the search field is to be emptied.
+    void searchTermCleared();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

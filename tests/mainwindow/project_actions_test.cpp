@@ -17,7 +17,10 @@
 #include "store_fixture.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QLineEdit>
 #include <QSignalSpy>
+#include <QTest>
 #include <QToolButton>
 
 #include <random>
@@ -127,6 +130,49 @@ TEST_F(ProjectActionsTest, ToolbarNewTimerStartsARunningTimerInTheSelectedProjec
     EXPECT_EQ(events_->entries[0].name, "Start Timer");
     EXPECT_EQ(events_->entries[0].attributes, (kits::Attributes{{"timer type", std::string("Period")}}));
     EXPECT_EQ(events_->entries[0].probe, "1");
+}
+
+TEST_F(ProjectActionsTest, ANewTimerClearsTheSearchTermSoItsRowIsShownAndSelected)
+{
+    model::Project* website = project("Website");
+    periodTimer(website, march(6, 8), 30, "design review");
+    context_->processPendingChanges();
+    MainWindowController window(context_.get(), *defaults_);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    ProjectsViewController& projects = *window.splitViewController()->projectsViewController();
+    QTest::keyClicks(window.searchField(), "zzz");
+    ASSERT_EQ(projects.searchTerm(), "zzz");
+    ASSERT_EQ(projects.countsStatusText(), "1 project, 0 timers");
+    projects.selectItem(*website);
+
+    QTest::keyClick(window.searchField(), Qt::Key_T, Qt::ControlModifier);
+    endTurn();
+
+    ASSERT_EQ(website->timers().size(), 2u);
+    model::Timer* created = website->timers().back();
+    EXPECT_TRUE(created->running());
+    EXPECT_EQ(window.searchField()->text(), "");
+    EXPECT_FALSE(projects.searchTerm().has_value());
+    EXPECT_EQ(projects.selectedItem(), created);
+    EXPECT_TRUE(projects.rowIndexOf(*created).isValid());
+    EXPECT_EQ(projects.countsStatusText(), "1 project, 2 timers");
+
+    // The row's "+" and the toolbar's New Timer do the same; no press leaves a hidden running timer.
+    QTest::keyClicks(window.searchField(), "zzz");
+    emit projects.newTimerButtonClicked(website);
+    endTurn();
+    EXPECT_EQ(window.searchField()->text(), "");
+    EXPECT_EQ(projects.countsStatusText(), "1 project, 3 timers");
+    QTest::keyClicks(window.searchField(), "zzz");
+    projects.selectItem(*website); // the term hid the selected timer's row
+    window.startNewTimerAction()->trigger();
+    endTurn();
+    EXPECT_EQ(window.searchField()->text(), "");
+    ASSERT_EQ(website->timers().size(), 4u);
+    EXPECT_EQ(projects.selectedItem(), website->timers().back());
+    EXPECT_EQ(projects.countsStatusText(), "1 project, 4 timers");
 }
 
 TEST_F(ProjectActionsTest, TheWindowsUndoItemIsEnabledByAChangeThatLeavesTheSelectionAlone)

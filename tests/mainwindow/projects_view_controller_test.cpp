@@ -169,12 +169,23 @@ TEST_F(ProjectsViewControllerTest, CreatedTimersAreListedInStartOrderExpandedAnd
     EXPECT_EQ(controller->outlineModel()->timers(*website), website->timers(controller->filter()));
     EXPECT_EQ(controller->selectedItem(), expense);
 
-    // A timer the search hides gets no row, and nothing is selected for it.
+    // A search term goes first, so the new timer is listed and selected.
     controller->setSearchTerm("before");
+    QSignalSpy cleared(controller.get(), &ProjectsViewController::searchTermCleared);
+    model::Timer* searched = controller->createTimer(*website, model::TimerType::period);
+    ASSERT_NE(searched, nullptr);
+    EXPECT_FALSE(controller->searchTerm().has_value());
+    EXPECT_EQ(cleared.count(), 1);
+    EXPECT_EQ(controller->selectedItem(), searched);
+
+    // A timer outside the shown range gets no row, and nothing is selected for it.
+    controller->setDateFilterReferenceDate(march(1, 12));
+    controller->updateDateFilter();
     model::Timer* hidden = controller->createTimer(*website, model::TimerType::period);
     ASSERT_NE(hidden, nullptr);
     EXPECT_FALSE(controller->outlineModel()->indexOf(hidden).isValid());
     EXPECT_NE(controller->selectedItem(), hidden);
+    EXPECT_EQ(cleared.count(), 1);
 }
 
 TEST_F(ProjectsViewControllerTest, SelectionIsReportedAndSurvivesListUpdates)
