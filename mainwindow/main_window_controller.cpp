@@ -11,12 +11,16 @@
 
 #include <QButtonGroup>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QScreen>
 #include <QSignalBlocker>
 #include <QToolBar>
 #include <QToolButton>
+
+#include <algorithm>
 
 namespace mainwindow {
 
@@ -49,8 +53,9 @@ MainWindowController::MainWindowController(data::ObjectContext* context, foundat
         changeToken_ = context_->notificationCenter().addObserver(
             data::ObjectsDidChangeNotification, context_, [this](const foundation::Notification&) { validateMenuItems(); });
     validateMenuItems();
-    resize(1100, 680);
-    restoreFrame();
+    resize(defaultSize);
+    const bool remembered = restoreFrame();
+    fitFrameToScreen(remembered);
 }
 
 MainWindowController::~MainWindowController()
@@ -59,10 +64,50 @@ MainWindowController::~MainWindowController()
 }
 
 // The window's frame is kept in the defaults under its autosave name, as Qt's own geometry text.
-void MainWindowController::restoreFrame()
+bool MainWindowController::restoreFrame()
 {
     if (auto frame = defaults_.stringValue(frameAutosaveName))
-        restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(*frame)));
+        return restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(*frame)));
+    return false;
+}
+
+QSize MainWindowController::minimumFrameSize() const
+{
+    // Every toolbar item at its natural width, so none is pushed out of reach.
+    const int toolbarWidth = toolbar_ ? toolbar_->sizeHint().width() : 0;
+    return QSize(std::max(toolbarWidth, 640), 400);
+}
+
+void MainWindowController::fitFrameToScreen(bool remembered)
+{
+    QScreen* screen = QGuiApplication::screenAt(geometry().center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    // The decorations count against the screen too, once the window system has told their size.
+    const QRect decorated = frameGeometry();
+    const QMargins decorations(geometry().left() - decorated.left(), geometry().top() - decorated.top(),
+                               decorated.right() - geometry().right(), decorated.bottom() - geometry().bottom());
+    const QRect available = screen->availableGeometry().marginsRemoved(decorations);
+    setMinimumSize(minimumFrameSize().boundedTo(available.size()));
+    QRect frame = geometry();
+    frame.setSize(frame.size().boundedTo(available.size()).expandedTo(minimumSize()));
+    // A first window opens centred; a remembered one keeps its place as far as the screen allows.
+    if (!remembered)
+        frame.moveCenter(available.center());
+    frame.moveLeft(std::clamp(frame.left(), available.left(), available.right() + 1 - frame.width()));
+    frame.moveTop(std::clamp(frame.top(), available.top(), available.bottom() + 1 - frame.height()));
+    if (frame != geometry())
+        setGeometry(frame);
+}
+
+void MainWindowController::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    // Now the decorations may be known: the frame is fitted again, keeping its place where it can.
+    if (!event->spontaneous())
+        fitFrameToScreen(true);
 }
 
 void MainWindowController::saveFrame()
@@ -174,6 +219,7 @@ void MainWindowController::setApplicationMenu(QMenu* menu)
 void MainWindowController::buildToolbar()
 {
     QToolBar* toolbar = addToolBar(tr("Toolbar"));
+    toolbar_ = toolbar;
     toolbar->setObjectName("toolbar");
     toolbar->setMovable(false);
     toolbar->setFloatable(false);

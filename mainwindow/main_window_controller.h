@@ -11,6 +11,7 @@ class QAction;
 class QButtonGroup;
 class QLineEdit;
 class QMenu;
+class QToolBar;
 class QToolButton;
 
 namespace data {
@@ -52,13 +53,21 @@ public:
 
     // The defaults key of the window's frame.
     static constexpr const char* frameAutosaveName = "MainWindow";
+    // The frame of a first window, before it is fitted to its screen.
+    static constexpr QSize defaultSize{1100, 680};
+    // Room for every toolbar item; never more than the screen has.
+    QSize minimumFrameSize() const;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
-    void restoreFrame();
+    // Whether a remembered frame was applied.
+    bool restoreFrame();
     void saveFrame();
+    // Keeps the frame inside the available area of the screen it opens on, at least the minimum size.
+    void fitFrameToScreen(bool remembered);
     void buildActions();
     void buildMenus();
     void buildToolbar();
@@ -66,6 +75,7 @@ private:
     data::ObjectContext* context_;
     foundation::DefaultsStore& defaults_;
     MainSplitViewController* split_;
+    QToolBar* toolbar_ = nullptr;
     QButtonGroup* dateFilterRange_ = nullptr;
     QLineEdit* searchField_ = nullptr;
     QToolButton* billedToggle_ = nullptr;

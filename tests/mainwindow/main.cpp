@@ -4,10 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string_view>
 
 int main(int argc, char** argv)
 {
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // ctest may ask for an offscreen screen of a given size ("offscreen:configfile=...").
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (!platform || std::string_view(platform).substr(0, 9) != "offscreen")
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     ::setenv("TZ", "UTC", 1);
     ::setenv("LANG", "en_US.UTF-8", 1);
     for (const char* name : {"LC_ALL", "LC_TIME", "LC_MONETARY"})
