@@ -2,6 +2,7 @@
 // delegate's launch sequence; quitting (also by SIGTERM, SIGINT or SIGHUP) saves the store.
 #include "app/app_delegate.h"
 #include "app/event_loop_hook.h"
+#include "app/inspector_panes.h"
 #include "app/launch_report.h"
 #include "app/application_menu.h"
 #include "model/preferences.h"
@@ -78,6 +79,8 @@ int main(int argc, char** argv)
                      [&delegate] { delegate.applicationShouldHandleReopen(); });
 
     mainwindow::MainWindowController mainWindow(&persistenceController.managedObjectContext(), defaults);
+    mainWindow.splitViewController()->setInspectorPaneFactory(
+        app::inspectorPaneFactory(persistenceController.managedObjectContext()));
     const app::ApplicationMenu applicationMenu = app::makeApplicationMenu(delegate, &mainWindow);
     mainWindow.setApplicationMenu(applicationMenu.menu);
     delegate.setMainWindow(&mainWindow);

@@ -131,9 +131,9 @@ void MainSplitViewController::inspectorSidebarToggleAction(bool on)
     setCollapsed(inspectorColumn, !on);
 }
 
-InspectorPane* MainSplitViewController::pane(bool forProject)
+inspectors::InspectorViewController* MainSplitViewController::pane(bool forProject)
 {
-    InspectorPane*& pane = forProject ? projectInspector_ : timerInspector_;
+    inspectors::InspectorViewController*& pane = forProject ? projectInspector_ : timerInspector_;
     const auto& make = forProject ? paneFactory_.makeProjectInspector : paneFactory_.makeTimerInspector;
     if (!pane && make) {
         pane = make();
@@ -156,13 +156,13 @@ void MainSplitViewController::showInspector(data::Object* item)
     }
     if (!inspectorContainer_)
         return;
-    InspectorPane* shown = item ? pane(dynamic_cast<model::Project*>(item) != nullptr) : nullptr;
+    inspectors::InspectorViewController* shown = item ? pane(dynamic_cast<model::Project*>(item) != nullptr) : nullptr;
     if (!shown) {
         inspectorContainer_->contentView()->hide();
         inspectorContainer_->emptyLabel()->show();
         return;
     }
-    shown->setInspectedObject(*item);
+    shown->setInspectedObject(item);
     inspectorContainer_->contentView()->show();
     inspectorContainer_->emptyLabel()->hide();
     inspectorContainer_->contentView()->layout()->addWidget(shown);
@@ -172,7 +172,7 @@ void MainSplitViewController::showInspector(data::Object* item)
         didCreateFixedDurationTimer_ = false;
         // On a later turn, once the new row's selection has settled.
         QTimer::singleShot(0, this, [this] {
-            if (InspectorPane* timerPane = pane(false))
+            if (inspectors::InspectorViewController* timerPane = pane(false))
                 timerPane->focusDurationPicker();
         });
     }

@@ -3,8 +3,8 @@
 // and expands the side columns, and receives the menu and toolbar actions meant for its children.
 #pragma once
 
+#include "inspectors/inspector_view_controller.h"
 #include "mainwindow/clients_view_controller_delegate.h"
-#include "mainwindow/inspector_pane.h"
 #include "mainwindow/projects_view_controller_delegate.h"
 #include "mainwindow/projects_view_controller.h"
 
@@ -13,6 +13,7 @@
 #include <QPointer>
 #include <QSplitter>
 
+#include <functional>
 #include <memory>
 
 #include <array>
@@ -34,6 +35,12 @@ class ClientsViewController;
 class InspectorContainerViewController;
 class ProjectsViewController;
 
+// Makes the two panes on first use; the split view keeps and reuses them.
+struct InspectorPaneFactory {
+    std::function<inspectors::InspectorViewController*()> makeProjectInspector;
+    std::function<inspectors::InspectorViewController*()> makeTimerInspector;
+};
+
 class MainSplitViewController : public QSplitter,
                                 public ClientsViewControllerDelegate,
                                 public ProjectsViewControllerDelegate {
@@ -51,7 +58,7 @@ public:
     ClientsViewController* clientsViewController() const { return clientsViewController_; }
     ProjectsViewController* projectsViewController() const { return projectsViewController_; }
     InspectorContainerViewController* inspectorContainerViewController() const { return inspectorContainer_; }
-    InspectorPane* currentInspectorViewController() const { return currentInspector_; }
+    inspectors::InspectorViewController* currentInspectorViewController() const { return currentInspector_; }
     data::Object* editedItem() const { return editedItem_; }
     bool didCreateFixedDurationTimer() const { return didCreateFixedDurationTimer_; }
 
@@ -98,22 +105,22 @@ signals:
 private:
     void createTimerForSelectedProject(model::TimerType type);
     void updateCollapseButtons();
-    InspectorPane* pane(bool forProject);
+    inspectors::InspectorViewController* pane(bool forProject);
 
     foundation::DefaultsStore& defaults_;
     QWidget* sidebarPlaceholder_ = nullptr;
     ClientsViewController* clientsViewController_ = nullptr;
     ProjectsViewController* projectsViewController_ = nullptr;
     InspectorContainerViewController* inspectorContainer_ = nullptr;
-    InspectorPane* currentInspector_ = nullptr;
+    inspectors::InspectorViewController* currentInspector_ = nullptr;
     QPointer<QAbstractButton> clientCollapseButton_;
     QPointer<QAbstractButton> inspectorCollapseButton_;
     bool didCreateFixedDurationTimer_ = false;
     InspectorPaneFactory paneFactory_;
     // Panes not on show live here: a widget child of the splitter itself would become a column.
     std::unique_ptr<QWidget> paneShelf_ = std::make_unique<QWidget>();
-    InspectorPane* projectInspector_ = nullptr;
-    InspectorPane* timerInspector_ = nullptr;
+    inspectors::InspectorViewController* projectInspector_ = nullptr;
+    inspectors::InspectorViewController* timerInspector_ = nullptr;
     data::Object* editedItem_ = nullptr;
     std::array<int, 3> expandedWidths_{200, 560, 260};
 };

@@ -25,9 +25,10 @@ using testsupport::march;
 
 namespace {
 
-class FakePane : public InspectorPane {
+class FakePane : public inspectors::InspectorViewController {
 public:
-    void setInspectedObject(data::Object& object) override { inspected = &object; }
+    explicit FakePane(data::ObjectContext* context) : InspectorViewController(context, {}) {}
+    void contentObjectChanged() override { inspected = inspectedObject(); }
     void focusDurationPicker() override { ++focusRequests; }
     data::Object* inspected = nullptr;
     int focusRequests = 0;
@@ -53,7 +54,8 @@ protected:
         website_->setExpanded(true);
         window_ = std::make_unique<MainWindowController>(context_.get(), *defaults_);
         split_ = window_->splitViewController();
-        split_->setInspectorPaneFactory({[this] { return projectPane_ = new FakePane; }, [this] { return timerPane_ = new FakePane; }});
+        split_->setInspectorPaneFactory({[this] { return projectPane_ = new FakePane(context_.get()); },
+                                      [this] { return timerPane_ = new FakePane(context_.get()); }});
         window_->show();
     }
     ProjectsViewController& projects() { return *split_->projectsViewController(); }
@@ -89,7 +91,7 @@ TEST_F(MainSplitViewControllerTest, SelectionPlacesOneReusedPaneOrTheEmptyLabel)
     projects().selectItem(*website_);
     EXPECT_EQ(split_->currentInspectorViewController(), projectPane_);
     EXPECT_NE(timerPane->parentWidget(), container.contentView());
-    EXPECT_EQ(container.contentView()->findChildren<InspectorPane*>().size(), 1);
+    EXPECT_EQ(container.contentView()->findChildren<inspectors::InspectorViewController*>().size(), 1);
     EXPECT_EQ(split_->count(), 3); // a pane put away never becomes a column of its own
 
     projects().outlineView()->selectionModel()->clearSelection();
