@@ -2,22 +2,87 @@
 #include "model/persistence_controller.h"
 
 #include "model/data_model.h"
+#include "model/user_dirs.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
 namespace model {
 
+namespace {
+
+constexpr std::chrono::milliseconds firstRetryDelay{2000};
+constexpr std::chrono::milliseconds longestRetryDelay{60000};
+
+const char* describe(PersistenceController::SaveProblem problem)
+{
+    using Problem = PersistenceController::SaveProblem;
+    switch (problem) {
+    case Problem::none: return "no problem";
+    case Problem::diskFull: return "the disk is full";
+    case Problem::readOnly: return "the file is read-only";
+    case Problem::inUse: return "another program is using the file";
+    case Problem::removed: return "the file was removed";
+    case Problem::replaced: return "the file was replaced by another file";
+    case Problem::ioError: return "the disk reported an input/output error";
+    }
+    return "an unknown problem";
+}
+
+PersistenceController::SaveProblem problemOf(data::SqliteStore::WriteProblem problem)
+{
+    using Write = data::SqliteStore::WriteProblem;
+    using Problem = PersistenceController::SaveProblem;
+    switch (problem) {
+    case Write::diskFull: return Problem::diskFull;
+    case Write::readOnly: return Problem::readOnly;
+    case Write::busy: return Problem::inUse;
+    case Write::none:
+    case Write::ioError: break;
+    }
+    return Problem::ioError;
+}
+
+std::string utcNameStamp()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    ::gmtime_r(&now, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H.%M.%S UTC", &utc);
+    return text;
+}
+
+} // namespace
+
 std::filesystem::path PersistenceController::defaultStorePath()
 {
-    std::filesystem::path folder;
-    if (const char* documents = std::getenv("XDG_DOCUMENTS_DIR"); documents && *documents)
-        folder = documents;
-    else if (const char* home = std::getenv("HOME"); home && *home)
-        folder = std::filesystem::path(home) / "Documents";
-    else
-        folder = std::filesystem::current_path();
-    return folder / "Projects.horavine";
+    return documentsFolder() / "Projects.horavine";
+}
+
+std::filesystem::path PersistenceController::recoveryFolder()
+{
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data == '/')
+        return std::filesystem::path(data) / "horavine";
+    if (const char* home = std::getenv("HOME"); home && *home)
+        return std::filesystem::path(home) / ".local" / "share" / "horavine";
+    return std::filesystem::current_path() / "horavine";
+}
+
+std::vector<std::filesystem::path> PersistenceController::recoveryFiles()
+{
+    std::vector<std::filesystem::path> files;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator entry(recoveryFolder(), ec), end; !ec && entry != end;
+         entry.increment(ec)) {
+        const std::string name = entry->path().filename().string();
+        if (name.rfind("Recovered ", 0) == 0 && entry->path().extension() == ".horavine")
+            files.push_back(entry->path());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
 }
 
 PersistenceController::PersistenceController(std::filesystem::path storePath, foundation::NotificationCenter& center)
@@ -31,9 +96,16 @@ PersistenceController::PersistenceController(std::filesystem::path storePath, fo
                       error.message);
     } else if (std::string message; !context_->attachStore(std::move(store), message)) {
         reportFailure(Status::cannotOpen, message);
+    } else if (context_->store()->isReadOnly()) {
+        failSave(SaveProblem::readOnly, "The store " + storePath_.string()
+                                            + " can only be read: the file is read-only. Changes are kept and saved "
+                                              "as soon as the file can be written.");
     }
     changeToken_ = center_.addObserver(data::ObjectsDidChangeNotification, context_.get(),
-                                       [this](const foundation::Notification&) { save(); });
+                                       [this](const foundation::Notification&) {
+                                           changedSinceRecoveryFile_ = true;
+                                           save();
+                                       });
 }
 
 PersistenceController::~PersistenceController() = default;
@@ -44,28 +116,140 @@ void PersistenceController::setSaveHooks(std::function<void()> beforeSave, std::
     afterSave_ = std::move(afterSave);
 }
 
+std::chrono::milliseconds PersistenceController::retryDelay() const
+{
+    const int doublings = std::clamp(failuresInEpisode_ - 1, 0, 6);
+    return std::min(firstRetryDelay * (1 << doublings), longestRetryDelay);
+}
+
 bool PersistenceController::save()
 {
-    if (!context_->hasUnsavedChanges())
+    const bool failing = status_ == Status::saveFailed;
+    if (!context_->hasUnsavedChanges() && !failing)
         return true;
     if (!storeIsOpen())
         return false; // the open failure was reported; nothing may be written over that file
     if (beforeSave_)
         beforeSave_();
-    std::string message;
-    const bool saved = context_->save(&message);
-    if (saved) {
-        if (status_ == Status::saveFailed) {
-            status_ = Status::ok;
-            statusMessage_.clear();
-        }
-    } else {
-        reportFailure(Status::saveFailed, "The store " + storePath_.string() + " could not be saved: " + message
-                                              + " (the changes are kept and saved again at the next change)");
-    }
+    const bool saved = saveToStore();
     if (afterSave_)
         afterSave_();
     return saved;
+}
+
+bool PersistenceController::saveToStore()
+{
+    data::SqliteStore& store = *context_->store();
+    switch (store.fileState()) {
+    case data::SqliteStore::FileState::removed: return recreateRemovedStore();
+    case data::SqliteStore::FileState::replaced: return keepChangesOfReplacedStore();
+    case data::SqliteStore::FileState::same: break;
+    }
+    if (store.isReadOnly()) {
+        if (std::string why; !store.reopen(why))
+            return failSave(SaveProblem::readOnly, couldNotSave(SaveProblem::readOnly, why));
+    }
+    std::string message;
+    if (!context_->save(&message)) {
+        const SaveProblem problem = problemOf(store.lastWriteProblem());
+        return failSave(problem, couldNotSave(problem, message));
+    }
+    saveSucceeded();
+    return true;
+}
+
+std::string PersistenceController::couldNotSave(SaveProblem problem, const std::string& detail) const
+{
+    return "Your changes could not be saved to " + storePath_.string() + ": " + describe(problem) + " (" + detail
+        + "). They are kept and saved as soon as the store can be written again.";
+}
+
+void PersistenceController::beginFailureEpisode()
+{
+    if (inFailureEpisode_)
+        return;
+    inFailureEpisode_ = true;
+    ++failureEpisode_;
+    failuresInEpisode_ = 0;
+    recoveryFile_.reset();
+}
+
+bool PersistenceController::failSave(SaveProblem problem, const std::string& message)
+{
+    beginFailureEpisode();
+    ++failuresInEpisode_;
+    saveProblem_ = problem;
+    reportFailure(Status::saveFailed, message);
+    center_.post(SaveStatusDidChangeNotification, this);
+    return false;
+}
+
+void PersistenceController::saveSucceeded()
+{
+    if (!inFailureEpisode_)
+        return;
+    inFailureEpisode_ = false;
+    status_ = Status::ok;
+    statusMessage_.clear();
+    saveProblem_ = SaveProblem::none;
+    failuresInEpisode_ = 0;
+    recoveryFile_.reset();
+    std::fprintf(stderr, "Horavine: the store %s is saved again\n", storePath_.c_str());
+    center_.post(SaveStatusDidChangeNotification, this);
+}
+
+bool PersistenceController::recreateRemovedStore()
+{
+    std::string why;
+    if (!context_->recreateStore(why))
+        return failSave(SaveProblem::removed, couldNotSave(SaveProblem::removed, why));
+    saveSucceeded();
+    const std::string message = "The store file " + storePath_.string()
+        + " was removed while Horavine was running. Everything Horavine had open was written to it anew.";
+    std::fprintf(stderr, "Horavine: %s\n", message.c_str());
+    center_.post(StoreFileRecreatedNotification, this, {{"message", message}});
+    return true;
+}
+
+bool PersistenceController::keepChangesOfReplacedStore()
+{
+    beginFailureEpisode();
+    std::string message = "The store file " + storePath_.string()
+        + " was replaced by another file while Horavine was running; Horavine does not write over that file. ";
+    std::string why;
+    std::optional<std::filesystem::path> written = recoveryFile_;
+    if (!written || changedSinceRecoveryFile_)
+        written = writeRecoveryFile(why);
+    if (written)
+        message += "Your projects and timers were written to " + written->string() + ".";
+    else
+        message += "Writing them to a recovery file failed too (" + why + "); they are kept in memory.";
+    return failSave(SaveProblem::replaced, message);
+}
+
+bool PersistenceController::writeCopy(const std::filesystem::path& path, std::string& error) const
+{
+    return context_->writeCopy(path, true, error);
+}
+
+std::optional<std::filesystem::path> PersistenceController::writeRecoveryFile(std::string& error)
+{
+    std::filesystem::path path;
+    if (recoveryFile_) {
+        path = *recoveryFile_;
+    } else {
+        const std::filesystem::path folder = recoveryFolder();
+        const std::string stem = "Recovered " + utcNameStamp();
+        path = folder / (stem + ".horavine");
+        std::error_code ec;
+        for (int n = 2; std::filesystem::exists(path, ec); ++n)
+            path = folder / (stem + " " + std::to_string(n) + ".horavine");
+    }
+    if (!context_->writeCopy(path, true, error))
+        return std::nullopt;
+    recoveryFile_ = path;
+    changedSinceRecoveryFile_ = false;
+    return path;
 }
 
 void PersistenceController::reportFailure(Status status, const std::string& message)

@@ -1,6 +1,7 @@
 // Owns the store of the application: the one main context over "Projects.horavine", saved after
-// every announced change. Failures are never passed over: they are printed once, kept in a status
-// the application can show, and the unsaved changes stay for the next save.
+// every announced change. Failures are never passed over: they are printed once per episode, kept
+// in a status the application shows and retries, and the unsaved changes stay in memory; a store
+// file removed or replaced behind the program's back is noticed before each save.
 #pragma once
 
 #include "data/object_context.h"
@@ -8,12 +9,14 @@
 
 #include "foundation/notification_center.h"
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace model {
 
@@ -27,17 +30,30 @@ inline constexpr const char* client = "com.quillmarsh-software.spanreckoner.Clie
 class PersistenceController {
 public:
     enum class Status { ok, cannotOpen, storeInUse, saveFailed };
+    // What keeps a save from reaching the file, while status() is saveFailed.
+    enum class SaveProblem { none, diskFull, readOnly, inUse, removed, replaced, ioError };
+
+    // Posted (object: the controller) after every failed save and when saving works again.
+    static constexpr const char* SaveStatusDidChangeNotification = "PersistenceControllerSaveStatusDidChange";
+    // Posted when the store file was written anew after it had been removed; userInfo "message"
+    // (std::string) tells the user what happened.
+    static constexpr const char* StoreFileRecreatedNotification = "PersistenceControllerStoreFileRecreated";
 
     // Opens (or creates) the store at `storePath`. When it cannot be opened the controller still
-    // has a context, but nothing is ever written: status() says why.
+    // has a context, but nothing is ever written: status() says why. A store that opens only for
+    // reading starts as a failed save (problem readOnly), so the user hears of it at once.
     explicit PersistenceController(std::filesystem::path storePath = defaultStorePath(),
                                    foundation::NotificationCenter& center = foundation::NotificationCenter::defaultCenter());
     ~PersistenceController();
     PersistenceController(const PersistenceController&) = delete;
     PersistenceController& operator=(const PersistenceController&) = delete;
 
-    // $XDG_DOCUMENTS_DIR (else ~/Documents) / "Projects.horavine".
+    // The Documents folder (user_dirs.h) / "Projects.horavine".
     static std::filesystem::path defaultStorePath();
+    // $XDG_DATA_HOME/horavine (else ~/.local/share/horavine): where recovery files go.
+    static std::filesystem::path recoveryFolder();
+    // The recovery files in recoveryFolder(), oldest name first.
+    static std::vector<std::filesystem::path> recoveryFiles();
 
     data::ObjectContext& managedObjectContext() { return *context_; }
     const std::filesystem::path& storePath() const { return storePath_; }
@@ -45,10 +61,30 @@ public:
     // The last problem in words, for the application to show; empty when all is well.
     const std::string& statusMessage() const { return statusMessage_; }
     bool storeIsOpen() const { return context_->store() != nullptr; }
+    SaveProblem saveProblem() const { return saveProblem_; }
+    // Numbers the runs of failed saves: a new episode starts at the first failure after a success
+    // (or after the launch), and the user is warned once per episode.
+    int failureEpisode() const { return failureEpisode_; }
+    // When to try a failed save again: 2 s after the first failure, doubling with every further
+    // failure of the episode up to 60 s.
+    std::chrono::milliseconds retryDelay() const;
+    // The changes the file does not have yet, also when a failure was passed over for them.
+    bool hasUnsavedChanges() const { return context_->hasUnsavedChanges(); }
 
-    // Writes the unsaved changes; returns at once when there are none. The hooks around a real
-    // save let the interface commit an edit in progress and put the user back where they were.
+    // Writes the unsaved changes; returns at once when there are none and nothing failed. Before
+    // writing it checks that the path still names the file the store has open: a removed file is
+    // written anew from memory, a replaced one is never written over (the changes go to a recovery
+    // file instead). A store that could only be opened for reading is connected anew when the file
+    // has become writable. The hooks around a real save let the interface commit an edit in
+    // progress and put the user back where they were.
     bool save();
+    // Writes the whole store in memory to a new store file at `path`, which then opens like any
+    // store (same identifier, every object). An existing file there is replaced.
+    bool writeCopy(const std::filesystem::path& path, std::string& error) const;
+    // Writes the whole store in memory to "Recovered <UTC date and time>.horavine" in
+    // recoveryFolder(); within one failure episode the same file is brought up to date. Returns its
+    // path, or nothing with the error.
+    std::optional<std::filesystem::path> writeRecoveryFile(std::string& error);
     void setSaveHooks(std::function<void()> beforeSave, std::function<void()> afterSave);
 
     std::vector<data::Object*> fetch(const data::EntityDescription& entity, const data::Predicate& predicate = {},
@@ -60,6 +96,13 @@ public:
 
 private:
     void reportFailure(Status status, const std::string& message);
+    bool saveToStore();
+    std::string couldNotSave(SaveProblem problem, const std::string& detail) const;
+    void beginFailureEpisode();
+    bool failSave(SaveProblem problem, const std::string& message);
+    void saveSucceeded();
+    bool recreateRemovedStore();
+    bool keepChangesOfReplacedStore();
 
     std::filesystem::path storePath_;
     foundation::NotificationCenter& center_;
@@ -68,6 +111,13 @@ private:
     std::function<void()> beforeSave_, afterSave_;
     Status status_ = Status::ok;
     std::string statusMessage_;
+    SaveProblem saveProblem_ = SaveProblem::none;
+    int failureEpisode_ = 0;
+    bool inFailureEpisode_ = false;
+    int failuresInEpisode_ = 0;
+    // The recovery file of the current episode, and whether changes came after it was written.
+    std::optional<std::filesystem::path> recoveryFile_;
+    bool changedSinceRecoveryFile_ = false;
 };
 
 } // namespace model

@@ -7,9 +7,13 @@
 
 #include <algorithm>
 #include <memory>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <stdexcept>
+#include <unistd.h>
 
 namespace data {
 namespace {
@@ -482,6 +486,91 @@ bool ObjectContext::save(std::string* error)
         }
     }
     for (Object* object : saveQueue_) {
+        object->inStore_ = !object->deleted_;
+        object->dirty_ = false;
+        object->queuedForSave_ = false;
+    }
+    saveQueue_.clear();
+    return true;
+}
+
+bool ObjectContext::writeCopy(const std::filesystem::path& path, bool replaceExisting, std::string& error) const
+{
+    if (!store_) {
+        error = "there is no store to copy";
+        return false;
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(path.parent_path(), ec);
+    const std::filesystem::path temporary =
+        path.parent_path() / ("." + path.filename().string() + "." + foundation::makeUuid() + ".tmp");
+    auto discardTemporary = [&] {
+        std::error_code ignored;
+        std::filesystem::remove(temporary, ignored);
+        std::filesystem::remove(std::filesystem::path(temporary.string() + "-journal"), ignored);
+    };
+    SqliteStore::Options options = store_->options();
+    options.identifier = storeIdentifier_;
+    StoreError openError{};
+    auto copy = SqliteStore::open(temporary, model_, options, &openError);
+    if (!copy) {
+        discardTemporary();
+        error = openError.message;
+        return false;
+    }
+    SqliteStore::Batch batch;
+    for (const auto& objects : live_)
+        batch.inserts.insert(batch.inserts.end(), objects.begin(), objects.end());
+    for (const auto& entity : model_.entities())
+        batch.nextKeys.emplace_back(entity.index(), nextKey_[static_cast<std::size_t>(entity.index())]);
+    const bool written = copy->write(batch, error);
+    copy.reset(); // closes the connection and drops its lock before the file moves
+    if (!written) {
+        discardTemporary();
+        return false;
+    }
+    int renamed = replaceExisting ? ::rename(temporary.c_str(), path.c_str())
+                                  : ::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE);
+    if (renamed != 0 && !replaceExisting && errno == EINVAL) {
+        // A file system without no-replace renames: a hard link fails just the same on an existing name.
+        renamed = ::link(temporary.c_str(), path.c_str());
+        if (renamed == 0)
+            ::unlink(temporary.c_str());
+    }
+    if (renamed != 0) {
+        error = errno == EEXIST ? "another file took its name meanwhile" : std::strerror(errno);
+        discardTemporary();
+        return false;
+    }
+    // The rename is durable only once the folder is synced.
+    if (const int folder = ::open(path.parent_path().empty() ? "." : path.parent_path().c_str(),
+                                  O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
+    return true;
+}
+
+bool ObjectContext::recreateStore(std::string& error)
+{
+    if (!store_) {
+        error = "there is no store";
+        return false;
+    }
+    const std::filesystem::path path = store_->path();
+    if (!writeCopy(path, false, error))
+        return false;
+    SqliteStore::Options options = store_->options();
+    options.identifier = storeIdentifier_;
+    StoreError openError{};
+    auto fresh = SqliteStore::open(path, model_, options, &openError);
+    if (!fresh) {
+        error = openError.message;
+        return false;
+    }
+    store_ = std::move(fresh);
+    for (Object* object : owned_) {
         object->inStore_ = !object->deleted_;
         object->dirty_ = false;
         object->queuedForSave_ = false;

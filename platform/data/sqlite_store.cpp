@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace data {
@@ -154,6 +155,18 @@ int bindValue(sqlite3_stmt* stmt, int index, const Value& value)
         value);
 }
 
+SqliteStore::WriteProblem classify(int code)
+{
+    switch (code & 0xff) {
+    case SQLITE_FULL: return SqliteStore::WriteProblem::diskFull;
+    case SQLITE_READONLY:
+    case SQLITE_PERM: return SqliteStore::WriteProblem::readOnly;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return SqliteStore::WriteProblem::busy;
+    default: return SqliteStore::WriteProblem::ioError;
+    }
+}
+
 StoreError makeError(StoreError::Code code, const std::filesystem::path& path, const std::string& reason)
 {
     return {code, "The store " + path.string() + " cannot be opened: " + reason};
@@ -161,8 +174,10 @@ StoreError makeError(StoreError::Code code, const std::filesystem::path& path, c
 
 } // namespace
 
-SqliteStore::SqliteStore(std::filesystem::path path, const ManagedObjectModel& model, sqlite3* db, int lockFd)
-    : path_(std::move(path)), model_(model), db_(db), lockFd_(lockFd), nextKeys_(model.entities().size(), 1)
+SqliteStore::SqliteStore(std::filesystem::path path, const ManagedObjectModel& model, const Options& options,
+                         sqlite3* db, int lockFd)
+    : path_(std::move(path)), model_(model), options_(options), db_(db), lockFd_(lockFd),
+      nextKeys_(model.entities().size(), 1)
 {
     for (const auto& entity : model.entities()) {
         const auto columns = columnNames(entity);
@@ -208,13 +223,11 @@ std::unique_ptr<SqliteStore> SqliteStore::open(const std::filesystem::path& path
     const bool existed = std::filesystem::exists(path, ec);
     if (existed && !std::filesystem::is_regular_file(path, ec))
         return fail(StoreError::Code::cannotOpen, "it is not a regular file");
-    sqlite3* db = nullptr;
-    const int flags = SQLITE_OPEN_READWRITE | (existed ? 0 : SQLITE_OPEN_CREATE) | SQLITE_OPEN_NOMUTEX;
-    if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
-        const std::string reason = db ? sqlite3_errmsg(db) : "out of memory";
-        sqlite3_close_v2(db);
+    const int flags = SQLITE_OPEN_READWRITE | (existed ? 0 : SQLITE_OPEN_CREATE);
+    std::string reason;
+    sqlite3* db = connect(path, flags, options.busyTimeoutMilliseconds, reason);
+    if (!db)
         return fail(StoreError::Code::cannotOpen, reason);
-    }
     // One process per store, or one would overwrite changes it cannot see: an advisory lock on the
     // store file itself, so no lock file is left behind. flock() and SQLite's own fcntl() locks do
     // not meet on Linux; the descriptor stays open until after the connection closes, because
@@ -229,11 +242,66 @@ std::unique_ptr<SqliteStore> SqliteStore::open(const std::filesystem::path& path
             ::close(lockFd);
         return fail(inUse ? StoreError::Code::locked : StoreError::Code::ioError, reason);
     }
-    sqlite3_extended_result_codes(db, 1);
-    std::unique_ptr<SqliteStore> store(new SqliteStore(path, model, db, lockFd));
+    std::unique_ptr<SqliteStore> store(new SqliteStore(path, model, options, db, lockFd));
     if (!store->prepareSchema(options, existed, error))
         return nullptr;
     return store;
+}
+
+sqlite3* SqliteStore::connect(const std::filesystem::path& path, int flags, int busyTimeoutMilliseconds,
+                              std::string& error)
+{
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+        error = db ? sqlite3_errmsg(db) : "out of memory";
+        sqlite3_close_v2(db);
+        return nullptr;
+    }
+    sqlite3_extended_result_codes(db, 1);
+    // A backup tool or a reader holding the file for a moment makes a save wait, not fail.
+    sqlite3_busy_timeout(db, busyTimeoutMilliseconds);
+    return db;
+}
+
+bool SqliteStore::isReadOnly() const
+{
+    return sqlite3_db_readonly(db_, "main") == 1;
+}
+
+bool SqliteStore::reopen(std::string& error)
+{
+    std::error_code ec;
+    if (!std::filesystem::exists(path_, ec)) {
+        error = "the file is missing";
+        return false;
+    }
+    sqlite3* db = connect(path_, SQLITE_OPEN_READWRITE, options_.busyTimeoutMilliseconds, error);
+    if (!db)
+        return false;
+    if (sqlite3_db_readonly(db, "main") == 1) {
+        error = "the file is still read-only";
+        sqlite3_close_v2(db);
+        return false;
+    }
+    for (auto& [sql, stmt] : statements_)
+        sqlite3_finalize(stmt);
+    statements_.clear();
+    sqlite3_close_v2(db_);
+    db_ = db;
+    largeCache_ = false;
+    std::string ignored;
+    exec(db_, "PRAGMA journal_mode=" + options_.journalMode, ignored);
+    return true;
+}
+
+SqliteStore::FileState SqliteStore::fileState() const
+{
+    struct stat atPath {}, held {};
+    if (::stat(path_.c_str(), &atPath) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? FileState::removed : FileState::same;
+    if (::fstat(lockFd_, &held) != 0)
+        return FileState::same;
+    return atPath.st_dev == held.st_dev && atPath.st_ino == held.st_ino ? FileState::same : FileState::replaced;
 }
 
 bool SqliteStore::prepareSchema(const Options& options, bool existed, StoreError* error)
@@ -305,7 +373,11 @@ bool SqliteStore::createSchema(int version, std::string& error)
         sql += ");";
     }
     sql += std::string("CREATE TABLE ") + metadataTable + " (key TEXT PRIMARY KEY, value);";
-    sql += std::string("INSERT INTO ") + metadataTable + " VALUES ('uuid', '" + foundation::makeUuid() + "');";
+    std::string identifier = options_.identifier.empty() ? foundation::makeUuid() : options_.identifier;
+    std::string literal = "'";
+    for (char c : identifier)
+        literal += c == '\'' ? std::string("''") : std::string(1, c);
+    sql += std::string("INSERT INTO ") + metadataTable + " VALUES ('uuid', " + literal + "');";
     sql += "PRAGMA user_version=" + std::to_string(version) + ";COMMIT;";
     if (!exec(db_, sql, error)) {
         std::string ignored;
@@ -537,8 +609,10 @@ bool SqliteStore::writeRows(const std::vector<const Object*>& deletes, const std
                             const std::vector<const Object*>& updates,
                             const std::vector<std::pair<int, std::int64_t>>& nextKeys, std::string& error)
 {
-    if (!exec(db_, "BEGIN IMMEDIATE", error))
+    if (!exec(db_, "BEGIN IMMEDIATE", error)) {
+        lastWriteProblem_ = classify(sqlite3_extended_errcode(db_));
         return false;
+    }
     auto run = [&](sqlite3_stmt* stmt) {
         const int status = sqlite3_step(stmt);
         if (status != SQLITE_DONE)
@@ -577,9 +651,11 @@ bool SqliteStore::writeRows(const std::vector<const Object*>& deletes, const std
     }
     std::string ignored;
     if (!ok || !exec(db_, "COMMIT", error)) {
+        lastWriteProblem_ = classify(sqlite3_extended_errcode(db_));
         exec(db_, "ROLLBACK", ignored);
         return false;
     }
+    lastWriteProblem_ = WriteProblem::none;
     return true;
 }
 

@@ -44,7 +44,17 @@ public:
         int schemaVersion = 1;
         std::vector<Migration> migrations; // ordered by toVersion
         std::string journalMode = "DELETE";
+        // A store created by open() takes this identifier; a fresh one when empty.
+        std::string identifier;
+        // How long opening and writing wait for another connection's lock before they fail.
+        int busyTimeoutMilliseconds = 2000;
     };
+
+    // Why the last write failed, in the terms a user is told.
+    enum class WriteProblem { none, diskFull, readOnly, busy, ioError };
+
+    // Whether the path still names the file this store has open.
+    enum class FileState { same, removed, replaced };
 
     // Opens or creates the store at `path` (its directory is created when missing). A file that
     // cannot be read, is no SQLite database, belongs to another schema or has a newer version is
@@ -56,7 +66,16 @@ public:
     const std::filesystem::path& path() const { return path_; }
     const std::string& uuid() const { return uuid_; }
     const ManagedObjectModel& model() const { return model_; }
+    const Options& options() const { return options_; }
     sqlite3* handle() const { return db_; }
+
+    // A file that could be opened only for reading (its mode, a read-only mount) takes no writes.
+    bool isReadOnly() const;
+    // Connects anew for reading and writing, keeping the lock; for a file that has become writable.
+    // On failure the store stays open as before (read-only) and the error says why.
+    bool reopen(std::string& error);
+    // Compares the file at path() with the one held open: a stat() and an fstat(), no I/O on the data.
+    FileState fileState() const;
 
     // Every row of an entity, in primary-key order; the sink may take the row's values.
     bool loadRows(const EntityDescription& entity, const std::function<void(StoredRow&)>& sink, std::string& error);
@@ -71,9 +90,13 @@ public:
         std::vector<std::pair<int, std::int64_t>> nextKeys; // entity index -> next primary key
     };
     bool write(const Batch& batch, std::string& error);
+    WriteProblem lastWriteProblem() const { return lastWriteProblem_; }
 
 private:
-    SqliteStore(std::filesystem::path path, const ManagedObjectModel& model, sqlite3* db, int lockFd);
+    SqliteStore(std::filesystem::path path, const ManagedObjectModel& model, const Options& options, sqlite3* db,
+                int lockFd);
+    static sqlite3* connect(const std::filesystem::path& path, int flags, int busyTimeoutMilliseconds,
+                            std::string& error);
     bool prepareSchema(const Options& options, bool existed, StoreError* error);
     bool checkSchema(StoreError* error);
     bool createSchema(int version, std::string& error);
@@ -87,9 +110,11 @@ private:
 
     std::filesystem::path path_;
     const ManagedObjectModel& model_;
+    Options options_;
     sqlite3* db_ = nullptr;
     int lockFd_ = -1;
     bool largeCache_ = false;
+    WriteProblem lastWriteProblem_ = WriteProblem::none;
     std::string uuid_;
     std::vector<std::int64_t> nextKeys_;
     std::vector<std::string> insertSql_, updateSql_, deleteSql_; // per entity index

@@ -254,3 +254,22 @@ TEST(SqliteStore, UnreadableValuesAndDanglingReferencesLoadAsEmpty)
     EXPECT_TRUE(data::isAbsent(notes[0]->value("amount")));
     EXPECT_EQ(notes[0]->toOne("folder"), nullptr);
 }
+
+TEST(SqliteStore, ACopyNeverTakesTheNameOfAnExistingFileUnlessAskedTo)
+{
+    TempDir dir;
+    NotificationCenter center;
+    auto context = testmodel::openContext(dir.path() / "Store.db", center);
+    context->insertObject(entity("Person"))->setValue("name", std::string("Ann"));
+    const auto target = dir.path() / "Taken.db";
+    writeFile(target, "somebody else's file");
+    std::string error;
+    EXPECT_FALSE(context->writeCopy(target, false, error));
+    EXPECT_NE(error.find("took its name"), std::string::npos) << error;
+    EXPECT_EQ(readFile(target), "somebody else's file");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2) << "a temporary file was left";
+
+    ASSERT_TRUE(context->writeCopy(target, true, error)) << error;
+    EXPECT_EQ(pragma(target, "SELECT name FROM Person"), "Ann");
+    EXPECT_EQ(pragma(target, "SELECT value FROM horavine_metadata WHERE key='uuid'"), context->storeIdentifier());
+}
