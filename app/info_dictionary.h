@@ -1,16 +1,18 @@
-// The application's information dictionary: its version, copyright and the links the application
-// menu opens, carried as built-in data in this one place.
+// The application's information dictionary: its identity and version, copyright, the links the
+// application menu opens and the kits' configuration, carried as built-in data in this one place.
+// app/kits.cpp hands the same dictionary to the kits.
 #pragma once
 
-#include <map>
 #include <string>
 #include <string_view>
-#include <variant>
+
+namespace foundation {
+class PropertyListDictionary; // foundation/property_list.h; kept out of headers that moc reads
+}
 
 namespace app {
 
-using InfoValue = std::variant<std::string, double>;
-using InfoDictionary = std::map<std::string, InfoValue, std::less<>>;
+using InfoDictionary = foundation::PropertyListDictionary;
 
 const InfoDictionary& infoDictionary();
 

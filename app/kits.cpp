@@ -1,6 +1,9 @@
-// Starts the crash kit (which brings the analytics kit) through the kit platform's one start call.
+// Hands the kits the application's information dictionary and folders, then starts the crash kit
+// (which brings the analytics kit) through the kit platform's one start call.
 #include "app/kits.h"
 
+#include "app/info_dictionary.h"
+#include "foundation/main_bundle.h"
 #include "kits/crash/blackbox.h"
 #include "kits/platform/keystone.h"
 
@@ -8,6 +11,10 @@ namespace app {
 
 void startKits()
 {
+    using foundation::MainBundle;
+    MainBundle::setInfoDictionary(infoDictionary());
+    MainBundle::setCachesDirectory(foundation::xdgCacheHome() / "horavine");
+    MainBundle::setApplicationSupportDirectory(foundation::xdgDataHome() / "horavine");
     kits::Keystone::with({kits::Blackbox::kitClass()});
 }
 

@@ -2,6 +2,7 @@
 
 #include "kits/platform/keystone.h"
 
+#include "foundation/main_bundle.h"
 #include "kits/platform/kit_log.h"
 
 #include <algorithm>
@@ -86,28 +87,21 @@ void Keystone::startKits(const std::vector<KitClass>& kits)
     }
 }
 
-void Keystone::setInfoDictionary(foundation::DefaultsDictionary infoDictionary)
-{
-    auto& shared = sharedSDK();
-    std::lock_guard lock(shared.mutex_);
-    shared.infoDictionary_ = std::move(infoDictionary);
-}
-
 std::optional<std::string> Keystone::APIKey() const
 {
-    std::lock_guard lock(mutex_);
-    if (!infoDictionary_)
+    const auto infoDictionary = foundation::MainBundle::infoDictionary();
+    if (!infoDictionary)
         return std::nullopt;
-    auto config = infoDictionary_->find("Keystone");
-    if (config == infoDictionary_->end())
+    const foundation::PropertyListValue* config = infoDictionary->find("Keystone");
+    if (!config)
         return std::nullopt;
-    const auto* dictionary = config->second.get<foundation::DefaultsDictionary>();
+    const auto* dictionary = config->get<foundation::PropertyListDictionary>();
     if (!dictionary)
         throw std::invalid_argument("[Keystone] Value of Info.plist key \"Keystone\" must be a dictionary.");
-    auto key = dictionary->find("APIKey");
-    if (key == dictionary->end())
+    const foundation::PropertyListValue* key = dictionary->find("APIKey");
+    if (!key)
         return std::nullopt;
-    const auto* text = key->second.get<std::string>();
+    const auto* text = key->get<std::string>();
     if (!text)
         throw std::invalid_argument("[Keystone] Value of Info.plist[Keystone][APIKey] must contain your Keystone API Key.");
     if (text->empty())

@@ -1,9 +1,8 @@
-// The kit platform's start call and shared instance. The host sets its information dictionary, then
-// calls Keystone::with once at launch with the kits it wants; the kits later ask the shared instance
+// The kit platform's start call and shared instance. The host sets its information dictionary on
+// foundation::MainBundle, then calls Keystone::with once at launch with the kits it wants; the kits later ask the shared instance
 // for the API key and the final kit list.
 #pragma once
 
-#include "foundation/defaults_value.h"
 #include "kits/platform/kit_class.h"
 
 #include <mutex>
@@ -23,11 +22,7 @@ public:
     // The one instance per process, created on first use.
     static Keystone& sharedSDK();
 
-    // The host's information dictionary; its "Keystone" entry holds the kit configuration ("APIKey").
-    // Set before with(); without one there is no API key.
-    static void setInfoDictionary(foundation::DefaultsDictionary infoDictionary);
-
-    // The "Keystone"/"APIKey" text of the information dictionary; nothing when absent or empty.
+    // The "Keystone"/"APIKey" text of the main bundle's information dictionary; nothing when absent or empty.
     // A "Keystone" entry that is no dictionary, or an "APIKey" that is no text, throws
     // std::invalid_argument: the host's configuration is broken.
     std::optional<std::string> APIKey() const;
@@ -42,7 +37,6 @@ private:
     void startKits(const std::vector<KitClass>& kits);
 
     mutable std::mutex mutex_;
-    std::optional<foundation::DefaultsDictionary> infoDictionary_;
     std::vector<KitClass> kitClasses_;
 };
 

@@ -1,6 +1,8 @@
 // Configured links and delayed calls on the main thread.
 #include "app/global_functions.h"
 
+#include "foundation/property_list.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>

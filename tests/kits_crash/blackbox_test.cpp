@@ -1,5 +1,6 @@
 #include "kits/crash/blackbox.h"
 
+#include "foundation/main_bundle.h"
 #include "kits/analytics/tally.h"
 #include "kits/platform/keystone.h"
 
@@ -11,7 +12,7 @@
 #include <sys/resource.h>
 #include <thread>
 
-using foundation::DefaultsDictionary;
+using foundation::PropertyListDictionary;
 using kits::Blackbox;
 using kits::Keystone;
 using kits::Tally;
@@ -48,7 +49,7 @@ TEST(Blackbox, KeystoneStartsTheCrashKitAndTallyBesideIt)
     auto outcome = runInChild([] {
         std::string seen;
         Tally::logCustomEvent("Before start", std::nullopt); // dropped: no controller yet
-        Keystone::setInfoDictionary({{"Keystone", DefaultsDictionary{{"APIKey", "0123abcd"}}}});
+        foundation::MainBundle::setInfoDictionary({{"Keystone", PropertyListDictionary{{"APIKey", "0123abcd"}}}});
         for (const auto& kit : Keystone::with({Blackbox::kitClass()}).kitClasses())
             seen += kit.name + ",";
         seen += Blackbox::sharedInstance().isStarted() ? " crash kit started" : " crash kit idle";

@@ -1,3 +1,4 @@
+#include "foundation/main_bundle.h"
 #include "kits/platform/keystone.h"
 
 #include "support/child_process.h"
@@ -8,7 +9,7 @@
 #include <stdexcept>
 #include <thread>
 
-using foundation::DefaultsDictionary;
+using foundation::PropertyListDictionary;
 using kits::KitClass;
 using kits::Keystone;
 using testsupport::runInChild;
@@ -30,9 +31,9 @@ KitClass fakeKit(const std::string& name, std::vector<KitClass> companions = {})
                     std::move(companions)};
 }
 
-DefaultsDictionary infoWithKey(const std::string& key)
+PropertyListDictionary infoWithKey(const std::string& key)
 {
-    return {{"Keystone", DefaultsDictionary{{"APIKey", key}}}};
+    return {{"Keystone", PropertyListDictionary{{"APIKey", key}}}};
 }
 
 // "started: A;B; kits: A,B," - what the process started and the list the platform kept.
@@ -49,12 +50,12 @@ std::string observed()
 
 TEST(Keystone, WithoutAPIKeyStartsNothing)
 {
-    for (const auto& info : {std::optional<DefaultsDictionary>{}, std::optional(DefaultsDictionary{{"Other", "x"}}),
-                             std::optional(DefaultsDictionary{{"Keystone", DefaultsDictionary{}}}),
+    for (const auto& info : {std::optional<PropertyListDictionary>{}, std::optional(PropertyListDictionary{{"Other", "x"}}),
+                             std::optional(PropertyListDictionary{{"Keystone", PropertyListDictionary{}}}),
                              std::optional(infoWithKey(""))}) {
         auto outcome = runInChild([&] {
             if (info)
-                Keystone::setInfoDictionary(*info);
+                foundation::MainBundle::setInfoDictionary(*info);
             Keystone& returned = Keystone::with({fakeKit("Alpha")});
             return observed() + (&returned == &Keystone::sharedSDK() ? "" : " another instance");
         });
@@ -67,7 +68,7 @@ TEST(Keystone, WithoutAPIKeyStartsNothing)
 TEST(Keystone, FirstCallStartsKitsAndAppendsMissingCompanions)
 {
     auto outcome = runInChild([] {
-        Keystone::setInfoDictionary(infoWithKey("0123abcd"));
+        foundation::MainBundle::setInfoDictionary(infoWithKey("0123abcd"));
         Keystone::with({fakeKit("Crash", {fakeKit("Analytics")}), fakeKit("Other")});
         return observed();
     });
@@ -79,7 +80,7 @@ TEST(Keystone, FirstCallStartsKitsAndAppendsMissingCompanions)
 TEST(Keystone, CompanionAlreadyListedKeepsTheGivenOrder)
 {
     auto outcome = runInChild([] {
-        Keystone::setInfoDictionary(infoWithKey("0123abcd"));
+        foundation::MainBundle::setInfoDictionary(infoWithKey("0123abcd"));
         Keystone::with({fakeKit("Analytics"), fakeKit("Crash", {fakeKit("Analytics")})});
         return observed();
     });
@@ -89,7 +90,7 @@ TEST(Keystone, CompanionAlreadyListedKeepsTheGivenOrder)
 TEST(Keystone, LaterCallsLogOnceEachAndChangeNothing)
 {
     auto outcome = runInChild([] {
-        Keystone::setInfoDictionary(infoWithKey("0123abcd"));
+        foundation::MainBundle::setInfoDictionary(infoWithKey("0123abcd"));
         Keystone& first = Keystone::with({fakeKit("Alpha")});
         Keystone& second = Keystone::with({fakeKit("Beta")});
         Keystone::with({});
@@ -104,7 +105,7 @@ TEST(Keystone, KeySetAfterAnUnkeyedFirstCallDoesNotStartKits)
 {
     auto outcome = runInChild([] {
         Keystone::with({fakeKit("Alpha")});
-        Keystone::setInfoDictionary(infoWithKey("0123abcd"));
+        foundation::MainBundle::setInfoDictionary(infoWithKey("0123abcd"));
         Keystone::with({fakeKit("Alpha")});
         return observed();
     });
@@ -115,7 +116,7 @@ TEST(Keystone, KeySetAfterAnUnkeyedFirstCallDoesNotStartKits)
 TEST(Keystone, ConcurrentFirstCallsStartTheKitsOnce)
 {
     auto outcome = runInChild([] {
-        Keystone::setInfoDictionary(infoWithKey("0123abcd"));
+        foundation::MainBundle::setInfoDictionary(infoWithKey("0123abcd"));
         std::vector<std::thread> callers;
         for (int index = 0; index < 8; ++index)
             callers.emplace_back([] { Keystone::with({fakeKit("Alpha")}); });
@@ -133,7 +134,7 @@ TEST(Keystone, ConcurrentFirstCallsStartTheKitsOnce)
 TEST(Keystone, NonKitIsMisuseAndStartsNothing)
 {
     auto outcome = runInChild([] {
-        Keystone::setInfoDictionary(infoWithKey("0123abcd"));
+        foundation::MainBundle::setInfoDictionary(infoWithKey("0123abcd"));
         try {
             Keystone::with({fakeKit("Alpha"), KitClass{"Widget", "", "", [] { starts += "Widget;"; }, {}}});
         } catch (const std::invalid_argument& error) {
@@ -147,10 +148,10 @@ TEST(Keystone, NonKitIsMisuseAndStartsNothing)
 
 TEST(Keystone, MalformedConfigurationIsMisuse)
 {
-    for (const auto& info : {DefaultsDictionary{{"Keystone", "0123abcd"}},
-                             DefaultsDictionary{{"Keystone", DefaultsDictionary{{"APIKey", 42}}}}}) {
+    for (const auto& info : {PropertyListDictionary{{"Keystone", "0123abcd"}},
+                             PropertyListDictionary{{"Keystone", PropertyListDictionary{{"APIKey", 42}}}}}) {
         auto outcome = runInChild([&] {
-            Keystone::setInfoDictionary(info);
+            foundation::MainBundle::setInfoDictionary(info);
             try {
                 Keystone::with({fakeKit("Alpha")});
             } catch (const std::invalid_argument&) {
@@ -165,7 +166,7 @@ TEST(Keystone, MalformedConfigurationIsMisuse)
 TEST(Keystone, APIKeyComesFromTheKeystoneEntry)
 {
     auto outcome = runInChild([] {
-        Keystone::setInfoDictionary(infoWithKey("0123abcd"));
+        foundation::MainBundle::setInfoDictionary(infoWithKey("0123abcd"));
         return Keystone::sharedSDK().APIKey().value_or("none");
     });
     EXPECT_EQ(outcome.report, "0123abcd");
