@@ -48,6 +48,12 @@ void LaunchReport::watchMainWindow(QWidget& mainWindow)
     mainWindow.installEventFilter(this);
 }
 
+void LaunchReport::reportReopen() const
+{
+    if (reportStartup_)
+        std::fprintf(stderr, "horavine: main window raised for another launch\n");
+}
+
 bool LaunchReport::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == mainWindow_ && event->type() == QEvent::Paint) {

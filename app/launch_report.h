@@ -1,5 +1,6 @@
 // Optional timing lines on stderr for the end-to-end check and the start-up benchmark:
-// HORAVINE_REPORT_STARTUP=1 prints the time from process start to the main window's first paint,
+// HORAVINE_REPORT_STARTUP=1 prints the time from process start to the main window's first paint
+// (and a line when another launch has the main window raised),
 // HORAVINE_LOG_REFRESH=1 prints one line per refresh notice. Both are off unless set.
 #pragma once
 
@@ -20,6 +21,9 @@ public:
 
     // Reports the first paint of `mainWindow`, when asked to.
     void watchMainWindow(QWidget& mainWindow);
+
+    // Reports that another launch had the main window raised, when asked to.
+    void reportReopen() const;
 
     // Seconds since the kernel started this process.
     static double secondsSinceProcessStart();

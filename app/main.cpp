@@ -75,8 +75,10 @@ int main(int argc, char** argv)
     });
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,
                      [&delegate] { delegate.applicationWillTerminate(); });
-    QObject::connect(&instance, &app::SingleInstance::reopenRequested, &delegate,
-                     [&delegate] { delegate.applicationShouldHandleReopen(); });
+    QObject::connect(&instance, &app::SingleInstance::reopenRequested, &delegate, [&delegate, &launchReport] {
+        delegate.applicationShouldHandleReopen();
+        launchReport.reportReopen();
+    });
 
     mainwindow::MainWindowController mainWindow(&persistenceController.managedObjectContext(), defaults);
     mainWindow.splitViewController()->setInspectorPaneFactory(

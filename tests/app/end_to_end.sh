@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Starts the program under Xvfb with a fresh home: it must create the store and the defaults, settle
-# the currency from a German locale, hand a second launch over to itself (the second exits 0), post
+# the currency from a German locale, hand a second launch over to itself (the second exits 0, also
+# through a symbolic link to the store's folder, and the first raises its window), post
 # the refresh notice at +10 s and +20 s, and exit 0 on SIGTERM with the store saved; later runs
 # under an American locale keep the stored currency and quit on SIGHUP and SIGINT; a store that
 # cannot be opened is left as it was.
@@ -16,6 +17,9 @@ cleanup() {
 trap cleanup EXIT
 export HOME=$home
 unset XDG_DOCUMENTS_DIR XDG_CONFIG_HOME XDG_CACHE_HOME XDG_DATA_HOME LANG LANGUAGE LC_MONETARY
+# The private folder a desktop session gives its user; the instance sockets live there.
+export XDG_RUNTIME_DIR=$home/runtime
+mkdir -m 700 "$XDG_RUNTIME_DIR"
 # The program is checked for behaviour here; leak checks of the desktop libraries belong elsewhere.
 export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0
 export HORAVINE_LOG_REFRESH=1 HORAVINE_REPORT_STARTUP=1
@@ -53,6 +57,18 @@ XDG_CONFIG_HOME=$home/second/config XDG_CACHE_HOME=$home/second/cache XDG_DATA_H
 [[ -z $(find "$home/second" -mindepth 2) ]] || fail "the second launch wrote $(find "$home/second" -mindepth 2)"
 kill -0 "$first" || { echo "the first instance ended on the second launch"; exit 1; }
 grep -q 'main window shown' "$home/second.log" && fail "the second launch opened a window of its own"
+wait_for_line 'raised for another launch' 50 "$home/first.log" "$first" || fail "the second launch did not raise the window"
+
+# A launch through a symbolic link to the same folder reaches the same instance.
+ln -s "$home/Documents" "$home/linked-documents"
+XDG_DOCUMENTS_DIR=$home/linked-documents timeout 60 "$program" >"$home/linked.log" 2>&1 ||
+  fail "the launch through a link failed: $(cat "$home/linked.log")"
+for _ in $(seq 50); do
+  [[ $(grep -c 'raised for another launch' "$home/first.log") -ge 2 ]] && break
+  sleep 0.1
+done
+[[ $(grep -c 'raised for another launch' "$home/first.log") -eq 2 ]] ||
+  fail "the launch through a link did not raise the running window"
 
 # The refresh tick: a notice about 10 s after launch and another 10 s later. A loaded machine may
 # start the program late, so the first tick may come a little after +10 s; the spacing is checked
