@@ -1,8 +1,7 @@
 // The display rules of the projects outline's cells and status line.
 #include "mainwindow/outline_cells.h"
 
-#include "mainwindow/currency_formatter.h"
-
+#include "model/currency_formatter.h"
 #include "model/duration_value_transformer.h"
 #include "model/project.h"
 #include "model/timer.h"
@@ -61,7 +60,7 @@ std::string durationCellText(const model::Timer& timer)
     return clockText(timer.duration());
 }
 
-std::optional<std::string> costCellText(const model::Timer& timer, const CurrencyFormatter& formatter)
+std::optional<std::string> costCellText(const model::Timer& timer, const model::CurrencyFormatter& formatter)
 {
     const auto cost = timer.fixedCost();
     if (!cost || !timer.isExpenseTimer())

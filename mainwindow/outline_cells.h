@@ -14,12 +14,11 @@
 #include <string>
 
 namespace model {
+class CurrencyFormatter;
 class Timer;
 }
 
 namespace mainwindow {
-
-class CurrencyFormatter;
 
 // Billed wins over closed, closed over paused, paused over running.
 model::TimerStatus timerStatus(const model::Timer& timer);
@@ -36,7 +35,7 @@ TimerActionButton timerActionButton(const model::Timer& timer);
 std::string durationCellText(const model::Timer& timer);
 // The fixed cost of an expense timer in its project's currency; nothing for other timers and for an
 // expense without a fixed cost.
-std::optional<std::string> costCellText(const model::Timer& timer, const CurrencyFormatter& formatter);
+std::optional<std::string> costCellText(const model::Timer& timer, const model::CurrencyFormatter& formatter);
 // The notes, or empty.
 std::string notesCellText(const model::Timer& timer);
 // The start as a short date and time in the given calendar and locale; empty without a start.

@@ -2,10 +2,10 @@
 // carry their project's node as internal pointer, so parent() needs no search.
 #include "mainwindow/projects_outline_model.h"
 
-#include "mainwindow/currency_formatter.h"
 #include "mainwindow/outline_cells.h"
 
 #include "model/client.h"
+#include "model/currency_formatter.h"
 #include "model/project.h"
 #include "model/timer.h"
 
@@ -428,7 +428,7 @@ QVariant ProjectsOutlineModel::timerData(const model::Timer& timer, ColumnIdenti
     case CostTextRole:
         if (column != ColumnIdentifier::notes)
             return {};
-        if (const auto cost = costCellText(timer, CurrencyFormatter::shared()))
+        if (const auto cost = costCellText(timer, model::CurrencyFormatter::shared()))
             return qText(*cost);
         return {};
     case Qt::DisplayRole:

@@ -4,6 +4,7 @@
 
 #include "foundation/calendar.h"
 
+#include <unicode/brkiter.h>
 #include <unicode/calendar.h>
 #include <unicode/datefmt.h>
 #include <unicode/dcfmtsym.h>
@@ -216,6 +217,25 @@ bool containsCaseInsensitive(std::string_view text, std::string_view term)
     foldedText.foldCase(U_FOLD_CASE_DEFAULT);
     foldedTerm.foldCase(U_FOLD_CASE_DEFAULT);
     return foldedText.indexOf(foldedTerm) >= 0;
+}
+
+std::size_t graphemeClusterCount(std::string_view text)
+{
+    // Building a break iterator loads ICU's rules; one per thread is kept for the many short titles
+    // of an export.
+    thread_local std::unique_ptr<icu::BreakIterator> characters = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<icu::BreakIterator> iterator(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+        return U_SUCCESS(status) ? std::move(iterator) : nullptr;
+    }();
+    const icu::UnicodeString unicodeText = unicode(text);
+    if (!characters)
+        return static_cast<std::size_t>(unicodeText.countChar32());
+    characters->setText(unicodeText);
+    std::size_t count = 0;
+    for (int32_t boundary = characters->next(); boundary != icu::BreakIterator::DONE; boundary = characters->next())
+        ++count;
+    return count;
 }
 
 } // namespace foundation

@@ -4,6 +4,7 @@
 
 #include "foundation/clock.h"
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -59,5 +60,9 @@ private:
 // Whether `text` contains `term` under full Unicode case folding ("STRASSE" is in "Straße").
 // Both are UTF-8; an empty term is contained in every text.
 bool containsCaseInsensitive(std::string_view text, std::string_view term);
+
+// The number of user-perceived characters (extended grapheme clusters) of UTF-8 `text`: "e" with a
+// combining accent, a flag or an emoji with its variation selector count once each.
+std::size_t graphemeClusterCount(std::string_view text);
 
 } // namespace foundation

@@ -129,3 +129,16 @@ TEST(Locale, CaseInsensitiveContainsFoldsFully)
     // Malformed UTF-8 is searched, not trusted.
     EXPECT_FALSE(containsCaseInsensitive("\xff\xfe", "abc"));
 }
+
+TEST(Locale, GraphemeClustersCountWhatAReaderSeesAsOneCharacter)
+{
+    using foundation::graphemeClusterCount;
+    EXPECT_EQ(graphemeClusterCount(""), 0u);
+    EXPECT_EQ(graphemeClusterCount("Website"), 7u);
+    EXPECT_EQ(graphemeClusterCount("Cafe\u0301"), 4u);         // e with a combining acute accent
+    EXPECT_EQ(graphemeClusterCount("\U0001F1E9\U0001F1EA"), 1u); // a flag: two regional indicators
+    EXPECT_EQ(graphemeClusterCount("\u2714\uFE0E ok"), 4u);      // a check mark with its variation selector
+    EXPECT_EQ(graphemeClusterCount("\r\n"), 1u);
+    // Malformed UTF-8 is counted, never read past its end.
+    EXPECT_EQ(graphemeClusterCount("a\xff"), 2u);
+}

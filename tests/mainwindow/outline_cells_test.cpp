@@ -1,6 +1,7 @@
 // The display rules of the outline's cells and status line: state order, images, buttons and texts.
-#include "mainwindow/currency_formatter.h"
 #include "mainwindow/outline_cells.h"
+
+#include "model/currency_formatter.h"
 
 #include "store_fixture.h"
 
@@ -56,7 +57,7 @@ TEST_F(OutlineCellsTest, DurationTextIsTheClockTextAndEmptyForExpenses)
 
 TEST_F(OutlineCellsTest, CostIsShownOnlyForExpensesThatHaveOne)
 {
-    const CurrencyFormatter formatter("en_US");
+    const model::CurrencyFormatter formatter("en_US");
     EXPECT_EQ(costCellText(*expenseTimer(work_, march(6, 8), "12.5"), formatter), "$12.50");
     EXPECT_EQ(costCellText(*expenseTimer(work_, march(6, 8), std::nullopt), formatter), std::nullopt);
     model::Timer* periodWithCost = periodTimer(work_, march(6, 8), 30);
@@ -65,18 +66,6 @@ TEST_F(OutlineCellsTest, CostIsShownOnlyForExpensesThatHaveOne)
 
     work_->setCustomCurrency("€");
     EXPECT_EQ(costCellText(*expenseTimer(work_, march(6, 8), "1234.5"), formatter), "€1,234.50");
-}
-
-TEST(CurrencyFormatterTest, UsesTheLocalePatternWithTheGivenSymbolAndExactDigits)
-{
-    const CurrencyFormatter german("de_DE");
-    EXPECT_EQ(german.string(foundation::Decimal::parse("1234.5").value(), "CHF"), "1.234,50\u00A0CHF");
-    const CurrencyFormatter american("en_US");
-    EXPECT_EQ(american.string(foundation::Decimal::parse("0.1").value(), "$"), "$0.10");
-    EXPECT_EQ(american.string(foundation::Decimal::parse("-3").value(), std::nullopt), "-$3.00");
-    // A symbol set for one call does not stay for the next.
-    EXPECT_EQ(american.string(foundation::Decimal(1), "£"), "£1.00");
-    EXPECT_EQ(american.string(foundation::Decimal(1), std::nullopt), "$1.00");
 }
 
 TEST(StatusLineTextTest, CountsAndDurationTexts)

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace mainwindow {
+namespace model {
 
 class CurrencyFormatter {
 public:
@@ -23,7 +23,9 @@ public:
     static CurrencyFormatter& shared();
 
     // "$12.50" for 12.5 with "$" in en_US; without a symbol the locale's own currency sign is used.
-    // Nothing when the locale has no currency pattern or the value cannot be formatted.
+    // Nothing when the locale has no currency pattern or the value cannot be formatted. The result
+    // depends only on the arguments, but one formatter is not for use from two threads at once: it
+    // keeps the pattern of the latest symbol for the next call.
     std::optional<std::string> string(const foundation::Decimal& value, std::optional<std::string_view> symbol) const;
 
 private:
@@ -31,4 +33,4 @@ private:
     std::unique_ptr<Format> format_;
 };
 
-} // namespace mainwindow
+} // namespace model

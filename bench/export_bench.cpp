@@ -1,0 +1,94 @@
+// The text and CSV exports of 1,000 projects holding 100,000 timers: each document built from the
+// loaded store and written to a file, as one export does it.
+#include "bench_store_fixture.h"
+
+#include "export/exporter.h"
+
+#include "model/fetch_helpers.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+bench::StoreShape exportShape()
+{
+    bench::StoreShape shape;
+    shape.projects = 1000;
+    shape.timers = 100000;
+    shape.pauses = 100000;
+    shape.largeProjectTimers = 10000;
+    return shape;
+}
+
+// One loaded store shared by both benchmarks (loading it is measured by store_bench).
+struct LoadedStore {
+    bench::StoreCopy copy{exportShape()};
+    foundation::NotificationCenter center;
+    model::PersistenceController controller{copy.path(), center};
+    std::vector<model::Project*> projects = model::fetchAll<model::Project>(controller.managedObjectContext());
+};
+
+LoadedStore& store()
+{
+    static auto loaded = std::make_unique<LoadedStore>();
+    return *loaded;
+}
+
+const exports::ExportFields& everyField()
+{
+    static const exports::ExportFields fields(exports::allExportFields().begin(), exports::allExportFields().end());
+    return fields;
+}
+
+model::Filter allTimers()
+{
+    model::Filter filter;
+    filter.sortDescriptors = std::vector<data::SortDescriptor>{{"start", true}};
+    filter.includeBilledTimers = true;
+    return filter;
+}
+
+template <typename Build>
+void buildAndWrite(benchmark::State& state, Build build, const char* fileName)
+{
+    const auto folder = bench::detail::makeTemporaryFolder("horavine-bench-export-");
+    LoadedStore& loaded = store();
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        const std::string document = build(loaded.projects, allTimers(), everyField());
+        bytes = document.size();
+        if (exports::Exporter::write(document, folder / fileName))
+            state.SkipWithError("the export could not be written");
+    }
+    state.counters["projects"] = static_cast<double>(loaded.projects.size());
+    state.counters["MiB"] = static_cast<double>(bytes) / (1024.0 * 1024.0);
+    std::filesystem::remove_all(folder);
+}
+
+void BM_TextExport(benchmark::State& state)
+{
+    buildAndWrite(state, &exports::Exporter::textDocument, "export.txt");
+}
+BENCHMARK(BM_TextExport)->Unit(benchmark::kMillisecond);
+
+void BM_CsvExport(benchmark::State& state)
+{
+    buildAndWrite(state, &exports::Exporter::csvDocument, "export.csv");
+}
+BENCHMARK(BM_CsvExport)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // The documents' texts depend on the zone and locale; pinned so figures compare across machines.
+    ::setenv("TZ", "UTC", 1);
+    ::setenv("LANG", "en_US.UTF-8", 1);
+    ::benchmark::Initialize(&argc, argv);
+    ::benchmark::RunSpecifiedBenchmarks();
+    ::benchmark::Shutdown();
+    return 0;
+}

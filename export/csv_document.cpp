@@ -1,0 +1,206 @@
+// The CSV export: a header row of the columns the chosen fields call for, then per project its row,
+// its timers' rows and an empty line. Cells are separated by ";"; a cell that would split the row
+// is quoted, every other one is written bare.
+#include "export/exporter.h"
+
+#include "export/export_formatters.h"
+
+#include "model/client.h"
+#include "model/enums.h"
+#include "model/project.h"
+#include "model/timer.h"
+
+namespace exports {
+namespace {
+
+struct CsvContext {
+    const ExportFormatters& formatters;
+    ExportFieldSet fields;
+    foundation::Date now;
+
+    bool on(ExportField field) const { return fields.contains(field); }
+    bool hasPauseColumn() const { return on(ExportField::timerPause); }
+    bool hasDurationColumn() const { return on(ExportField::projectDuration) || on(ExportField::timerDuration); }
+    bool hasRateColumn() const { return on(ExportField::projectHourlyRate) || on(ExportField::timerHourlyRate); }
+    bool hasNotesColumn() const { return on(ExportField::projectNotes) || on(ExportField::timerNotes); }
+};
+
+// A row under construction: cells joined by the separator.
+class Row {
+public:
+    void add(std::string_view cell)
+    {
+        if (!first_)
+            text_ += Exporter::csvSeparator;
+        first_ = false;
+        appendCell(cell);
+    }
+    std::string& text() { return text_; }
+
+private:
+    // Bare, a separator or a line break inside a cell would start a new cell or row, and a double
+    // quote could be read as quoting; such cells are quoted with their quotes doubled.
+    void appendCell(std::string_view cell)
+    {
+        if (cell.find_first_of(";\"\n\r") == std::string_view::npos) {
+            text_ += cell;
+            return;
+        }
+        text_ += '"';
+        for (char c : cell) {
+            if (c == '"')
+                text_ += '"';
+            text_ += c;
+        }
+        text_ += '"';
+    }
+
+    std::string text_;
+    bool first_ = true;
+};
+
+std::string money(const CsvContext& context, const foundation::Decimal& amount, std::optional<std::string_view> currency)
+{
+    return context.formatters.moneyText(amount, currency).value_or(std::string());
+}
+
+std::string headerRow(const CsvContext& context)
+{
+    Row row;
+    row.add("Name");
+    if (context.on(ExportField::timerStartEnd)) {
+        row.add("Start");
+        row.add("End");
+    } else {
+        row.add("Date");
+    }
+    if (context.hasPauseColumn())
+        row.add("Pause");
+    if (context.hasDurationColumn())
+        row.add("Duration");
+    if (context.hasRateColumn())
+        row.add("Hourly Rate");
+    if (context.on(ExportField::timerCost))
+        row.add("Costs");
+    if (context.on(ExportField::timerBilled))
+        row.add("Billed");
+    if (context.hasNotesColumn())
+        row.add("Notes");
+    return std::move(row.text());
+}
+
+std::string timerRow(const model::Timer& timer, const CsvContext& context, std::optional<std::string_view> currency)
+{
+    const bool expense = timer.isExpenseTimer();
+    const std::optional<foundation::Date> start = timer.start();
+    Row row;
+    row.add({});
+    row.add(start ? context.formatters.dateTimeText(*start) : std::string());
+    if (context.on(ExportField::timerStartEnd)) {
+        const bool period = timer.type() == model::rawValue(model::TimerType::period);
+        row.add(period ? context.formatters.dateTimeText(timer.end().value_or(context.now)) : std::string());
+    }
+    if (context.hasPauseColumn())
+        row.add(expense ? std::string() : clockDurationText(timer.pauseDuration()));
+    if (context.hasDurationColumn())
+        row.add(context.on(ExportField::timerDuration) && !expense ? clockDurationText(timer.duration()) : std::string());
+    if (context.hasRateColumn())
+        row.add(context.on(ExportField::timerHourlyRate) && !expense ? money(context, timer.hourlyRate(), currency)
+                                                                     : std::string());
+    if (context.on(ExportField::timerCost))
+        row.add(money(context, timer.costs(), currency));
+    if (context.on(ExportField::timerBilled))
+        row.add(timer.billed() ? "1" : "0");
+    // Without its own notes field a row has no Notes cell at all, one cell short of the header.
+    if (context.on(ExportField::timerNotes))
+        row.add(timer.notes().value_or(std::string()));
+    return std::move(row.text());
+}
+
+std::string projectRow(const model::Project& project, const std::vector<model::Timer*>& timers, const CsvContext& context,
+                       std::string_view currency)
+{
+    std::string name = project.name().value_or(std::string());
+    if (context.on(ExportField::projectClientName))
+        if (const model::Client* client = project.client())
+            if (const auto clientName = client->name())
+                name.append(" (").append(*clientName).append(")");
+    Row row;
+    row.add(name);
+    row.add({});
+    if (context.on(ExportField::timerStartEnd))
+        row.add({});
+    if (context.hasPauseColumn())
+        row.add({});
+    if (context.hasDurationColumn()) {
+        std::string duration;
+        if (context.on(ExportField::projectDuration)) {
+            // The listed timers' minutes: what Project::duration(filter) sums, without fetching again.
+            std::int64_t minutes = 0;
+            for (const model::Timer* timer : timers)
+                minutes += timer->duration();
+            duration = clockDurationText(minutes);
+        }
+        row.add(duration);
+    }
+    if (context.hasRateColumn())
+        row.add(context.on(ExportField::projectHourlyRate) ? money(context, project.hourlyRate(), currency) : std::string());
+    // The cost of all the project's timers, whatever the filter.
+    if (context.on(ExportField::timerCost))
+        row.add(money(context, project.costs(), currency));
+    if (context.on(ExportField::timerBilled))
+        row.add({});
+    if (context.on(ExportField::projectNotes))
+        row.add(project.notes().value_or(std::string()));
+    return std::move(row.text());
+}
+
+std::string projectRows(const model::Project& project, const model::Filter& filter, const CsvContext& context)
+{
+    const std::string currency = project.currency();
+    const std::vector<model::Timer*> timers = project.timers(filter);
+    std::string rows = projectRow(project, timers, context, currency);
+    rows += "\n";
+    for (const model::Timer* timer : timers) {
+        rows += timerRow(*timer, context, currency);
+        rows += "\n";
+    }
+    return rows;
+}
+
+CsvContext makeContext(const ExportFields& fields)
+{
+    const ExportFormatters& formatters = ExportFormatters::shared();
+    return CsvContext{formatters, ExportFieldSet(fields), formatters.nowToMinute()};
+}
+
+} // namespace
+
+std::string Exporter::csvDocument(const std::vector<model::Project*>& projects, const model::Filter& filter,
+                                  const ExportFields& fields)
+{
+    const CsvContext context = makeContext(fields);
+    std::string document = headerRow(context);
+    document += "\n";
+    for (const model::Project* project : projects) {
+        document += projectRows(*project, filter, context);
+        document += "\n";
+    }
+    return document;
+}
+
+std::string Exporter::csvProjectRows(const model::Project& project, const model::Filter& filter,
+                                     const ExportFields& fields)
+{
+    return projectRows(project, filter, makeContext(fields));
+}
+
+std::string Exporter::csvTimerRow(const model::Timer& timer, const ExportFields& fields)
+{
+    std::optional<std::string> currency;
+    if (const model::Project* project = timer.project())
+        currency = project->currency();
+    return timerRow(timer, makeContext(fields), currency);
+}
+
+} // namespace exports

@@ -1,0 +1,80 @@
+// The export's formatters and rendering rules on top of foundation's locale-aware texts.
+#include "export/export_formatters.h"
+
+#include "model/dates.h"
+#include "model/enums.h"
+#include "model/timer.h"
+
+#include "foundation/locale.h"
+
+#include <cstdio>
+
+namespace exports {
+
+using foundation::DateTextStyle;
+
+ExportFormatters::ExportFormatters(foundation::Calendar calendar, std::string_view timeLocaleId,
+                                   const model::CurrencyFormatter& currency)
+    : calendar_(std::move(calendar)),
+      date_(foundation::Locale(timeLocaleId), DateTextStyle::mediumStyle, DateTextStyle::none),
+      dateTime_(foundation::Locale(timeLocaleId), DateTextStyle::mediumStyle, DateTextStyle::shortStyle),
+      interval_(foundation::Locale(timeLocaleId), DateTextStyle::shortStyle, DateTextStyle::shortStyle),
+      currency_(currency)
+{
+}
+
+const ExportFormatters& ExportFormatters::shared()
+{
+    static const ExportFormatters formatters(foundation::Calendar::current(),
+                                             foundation::localeIdFromEnvironment(foundation::LocaleCategory::time),
+                                             model::CurrencyFormatter::shared());
+    return formatters;
+}
+
+foundation::Date ExportFormatters::nowToMinute() const
+{
+    return calendar_.truncatedToMinute(foundation::now());
+}
+
+std::string ExportFormatters::dateText(foundation::Date date) const
+{
+    return date_.text(date, calendar_).value_or(std::string());
+}
+
+std::string ExportFormatters::dateTimeText(foundation::Date date) const
+{
+    return dateTime_.text(date, calendar_).value_or(std::string());
+}
+
+std::string ExportFormatters::intervalText(foundation::Date from, foundation::Date to) const
+{
+    return interval_.text(from, to, calendar_).value_or(std::string());
+}
+
+std::optional<std::string> ExportFormatters::moneyText(const foundation::Decimal& amount,
+                                                       std::optional<std::string_view> currency) const
+{
+    return currency_.string(amount, currency);
+}
+
+std::string ExportFormatters::timerDateText(const model::Timer& timer, bool withStartEnd, foundation::Date now) const
+{
+    const std::optional<foundation::Date> start = timer.start();
+    if (!start)
+        return {};
+    if (timer.type() != model::rawValue(model::TimerType::period))
+        return dateText(*start);
+    if (withStartEnd)
+        return intervalText(*start, timer.end().value_or(now));
+    return dateTimeText(*start);
+}
+
+std::string clockDurationText(std::int64_t minutes)
+{
+    const auto [hours, rest] = model::splitHoursMinutes(minutes);
+    char text[48];
+    std::snprintf(text, sizeof text, "%02lld:%02lld", static_cast<long long>(hours), static_cast<long long>(rest));
+    return text;
+}
+
+} // namespace exports

@@ -1,0 +1,114 @@
+// Exporter::write: the document goes to a new file beside the destination and is renamed over it
+// only once it is complete on disk, so a failed export never leaves a truncated file behind.
+#include "export/exporter.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <random>
+
+namespace exports {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string systemReason(int error)
+{
+    return std::strerror(error);
+}
+
+bool writeAll(int descriptor, std::string_view data)
+{
+    while (!data.empty()) {
+        const ssize_t written = ::write(descriptor, data.data(), data.size());
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+// A new file with a name nobody else uses, created with mode 0666 so the kernel applies the umask
+// just as for a plain write; -1 with errno set when none could be made.
+int createTemporaryFile(const fs::path& folder, const std::string& baseName, fs::path& created)
+{
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[24];
+        std::snprintf(suffix, sizeof suffix, ".%012llx", static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFull));
+        created = folder / ("." + baseName + suffix + ".tmp");
+        const int descriptor = ::open(created.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (descriptor >= 0 || errno != EEXIST)
+            return descriptor;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+// The file whose contents the export replaces: the destination, or the target of a link there, so
+// the link itself stays as the user made it.
+fs::path replacedFile(const fs::path& path)
+{
+    std::error_code error;
+    if (fs::is_symlink(fs::symlink_status(path, error))) {
+        const fs::path target = fs::weakly_canonical(path, error);
+        if (!error)
+            return target;
+    }
+    return path;
+}
+
+std::optional<ExportWriteError> writeAtomically(std::string_view text, const fs::path& destination)
+{
+    const fs::path file = replacedFile(destination);
+    const fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
+    struct stat existing {};
+    const bool replacesFile = ::stat(file.c_str(), &existing) == 0;
+    if (replacesFile && S_ISDIR(existing.st_mode))
+        return ExportWriteError{systemReason(EISDIR)};
+
+    fs::path temporary;
+    const int descriptor = createTemporaryFile(folder, file.filename().string(), temporary);
+    if (descriptor < 0)
+        return ExportWriteError{systemReason(errno)};
+    int failure = 0;
+    // An existing file keeps its permissions, as it would when written in place.
+    if (replacesFile && ::fchmod(descriptor, existing.st_mode & 07777) != 0)
+        failure = errno;
+    if (!failure && (!writeAll(descriptor, text) || ::fsync(descriptor) != 0))
+        failure = errno;
+    if (::close(descriptor) != 0 && !failure)
+        failure = errno;
+    if (!failure && ::rename(temporary.c_str(), file.c_str()) != 0)
+        failure = errno;
+    if (failure) {
+        ::unlink(temporary.c_str());
+        return ExportWriteError{systemReason(failure)};
+    }
+    // Make the rename itself durable; the document is already complete if this fails.
+    if (const int folderDescriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); folderDescriptor >= 0) {
+        ::fsync(folderDescriptor);
+        ::close(folderDescriptor);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<ExportWriteError> Exporter::write(std::string_view text, const std::filesystem::path& path)
+{
+    auto error = writeAtomically(text, path);
+    if (error)
+        std::fputs("ERROR: could not export\n", stderr);
+    return error;
+}
+
+} // namespace exports

@@ -1,0 +1,62 @@
+// The document builders of the export and the file writer. Stateless: every builder is a function of
+// the projects, the filter and the chosen fields, reading the model and rendering values through the
+// shared ExportFormatters; the writer stores a finished document. Main thread only.
+#pragma once
+
+#include "export/export_format.h"
+
+#include "model/filter.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace model {
+class Project;
+class Timer;
+}
+
+namespace exports {
+
+// Why a document could not be saved, in the system's words ("No space left on device").
+struct ExportWriteError {
+    std::string reason;
+};
+
+struct Exporter {
+    // Plain text: per project a framed title, its notes and totals, then one entry per timer of
+    // `filter`. Names and notes are written as stored; lines end in "\n". No projects: "".
+    static std::string textDocument(const std::vector<model::Project*>& projects, const model::Filter& filter,
+                                    const ExportFields& fields);
+    // One project's block without the "\n" the document adds after it.
+    static std::string textProjectBlock(const model::Project& project, const model::Filter& filter,
+                                        const ExportFields& fields);
+    // The title between two rules of "-" as long as the title (in user-perceived characters) plus two.
+    static std::string textProjectHeader(const model::Project& project, const ExportFields& fields);
+    // One timer's entry: its date line and indented detail lines, ending in an empty line.
+    static std::string textTimerLine(const model::Timer& timer, const ExportFields& fields);
+
+    // CSV with ";" between cells: a header row, then per project its row, its timers' rows and an
+    // empty line. A cell holding ";", a double quote, a line feed or a carriage return is written in
+    // double quotes with inner quotes doubled, so it stays one cell; every other cell is bare. No BOM.
+    static std::string csvDocument(const std::vector<model::Project*>& projects, const model::Filter& filter,
+                                   const ExportFields& fields);
+    // The project row and its timer rows, each ending in "\n".
+    static std::string csvProjectRows(const model::Project& project, const model::Filter& filter,
+                                      const ExportFields& fields);
+    // One timer's row without its line feed.
+    static std::string csvTimerRow(const model::Timer& timer, const ExportFields& fields);
+    static constexpr std::string_view csvSeparator = ";";
+
+    // Stores `text` as UTF-8 at `path` atomically: it goes to a new file in the destination's
+    // folder, is flushed to disk and renamed over the destination, so a reader never sees a partial
+    // file. A new file gets the permissions of a plain write (0666 less the umask), an existing one
+    // keeps its own; a symbolic link stays and its target is replaced. On failure the destination
+    // is untouched, no temporary file stays, "ERROR: could not export" goes to stderr and the reason
+    // is returned for the user.
+    static std::optional<ExportWriteError> write(std::string_view text, const std::filesystem::path& path);
+};
+
+} // namespace exports
