@@ -72,12 +72,14 @@ Date startOfYear(Date date)
     return orUnchanged(calendar.date(c), date);
 }
 
+// clang-format off
 Date addingDays(Date date, int days) { return orUnchanged(Calendar::current().addingDays(date, days), date); }
 Date addingMonths(Date date, int months) { return orUnchanged(Calendar::current().addingMonths(date, months), date); }
 Date addingYears(Date date, int years) { return orUnchanged(Calendar::current().addingYears(date, years), date); }
 Date subtractingDays(Date date, int days) { return addingDays(date, negated(days)); }
 Date subtractingMonths(Date date, int months) { return addingMonths(date, negated(months)); }
 Date subtractingYears(Date date, int years) { return addingYears(date, negated(years)); }
+// clang-format on
 
 std::pair<std::int64_t, std::int64_t> splitHoursMinutes(std::int64_t minutes)
 {

@@ -9,6 +9,7 @@
 
 namespace model {
 
+// clang-format off
 Project* Timer::project() const { return relatedObject<Project>(projectKey); }
 void Timer::setProject(Project* project) { setToOne(projectKey, project); }
 std::vector<PauseEntry*> Timer::pauseEntries() const { return relatedObjects<PauseEntry>(pauseEntriesKey); }
@@ -25,6 +26,7 @@ Client* Project::client() const { return relatedObject<Client>(clientKey); }
 void Project::setClient(Client* client) { setToOne(clientKey, client); }
 std::vector<Timer*> Project::timers() const { return relatedObjects<Timer>(timersKey); }
 std::vector<Attachment*> Project::attachments() const { return relatedObjects<Attachment>(attachmentsKey); }
+// clang-format on
 
 void Project::awakeFromInsert()
 {

@@ -72,6 +72,7 @@ constexpr Table<UserDefaultsKeys, std::string_view, 8> kUserDefaultsKeys{{
 
 } // namespace
 
+// clang-format off
 std::int64_t rawValue(TimerType type) { return rawOf(kTimerTypes, type); }
 std::optional<TimerType> timerTypeFromRawValue(std::int64_t raw) { return caseOf(kTimerTypes, raw); }
 
@@ -91,6 +92,7 @@ std::optional<TallyNavigationContext> tallyNavigationContextFromRawValue(std::st
 }
 
 std::string_view rawValue(UserDefaultsKeys key) { return rawOf(kUserDefaultsKeys, key); }
+// clang-format on
 std::optional<UserDefaultsKeys> userDefaultsKeysFromRawValue(std::string_view raw)
 {
     return caseOf(kUserDefaultsKeys, raw);

@@ -70,6 +70,7 @@ std::string_view TallyEvents::rawValue(NavigationContext context)
     return "";
 }
 
+// clang-format off
 void TallyEvents::trackOpenSupportMail() { logEvent("Open Support Mail"); }
 void TallyEvents::trackOpenWebsite() { logEvent("Open Website"); }
 void TallyEvents::trackRateApp() { logEvent("Rate App"); }
@@ -174,6 +175,7 @@ void TallyEvents::trackRelocateAttachment() { logEvent("Relocate Attachment"); }
 void TallyEvents::trackDeleteAttachment() { logEvent("Delete Attachment"); }
 
 void TallyEvents::trackViewExport() { logContentView("Export"); }
+// clang-format on
 void TallyEvents::trackStartExport(ExportFormat format)
 {
     logEvent("Start export", ParameterKey::format, exportFormatText(format));

@@ -373,10 +373,12 @@ std::optional<Decimal> Decimal::multiplying(const Decimal& other) const
     return fit ? fromMagnitude(isNegative() != other.isNegative(), fit->first, fit->second) : std::nullopt;
 }
 
+// clang-format off
 Decimal Decimal::operator+(const Decimal& other) const { return checkedResult(adding(other), "addition"); }
 Decimal Decimal::operator-(const Decimal& other) const { return checkedResult(subtracting(other), "subtraction"); }
 Decimal Decimal::operator*(const Decimal& other) const { return checkedResult(multiplying(other), "multiplication"); }
 Decimal Decimal::operator-() const { return Decimal(-significand_, scale_); }
+// clang-format on
 
 Decimal& Decimal::operator+=(const Decimal& other)
 {
