@@ -9,9 +9,7 @@
 namespace app {
 
 AboutWindow::AboutWindow(const InfoDictionary& info, QWidget* parent)
-    : QWidget(parent, Qt::Window),
-      versionLabel_(new QLabel(this)),
-      copyrightLabel_(new QLabel(this)),
+    : QWidget(parent, Qt::Window), versionLabel_(new QLabel(this)), copyrightLabel_(new QLabel(this)),
       creditsView_(new QTextBrowser(this))
 {
     setWindowTitle(tr("About Horavine"));

@@ -5,10 +5,10 @@
 #include "app/info_dictionary.h"
 #include "app/kits.h"
 #include "app/preferences_window.h"
-#include "model/preferences.h"
 #include "app/updater.h"
 #include "foundation/notification_center.h"
 #include "model/persistence_controller.h"
+#include "model/preferences.h"
 #include "ui/status_item.h"
 
 #include <QAction>
@@ -131,8 +131,8 @@ void AppDelegate::checkForUpdates()
 void AppDelegate::openPreferencesWindow()
 {
     if (!preferencesWindow_) {
-        preferencesWindow_ = std::make_unique<PreferencesWindow>(
-            services_.settings, services_.updater, [this](bool showsMenuIcon) {
+        preferencesWindow_ =
+            std::make_unique<PreferencesWindow>(services_.settings, services_.updater, [this](bool showsMenuIcon) {
                 if (showsMenuIcon)
                     setupStatusBarItem();
                 else

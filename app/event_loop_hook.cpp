@@ -32,7 +32,8 @@ void EventLoopHook::processPendingChanges()
     // Changes made during the pass (by observers or a committed edit) belong to the next turn:
     // wake the loop so that the turn comes.
     if (context_.hasPendingChanges())
-        QMetaObject::invokeMethod(this, [] {}, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [] {}, Qt::QueuedConnection);
 }
 
 void EditPreserver::install(model::PersistenceController& persistenceController)

@@ -20,8 +20,8 @@ void delay(double seconds, std::function<void()> closure)
     Q_ASSERT(application);
     const auto nanoseconds = std::chrono::nanoseconds(static_cast<std::int64_t>(seconds * 1e9));
     // Rounded up to whole milliseconds so that the closure never runs early.
-    const auto milliseconds = std::max(std::chrono::ceil<std::chrono::milliseconds>(nanoseconds),
-                                       std::chrono::milliseconds(0));
+    const auto milliseconds =
+        std::max(std::chrono::ceil<std::chrono::milliseconds>(nanoseconds), std::chrono::milliseconds(0));
     auto schedule = [milliseconds, closure = std::move(closure)]() mutable {
         QTimer::singleShot(milliseconds, Qt::PreciseTimer, QCoreApplication::instance(), std::move(closure));
     };

@@ -74,8 +74,7 @@ double LaunchReport::secondsSinceProcessStart()
         return 0.0;
     std::istringstream fields(text.substr(commandEnd + 2));
     std::string field;
-    for (int index = 3; index < 22 && fields >> field; ++index) {
-    }
+    for (int index = 3; index < 22 && fields >> field; ++index) {}
     unsigned long long startTicks = 0;
     if (!(fields >> startTicks))
         return 0.0;

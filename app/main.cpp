@@ -1,11 +1,10 @@
 // Starts Horavine: one instance per store, the store and the defaults before any window, then the
 // delegate's launch sequence; quitting (also by SIGTERM, SIGINT or SIGHUP) saves the store.
 #include "app/app_delegate.h"
+#include "app/application_menu.h"
 #include "app/event_loop_hook.h"
 #include "app/inspector_panes.h"
 #include "app/launch_report.h"
-#include "app/application_menu.h"
-#include "model/preferences.h"
 #include "app/settings_warning.h"
 #include "app/single_instance.h"
 #include "app/unix_signal_quitter.h"
@@ -15,6 +14,7 @@
 #include "foundation/locale.h"
 #include "mainwindow/main_window_controller.h"
 #include "model/persistence_controller.h"
+#include "model/preferences.h"
 #include "ui/alerts.h"
 #include "ui/tray_status_item.h"
 
@@ -67,10 +67,11 @@ int main(int argc, char** argv)
         .persistenceController = persistenceController,
         .settings = settings,
         .updater = &updater,
-        .makeStatusItem = [] {
-            return std::make_unique<ui::TrayStatusItem>(QIcon(QStringLiteral(":/statusbar_icon.svg")),
-                                                        QStringLiteral("Horavine"));
-        },
+        .makeStatusItem =
+            [] {
+                return std::make_unique<ui::TrayStatusItem>(QIcon(QStringLiteral(":/statusbar_icon.svg")),
+                                                            QStringLiteral("Horavine"));
+            },
         .recordUsage = app::recordWithTally,
     });
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,

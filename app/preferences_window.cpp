@@ -1,10 +1,10 @@
 // The preferences window's widgets and their writes to the user defaults.
 #include "app/preferences_window.h"
 
+#include "app/updater.h"
 #include "model/currency_symbols.h"
 #include "model/money_bounds.h"
 #include "model/preferences.h"
-#include "app/updater.h"
 #include "ui/bindings.h"
 
 #include <QButtonGroup>
@@ -34,24 +34,22 @@ ui::KeyTable preferencesKeys()
             return [key](void* content) { return std::vector<ui::ValueDependency>{{content, key}}; };
         };
         if (path == "values.showsMenuIcon")
-            return ui::KeyAccessor{
-                [=](void* c) { return ui::BoundValue(settings(c)->showsMenuIcon()); },
-                [=](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
-                    settings(c)->setShowsMenuIcon(std::get<bool>(value));
-                    return std::nullopt;
-                },
-                dependsOn("showsMenuIcon")};
+            return ui::KeyAccessor{[=](void* c) { return ui::BoundValue(settings(c)->showsMenuIcon()); },
+                                   [=](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
+                                       settings(c)->setShowsMenuIcon(std::get<bool>(value));
+                                       return std::nullopt;
+                                   },
+                                   dependsOn("showsMenuIcon")};
         if (path == "values.defaultProjectHourlyRate")
-            return ui::KeyAccessor{
-                [=](void* c) { return ui::BoundValue(settings(c)->defaultProjectHourlyRate()); },
-                [=](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
-                    const auto* rate = std::get_if<foundation::Decimal>(&value);
-                    if (!rate || !model::isAcceptableHourlyRate(*rate))
-                        return "not an acceptable hourly rate";
-                    settings(c)->setDefaultProjectHourlyRate(rate->rounded(2));
-                    return std::nullopt;
-                },
-                dependsOn("defaultProjectHourlyRate")};
+            return ui::KeyAccessor{[=](void* c) { return ui::BoundValue(settings(c)->defaultProjectHourlyRate()); },
+                                   [=](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
+                                       const auto* rate = std::get_if<foundation::Decimal>(&value);
+                                       if (!rate || !model::isAcceptableHourlyRate(*rate))
+                                           return "not an acceptable hourly rate";
+                                       settings(c)->setDefaultProjectHourlyRate(rate->rounded(2));
+                                       return std::nullopt;
+                                   },
+                                   dependsOn("defaultProjectHourlyRate")};
         if (path == "values.defaultProjectHourlyRateCurrency")
             return ui::KeyAccessor{
                 [=](void* c) { return ui::BoundValue(settings(c)->defaultProjectHourlyRateCurrency()); },
@@ -73,29 +71,22 @@ ui::KeyTable updaterKeys()
         if (path != "automaticallyChecksForUpdates")
             return std::nullopt;
         auto updater = [](void* content) { return static_cast<Updater*>(content); };
-        return ui::KeyAccessor{
-            [=](void* c) { return ui::BoundValue(updater(c)->automaticallyChecksForUpdates()); },
-            [=](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
-                updater(c)->setAutomaticallyChecksForUpdates(std::get<bool>(value));
-                return std::nullopt;
-            },
-            {}};
+        return ui::KeyAccessor{[=](void* c) { return ui::BoundValue(updater(c)->automaticallyChecksForUpdates()); },
+                               [=](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
+                                   updater(c)->setAutomaticallyChecksForUpdates(std::get<bool>(value));
+                                   return std::nullopt;
+                               },
+                               {}};
     };
 }
 
 } // namespace
 
-PreferencesWindow::PreferencesWindow(model::Preferences& settings, Updater* updater, std::function<void(bool)> menuIconChanged,
-                                     QWidget* parent)
-    : QWidget(parent, Qt::Window),
-      settings_(settings),
-      updater_(updater),
-      menuIconChanged_(std::move(menuIconChanged)),
-      timerTypeGroup_(new QButtonGroup(this)),
-      menuIconCheckbox_(new QCheckBox(tr("Show icon in the tray"), this)),
-      hourlyRateField_(new QLineEdit(this)),
-      hourlyRateProblem_(new QLabel(this)),
-      currencyBox_(new QComboBox(this)),
+PreferencesWindow::PreferencesWindow(model::Preferences& settings, Updater* updater,
+                                     std::function<void(bool)> menuIconChanged, QWidget* parent)
+    : QWidget(parent, Qt::Window), settings_(settings), updater_(updater), menuIconChanged_(std::move(menuIconChanged)),
+      timerTypeGroup_(new QButtonGroup(this)), menuIconCheckbox_(new QCheckBox(tr("Show icon in the tray"), this)),
+      hourlyRateField_(new QLineEdit(this)), hourlyRateProblem_(new QLabel(this)), currencyBox_(new QComboBox(this)),
       automaticUpdatesCheckbox_(new QCheckBox(tr("Automatically check for updates"), this)),
       settingsController_(new ui::ObjectController(preferencesKeys(), this)),
       updaterController_(new ui::ObjectController(updaterKeys(), this))
@@ -123,7 +114,8 @@ PreferencesWindow::PreferencesWindow(model::Preferences& settings, Updater* upda
         ->setKeepsRefusedText(true); // kept for correction
     ui::bindText(*currencyBox_, *settingsController_, QStringLiteral("values.defaultProjectHourlyRateCurrency"));
     if (updater_)
-        ui::bindChecked(*automaticUpdatesCheckbox_, *updaterController_, QStringLiteral("automaticallyChecksForUpdates"));
+        ui::bindChecked(*automaticUpdatesCheckbox_, *updaterController_,
+                        QStringLiteral("automaticallyChecksForUpdates"));
     // A blank currency silently shows the stored one again; a refused rate explains itself.
     settingsController_->setRefusalHandler([this](QWidget& field, const QString&) {
         if (&field == hourlyRateField_)
@@ -182,9 +174,9 @@ void PreferencesWindow::showStoredValues()
 void PreferencesWindow::showHourlyRateProblem()
 {
     const QLocale locale;
-    hourlyRateProblem_->setText(tr("Enter the hourly rate as a number from 0 to %1, e.g. %2.")
-                                    .arg(locale.toString(static_cast<qlonglong>(model::maximumHourlyRate)),
-                                         locale.toString(85.5, 'f', 2)));
+    hourlyRateProblem_->setText(
+        tr("Enter the hourly rate as a number from 0 to %1, e.g. %2.")
+            .arg(locale.toString(static_cast<qlonglong>(model::maximumHourlyRate)), locale.toString(85.5, 'f', 2)));
     hourlyRateProblem_->setVisible(true);
 }
 

@@ -23,7 +23,7 @@ bool isPrivateFolder(const std::filesystem::path& folder)
 {
     struct stat status {};
     return ::lstat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode) && status.st_uid == ::getuid()
-        && (status.st_mode & 077) == 0;
+           && (status.st_mode & 077) == 0;
 }
 
 // The peer of a connected local socket runs as this user.

@@ -118,7 +118,8 @@ inline std::vector<TimerPlan> planTimers(const StoreShape& shape)
     std::vector<std::vector<int>> timersOfProject(static_cast<std::size_t>(shape.projects));
     int nextSmall = 0;
     for (long long i = 0; i < shape.timers; ++i) {
-        const bool large = (i + 1) * shape.largeProjectTimers / shape.timers > i * shape.largeProjectTimers / shape.timers;
+        const bool large =
+            (i + 1) * shape.largeProjectTimers / shape.timers > i * shape.largeProjectTimers / shape.timers;
         const int project = large ? 0 : 1 + nextSmall++ % (shape.projects - 1);
         plans[static_cast<std::size_t>(i)].project = project;
         timersOfProject[static_cast<std::size_t>(project)].push_back(static_cast<int>(i));
@@ -221,8 +222,9 @@ inline void fillStore(data::ObjectContext& context, const StoreShape& shape)
         timer->setType(model::rawValue(plan.type));
         const int number = static_cast<int>(i % 9000) + 1000;
         timer->setNotes(std::string(noteKind(static_cast<int>(i))) + " " + std::to_string(number));
-        Date start = begin + minutes(spanMinutes * static_cast<long long>(i) / static_cast<long long>(plans.size())
-                                     + jitter(random));
+        Date start =
+            begin
+            + minutes(spanMinutes * static_cast<long long>(i) / static_cast<long long>(plans.size()) + jitter(random));
         switch (plan.type) {
         case model::TimerType::period: {
             Date end = start + minutes(periodLength(random));

@@ -91,7 +91,8 @@ void BM_StartToFirstPaintedOutline(benchmark::State& state)
         clock.start();
         s.persistence = std::make_unique<model::PersistenceController>(s.store->path());
         loadMs = static_cast<double>(clock.nsecsElapsed()) / 1e6;
-        s.window = std::make_unique<mainwindow::MainWindowController>(&s.persistence->managedObjectContext(), *s.defaults);
+        s.window =
+            std::make_unique<mainwindow::MainWindowController>(&s.persistence->managedObjectContext(), *s.defaults);
         PaintCounter counter;
         s.projects().outlineView()->viewport()->installEventFilter(&counter);
         s.window->show();

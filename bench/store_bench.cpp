@@ -21,8 +21,7 @@ double secondsSince(Clock::time_point start)
 struct OpenStore {
     explicit OpenStore(std::unique_ptr<bench::StoreCopy> file = std::make_unique<bench::StoreCopy>())
         : copy(std::move(file)), controller(copy->path(), center)
-    {
-    }
+    {}
     std::unique_ptr<bench::StoreCopy> copy;
     foundation::NotificationCenter center;
     model::PersistenceController controller;
@@ -149,11 +148,7 @@ void BM_OpenAndLoad(benchmark::State& state)
     }
     state.counters["objects"] = static_cast<double>(objects);
 }
-BENCHMARK(BM_OpenAndLoad)
-    ->Iterations(1)
-    ->Repetitions(5)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenAndLoad)->Iterations(1)->Repetitions(5)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 

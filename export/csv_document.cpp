@@ -59,7 +59,8 @@ private:
     bool first_ = true;
 };
 
-std::string money(const CsvContext& context, const foundation::Decimal& amount, std::optional<std::string_view> currency)
+std::string money(const CsvContext& context, const foundation::Decimal& amount,
+                  std::optional<std::string_view> currency)
 {
     return context.formatters.moneyText(amount, currency).value_or(std::string());
 }
@@ -103,7 +104,8 @@ std::string timerRow(const model::Timer& timer, const CsvContext& context, std::
     if (context.hasPauseColumn())
         row.add(expense ? std::string() : clockDurationText(timer.pauseDuration()));
     if (context.hasDurationColumn())
-        row.add(context.on(ExportField::timerDuration) && !expense ? clockDurationText(timer.duration()) : std::string());
+        row.add(context.on(ExportField::timerDuration) && !expense ? clockDurationText(timer.duration())
+                                                                   : std::string());
     if (context.hasRateColumn())
         row.add(context.on(ExportField::timerHourlyRate) && !expense ? money(context, timer.hourlyRate(), currency)
                                                                      : std::string());
@@ -117,8 +119,8 @@ std::string timerRow(const model::Timer& timer, const CsvContext& context, std::
     return std::move(row.text());
 }
 
-std::string projectRow(const model::Project& project, const std::vector<model::Timer*>& timers, const CsvContext& context,
-                       std::string_view currency)
+std::string projectRow(const model::Project& project, const std::vector<model::Timer*>& timers,
+                       const CsvContext& context, std::string_view currency)
 {
     std::string name = project.name().value_or(std::string());
     if (context.on(ExportField::projectClientName))
@@ -144,7 +146,8 @@ std::string projectRow(const model::Project& project, const std::vector<model::T
         row.add(duration);
     }
     if (context.hasRateColumn())
-        row.add(context.on(ExportField::projectHourlyRate) ? money(context, project.hourlyRate(), currency) : std::string());
+        row.add(context.on(ExportField::projectHourlyRate) ? money(context, project.hourlyRate(), currency)
+                                                           : std::string());
     // The cost of all the project's timers, whatever the filter.
     if (context.on(ExportField::timerCost))
         row.add(money(context, project.costs(), currency));

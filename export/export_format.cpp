@@ -7,9 +7,9 @@ namespace exports {
 namespace {
 
 constexpr std::array<std::string_view, exportFieldCount> fieldNames = {
-    "project_duration", "project_client_name", "project_hourly_rate", "project_notes",  "timer_duration",
-    "timer_start_end",  "timer_pause",         "timer_hourly_rate",   "timer_cost",     "timer_billed",
-    "timer_notes",
+    "project_duration", "project_client_name", "project_hourly_rate", "project_notes",
+    "timer_duration",   "timer_start_end",     "timer_pause",         "timer_hourly_rate",
+    "timer_cost",       "timer_billed",        "timer_notes",
 };
 
 } // namespace

@@ -20,8 +20,7 @@ ExportFormatters::ExportFormatters(foundation::Calendar calendar, std::string_vi
       dateTime_(foundation::Locale(timeLocaleId), DateTextStyle::mediumStyle, DateTextStyle::shortStyle),
       interval_(foundation::Locale(timeLocaleId), DateTextStyle::shortStyle, DateTextStyle::shortStyle),
       currency_(currency)
-{
-}
+{}
 
 const ExportFormatters& ExportFormatters::shared()
 {

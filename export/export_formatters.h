@@ -25,7 +25,8 @@ class ExportFormatters {
 public:
     // `calendar` gives the zone (offsets from the system tz database), `timeLocaleId` the date texts;
     // `currency` is borrowed and must outlive the formatters.
-    ExportFormatters(foundation::Calendar calendar, std::string_view timeLocaleId, const model::CurrencyFormatter& currency);
+    ExportFormatters(foundation::Calendar calendar, std::string_view timeLocaleId,
+                     const model::CurrencyFormatter& currency);
 
     // The process-wide formatters of the user's zone and locales (TZ, LC_TIME, LC_MONETARY, LANG),
     // made on first use with the shared currency formatter. Main thread only.

@@ -94,7 +94,8 @@ std::optional<ExportWriteError> writeAtomically(std::string_view text, const fs:
         return ExportWriteError{systemReason(failure)};
     }
     // Make the rename itself durable; the document is already complete if this fails.
-    if (const int folderDescriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); folderDescriptor >= 0) {
+    if (const int folderDescriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        folderDescriptor >= 0) {
         ::fsync(folderDescriptor);
         ::close(folderDescriptor);
     }

@@ -96,7 +96,8 @@ void MainSplitViewController::setCollapsed(Column column, bool collapsed)
         widths[projectsColumn] += widths[column];
         widths[column] = 0;
     } else {
-        const int wanted = std::max(expandedWidths_[static_cast<std::size_t>(column)], widget(column)->minimumSizeHint().width());
+        const int wanted =
+            std::max(expandedWidths_[static_cast<std::size_t>(column)], widget(column)->minimumSizeHint().width());
         widths[column] = wanted;
         widths[projectsColumn] = std::max(0, widths[projectsColumn] - wanted);
     }

@@ -5,8 +5,8 @@
 
 #include "inspectors/inspector_view_controller.h"
 #include "mainwindow/clients_view_controller_delegate.h"
-#include "mainwindow/projects_view_controller_delegate.h"
 #include "mainwindow/projects_view_controller.h"
+#include "mainwindow/projects_view_controller_delegate.h"
 
 #include "model/enums.h"
 
@@ -48,7 +48,8 @@ class MainSplitViewController : public QSplitter,
 public:
     enum Column { sidebarColumn = 0, projectsColumn = 1, inspectorColumn = 2 };
 
-    MainSplitViewController(data::ObjectContext* context, foundation::DefaultsStore& defaults, QWidget* parent = nullptr);
+    MainSplitViewController(data::ObjectContext* context, foundation::DefaultsStore& defaults,
+                            QWidget* parent = nullptr);
     ~MainSplitViewController() override;
 
     // The sidebar replaces the empty first column and gets this controller as its delegate.

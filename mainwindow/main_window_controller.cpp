@@ -39,7 +39,8 @@ QToolButton* toolButton(const QString& text, const QString& identifier, QWidget*
 
 MainWindowController::MainWindowController(data::ObjectContext* context, foundation::DefaultsStore& defaults,
                                            QWidget* parent)
-    : QMainWindow(parent), context_(context), defaults_(defaults), split_(new MainSplitViewController(context, defaults, this))
+    : QMainWindow(parent), context_(context), defaults_(defaults),
+      split_(new MainSplitViewController(context, defaults, this))
 {
     setObjectName("MainWindow");
     setWindowTitle(tr("Horavine"));
@@ -51,7 +52,8 @@ MainWindowController::MainWindowController(data::ObjectContext* context, foundat
     // Every change pass may open an undo step; a disabled Undo item would also ignore its shortcut.
     if (context_)
         changeToken_ = context_->notificationCenter().addObserver(
-            data::ObjectsDidChangeNotification, context_, [this](const foundation::Notification&) { validateMenuItems(); });
+            data::ObjectsDidChangeNotification, context_,
+            [this](const foundation::Notification&) { validateMenuItems(); });
     validateMenuItems();
     resize(defaultSize);
     const bool remembered = restoreFrame();
@@ -130,14 +132,16 @@ void MainWindowController::buildActions()
     connect(newProjectAction_, &QAction::triggered, split_, &MainSplitViewController::newProject);
     startNewTimerAction_ = new QAction(tr("New Timer"), this);
     startNewTimerAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
-    connect(startNewTimerAction_, &QAction::triggered, split_, &MainSplitViewController::startNewTimerForSelectedProject);
+    connect(startNewTimerAction_, &QAction::triggered, split_,
+            &MainSplitViewController::startNewTimerForSelectedProject);
     newFixedDurationTimerAction_ = new QAction(tr("New Fixed-Duration Timer"), this);
     newFixedDurationTimerAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_T));
     connect(newFixedDurationTimerAction_, &QAction::triggered, split_,
             &MainSplitViewController::createNewFixedDurationTimerForSelectedProject);
     newExpenseTimerAction_ = new QAction(tr("New Expense"), this);
     newExpenseTimerAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
-    connect(newExpenseTimerAction_, &QAction::triggered, split_, &MainSplitViewController::createNewExpenseTimerForSelectedProject);
+    connect(newExpenseTimerAction_, &QAction::triggered, split_,
+            &MainSplitViewController::createNewExpenseTimerForSelectedProject);
     newClientAction_ = new QAction(tr("New Client"), this);
     newClientAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N));
     connect(newClientAction_, &QAction::triggered, split_, &MainSplitViewController::newClient);
@@ -164,7 +168,8 @@ void MainWindowController::buildActions()
     connect(toggleSidebarAction_, &QAction::triggered, split_, &MainSplitViewController::customersSidebarToggleAction);
     toggleInspectorAction_ = new QAction(tr("Show Inspector"), this);
     toggleInspectorAction_->setCheckable(true);
-    connect(toggleInspectorAction_, &QAction::triggered, split_, &MainSplitViewController::inspectorSidebarToggleAction);
+    connect(toggleInspectorAction_, &QAction::triggered, split_,
+            &MainSplitViewController::inspectorSidebarToggleAction);
 }
 
 void MainWindowController::buildMenus()
@@ -183,8 +188,9 @@ void MainWindowController::buildMenus()
     edit->addSeparator();
     edit->addAction(split_->projectsAction(ProjectsAction::deleteItem));
     QMenu* project = menuBar()->addMenu(tr("&Project"));
-    for (ProjectsAction which : {ProjectsAction::pauseTimersInSelectedProject, ProjectsAction::resumeTimersInSelectedProject,
-                                 ProjectsAction::stopTimersInSelectedProject, ProjectsAction::markAllTimersInSelectedProjectAsBilled})
+    for (ProjectsAction which :
+         {ProjectsAction::pauseTimersInSelectedProject, ProjectsAction::resumeTimersInSelectedProject,
+          ProjectsAction::stopTimersInSelectedProject, ProjectsAction::markAllTimersInSelectedProjectAsBilled})
         project->addAction(split_->projectsAction(which));
     project->addSeparator();
     project->addAction(split_->projectsAction(ProjectsAction::toggleArchiveProject));
@@ -227,7 +233,8 @@ void MainWindowController::buildToolbar()
 
     customersSidebarToggle_ = toolButton(tr("Sidebar"), "customersSidebarToggle", toolbar);
     customersSidebarToggle_->setCheckable(true);
-    connect(customersSidebarToggle_, &QToolButton::clicked, split_, &MainSplitViewController::customersSidebarToggleAction);
+    connect(customersSidebarToggle_, &QToolButton::clicked, split_,
+            &MainSplitViewController::customersSidebarToggleAction);
     split_->setClientCollapseButton(customersSidebarToggle_);
     toolbar->addWidget(customersSidebarToggle_);
     toolbar->addSeparator();
@@ -265,7 +272,8 @@ void MainWindowController::buildToolbar()
         dateFilterRange_->addButton(segment, index);
         segmentsLayout->addWidget(segment);
     }
-    if (QAbstractButton* stored = dateFilterRange_->button(static_cast<int>(model::Preferences(defaults_).dateFilterRange())))
+    if (QAbstractButton* stored =
+            dateFilterRange_->button(static_cast<int>(model::Preferences(defaults_).dateFilterRange())))
         stored->setChecked(true);
     connect(dateFilterRange_, &QButtonGroup::idClicked, split_, &MainSplitViewController::dateFilterRangeChanged);
     toolbar->addWidget(segments);
@@ -289,7 +297,8 @@ void MainWindowController::buildToolbar()
     searchField_->setPlaceholderText(tr("Search"));
     searchField_->setClearButtonEnabled(true);
     searchField_->setMaximumWidth(220);
-    connect(searchField_, &QLineEdit::textChanged, split_->projectsViewController(), &ProjectsViewController::searchAction);
+    connect(searchField_, &QLineEdit::textChanged, split_->projectsViewController(),
+            &ProjectsViewController::searchAction);
     // The term is already gone from the outline; emptying the field must not reload it again.
     connect(split_->projectsViewController(), &ProjectsViewController::searchTermCleared, searchField_, [this] {
         const QSignalBlocker blocker(searchField_);
@@ -299,7 +308,8 @@ void MainWindowController::buildToolbar()
 
     inspectorSidebarToggle_ = toolButton(tr("Inspector"), "inspectorSidebarToggle", toolbar);
     inspectorSidebarToggle_->setCheckable(true);
-    connect(inspectorSidebarToggle_, &QToolButton::clicked, split_, &MainSplitViewController::inspectorSidebarToggleAction);
+    connect(inspectorSidebarToggle_, &QToolButton::clicked, split_,
+            &MainSplitViewController::inspectorSidebarToggleAction);
     split_->setInspectorCollapseButton(inspectorSidebarToggle_);
     toolbar->addWidget(inspectorSidebarToggle_);
 }

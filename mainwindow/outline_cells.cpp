@@ -22,14 +22,10 @@ model::TimerStatus timerStatus(const model::Timer& timer)
 StatusImage statusImage(const model::Timer& timer)
 {
     switch (timerStatus(timer)) {
-    case model::TimerStatus::billed:
-        return StatusImage::checkMark;
-    case model::TimerStatus::closed:
-        return StatusImage::none;
-    case model::TimerStatus::paused:
-        return StatusImage::pausedDot;
-    case model::TimerStatus::running:
-        return StatusImage::runningDot;
+    case model::TimerStatus::billed: return StatusImage::checkMark;
+    case model::TimerStatus::closed: return StatusImage::none;
+    case model::TimerStatus::paused: return StatusImage::pausedDot;
+    case model::TimerStatus::running: return StatusImage::runningDot;
     }
     return StatusImage::none;
 }
@@ -38,12 +34,9 @@ TimerActionButton timerActionButton(const model::Timer& timer)
 {
     switch (timerStatus(timer)) {
     case model::TimerStatus::billed:
-    case model::TimerStatus::closed:
-        return TimerActionButton::hidden;
-    case model::TimerStatus::paused:
-        return TimerActionButton::play;
-    case model::TimerStatus::running:
-        return TimerActionButton::pause;
+    case model::TimerStatus::closed: return TimerActionButton::hidden;
+    case model::TimerStatus::paused: return TimerActionButton::play;
+    case model::TimerStatus::running: return TimerActionButton::pause;
     }
     return TimerActionButton::hidden;
 }

@@ -42,7 +42,8 @@ QColor mixedWithWhite(const QColor& colour, double whiteShare)
 
 bool isProjectRow(const QModelIndex& index)
 {
-    return index.data(ProjectsOutlineModel::ItemKindRole).toInt() == static_cast<int>(ProjectsOutlineModel::ItemKind::project);
+    return index.data(ProjectsOutlineModel::ItemKindRole).toInt()
+           == static_cast<int>(ProjectsOutlineModel::ItemKind::project);
 }
 
 // Columns can be dragged into another order: the row's bar belongs to whichever comes first.
@@ -65,7 +66,8 @@ ColumnIdentifier columnOf(const QModelIndex& index)
     return static_cast<ColumnIdentifier>(index.column());
 }
 
-void paintGlyphButton(QPainter* painter, const QRect& rect, bool enabled, const std::function<void(QPainter*, QRectF)>& glyph)
+void paintGlyphButton(QPainter* painter, const QRect& rect, bool enabled,
+                      const std::function<void(QPainter*, QRectF)>& glyph)
 {
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing);
@@ -145,7 +147,8 @@ QRect ProjectsOutlineDelegate::stopButtonRect(const QRect& cell)
     return {cell.left() + 8 + buttonSize, cell.center().y() - buttonSize / 2 + 1, buttonSize, buttonSize};
 }
 
-void ProjectsOutlineDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+void ProjectsOutlineDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                                    const QModelIndex& index) const
 {
     painter->save();
     const bool project = isProjectRow(index);
@@ -165,15 +168,10 @@ void ProjectsOutlineDelegate::paintBackground(QPainter* painter, const QStyleOpt
         background = projectRowBackground;
     } else {
         switch (static_cast<model::TimerStatus>(index.data(ProjectsOutlineModel::TimerStatusRole).toInt())) {
-        case model::TimerStatus::running:
-            background = runningBackground;
-            break;
-        case model::TimerStatus::paused:
-            background = pausedBackground;
-            break;
+        case model::TimerStatus::running: background = runningBackground; break;
+        case model::TimerStatus::paused: background = pausedBackground; break;
         case model::TimerStatus::closed:
-        case model::TimerStatus::billed:
-            break;
+        case model::TimerStatus::billed: break;
         }
     }
     const bool selected = option.state.testFlag(QStyle::State_Selected);
@@ -183,7 +181,8 @@ void ProjectsOutlineDelegate::paintBackground(QPainter* painter, const QStyleOpt
         // A project row's bar sits at the row's own left edge, in the indentation the view paints;
         // a timer row's at its indented edge, the left of its first cell.
         if (!project && isFirstVisualColumn(option, index))
-            painter->fillRect(QRect(option.rect.left(), option.rect.top(), selectionBarWidth, option.rect.height()), base);
+            painter->fillRect(QRect(option.rect.left(), option.rect.top(), selectionBarWidth, option.rect.height()),
+                              base);
     } else {
         painter->fillRect(option.rect, background);
     }
@@ -191,7 +190,8 @@ void ProjectsOutlineDelegate::paintBackground(QPainter* painter, const QStyleOpt
         painter->fillRect(QRect(option.rect.left(), option.rect.bottom(), option.rect.width(), 1), separatorColour);
 }
 
-void ProjectsOutlineDelegate::paintProject(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+void ProjectsOutlineDelegate::paintProject(QPainter* painter, const QStyleOptionViewItem& option,
+                                           const QModelIndex& index) const
 {
     const QRect cell = option.rect;
     const QRect button = newTimerButtonRect(cell);
@@ -203,7 +203,8 @@ void ProjectsOutlineDelegate::paintProject(QPainter* painter, const QStyleOption
     const QRect durationRect(button.left() - 10 - durationWidth, cell.top(), durationWidth, cell.height());
 
     const QRect textArea(cell.left() + 8, cell.top(), durationRect.left() - cell.left() - 16, cell.height());
-    const QString name = boldMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight, textArea.width());
+    const QString name =
+        boldMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight, textArea.width());
     painter->setFont(bold);
     painter->setPen(option.palette.color(QPalette::Text));
     painter->drawText(textArea, Qt::AlignVCenter | Qt::AlignLeft, name);
@@ -260,11 +261,8 @@ void ProjectsOutlineDelegate::paintTimerCell(QPainter* painter, const QStyleOpti
         const QRectF box(QPointF(option.rect.center()) - QPointF(5, 5), QSizeF(10, 10));
         painter->setRenderHint(QPainter::Antialiasing);
         switch (image) {
-        case StatusImage::none:
-            break;
-        case StatusImage::checkMark:
-            paintCheckMark(painter, box);
-            break;
+        case StatusImage::none: break;
+        case StatusImage::checkMark: paintCheckMark(painter, box); break;
         case StatusImage::pausedDot:
             painter->setPen(Qt::NoPen);
             painter->setBrush(pausedDot);
@@ -324,7 +322,8 @@ bool ProjectsOutlineDelegate::editorEvent(QEvent* event, QAbstractItemModel* mod
         return true;
     }
     if (columnOf(index) != ColumnIdentifier::actions
-        || static_cast<TimerActionButton>(index.data(ProjectsOutlineModel::ActionButtonRole).toInt()) == TimerActionButton::hidden)
+        || static_cast<TimerActionButton>(index.data(ProjectsOutlineModel::ActionButtonRole).toInt())
+               == TimerActionButton::hidden)
         return false;
     if (togglePauseButtonRect(option.rect).contains(position)) {
         if (release)

@@ -42,7 +42,8 @@ protected:
                      const QModelIndex& index) override;
 
 private:
-    void paintBackground(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index, bool project) const;
+    void paintBackground(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index,
+                         bool project) const;
     void paintProject(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const;
     void paintTimerCell(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const;
 

@@ -37,8 +37,7 @@ bool startsBefore(const model::Timer& a, const model::Timer& b)
 ProjectsOutlineModel::ProjectsOutlineModel(QObject* parent)
     : QAbstractItemModel(parent), calendar_(foundation::Calendar::current()),
       locale_(foundation::Locale::current(foundation::LocaleCategory::time))
-{
-}
+{}
 
 ProjectsOutlineModel::~ProjectsOutlineModel() = default;
 
@@ -53,7 +52,8 @@ void ProjectsOutlineModel::reload(std::vector<model::Project*> projects, model::
     nodeByProject_.clear();
     nodes_.reserve(projects_.size());
     for (model::Project* project : projects_) {
-        auto node = std::make_unique<ProjectNode>(ProjectNode{project, static_cast<int>(nodes_.size()), project->timers(filter_), 0, {}});
+        auto node = std::make_unique<ProjectNode>(
+            ProjectNode{project, static_cast<int>(nodes_.size()), project->timers(filter_), 0, {}});
         sumDurations(*node);
         nodeByProject_[project] = node.get();
         nodes_.push_back(std::move(node));
@@ -160,7 +160,8 @@ bool ProjectsOutlineModel::refreshChildren(model::Project& project)
         while (end < fresh.size() && fresh[end] != next)
             ++end;
         beginInsertRows(parent, static_cast<int>(start), static_cast<int>(end) - 1);
-        rows.insert(rows.begin() + static_cast<std::ptrdiff_t>(start), fresh.begin() + static_cast<std::ptrdiff_t>(start),
+        rows.insert(rows.begin() + static_cast<std::ptrdiff_t>(start),
+                    fresh.begin() + static_cast<std::ptrdiff_t>(start),
                     fresh.begin() + static_cast<std::ptrdiff_t>(end));
         endInsertRows();
         start = end;
@@ -200,8 +201,9 @@ ProjectsOutlineModel::ProjectNode* ProjectsOutlineModel::nodeOfIndex(const QMode
 int ProjectsOutlineModel::insertionIndex(const model::Project& project, const model::Timer& timer) const
 {
     const auto& children = timers(project);
-    const auto position = std::upper_bound(children.begin(), children.end(), &timer,
-                                           [](const model::Timer* a, const model::Timer* b) { return startsBefore(*a, *b); });
+    const auto position =
+        std::upper_bound(children.begin(), children.end(), &timer,
+                         [](const model::Timer* a, const model::Timer* b) { return startsBefore(*a, *b); });
     return static_cast<int>(position - children.begin());
 }
 
@@ -228,7 +230,8 @@ void ProjectsOutlineModel::removeTimer(model::Timer& timer)
     endRemoveRows();
 }
 
-void ProjectsOutlineModel::moveTimer(model::Timer& timer, model::Project& fromProject, model::Project& toProject, int index)
+void ProjectsOutlineModel::moveTimer(model::Timer& timer, model::Project& fromProject, model::Project& toProject,
+                                     int index)
 {
     ProjectNode* source = nodeOf(&fromProject);
     ProjectNode* target = nodeOf(&toProject);
@@ -390,7 +393,8 @@ QVariant ProjectsOutlineModel::data(const QModelIndex& index, int role) const
     if (!index.isValid())
         return {};
     if (ProjectNode* node = nodeOfIndex(index))
-        return timerData(*node->timers[static_cast<std::size_t>(index.row())], static_cast<ColumnIdentifier>(index.column()), role);
+        return timerData(*node->timers[static_cast<std::size_t>(index.row())],
+                         static_cast<ColumnIdentifier>(index.column()), role);
     return projectData(*nodes_[static_cast<std::size_t>(index.row())], role);
 }
 
@@ -398,33 +402,24 @@ QVariant ProjectsOutlineModel::projectData(const ProjectNode& node, int role) co
 {
     const model::Project& project = *node.project;
     switch (role) {
-    case ItemKindRole:
-        return QVariant::fromValue(static_cast<int>(ItemKind::project));
-    case Qt::DisplayRole:
-        return qText(project.name().value_or(""));
-    case ProjectClientRole:
-        return project.client() ? qText(project.client()->name().value_or("")) : QString();
+    case ItemKindRole: return QVariant::fromValue(static_cast<int>(ItemKind::project));
+    case Qt::DisplayRole: return qText(project.name().value_or(""));
+    case ProjectClientRole: return project.client() ? qText(project.client()->name().value_or("")) : QString();
     case ProjectDurationRole:
         // The listed children are exactly timers(filter) right after every list update.
         return qText(clockText(duration(node)));
-    case ProjectArchivedRole:
-        return project.archived();
-    default:
-        return {};
+    case ProjectArchivedRole: return project.archived();
+    default: return {};
     }
 }
 
 QVariant ProjectsOutlineModel::timerData(const model::Timer& timer, ColumnIdentifier column, int role) const
 {
     switch (role) {
-    case ItemKindRole:
-        return QVariant::fromValue(static_cast<int>(ItemKind::timer));
-    case TimerStatusRole:
-        return static_cast<int>(timerStatus(timer));
-    case StatusImageRole:
-        return static_cast<int>(statusImage(timer));
-    case ActionButtonRole:
-        return static_cast<int>(timerActionButton(timer));
+    case ItemKindRole: return QVariant::fromValue(static_cast<int>(ItemKind::timer));
+    case TimerStatusRole: return static_cast<int>(timerStatus(timer));
+    case StatusImageRole: return static_cast<int>(statusImage(timer));
+    case ActionButtonRole: return static_cast<int>(timerActionButton(timer));
     case CostTextRole:
         if (column != ColumnIdentifier::notes)
             return {};
@@ -433,19 +428,14 @@ QVariant ProjectsOutlineModel::timerData(const model::Timer& timer, ColumnIdenti
         return {};
     case Qt::DisplayRole:
         switch (column) {
-        case ColumnIdentifier::date:
-            return qText(dateCellText(timer, calendar_, locale_));
-        case ColumnIdentifier::notes:
-            return qText(notesCellText(timer));
-        case ColumnIdentifier::duration:
-            return qText(durationCellText(timer));
+        case ColumnIdentifier::date: return qText(dateCellText(timer, calendar_, locale_));
+        case ColumnIdentifier::notes: return qText(notesCellText(timer));
+        case ColumnIdentifier::duration: return qText(durationCellText(timer));
         case ColumnIdentifier::status:
-        case ColumnIdentifier::actions:
-            return {};
+        case ColumnIdentifier::actions: return {};
         }
         return {};
-    default:
-        return {};
+    default: return {};
     }
 }
 
@@ -458,15 +448,11 @@ QVariant ProjectsOutlineModel::headerData(int section, Qt::Orientation orientati
     if (role != Qt::DisplayRole)
         return {};
     switch (static_cast<ColumnIdentifier>(section)) {
-    case ColumnIdentifier::date:
-        return tr("Date");
-    case ColumnIdentifier::notes:
-        return tr("Notes");
-    case ColumnIdentifier::duration:
-        return tr("Duration");
+    case ColumnIdentifier::date: return tr("Date");
+    case ColumnIdentifier::notes: return tr("Notes");
+    case ColumnIdentifier::duration: return tr("Duration");
     case ColumnIdentifier::status:
-    case ColumnIdentifier::actions:
-        return QString();
+    case ColumnIdentifier::actions: return QString();
     }
     return {};
 }

@@ -94,7 +94,8 @@ void ProjectsOutlineView::drawBranches(QPainter* painter, const QRect& rect, con
     if (selected) {
         const QColor base = ProjectsOutlineDelegate::selectionColour(this, palette());
         painter->fillRect(rect, ProjectsOutlineDelegate::selectionTint(base));
-        painter->fillRect(QRect(rect.left(), rect.top(), ProjectsOutlineDelegate::selectionBarWidth, rect.height()), base);
+        painter->fillRect(QRect(rect.left(), rect.top(), ProjectsOutlineDelegate::selectionBarWidth, rect.height()),
+                          base);
     } else {
         painter->fillRect(rect, ProjectsOutlineDelegate::projectBackground());
     }

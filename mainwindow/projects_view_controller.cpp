@@ -47,12 +47,9 @@ QString qText(const std::string& text)
 std::string_view timerTypeName(model::TimerType type)
 {
     switch (type) {
-    case model::TimerType::period:
-        return "Period";
-    case model::TimerType::duration:
-        return "Duration";
-    case model::TimerType::expense:
-        return "Expense";
+    case model::TimerType::period: return "Period";
+    case model::TimerType::duration: return "Duration";
+    case model::TimerType::expense: return "Expense";
     }
     return "";
 }
@@ -139,10 +136,13 @@ void ProjectsViewController::buildViews()
 
 void ProjectsViewController::connectOutline()
 {
-    connect(outline_, &QTreeView::expanded, this, [this](const QModelIndex& index) { itemDidExpandOrCollapse(index, true); });
-    connect(outline_, &QTreeView::collapsed, this, [this](const QModelIndex& index) { itemDidExpandOrCollapse(index, false); });
+    connect(outline_, &QTreeView::expanded, this,
+            [this](const QModelIndex& index) { itemDidExpandOrCollapse(index, true); });
+    connect(outline_, &QTreeView::collapsed, this,
+            [this](const QModelIndex& index) { itemDidExpandOrCollapse(index, false); });
     connect(outline_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { updateSelection(); });
-    connect(model_, &QAbstractItemModel::modelReset, this, [this] { outline_->spanProjectRows(0, model_->rowCount() - 1); });
+    connect(model_, &QAbstractItemModel::modelReset, this,
+            [this] { outline_->spanProjectRows(0, model_->rowCount() - 1); });
     connect(model_, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex& parent, int first, int last) {
         if (!parent.isValid())
             outline_->spanProjectRows(first, last);
@@ -209,7 +209,8 @@ void ProjectsViewController::setSearchTerm(std::optional<std::string> term)
     updateProjectsList(true);
 }
 
-void ProjectsViewController::setDateFilterBounds(std::optional<foundation::Date> start, std::optional<foundation::Date> end)
+void ProjectsViewController::setDateFilterBounds(std::optional<foundation::Date> start,
+                                                 std::optional<foundation::Date> end)
 {
     dateFilterStartDate_ = start;
     dateFilterEndDate_ = end;
@@ -222,8 +223,7 @@ void ProjectsViewController::updateDateFilter()
         dateFilterStartDate_.reset();
         dateFilterEndDate_.reset();
         break;
-    case model::DateFilterRange::custom:
-        break;
+    case model::DateFilterRange::custom: break;
     case model::DateFilterRange::day:
     case model::DateFilterRange::week:
     case model::DateFilterRange::month:
@@ -241,7 +241,8 @@ void ProjectsViewController::updateDateFilter()
 
 void ProjectsViewController::dateFilterRangeChanged()
 {
-    dateFilterRange_ = model::dateFilterRangeFromRawValue(preferences_.dateFilterRange()).value_or(model::DateFilterRange::day);
+    dateFilterRange_ =
+        model::dateFilterRangeFromRawValue(preferences_.dateFilterRange()).value_or(model::DateFilterRange::day);
     updateDateFilter();
 }
 
@@ -528,7 +529,8 @@ model::Timer* ProjectsViewController::createTimer(model::Project& project, model
     return timer;
 }
 
-QMenu* ProjectsViewController::outlineViewMenuForEvent(ContextMenuOutlineView& outlineView, const QContextMenuEvent& event)
+QMenu* ProjectsViewController::outlineViewMenuForEvent(ContextMenuOutlineView& outlineView,
+                                                       const QContextMenuEvent& event)
 {
     const QModelIndex index = outlineView.indexAt(event.pos());
     if (!index.isValid())

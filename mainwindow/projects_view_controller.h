@@ -78,7 +78,8 @@ class ProjectsViewController : public QWidget, public ContextMenuOutlineViewDele
     Q_OBJECT
 public:
     // `context` may be null: then nothing is listed and nothing is created.
-    ProjectsViewController(data::ObjectContext* context, foundation::DefaultsStore& defaults, QWidget* parent = nullptr);
+    ProjectsViewController(data::ObjectContext* context, foundation::DefaultsStore& defaults,
+                           QWidget* parent = nullptr);
     ~ProjectsViewController() override;
 
     void setDelegate(ProjectsViewControllerDelegate* delegate) { delegate_ = delegate; }

@@ -32,16 +32,22 @@ void ProjectsViewController::buildActions()
         {ProjectsAction::deleteItem, "Delete", &ProjectsViewController::deleteSelectedItem},
         {ProjectsAction::togglePauseSelectedTimer, "Pause", &ProjectsViewController::togglePauseSelectedTimer},
         {ProjectsAction::stopSelectedTimer, "Stop", &ProjectsViewController::stopSelectedTimer},
-        {ProjectsAction::pauseTimersInSelectedProject, "Pause Timers in Project", &ProjectsViewController::pauseTimersInSelectedProject},
-        {ProjectsAction::resumeTimersInSelectedProject, "Resume Timers in Project", &ProjectsViewController::resumeTimersInSelectedProject},
-        {ProjectsAction::stopTimersInSelectedProject, "Stop Timers in Project", &ProjectsViewController::stopTimersInSelectedProject},
+        {ProjectsAction::pauseTimersInSelectedProject, "Pause Timers in Project",
+         &ProjectsViewController::pauseTimersInSelectedProject},
+        {ProjectsAction::resumeTimersInSelectedProject, "Resume Timers in Project",
+         &ProjectsViewController::resumeTimersInSelectedProject},
+        {ProjectsAction::stopTimersInSelectedProject, "Stop Timers in Project",
+         &ProjectsViewController::stopTimersInSelectedProject},
         {ProjectsAction::markAllTimersInSelectedProjectAsBilled, "Mark All Timers as Billed",
          &ProjectsViewController::markAllTimersInSelectedProjectAsBilled},
         {ProjectsAction::toggleArchiveProject, "Archive Project", &ProjectsViewController::toggleArchiveProject},
         {ProjectsAction::toggleShowBilledTimers, "Show Billed Timers", &ProjectsViewController::toggleShowBilledTimers},
-        {ProjectsAction::pauseAllRunningTimers, "Pause All Running Timers", &ProjectsViewController::pauseAllRunningTimers},
-        {ProjectsAction::resumeAllRunningTimers, "Resume All Running Timers", &ProjectsViewController::resumeAllRunningTimers},
-        {ProjectsAction::stopAllRunningTimers, "Stop All Running Timers", &ProjectsViewController::stopAllRunningTimers},
+        {ProjectsAction::pauseAllRunningTimers, "Pause All Running Timers",
+         &ProjectsViewController::pauseAllRunningTimers},
+        {ProjectsAction::resumeAllRunningTimers, "Resume All Running Timers",
+         &ProjectsViewController::resumeAllRunningTimers},
+        {ProjectsAction::stopAllRunningTimers, "Stop All Running Timers",
+         &ProjectsViewController::stopAllRunningTimers},
     };
     static_assert(std::size(items) == projectsActionCount);
     for (const Item& item : items) {
@@ -52,8 +58,9 @@ void ProjectsViewController::buildActions()
     action(ProjectsAction::deleteItem)->setShortcut(QKeySequence::Delete);
     action(ProjectsAction::toggleShowBilledTimers)->setCheckable(true);
 
-    for (ProjectsAction which : {ProjectsAction::pauseTimersInSelectedProject, ProjectsAction::resumeTimersInSelectedProject,
-                                 ProjectsAction::stopTimersInSelectedProject, ProjectsAction::markAllTimersInSelectedProjectAsBilled})
+    for (ProjectsAction which :
+         {ProjectsAction::pauseTimersInSelectedProject, ProjectsAction::resumeTimersInSelectedProject,
+          ProjectsAction::stopTimersInSelectedProject, ProjectsAction::markAllTimersInSelectedProjectAsBilled})
         projectContextMenu_->addAction(action(which));
     projectContextMenu_->addSeparator();
     projectContextMenu_->addAction(action(ProjectsAction::toggleArchiveProject));
@@ -92,8 +99,9 @@ void ProjectsViewController::validateActions()
     stop->setVisible(!fixedDuration);
 
     const bool projectUsable = project && !project->archived();
-    for (ProjectsAction which : {ProjectsAction::pauseTimersInSelectedProject, ProjectsAction::resumeTimersInSelectedProject,
-                                 ProjectsAction::stopTimersInSelectedProject, ProjectsAction::markAllTimersInSelectedProjectAsBilled})
+    for (ProjectsAction which :
+         {ProjectsAction::pauseTimersInSelectedProject, ProjectsAction::resumeTimersInSelectedProject,
+          ProjectsAction::stopTimersInSelectedProject, ProjectsAction::markAllTimersInSelectedProjectAsBilled})
         action(which)->setEnabled(projectUsable);
 
     QAction* archive = action(ProjectsAction::toggleArchiveProject);

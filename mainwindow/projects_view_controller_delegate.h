@@ -14,7 +14,8 @@ class ProjectsViewController;
 class ProjectsViewControllerDelegate {
 public:
     virtual ~ProjectsViewControllerDelegate() = default;
-    virtual void projectsViewControllerDidSelectProject(ProjectsViewController& controller, model::Project& project) = 0;
+    virtual void projectsViewControllerDidSelectProject(ProjectsViewController& controller,
+                                                        model::Project& project) = 0;
     virtual void projectsViewControllerDidSelectTimer(ProjectsViewController& controller, model::Timer& timer) = 0;
     virtual void projectsViewControllerDidCreateTimer(ProjectsViewController& controller, model::Timer& timer) = 0;
     virtual void projectsViewControllerDidDeselect(ProjectsViewController& controller) = 0;

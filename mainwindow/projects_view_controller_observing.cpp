@@ -21,14 +21,14 @@ void ProjectsViewController::setupObservings()
 {
     if (context_) {
         auto& center = context_->notificationCenter();
-        changeToken_ = center.addObserver(data::ObjectsDidChangeNotification, context_,
-                                          [this](const foundation::Notification& notification) {
-                                              using Changes = std::shared_ptr<const data::ChangeSet>;
-                                              if (const Changes* changes = notification.info<Changes>("changes"); changes && *changes)
-                                                  contextDidChange(**changes);
-                                              else
-                                                  contextDidChange(data::ChangeSet{});
-                                          });
+        changeToken_ = center.addObserver(
+            data::ObjectsDidChangeNotification, context_, [this](const foundation::Notification& notification) {
+                using Changes = std::shared_ptr<const data::ChangeSet>;
+                if (const Changes* changes = notification.info<Changes>("changes"); changes && *changes)
+                    contextDidChange(**changes);
+                else
+                    contextDidChange(data::ChangeSet{});
+            });
         const void* undoManager = &context_->undoManager();
         undoToken_ = center.addObserver(data::UndoManagerDidUndoChangeNotification, undoManager,
                                         [this](const foundation::Notification&) { didUndoOrRedo(); });
@@ -40,9 +40,10 @@ void ProjectsViewController::setupObservings()
         refreshDurationsInList();
         updateStatusLabels();
     });
-    createTimerToken_ = center.addObserver(CreateNewTimerNotification, nullptr, [this](const foundation::Notification& notification) {
-        createNewTimerFromNotification(notification);
-    });
+    createTimerToken_ =
+        center.addObserver(CreateNewTimerNotification, nullptr, [this](const foundation::Notification& notification) {
+            createNewTimerFromNotification(notification);
+        });
 }
 
 void ProjectsViewController::contextDidChange(const data::ChangeSet& changes)

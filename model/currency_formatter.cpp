@@ -25,8 +25,9 @@ struct CurrencyFormatter::Format {
         if (!withLastSymbol || lastSymbol != symbol) {
             withLastSymbol = std::make_unique<icu::DecimalFormat>(*pattern);
             icu::DecimalFormatSymbols symbols(*withLastSymbol->getDecimalFormatSymbols());
-            symbols.setSymbol(icu::DecimalFormatSymbols::kCurrencySymbol,
-                              icu::UnicodeString::fromUTF8(icu::StringPiece(symbol.data(), static_cast<int32_t>(symbol.size()))));
+            symbols.setSymbol(
+                icu::DecimalFormatSymbols::kCurrencySymbol,
+                icu::UnicodeString::fromUTF8(icu::StringPiece(symbol.data(), static_cast<int32_t>(symbol.size()))));
             withLastSymbol->setDecimalFormatSymbols(symbols);
             lastSymbol = std::string(symbol);
         }
@@ -38,7 +39,8 @@ CurrencyFormatter::CurrencyFormatter(std::string_view localeId)
 {
     UErrorCode status = U_ZERO_ERROR;
     const std::string id = foundation::Locale(localeId).id();
-    std::unique_ptr<icu::NumberFormat> format(icu::NumberFormat::createCurrencyInstance(icu::Locale(id.c_str()), status));
+    std::unique_ptr<icu::NumberFormat> format(
+        icu::NumberFormat::createCurrencyInstance(icu::Locale(id.c_str()), status));
     if (U_SUCCESS(status) && dynamic_cast<icu::DecimalFormat*>(format.get())) {
         format_ = std::make_unique<Format>();
         format_->pattern.reset(static_cast<icu::DecimalFormat*>(format.release()));
@@ -54,7 +56,7 @@ CurrencyFormatter& CurrencyFormatter::shared()
 }
 
 std::optional<std::string> CurrencyFormatter::string(const foundation::Decimal& value,
-                                                      std::optional<std::string_view> symbol) const
+                                                     std::optional<std::string_view> symbol) const
 {
     if (!format_)
         return std::nullopt;

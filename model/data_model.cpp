@@ -60,14 +60,12 @@ const data::ManagedObjectModel& managedObjectModel()
                            {"currency", AttributeType::string, absent},
                            {"sortOrder", AttributeType::integer, std::int64_t{0}}},
                           {{"projects", "Project", true, "client", DeleteRule::nullify}}, factory<Client>()),
-        EntityDescription("PauseEntry",
-                          {{"start", AttributeType::date, absent}, {"end", AttributeType::date, absent}},
+        EntityDescription("PauseEntry", {{"start", AttributeType::date, absent}, {"end", AttributeType::date, absent}},
                           {{"timer", "Timer", false, "pauseEntries", DeleteRule::nullify}}, factory<PauseEntry>()),
-        EntityDescription("Attachment",
-                          {{"fileBookmark", AttributeType::binary, absent},
-                           {"originalPath", AttributeType::string, absent}},
-                          {{"project", "Project", false, "attachments", DeleteRule::nullify}},
-                          factory<Attachment>()),
+        EntityDescription(
+            "Attachment",
+            {{"fileBookmark", AttributeType::binary, absent}, {"originalPath", AttributeType::string, absent}},
+            {{"project", "Project", false, "attachments", DeleteRule::nullify}}, factory<Attachment>()),
     });
     return model;
 }

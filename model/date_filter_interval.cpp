@@ -42,10 +42,8 @@ std::optional<DateFilterInterval> dateFilterInterval(DateFilterRange range, foun
     const DateComponents day = calendar.components(reference);
     switch (range) {
     case DateFilterRange::all:
-    case DateFilterRange::custom:
-        return std::nullopt;
-    case DateFilterRange::day:
-        return spanning(calendar, day, day);
+    case DateFilterRange::custom: return std::nullopt;
+    case DateFilterRange::day: return spanning(calendar, day, day);
     case DateFilterRange::week: {
         // Days back to the week's first day; always the week that contains the reference date, also
         // around New Year.

@@ -20,8 +20,9 @@ std::vector<T*> fetchAll(data::ObjectContext& context, const std::function<bool(
 {
     const auto& entity = *context.model().entity(T::entityName);
     return downcast<T>(context.fetch(
-        entity, predicate ? data::Predicate([&](const data::Object& o) { return predicate(static_cast<const T&>(o)); })
-                          : data::Predicate(),
+        entity,
+        predicate ? data::Predicate([&](const data::Object& o) { return predicate(static_cast<const T&>(o)); })
+                  : data::Predicate(),
         {{"sortOrder", true}}));
 }
 

@@ -110,10 +110,8 @@ bool isWithin(const fs::path& path, const fs::path& folder)
 class MovedFileSearch {
 public:
     MovedFileSearch(const FileBookmark& bookmark, const BookmarkSearchLimits& limits)
-        : bookmark_(bookmark), deadline_(std::chrono::steady_clock::now() + limits.time),
-          entriesLeft_(limits.entries)
-    {
-    }
+        : bookmark_(bookmark), deadline_(std::chrono::steady_clock::now() + limits.time), entriesLeft_(limits.entries)
+    {}
 
     // Searches `root` and its sub-folders, leaving out the sub-folder `skipped` (already searched).
     std::optional<fs::path> searchTree(const fs::path& root, const fs::path& skipped = {})
@@ -295,8 +293,8 @@ BookmarkResolution resolveFileBookmark(const data::Blob& blob, const BookmarkSea
     // The volume that held the file is gone (unmounted, or another one mounted in its place).
     const auto folder = nearestExistingFolder(bookmark.path);
     struct stat folderInfo {};
-    if (!folder || ::stat(folder->c_str(), &folderInfo) != 0 ||
-        static_cast<std::uint64_t>(folderInfo.st_dev) != bookmark.device)
+    if (!folder || ::stat(folder->c_str(), &folderInfo) != 0
+        || static_cast<std::uint64_t>(folderInfo.st_dev) != bookmark.device)
         return {std::nullopt, true};
 
     if (auto found = searchNearOldPlace(bookmark, *folder, limits))

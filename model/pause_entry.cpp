@@ -53,7 +53,8 @@ std::vector<PauseEntry*> PauseEntry::overlappingOtherPauseEntries() const
         const auto otherStart = other->start(), otherEnd = other->end();
         if (!otherStart || !otherEnd)
             continue; // a running pause is never reported
-        if ((ownStart && within(*ownStart, *otherStart, *otherEnd)) || (ownEnd && within(*ownEnd, *otherStart, *otherEnd)))
+        if ((ownStart && within(*ownStart, *otherStart, *otherEnd))
+            || (ownEnd && within(*ownEnd, *otherStart, *otherEnd)))
             result.push_back(other);
     }
     return result;

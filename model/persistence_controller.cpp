@@ -161,7 +161,7 @@ bool PersistenceController::saveToStore()
 std::string PersistenceController::couldNotSave(SaveProblem problem, const std::string& detail) const
 {
     return "Your changes could not be saved to " + storePath_.string() + ": " + describe(problem) + " (" + detail
-        + "). They are kept and saved as soon as the store can be written again.";
+           + "). They are kept and saved as soon as the store can be written again.";
 }
 
 void PersistenceController::beginFailureEpisode()
@@ -204,7 +204,8 @@ bool PersistenceController::recreateRemovedStore()
     if (!context_->recreateStore(why))
         return failSave(SaveProblem::removed, couldNotSave(SaveProblem::removed, why));
     saveSucceeded();
-    const std::string message = "The store file " + storePath_.string()
+    const std::string message =
+        "The store file " + storePath_.string()
         + " was removed while Horavine was running. Everything Horavine had open was written to it anew.";
     std::fprintf(stderr, "Horavine: %s\n", message.c_str());
     center_.post(StoreFileRecreatedNotification, this, {{"message", message}});
@@ -214,7 +215,8 @@ bool PersistenceController::recreateRemovedStore()
 bool PersistenceController::keepChangesOfReplacedStore()
 {
     beginFailureEpisode();
-    std::string message = "The store file " + storePath_.string()
+    std::string message =
+        "The store file " + storePath_.string()
         + " was replaced by another file while Horavine was running; Horavine does not write over that file. ";
     std::string why;
     std::optional<std::filesystem::path> written = recoveryFile_;

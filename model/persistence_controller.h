@@ -42,8 +42,9 @@ public:
     // Opens (or creates) the store at `storePath`. When it cannot be opened the controller still
     // has a context, but nothing is ever written: status() says why. A store that opens only for
     // reading starts as a failed save (problem readOnly), so the user hears of it at once.
-    explicit PersistenceController(std::filesystem::path storePath = defaultStorePath(),
-                                   foundation::NotificationCenter& center = foundation::NotificationCenter::defaultCenter());
+    explicit PersistenceController(
+        std::filesystem::path storePath = defaultStorePath(),
+        foundation::NotificationCenter& center = foundation::NotificationCenter::defaultCenter());
     ~PersistenceController();
     PersistenceController(const PersistenceController&) = delete;
     PersistenceController& operator=(const PersistenceController&) = delete;
@@ -92,7 +93,8 @@ public:
     void deleteObjects(const std::vector<data::Object*>& objects);
     data::Object* objectForURIRepresentation(std::string_view uri) const;
     // The object a drag carries: the project type's text first, then the timer's, then the client's.
-    data::Object* draggedObject(const std::function<std::optional<std::string>(std::string_view type)>& pasteboard) const;
+    data::Object*
+    draggedObject(const std::function<std::optional<std::string>(std::string_view type)>& pasteboard) const;
 
 private:
     void reportFailure(Status status, const std::string& message);

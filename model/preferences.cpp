@@ -17,7 +17,10 @@ using foundation::DefaultsValue;
 
 namespace {
 
-std::string keyOf(UserDefaultsKeys key) { return std::string(rawValue(key)); }
+std::string keyOf(UserDefaultsKeys key)
+{
+    return std::string(rawValue(key));
+}
 
 const char* const crashOnExceptionsKey = "NSApplicationCrashOnExceptions";
 const char* const fallbackCurrency = "$";
@@ -212,9 +215,9 @@ foundation::Decimal Preferences::defaultProjectHourlyRate() const
 Preferences::WriteResult Preferences::setDefaultProjectHourlyRate(const foundation::Decimal& rate)
 {
     if (!isAcceptableHourlyRate(rate))
-        return foundation::DefaultsWriteError{store_.file(), "an hourly rate of " + rate.toString() +
-                                                                 " is outside 0 to " +
-                                                                 std::to_string(maximumHourlyRate)};
+        return foundation::DefaultsWriteError{store_.file(), "an hourly rate of " + rate.toString()
+                                                                 + " is outside 0 to "
+                                                                 + std::to_string(maximumHourlyRate)};
     return store_.set(keyOf(UserDefaultsKeys::defaultProjectHourlyRate), numberForRate(rate));
 }
 

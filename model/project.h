@@ -23,8 +23,15 @@ class Client;
 class Project : public ManagedObject {
 public:
     static constexpr const char* entityName = "Project";
-    enum Attribute { nameKey, notesKey, sortOrderKey, archivedKey, expandedKey, customHourlyRateKey,
-                     customCurrencyKey };
+    enum Attribute {
+        nameKey,
+        notesKey,
+        sortOrderKey,
+        archivedKey,
+        expandedKey,
+        customHourlyRateKey,
+        customCurrencyKey
+    };
     enum Relationship { clientKey, timersKey, attachmentsKey };
 
     std::optional<std::string> name() const { return optionalValue<std::string>(nameKey); }

@@ -30,8 +30,17 @@ using KeyDependencies = std::map<std::string, std::vector<std::string>>;
 class Timer : public ManagedObject {
 public:
     static constexpr const char* entityName = "Timer";
-    enum Attribute { startKey, endKey, notesKey, typeKey, fixedDurationKey, fixedCostKey, customHourlyRateKey,
-                     billedKey, billedHourlyRateKey };
+    enum Attribute {
+        startKey,
+        endKey,
+        notesKey,
+        typeKey,
+        fixedDurationKey,
+        fixedCostKey,
+        customHourlyRateKey,
+        billedKey,
+        billedHourlyRateKey
+    };
     enum Relationship { projectKey, pauseEntriesKey };
 
     std::optional<foundation::Date> start() const { return optionalValue<foundation::Date>(startKey); }

@@ -58,8 +58,7 @@ void Tally::logCustomEvent(const std::string& name, const std::optional<Attribut
     hand(TLYCustomEvent{name, customAttributes.value_or(Attributes{})});
 }
 
-void Tally::logContentView(const std::optional<std::string>& contentName,
-                           const std::optional<std::string>& contentType,
+void Tally::logContentView(const std::optional<std::string>& contentName, const std::optional<std::string>& contentType,
                            const std::optional<std::string>& contentId,
                            const std::optional<Attributes>& customAttributes)
 {

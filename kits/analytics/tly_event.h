@@ -21,9 +21,9 @@ struct TLYCustomEvent {
 };
 
 struct TLYPredefinedEvent {
-    std::string predefinedEventName;  // the kit's type, e.g. "content_view"
-    Attributes customAttributes;      // the caller's, empty when it gave none
-    Attributes predefinedAttributes;  // the kit's keys; an absent argument adds no entry
+    std::string predefinedEventName; // the kit's type, e.g. "content_view"
+    Attributes customAttributes;     // the caller's, empty when it gave none
+    Attributes predefinedAttributes; // the kit's keys; an absent argument adds no entry
 
     bool operator==(const TLYPredefinedEvent&) const = default;
 };

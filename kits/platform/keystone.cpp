@@ -103,7 +103,8 @@ std::optional<std::string> Keystone::APIKey() const
         return std::nullopt;
     const auto* text = key->get<std::string>();
     if (!text)
-        throw std::invalid_argument("[Keystone] Value of Info.plist[Keystone][APIKey] must contain your Keystone API Key.");
+        throw std::invalid_argument(
+            "[Keystone] Value of Info.plist[Keystone][APIKey] must contain your Keystone API Key.");
     if (text->empty())
         return std::nullopt;
     return *text;

@@ -26,7 +26,7 @@ struct RelationshipDescription {
     std::string name;
     std::string destination; // entity name
     bool toMany = false;
-    std::string inverse;     // name of the inverse relationship in the destination
+    std::string inverse; // name of the inverse relationship in the destination
     DeleteRule deleteRule = DeleteRule::nullify;
 
     // Resolved by ManagedObjectModel::finalize().

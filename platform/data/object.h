@@ -42,10 +42,7 @@ public:
     // Relationships. Setting a to-one keeps the inverse side in step; both sides count as updated.
     Object* toOne(int relationship) const { return relationships_[relationship].one; }
     Object* toOne(std::string_view key) const;
-    const std::vector<Object*>& toMany(int relationship) const
-    {
-        return relationships_[relationship].many;
-    }
+    const std::vector<Object*>& toMany(int relationship) const { return relationships_[relationship].many; }
     const std::vector<Object*>& toMany(std::string_view key) const;
     void setToOne(int relationship, Object* target);
     void setToOne(std::string_view key, Object* target);
@@ -81,10 +78,10 @@ private:
     Value* values_ = nullptr;
     RelationshipSlot* relationships_ = nullptr;
 
-    int liveIndex_ = -1;         // position in the context's list of live objects of the entity
+    int liveIndex_ = -1; // position in the context's list of live objects of the entity
     bool deleted_ = false;
-    bool inStore_ = false;       // a row exists in the store as of the last save
-    bool dirty_ = false;         // attributes or to-ones changed since the last save
+    bool inStore_ = false; // a row exists in the store as of the last save
+    bool dirty_ = false;   // attributes or to-ones changed since the last save
     bool queuedForSave_ = false;
     bool pendingInserted_ = false;
     bool pendingDeleted_ = false;

@@ -29,7 +29,8 @@ void* ObjectArena::allocate(std::size_t size, std::size_t alignment)
     std::byte* start = next_ ? aligned(next_) : nullptr;
     if (!start || start + size > end_) {
         const std::size_t wanted = size + alignment > blockSize ? size + alignment : blockSize;
-        auto* base = static_cast<std::byte*>(std::aligned_alloc(hugePage, (wanted + hugePage - 1) / hugePage * hugePage));
+        auto* base =
+            static_cast<std::byte*>(std::aligned_alloc(hugePage, (wanted + hugePage - 1) / hugePage * hugePage));
         if (!base)
             throw std::bad_alloc();
         const std::size_t reserved = (wanted + hugePage - 1) / hugePage * hugePage;

@@ -6,12 +6,12 @@
 #include "foundation/uuid.h"
 
 #include <algorithm>
-#include <memory>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -35,9 +35,9 @@ int relationshipKey(const Object& object, int relationship)
 
 ObjectContext::ObjectContext(const ManagedObjectModel& model, foundation::NotificationCenter& center)
     : model_(model), center_(center), storeIdentifier_(foundation::makeUuid()), live_(model.entities().size()),
-      byKey_(model.entities().size()), byLargeKey_(model.entities().size()), nextKey_(model.entities().size(), 1), undoManager_(*this)
-{
-}
+      byKey_(model.entities().size()), byLargeKey_(model.entities().size()), nextKey_(model.entities().size(), 1),
+      undoManager_(*this)
+{}
 
 ObjectContext::~ObjectContext()
 {
@@ -128,7 +128,8 @@ bool ObjectContext::attachStore(std::unique_ptr<SqliteStore> store, std::string&
     }
     for (const auto& [target, inverse] : targets)
         if (target)
-            ++target->relationships_[static_cast<std::size_t>(inverse)].positionInInverse; // unused on a to-many slot: counts members from -1
+            ++target->relationships_[static_cast<std::size_t>(inverse)]
+                  .positionInInverse; // unused on a to-many slot: counts members from -1
     for (const auto& [target, inverse] : targets) {
         if (!target)
             continue;
@@ -543,8 +544,8 @@ bool ObjectContext::writeCopy(const std::filesystem::path& path, bool replaceExi
         return false;
     }
     // The rename is durable only once the folder is synced.
-    if (const int folder = ::open(path.parent_path().empty() ? "." : path.parent_path().c_str(),
-                                  O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (const int folder =
+            ::open(path.parent_path().empty() ? "." : path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         folder >= 0) {
         ::fsync(folder);
         ::close(folder);

@@ -16,8 +16,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <unordered_map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace data {

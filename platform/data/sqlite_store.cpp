@@ -296,7 +296,8 @@ bool SqliteStore::reopen(std::string& error)
 
 SqliteStore::FileState SqliteStore::fileState() const
 {
-    struct stat atPath {}, held {};
+    struct stat atPath {
+    }, held{};
     if (::stat(path_.c_str(), &atPath) != 0)
         return errno == ENOENT || errno == ENOTDIR ? FileState::removed : FileState::same;
     if (::fstat(lockFd_, &held) != 0)
@@ -471,7 +472,8 @@ bool SqliteStore::loadMetadata(std::string& error)
             uuid_ = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1));
         } else if (key.rfind("nextKey.", 0) == 0) {
             if (const auto* entity = model_.entity(key.substr(8)))
-                nextKeys_[static_cast<std::size_t>(entity->index())] = std::max<std::int64_t>(1, sqlite3_column_int64(stmt, 1));
+                nextKeys_[static_cast<std::size_t>(entity->index())] =
+                    std::max<std::int64_t>(1, sqlite3_column_int64(stmt, 1));
         }
     }
     sqlite3_finalize(stmt);
@@ -594,8 +596,8 @@ bool SqliteStore::write(const Batch& batch, std::string& error)
     std::string ignored;
     if (rows > 1000 && !largeCache_)
         largeCache_ = exec(db_, "PRAGMA cache_size=-131072", ignored);
-    const bool ok = writeRows(ordered(batch.deletes), ordered(batch.inserts), ordered(batch.updates), batch.nextKeys,
-                              error);
+    const bool ok =
+        writeRows(ordered(batch.deletes), ordered(batch.inserts), ordered(batch.updates), batch.nextKeys, error);
     // Statements bind object values without copying them; drop those pointers with the batch.
     for (auto& [sql, stmt] : statements_)
         sqlite3_clear_bindings(stmt);
@@ -644,10 +646,11 @@ bool SqliteStore::writeRows(const std::vector<const Object*>& deletes, const std
     for (const auto& [entityIndex, next] : nextKeys) {
         if (!ok)
             break;
-        sqlite3_stmt* stmt = statement(std::string("INSERT OR REPLACE INTO ") + metadataTable + " VALUES (?, ?)", error);
+        sqlite3_stmt* stmt =
+            statement(std::string("INSERT OR REPLACE INTO ") + metadataTable + " VALUES (?, ?)", error);
         const std::string key = "nextKey." + model_.entity(entityIndex).name();
         ok = stmt && sqlite3_bind_text(stmt, 1, key.c_str(), -1, SQLITE_TRANSIENT) == SQLITE_OK
-            && sqlite3_bind_int64(stmt, 2, next) == SQLITE_OK && run(stmt);
+             && sqlite3_bind_int64(stmt, 2, next) == SQLITE_OK && run(stmt);
     }
     std::string ignored;
     if (!ok || !exec(db_, "COMMIT", error)) {

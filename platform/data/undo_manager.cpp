@@ -74,15 +74,9 @@ void UndoManager::replay(Group group, bool asUndo)
         case UndoRecord::Kind::setAttribute:
             context_.writeValue(object, record->index, std::move(record->oldValue));
             break;
-        case UndoRecord::Kind::setToOne:
-            context_.writeToOne(object, record->index, record->oldTarget);
-            break;
-        case UndoRecord::Kind::insert:
-            context_.removeObject(object, false);
-            break;
-        case UndoRecord::Kind::remove:
-            context_.reinsertObject(object);
-            break;
+        case UndoRecord::Kind::setToOne: context_.writeToOne(object, record->index, record->oldTarget); break;
+        case UndoRecord::Kind::insert: context_.removeObject(object, false); break;
+        case UndoRecord::Kind::remove: context_.reinsertObject(object); break;
         }
     }
     context_.processPendingChanges();

@@ -22,9 +22,9 @@ inline constexpr const char* UndoManagerCheckpointNotification = "UndoManagerChe
 struct UndoRecord {
     enum class Kind : std::uint8_t { setAttribute, setToOne, insert, remove };
     Kind kind;
-    int index = -1;           // attribute or relationship index
+    int index = -1; // attribute or relationship index
     Object* object = nullptr;
-    Value oldValue;           // setAttribute
+    Value oldValue;              // setAttribute
     Object* oldTarget = nullptr; // setToOne
 };
 

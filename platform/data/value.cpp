@@ -13,7 +13,7 @@ int threeWay(const T& a, const T& b)
 bool isNumeric(const Value& v)
 {
     return std::holds_alternative<std::int64_t>(v) || std::holds_alternative<double>(v)
-        || std::holds_alternative<bool>(v) || std::holds_alternative<foundation::Decimal>(v);
+           || std::holds_alternative<bool>(v) || std::holds_alternative<foundation::Decimal>(v);
 }
 
 // Numbers of mixed kinds: exact where both are exact, else through double.

@@ -17,10 +17,13 @@ enum class AttributeType { integer, real, boolean, string, decimal, date, binary
 using Blob = std::vector<std::uint8_t>;
 
 // std::monostate is the absent value.
-using Value = std::variant<std::monostate, std::int64_t, double, bool, std::string, foundation::Decimal,
-                           foundation::Date, Blob>;
+using Value =
+    std::variant<std::monostate, std::int64_t, double, bool, std::string, foundation::Decimal, foundation::Date, Blob>;
 
-inline bool isAbsent(const Value& value) { return std::holds_alternative<std::monostate>(value); }
+inline bool isAbsent(const Value& value)
+{
+    return std::holds_alternative<std::monostate>(value);
+}
 
 // Whether `value` is absent or of the kind `type` stores.
 bool valueMatchesType(const Value& value, AttributeType type);

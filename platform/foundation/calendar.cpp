@@ -70,8 +70,8 @@ constexpr Civil civilFromDays(std::int64_t z)
 
 constexpr int daysInMonth(std::int64_t year, int month)
 {
-    return static_cast<int>(daysFromCivil(month == 12 ? year + 1 : year, month == 12 ? 1 : month + 1, 1) -
-                            daysFromCivil(year, month, 1));
+    return static_cast<int>(daysFromCivil(month == 12 ? year + 1 : year, month == 12 ? 1 : month + 1, 1)
+                            - daysFromCivil(year, month, 1));
 }
 
 // Wall times the calendar makes dates of: years 1 to 9999.
@@ -129,10 +129,8 @@ std::string zoneNameFromEnvironment(const char* tz)
 } // namespace
 
 Calendar::Calendar(std::string_view zoneName, std::string_view localeId)
-    : zone_(findZone(std::string(zoneName)))
-    , zoneName_(zone_ ? std::string(zone_->name()) : std::string("UTC"))
-    , localeId_(Locale(localeId).id())
-    , firstWeekday_(Locale(localeId_).firstWeekday())
+    : zone_(findZone(std::string(zoneName))), zoneName_(zone_ ? std::string(zone_->name()) : std::string("UTC")),
+      localeId_(Locale(localeId).id()), firstWeekday_(Locale(localeId_).firstWeekday())
 {
     if (!zone_)
         reportUnknownZoneOnce(std::string(zoneName));
@@ -203,10 +201,9 @@ std::optional<Date> Calendar::date(const DateComponents& c) const
     // keeps the sums below well inside 64 bits.
     if (year < -kCarryYears || year > kCarryYears)
         return std::nullopt;
-    const std::int64_t days =
-        daysFromCivil(year, floorMod(months, 12) + 1, 1) + (std::int64_t{c.day.value_or(1)} - 1);
-    const std::int64_t secondsOfDay = std::int64_t{c.hour.value_or(0)} * 3600 +
-                                      std::int64_t{c.minute.value_or(0)} * 60 + c.second.value_or(0);
+    const std::int64_t days = daysFromCivil(year, floorMod(months, 12) + 1, 1) + (std::int64_t{c.day.value_or(1)} - 1);
+    const std::int64_t secondsOfDay =
+        std::int64_t{c.hour.value_or(0)} * 3600 + std::int64_t{c.minute.value_or(0)} * 60 + c.second.value_or(0);
     // |days| < 2^33 and |secondsOfDay| < 2^43, so this sum cannot overflow.
     const std::int64_t wallSeconds = days * 86'400 + secondsOfDay + floorDiv(c.nanosecond.value_or(0), 1'000'000'000);
     if (wallSeconds < kMinWallMicros / kMicrosPerSecond || wallSeconds >= kEndWallMicros / kMicrosPerSecond)
@@ -225,8 +222,7 @@ std::optional<Date> Calendar::resolve(std::int64_t wallMicros, std::optional<sec
     const auto local = date::local_seconds(std::chrono::floor<seconds>(wall).time_since_epoch());
     const date::local_info info = zone_->get_info(local);
     switch (info.result) {
-    case date::local_info::unique:
-        return wall - info.first.offset;
+    case date::local_info::unique: return wall - info.first.offset;
     case date::local_info::nonexistent:
         // Skipped by a spring change: the first instant after the gap is where the new period begins.
         return Date(info.second.begin);

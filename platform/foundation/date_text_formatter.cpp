@@ -32,8 +32,8 @@ std::unique_ptr<icu::DateFormat> makeFormat(const Locale& locale, DateTextStyle 
 {
     if (dateStyle == DateTextStyle::none && timeStyle == DateTextStyle::none)
         return nullptr;
-    std::unique_ptr<icu::DateFormat> format(
-        icu::DateFormat::createDateTimeInstance(icuStyle(dateStyle), icuStyle(timeStyle), icu::Locale(locale.id().c_str())));
+    std::unique_ptr<icu::DateFormat> format(icu::DateFormat::createDateTimeInstance(
+        icuStyle(dateStyle), icuStyle(timeStyle), icu::Locale(locale.id().c_str())));
     if (format)
         format->setTimeZone(*icu::TimeZone::getGMT());
     return format;
@@ -57,8 +57,7 @@ std::string utf8(const icu::UnicodeString& text)
 
 DateTextFormatter::DateTextFormatter(const Locale& locale, DateTextStyle dateStyle, DateTextStyle timeStyle)
     : format_(makeFormat(locale, dateStyle, timeStyle))
-{
-}
+{}
 
 DateTextFormatter::~DateTextFormatter() = default;
 

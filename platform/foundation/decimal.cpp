@@ -134,22 +134,17 @@ struct Wide {
 // on magnitudes, so "up" and "half up" move away from zero for negative values too.
 Wide dropDigits(Wide magnitude, int count, RoundingMode mode)
 {
-    int firstDropped = 0;       // the most significant digit dropped
-    bool restNonZero = false;   // whether any digit below it was non-zero
+    int firstDropped = 0;     // the most significant digit dropped
+    bool restNonZero = false; // whether any digit below it was non-zero
     for (int i = 0; i < count; ++i) {
         restNonZero = restNonZero || firstDropped != 0;
         firstDropped = magnitude.divideByTen();
     }
     bool increment = false;
     switch (mode) {
-    case RoundingMode::down:
-        break;
-    case RoundingMode::up:
-        increment = firstDropped != 0 || restNonZero;
-        break;
-    case RoundingMode::halfUp:
-        increment = firstDropped >= 5;
-        break;
+    case RoundingMode::down: break;
+    case RoundingMode::up: increment = firstDropped != 0 || restNonZero; break;
+    case RoundingMode::halfUp: increment = firstDropped >= 5; break;
     case RoundingMode::halfEven:
         increment = firstDropped > 5 || (firstDropped == 5 && (restNonZero || magnitude.isOdd()));
         break;
@@ -190,7 +185,10 @@ std::optional<std::pair<u128, int>> fitToSignificand(Wide magnitude, int scale)
     return std::pair{magnitude.low(), scale};
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 Decimal checkedResult(std::optional<Decimal> result, const char* operation)
 {
@@ -343,8 +341,8 @@ std::optional<Decimal> Decimal::adding(const Decimal& other) const
         const int scale = std::max(scale_, other.scale_);
         __int128 a = 0, b = 0, sum = 0;
         const auto widen = [scale](__int128 significand, int from, __int128& out) {
-            return !__builtin_mul_overflow(significand, static_cast<__int128>(powersOfTen[static_cast<std::size_t>(scale - from)]),
-                                           &out);
+            return !__builtin_mul_overflow(
+                significand, static_cast<__int128>(powersOfTen[static_cast<std::size_t>(scale - from)]), &out);
         };
         if (widen(significand_, scale_, a) && widen(other.significand_, other.scale_, b)
             && !__builtin_add_overflow(a, b, &sum)) {
@@ -364,7 +362,10 @@ std::optional<Decimal> Decimal::adding(const Decimal& other) const
     return fit ? fromMagnitude(negative, fit->first, fit->second) : std::nullopt;
 }
 
-std::optional<Decimal> Decimal::subtracting(const Decimal& other) const { return adding(-other); }
+std::optional<Decimal> Decimal::subtracting(const Decimal& other) const
+{
+    return adding(-other);
+}
 
 std::optional<Decimal> Decimal::multiplying(const Decimal& other) const
 {
@@ -410,6 +411,9 @@ std::strong_ordering Decimal::operator<=>(const Decimal& other) const
     return sign < 0 ? b <=> a : a <=> b;
 }
 
-bool Decimal::operator==(const Decimal& other) const { return (*this <=> other) == 0; }
+bool Decimal::operator==(const Decimal& other) const
+{
+    return (*this <=> other) == 0;
+}
 
 } // namespace foundation

@@ -35,10 +35,8 @@ std::optional<DefaultsValue> fromJson(const Json& json, int depth, std::string& 
         return std::nullopt;
     }
     switch (json.type()) {
-    case Json::value_t::boolean:
-        return DefaultsValue(json.get<bool>());
-    case Json::value_t::number_integer:
-        return DefaultsValue(json.get<std::int64_t>());
+    case Json::value_t::boolean: return DefaultsValue(json.get<bool>());
+    case Json::value_t::number_integer: return DefaultsValue(json.get<std::int64_t>());
     case Json::value_t::number_unsigned: {
         const auto value = json.get<std::uint64_t>();
         if (value > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
@@ -47,10 +45,8 @@ std::optional<DefaultsValue> fromJson(const Json& json, int depth, std::string& 
         }
         return DefaultsValue(static_cast<std::int64_t>(value));
     }
-    case Json::value_t::number_float:
-        return DefaultsValue(json.get<double>());
-    case Json::value_t::string:
-        return DefaultsValue(json.get<std::string>());
+    case Json::value_t::number_float: return DefaultsValue(json.get<double>());
+    case Json::value_t::string: return DefaultsValue(json.get<std::string>());
     case Json::value_t::array: {
         DefaultsArray array;
         for (const auto& element : json) {
@@ -71,9 +67,7 @@ std::optional<DefaultsValue> fromJson(const Json& json, int depth, std::string& 
         }
         return DefaultsValue(std::move(dictionary));
     }
-    default:
-        problem = std::string("a value of type ") + json.type_name() + " has no meaning here";
-        return std::nullopt;
+    default: problem = std::string("a value of type ") + json.type_name() + " has no meaning here"; return std::nullopt;
     }
 }
 
@@ -296,8 +290,8 @@ void DefaultsStore::load()
 
 void DefaultsStore::reportUnusableValues(const std::string& reasons)
 {
-    std::string message = "Some values in the settings file " + file_.string() + " could not be used (" + reasons +
-                          "). They are ignored and left in the file as they are; the other settings are used.";
+    std::string message = "Some values in the settings file " + file_.string() + " could not be used (" + reasons
+                          + "). They are ignored and left in the file as they are; the other settings are used.";
     std::cerr << "horavine: " << message << '\n';
     loadProblem_ = std::move(message);
 }
@@ -311,8 +305,8 @@ void DefaultsStore::reportLoadProblem(const std::string& reason)
     } else {
         // Without a copy, replacing the file could destroy the user's only version of it.
         mustNotReplaceFile_ = true;
-        message += "It could not be copied aside (" + copyError +
-                   "), so it is left untouched and changed settings will not be saved.";
+        message += "It could not be copied aside (" + copyError
+                   + "), so it is left untouched and changed settings will not be saved.";
     }
     std::cerr << "horavine: " << message << '\n';
     loadProblem_ = std::move(message);

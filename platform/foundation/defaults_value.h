@@ -22,10 +22,10 @@ public:
     DefaultsValue(bool value) : storage_(value) {}
     // Any integer that fits in 64 signed bits; wider unsigned types would wrap, so they are not taken.
     template <std::integral T>
-        requires(!std::same_as<T, bool> && (std::signed_integral<T> || sizeof(T) < sizeof(std::int64_t)))
-    DefaultsValue(T value) : storage_(static_cast<std::int64_t>(value))
-    {
-    }
+    requires(!std::same_as<T, bool> && (std::signed_integral<T> || sizeof(T) < sizeof(std::int64_t)))
+        DefaultsValue(T value)
+        : storage_(static_cast<std::int64_t>(value))
+    {}
     DefaultsValue(double value) : storage_(value) {}
     DefaultsValue(std::string value) : storage_(std::move(value)) {}
     DefaultsValue(const char* value) : storage_(std::string(value)) {} // not the pointer as a bool

@@ -67,8 +67,8 @@ std::optional<std::string> formatWith(std::unique_ptr<icu::DateFormat> format, D
 std::unique_ptr<icu::DateFormat> skeletonFormat(const char* skeleton, const std::string& localeId)
 {
     UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::DateFormat> format(
-        icu::DateFormat::createInstanceForSkeleton(icu::UnicodeString(skeleton), icu::Locale(localeId.c_str()), status));
+    std::unique_ptr<icu::DateFormat> format(icu::DateFormat::createInstanceForSkeleton(
+        icu::UnicodeString(skeleton), icu::Locale(localeId.c_str()), status));
     if (U_FAILURE(status))
         return nullptr;
     return format;
@@ -225,7 +225,8 @@ std::size_t graphemeClusterCount(std::string_view text)
     // of an export.
     thread_local std::unique_ptr<icu::BreakIterator> characters = [] {
         UErrorCode status = U_ZERO_ERROR;
-        std::unique_ptr<icu::BreakIterator> iterator(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+        std::unique_ptr<icu::BreakIterator> iterator(
+            icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
         return U_SUCCESS(status) ? std::move(iterator) : nullptr;
     }();
     const icu::UnicodeString unicodeText = unicode(text);

@@ -26,8 +26,7 @@ struct ObserverToken::CenterState {
     }
 };
 
-ObserverToken::ObserverToken(ObserverToken&& other) noexcept
-    : state_(std::move(other.state_)), id_(other.id_)
+ObserverToken::ObserverToken(ObserverToken&& other) noexcept : state_(std::move(other.state_)), id_(other.id_)
 {
     other.id_ = 0;
 }

@@ -111,8 +111,8 @@ PropertyListDictionary propertyListFromDefaults(const DefaultsDictionary& dictio
 
 std::string_view propertyListKindName(const PropertyListValue& value)
 {
-    static constexpr std::string_view names[] = {"null", "boolean", "integer",    "real",      "string",
-                                                 "data", "date",    "array",      "dictionary"};
+    static constexpr std::string_view names[] = {"null", "boolean", "integer", "real",      "string",
+                                                 "data", "date",    "array",   "dictionary"};
     return names[value.storage().index()];
 }
 

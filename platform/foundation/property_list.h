@@ -74,10 +74,10 @@ public:
     PropertyListValue(PropertyListNull) {}
     PropertyListValue(bool value) : storage_(value) {}
     template <std::integral T>
-        requires(!std::same_as<T, bool> && (std::signed_integral<T> || sizeof(T) < sizeof(std::int64_t)))
-    PropertyListValue(T value) : storage_(static_cast<std::int64_t>(value))
-    {
-    }
+    requires(!std::same_as<T, bool> && (std::signed_integral<T> || sizeof(T) < sizeof(std::int64_t)))
+        PropertyListValue(T value)
+        : storage_(static_cast<std::int64_t>(value))
+    {}
     PropertyListValue(double value) : storage_(value) {}
     PropertyListValue(std::string value) : storage_(std::move(value)) {}
     PropertyListValue(const char* value) : storage_(std::string(value)) {} // not the pointer as a bool

@@ -101,12 +101,9 @@ private:
             if (marker == 0x08 || marker == 0x09)
                 return PropertyListValue(marker == 0x09);
             return fail("unsupported marker");
-        case 0x1:
-            return integer(offset + 1, low);
-        case 0x2:
-            return real(offset + 1, low);
-        case 0x3:
-            return date(offset + 1, marker);
+        case 0x1: return integer(offset + 1, low);
+        case 0x2: return real(offset + 1, low);
+        case 0x3: return date(offset + 1, marker);
         case 0x4: {
             std::uint64_t start = 0, length = 0;
             if (!lengthAndStart(offset, low, 1, start, length))
@@ -120,16 +117,11 @@ private:
                 return std::nullopt;
             return PropertyListValue(std::string(bytes_.substr(start, length)));
         }
-        case 0x6:
-            return utf16String(offset, low);
-        case 0xa:
-            return array(offset, low, depth);
-        case 0xd:
-            return dictionary(offset, low, depth);
-        case 0x8:
-            return fail("keyed-archive identifiers are not property-list values");
-        default:
-            return fail("unknown object marker");
+        case 0x6: return utf16String(offset, low);
+        case 0xa: return array(offset, low, depth);
+        case 0xd: return dictionary(offset, low, depth);
+        case 0x8: return fail("keyed-archive identifiers are not property-list values");
+        default: return fail("unknown object marker");
         }
     }
 

@@ -67,7 +67,8 @@ std::optional<std::int64_t> integerFromText(std::string_view text)
     if (negative) {
         if (magnitude > largest + 1)
             return std::nullopt;
-        return magnitude == largest + 1 ? std::numeric_limits<std::int64_t>::min() : -static_cast<std::int64_t>(magnitude);
+        return magnitude == largest + 1 ? std::numeric_limits<std::int64_t>::min()
+                                        : -static_cast<std::int64_t>(magnitude);
     }
     if (magnitude > largest)
         return std::nullopt;
@@ -335,8 +336,11 @@ private:
             return false;
         const std::string_view name = text_.substr(position_ + 1, end - position_ - 1);
         position_ = end + 1;
-        static constexpr std::pair<std::string_view, char> named[] = {
-            {"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"quot", '"'}, {"apos", '\''}};
+        static constexpr std::pair<std::string_view, char> named[] = {{"lt", '<'},
+                                                                      {"gt", '>'},
+                                                                      {"amp", '&'},
+                                                                      {"quot", '"'},
+                                                                      {"apos", '\''}};
         for (const auto& [entityName, character] : named) {
             if (name == entityName) {
                 content += character;

@@ -27,12 +27,9 @@ bool recordBlockingAlert(QWidget* parent, AlertStyle style, const QString& title
 QMessageBox::Icon iconOf(AlertStyle style)
 {
     switch (style) {
-    case AlertStyle::warning:
-        return QMessageBox::Warning;
-    case AlertStyle::informational:
-        return QMessageBox::Information;
-    case AlertStyle::critical:
-        return QMessageBox::Critical;
+    case AlertStyle::warning: return QMessageBox::Warning;
+    case AlertStyle::informational: return QMessageBox::Information;
+    case AlertStyle::critical: return QMessageBox::Critical;
     }
     return QMessageBox::NoIcon;
 }
@@ -67,8 +64,8 @@ void Alert::beginSheetModal(QWidget& window, std::function<void(ModalResponse)> 
         return;
     }
 
-    auto* box = new QMessageBox(iconOf(shown.alertStyle), QString(), shown.messageText, QMessageBox::NoButton,
-                                window.window());
+    auto* box =
+        new QMessageBox(iconOf(shown.alertStyle), QString(), shown.messageText, QMessageBox::NoButton, window.window());
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
     box->setInformativeText(shown.informativeText);

@@ -91,8 +91,7 @@ std::optional<BoundValue> TextFieldBinding::fieldValue(QString&) const
 
 DecimalFieldBinding::DecimalFieldBinding(QLineEdit& field, ObjectController& controller, QString keyPath, int places)
     : TextFieldBinding(field, controller, std::move(keyPath)), places_(places)
-{
-}
+{}
 
 void DecimalFieldBinding::showValue(const BoundValue& value)
 {
@@ -239,8 +238,7 @@ std::optional<BoundValue> DateTimeBinding::fieldValue(QString& problem) const
 
 LabelBinding::LabelBinding(QLabel& label, ObjectController& controller, QString keyPath, Formatter format)
     : Binding(label, controller, std::move(keyPath)), label_(label), format_(std::move(format))
-{
-}
+{}
 
 void LabelBinding::showValue(const BoundValue& value)
 {
@@ -281,7 +279,7 @@ DateTimeBinding* bindDate(QDateTimeEdit& editor, ObjectController& controller, c
     return bindWidget<DateTimeBinding>(editor, controller, keyPath);
 }
 LabelBinding* bindLabel(QLabel& label, ObjectController& controller, const QString& keyPath,
-                               LabelBinding::Formatter format)
+                        LabelBinding::Formatter format)
 {
     return bindWidget<LabelBinding>(label, controller, keyPath, std::move(format));
 }

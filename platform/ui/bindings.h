@@ -149,7 +149,8 @@ QString displayText(const BoundValue& value);
 
 // Binds the widget (see bindWidget: the same key path of the same controller keeps its binding).
 TextFieldBinding* bindText(QLineEdit& field, ObjectController& controller, const QString& keyPath);
-DecimalFieldBinding* bindDecimal(QLineEdit& field, ObjectController& controller, const QString& keyPath, int places = 2);
+DecimalFieldBinding* bindDecimal(QLineEdit& field, ObjectController& controller, const QString& keyPath,
+                                 int places = 2);
 CheckBoxBinding* bindChecked(QAbstractButton& button, ObjectController& controller, const QString& keyPath);
 ComboBoxTextBinding* bindText(QComboBox& box, ObjectController& controller, const QString& keyPath);
 TextAreaBinding* bindText(QPlainTextEdit& area, ObjectController& controller, const QString& keyPath);

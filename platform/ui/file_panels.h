@@ -44,7 +44,6 @@ struct OpenPanel {
 // The path a save dialog hands back: unchanged when other types are allowed, when no types are given
 // or when it already ends in an allowed extension (case-insensitive); otherwise the first allowed
 // extension is appended, so "notes.txt" saved as CSV becomes "notes.txt.csv".
-QString pathWithAllowedFileType(const QString& path, const QStringList& allowedFileTypes,
-                                bool allowsOtherFileTypes);
+QString pathWithAllowedFileType(const QString& path, const QStringList& allowedFileTypes, bool allowsOtherFileTypes);
 
 } // namespace ui

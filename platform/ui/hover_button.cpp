@@ -104,7 +104,8 @@ QRectF HoverButton::imageRect(QSizeF image, QSizeF bounds)
     const qreal width = std::min(image.width(), bounds.width());
     const qreal height = std::min(image.height(), bounds.height());
     // std::round takes halves away from zero: 2.5 becomes 3.
-    return QRectF(std::round((bounds.width() - width) * 0.5), std::round((bounds.height() - height) * 0.5), width, height);
+    return QRectF(std::round((bounds.width() - width) * 0.5), std::round((bounds.height() - height) * 0.5), width,
+                  height);
 }
 
 QSize HoverButton::sizeHint() const

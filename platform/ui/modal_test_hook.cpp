@@ -10,9 +10,9 @@ ModalTestHook* installedHook = nullptr;
 }
 
 ModalTestHook::ModalTestHook()
-    : answerAlert([](const PresentedAlert&) { return alertFirstButtonReturn; })
-    , answerFileDialog([](const PresentedFileDialog&) { return std::optional<QStringList>(); })
-    , answerSheet([](const PresentedSheet&) { return std::optional<ModalResponse>(); })
+    : answerAlert([](const PresentedAlert&) { return alertFirstButtonReturn; }),
+      answerFileDialog([](const PresentedFileDialog&) { return std::optional<QStringList>(); }),
+      answerSheet([](const PresentedSheet&) { return std::optional<ModalResponse>(); })
 {
     if (installedHook)
         throw std::logic_error("ui::ModalTestHook: a hook is already installed");

@@ -21,8 +21,8 @@ namespace ui {
 
 struct PresentedAlert {
     Alert alert;
-    QPointer<QWidget> window;  // the window it is modal for; null for a blocking alert without parent
-    bool windowModal = true;   // false for runWarningAlert / runInformationalAlert
+    QPointer<QWidget> window; // the window it is modal for; null for a blocking alert without parent
+    bool windowModal = true;  // false for runWarningAlert / runInformationalAlert
 };
 
 struct PresentedFileDialog {

@@ -152,8 +152,9 @@ bool Binding::commit()
 
 bool Binding::dependsOnChange(const std::function<bool(const void*, std::string_view)>& changed) const
 {
-    return std::any_of(dependencies_.begin(), dependencies_.end(),
-                       [&changed](const ValueDependency& dependency) { return changed(dependency.object, dependency.key); });
+    return std::any_of(dependencies_.begin(), dependencies_.end(), [&changed](const ValueDependency& dependency) {
+        return changed(dependency.object, dependency.key);
+    });
 }
 
 void unbind(QWidget& widget)

@@ -17,8 +17,7 @@ namespace {
 class PopupFrame : public QFrame {
 public:
     explicit PopupFrame(std::function<void()> hidden)
-        : QFrame(nullptr, Qt::Popup | Qt::FramelessWindowHint)
-        , hidden_(std::move(hidden))
+        : QFrame(nullptr, Qt::Popup | Qt::FramelessWindowHint), hidden_(std::move(hidden))
     {
         setFrameShape(QFrame::StyledPanel);
     }
@@ -47,14 +46,10 @@ private:
 PopoverEdge opposite(PopoverEdge edge)
 {
     switch (edge) {
-    case PopoverEdge::below:
-        return PopoverEdge::above;
-    case PopoverEdge::above:
-        return PopoverEdge::below;
-    case PopoverEdge::left:
-        return PopoverEdge::right;
-    case PopoverEdge::right:
-        return PopoverEdge::left;
+    case PopoverEdge::below: return PopoverEdge::above;
+    case PopoverEdge::above: return PopoverEdge::below;
+    case PopoverEdge::left: return PopoverEdge::right;
+    case PopoverEdge::right: return PopoverEdge::left;
     }
     return edge;
 }
@@ -63,14 +58,10 @@ QRect placedOn(PopoverEdge edge, const QRect& anchor, const QSize& size)
 {
     const QPoint center = anchor.center();
     switch (edge) {
-    case PopoverEdge::below:
-        return {QPoint(center.x() - size.width() / 2, anchor.bottom() + 1), size};
-    case PopoverEdge::above:
-        return {QPoint(center.x() - size.width() / 2, anchor.top() - size.height()), size};
-    case PopoverEdge::left:
-        return {QPoint(anchor.left() - size.width(), center.y() - size.height() / 2), size};
-    case PopoverEdge::right:
-        return {QPoint(anchor.right() + 1, center.y() - size.height() / 2), size};
+    case PopoverEdge::below: return {QPoint(center.x() - size.width() / 2, anchor.bottom() + 1), size};
+    case PopoverEdge::above: return {QPoint(center.x() - size.width() / 2, anchor.top() - size.height()), size};
+    case PopoverEdge::left: return {QPoint(anchor.left() - size.width(), center.y() - size.height() / 2), size};
+    case PopoverEdge::right: return {QPoint(anchor.right() + 1, center.y() - size.height() / 2), size};
     }
     return {anchor.topLeft(), size};
 }
@@ -110,10 +101,7 @@ QRect popoverGeometry(const QRect& anchor, const QSize& size, const QRect& scree
     return placed;
 }
 
-Popover::Popover(QObject* parent)
-    : QObject(parent)
-{
-}
+Popover::Popover(QObject* parent) : QObject(parent) {}
 
 Popover::~Popover()
 {

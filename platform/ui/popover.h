@@ -8,7 +8,6 @@
 #include <QRect>
 #include <QWidget>
 
-
 namespace ui {
 
 // The side of the anchor the popover appears on.

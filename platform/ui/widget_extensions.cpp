@@ -157,14 +157,13 @@ QAbstractAnimation* showViews(QWidget& container, const QList<QWidget*>& views, 
     }
     layOutWindow(container);
     // Also when the group is stopped early: the views never stay transparent.
-    QObject::connect(group, &QAbstractAnimation::stateChanged, group,
-                     [effects](QAbstractAnimation::State state) {
-                         if (state != QAbstractAnimation::Stopped)
-                             return;
-                         for (const QPointer<QGraphicsOpacityEffect>& effect : effects)
-                             if (effect)
-                                 effect->setOpacity(1.0);
-                     });
+    QObject::connect(group, &QAbstractAnimation::stateChanged, group, [effects](QAbstractAnimation::State state) {
+        if (state != QAbstractAnimation::Stopped)
+            return;
+        for (const QPointer<QGraphicsOpacityEffect>& effect : effects)
+            if (effect)
+                effect->setOpacity(1.0);
+    });
     group->start(QAbstractAnimation::DeleteWhenStopped);
     return group;
 }

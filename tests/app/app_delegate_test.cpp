@@ -1,7 +1,7 @@
 // The launch sequence, the tray item's life, the menu actions' links and events, and the event-loop
 // hook that processes and saves each turn's changes.
-#include "support/scoped_environment.h"
 #include "app_shell_fixture.h"
+#include "support/scoped_environment.h"
 
 #include "app/event_loop_hook.h"
 #include "app/preferences_window.h"
@@ -105,7 +105,8 @@ TEST_F(AppShellTest, MenuActionsOpenTheConfiguredLinksAndRecordTheirEvents)
     EXPECT_EQ(openedLinks[0].toString(), "mailto:support@horavine.org");
     EXPECT_EQ(openedLinks[1].toString(), "https://horavine.org/");
     EXPECT_EQ(openedLinks[2].scheme(), "appstream");
-    EXPECT_EQ(events, (std::vector<UsageEvent>{UsageEvent::openSupportMail, UsageEvent::openWebsite, UsageEvent::rateApp}));
+    EXPECT_EQ(events,
+              (std::vector<UsageEvent>{UsageEvent::openSupportMail, UsageEvent::openWebsite, UsageEvent::rateApp}));
 }
 
 TEST_F(AppShellTest, WindowsAreMadeOnceAndKept)

@@ -2,10 +2,10 @@
 #pragma once
 
 #include "app/app_delegate.h"
-#include "model/preferences.h"
 #include "app/updater.h"
 #include "foundation/defaults_store.h"
 #include "model/persistence_controller.h"
+#include "model/preferences.h"
 #include "ui/status_item.h"
 
 #include <QTemporaryDir>
@@ -29,11 +29,9 @@ class AppShellTest : public ::testing::Test {
 protected:
     AppShellTest()
         : persistence(std::filesystem::path(directory.path().toStdString()) / "Projects.horavine"),
-          defaults(std::filesystem::path(directory.path().toStdString()) / "defaults.json"),
-          settings(defaults),
+          defaults(std::filesystem::path(directory.path().toStdString()) / "defaults.json"), settings(defaults),
           updater(defaults)
-    {
-    }
+    {}
 
     std::unique_ptr<app::AppDelegate> makeDelegate()
     {

@@ -1,6 +1,6 @@
 // The preferences window shows the stored settings and writes each change at once.
-#include "support/scoped_environment.h"
 #include "app_shell_fixture.h"
+#include "support/scoped_environment.h"
 
 #include "app/preferences_window.h"
 #include "foundation/locale.h"

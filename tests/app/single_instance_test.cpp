@@ -113,8 +113,7 @@ TEST_F(SingleInstanceTest, AListenerOfAnotherUserNeverEndsALaunch)
         for (;;) {
             const int connection = ::accept(listener, nullptr, nullptr);
             char buffer[64];
-            while (connection >= 0 && ::read(connection, buffer, sizeof buffer) > 0) {
-            }
+            while (connection >= 0 && ::read(connection, buffer, sizeof buffer) > 0) {}
             ::close(connection);
         }
     }

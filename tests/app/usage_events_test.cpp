@@ -20,8 +20,7 @@ public:
     RecordedTally(const RecordedTally&) = delete;
     RecordedTally& operator=(const RecordedTally&) = delete;
 
-    std::shared_ptr<kits::TLYRecordingEventController> recorder =
-        std::make_shared<kits::TLYRecordingEventController>();
+    std::shared_ptr<kits::TLYRecordingEventController> recorder = std::make_shared<kits::TLYRecordingEventController>();
 };
 
 QAction* actionTitled(const QMenu& menu, const QString& title)

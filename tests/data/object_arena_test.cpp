@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 #include <vector>

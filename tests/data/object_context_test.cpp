@@ -26,8 +26,7 @@ struct NoticeRecorder {
         : token(center.addObserver(data::ObjectsDidChangeNotification, nullptr, [this](const Notification& n) {
               notices.push_back(**n.info<std::shared_ptr<const ChangeSet>>("changes"));
           }))
-    {
-    }
+    {}
     std::vector<ChangeSet> notices;
     foundation::ObserverToken token;
 };
@@ -196,9 +195,9 @@ TEST(ObjectContext, FetchFiltersAndSortsWithAbsentFirstAndStableTies)
     EXPECT_EQ(byName, (std::vector<Object*>{none, a, b1, b2}));
     auto byNameThenOrderDescending = context.fetch(entity("Folder"), {}, {{"name", false}, {"order", false}});
     EXPECT_EQ(byNameThenOrderDescending, (std::vector<Object*>{b1, b2, a, none}));
-    auto filtered = context.fetch(entity("Folder"), [](const Object& o) {
-        return std::get<std::int64_t>(o.value("order")) < 2;
-    }, {{"order", true}});
+    auto filtered =
+        context.fetch(entity("Folder"), [](const Object& o) { return std::get<std::int64_t>(o.value("order")) < 2; },
+                      {{"order", true}});
     EXPECT_EQ(filtered, (std::vector<Object*>{b2, b1}));
     EXPECT_THROW(context.fetch(entity("Folder"), {}, {{"bogus", true}}), std::invalid_argument);
 }
@@ -214,12 +213,13 @@ TEST(ObjectContext, UrisNameLiveObjectsOnly)
 
     ObjectContext other(model(), center);
     EXPECT_EQ(other.objectWithURI(uri), nullptr); // another store
-    for (const std::string& bad : {std::string(""), std::string("x-horavine://"), uri + "x", uri.substr(0, uri.size() - 1) + "0",
-                                  "x-horavine://" + context.storeIdentifier() + "/Nope/p1",
-                                  "x-horavine://" + context.storeIdentifier() + "/Note/1",
-                                  "x-horavine://" + context.storeIdentifier() + "/Note/p-1",
-                                  "x-horavine://" + context.storeIdentifier() + "/Note/p99999999999999999999",
-                                  "http://" + context.storeIdentifier() + "/Note/p1"})
+    for (const std::string& bad :
+         {std::string(""), std::string("x-horavine://"), uri + "x", uri.substr(0, uri.size() - 1) + "0",
+          "x-horavine://" + context.storeIdentifier() + "/Nope/p1",
+          "x-horavine://" + context.storeIdentifier() + "/Note/1",
+          "x-horavine://" + context.storeIdentifier() + "/Note/p-1",
+          "x-horavine://" + context.storeIdentifier() + "/Note/p99999999999999999999",
+          "http://" + context.storeIdentifier() + "/Note/p1"})
         EXPECT_EQ(context.objectWithURI(bad), nullptr) << bad;
     context.deleteObject(note);
     EXPECT_EQ(context.objectWithURI(uri), nullptr);

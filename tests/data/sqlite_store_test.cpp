@@ -180,14 +180,15 @@ TEST(SqliteStore, OlderSchemaIsMigratedAfterABackupCopy)
     // Version 2 adds nothing the model reads; the step marks the file so the test can see it ran.
     SqliteStore::Options options;
     options.schemaVersion = 2;
-    options.migrations.push_back({2, [](sqlite3* db, std::string& error) {
-        char* message = nullptr;
-        const bool ok = sqlite3_exec(db, "CREATE TABLE upgraded(x)", nullptr, nullptr, &message) == SQLITE_OK;
-        if (!ok)
-            error = message;
-        sqlite3_free(message);
-        return ok;
-    }});
+    options.migrations.push_back(
+        {2, [](sqlite3* db, std::string& error) {
+             char* message = nullptr;
+             const bool ok = sqlite3_exec(db, "CREATE TABLE upgraded(x)", nullptr, nullptr, &message) == SQLITE_OK;
+             if (!ok)
+                 error = message;
+             sqlite3_free(message);
+             return ok;
+         }});
     StoreError error{};
     auto store = testmodel::openStore(path, &error, options);
     ASSERT_NE(store, nullptr) << error.message;
@@ -199,9 +200,9 @@ TEST(SqliteStore, OlderSchemaIsMigratedAfterABackupCopy)
     // A failing step leaves the file at its old version.
     options.schemaVersion = 3;
     options.migrations.push_back({3, [](sqlite3*, std::string& error) {
-        error = "step failed";
-        return false;
-    }});
+                                      error = "step failed";
+                                      return false;
+                                  }});
     EXPECT_EQ(testmodel::openStore(path, &error, options), nullptr);
     EXPECT_EQ(error.code, StoreError::Code::migrationFailed);
     EXPECT_EQ(pragma(path, "PRAGMA user_version"), "2");

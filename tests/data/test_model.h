@@ -49,8 +49,8 @@ inline const data::EntityDescription& entity(const char* name)
 
 using TempDir = testsupport::TempFolder;
 
-inline std::unique_ptr<data::SqliteStore> openStore(const std::filesystem::path& path, data::StoreError* error = nullptr,
-                                                    data::SqliteStore::Options options = {})
+inline std::unique_ptr<data::SqliteStore>
+openStore(const std::filesystem::path& path, data::StoreError* error = nullptr, data::SqliteStore::Options options = {})
 {
     return data::SqliteStore::open(path, model(), options, error);
 }

@@ -32,7 +32,8 @@ namespace testsupport {
 inline foundation::Date january(int day, int hour, int minute = 0)
 {
     using namespace std::chrono;
-    return foundation::Date(date::sys_days(date::year(2024) / 1 / day).time_since_epoch() + hours(hour) + minutes(minute));
+    return foundation::Date(date::sys_days(date::year(2024) / 1 / day).time_since_epoch() + hours(hour)
+                            + minutes(minute));
 }
 
 // The filter the projects view builds: timers by start ascending, billed ones included.
@@ -47,10 +48,10 @@ inline model::Filter allTimers()
 inline const exports::ExportFields& defaultFields()
 {
     static const exports::ExportFields fields = {
-        exports::ExportField::projectDuration, exports::ExportField::projectClientName,
+        exports::ExportField::projectDuration,   exports::ExportField::projectClientName,
         exports::ExportField::projectHourlyRate, exports::ExportField::projectNotes,
-        exports::ExportField::timerStartEnd, exports::ExportField::timerDuration,
-        exports::ExportField::timerCost, exports::ExportField::timerNotes,
+        exports::ExportField::timerStartEnd,     exports::ExportField::timerDuration,
+        exports::ExportField::timerCost,         exports::ExportField::timerNotes,
     };
     return fields;
 }
@@ -147,7 +148,8 @@ protected:
     std::shared_ptr<foundation::FixedClock> clock_ = std::make_shared<foundation::FixedClock>(january(10, 12));
     foundation::ScopedClock scopedClock_{clock_};
     foundation::NotificationCenter center_;
-    std::unique_ptr<data::ObjectContext> context_ = std::make_unique<data::ObjectContext>(model::managedObjectModel(), center_);
+    std::unique_ptr<data::ObjectContext> context_ =
+        std::make_unique<data::ObjectContext>(model::managedObjectModel(), center_);
 
     model::Project* website_ = nullptr;
     model::Project* cafe_ = nullptr;

@@ -67,7 +67,8 @@ TEST_F(GoldenDocumentsTest, TextDocumentsMatchTheirGoldenFiles)
     EXPECT_TRUE(contains(defaults, "Cost: $340.00\n"));
     // "Café ☕" is six user-perceived characters although its e carries a separate accent.
     EXPECT_TRUE(contains(defaults, "--------\n Cafe\u0301 \u2615 \n--------\n"));
-    EXPECT_TRUE(contains(defaults, "- Jan 7, 2024, 01h" + nbsp + "30m\n  <b>bold</b> & %cost_sum%\n  Cost: \u20AC0.00\n"));
+    EXPECT_TRUE(
+        contains(defaults, "- Jan 7, 2024, 01h" + nbsp + "30m\n  <b>bold</b> & %cost_sum%\n  Cost: \u20AC0.00\n"));
     EXPECT_FALSE(contains(defaults, "Billed"));
 }
 
@@ -104,10 +105,10 @@ TEST_F(GoldenDocumentsTest, CsvDocumentsMatchTheirGoldenFiles)
 // Python's csv module as a spreadsheet would read the file: the rows and their cells, as JSON.
 nlohmann::json readBackWithPython(const std::string& path)
 {
-    const std::string command =
-        "python3 -c 'import csv, json, sys\n"
-        "with open(sys.argv[1], newline=\"\", encoding=\"utf-8\") as f:\n"
-        "    print(json.dumps(list(csv.reader(f, delimiter=\";\"))))' '" + path + "'";
+    const std::string command = "python3 -c 'import csv, json, sys\n"
+                                "with open(sys.argv[1], newline=\"\", encoding=\"utf-8\") as f:\n"
+                                "    print(json.dumps(list(csv.reader(f, delimiter=\";\"))))' '"
+                                + path + "'";
     std::FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe)
         return nullptr;
@@ -123,8 +124,8 @@ nlohmann::json readBackWithPython(const std::string& path)
 TEST_F(GoldenDocumentsTest, EveryGoldenCsvReadsBackWithItsCellsAndNotesIntact)
 {
     // The notes of the project and timer rows in document order, as stored (absent reads as "").
-    const std::vector<std::string> allNotes = {"Redesign", "Kickoff", "", "Review; round 2 \"final\"", "",
-                                               "<b>bold</b> & %cost_sum%", ""};
+    const std::vector<std::string> allNotes = {
+        "Redesign", "Kickoff", "", "Review; round 2 \"final\"", "", "<b>bold</b> & %cost_sum%", ""};
     const std::vector<std::pair<std::string, std::vector<std::string>>> defaultFieldFiles = {
         {"csv_default.csv", allNotes},
         {"csv_from_january_6.csv", {"Redesign", "", "Review; round 2 \"final\"", "", "<b>bold</b> & %cost_sum%", ""}},

@@ -120,7 +120,8 @@ TEST_F(TextDocumentTest, TotalsCountEveryListedTimerWithExpensesAddingNoTime)
         periodTimer(site, january(day, 9), january(day, 10), "");
     model::Timer* expense = timer(site, model::TimerType::expense, january(4, 9), "");
     expense->setFixedCost(foundation::Decimal(2));
-    const std::string block = Exporter::textProjectBlock(*site, allTimers(), {ExportField::projectDuration, ExportField::timerCost});
+    const std::string block =
+        Exporter::textProjectBlock(*site, allTimers(), {ExportField::projectDuration, ExportField::timerCost});
     EXPECT_NE(block.find("Duration: 03h" + nbsp + "00m\nCost: $2.30\n\n"), std::string::npos) << block;
 }
 

@@ -17,8 +17,8 @@ namespace {
 
 Date utc(int y, unsigned m, unsigned d, int h = 0, int mi = 0, int s = 0)
 {
-    return Date(date::sys_days(date::year(y) / m / d)) + std::chrono::hours(h) + std::chrono::minutes(mi) +
-           std::chrono::seconds(s);
+    return Date(date::sys_days(date::year(y) / m / d)) + std::chrono::hours(h) + std::chrono::minutes(mi)
+           + std::chrono::seconds(s);
 }
 
 DateComponents local(int y, int m, int d, int h = 0, int mi = 0, int s = 0, int ns = 0)
@@ -74,7 +74,8 @@ TEST(Calendar, ComponentsAreLocalWallTime)
     EXPECT_EQ(berlin.components(utc(2024, 12, 31, 23, 30)), local(2025, 1, 1, 0, 30));
     // Before the epoch the fields still floor correctly.
     const Calendar utcCalendar("UTC", "en_US");
-    EXPECT_EQ(utcCalendar.components(utc(1969, 12, 31, 23, 59, 59) + 500ms), local(1969, 12, 31, 23, 59, 59, 500'000'000));
+    EXPECT_EQ(utcCalendar.components(utc(1969, 12, 31, 23, 59, 59) + 500ms),
+              local(1969, 12, 31, 23, 59, 59, 500'000'000));
     EXPECT_EQ(berlin.weekday(utc(2024, 3, 6, 12)), 4);     // Wednesday
     EXPECT_EQ(berlin.weekday(utc(2024, 3, 2, 23, 30)), 1); // already Sunday in Berlin
 }

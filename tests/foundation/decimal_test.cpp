@@ -28,9 +28,17 @@ const std::string max38 = std::string(38, '9');
 TEST(Decimal, ParsesAndPrintsCanonicalText)
 {
     const std::pair<const char*, const char*> cases[] = {
-        {"60", "60"},          {"12.50", "12.5"},    {"-0.5", "-0.5"},    {"+7", "7"},
-        {"-0", "0"},           {"-0.000", "0"},      {"007.0700", "7.07"}, {".5", "0.5"},
-        {"1.", "1"},           {"-.25", "-0.25"},    {"0.000000000000000000000000000001", "0.000000000000000000000000000001"},
+        {"60", "60"},
+        {"12.50", "12.5"},
+        {"-0.5", "-0.5"},
+        {"+7", "7"},
+        {"-0", "0"},
+        {"-0.000", "0"},
+        {"007.0700", "7.07"},
+        {".5", "0.5"},
+        {"1.", "1"},
+        {"-.25", "-0.25"},
+        {"0.000000000000000000000000000001", "0.000000000000000000000000000001"},
         {"1.000000000000000000000000000000000000000000000", "1"},
     };
     for (const auto& [text, canonical] : cases) {
@@ -46,15 +54,14 @@ TEST(Decimal, ParsesAndPrintsCanonicalText)
 
 TEST(Decimal, RejectsGarbageAndValuesItCannotHold)
 {
-    const char* garbage[] = {"",     "abc",  "-",     "+",    ".",     "-.",  "+-1", "--1",  " 1",
-                             "1 ",   "1,5",  "1.2.3", "1e5",  "1E-2",  "0x10", "١",   "inf",  "nan",
-                             "12a",  "1_000", "\t2",  "1..2", "- 1"};
+    const char* garbage[] = {"",    "abc",  "-",    "+", ".",   "-.",  "+-1", "--1",   " 1",  "1 ",   "1,5", "1.2.3",
+                             "1e5", "1E-2", "0x10", "١", "inf", "nan", "12a", "1_000", "\t2", "1..2", "- 1"};
     for (const char* text : garbage)
         EXPECT_FALSE(Decimal::parse(text)) << '"' << text << '"';
     EXPECT_FALSE(Decimal::parse(std::string_view("1\0002", 3)));
-    EXPECT_FALSE(Decimal::parse("1" + max38));                             // 39 digits
-    EXPECT_FALSE(Decimal::parse("0.0000000000000000000000000000001"));      // 31 places
-    EXPECT_FALSE(Decimal::parse("1234567890.12345678901234567890123456789"));   // 39 digits
+    EXPECT_FALSE(Decimal::parse("1" + max38));                                // 39 digits
+    EXPECT_FALSE(Decimal::parse("0.0000000000000000000000000000001"));        // 31 places
+    EXPECT_FALSE(Decimal::parse("1234567890.12345678901234567890123456789")); // 39 digits
     EXPECT_FALSE(Decimal::parse(std::string(100000, '7')));
 }
 
@@ -91,7 +98,7 @@ TEST(Decimal, MultipliesAndRoundsBeyondTheLargestScale)
     EXPECT_EQ((dec("-2") * dec("-3.5")).toString(), "7");
     // 0.1^31 has 31 places: rounded half-even at 30.
     const Decimal tiny = dec("0.000000000000000000000000000001");
-    EXPECT_EQ((tiny * dec("0.5")).toString(), "0");                               // tie to even (0)
+    EXPECT_EQ((tiny * dec("0.5")).toString(), "0");                                // tie to even (0)
     EXPECT_EQ((tiny * dec("1.5")).toString(), "0.000000000000000000000000000002"); // tie to even (2)
     EXPECT_EQ((tiny * dec("2.5")).toString(), "0.000000000000000000000000000002");
     EXPECT_EQ((tiny * dec("-2.51")).toString(), "-0.000000000000000000000000000003");

@@ -51,10 +51,7 @@ protected:
         text << input.rdbuf();
         return text.str();
     }
-    static void write(const fs::path& path, const std::string& text)
-    {
-        std::ofstream(path, std::ios::binary) << text;
-    }
+    static void write(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
     std::vector<std::string> folderEntries() const
     {
         std::vector<std::string> names;
@@ -226,8 +223,8 @@ TEST_F(DefaultsStoreTest, UnusableValuesCostOnlyTheirKeysAndAreWrittenBack)
         // A later write keeps every key of the file, the unusable one as it was.
         ASSERT_FALSE(store.set("currency", "€"));
         const auto written = nlohmann::json::parse(contents(file));
-        EXPECT_EQ(written, nlohmann::json::parse(R"({"rate": 12, "name": "x", "currency": "€", "a": )" + unusable +
-                                                 "}"))
+        EXPECT_EQ(written,
+                  nlohmann::json::parse(R"({"rate": 12, "name": "x", "currency": "€", "a": )" + unusable + "}"))
             << unusable;
     }
 }

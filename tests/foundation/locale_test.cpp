@@ -9,10 +9,10 @@
 #include <gtest/gtest.h>
 
 using foundation::Calendar;
+using foundation::containsCaseInsensitive;
 using foundation::Date;
 using foundation::Locale;
 using foundation::LocaleCategory;
-using foundation::containsCaseInsensitive;
 using foundation::localeIdFromEnvironment;
 using foundation::localeIdFromPosixName;
 using namespace std::chrono_literals;
@@ -54,13 +54,15 @@ TEST(Locale, EnvironmentPrecedence)
         testsupport::ScopedEnvironment emptyAll{{"LC_ALL", ""}, {"LC_TIME", ""}};
         EXPECT_EQ(localeIdFromEnvironment(LocaleCategory::time), "fr_CH");
     }
-    testsupport::ScopedEnvironment none{{"LC_TIME", std::nullopt}, {"LC_MONETARY", std::nullopt}, {"LANG", std::nullopt}};
+    testsupport::ScopedEnvironment none{{"LC_TIME", std::nullopt},
+                                        {"LC_MONETARY", std::nullopt},
+                                        {"LANG", std::nullopt}};
     EXPECT_EQ(localeIdFromEnvironment(LocaleCategory::time), "en_US_POSIX");
 }
 
 TEST(Locale, FirstWeekday)
 {
-    EXPECT_EQ(Locale("en_US").firstWeekday(), 1); // Sunday
+    EXPECT_EQ(Locale("en_US").firstWeekday(), 1);       // Sunday
     EXPECT_EQ(Locale("de_DE.UTF-8").firstWeekday(), 2); // Monday
     EXPECT_EQ(Locale("C").firstWeekday(), 1);
 }
@@ -135,7 +137,7 @@ TEST(Locale, GraphemeClustersCountWhatAReaderSeesAsOneCharacter)
     using foundation::graphemeClusterCount;
     EXPECT_EQ(graphemeClusterCount(""), 0u);
     EXPECT_EQ(graphemeClusterCount("Website"), 7u);
-    EXPECT_EQ(graphemeClusterCount("Cafe\u0301"), 4u);         // e with a combining acute accent
+    EXPECT_EQ(graphemeClusterCount("Cafe\u0301"), 4u);           // e with a combining acute accent
     EXPECT_EQ(graphemeClusterCount("\U0001F1E9\U0001F1EA"), 1u); // a flag: two regional indicators
     EXPECT_EQ(graphemeClusterCount("\u2714\uFE0E ok"), 4u);      // a check mark with its variation selector
     EXPECT_EQ(graphemeClusterCount("\r\n"), 1u);

@@ -42,8 +42,9 @@ TEST_F(MainBundleTest, InformationDictionaryIsASnapshot)
 
 TEST_F(MainBundleTest, FoldersComeFromTheHostElseFromXDG)
 {
-    testsupport::ScopedEnvironment environment{
-        {"XDG_CACHE_HOME", "/xdg/cache"}, {"XDG_DATA_HOME", "relative/data"}, {"HOME", "/home/someone"}};
+    testsupport::ScopedEnvironment environment{{"XDG_CACHE_HOME", "/xdg/cache"},
+                                               {"XDG_DATA_HOME", "relative/data"},
+                                               {"HOME", "/home/someone"}};
     EXPECT_EQ(MainBundle::cachesDirectory(), "/xdg/cache");
     EXPECT_EQ(MainBundle::applicationSupportDirectory(), "/home/someone/.local/share"); // relative is ignored
     MainBundle::setCachesDirectory("/host/cache");

@@ -101,9 +101,12 @@ TEST(PropertyListJSON, KeepsKeyOrderAndLargeNumbers)
 
 TEST(PropertyListJSON, WritesWhatJSONLacksWithoutThrowing)
 {
-    const PropertyListArray values{std::numeric_limits<double>::infinity(), std::nan(""),
-                                   std::string("bad \xff byte"), PropertyListData{'M', 'a', 'n', 'y'},
-                                   dateAt(1'700'000'000'000'000), dateAt(1'700'000'000'250'000)};
+    const PropertyListArray values{std::numeric_limits<double>::infinity(),
+                                   std::nan(""),
+                                   std::string("bad \xff byte"),
+                                   PropertyListData{'M', 'a', 'n', 'y'},
+                                   dateAt(1'700'000'000'000'000),
+                                   dateAt(1'700'000'000'250'000)};
     EXPECT_EQ(jsonFromPropertyList(values),
               "[null,null,\"bad \xef\xbf\xbd byte\",\"TWFueQ==\",\"2023-11-14T22:13:20Z\","
               "\"2023-11-14T22:13:20.250000Z\"]");
@@ -111,7 +114,8 @@ TEST(PropertyListJSON, WritesWhatJSONLacksWithoutThrowing)
 
 TEST(PropertyListJSON, MalformedTextIsAnError)
 {
-    for (const std::string_view text : {"", "{", "{\"a\":}", "[1,]", "nul", "{\"a\":1}x", "\"\xff\"", "1e999", "{1:2}"}) {
+    for (const std::string_view text :
+         {"", "{", "{\"a\":}", "[1,]", "nul", "{\"a\":1}x", "\"\xff\"", "1e999", "{1:2}"}) {
         auto parsed = propertyListFromJSON(text);
         EXPECT_FALSE(parsed) << text;
         EXPECT_FALSE(parsed.error.empty()) << text;
@@ -157,9 +161,9 @@ TEST(PropertyListFile, RefusesWhatAFileCannotHold)
 TEST(PropertyListFile, MalformedBytesAreAnError)
 {
     const std::string header = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">";
-    for (const std::string& bytes : {std::string(), std::string("garbage"), header + "<dict><key>a</key>",
-                                    header + "<integer>x</integer></plist>", std::string("bplist00"),
-                                    std::string("bplist00") + std::string(40, '\xff')}) {
+    for (const std::string& bytes :
+         {std::string(), std::string("garbage"), header + "<dict><key>a</key>", header + "<integer>x</integer></plist>",
+          std::string("bplist00"), std::string("bplist00") + std::string(40, '\xff')}) {
         auto read = propertyListFromBytes(bytes);
         EXPECT_FALSE(read) << bytes;
         EXPECT_FALSE(read.error.empty());
@@ -183,40 +187,43 @@ TEST(PropertyListFuzz, JSONReaderAnswersEveryMutation)
                                            R"([-0.0e+5,"\u00e9\ud83d\ude00",{},[],"esc\"aped\\"])",
                                            jsonFromPropertyList(sampleFileValue())};
     const auto seed = testsupport::fuzzSeed(24001);
-    auto failure = testsupport::runParserCheck(samples, seed, testsupport::fuzzMutationCount(), [](std::string_view input) {
-        auto parsed = propertyListFromJSON(input);
-        return oneOutcome(parsed) && (!parsed || !jsonFromPropertyList(*parsed.value).empty());
-    });
+    auto failure =
+        testsupport::runParserCheck(samples, seed, testsupport::fuzzMutationCount(), [](std::string_view input) {
+            auto parsed = propertyListFromJSON(input);
+            return oneOutcome(parsed) && (!parsed || !jsonFromPropertyList(*parsed.value).empty());
+        });
     EXPECT_FALSE(failure) << failure->where;
 }
 
 TEST(PropertyListFuzz, FileReaderAnswersEveryMutation)
 {
     const PropertyListValue value = sampleFileValue();
-    const std::vector<std::string> samples{*xmlPropertyList(value).value, *binaryPropertyList(value).value,
-                                           *binaryPropertyList(PropertyListArray{"x", PropertyListArray{1, 2.0}}).value};
+    const std::vector<std::string> samples{
+        *xmlPropertyList(value).value, *binaryPropertyList(value).value,
+        *binaryPropertyList(PropertyListArray{"x", PropertyListArray{1, 2.0}}).value};
     const auto seed = testsupport::fuzzSeed(24002);
-    auto failure = testsupport::runParserCheck(samples, seed, testsupport::fuzzMutationCount(), [](std::string_view input) {
-        return oneOutcome(propertyListFromBytes(input));
-    });
+    auto failure =
+        testsupport::runParserCheck(samples, seed, testsupport::fuzzMutationCount(),
+                                    [](std::string_view input) { return oneOutcome(propertyListFromBytes(input)); });
     EXPECT_FALSE(failure) << failure->where;
 }
 
 TEST(PropertyListFile, ReadsTheWholeXMLVocabulary)
 {
-    const std::string xml = "\xef\xbb\xbf<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                            "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-                            "<plist version=\"1.0\"><!-- a comment --><dict>\n"
-                            "  <key>a&amp;b</key><string>&lt;&#233;&#x1F600;<![CDATA[<raw>]]></string>\n"
-                            "  <key>hex</key><integer> 0x1F </integer>\n"
-                            "  <key>min</key><integer>-9223372036854775808</integer>\n"
-                            "  <key>real</key><real>-1.5e3</real>\n"
-                            "  <key>inf</key><real>+infinity</real>\n"
-                            "  <key>t</key><true/><key>f</key><false></false>\n"
-                            "  <key>empty</key><string/><key>list</key><array/>\n"
-                            "  <key>data</key><data>\n  AKv/\n  EA==\n</data>\n"
-                            "  <key>when</key><date>2023-11-14T22:13:20.25Z</date>\n"
-                            "</dict></plist>\n";
+    const std::string xml =
+        "\xef\xbb\xbf<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+        "<plist version=\"1.0\"><!-- a comment --><dict>\n"
+        "  <key>a&amp;b</key><string>&lt;&#233;&#x1F600;<![CDATA[<raw>]]></string>\n"
+        "  <key>hex</key><integer> 0x1F </integer>\n"
+        "  <key>min</key><integer>-9223372036854775808</integer>\n"
+        "  <key>real</key><real>-1.5e3</real>\n"
+        "  <key>inf</key><real>+infinity</real>\n"
+        "  <key>t</key><true/><key>f</key><false></false>\n"
+        "  <key>empty</key><string/><key>list</key><array/>\n"
+        "  <key>data</key><data>\n  AKv/\n  EA==\n</data>\n"
+        "  <key>when</key><date>2023-11-14T22:13:20.25Z</date>\n"
+        "</dict></plist>\n";
     auto read = propertyListFromBytes(xml);
     ASSERT_TRUE(read) << read.error;
     const PropertyListDictionary expected{{"a&b", "<\xc3\xa9\xf0\x9f\x98\x80<raw>"},
@@ -232,15 +239,15 @@ TEST(PropertyListFile, ReadsTheWholeXMLVocabulary)
                                           {"when", dateAt(1'700'000'000'250'000)}};
     EXPECT_EQ(*read.value, PropertyListValue(expected));
 
-    for (const std::string& bad : {std::string("<plist><integer>9223372036854775808</integer></plist>"),
-                                   std::string("<plist><date>2023-02-30T00:00:00Z</date></plist>"),
-                                   std::string("<plist><data>A===</data></plist>"),
-                                   std::string("<plist><string>&bogus;</string></plist>"),
-                                   std::string("<plist><dict><string>no key</string></dict></plist>"),
-                                   std::string("<plist><true>x</true></plist>"),
-                                   std::string("<plist><string>a</string><string>b</string></plist>"),
-                                   std::string("<plist><array></dict></plist>"), std::string("<plist><uid/></plist>"),
-                                   std::string(2000, '<') + "array>"}) {
+    for (const std::string& bad :
+         {std::string("<plist><integer>9223372036854775808</integer></plist>"),
+          std::string("<plist><date>2023-02-30T00:00:00Z</date></plist>"),
+          std::string("<plist><data>A===</data></plist>"), std::string("<plist><string>&bogus;</string></plist>"),
+          std::string("<plist><dict><string>no key</string></dict></plist>"),
+          std::string("<plist><true>x</true></plist>"),
+          std::string("<plist><string>a</string><string>b</string></plist>"),
+          std::string("<plist><array></dict></plist>"), std::string("<plist><uid/></plist>"),
+          std::string(2000, '<') + "array>"}) {
         auto refused = propertyListFromBytes(bad);
         EXPECT_FALSE(refused) << bad;
         EXPECT_FALSE(refused.error.empty());

@@ -21,6 +21,5 @@ protected:
         return std::get<kits::TLYCustomEvent>(events.front());
     }
 
-    std::shared_ptr<kits::TLYRecordingEventController> recorder =
-        std::make_shared<kits::TLYRecordingEventController>();
+    std::shared_ptr<kits::TLYRecordingEventController> recorder = std::make_shared<kits::TLYRecordingEventController>();
 };

@@ -91,7 +91,8 @@ TEST_F(TallyTest, StartTimerFromOutlineHasOnlyItsTypeAndFromMiniWindowAlsoItsCon
     TallyEvents::trackStartTimerFromMiniWindow();
     auto events = recorder->events();
     ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(std::get<TLYCustomEvent>(events[0]), (TLYCustomEvent{"Start Timer", texts({{"timer type", "Duration"}})}));
+    EXPECT_EQ(std::get<TLYCustomEvent>(events[0]),
+              (TLYCustomEvent{"Start Timer", texts({{"timer type", "Duration"}})}));
     EXPECT_EQ(std::get<TLYCustomEvent>(events[1]),
               (TLYCustomEvent{"Start Timer", texts({{"timer type", "Period"}, {"navigationContext", "miniWindow"}})}));
 }
@@ -134,5 +135,6 @@ TEST_F(TallyTest, StartExportNamesTheFormat)
     const char* formats[] = {"txt", "csv", "html", "pdf"};
     ASSERT_EQ(events.size(), 4u);
     for (std::size_t index = 0; index < 4; ++index)
-        EXPECT_EQ(std::get<TLYCustomEvent>(events[index]), (TLYCustomEvent{"Start export", texts({{"format", formats[index]}})}));
+        EXPECT_EQ(std::get<TLYCustomEvent>(events[index]),
+                  (TLYCustomEvent{"Start export", texts({{"format", formats[index]}})}));
 }

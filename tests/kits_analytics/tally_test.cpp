@@ -17,16 +17,17 @@ using kits::TLYRecordingEventController;
 
 TEST_F(TallyTest, CustomEventKeepsNameAndAttributeKinds)
 {
-    Tally::logCustomEvent("Checkout", Attributes{{"text", std::string("a")},
-                                                 {"flag", false},
-                                                 {"count", std::int64_t{3}},
-                                                 {"ratio", 0.5}});
+    Tally::logCustomEvent(
+        "Checkout",
+        Attributes{{"text", std::string("a")}, {"flag", false}, {"count", std::int64_t{3}}, {"ratio", 0.5}});
     Tally::logCustomEvent("Plain", std::nullopt);
 
     auto events = recorder->events();
     ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(std::get<TLYCustomEvent>(events[0]),
-              (TLYCustomEvent{"Checkout", {{"text", std::string("a")}, {"flag", false}, {"count", std::int64_t{3}}, {"ratio", 0.5}}}));
+    EXPECT_EQ(
+        std::get<TLYCustomEvent>(events[0]),
+        (TLYCustomEvent{"Checkout",
+                        {{"text", std::string("a")}, {"flag", false}, {"count", std::int64_t{3}}, {"ratio", 0.5}}}));
     EXPECT_TRUE(std::holds_alternative<bool>(std::get<TLYCustomEvent>(events[0]).customAttributes.at("flag")));
     EXPECT_EQ(std::get<TLYCustomEvent>(events[1]), (TLYCustomEvent{"Plain", {}}));
 }
@@ -38,13 +39,13 @@ TEST_F(TallyTest, ContentViewIsThePredefinedEventWithOnlyTheGivenTexts)
 
     auto events = recorder->events();
     ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(std::get<TLYPredefinedEvent>(events[0]), (TLYPredefinedEvent{"content_view", {}, {{"content_name", std::string("Export")}}}));
-    EXPECT_EQ(std::get<TLYPredefinedEvent>(events[1]),
-              (TLYPredefinedEvent{"content_view",
-                                  {{"source", std::string("list")}},
-                                  {{"content_name", std::string("Item")},
-                                   {"content_type", std::string("article")},
-                                   {"content_id", std::string("42")}}}));
+    EXPECT_EQ(std::get<TLYPredefinedEvent>(events[0]),
+              (TLYPredefinedEvent{"content_view", {}, {{"content_name", std::string("Export")}}}));
+    EXPECT_EQ(std::get<TLYPredefinedEvent>(events[1]), (TLYPredefinedEvent{"content_view",
+                                                                           {{"source", std::string("list")}},
+                                                                           {{"content_name", std::string("Item")},
+                                                                            {"content_type", std::string("article")},
+                                                                            {"content_id", std::string("42")}}}));
 }
 
 TEST_F(TallyTest, EventsWithoutAControllerAreDropped)

@@ -54,8 +54,8 @@ TEST(Blackbox, KeystoneStartsTheCrashKitAndTallyBesideIt)
             seen += kit.name + ",";
         seen += Blackbox::sharedInstance().isStarted() ? " crash kit started" : " crash kit idle";
         Tally::logCustomEvent("After start", std::nullopt);
-        auto recorder = std::dynamic_pointer_cast<kits::TLYRecordingEventController>(
-            Tally::sharedInstance().tallyController());
+        auto recorder =
+            std::dynamic_pointer_cast<kits::TLYRecordingEventController>(Tally::sharedInstance().tallyController());
         if (!recorder)
             return seen + " no event controller";
         for (const auto& event : recorder->events())
@@ -71,7 +71,7 @@ TEST(Blackbox, WithoutAPIKeyNeitherKitStarts)
     auto outcome = runInChild([] {
         Keystone::with({Blackbox::kitClass()});
         return std::string(Blackbox::sharedInstance().isStarted() ? "crash kit started" : "crash kit idle")
-            + (Tally::sharedInstance().tallyController() ? ", analytics started" : ", analytics idle");
+               + (Tally::sharedInstance().tallyController() ? ", analytics started" : ", analytics idle");
     });
     EXPECT_EQ(outcome.report, "crash kit idle, analytics idle");
 }

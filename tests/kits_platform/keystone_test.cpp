@@ -10,8 +10,8 @@
 #include <thread>
 
 using foundation::PropertyListDictionary;
-using kits::KitClass;
 using kits::Keystone;
+using kits::KitClass;
 using testsupport::runInChild;
 
 namespace {
@@ -24,7 +24,8 @@ std::string starts; // the kits started in this process, in order
 
 KitClass fakeKit(const std::string& name, std::vector<KitClass> companions = {})
 {
-    return KitClass{name, "com.example." + name, "1.0", [name] {
+    return KitClass{name, "com.example." + name, "1.0",
+                    [name] {
                         std::lock_guard lock(startsMutex);
                         starts += name + ";";
                     },
@@ -50,9 +51,10 @@ std::string observed()
 
 TEST(Keystone, WithoutAPIKeyStartsNothing)
 {
-    for (const auto& info : {std::optional<PropertyListDictionary>{}, std::optional(PropertyListDictionary{{"Other", "x"}}),
-                             std::optional(PropertyListDictionary{{"Keystone", PropertyListDictionary{}}}),
-                             std::optional(infoWithKey(""))}) {
+    for (const auto& info :
+         {std::optional<PropertyListDictionary>{}, std::optional(PropertyListDictionary{{"Other", "x"}}),
+          std::optional(PropertyListDictionary{{"Keystone", PropertyListDictionary{}}}),
+          std::optional(infoWithKey(""))}) {
         auto outcome = runInChild([&] {
             if (info)
                 foundation::MainBundle::setInfoDictionary(*info);

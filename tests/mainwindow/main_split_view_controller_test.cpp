@@ -55,7 +55,7 @@ protected:
         window_ = std::make_unique<MainWindowController>(context_.get(), *defaults_);
         split_ = window_->splitViewController();
         split_->setInspectorPaneFactory({[this] { return projectPane_ = new FakePane(context_.get()); },
-                                      [this] { return timerPane_ = new FakePane(context_.get()); }});
+                                         [this] { return timerPane_ = new FakePane(context_.get()); }});
         window_->show();
     }
     ProjectsViewController& projects() { return *split_->projectsViewController(); }
@@ -190,7 +190,8 @@ TEST_F(MainSplitViewControllerTest, SidebarChoiceReachesTheOutlineAndNewProjects
     model::Client* acme = client("Acme");
     model::Project* old = project("Old", true, acme);
 
-    clients->delegate->clientsViewControllerApplyPredicate(*clients, [](const model::Project& p) { return p.archived(); }, nullptr);
+    clients->delegate->clientsViewControllerApplyPredicate(
+        *clients, [](const model::Project& p) { return p.archived(); }, nullptr);
     EXPECT_EQ(projects().projects(), std::vector<model::Project*>{old});
 
     clients->archiveSelected = true;

@@ -40,7 +40,12 @@ protected:
 
     static std::string text(const QRect& rect)
     {
-        return QStringLiteral("%1,%2 %3x%4").arg(rect.x()).arg(rect.y()).arg(rect.width()).arg(rect.height()).toStdString();
+        return QStringLiteral("%1,%2 %3x%4")
+            .arg(rect.x())
+            .arg(rect.y())
+            .arg(rect.width())
+            .arg(rect.height())
+            .toStdString();
     }
 
     QScreen* screen_ = nullptr;

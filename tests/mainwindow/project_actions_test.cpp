@@ -96,8 +96,8 @@ protected:
     }
 
     int notices_ = 0;
-    foundation::ObserverToken noticeToken_ =
-        center_.addObserver(data::ObjectsDidChangeNotification, nullptr, [this](const foundation::Notification&) { ++notices_; });
+    foundation::ObserverToken noticeToken_ = center_.addObserver(
+        data::ObjectsDidChangeNotification, nullptr, [this](const foundation::Notification&) { ++notices_; });
     std::shared_ptr<ProbingEventController> events_ = std::make_shared<ProbingEventController>();
 };
 
@@ -238,7 +238,8 @@ TEST_F(ProjectActionsTest, PauseResumeStopAndResumeFromStoppedChangeTheRowAndThe
     EXPECT_EQ(timer->pauseDuration(), 20 + 5);
     EXPECT_EQ(timerStatus(*controller, timer), static_cast<int>(model::TimerStatus::running));
 
-    EXPECT_EQ(events_->names(), (std::vector<std::string>{"Toggle Pause", "Toggle Pause", "Stop Timer", "Resume from stopped"}));
+    EXPECT_EQ(events_->names(),
+              (std::vector<std::string>{"Toggle Pause", "Toggle Pause", "Stop Timer", "Resume from stopped"}));
     EXPECT_EQ(events_->entries[0].probe, "paused");
     EXPECT_EQ(events_->entries[1].probe, "running");
     EXPECT_EQ(events_->entries[2].probe, "ended");
@@ -364,8 +365,9 @@ TEST_F(ProjectActionsTest, DeletingAProjectRenumbersAllProjectsAndUndoBringsItAn
     model::Timer* work = periodTimer(middle, march(6, 8), 45);
     periodTimer(middle, march(6, 9), 15);
     auto controller = makeController();
-    ASSERT_EQ((std::vector<std::int64_t>{first->sortOrder(), middle->sortOrder(), archived->sortOrder(), last->sortOrder()}),
-              (std::vector<std::int64_t>{0, 1, 2, 3}));
+    ASSERT_EQ(
+        (std::vector<std::int64_t>{first->sortOrder(), middle->sortOrder(), archived->sortOrder(), last->sortOrder()}),
+        (std::vector<std::int64_t>{0, 1, 2, 3}));
     EXPECT_FALSE(enabled(*controller, ProjectsAction::deleteItem));
     controller->deleteSelectedItem(); // nothing selected: nothing happens
     endTurn();
@@ -390,8 +392,9 @@ TEST_F(ProjectActionsTest, DeletingAProjectRenumbersAllProjectsAndUndoBringsItAn
     EXPECT_EQ(controller->projects(), (std::vector<model::Project*>{first, middle, last}));
     EXPECT_EQ(controller->outlineModel()->timers(*middle).size(), 2u);
     EXPECT_TRUE(controller->rowIndexOf(*work).isValid());
-    EXPECT_EQ((std::vector<std::int64_t>{first->sortOrder(), middle->sortOrder(), archived->sortOrder(), last->sortOrder()}),
-              (std::vector<std::int64_t>{0, 1, 2, 3}));
+    EXPECT_EQ(
+        (std::vector<std::int64_t>{first->sortOrder(), middle->sortOrder(), archived->sortOrder(), last->sortOrder()}),
+        (std::vector<std::int64_t>{0, 1, 2, 3}));
     EXPECT_EQ(controller->countsStatusText(), "3 projects, 2 timers");
 
     // Deleting a timer removes its row and renumbers nothing.
@@ -400,8 +403,9 @@ TEST_F(ProjectActionsTest, DeletingAProjectRenumbersAllProjectsAndUndoBringsItAn
     endTurn();
     EXPECT_TRUE(work->isDeleted());
     EXPECT_EQ(controller->outlineModel()->timers(*middle).size(), 1u);
-    EXPECT_EQ((std::vector<std::int64_t>{first->sortOrder(), middle->sortOrder(), archived->sortOrder(), last->sortOrder()}),
-              (std::vector<std::int64_t>{0, 1, 2, 3}));
+    EXPECT_EQ(
+        (std::vector<std::int64_t>{first->sortOrder(), middle->sortOrder(), archived->sortOrder(), last->sortOrder()}),
+        (std::vector<std::int64_t>{0, 1, 2, 3}));
     EXPECT_TRUE(events_->entries.empty());
 }
 
@@ -530,8 +534,8 @@ TEST_F(ProjectActionsTest, AllRunningTimersArePausedResumedAndStoppedAtTheMinute
     for (model::Timer* timer : {running, paused, billedPaused})
         EXPECT_EQ(timer->end(), march(6, 10, 17));
     EXPECT_EQ(controller->runningTimerIndex().size(), 0u);
-    EXPECT_EQ(events_->names(),
-              (std::vector<std::string>{"Pause All Running Timers", "Resume All Running Timers", "Stop All Running Timers"}));
+    EXPECT_EQ(events_->names(), (std::vector<std::string>{"Pause All Running Timers", "Resume All Running Timers",
+                                                          "Stop All Running Timers"}));
 }
 
 TEST_F(ProjectActionsTest, ProjectTimersArePausedResumedAndStoppedFromTheProjectRow)
@@ -558,7 +562,7 @@ TEST_F(ProjectActionsTest, ProjectTimersArePausedResumedAndStoppedFromTheProject
     EXPECT_FALSE(second->running());
     EXPECT_TRUE(elsewhere->running());
     EXPECT_EQ(events_->names(), (std::vector<std::string>{"Pause Timers in Project", "Resume Timers in Project",
-                                                           "Stop Timers in Project"}));
+                                                          "Stop Timers in Project"}));
 }
 
 TEST_F(ProjectActionsTest, NewProjectArchiveAndTheBilledToggleSendTheirEvents)
@@ -594,8 +598,9 @@ TEST_F(ProjectActionsTest, NewProjectArchiveAndTheBilledToggleSendTheirEvents)
     EXPECT_FALSE(model::Preferences(*defaults_).showsBilledTimers());
     EXPECT_FALSE(window.billedToggle()->isChecked());
 
-    ASSERT_EQ(events_->names(), (std::vector<std::string>{"New Project", "Archive Project", "Toggle show only billed timers",
-                                                           "Toggle show only billed timers"}));
+    ASSERT_EQ(events_->names(),
+              (std::vector<std::string>{"New Project", "Archive Project", "Toggle show only billed timers",
+                                        "Toggle show only billed timers"}));
     EXPECT_EQ(events_->entries[2].attributes, (kits::Attributes{{"value", true}}));
     EXPECT_EQ(events_->entries[3].attributes, (kits::Attributes{{"value", false}}));
 }
@@ -653,11 +658,16 @@ TEST_F(ProjectActionsTest, StatusLineAndProjectRowsMatchAFreshComputationAfterEv
         const model::Filter filter = controller->filter();
         std::size_t count = 0;
         std::int64_t minutes = 0;
-        for (model::Project* listed : model::fetchAll<model::Project>(*context_, [](const model::Project& p) { return !p.archived(); })) {
+        for (model::Project* listed :
+             model::fetchAll<model::Project>(*context_, [](const model::Project& p) { return !p.archived(); })) {
             const std::int64_t projectMinutes = listed->duration(filter);
             count += listed->timers(filter).size();
             minutes += projectMinutes;
-            EXPECT_EQ(controller->outlineModel()->indexOf(listed).data(ProjectsOutlineModel::ProjectDurationRole).toString().toStdString(),
+            EXPECT_EQ(controller->outlineModel()
+                          ->indexOf(listed)
+                          .data(ProjectsOutlineModel::ProjectDurationRole)
+                          .toString()
+                          .toStdString(),
                       clockText(projectMinutes))
                 << change << ", " << *listed->name();
         }
@@ -733,15 +743,41 @@ TEST_F(ProjectActionsTest, CachedChildrenAndSumsMatchAFreshComputationAfterRando
         const auto timers = target->timers();
         model::Timer* timer = timers.empty() ? nullptr : pick(timers);
         switch (random() % 12) {
-        case 0: if (timer) timer->stop(); break;
-        case 1: if (timer) timer->togglePause(); break;
-        case 2: if (timer) timer->resumeFromStopped(); break;
-        case 3: if (timer) timer->setBilled(!timer->billed()); break;
-        case 4: if (timer) timer->setStart(march(5 + static_cast<int>(random() % 2), static_cast<int>(random() % 10))); break;
-        case 5: if (timer) timer->setNotes(random() % 2 ? "alpha" : "beta"); break;
-        case 6: controller->selectItem(*target); controller->markAllTimersInSelectedProjectAsBilled(); break;
+        case 0:
+            if (timer)
+                timer->stop();
+            break;
+        case 1:
+            if (timer)
+                timer->togglePause();
+            break;
+        case 2:
+            if (timer)
+                timer->resumeFromStopped();
+            break;
+        case 3:
+            if (timer)
+                timer->setBilled(!timer->billed());
+            break;
+        case 4:
+            if (timer)
+                timer->setStart(march(5 + static_cast<int>(random() % 2), static_cast<int>(random() % 10)));
+            break;
+        case 5:
+            if (timer)
+                timer->setNotes(random() % 2 ? "alpha" : "beta");
+            break;
+        case 6:
+            controller->selectItem(*target);
+            controller->markAllTimersInSelectedProjectAsBilled();
+            break;
         case 7: controller->startNewTimer(target); break;
-        case 8: if (timer) { controller->selectItem(*timer); controller->deleteSelectedItem(); } break;
+        case 8:
+            if (timer) {
+                controller->selectItem(*timer);
+                controller->deleteSelectedItem();
+            }
+            break;
         case 9: controller->toggleShowBilledTimers(); break;
         case 10: controller->searchAction(random() % 3 ? "" : "alp"); break;
         case 11: clock_->advance(std::chrono::minutes(random() % 7)); break;

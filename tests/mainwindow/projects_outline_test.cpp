@@ -75,7 +75,8 @@ protected:
         const QModelIndex parent = outline.indexOf(project);
         std::vector<std::string> result;
         for (int row = 0; row < outline.rowCount(parent); ++row)
-            result.push_back(outline.index(row, static_cast<int>(ColumnIdentifier::notes), parent).data().toString().toStdString());
+            result.push_back(
+                outline.index(row, static_cast<int>(ColumnIdentifier::notes), parent).data().toString().toStdString());
         return result;
     }
     void expectCacheMatchesFilter(ProjectsViewController& controller)
@@ -84,7 +85,8 @@ protected:
         for (model::Project* project : controller.projects())
             EXPECT_EQ(controller.outlineModel()->timers(*project), project->timers(filter)) << *project->name();
     }
-    QString cell(ProjectsViewController& controller, model::Timer* timer, ColumnIdentifier column, int role = Qt::DisplayRole)
+    QString cell(ProjectsViewController& controller, model::Timer* timer, ColumnIdentifier column,
+                 int role = Qt::DisplayRole)
     {
         return controller.outlineModel()->indexOf(timer, column).data(role).toString();
     }
@@ -113,7 +115,8 @@ TEST_F(ProjectsOutlineTest, ListsUnarchivedProjectsBySortOrderWithTheirTimersOfT
     setRange(model::DateFilterRange::day, *controller);
 
     EXPECT_EQ(names(controller->projects()), (std::vector<std::string>{"Website", "App"}));
-    EXPECT_EQ(rowNotes(*controller, website), (std::vector<std::string>{"midnight", "morning", "afternoon", "last minute"}));
+    EXPECT_EQ(rowNotes(*controller, website),
+              (std::vector<std::string>{"midnight", "morning", "afternoon", "last minute"}));
     EXPECT_TRUE(rowNotes(*controller, app).empty());
     // A project without timers in the range still has its disclosure control.
     EXPECT_TRUE(controller->outlineModel()->hasChildren(controller->outlineModel()->indexOf(app)));
@@ -142,7 +145,8 @@ TEST_F(ProjectsOutlineTest, DateBoundsOfTheRanges)
     // en_US weeks start on Sunday.
     expectBounds(model::DateFilterRange::week, march(3, 0), endOf(march(9, 0)));
     expectBounds(model::DateFilterRange::month, march(1, 0), endOf(march(31, 0)));
-    expectBounds(model::DateFilterRange::year, march(1, 0) - days(31 + 29), endOf(march(31, 0) + days(30 + 31 + 30 + 31 + 31 + 30 + 31 + 30 + 31)));
+    expectBounds(model::DateFilterRange::year, march(1, 0) - days(31 + 29),
+                 endOf(march(31, 0) + days(30 + 31 + 30 + 31 + 31 + 30 + 31 + 30 + 31)));
     // Custom keeps the bounds of the range shown before.
     expectBounds(model::DateFilterRange::custom, march(1, 0) - days(31 + 29), endOf(march(31, 0) + days(275)));
     expectBounds(model::DateFilterRange::all, std::nullopt, std::nullopt);
@@ -180,7 +184,8 @@ TEST_F(ProjectsOutlineTest, CacheEqualsTheFilteredTimersAfterEveryListUpdate)
 
     controller->setSearchTerm("meeting");
     expectCacheMatchesFilter(*controller);
-    EXPECT_EQ(notes(controller->outlineModel()->timers(*website)), (std::vector<std::string>{"Meeting", "Meeting", "Meeting"}));
+    EXPECT_EQ(notes(controller->outlineModel()->timers(*website)),
+              (std::vector<std::string>{"Meeting", "Meeting", "Meeting"}));
 
     controller->setSearchTerm("");
     model::Preferences(*defaults_).setShowsBilledTimers(false);
@@ -270,7 +275,8 @@ TEST_F(ProjectsOutlineTest, ColumnTextsOfEachTimerTypeAndState)
     const int costRole = ProjectsOutlineModel::CostTextRole;
     EXPECT_EQ(cell(*controller, expense, ColumnIdentifier::notes, costRole), "€12.50");
     EXPECT_EQ(cell(*controller, expense, ColumnIdentifier::notes), "train ticket");
-    EXPECT_FALSE(controller->outlineModel()->indexOf(expenseWithoutCost, ColumnIdentifier::notes).data(costRole).isValid());
+    EXPECT_FALSE(
+        controller->outlineModel()->indexOf(expenseWithoutCost, ColumnIdentifier::notes).data(costRole).isValid());
     EXPECT_FALSE(controller->outlineModel()->indexOf(fixed, ColumnIdentifier::notes).data(costRole).isValid());
 
     const int image = ProjectsOutlineModel::StatusImageRole;

@@ -15,8 +15,8 @@
 
 #include <QContextMenuEvent>
 #include <QCoreApplication>
-#include <QPaintEvent>
 #include <QHeaderView>
+#include <QPaintEvent>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -46,7 +46,10 @@ public:
 
 class ProjectsViewControllerTest : public testsupport::StoreFixture {
 protected:
-    ProjectsViewControllerTest() { model::Preferences(*defaults_).setDateFilterRange(model::rawValue(model::DateFilterRange::day)); }
+    ProjectsViewControllerTest()
+    {
+        model::Preferences(*defaults_).setDateFilterRange(model::rawValue(model::DateFilterRange::day));
+    }
 
     std::unique_ptr<ProjectsViewController> makeController()
     {
@@ -58,14 +61,11 @@ protected:
     {
         return controller.outlineView()->isExpanded(controller.outlineModel()->indexOf(project));
     }
-    int changeNotices()
-    {
-        return notices_;
-    }
+    int changeNotices() { return notices_; }
 
     int notices_ = 0;
-    foundation::ObserverToken noticeToken_ =
-        center_.addObserver(data::ObjectsDidChangeNotification, nullptr, [this](const foundation::Notification&) { ++notices_; });
+    foundation::ObserverToken noticeToken_ = center_.addObserver(
+        data::ObjectsDidChangeNotification, nullptr, [this](const foundation::Notification&) { ++notices_; });
 };
 
 TEST_F(ProjectsViewControllerTest, StatusLineCountsListedProjectsAndTimersAndSumsTheirDurations)
@@ -258,7 +258,8 @@ TEST_F(ProjectsViewControllerTest, ExpansionIsSavedWithoutUndoAndRememberedAfter
         context.processPendingChanges();
         EXPECT_TRUE(website->expanded());
         EXPECT_FALSE(context.undoManager().canUndo());
-        EXPECT_EQ(defaults_->stringArray(ProjectsOutlineViewAutosaveName), std::vector<std::string>{website->uriRepresentation()});
+        EXPECT_EQ(defaults_->stringArray(ProjectsOutlineViewAutosaveName),
+                  std::vector<std::string>{website->uriRepresentation()});
 
         // A registered change, then an expansion in a later turn, then Undo: the Undo takes back the
         // change and the project stays expanded, in the store and in the outline.
@@ -339,7 +340,8 @@ TEST_F(ProjectsViewControllerTest, RememberedListDecidesOverStoredFlagsAndTheFla
         // The first expansion writes the list with the projects the flags had expanded.
         controller->outlineView()->expand(controller->outlineModel()->indexOf(app));
         EXPECT_EQ(defaults_->stringArray(ProjectsOutlineViewAutosaveName),
-                  (std::vector<std::string>{website->uriRepresentation(), docs->uriRepresentation(), app->uriRepresentation()}));
+                  (std::vector<std::string>{website->uriRepresentation(), docs->uriRepresentation(),
+                                            app->uriRepresentation()}));
         controller->updateProjectsList(true);
         EXPECT_TRUE(isExpanded(*controller, website));
         EXPECT_TRUE(isExpanded(*controller, app));
@@ -354,7 +356,8 @@ TEST_F(ProjectsViewControllerTest, AutosavedEntriesOfDeletedOrUnknownProjectsAre
     const std::string goneURI = gone->uriRepresentation();
     context_->deleteObject(gone);
     context_->processPendingChanges();
-    const std::vector<std::string> saved{goneURI, "not a uri", "x-horavine://other/Project/p1", website->uriRepresentation()};
+    const std::vector<std::string> saved{goneURI, "not a uri", "x-horavine://other/Project/p1",
+                                         website->uriRepresentation()};
     defaults_->set(ProjectsOutlineViewAutosaveName, foundation::DefaultsArray(saved.begin(), saved.end()));
     auto controller = makeController();
     EXPECT_TRUE(isExpanded(*controller, website));
@@ -460,12 +463,16 @@ TEST_F(ProjectsViewControllerTest, PaintedRowButtonsReportTheirRowsItem)
     ProjectsOutlineView& view = *controller->outlineView();
     ProjectsOutlineModel& outline = *controller->outlineModel();
     std::vector<data::Object*> newTimer, togglePause, stop;
-    QObject::connect(controller.get(), &ProjectsViewController::newTimerButtonClicked, [&](model::Project* p) { newTimer.push_back(p); });
-    QObject::connect(controller.get(), &ProjectsViewController::togglePauseButtonClicked, [&](model::Timer* t) { togglePause.push_back(t); });
-    QObject::connect(controller.get(), &ProjectsViewController::stopButtonClicked, [&](model::Timer* t) { stop.push_back(t); });
+    QObject::connect(controller.get(), &ProjectsViewController::newTimerButtonClicked,
+                     [&](model::Project* p) { newTimer.push_back(p); });
+    QObject::connect(controller.get(), &ProjectsViewController::togglePauseButtonClicked,
+                     [&](model::Timer* t) { togglePause.push_back(t); });
+    QObject::connect(controller.get(), &ProjectsViewController::stopButtonClicked,
+                     [&](model::Timer* t) { stop.push_back(t); });
 
     const QRect websiteRow = view.visualRect(outline.indexOf(website));
-    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, ProjectsOutlineDelegate::newTimerButtonRect(websiteRow).center());
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {},
+                      ProjectsOutlineDelegate::newTimerButtonRect(websiteRow).center());
     EXPECT_EQ(newTimer, std::vector<data::Object*>{website});
     // An archived project's button is disabled.
     QTest::mouseClick(view.viewport(), Qt::LeftButton, {},
@@ -473,7 +480,8 @@ TEST_F(ProjectsViewControllerTest, PaintedRowButtonsReportTheirRowsItem)
     EXPECT_EQ(newTimer.size(), 1u);
 
     const QRect actions = view.visualRect(outline.indexOf(running, ColumnIdentifier::actions));
-    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, ProjectsOutlineDelegate::togglePauseButtonRect(actions).center());
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {},
+                      ProjectsOutlineDelegate::togglePauseButtonRect(actions).center());
     QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, ProjectsOutlineDelegate::stopButtonRect(actions).center());
     EXPECT_EQ(togglePause, std::vector<data::Object*>{running});
     EXPECT_EQ(stop, std::vector<data::Object*>{running});
@@ -535,7 +543,8 @@ TEST_F(ProjectsViewControllerTest, SelectedTimerRowKeepsItsIndentationWhiteWithT
     const QColor selection = ProjectsOutlineDelegate::selectionColour(&view, view.palette());
     const QColor tint = ProjectsOutlineDelegate::selectionTint(selection);
     const auto near = [](QColor a, QColor b) {
-        return std::abs(a.red() - b.red()) <= 2 && std::abs(a.green() - b.green()) <= 2 && std::abs(a.blue() - b.blue()) <= 2;
+        return std::abs(a.red() - b.red()) <= 2 && std::abs(a.green() - b.green()) <= 2
+               && std::abs(a.blue() - b.blue()) <= 2;
     };
     const auto expectRow = [&](ColumnIdentifier first, ColumnIdentifier other, const std::string& layout) {
         const QImage image = view.viewport()->grab().toImage();
@@ -546,7 +555,8 @@ TEST_F(ProjectsViewControllerTest, SelectedTimerRowKeepsItsIndentationWhiteWithT
         EXPECT_GT(firstCell.left(), view.indentation()) << layout;
         EXPECT_EQ(at(firstCell.left() - view.indentation() - 3), QColor(Qt::white)) << layout;
         EXPECT_EQ(at(firstCell.left() - 2), QColor(Qt::white)) << layout;
-        EXPECT_TRUE(near(at(firstCell.left() + 2), selection)) << layout << ": " << at(firstCell.left() + 2).name().toStdString();
+        EXPECT_TRUE(near(at(firstCell.left() + 2), selection))
+            << layout << ": " << at(firstCell.left() + 2).name().toStdString();
         EXPECT_TRUE(near(at(firstCell.left() + ProjectsOutlineDelegate::selectionBarWidth + 1), tint)) << layout;
         EXPECT_TRUE(near(at(otherCell.left() + 2), tint)) << layout;
     };
@@ -585,7 +595,8 @@ TEST_F(ProjectsViewControllerTest, ColumnFixesPutStatusBeforeDurationAndFillTheW
     controller->resize(800, 400);
     controller->fixOutlineSize();
     int others = 0;
-    for (ColumnIdentifier column : {ColumnIdentifier::date, ColumnIdentifier::status, ColumnIdentifier::duration, ColumnIdentifier::actions})
+    for (ColumnIdentifier column :
+         {ColumnIdentifier::date, ColumnIdentifier::status, ColumnIdentifier::duration, ColumnIdentifier::actions})
         others += controller->outlineView()->columnWidth(static_cast<int>(column));
     EXPECT_EQ(controller->outlineView()->columnWidth(static_cast<int>(ColumnIdentifier::notes)),
               controller->outlineView()->width() - others - 15);

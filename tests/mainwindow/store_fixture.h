@@ -28,14 +28,18 @@ namespace testsupport {
 inline foundation::Date march(int day, int hour, int minute = 0)
 {
     using namespace std::chrono;
-    return foundation::Date(date::sys_days(date::year(2024) / 3 / day).time_since_epoch() + hours(hour) + minutes(minute));
+    return foundation::Date(date::sys_days(date::year(2024) / 3 / day).time_since_epoch() + hours(hour)
+                            + minutes(minute));
 }
 
 class StoreFixture : public ::testing::Test {
 protected:
     StoreFixture() { context_->processPendingChanges(); }
 
-    std::filesystem::path defaultsPath() const { return std::filesystem::path(folder_.path().toStdString()) / "defaults.json"; }
+    std::filesystem::path defaultsPath() const
+    {
+        return std::filesystem::path(folder_.path().toStdString()) / "defaults.json";
+    }
 
     model::Project* project(const std::string& name, bool archived = false, model::Client* client = nullptr)
     {
@@ -97,8 +101,10 @@ protected:
     foundation::ScopedClock scopedClock_{clock_};
     QTemporaryDir folder_;
     foundation::NotificationCenter center_;
-    std::unique_ptr<data::ObjectContext> context_ = std::make_unique<data::ObjectContext>(model::managedObjectModel(), center_);
-    std::unique_ptr<foundation::DefaultsStore> defaults_ = std::make_unique<foundation::DefaultsStore>(defaultsPath(), center_);
+    std::unique_ptr<data::ObjectContext> context_ =
+        std::make_unique<data::ObjectContext>(model::managedObjectModel(), center_);
+    std::unique_ptr<foundation::DefaultsStore> defaults_ =
+        std::make_unique<foundation::DefaultsStore>(defaultsPath(), center_);
 };
 
 } // namespace testsupport

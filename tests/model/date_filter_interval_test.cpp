@@ -10,15 +10,15 @@
 using foundation::Calendar;
 using foundation::Date;
 using model::DateFilterInterval;
-using model::DateFilterRange;
 using model::dateFilterInterval;
+using model::DateFilterRange;
 
 namespace {
 
 Date utc(int y, unsigned m, unsigned d, int h = 0, int mi = 0, int s = 0)
 {
-    return Date(date::sys_days(date::year(y) / m / d)) + std::chrono::hours(h) + std::chrono::minutes(mi) +
-           std::chrono::seconds(s);
+    return Date(date::sys_days(date::year(y) / m / d)) + std::chrono::hours(h) + std::chrono::minutes(mi)
+           + std::chrono::seconds(s);
 }
 
 // In UTC the expected bounds read as wall times: the first day 00:00:00 to the last day 23:59:59.

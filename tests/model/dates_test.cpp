@@ -16,8 +16,8 @@ namespace {
 
 Date utc(int y, unsigned m, unsigned d, int h = 0, int mi = 0, int s = 0)
 {
-    return Date(date::sys_days(date::year(y) / m / d)) + std::chrono::hours(h) + std::chrono::minutes(mi) +
-           std::chrono::seconds(s);
+    return Date(date::sys_days(date::year(y) / m / d)) + std::chrono::hours(h) + std::chrono::minutes(mi)
+           + std::chrono::seconds(s);
 }
 
 } // namespace
@@ -95,10 +95,16 @@ TEST(Durations, SplitFloorsTowardMinusInfinity)
 
 TEST(Durations, FormattedWithANoBreakSpace)
 {
-    EXPECT_EQ(formattedDuration(90), "01h\xC2\xA0" "30m");
-    EXPECT_EQ(formattedDuration(5), "00h\xC2\xA0" "05m");
-    EXPECT_EQ(formattedDuration(0), "00h\xC2\xA0" "00m");
-    EXPECT_EQ(formattedDuration(6000), "100h\xC2\xA0" "00m");
-    EXPECT_EQ(formattedDuration(-30), "-1h\xC2\xA0" "30m");
-    EXPECT_EQ(formattedDuration(INT64_MIN), "-153722867280912931h\xC2\xA0" "52m");
+    EXPECT_EQ(formattedDuration(90), "01h\xC2\xA0"
+                                     "30m");
+    EXPECT_EQ(formattedDuration(5), "00h\xC2\xA0"
+                                    "05m");
+    EXPECT_EQ(formattedDuration(0), "00h\xC2\xA0"
+                                    "00m");
+    EXPECT_EQ(formattedDuration(6000), "100h\xC2\xA0"
+                                       "00m");
+    EXPECT_EQ(formattedDuration(-30), "-1h\xC2\xA0"
+                                      "30m");
+    EXPECT_EQ(formattedDuration(INT64_MIN), "-153722867280912931h\xC2\xA0"
+                                            "52m");
 }

@@ -22,7 +22,7 @@ TEST(Enums, TimerTypeRawValues)
 
 TEST(Enums, DateFilterRangeRawValues)
 {
-    const DateFilterRange all[] = {DateFilterRange::all,  DateFilterRange::day,  DateFilterRange::week,
+    const DateFilterRange all[] = {DateFilterRange::all,   DateFilterRange::day,  DateFilterRange::week,
                                    DateFilterRange::month, DateFilterRange::year, DateFilterRange::custom};
     for (std::int64_t raw = 0; raw < 6; ++raw) {
         EXPECT_EQ(rawValue(all[raw]), raw);

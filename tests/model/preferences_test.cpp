@@ -136,10 +136,10 @@ TEST(PreferencesTest, BuiltInValuesApplyOnlyAfterRegistrationAndYieldToStoredOne
     EXPECT_TRUE(preferences.showsBilledTimers());
     EXPECT_TRUE(preferences.showsMenuIcon());
     EXPECT_TRUE(store.boolValue("NSApplicationCrashOnExceptions"));
-    EXPECT_EQ(preferences.exportFields(),
-              (std::vector<std::string>{"project_duration", "project_client_name", "project_hourly_rate",
-                                        "project_notes", "timer_start_end", "timer_duration", "timer_cost",
-                                        "timer_notes"}));
+    EXPECT_EQ(
+        preferences.exportFields(),
+        (std::vector<std::string>{"project_duration", "project_client_name", "project_hourly_rate", "project_notes",
+                                  "timer_start_end", "timer_duration", "timer_cost", "timer_notes"}));
     EXPECT_EQ(preferences.defaultTimerType(), 0);
     // Never registered: a fresh installation shows all dates and the mini-window hint once.
     EXPECT_EQ(preferences.dateFilterRange(), 0);

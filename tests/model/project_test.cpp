@@ -3,8 +3,8 @@
 #include "model/data_model.h"
 #include "model/dates.h"
 #include "model/enums.h"
-#include "model/pause_entry.h"
 #include "model/money_bounds.h"
+#include "model/pause_entry.h"
 #include "model/project.h"
 
 #include "support/scoped_environment.h"
@@ -60,7 +60,8 @@ protected:
     Project* project_ = nullptr;
 };
 
-const Filter byStart{std::nullopt, std::nullopt, std::vector<data::SortDescriptor>{{"start", true}}, std::nullopt, true};
+const Filter byStart{std::nullopt, std::nullopt, std::vector<data::SortDescriptor>{{"start", true}}, std::nullopt,
+                     true};
 
 } // namespace
 
@@ -87,11 +88,11 @@ TEST_F(ProjectTest, CurrencyAndRateFallBackThroughClientAndLocale)
 TEST_F(ProjectTest, TotalsSumEveryTimer)
 {
     project_->setCustomHourlyRate(Decimal(60));
-    timer(at(4, 9));                    // 30 minutes: 30
+    timer(at(4, 9)); // 30 minutes: 30
     Timer* expense = project_->addExpenseTimer();
     expense->setFixedCost(*Decimal::parse("0.1"));
     Timer* fixed = project_->addFixedDurationTimer();
-    fixed->setFixedDuration(15);        // 15
+    fixed->setFixedDuration(15); // 15
     Timer* second = timer(at(5, 9));
     second->setFixedCost(*Decimal::parse("0.2")); // ignored: not an expense
     EXPECT_EQ(project_->duration(), 75);
@@ -147,7 +148,7 @@ TEST_F(ProjectTest, FilterBoundsAreInclusiveAndSortedByStart)
     EXPECT_EQ(project_->timers(week), (std::vector<Timer*>{early, middle, late}));
     week.fromDate.reset();
     EXPECT_EQ(project_->timers(week), (std::vector<Timer*>{before, early, middle, late}));
-    EXPECT_EQ(project_->timers(byStart).size(), 5u); // no bounds: a timer without start stays
+    EXPECT_EQ(project_->timers(byStart).size(), 5u);       // no bounds: a timer without start stays
     EXPECT_EQ(project_->timers(byStart).front(), noStart); // absent sorts first
 
     Filter inverted = byStart;

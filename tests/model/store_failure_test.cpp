@@ -31,10 +31,7 @@ namespace {
 
 class StoreFailureTest : public ::testing::Test {
 protected:
-    StoreFailureTest() : vfs_(testsupport::FaultyVfs::install())
-    {
-        vfs_.setTarget(store());
-    }
+    StoreFailureTest() : vfs_(testsupport::FaultyVfs::install()) { vfs_.setTarget(store()); }
     ~StoreFailureTest() override { vfs_.reset(); }
 
     std::filesystem::path store() const { return folder_.path() / "Documents" / "Projects.horavine"; }
@@ -68,8 +65,7 @@ void expectSameObjects(data::ObjectContext& expected, data::ObjectContext& actua
             const data::Object* other = actual.objectWithPrimaryKey(entity, object->primaryKey());
             ASSERT_NE(other, nullptr) << entity.name() << " " << object->primaryKey();
             for (std::size_t a = 0; a < entity.attributes().size(); ++a)
-                EXPECT_EQ(data::compareValues(object->value(static_cast<int>(a)), other->value(static_cast<int>(a))),
-                          0)
+                EXPECT_EQ(data::compareValues(object->value(static_cast<int>(a)), other->value(static_cast<int>(a))), 0)
                     << entity.name() << "." << entity.attributes()[a].name;
             for (std::size_t r = 0; r < entity.relationships().size(); ++r) {
                 if (entity.relationships()[r].toMany)
@@ -375,8 +371,9 @@ TEST(UserDirs, TheEnvironmentThenUserDirsThenDocumentsInHome)
     testsupport::TempFolder home("horavine-userdirs");
     const auto config = home.path() / "config";
     std::filesystem::create_directories(config);
-    testsupport::ScopedEnvironment environment{
-        {"HOME", home.path().string()}, {"XDG_CONFIG_HOME", config.string()}, {"XDG_DOCUMENTS_DIR", std::nullopt}};
+    testsupport::ScopedEnvironment environment{{"HOME", home.path().string()},
+                                               {"XDG_CONFIG_HOME", config.string()},
+                                               {"XDG_DOCUMENTS_DIR", std::nullopt}};
     EXPECT_EQ(documentsFolder(), home.path() / "Documents");
     std::ofstream(config / "user-dirs.dirs") << "# written by the desktop\nXDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n";
     EXPECT_EQ(documentsFolder(), home.path() / "Dokumente");

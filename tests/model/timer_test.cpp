@@ -304,9 +304,10 @@ TEST_F(TimerTest, RunningAndPausedFetchesAndChangeNotices)
     // A pause's date change puts its timer among the updated objects under "pauseEntries".
     context_->processPendingChanges();
     std::shared_ptr<const data::ChangeSet> seen;
-    auto token = center_.addObserver(data::ObjectsDidChangeNotification, nullptr, [&](const foundation::Notification& n) {
-        seen = *n.info<std::shared_ptr<const data::ChangeSet>>("changes");
-    });
+    auto token =
+        center_.addObserver(data::ObjectsDidChangeNotification, nullptr, [&](const foundation::Notification& n) {
+            seen = *n.info<std::shared_ptr<const data::ChangeSet>>("changes");
+        });
     setNow(at(10, 30));
     paused->resume();
     context_->processPendingChanges();

@@ -156,7 +156,10 @@ private:
     {
         return cast(file)->real()->pMethods->xFileSize(cast(file)->real(), size);
     }
-    static int lock(sqlite3_file* file, int level) { return cast(file)->real()->pMethods->xLock(cast(file)->real(), level); }
+    static int lock(sqlite3_file* file, int level)
+    {
+        return cast(file)->real()->pMethods->xLock(cast(file)->real(), level);
+    }
     static int unlock(sqlite3_file* file, int level)
     {
         return cast(file)->real()->pMethods->xUnlock(cast(file)->real(), level);
@@ -177,9 +180,25 @@ private:
 
     // Version 1 methods only: SQLite then uses neither shared memory nor memory-mapped reads for
     // these files, so every write goes through write() above.
-    static inline const sqlite3_io_methods methods = {
-        1, &close, &read, &write, &truncate, &sync, &fileSize, &lock, &unlock, &checkReservedLock, &fileControl,
-        &sectorSize, &deviceCharacteristics, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+    static inline const sqlite3_io_methods methods = {1,
+                                                      &close,
+                                                      &read,
+                                                      &write,
+                                                      &truncate,
+                                                      &sync,
+                                                      &fileSize,
+                                                      &lock,
+                                                      &unlock,
+                                                      &checkReservedLock,
+                                                      &fileControl,
+                                                      &sectorSize,
+                                                      &deviceCharacteristics,
+                                                      nullptr,
+                                                      nullptr,
+                                                      nullptr,
+                                                      nullptr,
+                                                      nullptr,
+                                                      nullptr};
 
     sqlite3_vfs* base_ = nullptr;
     sqlite3_vfs vfs_{};

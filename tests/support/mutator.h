@@ -66,8 +66,8 @@ private:
             break;
         }
         case 5: { // an extreme value over 1, 2, 4 or 8 bytes, in either byte order
-            static constexpr std::uint64_t extremes[] = {0, 1, 0x7f, 0x80, 0xff, 0x7fff, 0xffff, 0x7fffffff,
-                                                         0x80000000, 0xffffffff, 0x7fffffffffffffff, ~0ull};
+            static constexpr std::uint64_t extremes[] = {
+                0, 1, 0x7f, 0x80, 0xff, 0x7fff, 0xffff, 0x7fffffff, 0x80000000, 0xffffffff, 0x7fffffffffffffff, ~0ull};
             const std::uint64_t value = extremes[below(std::size(extremes))];
             const std::size_t width = std::size_t(1) << below(4);
             if (input.size() < width)

@@ -14,7 +14,8 @@ public:
     explicit TempFolder(const std::string& prefix = "horavine-test")
     {
         std::random_device device;
-        path_ = std::filesystem::temp_directory_path() / (prefix + "-" + std::to_string(device()) + std::to_string(device()));
+        path_ = std::filesystem::temp_directory_path()
+                / (prefix + "-" + std::to_string(device()) + std::to_string(device()));
         std::filesystem::create_directories(path_);
     }
     ~TempFolder()

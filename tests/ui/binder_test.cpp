@@ -36,14 +36,15 @@ ui::KeyTable recordKeys()
     return [](std::string_view path) -> std::optional<ui::KeyAccessor> {
         auto record = [](void* content) { return static_cast<Record*>(content); };
         if (path == "content.name")
-            return ui::KeyAccessor{
-                [=](void* c) { return ui::BoundValue(record(c)->name); },
-                [=](void* c, const ui::BoundValue& v) -> std::optional<std::string> {
-                    record(c)->name = std::get<std::string>(v);
-                    ++record(c)->writes;
-                    return std::nullopt;
-                },
-                [](void* c) { return std::vector<ui::ValueDependency>{{c, "name"}}; }};
+            return ui::KeyAccessor{[=](void* c) { return ui::BoundValue(record(c)->name); },
+                                   [=](void* c, const ui::BoundValue& v) -> std::optional<std::string> {
+                                       record(c)->name = std::get<std::string>(v);
+                                       ++record(c)->writes;
+                                       return std::nullopt;
+                                   },
+                                   [](void* c) {
+                                       return std::vector<ui::ValueDependency>{{c, "name"}};
+                                   }};
         if (path == "content.rate")
             return ui::KeyAccessor{
                 [=](void* c) { return record(c)->rate ? ui::BoundValue(*record(c)->rate) : ui::BoundValue(); },
@@ -55,36 +56,40 @@ ui::KeyTable recordKeys()
                     ++record(c)->writes;
                     return std::nullopt;
                 },
-                [](void* c) { return std::vector<ui::ValueDependency>{{c, "rate"}}; }};
-        if (path == "content.flag")
-            return ui::KeyAccessor{
-                [=](void* c) { return ui::BoundValue(record(c)->flag); },
-                [=](void* c, const ui::BoundValue& v) -> std::optional<std::string> {
-                    record(c)->flag = std::get<bool>(v);
-                    ++record(c)->writes;
-                    return std::nullopt;
-                },
-                [](void* c) { return std::vector<ui::ValueDependency>{{c, "flag"}}; }};
-        if (path == "content.when")
-            return ui::KeyAccessor{
-                [=](void* c) { return ui::BoundValue(record(c)->when); },
-                [=](void* c, const ui::BoundValue& v) -> std::optional<std::string> {
-                    record(c)->when = std::get<foundation::Date>(v);
-                    return std::nullopt;
-                },
-                [](void* c) { return std::vector<ui::ValueDependency>{{c, "when"}}; }};
-        if (path == "content.partner.name")
-            return ui::KeyAccessor{
-                [=](void* c) {
-                    return record(c)->partner ? ui::BoundValue(record(c)->partner->name) : ui::BoundValue();
-                },
-                {},
-                [=](void* c) {
-                    std::vector<ui::ValueDependency> dependencies{{c, "partner"}};
-                    if (record(c)->partner)
-                        dependencies.push_back({record(c)->partner, "name"});
-                    return dependencies;
+                [](void* c) {
+                    return std::vector<ui::ValueDependency>{{c, "rate"}};
                 }};
+        if (path == "content.flag")
+            return ui::KeyAccessor{[=](void* c) { return ui::BoundValue(record(c)->flag); },
+                                   [=](void* c, const ui::BoundValue& v) -> std::optional<std::string> {
+                                       record(c)->flag = std::get<bool>(v);
+                                       ++record(c)->writes;
+                                       return std::nullopt;
+                                   },
+                                   [](void* c) {
+                                       return std::vector<ui::ValueDependency>{{c, "flag"}};
+                                   }};
+        if (path == "content.when")
+            return ui::KeyAccessor{[=](void* c) { return ui::BoundValue(record(c)->when); },
+                                   [=](void* c, const ui::BoundValue& v) -> std::optional<std::string> {
+                                       record(c)->when = std::get<foundation::Date>(v);
+                                       return std::nullopt;
+                                   },
+                                   [](void* c) {
+                                       return std::vector<ui::ValueDependency>{{c, "when"}};
+                                   }};
+        if (path == "content.partner.name")
+            return ui::KeyAccessor{[=](void* c) {
+                                       return record(c)->partner ? ui::BoundValue(record(c)->partner->name)
+                                                                 : ui::BoundValue();
+                                   },
+                                   {},
+                                   [=](void* c) {
+                                       std::vector<ui::ValueDependency> dependencies{{c, "partner"}};
+                                       if (record(c)->partner)
+                                           dependencies.push_back({record(c)->partner, "name"});
+                                       return dependencies;
+                                   }};
         return std::nullopt;
     };
 }

@@ -18,7 +18,8 @@
 namespace {
 
 // A pane 300 px high scrolling a column of 1,000 px, with a 150 px list of 100 rows at its top.
-template <class List> class WheelInPane {
+template <class List>
+class WheelInPane {
 public:
     WheelInPane()
     {
@@ -41,8 +42,8 @@ public:
     void turnWheelOver(QWidget* widget, QPoint point)
     {
         const QPoint inWindow = widget->mapTo(&pane, point);
-        QWindowSystemInterface::handleWheelEvent(pane.windowHandle(), QPointF(inWindow), QPointF(pane.mapToGlobal(inWindow)),
-                                                 QPoint(), QPoint(0, -120));
+        QWindowSystemInterface::handleWheelEvent(pane.windowHandle(), QPointF(inWindow),
+                                                 QPointF(pane.mapToGlobal(inWindow)), QPoint(), QPoint(0, -120));
         QWindowSystemInterface::flushWindowSystemEvents();
         QApplication::processEvents();
     }

@@ -266,10 +266,8 @@ TEST_F(ItemSelectionTest, SelectingReplacesTheSelectionAndDoesNotScroll)
 {
     EXPECT_EQ(ui::selectedItem(tree), std::nullopt);
 
-    tree.selectionModel()->select(model.index(1, 0),
-                                  QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    tree.selectionModel()->select(model.index(2, 0),
-                                  QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    tree.selectionModel()->select(model.index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    tree.selectionModel()->select(model.index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
     ui::selectItem(tree, model.index(3, 0));
     const QModelIndexList rows = tree.selectionModel()->selectedRows();
     ASSERT_EQ(rows.size(), 1);
@@ -285,11 +283,10 @@ TEST_F(ItemSelectionTest, SelectingReplacesTheSelectionAndDoesNotScroll)
 
 TEST_F(ItemSelectionTest, SelectedItemIsTheCurrentRowWhenSelectedElseASelectedRow)
 {
-    tree.selectionModel()->setCurrentIndex(model.index(5, 1), QItemSelectionModel::ClearAndSelect |
-                                                                  QItemSelectionModel::Rows);
+    tree.selectionModel()->setCurrentIndex(model.index(5, 1),
+                                           QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     EXPECT_EQ(ui::selectedItem(tree), model.index(5, 0)); // the row's item, not the clicked column
-    tree.selectionModel()->select(model.index(7, 0), QItemSelectionModel::ClearAndSelect |
-                                                         QItemSelectionModel::Rows);
+    tree.selectionModel()->select(model.index(7, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     EXPECT_EQ(ui::selectedItem(tree), model.index(7, 0));
     tree.clearSelection();
     EXPECT_EQ(ui::selectedItem(tree), std::nullopt);
