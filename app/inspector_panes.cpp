@@ -2,6 +2,7 @@
 #include "app/inspector_panes.h"
 
 #include "inspectors/inspector_view_controller.h"
+#include "inspectors/timer_inspector_view_controller.h"
 
 namespace app {
 
@@ -13,11 +14,7 @@ mainwindow::InspectorPaneFactory inspectorPaneFactory(data::ObjectContext& conte
             pane->setObjectName(QStringLiteral("ProjectInspector"));
             return pane;
         },
-        [&context] {
-            auto* pane = new inspectors::InspectorViewController(&context, {});
-            pane->setObjectName(QStringLiteral("TimerInspector"));
-            return pane;
-        },
+        [&context] { return new inspectors::TimerInspectorViewController(&context); },
     };
 }
 

@@ -1,6 +1,7 @@
 // Each widget kind's way of showing a value, reading the user's value and noticing the end of an edit.
 #include "ui/bindings.h"
 
+#include "ui/autosizing_text_field.h"
 #include "ui/number_text.h"
 
 #include "foundation/calendar.h"
@@ -170,6 +171,9 @@ TextAreaBinding::TextAreaBinding(QTextEdit& area, ObjectController& controller, 
     : Binding(area, controller, std::move(keyPath)), rich_(&area)
 {
     area.installEventFilter(this);
+    // The self-sizing field ends an edit on Return too.
+    if (auto* field = qobject_cast<AutosizingTextField*>(&area))
+        connect(field, &AutosizingTextField::editingFinished, this, [this] { commit(); });
 }
 
 QString TextAreaBinding::text() const

@@ -85,7 +85,7 @@ private:
 };
 
 // Multi-line plain text (QPlainTextEdit or QTextEdit and their subclasses); written when the field
-// loses the keyboard focus or its controller commits.
+// loses the keyboard focus, when an AutosizingTextField ends its edit, or when its controller commits.
 class TextAreaBinding : public Binding {
     Q_OBJECT
 public:

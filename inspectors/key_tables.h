@@ -1,0 +1,31 @@
+// The key paths the inspector panes and editors bind their fields to, per entity: how each reads and
+// writes the model (through the entities' setters and checks) and which stored keys its value comes
+// from, found through the entities' key dependencies.
+#pragma once
+
+#include "ui/object_controller.h"
+
+#include <string_view>
+#include <vector>
+
+namespace data {
+class Object;
+}
+
+namespace inspectors {
+
+// The stored keys a key path of `object` is read from: derived keys expand through the entity's key
+// dependencies, to-one relations are followed ("project.hourlyRate" depends on the timer's
+// "project", the project's "customHourlyRate" and "client", the client's "hourlyRate").
+std::vector<ui::ValueDependency> dependenciesOf(const data::Object* object, std::string_view keyPath);
+
+// "content." followed by: start, end (both checked by the timer's validation), date (the day of the
+// start; writing it keeps the start's time), notes, fixedDuration (whole minutes, 0 or more),
+// fixedCost, customHourlyRate (0 to the maximum rate), billed (billing freezes the rate),
+// billedHourlyRate, hourlyRate, project.hourlyRate, pauseEntriesLabelText (the last four read-only).
+ui::KeyTable timerKeys();
+
+// "content." followed by start and end of a pause entry, duration and formattedDuration (read-only).
+ui::KeyTable pauseEntryKeys();
+
+} // namespace inspectors
