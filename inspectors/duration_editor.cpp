@@ -2,8 +2,8 @@
 #include "inspectors/duration_editor.h"
 
 #include <QApplication>
-#include <QKeyEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QSpinBox>
 
@@ -59,7 +59,8 @@ std::int64_t DurationEditor::minutes() const
 
 void DurationEditor::setMinutes(std::int64_t minutes)
 {
-    const std::int64_t clamped = std::clamp<std::int64_t>(minutes, 0, static_cast<std::int64_t>(hours_->maximum()) * 60 + 59);
+    const std::int64_t clamped =
+        std::clamp<std::int64_t>(minutes, 0, static_cast<std::int64_t>(hours_->maximum()) * 60 + 59);
     hours_->setValue(static_cast<int>(clamped / 60));
     minutes_->setValue(static_cast<int>(clamped % 60));
 }

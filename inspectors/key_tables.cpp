@@ -93,75 +93,83 @@ std::optional<ui::KeyAccessor> timerKey(std::string_view key)
 {
     using model::Timer;
     if (key == "start")
-        return accessor(key, [](void* c) { return optionalValue(entity<Timer>(c).start()); },
-                        [](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
-                            Timer& timer = entity<Timer>(c);
-                            if (auto error = timer.validateStart(dateValue(value)))
-                                return error->localizedDescription;
-                            timer.setStart(dateValue(value));
-                            return std::nullopt;
-                        });
+        return accessor(
+            key, [](void* c) { return optionalValue(entity<Timer>(c).start()); },
+            [](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
+                Timer& timer = entity<Timer>(c);
+                if (auto error = timer.validateStart(dateValue(value)))
+                    return error->localizedDescription;
+                timer.setStart(dateValue(value));
+                return std::nullopt;
+            });
     if (key == "end")
-        return accessor(key, [](void* c) { return optionalValue(entity<Timer>(c).end()); },
-                        [](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
-                            Timer& timer = entity<Timer>(c);
-                            if (auto error = timer.validateEnd(dateValue(value)))
-                                return error->localizedDescription;
-                            timer.setEnd(dateValue(value));
-                            return std::nullopt;
-                        });
+        return accessor(
+            key, [](void* c) { return optionalValue(entity<Timer>(c).end()); },
+            [](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
+                Timer& timer = entity<Timer>(c);
+                if (auto error = timer.validateEnd(dateValue(value)))
+                    return error->localizedDescription;
+                timer.setEnd(dateValue(value));
+                return std::nullopt;
+            });
     if (key == "date")
-        return accessor("start", [](void* c) { return optionalValue(entity<Timer>(c).start()); },
-                        [](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
-                            Timer& timer = entity<Timer>(c);
-                            const auto day = dateValue(value);
-                            if (!day)
-                                return "Enter a date.";
-                            const auto start = timer.start() ? dayWithTime(*day, *timer.start()) : day;
-                            if (!start)
-                                return "The date is not valid.";
-                            timer.setStart(start);
-                            return std::nullopt;
-                        });
+        return accessor(
+            "start", [](void* c) { return optionalValue(entity<Timer>(c).start()); },
+            [](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
+                Timer& timer = entity<Timer>(c);
+                const auto day = dateValue(value);
+                if (!day)
+                    return "Enter a date.";
+                const auto start = timer.start() ? dayWithTime(*day, *timer.start()) : day;
+                if (!start)
+                    return "The date is not valid.";
+                timer.setStart(start);
+                return std::nullopt;
+            });
     if (key == "notes")
-        return accessor(key, [](void* c) { return optionalValue(entity<Timer>(c).notes()); },
-                        [](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
-                            const auto* text = std::get_if<std::string>(&value);
-                            entity<Timer>(c).setNotes(text ? std::optional(*text) : std::nullopt);
-                            return std::nullopt;
-                        });
+        return accessor(
+            key, [](void* c) { return optionalValue(entity<Timer>(c).notes()); },
+            [](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
+                const auto* text = std::get_if<std::string>(&value);
+                entity<Timer>(c).setNotes(text ? std::optional(*text) : std::nullopt);
+                return std::nullopt;
+            });
     if (key == "fixedDuration")
-        return accessor(key, [](void* c) { return optionalValue(entity<Timer>(c).fixedDuration()); },
-                        [](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
-                            const auto* minutes = std::get_if<std::int64_t>(&value);
-                            if (!minutes || *minutes < 0)
-                                return "Enter the duration as hours and minutes.";
-                            entity<Timer>(c).setFixedDuration(*minutes);
-                            return std::nullopt;
-                        });
+        return accessor(
+            key, [](void* c) { return optionalValue(entity<Timer>(c).fixedDuration()); },
+            [](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
+                const auto* minutes = std::get_if<std::int64_t>(&value);
+                if (!minutes || *minutes < 0)
+                    return "Enter the duration as hours and minutes.";
+                entity<Timer>(c).setFixedDuration(*minutes);
+                return std::nullopt;
+            });
     if (key == "fixedCost")
-        return accessor(key, [](void* c) { return optionalValue(entity<Timer>(c).fixedCost()); },
-                        [](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
-                            const auto* cost = std::get_if<foundation::Decimal>(&value);
-                            entity<Timer>(c).setFixedCost(cost ? std::optional(cost->rounded(2)) : std::nullopt);
-                            return std::nullopt;
-                        });
+        return accessor(
+            key, [](void* c) { return optionalValue(entity<Timer>(c).fixedCost()); },
+            [](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
+                const auto* cost = std::get_if<foundation::Decimal>(&value);
+                entity<Timer>(c).setFixedCost(cost ? std::optional(cost->rounded(2)) : std::nullopt);
+                return std::nullopt;
+            });
     if (key == "customHourlyRate")
-        return accessor(key, [](void* c) { return optionalValue(entity<Timer>(c).customHourlyRate()); },
-                        [](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
-                            const auto* rate = std::get_if<foundation::Decimal>(&value);
-                            if (!rate || !model::isAcceptableHourlyRate(*rate))
-                                return "Enter the hourly rate as a number from 0 to 1,000,000.";
-                            entity<Timer>(c).setCustomHourlyRate(rate->rounded(2));
-                            return std::nullopt;
-                        });
+        return accessor(
+            key, [](void* c) { return optionalValue(entity<Timer>(c).customHourlyRate()); },
+            [](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
+                const auto* rate = std::get_if<foundation::Decimal>(&value);
+                if (!rate || !model::isAcceptableHourlyRate(*rate))
+                    return "Enter the hourly rate as a number from 0 to 1,000,000.";
+                entity<Timer>(c).setCustomHourlyRate(rate->rounded(2));
+                return std::nullopt;
+            });
     if (key == "billed")
-        return accessor(key, [](void* c) { return ui::BoundValue(entity<Timer>(c).billed()); },
-                        [](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
-                            const auto* billed = std::get_if<bool>(&value);
-                            entity<Timer>(c).setBilled(billed && *billed);
-                            return std::nullopt;
-                        });
+        return accessor(
+            key, [](void* c) { return ui::BoundValue(entity<Timer>(c).billed()); },
+            [](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
+                const auto* billed = std::get_if<bool>(&value);
+                entity<Timer>(c).setBilled(billed && *billed);
+                return std::nullopt;
+            });
     if (key == "billedHourlyRate")
         return accessor(key, [](void* c) { return optionalValue(entity<Timer>(c).billedHourlyRate()); });
     if (key == "hourlyRate")
@@ -180,17 +188,19 @@ std::optional<ui::KeyAccessor> pauseEntryKey(std::string_view key)
 {
     using model::PauseEntry;
     if (key == "start")
-        return accessor(key, [](void* c) { return optionalValue(entity<PauseEntry>(c).start()); },
-                        [](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
-                            entity<PauseEntry>(c).setStart(dateValue(value));
-                            return std::nullopt;
-                        });
+        return accessor(
+            key, [](void* c) { return optionalValue(entity<PauseEntry>(c).start()); },
+            [](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
+                entity<PauseEntry>(c).setStart(dateValue(value));
+                return std::nullopt;
+            });
     if (key == "end")
-        return accessor(key, [](void* c) { return optionalValue(entity<PauseEntry>(c).end()); },
-                        [](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
-                            entity<PauseEntry>(c).setEnd(dateValue(value));
-                            return std::nullopt;
-                        });
+        return accessor(
+            key, [](void* c) { return optionalValue(entity<PauseEntry>(c).end()); },
+            [](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
+                entity<PauseEntry>(c).setEnd(dateValue(value));
+                return std::nullopt;
+            });
     if (key == "duration")
         return accessor(key, [](void* c) { return ui::BoundValue(entity<PauseEntry>(c).duration()); });
     if (key == "formattedDuration")

@@ -100,7 +100,8 @@ QVariant PauseEntriesTableModel::data(const QModelIndex& index, int role) const
         // The length and the warning image take turns; out-of-range entries show no image here.
         const bool overlaps = !shown->overlappingOtherPauseEntries().empty();
         if (role == Qt::DisplayRole)
-            return overlaps ? QVariant() : QVariant(QString::fromStdString(model::formattedDuration(shown->duration())));
+            return overlaps ? QVariant()
+                            : QVariant(QString::fromStdString(model::formattedDuration(shown->duration())));
         if (role == Qt::DecorationRole && overlaps)
             return QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
         if (role == Qt::ToolTipRole && overlaps)
@@ -113,28 +114,19 @@ QVariant PauseEntriesTableModel::headerData(int section, Qt::Orientation orienta
 {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return {};
-    return section == rangeColumn ? PauseEntriesViewController::tr("Pause") : PauseEntriesViewController::tr("Duration");
+    return section == rangeColumn ? PauseEntriesViewController::tr("Pause")
+                                  : PauseEntriesViewController::tr("Duration");
 }
 
 PauseEntriesViewController::PauseEntriesViewController(data::ObjectContext* context, QWidget* parent)
-    : QDialog(parent),
-      context_(context),
-      tableModel_(new PauseEntriesTableModel(this)),
-      tableView_(new QTableView(this)),
-      editBox_(new QGroupBox(this)),
-      editBoxContent_(new QWidget(editBox_)),
-      emptyLabel_(new QLabel(tr("No pause selected"), editBox_)),
-      startField_(new QDateTimeEdit(editBoxContent_)),
-      endField_(new QDateTimeEdit(editBoxContent_)),
-      conflictErrorLabel_(new QLabel(editBoxContent_)),
-      conflictErrorImageView_(new QLabel(editBoxContent_)),
-      addButton_(new QPushButton(tr("Add"), this)),
-      deleteButton_(new QPushButton(tr("Delete"), this)),
-      doneButton_(new QPushButton(tr("Done"), this)),
-      deleteAction_(new QAction(tr("Delete"), this)),
-      undoAction_(new QAction(tr("Undo"), this)),
-      redoAction_(new QAction(tr("Redo"), this)),
-      entryController_(new ui::ObjectController(pauseEntryKeys(), this))
+    : QDialog(parent), context_(context), tableModel_(new PauseEntriesTableModel(this)),
+      tableView_(new QTableView(this)), editBox_(new QGroupBox(this)), editBoxContent_(new QWidget(editBox_)),
+      emptyLabel_(new QLabel(tr("No pause selected"), editBox_)), startField_(new QDateTimeEdit(editBoxContent_)),
+      endField_(new QDateTimeEdit(editBoxContent_)), conflictErrorLabel_(new QLabel(editBoxContent_)),
+      conflictErrorImageView_(new QLabel(editBoxContent_)), addButton_(new QPushButton(tr("Add"), this)),
+      deleteButton_(new QPushButton(tr("Delete"), this)), doneButton_(new QPushButton(tr("Done"), this)),
+      deleteAction_(new QAction(tr("Delete"), this)), undoAction_(new QAction(tr("Undo"), this)),
+      redoAction_(new QAction(tr("Redo"), this)), entryController_(new ui::ObjectController(pauseEntryKeys(), this))
 {
     setWindowTitle(tr("Pauses"));
     tableView_->setModel(tableModel_);
@@ -284,7 +276,8 @@ void PauseEntriesViewController::updateConflicts()
 void PauseEntriesViewController::updateRowBackgrounds()
 {
     const model::PauseEntry* selected = selectedPauseEntry();
-    tableModel_->setTintedEntries(selected ? selected->overlappingOtherPauseEntries() : std::vector<model::PauseEntry*>{});
+    tableModel_->setTintedEntries(selected ? selected->overlappingOtherPauseEntries()
+                                           : std::vector<model::PauseEntry*>{});
     tableModel_->refreshCells();
 }
 

@@ -44,12 +44,9 @@ std::int64_t shownType(const model::Timer& timer)
 const char* typeName(std::int64_t type)
 {
     switch (type) {
-    case periodType:
-        return "Period";
-    case expenseType:
-        return "Expense";
-    default:
-        return "Duration";
+    case periodType: return "Period";
+    case expenseType: return "Expense";
+    default: return "Duration";
     }
 }
 
@@ -273,7 +270,8 @@ void TimerInspectorViewController::updateHourlyRateUI()
     const bool custom = shown->customHourlyRate().has_value();
     hourlyRatePopUpButton_->setCurrentIndex(custom ? 1 : 0);
     bool enabled = custom;
-    QString keyPath = custom ? QStringLiteral("content.customHourlyRate") : QStringLiteral("content.project.hourlyRate");
+    QString keyPath =
+        custom ? QStringLiteral("content.customHourlyRate") : QStringLiteral("content.project.hourlyRate");
     if (shown->billed()) {
         enabled = false;
         keyPath = QStringLiteral("content.billedHourlyRate");

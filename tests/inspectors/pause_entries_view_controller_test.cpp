@@ -38,7 +38,10 @@ protected:
         sheet_.setTimer(timer_);
         sheet_.show();
     }
-    void select(model::PauseEntry* entry) { sheet_.pauseEntriesTableView()->selectRow(sheet_.tableModel()->row(entry)); }
+    void select(model::PauseEntry* entry)
+    {
+        sheet_.pauseEntriesTableView()->selectRow(sheet_.tableModel()->row(entry));
+    }
     QString message() const
     {
         return sheet_.conflictErrorLabel()->isHidden() ? QString() : sheet_.conflictErrorLabel()->text();

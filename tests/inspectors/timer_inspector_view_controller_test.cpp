@@ -32,10 +32,10 @@ protected:
     std::vector<std::string> shownRows() const
     {
         const std::pair<const char*, QWidget*> rows[] = {
-            {"date", pane_.dateContainerView()},         {"start", pane_.startContainerView()},
-            {"end", pane_.endContainerView()},           {"duration", pane_.durationContainerView()},
-            {"expense", pane_.expenseContainerView()},   {"separator", pane_.pauseSeparator()},
-            {"pauses", pane_.pausesContainerView()},     {"rate", pane_.hourlyRateContainerView()},
+            {"date", pane_.dateContainerView()},       {"start", pane_.startContainerView()},
+            {"end", pane_.endContainerView()},         {"duration", pane_.durationContainerView()},
+            {"expense", pane_.expenseContainerView()}, {"separator", pane_.pauseSeparator()},
+            {"pauses", pane_.pausesContainerView()},   {"rate", pane_.hourlyRateContainerView()},
             {"billed", pane_.billedContainerView()},
         };
         std::vector<std::string> shown;
