@@ -272,9 +272,10 @@ void MainWindowController::buildToolbar()
         dateFilterRange_->addButton(segment, index);
         segmentsLayout->addWidget(segment);
     }
-    if (QAbstractButton* stored =
-            dateFilterRange_->button(static_cast<int>(model::Preferences(defaults_).dateFilterRange())))
-        stored->setChecked(true);
+    // A stored value that names no range shows as "Day", as the outline does; the value is kept.
+    const auto storedRange = model::dateFilterRangeFromRawValue(model::Preferences(defaults_).dateFilterRange());
+    dateFilterRange_->button(static_cast<int>(model::rawValue(storedRange.value_or(model::DateFilterRange::day))))
+        ->setChecked(true);
     connect(dateFilterRange_, &QButtonGroup::idClicked, split_, &MainSplitViewController::dateFilterRangeChanged);
     toolbar->addWidget(segments);
 

@@ -18,6 +18,7 @@
 
 #include "data/object_context.h"
 #include "foundation/defaults_store.h"
+#include "inspectors/popover_date_picker_controller.h"
 #include "kits/analytics/tally_events.h"
 
 #include <QContextMenuEvent>
@@ -26,6 +27,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
+#include <QStackedWidget>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -114,6 +116,7 @@ void ProjectsViewController::buildViews()
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
+    layout->addWidget(buildDateFilterBar());
     layout->addWidget(outline_, 1);
     layout->addWidget(statusBar);
 
@@ -218,7 +221,8 @@ void ProjectsViewController::setDateFilterBounds(std::optional<foundation::Date>
 
 void ProjectsViewController::updateDateFilter()
 {
-    switch (dateFilterRange_) {
+    const model::DateFilterRange range = currentDateFilterRange();
+    switch (range) {
     case model::DateFilterRange::all:
         dateFilterStartDate_.reset();
         dateFilterEndDate_.reset();
@@ -229,7 +233,7 @@ void ProjectsViewController::updateDateFilter()
     case model::DateFilterRange::month:
     case model::DateFilterRange::year:
         // At the edge of the calendar's years there are no bounds to compute; the old ones stay.
-        if (const auto interval = model::dateFilterInterval(dateFilterRange_, dateFilterReferenceDate_)) {
+        if (const auto interval = model::dateFilterInterval(range, dateFilterReferenceDate_)) {
             dateFilterStartDate_ = interval->from;
             dateFilterEndDate_ = interval->to;
         }
@@ -237,12 +241,15 @@ void ProjectsViewController::updateDateFilter()
     }
     updateProjectsList(true);
     updateSelection();
+    updateDateFilterBar();
 }
 
 void ProjectsViewController::dateFilterRangeChanged()
 {
-    dateFilterRange_ =
+    // A stored value that names no range shows the day page; the stored value is left as it is.
+    const auto range =
         model::dateFilterRangeFromRawValue(preferences_.dateFilterRange()).value_or(model::DateFilterRange::day);
+    dateFilterTabView_->setCurrentIndex(static_cast<int>(model::rawValue(range)));
     updateDateFilter();
 }
 

@@ -18,13 +18,18 @@
 #include <QWidget>
 
 #include <array>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 class QAction;
+class QButtonGroup;
+class QDateEdit;
 class QLabel;
 class QMenu;
+class QStackedWidget;
+class QVariantAnimation;
 
 namespace data {
 class Object;
@@ -34,6 +39,9 @@ struct ChangeSet;
 namespace foundation {
 class DefaultsStore;
 }
+namespace inspectors {
+class PopoverDatePickerController;
+}
 namespace model {
 class Client;
 class Project;
@@ -42,6 +50,7 @@ class Timer;
 
 namespace mainwindow {
 
+class DateFilterLabel;
 class ProjectsOutlineModel;
 class ProjectsOutlineView;
 class ProjectsViewControllerDelegate;
@@ -106,7 +115,8 @@ public:
     void setSearchTerm(std::optional<std::string> term);
 
     // Date filter.
-    model::DateFilterRange currentDateFilterRange() const { return dateFilterRange_; }
+    // The range of the page the date filter bar shows (day when it shows none).
+    model::DateFilterRange currentDateFilterRange() const;
     foundation::Date dateFilterReferenceDate() const { return dateFilterReferenceDate_; }
     void setDateFilterReferenceDate(foundation::Date date) { dateFilterReferenceDate_ = date; }
     std::optional<foundation::Date> dateFilterStartDate() const { return dateFilterStartDate_; }
@@ -117,6 +127,35 @@ public:
     // Takes the range stored in the defaults (day for a value that names none) and applies it.
     void dateFilterRangeChanged();
     void navigateToToday();
+    // The bar's navigation: segment 0 one step back, 1 today, 2 one step forward, any other no move;
+    // each sends its usage event.
+    void dateFilterNavigationAction(int selectedSegment);
+    // One day, week, month or year back or forward, keeping the reference date's wall time; in the
+    // all and custom ranges back to the current minute.
+    void navigateDateFilter(bool forward);
+    // Opens the date picker popover under `anchor`; each day picked moves the filter at once.
+    void showDateFilterDatePicker(QWidget& anchor);
+    // Animates the bar's height to 0 or dateFilterBarHeight; its visibility follows at the end. A new
+    // request replaces a running animation.
+    void setDateFilterBarHidden(bool hidden);
+
+    // The date filter bar: its space (animated), the view in it, one page per range, the navigation.
+    static constexpr int dateFilterBarHeight = 40;
+    QWidget* dateFilterView() const { return dateFilterView_; }
+    int dateFilterBarHeightConstant() const;
+    QVariantAnimation* dateFilterBarAnimation() const { return dateFilterBarAnimation_; }
+    QStackedWidget* dateFilterTabView() const { return dateFilterTabView_; }
+    QWidget* dateFilterNavigationSegmentedControl() const { return dateFilterNavigationSegmentedControl_; }
+    QButtonGroup* dateFilterNavigationSegments() const { return dateFilterNavigationSegments_; }
+    DateFilterLabel* dayFilterTextField() const { return dayFilterTextField_; }
+    DateFilterLabel* weekFilterFromTextField() const { return weekFilterFromTextField_; }
+    DateFilterLabel* weekFilterToTextField() const { return weekFilterToTextField_; }
+    DateFilterLabel* monthFilterTextField() const { return monthFilterTextField_; }
+    DateFilterLabel* yearFilterTextField() const { return yearFilterTextField_; }
+    QDateEdit* dateFilterStartDateControl() const { return dateFilterStartDateControl_; }
+    QDateEdit* dateFilterEndDateControl() const { return dateFilterEndDateControl_; }
+    // The last date picker opened from the bar (kept until the next one opens).
+    inspectors::PopoverDatePickerController* dateFilterDatePicker() const { return dateFilterDatePicker_.get(); }
 
     // List maintenance.
     void reloadProjects();
@@ -202,6 +241,12 @@ protected:
 
 private:
     void buildViews();
+    QWidget* buildDateFilterBar();
+    DateFilterLabel* dateFilterLabel(const char* name, int style, QWidget* page);
+    QDateEdit* dateFilterBoundControl(const char* name, QWidget* page, bool end);
+    // Labels, custom controls and the shown parts of the bar for the current range and bounds.
+    void updateDateFilterBar();
+    void customBoundChosen(bool end, const QDate& day);
     void buildActions();
     void setupObservings();
     void contextDidChange(const data::ChangeSet& changes);
@@ -226,7 +271,23 @@ private:
     QMenu* projectContextMenu_ = nullptr;
     QMenu* timerContextMenu_ = nullptr;
 
-    model::DateFilterRange dateFilterRange_ = model::DateFilterRange::day;
+    QWidget* dateFilterBar_ = nullptr;
+    QWidget* dateFilterView_ = nullptr;
+    QVariantAnimation* dateFilterBarAnimation_ = nullptr;
+    // What the last request asked, not the view's flag, which changes only when an animation ends.
+    bool dateFilterBarHiddenRequested_ = false;
+    QStackedWidget* dateFilterTabView_ = nullptr;
+    QWidget* dateFilterNavigationSegmentedControl_ = nullptr;
+    QButtonGroup* dateFilterNavigationSegments_ = nullptr;
+    DateFilterLabel* dayFilterTextField_ = nullptr;
+    DateFilterLabel* weekFilterFromTextField_ = nullptr;
+    DateFilterLabel* weekFilterToTextField_ = nullptr;
+    DateFilterLabel* monthFilterTextField_ = nullptr;
+    DateFilterLabel* yearFilterTextField_ = nullptr;
+    QDateEdit* dateFilterStartDateControl_ = nullptr;
+    QDateEdit* dateFilterEndDateControl_ = nullptr;
+    bool showingDateFilterBounds_ = false;
+    std::unique_ptr<inspectors::PopoverDatePickerController> dateFilterDatePicker_;
     foundation::Date dateFilterReferenceDate_;
     std::optional<foundation::Date> dateFilterStartDate_;
     std::optional<foundation::Date> dateFilterEndDate_;
