@@ -10,6 +10,7 @@
 #include "mainwindow/projects_outline_view.h"
 #include "mainwindow/projects_view_controller.h"
 
+#include "model/dates.h"
 #include "model/preferences.h"
 
 #include "foundation/defaults_store.h"
@@ -170,6 +171,29 @@ void BM_RefreshTick(benchmark::State& state)
     state.counters["peak_MiB"] = mebibytes("VmHWM");
 }
 BENCHMARK(BM_RefreshTick)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// One step of the week filter (the bar's left or right arrow, in turn) with its list update, layout
+// and paint, a year back so the weeks hold the store's timers; the range is all again afterwards.
+void BM_WeekStepAndPaint(benchmark::State& state)
+{
+    Session& s = session();
+    mainwindow::ProjectsViewController& projects = s.projects();
+    model::Preferences(*s.defaults).setDateFilterRange(model::rawValue(model::DateFilterRange::week));
+    projects.dateFilterRangeChanged();
+    projects.setDateFilterReferenceDate(model::subtractingYears(model::roundedToMinute(foundation::now()), 1));
+    projects.updateDateFilter();
+    auto* viewport = projects.outlineView()->viewport();
+    int segment = 0;
+    for (auto _ : state) {
+        projects.dateFilterNavigationAction(segment);
+        viewport->repaint();
+        segment = 2 - segment;
+    }
+    state.counters["timers_listed"] = static_cast<double>(projects.outlineModel()->timerCount());
+    model::Preferences(*s.defaults).setDateFilterRange(model::rawValue(model::DateFilterRange::all));
+    projects.dateFilterRangeChanged();
+}
+BENCHMARK(BM_WeekStepAndPaint)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 

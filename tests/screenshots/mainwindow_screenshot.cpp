@@ -1,6 +1,8 @@
 // Shows the main window over a small store (clients, projects, timers of all three types, one of
-// them running, one paused, one billed) and writes a picture of it: mainwindow_screenshot <file.png>.
+// them running, one paused, one billed) and writes a picture of it: mainwindow_screenshot <file.png>
+// [--week-picker]; the option shows the week with the date picker open, and the picture is of the screen.
 // Run it under a display server (xvfb-run) to see the window as a user would.
+#include "mainwindow/date_filter_label.h"
 #include "mainwindow/main_split_view_controller.h"
 #include "mainwindow/main_window_controller.h"
 #include "mainwindow/projects_view_controller.h"
@@ -21,6 +23,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QPixmap>
+#include <QScreen>
 #include <QTemporaryDir>
 
 #include <iostream>
@@ -92,8 +95,9 @@ void fillStore(data::ObjectContext& context)
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::cerr << "usage: mainwindow_screenshot <file.png>\n";
+    const bool weekPicker = argc == 3 && std::string(argv[2]) == "--week-picker";
+    if (argc != 2 && !weekPicker) {
+        std::cerr << "usage: mainwindow_screenshot <file.png> [--week-picker]\n";
         return 2;
     }
     QApplication application(argc, argv);
@@ -107,7 +111,8 @@ int main(int argc, char** argv)
         foundation::Calendar::current().date(afternoon).value_or(foundation::now())));
     QTemporaryDir folder;
     foundation::DefaultsStore defaults((folder.path() + "/defaults.json").toStdString());
-    model::Preferences(defaults).setDateFilterRange(model::rawValue(model::DateFilterRange::day));
+    model::Preferences(defaults).setDateFilterRange(
+        model::rawValue(weekPicker ? model::DateFilterRange::week : model::DateFilterRange::day));
     model::Preferences(defaults).setShowsBilledTimers(true);
     data::ObjectContext context(model::managedObjectModel());
     fillStore(context);
@@ -119,7 +124,17 @@ int main(int argc, char** argv)
     settle.start();
     while (settle.elapsed() < 800)
         application.processEvents(QEventLoop::AllEvents, 20);
-    if (!window.grab().save(QString::fromLocal8Bit(argv[1]))) {
+    QPixmap picture = window.grab();
+    if (weekPicker) {
+        mainwindow::ProjectsViewController& projects = *window.splitViewController()->projectsViewController();
+        projects.showDateFilterDatePicker(*projects.weekFilterFromTextField());
+        settle.restart();
+        while (settle.elapsed() < 800)
+            application.processEvents(QEventLoop::AllEvents, 20);
+        // The popover is a window of its own: the picture is of the screen.
+        picture = window.screen()->grabWindow(0);
+    }
+    if (!picture.save(QString::fromLocal8Bit(argv[1]))) {
         std::cerr << "could not write " << argv[1] << '\n';
         return 1;
     }
