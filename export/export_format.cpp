@@ -37,6 +37,11 @@ std::string_view fileExtension(ExportFormat format)
     return "txt";
 }
 
+bool exportFormatAvailable(ExportFormat format)
+{
+    return format == ExportFormat::text || format == ExportFormat::csv;
+}
+
 std::string_view rawValue(ExportField field)
 {
     return fieldNames[static_cast<std::size_t>(field)];

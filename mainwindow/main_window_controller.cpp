@@ -127,6 +127,7 @@ void MainWindowController::closeEvent(QCloseEvent* event)
 
 void MainWindowController::buildActions()
 {
+    buildExportActions();
     newProjectAction_ = new QAction(tr("New Project"), this);
     newProjectAction_->setShortcut(QKeySequence::New);
     connect(newProjectAction_, &QAction::triggered, split_, &MainSplitViewController::newProject);
@@ -172,6 +173,30 @@ void MainWindowController::buildActions()
             &MainSplitViewController::inspectorSidebarToggleAction);
 }
 
+// Always enabled, except the formats whose documents are not built yet and printing, which goes
+// through the HTML document.
+void MainWindowController::buildExportActions()
+{
+    const std::pair<exports::ExportFormat, const char*> items[] = {
+        {exports::ExportFormat::text, "Export as Text…"},
+        {exports::ExportFormat::csv, "Export as CSV…"},
+        {exports::ExportFormat::html, "Export as HTML…"},
+        {exports::ExportFormat::pdf, "Export as PDF…"},
+    };
+    for (const auto& [format, title] : items) {
+        auto* action = new QAction(tr(title), this);
+        const std::int64_t tag = exports::rawValue(format);
+        action->setData(QVariant::fromValue<qint64>(tag));
+        action->setEnabled(exports::exportFormatAvailable(format));
+        connect(action, &QAction::triggered, this,
+                [this, action] { split_->projectsViewController()->exportProjects(action->data().toLongLong()); });
+        exportActions_[static_cast<std::size_t>(tag) - 1] = action;
+    }
+    printAction_ = new QAction(tr("Print…"), this);
+    printAction_->setShortcut(QKeySequence::Print);
+    printAction_->setEnabled(false);
+}
+
 void MainWindowController::buildMenus()
 {
     QMenu* file = menuBar()->addMenu(tr("&File"));
@@ -182,6 +207,10 @@ void MainWindowController::buildMenus()
     file->addSeparator();
     file->addAction(newClientAction_);
     file->addAction(importClientAction_);
+    file->addSeparator();
+    for (QAction* exportAction : exportActions_)
+        file->addAction(exportAction);
+    file->addAction(printAction_);
     QMenu* edit = menuBar()->addMenu(tr("&Edit"));
     edit->addAction(undoAction_);
     edit->addAction(redoAction_);

@@ -3,9 +3,13 @@
 // Undo and redo act on the store's undo manager.
 #pragma once
 
+#include "export/export_format.h"
+
 #include "foundation/notification_center.h"
 
 #include <QMainWindow>
+
+#include <array>
 
 class QAction;
 class QButtonGroup;
@@ -47,6 +51,12 @@ public:
     QAction* newExpenseTimerAction() const { return newExpenseTimerAction_; }
     QAction* undoAction() const { return undoAction_; }
     QAction* redoAction() const { return redoAction_; }
+    // The File menu's export items, their data the ExportFormat raw value (tags 1 to 4), and Print.
+    QAction* exportAction(exports::ExportFormat format) const
+    {
+        return exportActions_[static_cast<std::size_t>(format) - 1];
+    }
+    QAction* printAction() const { return printAction_; }
 
     // Enables the items that depend on the selection and on the undo history.
     void validateMenuItems();
@@ -69,6 +79,7 @@ private:
     // Keeps the frame inside the available area of the screen it opens on, at least the minimum size.
     void fitFrameToScreen(bool remembered);
     void buildActions();
+    void buildExportActions();
     void buildMenus();
     void buildToolbar();
 
@@ -89,6 +100,8 @@ private:
     QAction* importClientAction_ = nullptr;
     QAction* undoAction_ = nullptr;
     QAction* redoAction_ = nullptr;
+    std::array<QAction*, 4> exportActions_{};
+    QAction* printAction_ = nullptr;
     QAction* toggleSidebarAction_ = nullptr;
     QAction* toggleInspectorAction_ = nullptr;
     foundation::ObserverToken changeToken_;

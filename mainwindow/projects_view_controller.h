@@ -8,6 +8,8 @@
 #include "mainwindow/context_menu_outline_view.h"
 #include "mainwindow/running_timer_index.h"
 
+#include "export/export_format.h"
+
 #include "model/enums.h"
 #include "model/filter.h"
 #include "model/preferences.h"
@@ -205,6 +207,12 @@ public:
     void toggleArchiveProject();
     void toggleShowBilledTimers();
 
+    // Export: the options sheet on the format of `tag` (an ExportFormat raw value; text for no tag, a
+    // tag that names no format or a format not built yet), then a save dialog for the chosen format's
+    // one extension; its OK builds the document of the listed projects under the filter as they are
+    // then and writes it. A failed write is told to the user in an alert with the system's reason.
+    void exportProjects(std::optional<std::int64_t> tag);
+
     QAction* action(ProjectsAction which) const { return actions_[static_cast<std::size_t>(which)]; }
     // Enables, titles, checks and hides the actions for the current selection and settings.
     void validateActions();
@@ -257,6 +265,8 @@ private:
     void loadExpandedProjects();
     void rememberExpansion(const model::Project& project, bool expanded);
     void centreEmptyView();
+    void showExportSaveDialog(exports::ExportFormat format, exports::ExportFields fields);
+    void writeExport(exports::ExportFormat format, const exports::ExportFields& fields, const QString& path);
 
     data::ObjectContext* context_;
     foundation::DefaultsStore& defaults_;

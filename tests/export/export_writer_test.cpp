@@ -2,12 +2,11 @@
 // keep theirs, and a write that fails part way leaves the destination as it was and no stray file.
 #include "export/exporter.h"
 
+#include "support/scoped_file_limits.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -15,6 +14,8 @@
 #include <sstream>
 
 using exports::Exporter;
+using testsupport::ScopedFileSizeLimit;
+using testsupport::ScopedUmask;
 namespace fs = std::filesystem;
 
 namespace {
@@ -42,38 +43,6 @@ std::vector<std::string> entries(const fs::path& folder)
     std::sort(names.begin(), names.end());
     return names;
 }
-
-class ScopedUmask {
-public:
-    explicit ScopedUmask(mode_t mask) : previous_(::umask(mask)) {}
-    ~ScopedUmask() { ::umask(previous_); }
-
-private:
-    mode_t previous_;
-};
-
-// Lowers the file size limit of this process and ignores SIGXFSZ, so a write past the limit fails
-// with EFBIG; a read-only folder would not stop root, which CI runs as.
-class ScopedFileSizeLimit {
-public:
-    explicit ScopedFileSizeLimit(rlim_t bytes)
-    {
-        ::getrlimit(RLIMIT_FSIZE, &previous_);
-        previousHandler_ = ::signal(SIGXFSZ, SIG_IGN);
-        rlimit lowered = previous_;
-        lowered.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &lowered);
-    }
-    ~ScopedFileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &previous_);
-        ::signal(SIGXFSZ, previousHandler_);
-    }
-
-private:
-    rlimit previous_{};
-    sighandler_t previousHandler_;
-};
 
 TEST(ExportWriterTest, WritesTheTextAsItsUtf8BytesWithAPlainWritesPermissions)
 {

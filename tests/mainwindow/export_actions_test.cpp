@@ -1,0 +1,205 @@
+// Export from the main window: the File menu's items, the sheet and the save dialog answered by the
+// modal test hook, the written file against the builder's document, and a write that fails part way.
+#include "mainwindow/main_split_view_controller.h"
+#include "mainwindow/main_window_controller.h"
+#include "mainwindow/projects_view_controller.h"
+
+#include "export/export_view_controller.h"
+#include "export/exporter.h"
+
+#include "model/preferences.h"
+
+#include "support/scoped_file_limits.h"
+#include "ui/modal_test_hook.h"
+
+#include "store_fixture.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QPushButton>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+using namespace mainwindow;
+using exports::ExportFormat;
+using testsupport::march;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string contents(const fs::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> entries(const fs::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::size_t occurrences(const std::string& text, const std::string& piece)
+{
+    std::size_t count = 0;
+    for (auto at = text.find(piece); at != std::string::npos; at = text.find(piece, at + piece.size()))
+        ++count;
+    return count;
+}
+
+class ExportActionsTest : public testsupport::StoreFixture {
+protected:
+    ExportActionsTest()
+    {
+        model::Preferences preferences(*defaults_);
+        preferences.setDateFilterRange(model::rawValue(model::DateFilterRange::week));
+        preferences.setExportFields(model::Preferences::defaultExportFields());
+        website_->setCustomHourlyRate(foundation::Decimal(90));
+        periodTimer(website_, march(4, 9), 95, "Kickoff; \"phase 1\"");
+        expenseTimer(website_, march(5, 14), "12.5", "Train");
+        periodTimer(project("Garden"), march(6, 8), 30, "Hedge");
+        context_->processPendingChanges();
+        hook_.answerSheet = [](const ui::PresentedSheet&) {
+            return std::optional<ui::ModalResponse>(ui::modalResponseOK);
+        };
+        hook_.answerFileDialog = [this](const ui::PresentedFileDialog&) {
+            return std::optional<QStringList>(QStringList{QString::fromStdString((folder() / "out").string())});
+        };
+    }
+
+    fs::path folder() const { return fs::path(folder_.path().toStdString()) / "exports"; }
+    ProjectsViewController& projects() { return *window_.splitViewController()->projectsViewController(); }
+    exports::ExportFields storedFields()
+    {
+        return exports::exportFieldsFromRawValues(model::Preferences(*defaults_).exportFields());
+    }
+    // Lets the hook answer the sheet, then the save dialog, each on its own later turn.
+    static void answerEverything()
+    {
+        for (int turn = 0; turn < 5; ++turn)
+            QApplication::processEvents();
+    }
+
+    model::Project* website_ = project("Website");
+    ui::ModalTestHook hook_;
+    MainWindowController window_{context_.get(), *defaults_};
+    bool folderMade_ = fs::create_directory(folder());
+};
+
+TEST_F(ExportActionsTest, TheFileMenuOffersTheBuiltFormatsWithTheirTagsAndPrintWaitsForItsDocument)
+{
+    for (ExportFormat format : {ExportFormat::text, ExportFormat::csv, ExportFormat::html, ExportFormat::pdf}) {
+        QAction* item = window_.exportAction(format);
+        EXPECT_EQ(item->data().toLongLong(), exports::rawValue(format));
+        EXPECT_EQ(item->isEnabled(), format == ExportFormat::text || format == ExportFormat::csv);
+    }
+    EXPECT_FALSE(window_.printAction()->isEnabled());
+    // Validation after a selection change leaves them as they are.
+    window_.validateMenuItems();
+    EXPECT_TRUE(window_.exportAction(ExportFormat::csv)->isEnabled());
+}
+
+TEST_F(ExportActionsTest, CsvItemWritesTheBuildersDocumentUnderTheNameWithItsExtension)
+{
+    testsupport::ScopedUmask mask(022);
+    window_.exportAction(ExportFormat::csv)->trigger();
+    answerEverything();
+
+    ASSERT_EQ(hook_.sheets.size(), 1u);
+    ASSERT_EQ(hook_.fileDialogs.size(), 1u);
+    EXPECT_TRUE(hook_.fileDialogs[0].save);
+    EXPECT_EQ(hook_.fileDialogs[0].allowedFileTypes, QStringList{"csv"});
+    const fs::path written = folder() / "out.csv";
+    EXPECT_EQ(entries(folder()), std::vector<std::string>{"out.csv"});
+    const std::string expected =
+        exports::Exporter::csvDocument(projects().projects(), projects().filter(), storedFields());
+    EXPECT_EQ(contents(written), expected);
+    // The week's listed timers, the quoted note among them.
+    EXPECT_NE(expected.find("\"Kickoff; \"\"phase 1\"\"\""), std::string::npos) << expected;
+    struct stat status {};
+    ASSERT_EQ(::stat(written.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0644u);
+    EXPECT_TRUE(hook_.alerts.empty());
+}
+
+TEST_F(ExportActionsTest, TheFormatChosenInTheSheetDecidesTheFileTypeAndTheDocument)
+{
+    hook_.answerSheet = [](const ui::PresentedSheet&) { return std::optional<ui::ModalResponse>(); };
+    // A tag that names no format, or one not built yet, starts on text.
+    projects().exportProjects(99);
+    QApplication::processEvents();
+    ASSERT_EQ(hook_.sheets.size(), 1u);
+    auto* sheet = qobject_cast<exports::ExportViewController*>(hook_.sheets[0].sheet.data());
+    ASSERT_TRUE(sheet);
+    EXPECT_EQ(sheet->format(), ExportFormat::text);
+    EXPECT_TRUE(sheet->isVisible());
+
+    sheet->exportTypeSegment(ExportFormat::csv)->click();
+    sheet->exportButton()->click();
+    answerEverything();
+    ASSERT_EQ(hook_.fileDialogs.size(), 1u);
+    EXPECT_EQ(hook_.fileDialogs[0].allowedFileTypes, QStringList{"csv"});
+    EXPECT_EQ(contents(folder() / "out.csv"),
+              exports::Exporter::csvDocument(projects().projects(), projects().filter(), storedFields()));
+
+    projects().exportProjects(exports::rawValue(ExportFormat::html));
+    QApplication::processEvents();
+    ASSERT_EQ(hook_.sheets.size(), 2u);
+    EXPECT_EQ(qobject_cast<exports::ExportViewController*>(hook_.sheets[1].sheet.data())->format(), ExportFormat::text);
+}
+
+TEST_F(ExportActionsTest, CancellingTheSaveDialogOrTheSheetWritesNothing)
+{
+    hook_.answerFileDialog = [](const ui::PresentedFileDialog&) { return std::optional<QStringList>(); };
+    window_.exportAction(ExportFormat::text)->trigger();
+    answerEverything();
+    EXPECT_EQ(hook_.fileDialogs.size(), 1u);
+
+    hook_.answerSheet = [](const ui::PresentedSheet&) {
+        return std::optional<ui::ModalResponse>(ui::modalResponseCancel);
+    };
+    window_.exportAction(ExportFormat::text)->trigger();
+    answerEverything();
+    EXPECT_EQ(hook_.fileDialogs.size(), 1u);
+    EXPECT_TRUE(fs::is_empty(folder()));
+    EXPECT_TRUE(hook_.alerts.empty());
+}
+
+TEST_F(ExportActionsTest, AWriteFailingPartWayKeepsTheOldFileAndTellsTheUserOnce)
+{
+    // Enough timers in this week for a document beyond the limit; the settings file stays below it.
+    for (int i = 0; i < 200; ++i)
+        periodTimer(website_, march(4, 10) + std::chrono::minutes(i), 1, "Entry " + std::to_string(i));
+    context_->processPendingChanges();
+    const fs::path existing = folder() / "out.txt";
+    const std::string old = "last week's export\n";
+    std::ofstream(existing, std::ios::binary) << old;
+
+    testing::internal::CaptureStderr();
+    {
+        testsupport::ScopedFileSizeLimit limit(4096);
+        window_.exportAction(ExportFormat::text)->trigger();
+        answerEverything();
+    }
+    const std::string console = testing::internal::GetCapturedStderr();
+
+    EXPECT_EQ(contents(existing), old);
+    EXPECT_EQ(entries(folder()), std::vector<std::string>{"out.txt"});
+    EXPECT_EQ(occurrences(console, "ERROR: could not export\n"), 1u) << console;
+    ASSERT_EQ(hook_.alerts.size(), 1u);
+    EXPECT_EQ(hook_.alerts[0].alert.messageText, "The export could not be saved.");
+    EXPECT_EQ(hook_.alerts[0].alert.informativeText, "File too large");
+    EXPECT_TRUE(hook_.alerts[0].windowModal);
+}
+
+} // namespace
