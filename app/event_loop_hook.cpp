@@ -1,6 +1,7 @@
 // The pending-change pass at aboutToBlock, and the edit preserver around saves.
 #include "app/event_loop_hook.h"
 
+#include "ui/autosizing_text_field.h"
 #include "ui/object_controller.h"
 
 #include "data/object_context.h"
@@ -11,6 +12,7 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QLineEdit>
+#include <QTextCursor>
 
 #include <algorithm>
 
@@ -62,6 +64,8 @@ void EditPreserver::forget()
     editedView_.clear();
     editedCell_ = QPersistentModelIndex();
     hadLineEdit_ = false;
+    hadTextField_ = false;
+    textAnchor_ = 0;
     selectionStart_ = -1;
     selectionLength_ = 0;
     cursorPosition_ = 0;
@@ -77,9 +81,18 @@ void EditPreserver::commitEditInProgress()
         return;
     auto [view, editor] = cellEditor(focused);
     auto* lineEdit = qobject_cast<QLineEdit*>(focused);
-    if (!view && !lineEdit)
+    auto* textField = qobject_cast<ui::AutosizingTextField*>(focused);
+    if (!view && !lineEdit && !textField)
         return; // not a text edit: the save leaves the focus alone
     editor_ = focused;
+    if (textField) {
+        hadTextField_ = true;
+        const QTextCursor cursor = textField->textCursor();
+        cursorPosition_ = cursor.position();
+        textAnchor_ = cursor.anchor();
+        textField->endEditing();
+        return;
+    }
     if (lineEdit) {
         hadLineEdit_ = true;
         cursorPosition_ = lineEdit->cursorPosition();
@@ -110,6 +123,14 @@ void EditPreserver::restoreEditing()
     }
     if (editor && QApplication::focusWidget() != editor)
         editor->setFocus(Qt::OtherFocusReason);
+    if (auto* textField = qobject_cast<ui::AutosizingTextField*>(editor); textField && hadTextField_) {
+        // The end of the edit may have set the text anew; the cursor stays inside it.
+        const int end = textField->document()->characterCount() - 1;
+        QTextCursor cursor = textField->textCursor();
+        cursor.setPosition(std::clamp(textAnchor_, 0, end));
+        cursor.setPosition(std::clamp(cursorPosition_, 0, end), QTextCursor::KeepAnchor);
+        textField->setTextCursor(cursor);
+    }
     auto* lineEdit = qobject_cast<QLineEdit*>(editor);
     if (lineEdit && hadLineEdit_) {
         const int length = static_cast<int>(lineEdit->text().size());

@@ -33,9 +33,10 @@ private:
 };
 
 // The save hooks of the persistence controller. Before a save, the text edit in progress (a focused
-// line edit, a cell editor of an item view, any bound field) is committed so that it is saved too; afterwards the
-// same field, or the same cell in editing mode, has the focus again with the same selection. When
-// nothing is being edited, nothing is remembered and the focus is not touched.
+// line edit, an autosizing text field, a cell editor of an item view, any bound field) is committed so
+// that it is saved too; afterwards the same field, or the same cell in editing mode, has the focus
+// again with the same selection. When nothing is being edited, nothing is remembered and the focus is
+// not touched.
 class EditPreserver {
 public:
     void install(model::PersistenceController& persistenceController);
@@ -52,6 +53,9 @@ private:
     // The line edit's selection, with the cursor at either end of it, or only the cursor.
     bool hadLineEdit_ = false;
     int cursorPosition_ = 0;
+    // A text field's selection runs from this anchor to the cursor position.
+    bool hadTextField_ = false;
+    int textAnchor_ = 0;
     int selectionStart_ = -1;
     int selectionLength_ = 0;
 };

@@ -10,6 +10,8 @@
 
 #include "model/enums.h"
 
+#include "ui/adaptive_space_item.h"
+
 #include <QPointer>
 #include <QSplitter>
 
@@ -66,6 +68,9 @@ public:
     // The toolbar's toggles follow the columns' collapsed state.
     void setClientCollapseButton(QAbstractButton* button);
     void setInspectorCollapseButton(QAbstractButton* button);
+    // The toolbar's space that centres the date range.
+    ui::AdaptiveSpaceItem* adaptiveSpaceItem() const { return adaptiveSpaceItem_; }
+    void setAdaptiveSpaceItem(ui::AdaptiveSpaceItem* item) { adaptiveSpaceItem_ = item; }
     bool isCollapsed(Column column) const;
     void setCollapsed(Column column, bool collapsed);
 
@@ -116,6 +121,7 @@ private:
     inspectors::InspectorViewController* currentInspector_ = nullptr;
     QPointer<QAbstractButton> clientCollapseButton_;
     QPointer<QAbstractButton> inspectorCollapseButton_;
+    QPointer<ui::AdaptiveSpaceItem> adaptiveSpaceItem_;
     bool didCreateFixedDurationTimer_ = false;
     InspectorPaneFactory paneFactory_;
     // Panes not on show live here: a widget child of the splitter itself would become a column.

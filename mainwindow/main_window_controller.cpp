@@ -8,6 +8,7 @@
 #include "model/preferences.h"
 
 #include "data/object_context.h"
+#include "ui/adaptive_space_item.h"
 
 #include <QButtonGroup>
 #include <QCloseEvent>
@@ -75,8 +76,11 @@ bool MainWindowController::restoreFrame()
 
 QSize MainWindowController::minimumFrameSize() const
 {
-    // Every toolbar item at its natural width, so none is pushed out of reach.
-    const int toolbarWidth = toolbar_ ? toolbar_->sizeHint().width() : 0;
+    // Every toolbar item at its natural width, so none is pushed out of reach. The adaptive space
+    // may shrink to nothing: its width of the moment does not count.
+    int toolbarWidth = toolbar_ ? toolbar_->sizeHint().width() : 0;
+    if (ui::AdaptiveSpaceItem* space = split_->adaptiveSpaceItem(); space && space->view())
+        toolbarWidth -= space->view()->minimumWidth();
     return QSize(std::max(toolbarWidth, 640), 400);
 }
 
@@ -279,11 +283,12 @@ void MainWindowController::buildToolbar()
     newTimer->setPopupMode(QToolButton::MenuButtonPopup);
     toolbar->addWidget(newTimer);
 
-    // The flexible space that keeps the date range centred over the outline.
-    auto* adaptiveSpace = new QWidget(toolbar);
-    adaptiveSpace->setObjectName("adaptiveSpaceItem");
-    adaptiveSpace->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    toolbar->addWidget(adaptiveSpace);
+    // The space that keeps the date range centred in the toolbar at any window width. Its width
+    // counts on this gap between items.
+    toolbar->layout()->setSpacing(static_cast<int>(ui::AdaptiveSpaceItem::itemSpacing));
+    auto* adaptiveSpace = new ui::AdaptiveSpaceItem(toolbar);
+    toolbar->addAction(adaptiveSpace);
+    split_->setAdaptiveSpaceItem(adaptiveSpace);
 
     // The segment index is the raw value of the date filter range.
     auto* segments = new QWidget(toolbar);
@@ -318,7 +323,10 @@ void MainWindowController::buildToolbar()
     });
     toolbar->addWidget(billedToggle_);
 
+    // The free room after the billed toggle, so the search field and the inspector toggle keep to
+    // the right edge.
     auto* trailingSpace = new QWidget(toolbar);
+    trailingSpace->setObjectName("flexibleSpace");
     trailingSpace->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     toolbar->addWidget(trailingSpace);
 

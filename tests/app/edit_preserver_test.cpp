@@ -4,12 +4,14 @@
 
 #include "app/event_loop_hook.h"
 #include "model/project.h"
+#include "ui/autosizing_text_field.h"
 
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QTest>
+#include <QTextCursor>
 #include <QVBoxLayout>
 
 namespace {
@@ -71,6 +73,50 @@ TEST_F(EditPreserverTest, FieldEditIsSavedAndTheFieldKeepsFocusAndSelection)
     EXPECT_EQ(field->selectionStart(), 7);
     EXPECT_EQ(field->selectedText(), "shed");
     EXPECT_EQ(field->cursorPosition(), 7);
+}
+
+TEST_F(EditPreserverTest, NotesEditInAnAutosizingFieldEndsBeforeTheSaveAndComesBackWithItsCursor)
+{
+    auto* notes = new ui::AutosizingTextField(&window);
+    layout->addWidget(notes);
+    // The binder writes on the end of the edit and shows the stored text again, which puts the
+    // cursor at the start; the focus moves on.
+    int endedEdits = 0;
+    QObject::connect(notes, &ui::AutosizingTextField::editingFinished, notes, [&] {
+        ++endedEdits;
+        project->setName(notes->toPlainText().toStdString());
+        notes->setPlainText(QString::fromStdString(project->name().value_or("")));
+        button->setFocus();
+    });
+    showWindow();
+    notes->setFocus();
+    QTest::keyClicks(notes, QStringLiteral("Pots"));
+    QTest::keyClick(notes, Qt::Key_Return, Qt::ShiftModifier);
+    QTest::keyClicks(notes, QStringLiteral("Seeds"));
+    ASSERT_TRUE(notes->isEditing());
+    QTextCursor selection = notes->textCursor();
+    selection.setPosition(7);
+    selection.setPosition(5, QTextCursor::KeepAnchor); // "Se", selected backwards
+    notes->setTextCursor(selection);
+
+    changeSomethingElse();
+    ASSERT_TRUE(persistence.save());
+
+    EXPECT_EQ(endedEdits, 1);
+    EXPECT_EQ(project->name(), "Pots\nSeeds");
+    EXPECT_FALSE(persistence.managedObjectContext().hasUnsavedChanges()); // the edit went into this save
+    EXPECT_FALSE(notes->isEditing());
+    EXPECT_EQ(QApplication::focusWidget(), notes);
+    EXPECT_EQ(notes->textCursor().anchor(), 7);
+    EXPECT_EQ(notes->textCursor().position(), 5);
+
+    // Focused but not edited: nothing ends, the cursor stays where it is.
+    notes->moveCursor(QTextCursor::End);
+    changeSomethingElse();
+    ASSERT_TRUE(persistence.save());
+    EXPECT_EQ(endedEdits, 1);
+    EXPECT_EQ(QApplication::focusWidget(), notes);
+    EXPECT_EQ(notes->textCursor().position(), 10);
 }
 
 TEST_F(EditPreserverTest, TableCellEditIsSavedAndTheCellIsEditedAgainWithTheSelection)

@@ -2,6 +2,7 @@
 // listed change and never over an edit, refusals, a new content, rebinding, and each widget kind.
 #include "support/scoped_environment.h"
 
+#include "ui/autosizing_text_field.h"
 #include "ui/bindings.h"
 #include "ui/number_text.h"
 
@@ -12,6 +13,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
+#include <QTest>
 
 #include <date/date.h>
 #include <gtest/gtest.h>
@@ -298,6 +300,25 @@ TEST_F(BinderTest, DatesShowAndWriteTheWallTimeOfTheUsersZone)
     editor.setDateTime(QDateTime(QDate(2024, 12, 24), QTime(18, 0), Qt::UTC));
     Q_EMIT editor.editingFinished();
     EXPECT_EQ(first.when, foundation::Date(date::sys_days(date::year(2024) / 12 / 24) + hours(17))); // winter: UTC+1
+}
+
+TEST_F(BinderTest, AnAutosizingFieldIsWrittenWhenReturnEndsItsEditInsideTheField)
+{
+    QWidget window;
+    auto* notes = new ui::AutosizingTextField(&window);
+    ui::bindText(*notes, controller, "content.name");
+    controller.setContent(&first);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    notes->setFocus();
+    notes->moveCursor(QTextCursor::End);
+    QTest::keyClicks(notes, QStringLiteral(" draft"));
+    EXPECT_EQ(first.writes, 0);
+    QTest::keyClick(notes, Qt::Key_Return);
+    EXPECT_EQ(first.name, "First draft");
+    EXPECT_EQ(first.writes, 1);
+    EXPECT_TRUE(notes->hasFocus());
 }
 
 TEST(NumberText, WritesExactDecimalsInTheLocalesWay)
