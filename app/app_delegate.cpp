@@ -12,6 +12,8 @@
 #include "ui/status_item.h"
 
 #include <QAction>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QUrl>
 #include <QWidget>
 
@@ -37,6 +39,8 @@ AppDelegate::AppDelegate(Services services, QObject* parent) : QObject(parent), 
     refreshTimer_.setSingleShot(false);
     connect(&refreshTimer_, &QTimer::timeout, this,
             [] { foundation::NotificationCenter::defaultCenter().post(refreshTimerFiredNotification); });
+    if (QCoreApplication* application = QCoreApplication::instance())
+        connect(application, &QCoreApplication::aboutToQuit, this, &AppDelegate::applicationWillTerminate);
 }
 
 AppDelegate::~AppDelegate() = default;
@@ -56,6 +60,37 @@ void AppDelegate::applicationDidFinishLaunching()
 void AppDelegate::applicationWillTerminate()
 {
     services_.persistenceController.save();
+}
+
+void AppDelegate::setMainWindow(QWidget* window)
+{
+    if (mainWindow_)
+        mainWindow_->removeEventFilter(this);
+    mainWindow_ = window;
+    if (mainWindow_)
+        mainWindow_->installEventFilter(this);
+}
+
+bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
+{
+    // The window may still refuse to close; whether it did shows once its own handling is over.
+    if (watched == mainWindow_ && event->type() == QEvent::Close) {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (mainWindow_ && !mainWindow_->isVisible())
+                    mainWindowDidClose();
+            },
+            Qt::QueuedConnection);
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void AppDelegate::mainWindowDidClose()
+{
+    // Unlike a desktop with a dock, Linux has no other way back to a window closed without a tray icon.
+    if (!statusItem())
+        QCoreApplication::quit();
 }
 
 bool AppDelegate::applicationShouldHandleReopen()

@@ -52,13 +52,17 @@ public:
     Updater* updater() const { return services_.updater; }
 
     // The main window registers itself; until then the actions that show it do nothing.
-    void setMainWindow(QWidget* window) { mainWindow_ = window; }
+    void setMainWindow(QWidget* window);
     QWidget* mainWindow() const { return mainWindow_; }
     void setDebugMenuItem(QAction* item) { debugMenuItem_ = item; }
 
     // Launch sequence after the store is open and the defaults registered.
     void applicationDidFinishLaunching();
+    // Runs as the application is about to quit (connected by the constructor): saves the store.
     void applicationWillTerminate();
+    // The main window was closed. Without a tray icon on screen nothing would bring it back, so the
+    // program quits (and saves on the way); with one it keeps running.
+    void mainWindowDidClose();
     // Another launch asked for the program (or the desktop did): shows the main window.
     bool applicationShouldHandleReopen();
     void showMainWindow(bool onlyIfVisible);
@@ -84,6 +88,9 @@ public:
 
     PreferencesWindow* preferencesWindow() const { return preferencesWindow_.get(); }
     AboutWindow* aboutWindow() const { return aboutWindow_.get(); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void record(UsageEvent event);

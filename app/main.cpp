@@ -74,8 +74,6 @@ int main(int argc, char** argv)
             },
         .recordUsage = app::recordWithTally,
     });
-    QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,
-                     [&delegate] { delegate.applicationWillTerminate(); });
     QObject::connect(&instance, &app::SingleInstance::reopenRequested, &delegate, [&delegate, &launchReport] {
         delegate.applicationShouldHandleReopen();
         launchReport.reportReopen();

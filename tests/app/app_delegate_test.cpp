@@ -7,17 +7,47 @@
 #include "app/preferences_window.h"
 #include "foundation/locale.h"
 #include "model/project.h"
+#include "ui/tray_status_item.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QIcon>
+#include <QSystemTrayIcon>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
+
+#include <sqlite3.h>
 
 namespace {
 
 using app::UsageEvent;
+
+class RefusingWindow : public QWidget {
+protected:
+    void closeEvent(QCloseEvent* event) override { event->ignore(); }
+};
+
+int countRows(const std::filesystem::path& store, const std::string& table)
+{
+    sqlite3* db = nullptr;
+    int count = -1;
+    if (sqlite3_open_v2(store.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* statement = nullptr;
+        const std::string sql = "SELECT count(*) FROM \"" + table + "\"";
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK
+            && sqlite3_step(statement) == SQLITE_ROW)
+            count = sqlite3_column_int(statement, 0);
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close(db);
+    return count;
+}
 
 TEST_F(AppShellTest, LaunchShowsTheTrayItemWithoutMarkingTheHintShown)
 {
@@ -93,6 +123,109 @@ TEST_F(AppShellTest, TrayClickAndReopenShowTheMainWindowWithoutEvents)
     EXPECT_TRUE(delegate->applicationShouldHandleReopen());
     EXPECT_TRUE(mainWindow.isVisible());
     EXPECT_TRUE(events.empty());
+}
+
+TEST_F(AppShellTest, ClosingTheMainWindowWithoutATrayIconEndsTheEventLoopWithTheStoreSaved)
+{
+    settings.setShowsMenuIcon(false);
+    auto delegate = makeDelegate();
+    delegate->applicationDidFinishLaunching();
+    ASSERT_EQ(delegate->statusItem(), nullptr);
+    QWidget mainWindow;
+    delegate->setMainWindow(&mainWindow);
+    mainWindow.show();
+    ASSERT_TRUE(persistence.storeIsOpen());
+    persistence.managedObjectContext().insert<model::Project>()->setName("Garden");
+
+    bool timedOut = false;
+    QObject guard; // ends the timer with the test
+    QTimer::singleShot(0, &mainWindow, &QWidget::close);
+    QTimer::singleShot(5000, &guard, [&] {
+        timedOut = true;
+        QCoreApplication::quit();
+    });
+    QCoreApplication::exec();
+
+    EXPECT_FALSE(timedOut) << "the event loop kept running";
+    EXPECT_EQ(countRows(persistence.storePath(), "Project"), 1);
+}
+
+TEST_F(AppShellTest, ClosingTheMainWindowWithATrayIconKeepsTheProgramRunning)
+{
+    settings.setShowsMenuIcon(true);
+    auto delegate = makeDelegate();
+    delegate->applicationDidFinishLaunching();
+    ASSERT_NE(delegate->statusItem(), nullptr);
+    QWidget mainWindow;
+    delegate->setMainWindow(&mainWindow);
+    mainWindow.show();
+
+    bool stillRunning = false;
+    QObject guard;
+    QTimer::singleShot(0, &mainWindow, &QWidget::close);
+    QTimer::singleShot(300, &guard, [&] {
+        stillRunning = true;
+        QCoreApplication::quit();
+    });
+    QCoreApplication::exec();
+    EXPECT_TRUE(stillRunning);
+    EXPECT_FALSE(mainWindow.isVisible());
+
+    // A window that refuses to close quits nothing, tray or not.
+    delegate->removeStatusBarItem();
+    RefusingWindow refusing;
+    delegate->setMainWindow(&refusing);
+    refusing.show();
+    stillRunning = false;
+    QTimer::singleShot(0, &refusing, &QWidget::close);
+    QTimer::singleShot(300, &guard, [&] {
+        stillRunning = true;
+        EXPECT_TRUE(refusing.isVisible());
+        refusing.hide(); // a quit first closes every window, and this one would refuse
+        QCoreApplication::quit();
+    });
+    QCoreApplication::exec();
+    EXPECT_TRUE(stillRunning);
+}
+
+// Only under with_tray.sh: the real tray icon on an X display with a tray host.
+TEST_F(AppShellTest, RealTrayClosingTheMainWindowKeepsTheProgramRunning)
+{
+    if (!std::getenv("HORAVINE_TEST_TRAY"))
+        GTEST_SKIP() << "needs an X display with a tray host (with_tray.sh)";
+    QElapsedTimer waited;
+    waited.start();
+    while (!QSystemTrayIcon::isSystemTrayAvailable() && waited.elapsed() < 10'000)
+        QTest::qWait(100);
+    ASSERT_TRUE(QSystemTrayIcon::isSystemTrayAvailable()) << "no tray host appeared";
+
+    settings.setShowsMenuIcon(true);
+    app::AppDelegate delegate({
+        .persistenceController = persistence,
+        .settings = settings,
+        .makeStatusItem =
+            [] {
+                return std::make_unique<ui::TrayStatusItem>(QIcon(QStringLiteral(":/statusbar_icon.svg")),
+                                                            QStringLiteral("Horavine"));
+            },
+        .recordUsage = {},
+        .openLink = app::openWithDesktop,
+    });
+    delegate.applicationDidFinishLaunching();
+    ASSERT_NE(delegate.statusItem(), nullptr);
+    QWidget mainWindow;
+    delegate.setMainWindow(&mainWindow);
+    mainWindow.show();
+
+    bool stillRunning = false;
+    QObject guard;
+    QTimer::singleShot(0, &mainWindow, &QWidget::close);
+    QTimer::singleShot(500, &guard, [&] {
+        stillRunning = true;
+        QCoreApplication::quit();
+    });
+    QCoreApplication::exec();
+    EXPECT_TRUE(stillRunning);
 }
 
 TEST_F(AppShellTest, MenuActionsOpenTheConfiguredLinksAndRecordTheirEvents)

@@ -7,8 +7,12 @@
 
 int main(int argc, char** argv)
 {
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // The tray tests run on a real X display (with_tray.sh); everything else offscreen.
+    if (!std::getenv("HORAVINE_TEST_TRAY"))
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication application(argc, argv);
+    // As in the program: a closed window ends nothing unless the shell says so.
+    QApplication::setQuitOnLastWindowClosed(false);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
