@@ -9,6 +9,8 @@
 #include "foundation/notification_center.h"
 #include "model/persistence_controller.h"
 #include "model/preferences.h"
+#include "ui/alerts.h"
+#include "ui/file_panels.h"
 #include "ui/status_item.h"
 
 #include <QAction>
@@ -16,6 +18,8 @@
 #include <QEvent>
 #include <QUrl>
 #include <QWidget>
+
+#include <cstdio>
 
 namespace app {
 
@@ -90,7 +94,77 @@ void AppDelegate::mainWindowDidClose()
 {
     // Unlike a desktop with a dock, Linux has no other way back to a window closed without a tray icon.
     if (!statusItem())
-        QCoreApplication::quit();
+        terminate();
+}
+
+void AppDelegate::terminate()
+{
+    auto& store = services_.persistenceController;
+    // save() also writes a removed store file anew, so it runs even without unsaved changes.
+    if (store.save() || !store.hasUnsavedChanges() || !mainWindow_) {
+        if (store.hasUnsavedChanges())
+            terminateWithoutAsking(); // no window to ask over: the recovery file keeps the changes
+        services_.quit();
+        return;
+    }
+    raise(*mainWindow_); // a closed window comes back to carry the question
+    ui::Alert{ui::AlertStyle::warning,
+              tr("Your changes could not be saved"),
+              tr("%1\n\nIf you quit without saving, the changes since the last save are lost.")
+                  .arg(QString::fromStdString(store.statusMessage())),
+              {tr("Try Again"), tr("Save a Copy…"), tr("Quit Without Saving")}}
+        .beginSheetModal(*mainWindow_, [this](ui::ModalResponse response) {
+            switch (response) {
+            case ui::alertFirstButtonReturn: terminate(); break;
+            case ui::alertSecondButtonReturn: saveCopyThenQuit(); break;
+            case ui::alertThirdButtonReturn: services_.quit(); break;
+            default: break; // dismissed: the program keeps running with the changes
+            }
+        });
+}
+
+void AppDelegate::saveCopyThenQuit()
+{
+    if (!mainWindow_)
+        return;
+    const auto& storePath = services_.persistenceController.storePath();
+    ui::SavePanel{tr("Save a Copy"),
+                  QString::fromStdString(storePath.parent_path().string()),
+                  tr("Projects Copy.horavine"),
+                  {QStringLiteral("horavine")}}
+        .beginSheetModal(*mainWindow_, [this](ui::ModalResponse response, const QString& path) {
+            if (response != ui::modalResponseOK) {
+                terminate(); // back to the question
+                return;
+            }
+            std::string error;
+            if (services_.persistenceController.writeCopy(path.toStdString(), error)) {
+                services_.quit();
+                return;
+            }
+            if (!mainWindow_)
+                return;
+            ui::Alert{ui::AlertStyle::warning,
+                      tr("The copy could not be saved"),
+                      tr("%1 could not be written: %2").arg(path, QString::fromStdString(error)),
+                      {}}
+                .beginSheetModal(*mainWindow_, [this](ui::ModalResponse) { terminate(); });
+        });
+}
+
+int AppDelegate::terminateWithoutAsking()
+{
+    auto& store = services_.persistenceController;
+    if (store.save() || !store.hasUnsavedChanges())
+        return 0;
+    std::string error;
+    if (const auto file = store.writeRecoveryFile(error))
+        std::fprintf(stderr, "horavine: the store could not be saved; everything Horavine had open is in %s\n",
+                     file->c_str());
+    else
+        std::fprintf(stderr, "horavine: the store could not be saved, nor a recovery file written (%s)\n",
+                     error.c_str());
+    return 1;
 }
 
 bool AppDelegate::applicationShouldHandleReopen()

@@ -6,6 +6,7 @@
 #include "app/global_functions.h"
 #include "app/usage_events.h"
 
+#include <QCoreApplication>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -40,6 +41,8 @@ public:
         std::function<std::unique_ptr<ui::StatusItem>()> makeStatusItem;
         UsageRecorder recordUsage;
         LinkOpener openLink = openWithDesktop;
+        // Ends the event loop; tests see the call instead.
+        std::function<void()> quit = [] { QCoreApplication::quit(); };
     };
 
     static constexpr const char* refreshTimerFiredNotification = "RefreshTimerFiredNotification";
@@ -61,8 +64,16 @@ public:
     // Runs as the application is about to quit (connected by the constructor): saves the store.
     void applicationWillTerminate();
     // The main window was closed. Without a tray icon on screen nothing would bring it back, so the
-    // program quits (and saves on the way); with one it keeps running.
+    // program quits as from the menu (and saves on the way); with one it keeps running.
     void mainWindowDidClose();
+    // Quit from the menu: one more save of unsaved changes; when it fails, a warning over the main
+    // window offers "Try Again", "Save a Copy…" and "Quit Without Saving" before the program quits.
+    // Dismissed without a choice, the program keeps running.
+    void terminate();
+    // Quit without anyone to ask (a signal, the end of the desktop session): one more save; when it
+    // fails, the whole store goes to a recovery file named in one line on stderr. Returns the exit
+    // status: 0 when nothing is left unsaved, 1 otherwise.
+    int terminateWithoutAsking();
     // Another launch asked for the program (or the desktop did): shows the main window.
     bool applicationShouldHandleReopen();
     void showMainWindow(bool onlyIfVisible);
@@ -94,6 +105,7 @@ protected:
 
 private:
     void record(UsageEvent event);
+    void saveCopyThenQuit();
     void statusItemClicked();
 
     Services services_;

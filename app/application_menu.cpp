@@ -27,7 +27,7 @@ ApplicationMenu makeApplicationMenu(AppDelegate& delegate, QWidget* parent)
     QMenu* debug = application->addMenu(QObject::tr("Debug"));
     debug->addAction(QObject::tr("Crash"), &delegate, &AppDelegate::debugCrash);
     application->addSeparator();
-    application->addAction(QObject::tr("Quit Horavine"), QKeySequence::Quit, qApp, &QCoreApplication::quit);
+    application->addAction(QObject::tr("Quit Horavine"), QKeySequence::Quit, &delegate, &AppDelegate::terminate);
     return {application, debug->menuAction()};
 }
 

@@ -1,5 +1,6 @@
 // Starts Horavine: one instance per store, the store and the defaults before any window, then the
-// delegate's launch sequence; quitting (also by SIGTERM, SIGINT or SIGHUP) saves the store.
+// delegate's launch sequence; quitting (also by SIGTERM, SIGINT or SIGHUP) saves the store, or
+// keeps what cannot be saved in a recovery file.
 #include "app/app_delegate.h"
 #include "app/application_menu.h"
 #include "app/event_loop_hook.h"
@@ -7,6 +8,7 @@
 #include "app/launch_report.h"
 #include "app/settings_warning.h"
 #include "app/single_instance.h"
+#include "app/store_save_monitor.h"
 #include "app/unix_signal_quitter.h"
 #include "app/updater.h"
 #include "app/usage_events.h"
@@ -21,6 +23,7 @@
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QIcon>
+#include <QSessionManager>
 
 #include <csignal>
 
@@ -74,6 +77,13 @@ int main(int argc, char** argv)
             },
         .recordUsage = app::recordWithTally,
     });
+    // Nobody to ask at a signal or at the end of the desktop session: what cannot be saved goes to
+    // a recovery file, and the exit status says so.
+    signalQuitter.setQuitStatus([&delegate] { return delegate.terminateWithoutAsking(); });
+    int sessionEndStatus = 0;
+    QObject::connect(
+        &application, &QGuiApplication::commitDataRequest, &delegate,
+        [&delegate, &sessionEndStatus](QSessionManager&) { sessionEndStatus = delegate.terminateWithoutAsking(); });
     QObject::connect(&instance, &app::SingleInstance::reopenRequested, &delegate, [&delegate, &launchReport] {
         delegate.applicationShouldHandleReopen();
         launchReport.reportReopen();
@@ -90,5 +100,9 @@ int main(int argc, char** argv)
     mainWindow.show();
     delegate.applicationDidFinishLaunching();
     settingsWarning.showAfterLaunch(&mainWindow, ui::runWarningAlert);
-    return application.exec();
+    app::StoreSaveMonitor saveMonitor(persistenceController, &mainWindow,
+                                      [&mainWindow](const QString& mark) { mainWindow.setSaveStatusMark(mark); });
+    saveMonitor.start();
+    const int status = application.exec();
+    return status != 0 ? status : sessionEndStatus;
 }

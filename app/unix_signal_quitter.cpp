@@ -53,8 +53,9 @@ UnixSignalQuitter::UnixSignalQuitter(std::initializer_list<int> signalNumbers, Q
         unsigned char byte = 0;
         while (::read(signalPipe[1], &byte, 1) == 1)
             emit signalReceived(byte);
+        const int status = quitStatus_ ? quitStatus_() : 0;
         endModalWindows();
-        QCoreApplication::quit();
+        QCoreApplication::exit(status);
     });
     struct sigaction action {};
     action.sa_handler = writeSignalNumber;

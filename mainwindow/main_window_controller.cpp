@@ -61,6 +61,12 @@ MainWindowController::MainWindowController(data::ObjectContext* context, foundat
     fitFrameToScreen(remembered);
 }
 
+void MainWindowController::setSaveStatusMark(const QString& mark)
+{
+    setWindowTitle(mark.isEmpty() ? tr("Horavine") : tr("Horavine — %1").arg(mark));
+    split_->projectsViewController()->setSaveStatusMark(mark);
+}
+
 MainWindowController::~MainWindowController()
 {
     saveFrame();

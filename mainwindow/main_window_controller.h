@@ -58,6 +58,9 @@ public:
     }
     QAction* printAction() const { return printAction_; }
 
+    // A lasting mark in the title and the status line ("Not saved"); empty removes it.
+    void setSaveStatusMark(const QString& mark);
+
     // Enables the items that depend on the selection and on the undo history.
     void validateMenuItems();
 

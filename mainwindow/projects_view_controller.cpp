@@ -110,6 +110,12 @@ void ProjectsViewController::buildViews()
     auto* statusLayout = new QHBoxLayout(statusBar);
     statusLayout->setContentsMargins(10, 0, 10, 0);
     statusLayout->addWidget(countsStatusLabel_);
+    saveStatusLabel_ = new QLabel(statusBar);
+    saveStatusLabel_->setObjectName("saveStatusLabel");
+    saveStatusLabel_->setStyleSheet(QStringLiteral("font-weight: bold; color: #b3261e;"));
+    saveStatusLabel_->hide();
+    statusLayout->addSpacing(12);
+    statusLayout->addWidget(saveStatusLabel_);
     statusLayout->addStretch();
     statusLayout->addWidget(durationStatusLabel_);
 
@@ -363,6 +369,12 @@ void ProjectsViewController::updateSelection()
             delegate_->projectsViewControllerDidDeselect(*this);
     }
     validateActions();
+}
+
+void ProjectsViewController::setSaveStatusMark(const QString& mark)
+{
+    saveStatusLabel_->setText(mark);
+    saveStatusLabel_->setVisible(!mark.isEmpty());
 }
 
 void ProjectsViewController::updateStatusLabels()

@@ -170,6 +170,9 @@ public:
     void reloadDurationForProject(model::Project& project);
     void updateSelection();
     void updateStatusLabels();
+    // A lasting mark in the status line ("Not saved" while the store cannot be written); empty hides it.
+    void setSaveStatusMark(const QString& mark);
+    QLabel* saveStatusLabel() const { return saveStatusLabel_; }
     void updateEmptyView();
     void updateExpandedState();
     void fixColumnOrder();
@@ -277,6 +280,7 @@ private:
     ProjectsOutlineModel* model_ = nullptr;
     QLabel* countsStatusLabel_ = nullptr;
     QLabel* durationStatusLabel_ = nullptr;
+    QLabel* saveStatusLabel_ = nullptr;
     QWidget* emptyView_ = nullptr;
     QMenu* projectContextMenu_ = nullptr;
     QMenu* timerContextMenu_ = nullptr;

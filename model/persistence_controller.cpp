@@ -124,11 +124,13 @@ std::chrono::milliseconds PersistenceController::retryDelay() const
 
 bool PersistenceController::save()
 {
-    const bool failing = status_ == Status::saveFailed;
-    if (!context_->hasUnsavedChanges() && !failing)
-        return true;
+    const bool changes = context_->hasUnsavedChanges();
     if (!storeIsOpen())
-        return false; // the open failure was reported; nothing may be written over that file
+        return !changes; // the open failure was reported; nothing may be written over that file
+    // Without changes only a removed file needs writing: the next launch would find no store.
+    if (!changes && status_ != Status::saveFailed
+        && context_->store()->fileState() != data::SqliteStore::FileState::removed)
+        return true;
     if (beforeSave_)
         beforeSave_();
     const bool saved = saveToStore();

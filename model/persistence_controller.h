@@ -72,10 +72,10 @@ public:
     // The changes the file does not have yet, also when a failure was passed over for them.
     bool hasUnsavedChanges() const { return context_->hasUnsavedChanges(); }
 
-    // Writes the unsaved changes; returns at once when there are none and nothing failed. Before
-    // writing it checks that the path still names the file the store has open: a removed file is
-    // written anew from memory, a replaced one is never written over (the changes go to a recovery
-    // file instead). A store that could only be opened for reading is connected anew when the file
+    // Writes the unsaved changes. Before writing it checks that the path still names the file the
+    // store has open: a removed file is written anew from memory (also when nothing changed), a
+    // replaced one is never written over (the changes go to a recovery file instead). Without
+    // changes, failures or a removed file it returns at once. A store that could only be opened for reading is connected anew when the file
     // has become writable. The hooks around a real save let the interface commit an edit in
     // progress and put the user back where they were.
     bool save();

@@ -3,8 +3,9 @@
 # the currency from a German locale, hand a second launch over to itself (the second exits 0, also
 # through a symbolic link to the store's folder, and the first raises its window), post
 # the refresh notice at +10 s and +20 s, and exit 0 on SIGTERM with the store saved; later runs
-# under an American locale keep the stored currency and quit on SIGHUP and SIGINT; a store that
-# cannot be opened is left as it was.
+# under an American locale keep the stored currency and quit on SIGHUP and SIGINT; a store file
+# removed while the program runs is written anew at quit, one replaced is never written over; a
+# store that cannot be opened is left as it was.
 # Usage: end_to_end.sh path/to/horavine   (run inside xvfb-run)
 set -euo pipefail
 program=$1
@@ -106,6 +107,44 @@ for signal in HUP INT; do
   [[ $status -eq 0 ]] || fail "exit status $status on SIG$signal"
 done
 [[ $(stored_currency) == "€" ]] || fail "the American locale changed the stored currency to '$(stored_currency)'"
+
+# The store's identifier, as text in the file (URIs of its objects carry it).
+store_identifier() {
+  grep -aoE '[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}' "$1" | head -1
+}
+
+# The store file removed while the program runs: quitting writes it anew from memory, under the
+# same identifier, and says so.
+identifier=$(store_identifier "$store")
+[[ -n $identifier ]] || fail "no store identifier found in $store"
+"$program" >"$home/removed.log" 2>&1 &
+first=$!
+wait_for_line 'main window shown' 600 "$home/removed.log" "$first" || fail "no main window for the removal run"
+rm "$store"
+kill -TERM "$first"
+status=0
+wait "$first" || status=$?
+first=
+[[ $status -eq 0 ]] || fail "exit status $status after the store file was removed: $(cat "$home/removed.log")"
+[[ -s $store ]] || fail "the removed store was not written anew"
+[[ -s $store && $(store_identifier "$store") == "$identifier" ]] || fail "the store came back under another identifier"
+grep -q 'was removed' "$home/removed.log" || fail "the removal was not reported"
+
+# The store file replaced while the program runs (what a sync tool does): the other file is never
+# written over.
+"$program" >"$home/replaced.log" 2>&1 &
+first=$!
+wait_for_line 'main window shown' 600 "$home/replaced.log" "$first" || fail "no main window for the replacement run"
+cp "$store" "$home/incoming.horavine"
+printf 'their bytes' >>"$home/incoming.horavine"
+mv "$home/incoming.horavine" "$store"
+checksum=$(cksum <"$store")
+kill -TERM "$first"
+status=0
+wait "$first" || status=$?
+first=
+[[ $status -eq 0 ]] || fail "exit status $status after the store file was replaced without unsaved changes"
+[[ $(cksum <"$store") == "$checksum" ]] || fail "the replacing file was written over"
 
 # A store that cannot be opened: the program says so, writes nothing, and a signal still ends it
 # while its alert is up.

@@ -381,3 +381,17 @@ TEST(UserDirs, TheEnvironmentThenUserDirsThenDocumentsInHome)
     testsupport::ScopedEnvironment variable{{"XDG_DOCUMENTS_DIR", "/srv/documents"}};
     EXPECT_EQ(documentsFolder(), std::filesystem::path("/srv/documents"));
 }
+
+TEST_F(StoreFailureTest, ARemovedStoreFileIsWrittenAnewAtTheNextSaveEvenWithoutChanges)
+{
+    NotificationCenter center;
+    PersistenceController controller(store(), center);
+    auto& context = controller.managedObjectContext();
+    addProjectWithTimer(context, "Only in memory once the file is gone");
+    context.processPendingChanges();
+    std::filesystem::remove(store());
+    ASSERT_FALSE(controller.hasUnsavedChanges());
+    EXPECT_TRUE(controller.save()); // as at quitting
+    ASSERT_TRUE(std::filesystem::exists(store()));
+    expectFileHolds(store(), context);
+}

@@ -1,0 +1,56 @@
+// Carries the store's save failures to the user: one window-modal warning per failure episode with
+// the cause in plain words, the "Not saved" mark while the episode lasts, the retries on its own with
+// back-off (besides the save at every change), the notice that a removed store file was written anew,
+// and at launch the notice of recovery files left by an earlier run.
+#pragma once
+
+#include "foundation/notification_center.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+
+class QWidget;
+
+namespace model {
+class PersistenceController;
+}
+
+namespace app {
+
+class StoreSaveMonitor : public QObject {
+    Q_OBJECT
+public:
+    // Receives the mark to show, or an empty text when everything is saved.
+    using MarkSetter = std::function<void(const QString& mark)>;
+
+    // `window` (borrowed) carries the alerts; a window closed meanwhile means no alert, the mark stays.
+    StoreSaveMonitor(model::PersistenceController& persistenceController, QWidget* window, MarkSetter setMark,
+                     QObject* parent = nullptr);
+
+    // After the main window is up: tells of recovery files of earlier runs, then of a store that
+    // opened read-only, then follows every save.
+    void start();
+
+    static QString notSavedMark();
+    const QTimer& retryTimer() const { return retryTimer_; }
+    // The episode the user was last warned of (0: none yet).
+    int warnedEpisode() const { return warnedEpisode_; }
+
+private:
+    void saveStatusDidChange();
+    void warn();
+
+    model::PersistenceController& persistenceController_;
+    QPointer<QWidget> window_;
+    MarkSetter setMark_;
+    QTimer retryTimer_;
+    int warnedEpisode_ = 0;
+    foundation::ObserverToken statusToken_;
+    foundation::ObserverToken recreatedToken_;
+};
+
+} // namespace app
