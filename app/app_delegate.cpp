@@ -11,11 +11,14 @@
 #include "model/preferences.h"
 #include "ui/alerts.h"
 #include "ui/file_panels.h"
+#include "ui/modal_response.h"
 #include "ui/status_item.h"
 
 #include <QAction>
+#include <QClipboard>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QUrl>
 #include <QWidget>
 
@@ -260,20 +263,48 @@ void AppDelegate::sendSupportEmail()
     std::optional<QUrl> link = linkFromText("mailto:" + *address);
     if (!link)
         return;
-    services_.openLink(*link);
+    openOrWarn(*link, QString::fromStdString(*address));
     record(UsageEvent::openSupportMail);
 }
 
 void AppDelegate::openWebsite()
 {
-    if (openURL("AppWebsiteURL", infoDictionary(), services_.openLink))
+    if (openURL("AppWebsiteURL", infoDictionary(),
+                [this](const QUrl& link) { return openOrWarn(link, link.toString()); }))
         record(UsageEvent::openWebsite);
 }
 
 void AppDelegate::rateOnAppStore()
 {
-    if (openURL("AppStoreURL", infoDictionary(), services_.openLink))
+    if (openURL("AppStoreURL", infoDictionary(),
+                [this](const QUrl& link) { return openOrWarn(link, link.toString()); }))
         record(UsageEvent::rateApp);
+}
+
+bool AppDelegate::openOrWarn(const QUrl& link, const QString& address)
+{
+    if (services_.openLink(link))
+        return true;
+    const bool mail = link.scheme() == QLatin1String("mailto");
+    const ui::Alert alert{
+        .alertStyle = ui::AlertStyle::warning,
+        .messageText = mail ? tr("No mail program could be started") : tr("No program could open the link"),
+        .informativeText = (mail ? tr("Write to this address with the mail program you use:\n%1")
+                                 : tr("Open this address in the program you use for it:\n%1"))
+                               .arg(address),
+        .buttons = {tr("Copy Address"), tr("OK")},
+    };
+    auto completion = [address](ui::ModalResponse response) {
+        if (response == ui::alertFirstButtonReturn)
+            QGuiApplication::clipboard()->setText(address);
+    };
+    if (mainWindow_ && mainWindow_->isVisible()) {
+        alert.beginSheetModal(*mainWindow_, completion);
+    } else {
+        // Without a window on screen there is nothing to hang the alert on: it stands alone.
+        ui::runWarningAlert(nullptr, alert.messageText, alert.informativeText);
+    }
+    return false;
 }
 
 void AppDelegate::debugCrash()

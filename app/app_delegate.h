@@ -106,6 +106,8 @@ protected:
 private:
     void record(UsageEvent event);
     void saveCopyThenQuit();
+    // Opens the link; when nothing on the system takes it, a warning gives `address` to copy.
+    bool openOrWarn(const QUrl& link, const QString& address);
     void statusItemClicked();
 
     Services services_;

@@ -57,9 +57,9 @@ bool openURL(std::string_view infoDictionaryKey)
     return openURL(infoDictionaryKey, infoDictionary(), openWithDesktop);
 }
 
-void openWithDesktop(const QUrl& link)
+bool openWithDesktop(const QUrl& link)
 {
-    QDesktopServices::openUrl(link);
+    return QDesktopServices::openUrl(link);
 }
 
 } // namespace app

@@ -107,7 +107,11 @@ PreferencesWindow::PreferencesWindow(model::Preferences& settings, Updater* upda
     for (const std::string& symbol : model::currencySymbols())
         currencyBox_->addItem(QString::fromStdString(symbol));
     hourlyRateProblem_->setVisible(false);
-    automaticUpdatesCheckbox_->setVisible(updater_ != nullptr);
+    // As the menu's "Check for Updates…": shown but unavailable without an updater, saying why.
+    if (!updater_) {
+        automaticUpdatesCheckbox_->setEnabled(false);
+        automaticUpdatesCheckbox_->setToolTip(tr("Updates come from your system's package manager."));
+    }
 
     ui::bindChecked(*menuIconCheckbox_, *settingsController_, QStringLiteral("values.showsMenuIcon"));
     ui::bindDecimal(*hourlyRateField_, *settingsController_, QStringLiteral("values.defaultProjectHourlyRate"))

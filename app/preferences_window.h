@@ -29,7 +29,7 @@ class PreferencesWindow : public QWidget {
     Q_OBJECT
 public:
     // `menuIconChanged` adds (true) or removes (false) the tray item at once. Without an updater
-    // the update check box is not shown.
+    // the update check box is disabled, its tooltip naming the package manager.
     PreferencesWindow(model::Preferences& settings, Updater* updater, std::function<void(bool)> menuIconChanged,
                       QWidget* parent = nullptr);
 

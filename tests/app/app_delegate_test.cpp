@@ -7,15 +7,18 @@
 #include "app/preferences_window.h"
 #include "foundation/locale.h"
 #include "model/project.h"
+#include "ui/modal_test_hook.h"
 #include "ui/tray_status_item.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QSystemTrayIcon>
 #include <QTest>
@@ -240,6 +243,51 @@ TEST_F(AppShellTest, MenuActionsOpenTheConfiguredLinksAndRecordTheirEvents)
     EXPECT_EQ(openedLinks[2].scheme(), "appstream");
     EXPECT_EQ(events,
               (std::vector<UsageEvent>{UsageEvent::openSupportMail, UsageEvent::openWebsite, UsageEvent::rateApp}));
+}
+
+TEST_F(AppShellTest, ALinkNothingCanOpenIsExplainedInAWarningWithTheAddressToCopy)
+{
+    ui::ModalTestHook hook;
+    auto delegate = makeDelegate();
+    QWidget mainWindow;
+    delegate->setMainWindow(&mainWindow);
+    mainWindow.show();
+
+    delegate->openWebsite(); // opens: no warning
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(hook.alerts.empty());
+
+    linksOpen = false;
+    QGuiApplication::clipboard()->clear();
+    delegate->openWebsite();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(hook.alerts.size(), 1u);
+    const ui::PresentedAlert& website = hook.alerts[0];
+    EXPECT_EQ(website.window, &mainWindow);
+    EXPECT_TRUE(website.windowModal);
+    EXPECT_EQ(website.alert.alertStyle, ui::AlertStyle::warning);
+    EXPECT_TRUE(website.alert.informativeText.contains("https://horavine.org/"));
+    EXPECT_EQ(website.alert.buttons.value(0), "Copy Address");
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "https://horavine.org/");
+
+    // The mail warning names the address itself, not the link; "OK" copies nothing.
+    hook.answerAlert = [](const ui::PresentedAlert&) { return ui::alertSecondButtonReturn; };
+    QGuiApplication::clipboard()->clear();
+    delegate->sendSupportEmail();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(hook.alerts.size(), 2u);
+    EXPECT_TRUE(hook.alerts[1].alert.informativeText.contains("support@horavine.org"));
+    EXPECT_FALSE(hook.alerts[1].alert.informativeText.contains("mailto:"));
+    EXPECT_TRUE(QGuiApplication::clipboard()->text().isEmpty());
+
+    // Without a window on screen the warning stands alone.
+    mainWindow.hide();
+    delegate->rateOnAppStore();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(hook.alerts.size(), 3u);
+    EXPECT_FALSE(hook.alerts[2].windowModal);
+    EXPECT_TRUE(hook.alerts[2].alert.informativeText.contains("appstream:"));
+    EXPECT_EQ(openedLinks.size(), 4u);
 }
 
 TEST_F(AppShellTest, WindowsAreMadeOnceAndKept)

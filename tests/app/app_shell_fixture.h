@@ -46,7 +46,11 @@ protected:
                     return item;
                 },
             .recordUsage = [this](app::UsageEvent event) { events.push_back(event); },
-            .openLink = [this](const QUrl& link) { openedLinks.push_back(link); },
+            .openLink =
+                [this](const QUrl& link) {
+                    openedLinks.push_back(link);
+                    return linksOpen;
+                },
         });
     }
 
@@ -58,4 +62,5 @@ protected:
     std::vector<FakeStatusItem*> statusItems;
     std::vector<app::UsageEvent> events;
     std::vector<QUrl> openedLinks;
+    bool linksOpen = true; // false: the desktop has nothing that opens them
 };

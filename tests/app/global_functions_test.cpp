@@ -28,7 +28,10 @@ TEST(OpenURL, OpensOnlyTextsThatAreLinksWithAScheme)
         {"Empty", std::string()},
     };
     std::vector<QUrl> opened;
-    auto open = [&opened](const QUrl& link) { opened.push_back(link); };
+    auto open = [&opened](const QUrl& link) {
+        opened.push_back(link);
+        return false; // handed over, even when nothing could open it
+    };
 
     EXPECT_TRUE(app::openURL("Website", dictionary, open));
     ASSERT_EQ(opened.size(), 1u);

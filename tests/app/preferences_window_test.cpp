@@ -44,6 +44,7 @@ TEST_F(AppShellTest, PreferencesWindowWritesTheFiveSettings)
     emit window.currencyBox()->lineEdit()->editingFinished();
     EXPECT_EQ(defaults.stringValue("defaultProjectHourlyRateCurrency"), "£");
 
+    EXPECT_TRUE(window.automaticUpdatesCheckbox()->isEnabled());
     window.automaticUpdatesCheckbox()->setChecked(true);
     EXPECT_TRUE(updater.automaticallyChecksForUpdates());
     window.automaticUpdatesCheckbox()->setChecked(false);
@@ -66,7 +67,10 @@ TEST_F(AppShellTest, PreferencesWindowRefusesABadRateAndKeepsTheStoredOne)
         EXPECT_EQ(defaults.numberValue("defaultProjectHourlyRate"), 40.0) << text;
         EXPECT_FALSE(window.hourlyRateProblem()->isHidden()) << text;
     }
-    EXPECT_TRUE(window.automaticUpdatesCheckbox()->isHidden());
+    // Without an updater the update check is there but unavailable, and says where updates come from.
+    EXPECT_FALSE(window.automaticUpdatesCheckbox()->isHidden());
+    EXPECT_FALSE(window.automaticUpdatesCheckbox()->isEnabled());
+    EXPECT_TRUE(window.automaticUpdatesCheckbox()->toolTip().contains("package manager"));
 }
 
 TEST_F(AppShellTest, PreferencesWindowReadsTheRateExactlyInTheLocalesWay)
