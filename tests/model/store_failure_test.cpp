@@ -269,6 +269,32 @@ TEST_F(StoreFailureTest, ASaveWaitsForAReaderInsteadOfFailing)
     expectFileHolds(store(), context);
 }
 
+TEST_F(StoreFailureTest, ALaunchDuringAShortExclusiveLockWaitsForIt)
+{
+    {
+        NotificationCenter center;
+        PersistenceController controller(store(), center);
+        addProjectWithTimer(controller.managedObjectContext(), "Stored");
+        controller.managedObjectContext().processPendingChanges();
+    }
+    std::promise<void> locked;
+    std::thread holder([path = store(), &locked] {
+        sqlite3* db = nullptr;
+        sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+        sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
+        locked.set_value();
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    });
+    locked.get_future().wait();
+    NotificationCenter center;
+    PersistenceController controller(store(), center);
+    holder.join();
+    EXPECT_EQ(controller.status(), PersistenceController::Status::ok) << controller.statusMessage();
+    EXPECT_EQ(fetchAll<Project>(controller.managedObjectContext()).size(), 1u);
+}
+
 TEST_F(StoreFailureTest, ARemovedStoreFileIsWrittenAnewUnderTheSameIdentifier)
 {
     NotificationCenter center;
