@@ -270,7 +270,7 @@ void MainWindowController::buildToolbar()
     toolbar->setFloatable(false);
     toolbar->toggleViewAction()->setEnabled(false);
 
-    customersSidebarToggle_ = toolButton(tr("Sidebar"), "customersSidebarToggle", toolbar);
+    customersSidebarToggle_ = toolButton(tr("Sidebar"), QStringLiteral("customersSidebarToggle"), toolbar);
     customersSidebarToggle_->setCheckable(true);
     connect(customersSidebarToggle_, &QToolButton::clicked, split_,
             &MainSplitViewController::customersSidebarToggleAction);
@@ -279,7 +279,7 @@ void MainWindowController::buildToolbar()
     toolbar->addSeparator();
 
     toolbar->addAction(newProjectAction_);
-    auto* newTimer = toolButton(tr("New Timer"), "newTimer", toolbar);
+    auto* newTimer = toolButton(tr("New Timer"), QStringLiteral("newTimer"), toolbar);
     newTimer->setDefaultAction(startNewTimerAction_);
     auto* timerMenu = new QMenu(newTimer);
     timerMenu->addAction(startNewTimerAction_);
@@ -319,7 +319,7 @@ void MainWindowController::buildToolbar()
     connect(dateFilterRange_, &QButtonGroup::idClicked, split_, &MainSplitViewController::dateFilterRangeChanged);
     toolbar->addWidget(segments);
 
-    billedToggle_ = toolButton(tr("Billed"), "showsBilledTimers", toolbar);
+    billedToggle_ = toolButton(tr("Billed"), QStringLiteral("showsBilledTimers"), toolbar);
     billedToggle_->setCheckable(true);
     billedToggle_->setChecked(model::Preferences(defaults_).showsBilledTimers());
     billedToggle_->setToolTip(tr("Show billed timers"));
@@ -350,7 +350,7 @@ void MainWindowController::buildToolbar()
     });
     toolbar->addWidget(searchField_);
 
-    inspectorSidebarToggle_ = toolButton(tr("Inspector"), "inspectorSidebarToggle", toolbar);
+    inspectorSidebarToggle_ = toolButton(tr("Inspector"), QStringLiteral("inspectorSidebarToggle"), toolbar);
     inspectorSidebarToggle_->setCheckable(true);
     connect(inspectorSidebarToggle_, &QToolButton::clicked, split_,
             &MainSplitViewController::inspectorSidebarToggleAction);

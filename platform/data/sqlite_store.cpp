@@ -235,12 +235,12 @@ std::unique_ptr<SqliteStore> SqliteStore::open(const std::filesystem::path& path
     const int lockFd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (lockFd < 0 || ::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
         const bool inUse = lockFd >= 0 && errno == EWOULDBLOCK;
-        const std::string reason = inUse ? "it is in use by another Horavine process"
-                                         : std::string("it cannot be locked (") + std::strerror(errno) + ")";
+        const std::string lockProblem = inUse ? "it is in use by another Horavine process"
+                                              : std::string("it cannot be locked (") + std::strerror(errno) + ")";
         sqlite3_close_v2(db);
         if (lockFd >= 0)
             ::close(lockFd);
-        return fail(inUse ? StoreError::Code::locked : StoreError::Code::ioError, reason);
+        return fail(inUse ? StoreError::Code::locked : StoreError::Code::ioError, lockProblem);
     }
     std::unique_ptr<SqliteStore> store(new SqliteStore(path, model, options, db, lockFd));
     if (!store->prepareSchema(options, existed, error))

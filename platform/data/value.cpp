@@ -22,8 +22,8 @@ int compareNumbers(const Value& a, const Value& b)
     auto asDecimal = [](const Value& v) -> std::optional<foundation::Decimal> {
         if (auto i = std::get_if<std::int64_t>(&v))
             return foundation::Decimal(*i);
-        if (auto b = std::get_if<bool>(&v))
-            return foundation::Decimal(*b ? 1 : 0);
+        if (auto flag = std::get_if<bool>(&v))
+            return foundation::Decimal(*flag ? 1 : 0);
         if (auto d = std::get_if<foundation::Decimal>(&v))
             return *d;
         return std::nullopt;
@@ -36,8 +36,8 @@ int compareNumbers(const Value& a, const Value& b)
             return *d;
         if (auto i = std::get_if<std::int64_t>(&v))
             return static_cast<double>(*i);
-        if (auto b = std::get_if<bool>(&v))
-            return *b ? 1.0 : 0.0;
+        if (auto flag = std::get_if<bool>(&v))
+            return *flag ? 1.0 : 0.0;
         return std::get<foundation::Decimal>(v).toDouble();
     };
     return threeWay(asDouble(a), asDouble(b));

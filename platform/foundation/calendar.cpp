@@ -86,10 +86,10 @@ bool inSupportedRange(std::int64_t wallMicros)
 // Zone lookups stay a day inside the supported years, whatever instant they are asked about.
 date::sys_seconds clampedForLookup(Date date)
 {
-    const auto seconds = std::chrono::floor<std::chrono::seconds>(date).time_since_epoch().count();
+    const auto wholeSeconds = std::chrono::floor<std::chrono::seconds>(date).time_since_epoch().count();
     const auto lowest = kMinWallMicros / kMicrosPerSecond + 86'400;
     const auto highest = kEndWallMicros / kMicrosPerSecond - 86'400;
-    return date::sys_seconds(std::chrono::seconds(std::clamp<std::int64_t>(seconds, lowest, highest)));
+    return date::sys_seconds(std::chrono::seconds(std::clamp<std::int64_t>(wholeSeconds, lowest, highest)));
 }
 
 const date::time_zone* findZone(const std::string& name)

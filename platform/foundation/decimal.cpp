@@ -13,7 +13,8 @@ namespace foundation {
 
 namespace {
 
-using u128 = unsigned __int128;
+__extension__ using u128 = unsigned __int128;
+__extension__ using i128 = __int128;
 
 constexpr int maxDigits = 38;
 
@@ -201,17 +202,17 @@ Decimal checkedResult(std::optional<Decimal> result, const char* operation)
 
 Decimal::Decimal(std::int64_t value) : significand_(value), scale_(0) {}
 
-std::optional<Decimal> Decimal::fromMagnitude(bool negative, unsigned __int128 magnitude, int scale)
+std::optional<Decimal> Decimal::fromMagnitude(bool negative, UInt128 magnitude, int scale)
 {
     if (magnitude > maxMagnitude)
         return std::nullopt;
-    const auto signedMagnitude = static_cast<__int128>(magnitude);
+    const auto signedMagnitude = static_cast<i128>(magnitude);
     Decimal result(negative ? -signedMagnitude : signedMagnitude, scale);
     result.normalize();
     return result;
 }
 
-unsigned __int128 Decimal::magnitude() const
+Decimal::UInt128 Decimal::magnitude() const
 {
     return significand_ < 0 ? static_cast<u128>(-significand_) : static_cast<u128>(significand_);
 }
@@ -339,10 +340,10 @@ std::optional<Decimal> Decimal::adding(const Decimal& other) const
     // The common case of money sums: both at one scale after an exact widening in 128 bits.
     if (scale_ == other.scale_ || (scale_ < other.scale_ ? other.scale_ - scale_ : scale_ - other.scale_) <= 18) {
         const int scale = std::max(scale_, other.scale_);
-        __int128 a = 0, b = 0, sum = 0;
-        const auto widen = [scale](__int128 significand, int from, __int128& out) {
+        i128 a = 0, b = 0, sum = 0;
+        const auto widen = [scale](i128 significand, int from, i128& out) {
             return !__builtin_mul_overflow(
-                significand, static_cast<__int128>(powersOfTen[static_cast<std::size_t>(scale - from)]), &out);
+                significand, static_cast<i128>(powersOfTen[static_cast<std::size_t>(scale - from)]), &out);
         };
         if (widen(significand_, scale_, a) && widen(other.significand_, other.scale_, b)
             && !__builtin_add_overflow(a, b, &sum)) {

@@ -62,16 +62,20 @@ public:
     bool operator==(const Decimal& other) const;
 
 private:
-    Decimal(__int128 significand, int scale) : significand_(significand), scale_(scale) {}
+    // The compiler's 128-bit integers; __extension__ marks their use as intended under -Wpedantic.
+    __extension__ using Int128 = __int128;
+    __extension__ using UInt128 = unsigned __int128;
+
+    Decimal(Int128 significand, int scale) : significand_(significand), scale_(scale) {}
     // The value with the given sign and magnitude, or nothing when the magnitude has more
     // digits than a significand holds; trailing zeros are dropped.
-    static std::optional<Decimal> fromMagnitude(bool negative, unsigned __int128 magnitude, int scale);
-    unsigned __int128 magnitude() const;
+    static std::optional<Decimal> fromMagnitude(bool negative, UInt128 magnitude, int scale);
+    UInt128 magnitude() const;
     void normalize();
 
     // Aligned to 8 rather than 16, so a Decimal takes 24 bytes and the stored-value variant of the
     // object layer stays at 40; x86-64 reads such a member without penalty.
-    using Significand = __int128 __attribute__((aligned(8)));
+    using Significand = Int128 __attribute__((aligned(8)));
     Significand significand_ = 0;
     int scale_ = 0;
 };

@@ -337,8 +337,8 @@ std::optional<DefaultsValue> DefaultsStore::object(const std::string& key) const
 
 bool DefaultsStore::boolValue(const std::string& key, bool fallback) const
 {
-    auto value = firstReadable<bool>(key, [](const DefaultsValue& value) -> std::optional<bool> {
-        if (const bool* held = value.get<bool>())
+    auto value = firstReadable<bool>(key, [](const DefaultsValue& stored) -> std::optional<bool> {
+        if (const bool* held = stored.get<bool>())
             return *held;
         return std::nullopt;
     });
@@ -347,8 +347,8 @@ bool DefaultsStore::boolValue(const std::string& key, bool fallback) const
 
 std::int64_t DefaultsStore::integerValue(const std::string& key, std::int64_t fallback) const
 {
-    auto value = firstReadable<std::int64_t>(key, [](const DefaultsValue& value) -> std::optional<std::int64_t> {
-        if (const auto* held = value.get<std::int64_t>())
+    auto value = firstReadable<std::int64_t>(key, [](const DefaultsValue& stored) -> std::optional<std::int64_t> {
+        if (const auto* held = stored.get<std::int64_t>())
             return *held;
         return std::nullopt;
     });

@@ -69,16 +69,16 @@ void Alert::beginSheetModal(QWidget& window, std::function<void(ModalResponse)> 
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
     box->setInformativeText(shown.informativeText);
-    QList<QAbstractButton*> buttons;
+    QList<QAbstractButton*> boxButtons;
     for (const QString& title : shown.buttons) {
         QPushButton* button = box->addButton(title, QMessageBox::ActionRole);
-        buttons.append(button);
+        boxButtons.append(button);
         if (title == QObject::tr("Cancel"))
             box->setEscapeButton(button);
     }
-    box->setDefaultButton(qobject_cast<QPushButton*>(buttons.first()));
-    QObject::connect(box, &QMessageBox::finished, box, [box, buttons, completion = std::move(completion)] {
-        const qsizetype index = buttons.indexOf(box->clickedButton());
+    box->setDefaultButton(qobject_cast<QPushButton*>(boxButtons.first()));
+    QObject::connect(box, &QMessageBox::finished, box, [box, boxButtons, completion = std::move(completion)] {
+        const qsizetype index = boxButtons.indexOf(box->clickedButton());
         const ModalResponse response = index < 0 ? modalResponseCancel : alertFirstButtonReturn + int(index);
         if (completion)
             completion(response);

@@ -181,11 +181,11 @@ TEST(SqliteStore, OlderSchemaIsMigratedAfterABackupCopy)
     SqliteStore::Options options;
     options.schemaVersion = 2;
     options.migrations.push_back(
-        {2, [](sqlite3* db, std::string& error) {
+        {2, [](sqlite3* db, std::string& problem) {
              char* message = nullptr;
              const bool ok = sqlite3_exec(db, "CREATE TABLE upgraded(x)", nullptr, nullptr, &message) == SQLITE_OK;
              if (!ok)
-                 error = message;
+                 problem = message;
              sqlite3_free(message);
              return ok;
          }});
@@ -199,8 +199,8 @@ TEST(SqliteStore, OlderSchemaIsMigratedAfterABackupCopy)
 
     // A failing step leaves the file at its old version.
     options.schemaVersion = 3;
-    options.migrations.push_back({3, [](sqlite3*, std::string& error) {
-                                      error = "step failed";
+    options.migrations.push_back({3, [](sqlite3*, std::string& problem) {
+                                      problem = "step failed";
                                       return false;
                                   }});
     EXPECT_EQ(testmodel::openStore(path, &error, options), nullptr);

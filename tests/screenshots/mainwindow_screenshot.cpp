@@ -110,7 +110,7 @@ int main(int argc, char** argv)
     foundation::ScopedClock clock(std::make_shared<foundation::FixedClock>(
         foundation::Calendar::current().date(afternoon).value_or(foundation::now())));
     QTemporaryDir folder;
-    foundation::DefaultsStore defaults((folder.path() + "/defaults.json").toStdString());
+    foundation::DefaultsStore defaults((folder.path() + QStringLiteral("/defaults.json")).toStdString());
     model::Preferences(defaults).setDateFilterRange(
         model::rawValue(weekPicker ? model::DateFilterRange::week : model::DateFilterRange::day));
     model::Preferences(defaults).setShowsBilledTimers(true);
