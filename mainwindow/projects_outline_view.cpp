@@ -57,6 +57,16 @@ void ProjectsOutlineView::setModel(QAbstractItemModel* model)
     connect(this, &QTreeView::collapsed, this, &ProjectsOutlineView::schedulePulseCheck, Qt::UniqueConnection);
 }
 
+void ProjectsOutlineView::focusInEvent(QFocusEvent* event)
+{
+    // Qt makes the first row current when the view gets the focus without one, and the style then
+    // paints that row as if it were selected. Until the user picks a row, none is current.
+    const bool hadCurrent = currentIndex().isValid();
+    ContextMenuOutlineView::focusInEvent(event);
+    if (!hadCurrent && selectionModel() && !selectionModel()->hasSelection())
+        selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+}
+
 void ProjectsOutlineView::showEvent(QShowEvent* event)
 {
     ContextMenuOutlineView::showEvent(event);

@@ -33,6 +33,7 @@ public:
     bool isPulsing() const { return pulseTimer_.isActive(); }
 
 protected:
+    void focusInEvent(QFocusEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;

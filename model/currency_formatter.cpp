@@ -38,7 +38,7 @@ struct CurrencyFormatter::Format {
 CurrencyFormatter::CurrencyFormatter(std::string_view localeId)
 {
     UErrorCode status = U_ZERO_ERROR;
-    const std::string id = foundation::Locale(localeId).id();
+    const std::string id = foundation::numberFormatLocaleId(localeId);
     std::unique_ptr<icu::NumberFormat> format(
         icu::NumberFormat::createCurrencyInstance(icu::Locale(id.c_str()), status));
     if (U_SUCCESS(status) && dynamic_cast<icu::DecimalFormat*>(format.get())) {

@@ -95,6 +95,12 @@ std::string localeIdFromEnvironment(LocaleCategory category)
     return localeIdFromPosixName(value ? value : "");
 }
 
+std::string numberFormatLocaleId(std::string_view localeId)
+{
+    std::string id = localeIdFromPosixName(localeId);
+    return id == kPosixLocale ? std::string("en_US") : id;
+}
+
 Locale::Locale(std::string_view id) : id_(localeIdFromPosixName(id)) {}
 
 Locale Locale::current(LocaleCategory category)

@@ -23,6 +23,11 @@ std::string localeIdFromPosixName(std::string_view posixName);
 // LC_ALL, else LC_TIME or LC_MONETARY, else LANG (empty values count as unset), as an ICU id.
 std::string localeIdFromEnvironment(LocaleCategory category);
 
+// The locale whose number patterns format amounts for a person in `localeId`. Only "en_US_POSIX"
+// differs: its patterns are for machines ("$ 1234.50"), so its people get en_US's ("$1,234.50"),
+// the patterns its dates already follow.
+std::string numberFormatLocaleId(std::string_view localeId);
+
 class Locale {
 public:
     // Takes an ICU id or a POSIX locale name (normalised as above).

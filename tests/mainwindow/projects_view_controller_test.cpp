@@ -13,6 +13,7 @@
 
 #include "store_fixture.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QHeaderView>
@@ -567,6 +568,37 @@ TEST_F(ProjectsViewControllerTest, SelectedTimerRowKeepsItsIndentationWhiteWithT
     header->moveSection(header->visualIndex(static_cast<int>(ColumnIdentifier::date)), header->count() - 1);
     QCoreApplication::processEvents();
     expectRow(ColumnIdentifier::notes, ColumnIdentifier::date, "notes first");
+}
+
+TEST_F(ProjectsViewControllerTest, FocusingTheOutlinePaintsNoRowSelectedWhileNothingIsSelected)
+{
+    project("Website");
+    project("Garden");
+    auto controller = makeController();
+    controller->show();
+    QApplication::setActiveWindow(controller.get());
+    ProjectsOutlineView& view = *controller->outlineView();
+    ProjectsOutlineModel& outline = *controller->outlineModel();
+    QCoreApplication::processEvents();
+    const auto rowColour = [&](int row) {
+        const QImage image = view.viewport()->grab().toImage();
+        const QRect cell = view.visualRect(outline.index(row, 0));
+        return QColor(image.pixel(cell.left() + 1, cell.center().y())).name().toStdString();
+    };
+    const std::string unselected = rowColour(1);
+    ASSERT_EQ(rowColour(0), unselected);
+
+    view.setFocus(Qt::TabFocusReason);
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(view.hasFocus());
+    EXPECT_FALSE(view.selectionModel()->hasSelection());
+    EXPECT_EQ(controller->selectedItem(), nullptr);
+    EXPECT_EQ(rowColour(0), unselected);
+
+    // The keyboard still starts at the first row, which then is selected and painted so.
+    QTest::keyClick(&view, Qt::Key_Down);
+    EXPECT_EQ(controller->selectedItem(), controller->projects().front());
+    EXPECT_NE(rowColour(0), unselected);
 }
 
 TEST_F(ProjectsViewControllerTest, WithoutAStoreNothingIsListedOrCreated)
