@@ -17,6 +17,7 @@
 #include "model/timer.h"
 
 #include "data/object_context.h"
+#include "data/undo_manager.h"
 #include "foundation/defaults_store.h"
 #include "inspectors/popover_date_picker_controller.h"
 #include "kits/analytics/tally_events.h"
@@ -459,9 +460,8 @@ void ProjectsViewController::itemDidExpandOrCollapse(const QModelIndex& index, b
         // write as it happens, so switching registration off around the write is enough; the
         // pending changes are not processed here, or an action that expands a project (a new
         // timer) would reach observers, the store and the undo history in two pieces.
-        context_->undoManager().disableUndoRegistration();
+        const data::UndoRegistrationDisabled notUndoable(context_->undoManager());
         project->setExpanded(expanded);
-        context_->undoManager().enableUndoRegistration();
     }
     rememberExpansion(*project, expanded);
 }

@@ -70,4 +70,17 @@ private:
     bool redoing_ = false;
 };
 
+// Switches undo registration off for its lifetime: changes made meanwhile are never undoable. Nests
+// like the calls it makes, and turns registration back on however its scope is left.
+class UndoRegistrationDisabled {
+public:
+    explicit UndoRegistrationDisabled(UndoManager& manager) : manager_(manager) { manager_.disableUndoRegistration(); }
+    ~UndoRegistrationDisabled() { manager_.enableUndoRegistration(); }
+    UndoRegistrationDisabled(const UndoRegistrationDisabled&) = delete;
+    UndoRegistrationDisabled& operator=(const UndoRegistrationDisabled&) = delete;
+
+private:
+    UndoManager& manager_;
+};
+
 } // namespace data

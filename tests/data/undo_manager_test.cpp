@@ -177,3 +177,30 @@ TEST(UndoManager, UndoOfRelationshipChangesRestoresTheOldOwner)
     EXPECT_EQ(note->toOne("folder"), b);
     EXPECT_TRUE(a->toMany("notes").empty());
 }
+
+TEST(UndoManager, TheScopedSwitchTurnsRegistrationBackOnWhenItsScopeEnds)
+{
+    NotificationCenter center;
+    ObjectContext context(model(), center);
+    UndoManager& undo = context.undoManager();
+    Object* folder = context.insertObject(entity("Folder"));
+    context.processPendingChanges();
+    ASSERT_EQ(undo.undoCount(), 1u);
+
+    try {
+        const data::UndoRegistrationDisabled outer(undo);
+        {
+            const data::UndoRegistrationDisabled inner(undo);
+        }
+        EXPECT_FALSE(undo.isUndoRegistrationEnabled()); // the outer one still holds
+        folder->setValue("open", true);
+        throw std::runtime_error("left early");
+    } catch (const std::runtime_error&) {}
+    EXPECT_TRUE(undo.isUndoRegistrationEnabled());
+    context.processPendingChanges();
+    EXPECT_EQ(undo.undoCount(), 1u); // the change made inside is no step
+
+    folder->setValue("name", std::string("registered"));
+    context.processPendingChanges();
+    EXPECT_EQ(undo.undoCount(), 2u);
+}
