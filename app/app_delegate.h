@@ -5,6 +5,7 @@
 
 #include "app/global_functions.h"
 #include "app/usage_events.h"
+#include "model/refresh_notification.h"
 
 #include <QCoreApplication>
 #include <QObject>
@@ -45,7 +46,8 @@ public:
         std::function<void()> quit = [] { QCoreApplication::quit(); };
     };
 
-    static constexpr const char* refreshTimerFiredNotification = "RefreshTimerFiredNotification";
+    // The tick it posts (model/refresh_notification.h).
+    static constexpr const char* refreshTimerFiredNotification = model::RefreshTimerFiredNotification;
     static constexpr int refreshIntervalMilliseconds = 10'000;
 
     explicit AppDelegate(Services services, QObject* parent = nullptr);

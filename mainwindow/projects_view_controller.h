@@ -13,6 +13,7 @@
 #include "model/enums.h"
 #include "model/filter.h"
 #include "model/preferences.h"
+#include "model/refresh_notification.h"
 
 #include "foundation/clock.h"
 #include "foundation/notification_center.h"
@@ -57,9 +58,8 @@ class ProjectsOutlineModel;
 class ProjectsOutlineView;
 class ProjectsViewControllerDelegate;
 
-// Posted on the default notification centre by the application's refresh tick; running durations
-// are brought up to date on each.
-inline constexpr const char* RefreshTimerFiredNotification = "RefreshTimerFiredNotification";
+// The refresh tick (model/refresh_notification.h); running durations are brought up to date on each.
+using model::RefreshTimerFiredNotification;
 // Posted on the default notification centre by whoever wants a timer started in a project (the
 // mini window). userInfo: "project" (model::Project*, required), "type" (model::TimerType, required),
 // "notes" (std::string, optional).
