@@ -6,6 +6,7 @@
 #include "app/kits.h"
 #include "app/preferences_window.h"
 #include "app/updater.h"
+#include "foundation/diagnostics.h"
 #include "foundation/notification_center.h"
 #include "model/persistence_controller.h"
 #include "model/preferences.h"
@@ -21,8 +22,6 @@
 #include <QGuiApplication>
 #include <QUrl>
 #include <QWidget>
-
-#include <cstdio>
 
 namespace app {
 
@@ -162,11 +161,9 @@ int AppDelegate::terminateWithoutAsking()
         return 0;
     std::string error;
     if (const auto file = store.writeRecoveryFile(error))
-        std::fprintf(stderr, "horavine: the store could not be saved; everything Horavine had open is in %s\n",
-                     file->c_str());
+        foundation::diagnostic("the store could not be saved; everything Horavine had open is in " + file->string());
     else
-        std::fprintf(stderr, "horavine: the store could not be saved, nor a recovery file written (%s)\n",
-                     error.c_str());
+        foundation::diagnostic("the store could not be saved, nor a recovery file written (" + error + ")");
     return 1;
 }
 

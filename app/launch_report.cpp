@@ -3,6 +3,7 @@
 #include "app/launch_report.h"
 
 #include "app/app_delegate.h"
+#include "foundation/diagnostics.h"
 
 #include <QEvent>
 #include <QWidget>
@@ -34,8 +35,8 @@ LaunchReport::LaunchReport()
     if (environmentFlag("HORAVINE_LOG_REFRESH")) {
         refreshToken_ = foundation::NotificationCenter::defaultCenter().addObserver(
             AppDelegate::refreshTimerFiredNotification, nullptr, [](const foundation::Notification&) {
-                std::fprintf(stderr, "horavine: %s at %.2f s\n", AppDelegate::refreshTimerFiredNotification,
-                             secondsSinceProcessStart());
+                foundation::diagnostic(std::string(AppDelegate::refreshTimerFiredNotification) + " at "
+                                       + foundation::fixedPointText(secondsSinceProcessStart(), 2) + " s");
             });
     }
 }
@@ -51,13 +52,14 @@ void LaunchReport::watchMainWindow(QWidget& mainWindow)
 void LaunchReport::reportReopen() const
 {
     if (reportStartup_)
-        std::fprintf(stderr, "horavine: main window raised for another launch\n");
+        foundation::diagnostic("main window raised for another launch");
 }
 
 bool LaunchReport::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == mainWindow_ && event->type() == QEvent::Paint) {
-        std::fprintf(stderr, "horavine: main window shown %.3f s after launch\n", secondsSinceProcessStart());
+        foundation::diagnostic("main window shown " + foundation::fixedPointText(secondsSinceProcessStart(), 3)
+                               + " s after launch");
         mainWindow_->removeEventFilter(this);
         mainWindow_.clear();
     }

@@ -1,11 +1,11 @@
 // The local-socket handshake between launches of the same store, with its private folder and the
 // peer's user checked on both ends.
 #include "app/single_instance.h"
+#include "foundation/diagnostics.h"
 
 #include <QCryptographicHash>
 #include <QLocalSocket>
 
-#include <cstdio>
 #include <cstdlib>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -73,7 +73,7 @@ QString SingleInstance::serverName(const std::filesystem::path& storePath)
     const QString name = QStringLiteral("horavine-%1.socket").arg(QString::fromLatin1(digest));
     const auto folder = socketFolder();
     if (!folder) {
-        std::fprintf(stderr, "horavine: no private folder for the instance socket; every launch starts on its own\n");
+        foundation::diagnostic("no private folder for the instance socket; every launch starts on its own");
         return {};
     }
     return QString::fromStdString((*folder / name.toStdString()).string());
@@ -88,8 +88,8 @@ bool SingleInstance::handToRunningInstance(const QString& name)
     if (!socket.waitForConnected(handshakeTimeoutMilliseconds))
         return false;
     if (!peerIsThisUser(socket.socketDescriptor())) {
-        std::fprintf(stderr, "horavine: the instance socket %s belongs to another user; it is not used\n",
-                     qPrintable(name));
+        foundation::diagnostic("the instance socket " + name.toStdString()
+                               + " belongs to another user; it is not used");
         socket.abort();
         return false;
     }

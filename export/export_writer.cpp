@@ -1,6 +1,7 @@
 // Exporter::write: the document goes to a new file beside the destination and is renamed over it
 // only once it is complete on disk, so a failed export never leaves a truncated file behind.
 #include "export/exporter.h"
+#include "foundation/diagnostics.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -108,7 +109,7 @@ std::optional<ExportWriteError> Exporter::write(std::string_view text, const std
 {
     auto error = writeAtomically(text, path);
     if (error)
-        std::fputs("ERROR: could not export\n", stderr);
+        foundation::diagnostic("ERROR: could not export");
     return error;
 }
 

@@ -19,6 +19,7 @@
 #include "data/object_context.h"
 #include "data/undo_manager.h"
 #include "foundation/defaults_store.h"
+#include "foundation/diagnostics.h"
 #include "inspectors/popover_date_picker_controller.h"
 #include "kits/analytics/tally_events.h"
 
@@ -32,7 +33,6 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <iostream>
 #include <unordered_set>
 
 namespace mainwindow {
@@ -479,7 +479,8 @@ void ProjectsViewController::rememberExpansion(const model::Project& project, bo
         expandedProjects_.erase(found);
     foundation::DefaultsArray values(expandedProjects_.begin(), expandedProjects_.end());
     if (const auto error = defaults_.set(ProjectsOutlineViewAutosaveName, std::move(values)))
-        std::cerr << "Could not write the expanded projects to " << error->file << ": " << error->message << '\n';
+        foundation::diagnostic("Could not write the expanded projects to " + error->file.string() + ": "
+                               + error->message);
 }
 
 void ProjectsViewController::fixColumnOrder()

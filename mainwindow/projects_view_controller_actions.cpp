@@ -12,12 +12,11 @@
 #include "model/timer.h"
 
 #include "data/object_context.h"
+#include "foundation/diagnostics.h"
 #include "kits/analytics/tally_events.h"
 
 #include <QAction>
 #include <QMenu>
-
-#include <iostream>
 
 namespace mainwindow {
 
@@ -281,7 +280,8 @@ void ProjectsViewController::toggleArchiveProject()
 void ProjectsViewController::toggleShowBilledTimers()
 {
     if (const auto error = preferences_.setShowsBilledTimers(!preferences_.showsBilledTimers()))
-        std::cerr << "Could not write the billed-timers setting to " << error->file << ": " << error->message << '\n';
+        foundation::diagnostic("Could not write the billed-timers setting to " + error->file.string() + ": "
+                               + error->message);
     updateProjectsList(false);
     validateActions();
     kits::TallyEvents::trackToggleShowOnlyBilledTimers(preferences_.showsBilledTimers());

@@ -1,6 +1,7 @@
 // Encoding, decoding and resolution of file bookmarks. The search for a moved file is breadth-first,
 // stays on the bookmark's device, never follows symbolic links and stops at its time and entry budget.
 #include "model/file_bookmark.h"
+#include "foundation/diagnostics.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -8,7 +9,6 @@
 #include <deque>
 #include <dirent.h>
 #include <fcntl.h>
-#include <iostream>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -322,12 +322,12 @@ std::optional<data::Blob> bookmarkData(const fs::path& path)
 {
     const auto absolute = normalizedFilePath(path);
     if (!absolute) {
-        std::cerr << "ERROR: Cannot make a bookmark of an empty path\n";
+        foundation::diagnostic("ERROR: Cannot make a bookmark of an empty path");
         return std::nullopt;
     }
     auto made = FileBookmark::ofFile(*absolute);
     if (const auto* error = std::get_if<std::string>(&made)) {
-        std::cerr << "ERROR: " << *error << '\n';
+        foundation::diagnostic("ERROR: " + *error);
         return std::nullopt;
     }
     return std::get<FileBookmark>(made).encoded();
@@ -337,11 +337,11 @@ std::optional<fs::path> resolveBookmark(const data::Blob& bookmark)
 {
     auto resolution = resolveFileBookmark(bookmark);
     if (resolution.stale) {
-        std::cerr << "ERROR: Could not create file URL from bookmark data; bookmark is stale\n";
+        foundation::diagnostic("ERROR: Could not create file URL from bookmark data; bookmark is stale");
         return std::nullopt;
     }
     if (!resolution.path)
-        std::cerr << "ERROR: Could not create file URL from bookmark data\n";
+        foundation::diagnostic("ERROR: Could not create file URL from bookmark data");
     return std::move(resolution.path);
 }
 
@@ -386,9 +386,9 @@ std::optional<fs::path> BookmarkResolver::resolve(const data::Blob& bookmark, co
     }
     failedAt_ = foundation::now();
     if (resolution.stale)
-        std::cerr << "ERROR: Could not create file URL from bookmark data; bookmark is stale\n";
+        foundation::diagnostic("ERROR: Could not create file URL from bookmark data; bookmark is stale");
     else
-        std::cerr << "ERROR: Could not create file URL from bookmark data\n";
+        foundation::diagnostic("ERROR: Could not create file URL from bookmark data");
     return std::nullopt;
 }
 

@@ -1,11 +1,11 @@
 // Opening the store, saving on every change notice, and the look-ups the views use.
 #include "model/persistence_controller.h"
 
+#include "foundation/diagnostics.h"
 #include "model/data_model.h"
 #include "model/user_dirs.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
@@ -196,7 +196,7 @@ void PersistenceController::saveSucceeded()
     saveProblem_ = SaveProblem::none;
     failuresInEpisode_ = 0;
     recoveryFile_.reset();
-    std::fprintf(stderr, "Horavine: the store %s is saved again\n", storePath_.c_str());
+    foundation::diagnostic("the store " + storePath_.string() + " is saved again");
     center_.post(SaveStatusDidChangeNotification, this);
 }
 
@@ -209,7 +209,7 @@ bool PersistenceController::recreateRemovedStore()
     const std::string message =
         "The store file " + storePath_.string()
         + " was removed while Horavine was running. Everything Horavine had open was written to it anew.";
-    std::fprintf(stderr, "Horavine: %s\n", message.c_str());
+    foundation::diagnostic(message);
     center_.post(StoreFileRecreatedNotification, this, {{"message", message}});
     return true;
 }
@@ -260,7 +260,7 @@ void PersistenceController::reportFailure(Status status, const std::string& mess
 {
     // One line per distinct problem, not one per retry.
     if (status != status_ || message != statusMessage_)
-        std::fprintf(stderr, "Horavine: %s\n", message.c_str());
+        foundation::diagnostic(message);
     status_ = status;
     statusMessage_ = message;
 }

@@ -6,10 +6,10 @@
 #include "model/dates.h"
 #include "model/enums.h"
 
+#include "foundation/diagnostics.h"
 #include "foundation/locale.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <stdexcept>
 #include <utility>
 
@@ -33,8 +33,8 @@ foundation::Decimal Project::costs() const
         if (!sum) {
             static bool reported = false;
             if (!std::exchange(reported, true))
-                std::fprintf(stderr, "Horavine: the costs of project \"%s\" are out of range and show as 0\n",
-                             name().value_or("").c_str());
+                foundation::diagnostic("the costs of project \"" + name().value_or("")
+                                       + "\" are out of range and show as 0");
             return foundation::Decimal();
         }
         total = *sum;

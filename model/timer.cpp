@@ -2,14 +2,13 @@
 // and the injectable clock.
 #include "model/timer.h"
 
+#include "foundation/diagnostics.h"
 #include "model/client.h"
 #include "model/dates.h"
 #include "model/enums.h"
 #include "model/fetch_helpers.h"
 #include "model/pause_entry.h"
 #include "model/project.h"
-
-#include <cstdio>
 
 namespace model {
 namespace {
@@ -103,7 +102,7 @@ foundation::Decimal Timer::costs() const
     const double amount = hourlyRate().toDouble() * (static_cast<double>(duration()) / 60.0);
     if (auto exact = foundation::Decimal::fromDouble(amount))
         return *exact;
-    std::fprintf(stderr, "Horavine: the cost of a timer is out of range and shows as 0\n");
+    foundation::diagnostic("the cost of a timer is out of range and shows as 0");
     return foundation::Decimal();
 }
 

@@ -3,12 +3,12 @@
 
 #include "data/sqlite_store.h"
 
+#include "foundation/diagnostics.h"
 #include "foundation/uuid.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
@@ -151,8 +151,8 @@ bool ObjectContext::attachStore(std::unique_ptr<SqliteStore> store, std::string&
         linkInverse(*link.object, link.relationship, target);
     }
     if (dangling > 0)
-        std::fprintf(stderr, "Horavine: %zu stored references point to missing objects and were left empty\n",
-                     dangling);
+        foundation::diagnostic(std::to_string(dangling)
+                               + " stored references point to missing objects and were left empty");
     storeIdentifier_ = store->uuid();
     store_ = std::move(store);
     for (const auto& object : owned_)

@@ -4,6 +4,7 @@
 
 #include "data/object.h"
 
+#include "foundation/diagnostics.h"
 #include "foundation/uuid.h"
 
 #include <sqlite3.h>
@@ -532,8 +533,8 @@ bool SqliteStore::loadRows(const EntityDescription& entity, const std::function<
         error = "The store " + path_.string() + " cannot be read: " + sqlite3_errmsg(db_);
     sqlite3_finalize(stmt);
     if (mismatches > 0)
-        std::fprintf(stderr, "Horavine: %zu stored values of %s were unreadable and read as empty\n", mismatches,
-                     entity.name().c_str());
+        foundation::diagnostic(std::to_string(mismatches) + " stored values of " + entity.name()
+                               + " were unreadable and read as empty");
     return done;
 }
 

@@ -2,12 +2,12 @@
 // applied only when turning an instant into a wall time and a wall time back into an instant.
 #include "foundation/calendar.h"
 
+#include "foundation/diagnostics.h"
 #include "foundation/locale.h"
 
 #include <date/tz.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <set>
@@ -107,7 +107,7 @@ void reportUnknownZoneOnce(const std::string& name)
     static std::set<std::string> reported;
     std::lock_guard lock(mutex);
     if (reported.insert(name).second)
-        std::fprintf(stderr, "horavine: unknown time zone \"%s\"; using UTC\n", name.c_str());
+        diagnostic("unknown time zone \"" + name + "\"; using UTC");
 }
 
 // The zone name the environment asks for: TZ without its leading ':', or the system's zone.

@@ -3,6 +3,7 @@
 #include "foundation/defaults_store.h"
 
 #include "foundation/clock.h"
+#include "foundation/diagnostics.h"
 #include "foundation/notification_center.h"
 
 #include <nlohmann/json.hpp>
@@ -13,7 +14,6 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <iostream>
 #include <limits>
 #include <pwd.h>
 #include <unistd.h>
@@ -292,7 +292,7 @@ void DefaultsStore::reportUnusableValues(const std::string& reasons)
 {
     std::string message = "Some values in the settings file " + file_.string() + " could not be used (" + reasons
                           + "). They are ignored and left in the file as they are; the other settings are used.";
-    std::cerr << "horavine: " << message << '\n';
+    diagnostic(message);
     loadProblem_ = std::move(message);
 }
 
@@ -308,7 +308,7 @@ void DefaultsStore::reportLoadProblem(const std::string& reason)
         message += "It could not be copied aside (" + copyError
                    + "), so it is left untouched and changed settings will not be saved.";
     }
-    std::cerr << "horavine: " << message << '\n';
+    diagnostic(message);
     loadProblem_ = std::move(message);
 }
 
@@ -431,7 +431,7 @@ std::optional<DefaultsWriteError> DefaultsStore::save()
     for (const auto& [key, text] : unusableKeptVerbatim_)
         root[key] = Json::parse(text);
     if (auto failure = writeAtomically(file_, root.dump(2) + "\n")) {
-        std::cerr << "horavine: settings not saved: " << *failure << '\n';
+        diagnostic("settings not saved: " + *failure);
         return DefaultsWriteError{file_, std::move(*failure)};
     }
     unsavedChanges_ = false;

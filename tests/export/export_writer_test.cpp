@@ -95,7 +95,7 @@ TEST(ExportWriterTest, AWriteFailingPartWayLeavesTheOldFileAndNoTemporaryFile)
     const std::string console = testing::internal::GetCapturedStderr();
     ASSERT_TRUE(error);
     EXPECT_EQ(error->reason, "File too large");
-    EXPECT_EQ(console, "ERROR: could not export\n");
+    EXPECT_EQ(console, "horavine: ERROR: could not export\n");
     EXPECT_EQ(contents(file), old);
     EXPECT_EQ(entries(folder.path()), std::vector<std::string>{"report.txt"});
 }
@@ -111,7 +111,7 @@ TEST(ExportWriterTest, ADestinationThatCannotBeAFileIsRefusedWithItsReason)
     EXPECT_EQ(missingFolder->reason, "No such file or directory");
     ASSERT_TRUE(folderItself);
     EXPECT_EQ(folderItself->reason, "Is a directory");
-    EXPECT_EQ(console, "ERROR: could not export\nERROR: could not export\n");
+    EXPECT_EQ(console, "horavine: ERROR: could not export\nhoravine: ERROR: could not export\n");
     EXPECT_TRUE(fs::is_empty(folder.path()));
 }
 

@@ -195,7 +195,7 @@ TEST_F(ExportActionsTest, AWriteFailingPartWayKeepsTheOldFileAndTellsTheUserOnce
 
     EXPECT_EQ(contents(existing), old);
     EXPECT_EQ(entries(folder()), std::vector<std::string>{"out.txt"});
-    EXPECT_EQ(occurrences(console, "ERROR: could not export\n"), 1u) << console;
+    EXPECT_EQ(occurrences(console, "horavine: ERROR: could not export\n"), 1u) << console;
     ASSERT_EQ(hook_.alerts.size(), 1u);
     EXPECT_EQ(hook_.alerts[0].alert.messageText, "The export could not be saved.");
     EXPECT_EQ(hook_.alerts[0].alert.informativeText, "File too large");

@@ -53,8 +53,8 @@ protected:
     }
 };
 
-const char* const unresolvableLine = "ERROR: Could not create file URL from bookmark data\n";
-const char* const staleLine = "ERROR: Could not create file URL from bookmark data; bookmark is stale\n";
+const char* const unresolvableLine = "horavine: ERROR: Could not create file URL from bookmark data\n";
+const char* const staleLine = "horavine: ERROR: Could not create file URL from bookmark data; bookmark is stale\n";
 
 } // namespace
 
@@ -235,7 +235,7 @@ TEST_F(AttachmentTest, FileThatCannotBeBookmarkedIsNotAttached)
     project->addAttachment(folder.path() / "missing.txt");
     EXPECT_EQ(Attachment::create(folder.path() / "missing.txt", context), nullptr);
     const std::string output = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(output.rfind("ERROR: ", 0), 0u);
+    EXPECT_EQ(output.rfind("horavine: ERROR: ", 0), 0u);
     EXPECT_NE(output.find("missing.txt"), std::string::npos);
     EXPECT_EQ(attachmentCount(context), 0u);
 
