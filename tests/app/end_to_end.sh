@@ -4,7 +4,8 @@
 # through a symbolic link to the store's folder, and the first raises its window), post
 # the refresh notice at +10 s and +20 s, and exit 0 on SIGTERM with the store saved; later runs
 # under an American locale keep the stored currency and quit on SIGHUP and SIGINT; a store file
-# removed while the program runs is written anew at quit, one replaced is never written over; a
+# removed while the program runs is written anew at quit, one replaced is never written over (a
+# change made after it, through xdotool, goes to a recovery file and the exit status is not 0); a
 # store that cannot be opened is left as it was.
 # Usage: end_to_end.sh path/to/horavine   (run inside xvfb-run)
 set -euo pipefail
@@ -145,6 +146,31 @@ wait "$first" || status=$?
 first=
 [[ $status -eq 0 ]] || fail "exit status $status after the store file was replaced without unsaved changes"
 [[ $(cksum <"$store") == "$checksum" ]] || fail "the replacing file was written over"
+
+# Replaced, and then a change made in the window (Ctrl+N, a new project): the change goes to a
+# recovery file, the replacing file stays as it is, and SIGTERM ends with a failing status.
+"$program" >"$home/replaced-change.log" 2>&1 &
+first=$!
+wait_for_line 'main window shown' 600 "$home/replaced-change.log" "$first" || fail "no main window for the change run"
+cp "$store" "$home/incoming.horavine"
+mv "$home/incoming.horavine" "$store"
+checksum=$(cksum <"$store")
+window=$(xdotool search --sync --onlyvisible --name '^Horavine' | head -1)
+xdotool windowfocus --sync "$window"
+xdotool key --clearmodifiers ctrl+n
+wait_for_line 'was replaced by another file' 100 "$home/replaced-change.log" "$first" ||
+  fail "the new project did not meet the replaced store"
+kill -TERM "$first"
+status=0
+wait "$first" || status=$?
+first=
+[[ $status -ne 0 ]] || fail "exit status 0 although the change could not be saved to the store"
+[[ $(cksum <"$store") == "$checksum" ]] || fail "the replacing file was written over"
+recovery=$(find "$home/.local/share/horavine" -name 'Recovered *.horavine' 2>/dev/null | head -1)
+[[ -n $recovery ]] || fail "no recovery file"
+[[ -n $recovery ]] && { grep -aq 'New project' "$recovery" || fail "the recovery file lacks the new project"; }
+grep -q "everything Horavine had open is in $recovery" "$home/replaced-change.log" ||
+  fail "no line names the recovery file: $(cat "$home/replaced-change.log")"
 
 # A store that cannot be opened: the program says so, writes nothing, and a signal still ends it
 # while its alert is up.
