@@ -3,6 +3,7 @@
 
 #include "foundation/diagnostics.h"
 #include "model/data_model.h"
+#include "model/pasteboard_types.h"
 #include "model/user_dirs.h"
 
 #include <algorithm>

@@ -20,13 +20,6 @@
 
 namespace model {
 
-// The drag types whose items carry an object's identifier URI as text.
-namespace PasteboardTypes {
-inline constexpr const char* project = "com.quillmarsh-software.spanreckoner.Project";
-inline constexpr const char* timer = "com.quillmarsh-software.spanreckoner.Timer";
-inline constexpr const char* client = "com.quillmarsh-software.spanreckoner.Client";
-} // namespace PasteboardTypes
-
 class PersistenceController {
 public:
     enum class Status { ok, cannotOpen, storeInUse, saveFailed };

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "model/managed_object.h"
+#include "model/model_error.h"
 
 #include "foundation/clock.h"
 #include "foundation/decimal.h"
@@ -16,13 +17,6 @@ namespace model {
 
 class Project;
 class PauseEntry;
-
-// A validation failure the editors show; domain "MODEL_ERROR_DOMAIN", code 1.
-struct ModelError {
-    static constexpr const char* domain = "MODEL_ERROR_DOMAIN";
-    int code = 1;
-    std::string localizedDescription;
-};
 
 // Which stored or derived keys a derived key depends on, so views know what to re-read.
 using KeyDependencies = std::map<std::string, std::vector<std::string>>;

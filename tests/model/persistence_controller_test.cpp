@@ -4,6 +4,7 @@
 #include "model/client.h"
 #include "model/data_model.h"
 #include "model/fetch_helpers.h"
+#include "model/pasteboard_types.h"
 #include "model/pause_entry.h"
 #include "model/persistence_controller.h"
 #include "model/project.h"
