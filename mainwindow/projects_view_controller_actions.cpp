@@ -119,12 +119,7 @@ void ProjectsViewController::deleteSelectedItem()
         updateEmptyView();
         context_->deleteObject(project);
         // The remaining projects, archived ones included, are numbered again without gaps.
-        std::int64_t order = 0;
-        for (model::Project* remaining : model::fetchAll<model::Project>(*context_)) {
-            if (remaining->sortOrder() != order)
-                remaining->setSortOrder(order);
-            ++order;
-        }
+        model::renumberSortOrders<model::Project>(*context_);
     } else if (auto* timer = dynamic_cast<model::Timer*>(item)) {
         model_->removeTimer(*timer);
         context_->deleteObject(timer);

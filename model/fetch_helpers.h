@@ -1,5 +1,6 @@
 // Shared fetches of the entities that keep a user-defined order in `sortOrder` (projects and
-// clients): all of them in that order, the highest number in use, a project by its number.
+// clients): all of them in that order, the highest number in use, a project by its number, and
+// the numbering again without gaps.
 #pragma once
 
 #include "model/managed_object.h"
@@ -43,6 +44,19 @@ std::int64_t highestSortOrder(const data::ObjectContext& context, const data::Ob
         if (object != excluding)
             highest = std::max(highest, static_cast<const T*>(object)->sortOrder());
     return highest;
+}
+
+// Numbers every object of T 0, 1, 2, ... in its present order (after a delete, or a drag and drop
+// that moved one), writing only the numbers that change.
+template <typename T>
+void renumberSortOrders(data::ObjectContext& context)
+{
+    std::int64_t order = 0;
+    for (T* object : fetchAll<T>(context)) {
+        if (object->sortOrder() != order)
+            object->setSortOrder(order);
+        ++order;
+    }
 }
 
 // The project with that sortOrder (the one with the lowest key when several share it), or nullptr.

@@ -172,6 +172,31 @@ TEST(PersistenceController, UnreadableNewerOrLockedStoresAreLeftAlone)
     EXPECT_EQ(readFile(dir.store()), newer);
 }
 
+TEST(PersistenceController, RenumberingClosesTheGapsAndKeepsTheOrder)
+{
+    StoreDir dir;
+    NotificationCenter center;
+    PersistenceController controller(dir.store(), center);
+    auto& context = controller.managedObjectContext();
+    std::vector<Project*> projects;
+    for (int i = 0; i < 5; ++i)
+        projects.push_back(initInContext<Project>(context));
+    Client* client = initInContext<Client>(context);
+    client->setSortOrder(7);
+    projects[3]->setArchived(true);
+    projects[4]->setSortOrder(9);
+    context.deleteObject(projects[1]);
+    context.processPendingChanges();
+
+    renumberSortOrders<Project>(context);
+    EXPECT_EQ(fetchAll<Project>(context), (std::vector<Project*>{projects[0], projects[2], projects[3], projects[4]}));
+    EXPECT_EQ((std::vector<std::int64_t>{projects[0]->sortOrder(), projects[2]->sortOrder(), projects[3]->sortOrder(),
+                                         projects[4]->sortOrder()}),
+              (std::vector<std::int64_t>{0, 1, 2, 3}));
+    EXPECT_EQ(client->sortOrder(), 7); // other entities keep their numbers
+    EXPECT_EQ(highestSortOrder<Project>(context), 3);
+}
+
 TEST(PersistenceController, SortOrderHelpersAndDraggedObjects)
 {
     StoreDir dir;
