@@ -526,13 +526,14 @@ model::Timer* ProjectsViewController::createTimer(model::Project& project, model
         updateProjectsList(true);
         emit searchTermCleared();
     }
-    model::Timer* timer = project.startNewTimer();
+    model::Timer* timer = nullptr;
+    switch (type) {
+    case model::TimerType::period: timer = project.startNewTimer(); break;
+    case model::TimerType::duration: timer = project.addFixedDurationTimer(); break;
+    case model::TimerType::expense: timer = project.addExpenseTimer(); break;
+    }
     if (!timer)
         return nullptr;
-    if (type != model::TimerType::period) {
-        timer->setEnd(timer->start());
-        timer->setType(model::rawValue(type));
-    }
     timer->setNotes(notes.value_or(""));
     if (delegate_)
         delegate_->projectsViewControllerDidCreateTimer(*this, *timer);
