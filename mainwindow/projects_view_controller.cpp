@@ -62,7 +62,7 @@ std::string_view timerTypeName(model::TimerType type)
 ProjectsViewController::ProjectsViewController(data::ObjectContext* context, foundation::DefaultsStore& defaults,
                                                QWidget* parent)
     : QWidget(parent), context_(context), defaults_(defaults), preferences_(defaults),
-      dateFilterReferenceDate_(model::roundedToMinute(foundation::now())), runningTimers_(context)
+      dateFilter_(model::roundedToMinute(foundation::now()), model::DateFilterRange::all), runningTimers_(context)
 {
     buildViews();
     buildActions();
@@ -178,8 +178,8 @@ void ProjectsViewController::connectOutline()
 model::Filter ProjectsViewController::filter() const
 {
     model::Filter filter;
-    filter.fromDate = dateFilterStartDate_;
-    filter.toDate = dateFilterEndDate_;
+    filter.fromDate = dateFilter_.startDate();
+    filter.toDate = dateFilter_.endDate();
     filter.sortDescriptors = std::vector<data::SortDescriptor>{{"start", true}};
     filter.searchTerm = searchTerm_;
     filter.includeBilledTimers = preferences_.showsBilledTimers();
@@ -222,30 +222,17 @@ void ProjectsViewController::setSearchTerm(std::optional<std::string> term)
 void ProjectsViewController::setDateFilterBounds(std::optional<foundation::Date> start,
                                                  std::optional<foundation::Date> end)
 {
-    dateFilterStartDate_ = start;
-    dateFilterEndDate_ = end;
+    dateFilter_.setBounds(start, end);
 }
 
 void ProjectsViewController::updateDateFilter()
 {
-    const model::DateFilterRange range = currentDateFilterRange();
-    switch (range) {
-    case model::DateFilterRange::all:
-        dateFilterStartDate_.reset();
-        dateFilterEndDate_.reset();
-        break;
-    case model::DateFilterRange::custom: break;
-    case model::DateFilterRange::day:
-    case model::DateFilterRange::week:
-    case model::DateFilterRange::month:
-    case model::DateFilterRange::year:
-        // At the edge of the calendar's years there are no bounds to compute; the old ones stay.
-        if (const auto interval = model::dateFilterInterval(range, dateFilterReferenceDate_)) {
-            dateFilterStartDate_ = interval->from;
-            dateFilterEndDate_ = interval->to;
-        }
-        break;
-    }
+    dateFilter_.update();
+    dateFilterDidChange();
+}
+
+void ProjectsViewController::dateFilterDidChange()
+{
     updateProjectsList(true);
     updateSelection();
     updateDateFilterBar();
@@ -256,14 +243,15 @@ void ProjectsViewController::dateFilterRangeChanged()
     // A stored value that names no range shows the day page; the stored value is left as it is.
     const auto range =
         model::dateFilterRangeFromRawValue(preferences_.dateFilterRange()).value_or(model::DateFilterRange::day);
+    dateFilter_.setRange(range);
     dateFilterTabView_->setCurrentIndex(static_cast<int>(model::rawValue(range)));
     updateDateFilter();
 }
 
 void ProjectsViewController::navigateToToday()
 {
-    dateFilterReferenceDate_ = model::roundedToMinute(foundation::now());
-    updateDateFilter();
+    dateFilter_.navigateToToday(foundation::now());
+    dateFilterDidChange();
 }
 
 void ProjectsViewController::reloadProjects()

@@ -10,6 +10,7 @@
 
 #include "export/export_format.h"
 
+#include "model/date_filter_state.h"
 #include "model/enums.h"
 #include "model/filter.h"
 #include "model/preferences.h"
@@ -116,15 +117,15 @@ public:
     // An empty term means no search. Updates the list.
     void setSearchTerm(std::optional<std::string> term);
 
-    // Date filter.
-    // The range of the page the date filter bar shows (day when it shows none).
+    // Date filter: the state lives in a model::DateFilterState; the bar shows its range's page.
     model::DateFilterRange currentDateFilterRange() const;
-    foundation::Date dateFilterReferenceDate() const { return dateFilterReferenceDate_; }
-    void setDateFilterReferenceDate(foundation::Date date) { dateFilterReferenceDate_ = date; }
-    std::optional<foundation::Date> dateFilterStartDate() const { return dateFilterStartDate_; }
-    std::optional<foundation::Date> dateFilterEndDate() const { return dateFilterEndDate_; }
+    foundation::Date dateFilterReferenceDate() const { return dateFilter_.referenceDate(); }
+    void setDateFilterReferenceDate(foundation::Date date) { dateFilter_.setReferenceDate(date); }
+    std::optional<foundation::Date> dateFilterStartDate() const { return dateFilter_.startDate(); }
+    std::optional<foundation::Date> dateFilterEndDate() const { return dateFilter_.endDate(); }
     // The custom range keeps whatever bounds are set here.
     void setDateFilterBounds(std::optional<foundation::Date> start, std::optional<foundation::Date> end);
+    // Lays the bounds out again (model::DateFilterState::update) and brings the list and bar up to date.
     void updateDateFilter();
     // Takes the range stored in the defaults (day for a value that names none) and applies it.
     void dateFilterRangeChanged();
@@ -257,6 +258,8 @@ private:
     QDateEdit* dateFilterBoundControl(const char* name, QWidget* page, bool end);
     // Labels, custom controls and the shown parts of the bar for the current range and bounds.
     void updateDateFilterBar();
+    // The list, the selection and the bar after the date filter's bounds changed.
+    void dateFilterDidChange();
     void customBoundChosen(bool end, const QDate& day);
     void buildActions();
     void setupObservings();
@@ -302,9 +305,7 @@ private:
     QDateEdit* dateFilterEndDateControl_ = nullptr;
     bool showingDateFilterBounds_ = false;
     std::unique_ptr<inspectors::PopoverDatePickerController> dateFilterDatePicker_;
-    foundation::Date dateFilterReferenceDate_;
-    std::optional<foundation::Date> dateFilterStartDate_;
-    std::optional<foundation::Date> dateFilterEndDate_;
+    model::DateFilterState dateFilter_;
     data::Object* selectedItem_ = nullptr;
     ProjectsPredicate projectsPredicate_;
     model::Client* selectedClient_ = nullptr;

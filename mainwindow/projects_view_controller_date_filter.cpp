@@ -26,7 +26,6 @@ namespace {
 constexpr int dateFilterBarAnimationMilliseconds = 200;
 // The value a custom bound control holds while its bound is empty; it shows no date then.
 const QDate noDate(100, 1, 1);
-constexpr int pageCount = 6;
 
 QDate localDay(foundation::Date date)
 {
@@ -138,10 +137,7 @@ QDateEdit* ProjectsViewController::dateFilterBoundControl(const char* name, QWid
 
 model::DateFilterRange ProjectsViewController::currentDateFilterRange() const
 {
-    const int page = dateFilterTabView_->currentIndex();
-    if (page < 0 || page >= pageCount)
-        return model::DateFilterRange::day;
-    return model::dateFilterRangeFromRawValue(page).value_or(model::DateFilterRange::day);
+    return dateFilter_.range();
 }
 
 int ProjectsViewController::dateFilterBarHeightConstant() const
@@ -156,18 +152,20 @@ void ProjectsViewController::updateDateFilterBar()
                                                       && range != model::DateFilterRange::custom);
     dateFilterTabView_->setVisible(range != model::DateFilterRange::all);
 
-    dayFilterTextField_->setDate(dateFilterStartDate_);
-    weekFilterFromTextField_->setDate(dateFilterStartDate_);
-    weekFilterToTextField_->setDate(dateFilterEndDate_);
-    monthFilterTextField_->setDate(dateFilterStartDate_);
-    yearFilterTextField_->setDate(dateFilterStartDate_);
+    const auto start = dateFilter_.startDate();
+    const auto end = dateFilter_.endDate();
+    dayFilterTextField_->setDate(start);
+    weekFilterFromTextField_->setDate(start);
+    weekFilterToTextField_->setDate(end);
+    monthFilterTextField_->setDate(start);
+    yearFilterTextField_->setDate(start);
 
     // The custom controls show the bounds in force; an empty bound shows no date, with the
     // calendar opening on the reference date's month.
     showingDateFilterBounds_ = true;
-    const QDate reference = localDay(dateFilterReferenceDate_);
-    for (auto [control, bound] : {std::pair{dateFilterStartDateControl_, dateFilterStartDate_},
-                                  std::pair{dateFilterEndDateControl_, dateFilterEndDate_}}) {
+    const QDate reference = localDay(dateFilter_.referenceDate());
+    for (auto [control, bound] :
+         {std::pair{dateFilterStartDateControl_, start}, std::pair{dateFilterEndDateControl_, end}}) {
         control->setDate(bound ? localDay(*bound) : noDate);
         if (!bound)
             control->calendarWidget()->setCurrentPage(reference.year(), reference.month());
@@ -185,9 +183,9 @@ void ProjectsViewController::customBoundChosen(bool end, const QDate& day)
     if (!interval)
         return;
     if (end)
-        setDateFilterBounds(dateFilterStartDate_, interval->to);
+        setDateFilterBounds(dateFilter_.startDate(), interval->to);
     else
-        setDateFilterBounds(interval->from, dateFilterEndDate_);
+        setDateFilterBounds(interval->from, dateFilter_.endDate());
     updateDateFilter();
 }
 
@@ -214,29 +212,18 @@ void ProjectsViewController::dateFilterNavigationAction(int selectedSegment)
 
 void ProjectsViewController::navigateDateFilter(bool forward)
 {
-    const auto days = forward ? model::addingDays : model::subtractingDays;
-    const auto months = forward ? model::addingMonths : model::subtractingMonths;
-    const auto years = forward ? model::addingYears : model::subtractingYears;
-    foundation::Date& reference = dateFilterReferenceDate_;
-    switch (currentDateFilterRange()) {
-    case model::DateFilterRange::day: reference = days(reference, 1); break;
-    case model::DateFilterRange::week: reference = days(reference, 7); break;
-    case model::DateFilterRange::month: reference = months(reference, 1); break;
-    case model::DateFilterRange::year: reference = years(reference, 1); break;
-    case model::DateFilterRange::all:
-    case model::DateFilterRange::custom: reference = model::roundedToMinute(foundation::now()); break;
-    }
-    updateDateFilter();
+    dateFilter_.navigate(forward, foundation::now());
+    dateFilterDidChange();
 }
 
 void ProjectsViewController::showDateFilterDatePicker(QWidget& anchor)
 {
     auto picker = std::make_unique<inspectors::PopoverDatePickerController>();
     picker->dateChangeHandler = [this](foundation::Date date) {
-        dateFilterReferenceDate_ = date;
+        dateFilter_.setReferenceDate(date);
         updateDateFilter();
     };
-    picker->setDate(dateFilterReferenceDate_);
+    picker->setDate(dateFilter_.referenceDate());
     picker->showFromView(anchor);
     // The one opened before is closed by now (a click outside closed it) or closes as it goes.
     dateFilterDatePicker_ = std::move(picker);
