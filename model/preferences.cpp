@@ -7,6 +7,7 @@
 
 #include "foundation/locale.h"
 
+#include <algorithm>
 #include <charconv>
 #include <memory>
 
@@ -40,6 +41,90 @@ std::string localeCurrency()
         return *code;
     return fallbackCurrency;
 }
+
+// How a user would name what a value holds.
+std::string kindOf(const DefaultsValue& value)
+{
+    if (value.holds<bool>())
+        return "true or false";
+    if (value.holds<std::string>())
+        return "a text";
+    if (value.holds<std::int64_t>())
+        return "a whole number";
+    if (value.holds<double>())
+        return "a number with a fraction";
+    if (value.holds<DefaultsArray>())
+        return "a list";
+    return "a group of values";
+}
+
+std::string misplaced(const DefaultsValue& value, const std::string& wanted)
+{
+    return "holds " + kindOf(value) + " where " + wanted + " belongs";
+}
+
+std::optional<std::string> integerProblem(const DefaultsValue& value, std::int64_t last, const std::string& names)
+{
+    const auto* number = value.get<std::int64_t>();
+    if (!number)
+        return misplaced(value, "a number");
+    if (*number < 0 || *number > last)
+        return "holds " + std::to_string(*number) + ", which names no " + names + " (0 to " + std::to_string(last)
+               + ")";
+    return std::nullopt;
+}
+
+std::optional<foundation::Decimal> rateOf(const DefaultsValue& value)
+{
+    if (const auto* integer = value.get<std::int64_t>())
+        return foundation::Decimal(*integer);
+    if (const auto* number = value.get<double>())
+        return foundation::Decimal::fromDouble(*number);
+    return std::nullopt;
+}
+
+// What is wrong with a value of `key`, in words that follow the key's name; nothing when it is usable.
+std::optional<std::string> problemWith(UserDefaultsKeys key, const DefaultsValue& value)
+{
+    switch (key) {
+    case UserDefaultsKeys::didShowMiniWindowHint:
+    case UserDefaultsKeys::showsBilledTimers:
+    case UserDefaultsKeys::showsMenuIcon:
+        return value.holds<bool>() ? std::nullopt : std::optional(misplaced(value, "true or false"));
+    case UserDefaultsKeys::dateFilterRange: return integerProblem(value, 5, "date range");
+    case UserDefaultsKeys::defaultTimerType: return integerProblem(value, 2, "timer type");
+    case UserDefaultsKeys::exportFields: {
+        const auto* array = value.get<DefaultsArray>();
+        const bool texts = array && std::all_of(array->begin(), array->end(), [](const DefaultsValue& element) {
+                               return element.holds<std::string>();
+                           });
+        return texts ? std::nullopt : std::optional(misplaced(value, "a list of texts"));
+    }
+    case UserDefaultsKeys::defaultProjectHourlyRate: {
+        const auto rate = rateOf(value);
+        if (!rate)
+            return misplaced(value, "a number");
+        // A hand-edited rate beyond the bound would carry into new clients and overflow their costs.
+        if (!isAcceptableHourlyRate(*rate))
+            return "holds " + rate->toString() + ", outside the hourly rates 0 to " + std::to_string(maximumHourlyRate);
+        return std::nullopt;
+    }
+    case UserDefaultsKeys::defaultProjectHourlyRateCurrency:
+        return value.holds<std::string>() ? std::nullopt : std::optional(misplaced(value, "a text"));
+    }
+    return std::nullopt;
+}
+
+constexpr UserDefaultsKeys allKeys[] = {
+    UserDefaultsKeys::didShowMiniWindowHint,
+    UserDefaultsKeys::dateFilterRange,
+    UserDefaultsKeys::showsBilledTimers,
+    UserDefaultsKeys::exportFields,
+    UserDefaultsKeys::showsMenuIcon,
+    UserDefaultsKeys::defaultTimerType,
+    UserDefaultsKeys::defaultProjectHourlyRate,
+    UserDefaultsKeys::defaultProjectHourlyRateCurrency,
+};
 
 // Integral rates are written as JSON integers ("80", not "80.0"); others as doubles.
 DefaultsValue numberForRate(const foundation::Decimal& rate)
@@ -82,6 +167,19 @@ std::vector<std::string> Preferences::defaultExportFields()
 
 Preferences::WriteResult Preferences::registerDefaults()
 {
+    // Hand-edited values of the wrong kind or out of range are told once, here; every read then
+    // passes them over for the built-in value.
+    std::vector<std::string> problems;
+    for (UserDefaultsKeys key : allKeys) {
+        const auto value = store_.object(keyOf(key));
+        if (auto problem = value ? problemWith(key, *value) : std::nullopt) {
+            if (key == UserDefaultsKeys::defaultProjectHourlyRateCurrency)
+                *problem += " (the currency of your locale replaces it)";
+            problems.push_back("\"" + keyOf(key) + "\" " + *problem);
+        }
+    }
+    store_.reportUnusableValues(problems);
+
     // The currency is settled once and stored, so a later change of the system locale does not
     // silently relabel the user's amounts.
     std::string currency;
@@ -109,19 +207,29 @@ Preferences::WriteResult Preferences::registerDefaults()
     return writeError;
 }
 
-// Every read takes the current value (stored, else registered) when it has the expected kind and
-// the fall-back otherwise: a stored value of another kind hides the registered one.
+// Every read takes the first usable value of stored and registered ones, else the fall-back: a
+// stored value of the wrong kind or out of range leaves the built-in value in force. A whole number
+// that names no date range or timer type is read as it is: its readers already take their built-in
+// range (day) or type (period) for it, and the preferences window shows no type chosen.
+
+std::optional<DefaultsValue> Preferences::usableValue(UserDefaultsKeys key) const
+{
+    const bool enumeration = key == UserDefaultsKeys::dateFilterRange || key == UserDefaultsKeys::defaultTimerType;
+    return store_.object(keyOf(key), [key, enumeration](const DefaultsValue& value) {
+        return enumeration ? value.holds<std::int64_t>() : !problemWith(key, value);
+    });
+}
 
 bool Preferences::boolValue(UserDefaultsKeys key) const
 {
-    const auto value = store_.object(keyOf(key));
-    return value && value->holds<bool>() && *value->get<bool>();
+    const auto value = usableValue(key);
+    return value && *value->get<bool>();
 }
 
 std::int64_t Preferences::integerValue(UserDefaultsKeys key) const
 {
-    const auto value = store_.object(keyOf(key));
-    return value && value->holds<std::int64_t>() ? *value->get<std::int64_t>() : 0;
+    const auto value = usableValue(key);
+    return value ? *value->get<std::int64_t>() : 0;
 }
 
 bool Preferences::didShowMiniWindowHint() const
@@ -156,7 +264,7 @@ Preferences::WriteResult Preferences::setShowsBilledTimers(bool shows)
 
 std::vector<std::string> Preferences::exportFields() const
 {
-    const auto value = store_.object(keyOf(UserDefaultsKeys::exportFields));
+    const auto value = usableValue(UserDefaultsKeys::exportFields);
     const auto* array = value ? value->get<DefaultsArray>() : nullptr;
     if (!array)
         return {};
@@ -198,18 +306,8 @@ Preferences::WriteResult Preferences::setDefaultTimerType(std::int64_t type)
 
 foundation::Decimal Preferences::defaultProjectHourlyRate() const
 {
-    const auto value = store_.object(keyOf(UserDefaultsKeys::defaultProjectHourlyRate));
-    if (!value)
-        return {};
-    std::optional<foundation::Decimal> rate;
-    if (const auto* integer = value->get<std::int64_t>())
-        rate = foundation::Decimal(*integer);
-    else if (const auto* number = value->get<double>())
-        rate = foundation::Decimal::fromDouble(*number);
-    // A hand-edited rate beyond the bound would carry into new clients and overflow their costs.
-    if (!rate || !isAcceptableHourlyRate(*rate))
-        return {};
-    return *rate;
+    const auto value = usableValue(UserDefaultsKeys::defaultProjectHourlyRate);
+    return value ? rateOf(*value).value_or(foundation::Decimal()) : foundation::Decimal();
 }
 
 Preferences::WriteResult Preferences::setDefaultProjectHourlyRate(const foundation::Decimal& rate)
@@ -223,7 +321,7 @@ Preferences::WriteResult Preferences::setDefaultProjectHourlyRate(const foundati
 
 std::string Preferences::defaultProjectHourlyRateCurrency() const
 {
-    const auto value = store_.object(keyOf(UserDefaultsKeys::defaultProjectHourlyRateCurrency));
+    const auto value = usableValue(UserDefaultsKeys::defaultProjectHourlyRateCurrency);
     if (const auto* currency = value ? value->get<std::string>() : nullptr)
         return *currency;
     return fallbackCurrency;

@@ -30,6 +30,8 @@ public:
 
     // Settles the default currency for good (a stored string is kept; otherwise the current
     // locale's currency is stored) and registers the built-in values of the other settings.
+    // Stored values of the wrong kind or out of range are reported once (loadProblem()); reads
+    // use the built-in values in their place.
     // Call once at launch, before anything reads the settings. Returns why the settled currency
     // could not be written to disk; it is still used for this run.
     std::optional<foundation::DefaultsWriteError> registerDefaults();
@@ -65,6 +67,7 @@ public:
     WriteResult setDefaultProjectHourlyRateCurrency(const std::string& currency);
 
 private:
+    std::optional<foundation::DefaultsValue> usableValue(UserDefaultsKeys key) const;
     bool boolValue(UserDefaultsKeys key) const;
     std::int64_t integerValue(UserDefaultsKeys key) const;
 

@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -31,7 +32,7 @@ constexpr int maxNestingDepth = 64;
 std::optional<DefaultsValue> fromJson(const Json& json, int depth, std::string& problem)
 {
     if (depth > maxNestingDepth) {
-        problem = "values are nested too deeply";
+        problem = "holds lists or groups nested too deeply";
         return std::nullopt;
     }
     switch (json.type()) {
@@ -40,7 +41,7 @@ std::optional<DefaultsValue> fromJson(const Json& json, int depth, std::string& 
     case Json::value_t::number_unsigned: {
         const auto value = json.get<std::uint64_t>();
         if (value > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-            problem = "an integer is too large";
+            problem = "holds a number too large to use";
             return std::nullopt;
         }
         return DefaultsValue(static_cast<std::int64_t>(value));
@@ -67,7 +68,9 @@ std::optional<DefaultsValue> fromJson(const Json& json, int depth, std::string& 
         }
         return DefaultsValue(std::move(dictionary));
     }
-    default: problem = std::string("a value of type ") + json.type_name() + " has no meaning here"; return std::nullopt;
+    default:
+        problem = json.is_null() ? "holds no value (null)" : "holds a value of an unknown kind";
+        return std::nullopt;
     }
 }
 
@@ -129,22 +132,48 @@ std::string timestampForFileName()
     return text;
 }
 
-// Copies `file` to "<name>.corrupt-<timestamp>" beside it, never replacing an earlier copy.
-std::optional<fs::path> copyAside(const fs::path& file, std::string& error)
+bool writeAll(int descriptor, const std::string& data);
+
+// Writes `contents` (the bad file as read) to "<name>.corrupt-<timestamp>" beside `file`, never
+// replacing an earlier copy. The copy gets mode 0600, the mode the settings file itself is written
+// with: whatever it holds stays the user's own.
+std::optional<fs::path> copyAside(const fs::path& file, const std::string& contents, std::string& error)
 {
     const std::string base = file.filename().string() + ".corrupt-" + timestampForFileName();
     for (int attempt = 1; attempt <= 100; ++attempt) {
         const fs::path copy = file.parent_path() / (attempt == 1 ? base : base + "-" + std::to_string(attempt));
-        std::error_code code;
-        if (fs::copy_file(file, copy, fs::copy_options::none, code))
-            return copy;
-        if (code != std::errc::file_exists) {
-            error = code.message();
+        const int descriptor = ::open(copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (descriptor < 0 && errno == EEXIST)
+            continue;
+        if (descriptor < 0) {
+            error = std::strerror(errno);
             return std::nullopt;
         }
+        const bool written = writeAll(descriptor, contents) && ::fsync(descriptor) == 0;
+        if (::close(descriptor) != 0 || !written) {
+            error = std::strerror(errno);
+            ::unlink(copy.c_str());
+            return std::nullopt;
+        }
+        return copy;
     }
     error = "too many earlier copies";
     return std::nullopt;
+}
+
+// Where byte `offset` of `text` lies, as a 1-based line and column.
+std::pair<std::size_t, std::size_t> lineAndColumn(const std::string& text, std::size_t offset)
+{
+    offset = std::min(offset, text.size());
+    std::size_t line = 1;
+    std::size_t lineStart = 0;
+    for (std::size_t index = 0; index < offset; ++index) {
+        if (text[index] == '\n') {
+            ++line;
+            lineStart = index + 1;
+        }
+    }
+    return {line, offset - lineStart + 1};
 }
 
 bool writeAll(int descriptor, const std::string& data)
@@ -245,7 +274,7 @@ void DefaultsStore::load()
     std::error_code code;
     const bool exists = fs::exists(file_, code);
     if (code) {
-        reportLoadProblem("its folder cannot be read: " + code.message());
+        reportLoadProblem("cannot be reached (its folder cannot be read: " + code.message() + ")", std::nullopt);
         return;
     }
     if (!exists)
@@ -253,7 +282,7 @@ void DefaultsStore::load()
 
     std::string contents;
     if (auto failure = readWholeFile(file_, contents)) {
-        reportLoadProblem("it cannot be read: " + *failure);
+        reportLoadProblem("cannot be read (" + *failure + ")", std::nullopt);
         return;
     }
     if (contents.empty())
@@ -261,19 +290,26 @@ void DefaultsStore::load()
     Json root;
     try {
         root = Json::parse(contents);
-    } catch (const Json::exception& error) {
-        reportLoadProblem(std::string("it is not valid JSON: ") + error.what());
+    } catch (const Json::parse_error& error) {
+        // The library counts the byte after the last one it read; the fault is the one before. Its
+        // own message names its internals, so the user hears only where the text goes wrong.
+        const auto [line, column] = lineAndColumn(contents, error.byte > 0 ? error.byte - 1 : 0);
+        reportLoadProblem("is not valid JSON at line " + std::to_string(line) + ", column " + std::to_string(column),
+                          contents);
+        return;
+    } catch (const Json::exception&) {
+        reportLoadProblem("is not valid JSON", contents);
         return;
     }
     if (!root.is_object()) {
-        reportLoadProblem("it does not hold a JSON object");
+        reportLoadProblem("does not hold settings: it is valid JSON, but not a group of named values", contents);
         return;
     }
     // One unusable value costs only its own key. It is kept verbatim rather than by copying the file
     // aside: then the file itself never loses it, whatever the program writes later, and nothing
     // else has to be merged back by hand.
     std::map<std::string, DefaultsValue> loaded;
-    std::string unusable;
+    std::vector<std::string> unusable;
     for (const auto& [key, element] : root.items()) {
         std::string problem;
         if (auto value = fromJson(element, 1, problem)) {
@@ -281,26 +317,36 @@ void DefaultsStore::load()
             continue;
         }
         unusableKeptVerbatim_.emplace(key, element.dump());
-        unusable += (unusable.empty() ? "" : "; ") + ("\"" + key + "\": " + problem);
+        unusable.push_back("\"" + key + "\" " + problem);
     }
     stored_ = std::move(loaded);
-    if (!unusable.empty())
-        reportUnusableValues(unusable);
+    reportUnusableValues(unusable);
 }
 
-void DefaultsStore::reportUnusableValues(const std::string& reasons)
+void DefaultsStore::reportUnusableValues(const std::vector<std::string>& reasons)
 {
-    std::string message = "Some values in the settings file " + file_.string() + " could not be used (" + reasons
-                          + "). They are ignored and left in the file as they are; the other settings are used.";
-    diagnostic(message);
-    loadProblem_ = std::move(message);
+    if (reasons.empty())
+        return;
+    const auto joined = [](const std::vector<std::string>& parts) {
+        std::string text;
+        for (const std::string& part : parts)
+            text += (text.empty() ? "" : "; ") + part;
+        return text;
+    };
+    // Each report is printed once; the text the user sees gathers all of them.
+    diagnostic("some values in the settings file " + file_.string() + " could not be used: " + joined(reasons));
+    unusableReasons_.insert(unusableReasons_.end(), reasons.begin(), reasons.end());
+    if (!fileProblem_)
+        loadProblem_ = "Some values in the settings file " + file_.string()
+                       + " could not be used: " + joined(unusableReasons_)
+                       + ". Built-in values stand in for them until you change them; the other settings are used.";
 }
 
-void DefaultsStore::reportLoadProblem(const std::string& reason)
+void DefaultsStore::reportLoadProblem(const std::string& reason, const std::optional<std::string>& contents)
 {
-    std::string message = "The settings file " + file_.string() + " could not be used (" + reason + "). ";
-    std::string copyError;
-    if (auto copy = copyAside(file_, copyError)) {
+    std::string message = "The settings file " + file_.string() + " " + reason + ". ";
+    std::string copyError = "it cannot be read";
+    if (auto copy = contents ? copyAside(file_, *contents, copyError) : std::nullopt) {
         message += "A copy was kept at " + copy->string() + "; the built-in settings are used.";
     } else {
         // Without a copy, replacing the file could destroy the user's only version of it.
@@ -309,6 +355,7 @@ void DefaultsStore::reportLoadProblem(const std::string& reason)
                    + "), so it is left untouched and changed settings will not be saved.";
     }
     diagnostic(message);
+    fileProblem_ = true;
     loadProblem_ = std::move(message);
 }
 
@@ -333,6 +380,13 @@ void DefaultsStore::registerDefaults(const std::map<std::string, DefaultsValue>&
 std::optional<DefaultsValue> DefaultsStore::object(const std::string& key) const
 {
     return firstReadable<DefaultsValue>(key, [](const DefaultsValue& value) { return std::optional(value); });
+}
+
+std::optional<DefaultsValue> DefaultsStore::object(const std::string& key,
+                                                   const std::function<bool(const DefaultsValue&)>& acceptable) const
+{
+    return firstReadable<DefaultsValue>(
+        key, [&](const DefaultsValue& value) { return acceptable(value) ? std::optional(value) : std::nullopt; });
 }
 
 bool DefaultsStore::boolValue(const std::string& key, bool fallback) const

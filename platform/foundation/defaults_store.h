@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -30,7 +31,8 @@ public:
 
     // Loads `file` when it exists; an empty file is an empty store. A file that cannot be read or
     // understood is reported once (stderr and loadProblem()), copied aside as
-    // "<name>.corrupt-<timestamp>", and left in place until the next change writes a new file.
+    // "<name>.corrupt-<timestamp>" (mode 0600), and left in place until the next change writes a new
+    // file. The report says in plain words what is wrong, with the line and column of bad JSON.
     // Keys of a readable file whose values have no meaning here (null, nesting too deep, an integer
     // out of range) are reported once, read as absent, and written back unchanged with every save.
     explicit DefaultsStore(std::filesystem::path file);
@@ -48,6 +50,14 @@ public:
 
     // The stored value, else the registered one.
     std::optional<DefaultsValue> object(const std::string& key) const;
+    // The first of stored and registered value that `acceptable` takes.
+    std::optional<DefaultsValue> object(const std::string& key,
+                                        const std::function<bool(const DefaultsValue&)>& acceptable) const;
+
+    // Reports values a reader cannot use ("\"key\" holds a text where a number belongs"), as the
+    // unusable values of the file are: printed once, and gathered in loadProblem() unless the whole
+    // file could not be used.
+    void reportUnusableValues(const std::vector<std::string>& reasons);
 
     // Typed reads take the first of stored and registered values that has the asked-for type
     // (a hand-edited value of the wrong type falls back to the built-in one), else `fallback`.
@@ -65,8 +75,8 @@ public:
 
 private:
     void load();
-    void reportLoadProblem(const std::string& reason);
-    void reportUnusableValues(const std::string& reasons);
+    // `reason` follows "The settings file <path>"; `contents` is the file as read, to copy aside.
+    void reportLoadProblem(const std::string& reason, const std::optional<std::string>& contents);
     std::optional<DefaultsWriteError> save();
     void postChange(const std::string& key);
     template <typename T, typename Read>
@@ -79,6 +89,8 @@ private:
     // Unusable values of the loaded file as JSON text by key, kept so that a save never drops them.
     std::map<std::string, std::string> unusableKeptVerbatim_;
     std::optional<std::string> loadProblem_;
+    bool fileProblem_ = false; // the whole file could not be used
+    std::vector<std::string> unusableReasons_;
     bool unsavedChanges_ = false;
     // Set when a bad file could not be copied aside: writing would destroy the only copy.
     bool mustNotReplaceFile_ = false;

@@ -172,6 +172,70 @@ TEST_F(DefaultsStoreTest, GarbageFileIsKeptAsideAndNotOverwrittenUntilASet)
     EXPECT_EQ(contents(folder / "defaults.json.corrupt-20240102T030000Z-2"), "second garbage");
 }
 
+TEST_F(DefaultsStoreTest, ABadFileIsDescribedInPlainWordsAndItsCopyIsTheUsersOwn)
+{
+    const std::string bad = "{\n  \"rate\": 12,\n  \"name\": oops\n}\n";
+    write(file, bad);
+    fs::permissions(file, fs::perms(0644)); // hand-made, readable by all
+    testing::internal::CaptureStderr();
+    DefaultsStore store(file, center);
+    const std::string printed = testing::internal::GetCapturedStderr();
+
+    ASSERT_TRUE(store.loadProblem());
+    const std::string& problem = *store.loadProblem();
+    EXPECT_NE(problem.find("The settings file " + file.string() + " is not valid JSON at line 3, column 11."),
+              std::string::npos)
+        << problem;
+    for (const char* internal : {"parse_error", "[json.exception", "syntax error", "while parsing"})
+        EXPECT_EQ(problem.find(internal), std::string::npos) << problem;
+    EXPECT_NE(printed.find("line 3, column 11"), std::string::npos);
+
+    std::vector<std::string> copies;
+    for (const std::string& entry : folderEntries())
+        if (entry.starts_with("defaults.json.corrupt-"))
+            copies.push_back(entry);
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_EQ(contents(folder / copies[0]), bad);
+    EXPECT_EQ(fs::status(folder / copies[0]).permissions() & fs::perms::all, fs::perms(0600));
+
+    // Truncated text points at its end; a whole value that is no group says so.
+    write(file, "{\"rate\": [1, 2");
+    testing::internal::CaptureStderr();
+    DefaultsStore truncated(file, center);
+    testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(truncated.loadProblem());
+    EXPECT_NE(truncated.loadProblem()->find("is not valid JSON at line 1, column 15"), std::string::npos)
+        << *truncated.loadProblem();
+    write(file, "[1, 2]");
+    testing::internal::CaptureStderr();
+    DefaultsStore list(file, center);
+    testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(list.loadProblem());
+    EXPECT_NE(list.loadProblem()->find("not a group of named values"), std::string::npos);
+}
+
+TEST_F(DefaultsStoreTest, ValuesAReaderCannotUseAreGatheredInOneReport)
+{
+    write(file, R"({"a": null, "rate": 12})");
+    testing::internal::CaptureStderr();
+    DefaultsStore store(file, center);
+    store.reportUnusableValues({"\"flag\" holds a text where true or false belongs"});
+    const std::string printed = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(store.loadProblem());
+    EXPECT_NE(store.loadProblem()->find("\"a\" holds no value (null)"), std::string::npos) << *store.loadProblem();
+    EXPECT_NE(store.loadProblem()->find("\"flag\" holds a text where true or false belongs"), std::string::npos);
+    EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 2) << printed;
+
+    // A reader may pass over a stored value for the registered one.
+    store.registerDefaults({{"rate", 10}});
+    const auto small = [](const foundation::DefaultsValue& value) {
+        const auto* number = value.get<std::int64_t>();
+        return number && *number < 11;
+    };
+    EXPECT_EQ(store.object("rate", small), foundation::DefaultsValue(std::int64_t(10)));
+    EXPECT_EQ(store.object("rate"), foundation::DefaultsValue(std::int64_t(12)));
+}
+
 TEST_F(DefaultsStoreTest, MalformedFilesAreReportedNotTrusted)
 {
     const std::string cases[] = {

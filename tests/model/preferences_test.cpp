@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -161,7 +162,8 @@ TEST(PreferencesTest, BuiltInValuesApplyOnlyAfterRegistrationAndYieldToStoredOne
     EXPECT_EQ(fromDisk.defaultTimerType(), 2);
 }
 
-TEST(PreferencesTest, DamagedValuesReadAsTheirFallBacks)
+// A hand-edited value of the wrong kind, or out of range, leaves the built-in value in force.
+TEST(PreferencesTest, DamagedValuesReadAsTheBuiltInValues)
 {
     const auto locale = monetaryLocale("en_US.UTF-8");
     DefaultsFolder folder;
@@ -170,9 +172,9 @@ TEST(PreferencesTest, DamagedValuesReadAsTheirFallBacks)
     preferences.registerDefaults();
 
     store.set("exportFields", DefaultsArray{"timer_cost", 3});
-    EXPECT_TRUE(preferences.exportFields().empty());
+    EXPECT_EQ(preferences.exportFields(), Preferences::defaultExportFields());
     store.set("exportFields", "timer_cost");
-    EXPECT_TRUE(preferences.exportFields().empty());
+    EXPECT_EQ(preferences.exportFields(), Preferences::defaultExportFields());
 
     store.set("defaultProjectHourlyRate", "abc");
     EXPECT_EQ(preferences.defaultProjectHourlyRate(), Decimal(0));
@@ -183,10 +185,58 @@ TEST(PreferencesTest, DamagedValuesReadAsTheirFallBacks)
     store.set("defaultProjectHourlyRate", 75);
     EXPECT_EQ(preferences.defaultProjectHourlyRate().toString(), "75");
 
+    store.set("defaultProjectHourlyRate", 5'000'000);
+    EXPECT_EQ(preferences.defaultProjectHourlyRate(), Decimal(0));
+
     store.set("showsMenuIcon", "yes");
-    EXPECT_FALSE(preferences.showsMenuIcon());
+    EXPECT_TRUE(preferences.showsMenuIcon());
+    store.set("showsBilledTimers", 0);
+    EXPECT_TRUE(preferences.showsBilledTimers());
     store.set("dateFilterRange", 2.0);
     EXPECT_EQ(preferences.dateFilterRange(), 0);
+    store.set("dateFilterRange", 3);
+    EXPECT_EQ(preferences.dateFilterRange(), 3);
+    // A whole number that names nothing reaches the readers, which have their own built-in for it.
+    store.set("dateFilterRange", 99);
+    EXPECT_EQ(preferences.dateFilterRange(), 99);
+}
+
+TEST(PreferencesTest, ValuesOfTheWrongKindAreReportedOnceInPlainWords)
+{
+    const auto locale = monetaryLocale("en_US.UTF-8");
+    DefaultsFolder folder;
+    {
+        std::ofstream(folder.file()) << R"({"showsBilledTimers": "yes", "dateFilterRange": 99, "defaultTimerType": 1,
+                                             "exportFields": ["timer_cost", 2], "defaultProjectHourlyRate": "lots",
+                                             "defaultProjectHourlyRateCurrency": 7, "showsMenuIcon": false})";
+    }
+    testing::internal::CaptureStderr();
+    DefaultsStore store(folder.file());
+    Preferences preferences(store);
+    EXPECT_FALSE(preferences.loadProblem()); // the file itself is fine
+    preferences.registerDefaults();
+    const std::string printed = testing::internal::GetCapturedStderr();
+
+    ASSERT_TRUE(preferences.loadProblem());
+    const std::string& problem = *preferences.loadProblem();
+    for (const char* words : {"\"showsBilledTimers\" holds a text where true or false belongs",
+                              "\"dateFilterRange\" holds 99, which names no date range (0 to 5)",
+                              "\"exportFields\" holds a list where a list of texts belongs",
+                              "\"defaultProjectHourlyRate\" holds a text where a number belongs",
+                              "\"defaultProjectHourlyRateCurrency\" holds a whole number where a text belongs"})
+        EXPECT_NE(problem.find(words), std::string::npos) << words << " in: " << problem;
+    EXPECT_EQ(problem.find("defaultTimerType"), std::string::npos);
+    EXPECT_EQ(problem.find("showsMenuIcon"), std::string::npos);
+    EXPECT_NE(problem.find(folder.file().string()), std::string::npos);
+    EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 1) << printed;
+
+    // The built-in values stand in; the good ones are read as stored.
+    EXPECT_TRUE(preferences.showsBilledTimers());
+    EXPECT_EQ(preferences.defaultTimerType(), 1);
+    EXPECT_FALSE(preferences.showsMenuIcon());
+    EXPECT_EQ(preferences.exportFields(), Preferences::defaultExportFields());
+    EXPECT_EQ(preferences.defaultProjectHourlyRate(), Decimal(0));
+    EXPECT_EQ(preferences.defaultProjectHourlyRateCurrency(), "$");
 }
 
 TEST(PreferencesTest, RateIsStoredAsANumberThatReadsBackExactly)
