@@ -19,7 +19,6 @@
 #include "data/object_context.h"
 #include "data/undo_manager.h"
 #include "foundation/defaults_store.h"
-#include "foundation/diagnostics.h"
 #include "inspectors/popover_date_picker_controller.h"
 #include "kits/analytics/tally_events.h"
 
@@ -62,7 +61,8 @@ std::string_view timerTypeName(model::TimerType type)
 ProjectsViewController::ProjectsViewController(data::ObjectContext* context, foundation::DefaultsStore& defaults,
                                                QWidget* parent)
     : QWidget(parent), context_(context), defaults_(defaults), preferences_(defaults),
-      dateFilter_(model::roundedToMinute(foundation::now()), model::DateFilterRange::all), runningTimers_(context)
+      dateFilter_(model::roundedToMinute(foundation::now()), model::DateFilterRange::all), runningTimers_(context),
+      expandedProjects_(defaults, context, ProjectsOutlineViewAutosaveName)
 {
     buildViews();
     buildActions();
@@ -405,8 +405,8 @@ void ProjectsViewController::centreEmptyView()
 
 void ProjectsViewController::updateExpandedState()
 {
-    loadExpandedProjects();
-    const std::unordered_set<std::string> expanded(expandedProjects_.begin(), expandedProjects_.end());
+    const auto& uris = expandedProjects_.uris();
+    const std::unordered_set<std::string> expanded(uris.begin(), uris.end());
     restoringExpansion_ = true;
     for (model::Project* project : model_->projects()) {
         const QModelIndex index = model_->indexOf(project);
@@ -416,24 +416,6 @@ void ProjectsViewController::updateExpandedState()
             outline_->collapse(index);
     }
     restoringExpansion_ = false;
-}
-
-void ProjectsViewController::loadExpandedProjects()
-{
-    if (expandedProjectsLoaded_ || !context_)
-        return;
-    expandedProjectsLoaded_ = true;
-    // The remembered list is written the moment a project is expanded or collapsed, the store's
-    // flag only with the next save, so the list is never the older of the two. Without a list (a
-    // store from elsewhere, a first start) the flags decide. Entries of deleted projects or of
-    // another store match no listed project and do nothing.
-    if (auto uris = defaults_.stringArray(ProjectsOutlineViewAutosaveName)) {
-        expandedProjects_ = std::move(*uris);
-        return;
-    }
-    for (const model::Project* project : model::fetchAll<model::Project>(*context_))
-        if (project->expanded())
-            expandedProjects_.push_back(project->uriRepresentation());
 }
 
 void ProjectsViewController::itemDidExpandOrCollapse(const QModelIndex& index, bool expanded)
@@ -451,24 +433,7 @@ void ProjectsViewController::itemDidExpandOrCollapse(const QModelIndex& index, b
         const data::UndoRegistrationDisabled notUndoable(context_->undoManager());
         project->setExpanded(expanded);
     }
-    rememberExpansion(*project, expanded);
-}
-
-void ProjectsViewController::rememberExpansion(const model::Project& project, bool expanded)
-{
-    loadExpandedProjects();
-    const std::string uri = project.uriRepresentation();
-    const auto found = std::find(expandedProjects_.begin(), expandedProjects_.end(), uri);
-    if (expanded == (found != expandedProjects_.end()))
-        return;
-    if (expanded)
-        expandedProjects_.push_back(uri);
-    else
-        expandedProjects_.erase(found);
-    foundation::DefaultsArray values(expandedProjects_.begin(), expandedProjects_.end());
-    if (const auto error = defaults_.set(ProjectsOutlineViewAutosaveName, std::move(values)))
-        foundation::diagnostic("Could not write the expanded projects to " + error->file.string() + ": "
-                               + error->message);
+    expandedProjects_.remember(*project, expanded);
 }
 
 void ProjectsViewController::fixColumnOrder()

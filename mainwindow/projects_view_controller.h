@@ -6,6 +6,7 @@
 
 #include "mainwindow/clients_view_controller_delegate.h"
 #include "mainwindow/context_menu_outline_view.h"
+#include "mainwindow/expanded_projects.h"
 #include "mainwindow/running_timer_index.h"
 
 #include "export/export_format.h"
@@ -268,8 +269,6 @@ private:
     void createNewTimerFromNotification(const foundation::Notification& notification);
     void connectOutline();
     void itemDidExpandOrCollapse(const QModelIndex& index, bool expanded);
-    void loadExpandedProjects();
-    void rememberExpansion(const model::Project& project, bool expanded);
     void centreEmptyView();
     void showExportSaveDialog(exports::ExportFormat format, exports::ExportFields fields);
     void writeExport(exports::ExportFormat format, const exports::ExportFields& fields, const QString& path);
@@ -314,10 +313,8 @@ private:
     std::array<QAction*, projectsActionCount> actions_{};
     RunningTimerIndex runningTimers_;
 
-    // The URIs of the expanded projects in the order they were expanded, as the remembered list
-    // "ProjectsOutlineView" holds them; loaded once, then kept in step with every expansion.
-    std::vector<std::string> expandedProjects_;
-    bool expandedProjectsLoaded_ = false;
+    // The remembered expansion, under "ProjectsOutlineView".
+    ExpandedProjects expandedProjects_;
     bool restoringExpansion_ = false;
     foundation::ObserverToken changeToken_;
     foundation::ObserverToken undoToken_;
