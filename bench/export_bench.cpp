@@ -60,7 +60,7 @@ void buildAndWrite(benchmark::State& state, Build build, const char* fileName)
     for (auto _ : state) {
         const std::string document = build(loaded.projects, allTimers(), everyField());
         bytes = document.size();
-        if (exports::Exporter::write(document, folder / fileName))
+        if (!exports::Exporter::write(document, folder / fileName).isOk())
             state.SkipWithError("the export could not be written");
     }
     state.counters["projects"] = static_cast<double>(loaded.projects.size());

@@ -17,9 +17,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string systemReason(int error)
+foundation::Status ioFailure(int error)
 {
-    return std::strerror(error);
+    return foundation::Status::failure(foundation::StatusCode::ioError, std::strerror(error));
 }
 
 bool writeAll(int descriptor, std::string_view data)
@@ -67,32 +67,32 @@ fs::path replacedFile(const fs::path& path)
     return path;
 }
 
-std::optional<ExportWriteError> writeAtomically(std::string_view text, const fs::path& destination)
+foundation::Status writeAtomically(std::string_view text, const fs::path& destination)
 {
     const fs::path file = replacedFile(destination);
     const fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
     struct stat existing {};
     const bool replacesFile = ::stat(file.c_str(), &existing) == 0;
     if (replacesFile && S_ISDIR(existing.st_mode))
-        return ExportWriteError{systemReason(EISDIR)};
+        return ioFailure(EISDIR);
 
     fs::path temporary;
     const int descriptor = createTemporaryFile(folder, file.filename().string(), temporary);
     if (descriptor < 0)
-        return ExportWriteError{systemReason(errno)};
-    int failure = 0;
+        return ioFailure(errno);
+    int error = 0;
     // An existing file keeps its permissions, as it would when written in place.
     if (replacesFile && ::fchmod(descriptor, existing.st_mode & 07777) != 0)
-        failure = errno;
-    if (!failure && (!writeAll(descriptor, text) || ::fsync(descriptor) != 0))
-        failure = errno;
-    if (::close(descriptor) != 0 && !failure)
-        failure = errno;
-    if (!failure && ::rename(temporary.c_str(), file.c_str()) != 0)
-        failure = errno;
-    if (failure) {
+        error = errno;
+    if (!error && (!writeAll(descriptor, text) || ::fsync(descriptor) != 0))
+        error = errno;
+    if (::close(descriptor) != 0 && !error)
+        error = errno;
+    if (!error && ::rename(temporary.c_str(), file.c_str()) != 0)
+        error = errno;
+    if (error) {
         ::unlink(temporary.c_str());
-        return ExportWriteError{systemReason(failure)};
+        return ioFailure(error);
     }
     // Make the rename itself durable; the document is already complete if this fails.
     if (const int folderDescriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -100,17 +100,17 @@ std::optional<ExportWriteError> writeAtomically(std::string_view text, const fs:
         ::fsync(folderDescriptor);
         ::close(folderDescriptor);
     }
-    return std::nullopt;
+    return foundation::Status::success();
 }
 
 } // namespace
 
-std::optional<ExportWriteError> Exporter::write(std::string_view text, const std::filesystem::path& path)
+foundation::Status Exporter::write(std::string_view text, const std::filesystem::path& path)
 {
-    auto error = writeAtomically(text, path);
-    if (error)
+    foundation::Status status = writeAtomically(text, path);
+    if (!status.isOk())
         foundation::diagnostic("ERROR: could not export");
-    return error;
+    return status;
 }
 
 } // namespace exports

@@ -7,6 +7,8 @@
 
 #include "model/filter.h"
 
+#include "foundation/status.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -19,11 +21,6 @@ class Timer;
 }
 
 namespace exports {
-
-// Why a document could not be saved, in the system's words ("No space left on device").
-struct ExportWriteError {
-    std::string reason;
-};
 
 struct Exporter {
     // Plain text: per project a framed title, its notes and totals, then one entry per timer of
@@ -54,9 +51,9 @@ struct Exporter {
     // folder, is flushed to disk and renamed over the destination, so a reader never sees a partial
     // file. A new file gets the permissions of a plain write (0666 less the umask), an existing one
     // keeps its own; a symbolic link stays and its target is replaced. On failure the destination
-    // is untouched, no temporary file stays, "ERROR: could not export" goes to stderr and the reason
-    // is returned for the user.
-    static std::optional<ExportWriteError> write(std::string_view text, const std::filesystem::path& path);
+    // is untouched, no temporary file stays, "ERROR: could not export" goes to the diagnostics and an
+    // ioError with the system's reason ("No space left on device") is returned for the user.
+    static foundation::Status write(std::string_view text, const std::filesystem::path& path);
 };
 
 } // namespace exports

@@ -54,11 +54,12 @@ void ProjectsViewController::writeExport(exports::ExportFormat format, const exp
         // Not offered yet (exportFormatAvailable): neither the menu nor the sheet can choose them.
         return;
     }
-    if (const auto error = exports::Exporter::write(document, QFile::encodeName(path).toStdString())) {
+    if (const foundation::Status status = exports::Exporter::write(document, QFile::encodeName(path).toStdString());
+        !status.isOk()) {
         ui::Alert alert;
         alert.alertStyle = ui::AlertStyle::warning;
         alert.messageText = tr("The export could not be saved.");
-        alert.informativeText = QString::fromStdString(error->reason);
+        alert.informativeText = QString::fromStdString(status.message());
         alert.beginSheetModal(*window(), {});
     }
 }

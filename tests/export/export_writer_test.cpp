@@ -50,14 +50,14 @@ TEST(ExportWriterTest, WritesTheTextAsItsUtf8BytesWithAPlainWritesPermissions)
     const fs::path file = folder.path() / "report.csv";
     const std::string text = "Name;Date\nCafe\u0301 \u2615;\n\n";
     ScopedUmask mask(022);
-    EXPECT_EQ(Exporter::write(text, file), std::nullopt);
+    EXPECT_TRUE(Exporter::write(text, file).isOk());
     EXPECT_EQ(contents(file), text);
     EXPECT_EQ(mode(file), 0644u);
     EXPECT_EQ(entries(folder.path()), std::vector<std::string>{"report.csv"});
 
     ScopedUmask stricter(077);
     const fs::path other = folder.path() / "private.txt";
-    EXPECT_EQ(Exporter::write("x", other), std::nullopt);
+    EXPECT_TRUE(Exporter::write("x", other).isOk());
     EXPECT_EQ(mode(other), 0600u);
 }
 
@@ -67,13 +67,13 @@ TEST(ExportWriterTest, AReplacedFileKeepsItsPermissionsAndALinkStaysALink)
     const fs::path file = folder.path() / "report.txt";
     std::ofstream(file) << "a much longer old document than the new one";
     ::chmod(file.c_str(), 0640);
-    EXPECT_EQ(Exporter::write("new", file), std::nullopt);
+    EXPECT_TRUE(Exporter::write("new", file).isOk());
     EXPECT_EQ(contents(file), "new");
     EXPECT_EQ(mode(file), 0640u);
 
     const fs::path link = folder.path() / "latest.txt";
     fs::create_symlink(file, link);
-    EXPECT_EQ(Exporter::write("through the link", link), std::nullopt);
+    EXPECT_TRUE(Exporter::write("through the link", link).isOk());
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_EQ(contents(file), "through the link");
     EXPECT_EQ(entries(folder.path()), (std::vector<std::string>{"latest.txt", "report.txt"}));
@@ -87,14 +87,13 @@ TEST(ExportWriterTest, AWriteFailingPartWayLeavesTheOldFileAndNoTemporaryFile)
     std::ofstream(file) << old;
 
     testing::internal::CaptureStderr();
-    std::optional<exports::ExportWriteError> error;
+    foundation::Status status;
     {
         ScopedFileSizeLimit limit(4096);
-        error = Exporter::write(std::string(64 * 1024, 'x'), file);
+        status = Exporter::write(std::string(64 * 1024, 'x'), file);
     }
     const std::string console = testing::internal::GetCapturedStderr();
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->reason, "File too large");
+    EXPECT_EQ(status, foundation::Status::failure(foundation::StatusCode::ioError, "File too large"));
     EXPECT_EQ(console, "horavine: ERROR: could not export\n");
     EXPECT_EQ(contents(file), old);
     EXPECT_EQ(entries(folder.path()), std::vector<std::string>{"report.txt"});
@@ -107,10 +106,8 @@ TEST(ExportWriterTest, ADestinationThatCannotBeAFileIsRefusedWithItsReason)
     const auto missingFolder = Exporter::write("x", folder.path() / "missing" / "report.txt");
     const auto folderItself = Exporter::write("x", folder.path());
     const std::string console = testing::internal::GetCapturedStderr();
-    ASSERT_TRUE(missingFolder);
-    EXPECT_EQ(missingFolder->reason, "No such file or directory");
-    ASSERT_TRUE(folderItself);
-    EXPECT_EQ(folderItself->reason, "Is a directory");
+    EXPECT_EQ(missingFolder, foundation::Status::failure(foundation::StatusCode::ioError, "No such file or directory"));
+    EXPECT_EQ(folderItself, foundation::Status::failure(foundation::StatusCode::ioError, "Is a directory"));
     EXPECT_EQ(console, "horavine: ERROR: could not export\nhoravine: ERROR: could not export\n");
     EXPECT_TRUE(fs::is_empty(folder.path()));
 }
