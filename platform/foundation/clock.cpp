@@ -2,13 +2,35 @@
 #include "foundation/clock.h"
 
 #include <cmath>
+#include <mutex>
 
 namespace foundation {
 namespace {
 
-std::shared_ptr<const Clock>& installedClock()
+// The installed clock behind a mutex: a swap and every read are whole, and a reader's copy keeps the
+// clock it read alive.
+class InstalledClock {
+public:
+    std::shared_ptr<const Clock> load() const
+    {
+        std::lock_guard lock(mutex_);
+        return clock_;
+    }
+    void store(std::shared_ptr<const Clock> replacement)
+    {
+        std::lock_guard lock(mutex_);
+        clock_.swap(replacement);
+        // `replacement` now holds the old clock, released after the lock.
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::shared_ptr<const Clock> clock_ = std::make_shared<SystemClock>();
+};
+
+InstalledClock& installedClock()
 {
-    static std::shared_ptr<const Clock> installed = std::make_shared<SystemClock>();
+    static InstalledClock installed;
     return installed;
 }
 
@@ -19,29 +41,29 @@ Date SystemClock::now() const
     return std::chrono::time_point_cast<std::chrono::microseconds>(std::chrono::system_clock::now());
 }
 
-const Clock& clock()
+std::shared_ptr<const Clock> clock()
 {
-    return *installedClock();
+    return installedClock().load();
 }
 
 Date now()
 {
-    return installedClock()->now();
+    return installedClock().load()->now();
 }
 
 void setClock(std::shared_ptr<const Clock> replacement)
 {
-    installedClock() = replacement ? std::move(replacement) : std::make_shared<SystemClock>();
+    installedClock().store(replacement ? std::move(replacement) : std::make_shared<SystemClock>());
 }
 
-ScopedClock::ScopedClock(std::shared_ptr<const Clock> replacement) : previous_(installedClock())
+ScopedClock::ScopedClock(std::shared_ptr<const Clock> replacement) : previous_(installedClock().load())
 {
     setClock(std::move(replacement));
 }
 
 ScopedClock::~ScopedClock()
 {
-    installedClock() = previous_;
+    installedClock().store(previous_);
 }
 
 double secondsSinceEpoch(Date date)

@@ -2,6 +2,7 @@
 // Everything that asks for the current time goes through foundation::now(), so tests can pin it.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 
@@ -22,23 +23,26 @@ public:
     Date now() const override;
 };
 
-// A clock that stands still until told otherwise; for tests and benchmarks.
+// A clock that stands still until told otherwise; for tests and benchmarks. Any thread may read it
+// while a test moves it.
 class FixedClock final : public Clock {
 public:
     explicit FixedClock(Date start) : current_(start) {}
-    Date now() const override { return current_; }
-    void set(Date date) { current_ = date; }
-    void advance(std::chrono::microseconds by) { current_ += by; }
+    Date now() const override { return current_.load(); }
+    void set(Date date) { current_.store(date); }
+    void advance(std::chrono::microseconds by) { current_.store(current_.load() + by); }
 
 private:
-    Date current_;
+    std::atomic<Date> current_;
 };
 
-// The process-wide clock (the system clock unless replaced).
-const Clock& clock();
+// The process-wide clock (the system clock unless replaced); any thread. The pointer keeps a clock
+// alive for its reader even when another thread replaces it meanwhile.
+std::shared_ptr<const Clock> clock();
 Date now();
 
-// Replaces the process-wide clock; nullptr restores the system clock. Main thread only.
+// Replaces the process-wide clock atomically; nullptr restores the system clock. Kit threads may read
+// the clock at the same time.
 void setClock(std::shared_ptr<const Clock> replacement);
 
 // Installs a clock for the life of a scope (tests).

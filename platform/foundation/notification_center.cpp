@@ -1,28 +1,45 @@
-// Synchronous notification delivery on the main thread, with token-owned subscriptions.
+// Synchronous notification delivery on the posting thread, with token-owned subscriptions. The
+// registry is locked only to list and change subscriptions; handlers run unlocked, and each
+// subscription counts the threads delivering to it so that ending it can wait for them.
 #include "foundation/notification_center.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 namespace foundation {
 
+struct Subscription {
+    std::uint64_t id;
+    std::string name;
+    const void* object;
+    NotificationCenter::Handler handler;
+    bool ended = false;
+    std::vector<std::thread::id> delivering; // threads inside the handler now
+};
+
 struct ObserverToken::CenterState {
-    struct Entry {
-        std::uint64_t id;
-        std::string name;
-        const void* object;
-        std::shared_ptr<NotificationCenter::Handler> handler;
-    };
-    std::vector<Entry> entries;
+    std::mutex mutex;
+    std::condition_variable deliveryEnded;
+    std::vector<std::shared_ptr<Subscription>> subscriptions;
     std::uint64_t nextId = 1;
 
-    void remove(std::uint64_t id)
+    void end(std::uint64_t id)
     {
-        entries.erase(std::remove_if(entries.begin(), entries.end(), [id](const Entry& e) { return e.id == id; }),
-                      entries.end());
-    }
-    bool contains(std::uint64_t id) const
-    {
-        return std::any_of(entries.begin(), entries.end(), [id](const Entry& e) { return e.id == id; });
+        std::unique_lock lock(mutex);
+        auto found = std::find_if(subscriptions.begin(), subscriptions.end(),
+                                  [id](const auto& subscription) { return subscription->id == id; });
+        if (found == subscriptions.end())
+            return;
+        std::shared_ptr<Subscription> subscription = *found;
+        subscriptions.erase(found);
+        subscription->ended = true;
+        const auto self = std::this_thread::get_id();
+        deliveryEnded.wait(lock, [&] {
+            return std::all_of(subscription->delivering.begin(), subscription->delivering.end(),
+                               [self](std::thread::id thread) { return thread == self; });
+        });
     }
 };
 
@@ -49,9 +66,8 @@ ObserverToken::~ObserverToken()
 
 void ObserverToken::reset()
 {
-    if (auto state = state_.lock(); state && id_ != 0) {
-        state->remove(id_);
-    }
+    if (auto state = state_.lock(); state && id_ != 0)
+        state->end(id_);
     state_.reset();
     id_ = 0;
 }
@@ -68,25 +84,49 @@ NotificationCenter& NotificationCenter::defaultCenter()
 
 ObserverToken NotificationCenter::addObserver(std::string name, const void* object, Handler handler)
 {
+    std::lock_guard lock(state_->mutex);
     const std::uint64_t id = state_->nextId++;
-    state_->entries.push_back({id, std::move(name), object, std::make_shared<Handler>(std::move(handler))});
+    state_->subscriptions.push_back(
+        std::make_shared<Subscription>(Subscription{id, std::move(name), object, std::move(handler), false, {}}));
     return ObserverToken(state_, id);
 }
 
 void NotificationCenter::post(const Notification& notification)
 {
-    // Snapshot the matching observers first: handlers may subscribe or unsubscribe while we deliver.
-    std::vector<std::pair<std::uint64_t, std::shared_ptr<Handler>>> targets;
-    for (const auto& entry : state_->entries) {
-        if (entry.name == notification.name && (entry.object == nullptr || entry.object == notification.object)) {
-            targets.emplace_back(entry.id, entry.handler);
+    auto state = state_; // keeps the registry alive should a handler destroy this centre's owner
+    // Snapshot the matching subscriptions first: handlers may subscribe or unsubscribe while we deliver.
+    std::vector<std::shared_ptr<Subscription>> targets;
+    {
+        std::lock_guard lock(state->mutex);
+        for (const auto& subscription : state->subscriptions) {
+            if (subscription->name == notification.name
+                && (subscription->object == nullptr || subscription->object == notification.object))
+                targets.push_back(subscription);
         }
     }
-    auto state = state_; // keeps the registry alive should a handler destroy this centre's owner
-    for (const auto& [id, handler] : targets) {
-        if (state->contains(id)) {
-            (*handler)(notification);
+    const auto self = std::this_thread::get_id();
+    for (const auto& subscription : targets) {
+        {
+            std::lock_guard lock(state->mutex);
+            if (subscription->ended)
+                continue;
+            subscription->delivering.push_back(self);
         }
+        struct DeliveryEnd {
+            ObserverToken::CenterState& state;
+            Subscription& subscription;
+            std::thread::id self;
+            ~DeliveryEnd()
+            {
+                {
+                    std::lock_guard lock(state.mutex);
+                    auto& threads = subscription.delivering;
+                    threads.erase(std::find(threads.begin(), threads.end(), self));
+                }
+                state.deliveryEnded.notify_all();
+            }
+        } deliveryEnd{*state, *subscription, self};
+        subscription->handler(notification);
     }
 }
 

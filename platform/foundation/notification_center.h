@@ -1,5 +1,6 @@
-// Main-thread notifications by name: a poster hands a Notification to every observer of its name
-// (and, when the observer asked for one, of its sender). Subscriptions are tokens that end when destroyed.
+// Notifications by name: a poster hands a Notification to every observer of its name (and, when the
+// observer asked for one, of its sender). Subscriptions are tokens that end when destroyed. Any thread
+// may post, add and end subscriptions; observers run on the posting thread, outside the centre's lock.
 #pragma once
 
 #include <any>
@@ -27,7 +28,9 @@ struct Notification {
 
 class NotificationCenter;
 
-// Ends its subscription when destroyed or reset; movable, not copyable.
+// Ends its subscription when destroyed or reset; movable, not copyable. reset() returns only after
+// deliveries to the subscription running on other threads have ended, so once it returns the handler
+// never runs again; a handler may reset its own token.
 class ObserverToken {
 public:
     ObserverToken() = default;
@@ -57,14 +60,14 @@ public:
     NotificationCenter(const NotificationCenter&) = delete;
     NotificationCenter& operator=(const NotificationCenter&) = delete;
 
-    // The process-wide centre of the main thread.
+    // The process-wide centre.
     static NotificationCenter& defaultCenter();
 
     // Observes `name`; with a non-null `object`, only notifications posted by that sender.
     [[nodiscard]] ObserverToken addObserver(std::string name, const void* object, Handler handler);
 
-    // Delivers synchronously, in subscription order. Observers added while posting do not see
-    // this notification; observers removed while posting are not called any more.
+    // Delivers synchronously on the calling thread, in subscription order. Observers added while
+    // posting do not see this notification; observers removed while posting are not called any more.
     void post(const Notification& notification);
     void post(std::string name, const void* object = nullptr, std::map<std::string, std::any> userInfo = {});
 

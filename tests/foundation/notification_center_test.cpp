@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 using foundation::Notification;
 using foundation::NotificationCenter;
 using foundation::ObserverToken;
@@ -74,4 +78,55 @@ TEST(NotificationCenter, UserInfoIsTyped)
     EXPECT_EQ(*n.info<int>("count"), 3);
     EXPECT_EQ(n.info<std::string>("count"), nullptr);
     EXPECT_EQ(n.info<int>("missing"), nullptr);
+}
+
+TEST(NotificationCenter, HandlerMayResetItsOwnToken)
+{
+    NotificationCenter center;
+    int calls = 0;
+    ObserverToken token;
+    token = center.addObserver("Tick", nullptr, [&](const Notification&) {
+        ++calls;
+        token.reset(); // must not wait for its own delivery
+    });
+    center.post("Tick");
+    center.post("Tick");
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(NotificationCenter, NoObserverRunsAfterItsResetReturnedWhileOtherThreadsPost)
+{
+    NotificationCenter center;
+    std::atomic<bool> stop{false};
+    std::atomic<int> lateCalls{0};
+    std::atomic<int> calls{0};
+    std::vector<std::thread> posters;
+    for (int poster = 0; poster < 8; ++poster)
+        posters.emplace_back([&] {
+            while (!stop.load())
+                center.post("Tick");
+        });
+    std::vector<std::thread> subscribers;
+    for (int subscriber = 0; subscriber < 4; ++subscriber)
+        subscribers.emplace_back([&] {
+            for (int round = 0; round < 300; ++round) {
+                auto resetReturned = std::make_shared<std::atomic<bool>>(false);
+                ObserverToken token = center.addObserver("Tick", nullptr, [&, resetReturned](const Notification&) {
+                    ++calls;
+                    std::this_thread::yield(); // widen the window in which a reset can arrive
+                    if (resetReturned->load())
+                        ++lateCalls;
+                });
+                std::this_thread::yield();
+                token.reset();
+                resetReturned->store(true);
+            }
+        });
+    for (auto& subscriber : subscribers)
+        subscriber.join();
+    stop.store(true);
+    for (auto& poster : posters)
+        poster.join();
+    EXPECT_GT(calls.load(), 0);
+    EXPECT_EQ(lateCalls.load(), 0);
 }
