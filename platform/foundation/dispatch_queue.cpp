@@ -1,0 +1,246 @@
+// Serial queues, the worker pool, the main-queue hand-over and the lock-free table of queue threads.
+#include "foundation/dispatch_queue.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace foundation {
+
+namespace {
+
+// One slot per live queue thread. A slot is claimed by swapping its thread id from 0; the label is
+// written before `ready` is set, and a reader only trusts a slot whose `ready` it saw set.
+struct QueueThreadSlot {
+    std::atomic<pid_t> thread{0};
+    std::atomic<bool> ready{false};
+    char label[queueLabelCapacity];
+};
+QueueThreadSlot queueThreads[queueThreadTableSize];
+
+class QueueThreadRecord {
+public:
+    explicit QueueThreadRecord(const std::string& label)
+    {
+        const pid_t self = currentThreadId();
+        for (auto& slot : queueThreads) {
+            pid_t expected = 0;
+            if (slot.thread.compare_exchange_strong(expected, self)) {
+                const std::size_t length = std::min(label.size(), queueLabelCapacity - 1);
+                std::memcpy(slot.label, label.data(), length);
+                slot.label[length] = '\0';
+                slot.ready.store(true, std::memory_order_release);
+                slot_ = &slot;
+                return;
+            }
+        }
+        // A full table leaves this thread unlabelled; nothing else depends on it.
+    }
+    ~QueueThreadRecord()
+    {
+        if (!slot_)
+            return;
+        slot_->ready.store(false, std::memory_order_release);
+        slot_->thread.store(0, std::memory_order_release);
+    }
+    QueueThreadRecord(const QueueThreadRecord&) = delete;
+    QueueThreadRecord& operator=(const QueueThreadRecord&) = delete;
+
+private:
+    QueueThreadSlot* slot_ = nullptr;
+};
+
+thread_local const SerialQueue* currentSerialQueue = nullptr;
+
+struct MainExecutor {
+    std::mutex mutex;
+    std::function<void(Work)> executor;
+};
+MainExecutor& mainExecutor()
+{
+    static MainExecutor shared;
+    return shared;
+}
+
+} // namespace
+
+pid_t currentThreadId()
+{
+    return static_cast<pid_t>(::syscall(SYS_gettid));
+}
+
+bool queueLabelOfThread(pid_t thread, char* label, std::size_t capacity)
+{
+    if (!label || capacity == 0 || thread == 0)
+        return false;
+    for (auto& slot : queueThreads) {
+        if (slot.thread.load(std::memory_order_acquire) != thread || !slot.ready.load(std::memory_order_acquire))
+            continue;
+        std::size_t length = 0;
+        while (length + 1 < capacity && length < queueLabelCapacity - 1 && slot.label[length] != '\0') {
+            label[length] = slot.label[length];
+            ++length;
+        }
+        label[length] = '\0';
+        return true;
+    }
+    return false;
+}
+
+SerialQueue::SerialQueue(std::string label) : label_(std::move(label))
+{
+    thread_ = std::thread([this] { run(); });
+}
+
+SerialQueue::~SerialQueue()
+{
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    workArrived_.notify_one();
+    thread_.join();
+}
+
+void SerialQueue::async(Work work)
+{
+    {
+        std::lock_guard lock(mutex_);
+        pending_.push_back(std::move(work));
+    }
+    workArrived_.notify_one();
+}
+
+void SerialQueue::sync(const Work& work)
+{
+    // The queue thread reaches the marker, says so, and waits until the caller has run the work.
+    struct Handshake {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool queueWaiting = false;
+        bool workDone = false;
+    };
+    auto handshake = std::make_shared<Handshake>();
+    async([handshake] {
+        std::unique_lock lock(handshake->mutex);
+        handshake->queueWaiting = true;
+        handshake->changed.notify_all();
+        handshake->changed.wait(lock, [&] { return handshake->workDone; });
+    });
+    {
+        std::unique_lock lock(handshake->mutex);
+        handshake->changed.wait(lock, [&] { return handshake->queueWaiting; });
+    }
+    struct Release {
+        Handshake& handshake;
+        ~Release()
+        {
+            std::lock_guard lock(handshake.mutex);
+            handshake.workDone = true;
+            handshake.changed.notify_all();
+        }
+    } release{*handshake};
+    const SerialQueue* previous = currentSerialQueue;
+    currentSerialQueue = this;
+    struct Restore {
+        const SerialQueue* previous;
+        ~Restore() { currentSerialQueue = previous; }
+    } restore{previous};
+    work();
+}
+
+bool SerialQueue::isCurrent() const
+{
+    return currentSerialQueue == this;
+}
+
+void SerialQueue::run()
+{
+    QueueThreadRecord record(label_);
+    currentSerialQueue = this;
+    for (;;) {
+        Work work;
+        {
+            std::unique_lock lock(mutex_);
+            workArrived_.wait(lock, [this] { return stopping_ || !pending_.empty(); });
+            if (pending_.empty())
+                return;
+            work = std::move(pending_.front());
+            pending_.pop_front();
+        }
+        work();
+    }
+}
+
+WorkerPool& WorkerPool::global()
+{
+    static WorkerPool* pool =
+        new WorkerPool("com.horavine.global-queue", std::clamp<std::size_t>(std::thread::hardware_concurrency(), 2, 8));
+    return *pool;
+}
+
+WorkerPool::WorkerPool(std::string label, std::size_t threads) : label_(std::move(label))
+{
+    for (std::size_t index = 0; index < std::max<std::size_t>(threads, 1); ++index)
+        threads_.emplace_back([this] { run(); });
+}
+
+WorkerPool::~WorkerPool()
+{
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    workArrived_.notify_all();
+    for (auto& thread : threads_)
+        thread.join();
+}
+
+void WorkerPool::async(Work work)
+{
+    {
+        std::lock_guard lock(mutex_);
+        pending_.push_back(std::move(work));
+    }
+    workArrived_.notify_one();
+}
+
+void WorkerPool::run()
+{
+    QueueThreadRecord record(label_);
+    for (;;) {
+        Work work;
+        {
+            std::unique_lock lock(mutex_);
+            workArrived_.wait(lock, [this] { return stopping_ || !pending_.empty(); });
+            if (pending_.empty())
+                return;
+            work = std::move(pending_.front());
+            pending_.pop_front();
+        }
+        work();
+    }
+}
+
+void MainQueue::setExecutor(std::function<void(Work)> executor)
+{
+    std::lock_guard lock(mainExecutor().mutex);
+    mainExecutor().executor = std::move(executor);
+}
+
+void MainQueue::async(Work work)
+{
+    std::function<void(Work)> executor;
+    {
+        std::lock_guard lock(mainExecutor().mutex);
+        executor = mainExecutor().executor;
+    }
+    if (executor)
+        executor(std::move(work));
+    else
+        WorkerPool::global().async(std::move(work));
+}
+
+} // namespace foundation
