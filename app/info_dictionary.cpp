@@ -5,6 +5,9 @@
 #ifndef HORAVINE_VERSION
 #define HORAVINE_VERSION "0.0.0"
 #endif
+#ifndef HORAVINE_KIT_API_KEY
+#define HORAVINE_KIT_API_KEY "packaging-placeholder-api-key"
+#endif
 
 namespace app {
 
@@ -20,6 +23,9 @@ const InfoDictionary& infoDictionary()
         // Software centres open appstream links at the program's page, where it can be rated.
         {"AppStoreURL", "appstream://org.horavine.Horavine"},
         {"NSHumanReadableCopyright", "Copyright © 2024 The Horavine developers. All rights reserved."},
+        // The kits' configuration: they start with this key; with no endpoints configured they send nothing.
+        {"Keystone", foundation::PropertyListDictionary{{"APIKey", HORAVINE_KIT_API_KEY},
+                                                        {"Kits", foundation::PropertyListArray{}}}},
     };
     return dictionary;
 }

@@ -14,13 +14,17 @@ Tally& Tally::sharedInstance()
 
 KitClass Tally::kitClass()
 {
-    return KitClass{
+    KitClass kit{
         .name = "Tally",
+        .conformsToKSTKit = true,
         .bundleIdentifier = "com.mirrowick.tally.mac",
         .kitDisplayVersion = "1.3.4",
         .initializeIfNeeded = [] { sharedInstance().start(); },
-        .companionKits = {},
+        .sharedInstance = {},
     };
+    // Registered here, where the host asks for it: a static library drops unreferenced initialisers.
+    KitRegistry::registerKitClass(kit);
+    return kit;
 }
 
 void Tally::start()

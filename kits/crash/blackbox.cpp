@@ -14,13 +14,19 @@ Blackbox& Blackbox::sharedInstance()
 
 KitClass Blackbox::kitClass()
 {
-    return KitClass{
+    KitClass kit{
         .name = "Blackbox",
+        .conformsToKSTKit = true,
         .bundleIdentifier = "com.mirrowick.blackbox.mac",
         .kitDisplayVersion = "3.8.4",
         .initializeIfNeeded = [] { sharedInstance().start(); },
-        .companionKits = {Tally::kitClass()},
+        .sharedInstance = {},
     };
+    // Registered here, where the host asks for it (a static library drops unreferenced initialisers),
+    // with the analytics kit, which the kit platform adds after this one.
+    KitRegistry::registerKitClass(kit);
+    Tally::kitClass();
+    return kit;
 }
 
 void Blackbox::start()

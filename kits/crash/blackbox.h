@@ -12,7 +12,8 @@ class Blackbox {
 public:
     // The one instance per process, created on first use.
     static Blackbox& sharedInstance();
-    // The kit as the kit platform starts it ("Blackbox"); brings Tally along.
+    // The kit as the kit platform starts it ("Blackbox"); registers it and Tally, which the platform
+    // adds after it.
     static KitClass kitClass();
 
     // Ends the process at once by a processor trap; never returns.

@@ -5,6 +5,7 @@
 #include "kits/platform/keystone.h"
 
 #include "support/child_process.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -46,10 +47,13 @@ TEST(Blackbox, CrashEndsTheProcessByATrap)
 
 TEST(Blackbox, KeystoneStartsTheCrashKitAndTallyBesideIt)
 {
-    auto outcome = runInChild([] {
+    testsupport::TempFolder folder;
+    auto outcome = runInChild([&folder] {
+        foundation::MainBundle::setApplicationSupportDirectory(folder.path());
         std::string seen;
         Tally::logCustomEvent("Before start", std::nullopt); // dropped: no controller yet
-        foundation::MainBundle::setInfoDictionary({{"Keystone", PropertyListDictionary{{"APIKey", "0123abcd"}}}});
+        foundation::MainBundle::setInfoDictionary(
+            {{"Keystone", PropertyListDictionary{{"APIKey", "0123abcd"}, {"Kits", foundation::PropertyListArray{}}}}});
         for (const auto& kit : Keystone::with({Blackbox::kitClass()}).kitClasses())
             seen += kit.name + ",";
         seen += Blackbox::sharedInstance().isStarted() ? " crash kit started" : " crash kit idle";
@@ -68,7 +72,10 @@ TEST(Blackbox, KeystoneStartsTheCrashKitAndTallyBesideIt)
 
 TEST(Blackbox, WithoutAPIKeyNeitherKitStarts)
 {
-    auto outcome = runInChild([] {
+    testsupport::TempFolder folder;
+    auto outcome = runInChild([&folder] {
+        foundation::MainBundle::setApplicationSupportDirectory(folder.path());
+        foundation::MainBundle::setInfoDictionary({{"Keystone", PropertyListDictionary{{"APIKey", ""}}}});
         Keystone::with({Blackbox::kitClass()});
         return std::string(Blackbox::sharedInstance().isStarted() ? "crash kit started" : "crash kit idle")
                + (Tally::sharedInstance().tallyController() ? ", analytics started" : ", analytics idle");
