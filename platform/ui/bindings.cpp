@@ -188,7 +188,10 @@ bool TextAreaBinding::hasEdit() const
 
 bool TextAreaBinding::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == &widget() && event->type() == QEvent::FocusOut)
+    // A widget loses the focus while it is destroyed, too; by then it is no text edit any more.
+    const bool stillTextEdit =
+        plain_ ? qobject_cast<QPlainTextEdit*>(watched) != nullptr : qobject_cast<QTextEdit*>(watched) != nullptr;
+    if (watched == &widget() && event->type() == QEvent::FocusOut && stillTextEdit)
         commit();
     return Binding::eventFilter(watched, event);
 }

@@ -6,6 +6,7 @@
 #include "ui/bindings.h"
 #include "ui/number_text.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTimeEdit>
@@ -245,6 +246,22 @@ TEST_F(BinderTest, ANewContentTakesTheEditInProgressToTheOldOne)
     field.setText("Orphan");
     EXPECT_TRUE(controller.commitEditing());
     EXPECT_EQ(field.text(), "");
+}
+
+TEST_F(BinderTest, AFocusedTextAreaCanBeDestroyed)
+{
+    QWidget window;
+    auto* notes = new QPlainTextEdit(&window);
+    ui::bindText(*notes, controller, "content.name");
+    controller.setContent(&first);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    notes->setFocus();
+    notes->setPlainText("typed");
+    ASSERT_EQ(QApplication::focusWidget(), notes);
+    delete notes; // loses the focus on its way out, when it is no text edit any more
+    EXPECT_TRUE(controller.bindings().empty());
+    EXPECT_TRUE(controller.commitEditing());
 }
 
 TEST_F(BinderTest, CheckBoxesWriteAtOnceAndBindingsLeaveEnabledStatesAlone)
