@@ -4,6 +4,8 @@
 
 #include "foundation/property_list.h"
 
+#include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace foundation::detail {
@@ -13,6 +15,9 @@ constexpr std::int64_t referenceDateSeconds = 978307200;
 
 PropertyListResult<PropertyListValue> readBinaryPropertyList(std::string_view bytes);
 PropertyListResult<PropertyListValue> readXMLPropertyList(std::string_view text);
+
+// Appends one code point (at most U+10FFFF, no surrogate) as UTF-8.
+void appendUTF8(std::string& text, std::uint32_t code);
 
 // "2023-11-14T22:13:20Z" (fractions of a second allowed); nothing for any other text.
 std::optional<PropertyListDate> dateFromISOText(std::string_view text);

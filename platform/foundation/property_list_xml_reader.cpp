@@ -27,25 +27,6 @@ std::string_view trimmed(std::string_view text)
     return text;
 }
 
-void appendUTF8(std::string& text, std::uint32_t code)
-{
-    if (code < 0x80) {
-        text += static_cast<char>(code);
-    } else if (code < 0x800) {
-        text += static_cast<char>(0xc0 | (code >> 6));
-        text += static_cast<char>(0x80 | (code & 0x3f));
-    } else if (code < 0x10000) {
-        text += static_cast<char>(0xe0 | (code >> 12));
-        text += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
-        text += static_cast<char>(0x80 | (code & 0x3f));
-    } else {
-        text += static_cast<char>(0xf0 | (code >> 18));
-        text += static_cast<char>(0x80 | ((code >> 12) & 0x3f));
-        text += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
-        text += static_cast<char>(0x80 | (code & 0x3f));
-    }
-}
-
 std::optional<std::int64_t> integerFromText(std::string_view text)
 {
     text = trimmed(text);
@@ -517,6 +498,25 @@ std::optional<PropertyListDate> dateFromISOText(std::string_view text)
 PropertyListResult<PropertyListValue> readXMLPropertyList(std::string_view text)
 {
     return XMLReader(text).read();
+}
+
+void appendUTF8(std::string& text, std::uint32_t code)
+{
+    if (code < 0x80) {
+        text += static_cast<char>(code);
+    } else if (code < 0x800) {
+        text += static_cast<char>(0xc0 | (code >> 6));
+        text += static_cast<char>(0x80 | (code & 0x3f));
+    } else if (code < 0x10000) {
+        text += static_cast<char>(0xe0 | (code >> 12));
+        text += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
+        text += static_cast<char>(0x80 | (code & 0x3f));
+    } else {
+        text += static_cast<char>(0xf0 | (code >> 18));
+        text += static_cast<char>(0x80 | ((code >> 12) & 0x3f));
+        text += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
+        text += static_cast<char>(0x80 | (code & 0x3f));
+    }
 }
 
 } // namespace foundation::detail
