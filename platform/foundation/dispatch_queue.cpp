@@ -156,22 +156,33 @@ bool SerialQueue::isCurrent() const
     return currentSerialQueue == this;
 }
 
+namespace {
+
+// Runs queued work in order until the owner stops and nothing is left; shared by the queue and pool threads.
+void runPendingWork(std::mutex& mutex, std::condition_variable& workArrived, std::deque<Work>& pending,
+                    const bool& stopping)
+{
+    for (;;) {
+        Work work;
+        {
+            std::unique_lock lock(mutex);
+            workArrived.wait(lock, [&] { return stopping || !pending.empty(); });
+            if (pending.empty())
+                return;
+            work = std::move(pending.front());
+            pending.pop_front();
+        }
+        work();
+    }
+}
+
+} // namespace
+
 void SerialQueue::run()
 {
     QueueThreadRecord record(label_);
     currentSerialQueue = this;
-    for (;;) {
-        Work work;
-        {
-            std::unique_lock lock(mutex_);
-            workArrived_.wait(lock, [this] { return stopping_ || !pending_.empty(); });
-            if (pending_.empty())
-                return;
-            work = std::move(pending_.front());
-            pending_.pop_front();
-        }
-        work();
-    }
+    runPendingWork(mutex_, workArrived_, pending_, stopping_);
 }
 
 WorkerPool& WorkerPool::global()
@@ -210,18 +221,7 @@ void WorkerPool::async(Work work)
 void WorkerPool::run()
 {
     QueueThreadRecord record(label_);
-    for (;;) {
-        Work work;
-        {
-            std::unique_lock lock(mutex_);
-            workArrived_.wait(lock, [this] { return stopping_ || !pending_.empty(); });
-            if (pending_.empty())
-                return;
-            work = std::move(pending_.front());
-            pending_.pop_front();
-        }
-        work();
-    }
+    runPendingWork(mutex_, workArrived_, pending_, stopping_);
 }
 
 void MainQueue::setExecutor(std::function<void(Work)> executor)
