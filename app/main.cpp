@@ -55,9 +55,9 @@ int main(int argc, char** argv)
 
     // The one defaults store of the program, shared with everything that reads a setting.
     model::Preferences& settings = model::Preferences::standard();
-    const auto currencyWriteError = settings.registerDefaults();
+    const foundation::Status currencyWrite = settings.registerDefaults();
     // Both problems are already on stderr; the user hears of them once the main window is up.
-    app::SettingsWarning settingsWarning(settings.loadProblem(), currencyWriteError);
+    app::SettingsWarning settingsWarning(settings.loadProblem(), currencyWrite, settings.store().file());
     foundation::DefaultsStore& defaults = settings.store();
     app::Updater updater(defaults);
 

@@ -9,17 +9,17 @@
 
 namespace app {
 
-SettingsWarning::SettingsWarning(const std::optional<std::string>& loadProblem,
-                                 const std::optional<foundation::DefaultsWriteError>& currencyWriteError)
+SettingsWarning::SettingsWarning(const std::optional<std::string>& loadProblem, const foundation::Status& currencyWrite,
+                                 const std::filesystem::path& settingsFile)
 {
     QStringList paragraphs;
     if (loadProblem)
         paragraphs << QString::fromStdString(*loadProblem);
-    if (currencyWriteError) {
+    if (!currencyWrite.isOk()) {
         paragraphs << QObject::tr("The default currency could not be saved to %1 (%2). It is used until "
                                   "Horavine quits, and saving is tried again with the next change of a setting.")
-                          .arg(QString::fromStdString(currencyWriteError->file.string()),
-                               QString::fromStdString(currencyWriteError->message));
+                          .arg(QString::fromStdString(settingsFile.string()),
+                               QString::fromStdString(currencyWrite.message()));
     }
     if (!paragraphs.isEmpty())
         text_ = paragraphs.join(QStringLiteral("\n\n"));

@@ -2,10 +2,11 @@
 // could not be saved: one warning, shown once the main window is up, besides the line on stderr.
 #pragma once
 
-#include "foundation/defaults_store.h"
+#include "foundation/status.h"
 
 #include <QString>
 
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -18,8 +19,9 @@ class SettingsWarning {
 public:
     using RunAlert = std::function<void(QWidget* parent, const QString& title, const QString& text)>;
 
-    SettingsWarning(const std::optional<std::string>& loadProblem,
-                    const std::optional<foundation::DefaultsWriteError>& currencyWriteError);
+    // `currencyWrite` is what writing the settled currency to `settingsFile` answered.
+    SettingsWarning(const std::optional<std::string>& loadProblem, const foundation::Status& currencyWrite,
+                    const std::filesystem::path& settingsFile);
 
     // The text to show; nothing when all went well.
     const std::optional<QString>& text() const { return text_; }

@@ -45,9 +45,9 @@ void ExpandedProjects::remember(const model::Project& project, bool expanded)
     else
         uris_.erase(found);
     foundation::DefaultsArray values(uris_.begin(), uris_.end());
-    if (const auto error = defaults_.set(key_, std::move(values)))
-        foundation::diagnostic("Could not write the expanded projects to " + error->file.string() + ": "
-                               + error->message);
+    if (const foundation::Status status = defaults_.set(key_, std::move(values)); !status.isOk())
+        foundation::diagnostic("Could not write the expanded projects to " + defaults_.file().string() + ": "
+                               + status.message());
 }
 
 } // namespace mainwindow

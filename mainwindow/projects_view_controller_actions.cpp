@@ -274,9 +274,10 @@ void ProjectsViewController::toggleArchiveProject()
 
 void ProjectsViewController::toggleShowBilledTimers()
 {
-    if (const auto error = preferences_.setShowsBilledTimers(!preferences_.showsBilledTimers()))
-        foundation::diagnostic("Could not write the billed-timers setting to " + error->file.string() + ": "
-                               + error->message);
+    if (const foundation::Status status = preferences_.setShowsBilledTimers(!preferences_.showsBilledTimers());
+        !status.isOk())
+        foundation::diagnostic("Could not write the billed-timers setting to " + preferences_.store().file().string()
+                               + ": " + status.message());
     updateProjectsList(false);
     validateActions();
     kits::TallyEvents::trackToggleShowOnlyBilledTimers(preferences_.showsBilledTimers());

@@ -165,7 +165,7 @@ std::vector<std::string> Preferences::defaultExportFields()
             "timer_start_end",  "timer_duration",      "timer_cost",          "timer_notes"};
 }
 
-Preferences::WriteResult Preferences::registerDefaults()
+foundation::Status Preferences::registerDefaults()
 {
     // Hand-edited values of the wrong kind or out of range are told once, here; every read then
     // passes them over for the built-in value.
@@ -183,13 +183,13 @@ Preferences::WriteResult Preferences::registerDefaults()
     // The currency is settled once and stored, so a later change of the system locale does not
     // silently relabel the user's amounts.
     std::string currency;
-    WriteResult writeError;
+    foundation::Status currencyWrite;
     const auto stored = store_.object(keyOf(UserDefaultsKeys::defaultProjectHourlyRateCurrency));
     if (stored && stored->holds<std::string>()) {
         currency = *stored->get<std::string>();
     } else {
         currency = localeCurrency();
-        writeError = setDefaultProjectHourlyRateCurrency(currency);
+        currencyWrite = setDefaultProjectHourlyRateCurrency(currency);
     }
 
     DefaultsArray exportFields;
@@ -204,7 +204,7 @@ Preferences::WriteResult Preferences::registerDefaults()
         {keyOf(UserDefaultsKeys::defaultProjectHourlyRate), 0},
         {keyOf(UserDefaultsKeys::defaultProjectHourlyRateCurrency), currency},
     });
-    return writeError;
+    return currencyWrite;
 }
 
 // Every read takes the first usable value of stored and registered ones, else the fall-back: a
@@ -237,7 +237,7 @@ bool Preferences::didShowMiniWindowHint() const
     return boolValue(UserDefaultsKeys::didShowMiniWindowHint);
 }
 
-Preferences::WriteResult Preferences::setDidShowMiniWindowHint(bool shown)
+foundation::Status Preferences::setDidShowMiniWindowHint(bool shown)
 {
     return store_.set(keyOf(UserDefaultsKeys::didShowMiniWindowHint), shown);
 }
@@ -247,7 +247,7 @@ std::int64_t Preferences::dateFilterRange() const
     return integerValue(UserDefaultsKeys::dateFilterRange);
 }
 
-Preferences::WriteResult Preferences::setDateFilterRange(std::int64_t range)
+foundation::Status Preferences::setDateFilterRange(std::int64_t range)
 {
     return store_.set(keyOf(UserDefaultsKeys::dateFilterRange), range);
 }
@@ -257,7 +257,7 @@ bool Preferences::showsBilledTimers() const
     return boolValue(UserDefaultsKeys::showsBilledTimers);
 }
 
-Preferences::WriteResult Preferences::setShowsBilledTimers(bool shows)
+foundation::Status Preferences::setShowsBilledTimers(bool shows)
 {
     return store_.set(keyOf(UserDefaultsKeys::showsBilledTimers), shows);
 }
@@ -278,7 +278,7 @@ std::vector<std::string> Preferences::exportFields() const
     return fields;
 }
 
-Preferences::WriteResult Preferences::setExportFields(const std::vector<std::string>& fields)
+foundation::Status Preferences::setExportFields(const std::vector<std::string>& fields)
 {
     DefaultsArray array(fields.begin(), fields.end());
     return store_.set(keyOf(UserDefaultsKeys::exportFields), std::move(array));
@@ -289,7 +289,7 @@ bool Preferences::showsMenuIcon() const
     return boolValue(UserDefaultsKeys::showsMenuIcon);
 }
 
-Preferences::WriteResult Preferences::setShowsMenuIcon(bool shows)
+foundation::Status Preferences::setShowsMenuIcon(bool shows)
 {
     return store_.set(keyOf(UserDefaultsKeys::showsMenuIcon), shows);
 }
@@ -299,7 +299,7 @@ std::int64_t Preferences::defaultTimerType() const
     return integerValue(UserDefaultsKeys::defaultTimerType);
 }
 
-Preferences::WriteResult Preferences::setDefaultTimerType(std::int64_t type)
+foundation::Status Preferences::setDefaultTimerType(std::int64_t type)
 {
     return store_.set(keyOf(UserDefaultsKeys::defaultTimerType), type);
 }
@@ -310,12 +310,12 @@ foundation::Decimal Preferences::defaultProjectHourlyRate() const
     return value ? rateOf(*value).value_or(foundation::Decimal()) : foundation::Decimal();
 }
 
-Preferences::WriteResult Preferences::setDefaultProjectHourlyRate(const foundation::Decimal& rate)
+foundation::Status Preferences::setDefaultProjectHourlyRate(const foundation::Decimal& rate)
 {
     if (!isAcceptableHourlyRate(rate))
-        return foundation::DefaultsWriteError{store_.file(), "an hourly rate of " + rate.toString()
-                                                                 + " is outside 0 to "
-                                                                 + std::to_string(maximumHourlyRate)};
+        return foundation::Status::failure(foundation::StatusCode::invalidArgument,
+                                           "an hourly rate of " + rate.toString() + " is outside 0 to "
+                                               + std::to_string(maximumHourlyRate));
     return store_.set(keyOf(UserDefaultsKeys::defaultProjectHourlyRate), numberForRate(rate));
 }
 
@@ -327,7 +327,7 @@ std::string Preferences::defaultProjectHourlyRateCurrency() const
     return fallbackCurrency;
 }
 
-Preferences::WriteResult Preferences::setDefaultProjectHourlyRateCurrency(const std::string& currency)
+foundation::Status Preferences::setDefaultProjectHourlyRateCurrency(const std::string& currency)
 {
     return store_.set(keyOf(UserDefaultsKeys::defaultProjectHourlyRateCurrency), currency);
 }

@@ -32,39 +32,38 @@ public:
     // locale's currency is stored) and registers the built-in values of the other settings.
     // Stored values of the wrong kind or out of range are reported once (loadProblem()); reads
     // use the built-in values in their place.
-    // Call once at launch, before anything reads the settings. Returns why the settled currency
+    // Call once at launch, before anything reads the settings. Fails when the settled currency
     // could not be written to disk; it is still used for this run.
-    std::optional<foundation::DefaultsWriteError> registerDefaults();
+    foundation::Status registerDefaults();
 
     // The export fields chosen until the user picks others, in order.
     static std::vector<std::string> defaultExportFields();
 
     // Each read looks at the store at once (stored, else registered value); each write stores the
-    // value and returns why it could not be written to disk (the change is kept in memory).
-    using WriteResult = std::optional<foundation::DefaultsWriteError>;
+    // value and fails when it could not be written to disk (the change is kept in memory).
 
     bool didShowMiniWindowHint() const;
-    WriteResult setDidShowMiniWindowHint(bool shown);
+    foundation::Status setDidShowMiniWindowHint(bool shown);
     // Raw value of a DateFilterRange.
     std::int64_t dateFilterRange() const;
-    WriteResult setDateFilterRange(std::int64_t range);
+    foundation::Status setDateFilterRange(std::int64_t range);
     bool showsBilledTimers() const;
-    WriteResult setShowsBilledTimers(bool shows);
+    foundation::Status setShowsBilledTimers(bool shows);
     // Raw export field names; empty when the value is not an array of strings.
     std::vector<std::string> exportFields() const;
-    WriteResult setExportFields(const std::vector<std::string>& fields);
+    foundation::Status setExportFields(const std::vector<std::string>& fields);
     bool showsMenuIcon() const;
-    WriteResult setShowsMenuIcon(bool shows);
+    foundation::Status setShowsMenuIcon(bool shows);
     // Raw value of the TimerType of a timer started from a project's row.
     std::int64_t defaultTimerType() const;
-    WriteResult setDefaultTimerType(std::int64_t type);
+    foundation::Status setDefaultTimerType(std::int64_t type);
     // 0 when the value is not a number or not an acceptable rate (model/money_bounds.h); a rate
     // outside those bounds is refused with an error and not stored.
     foundation::Decimal defaultProjectHourlyRate() const;
-    WriteResult setDefaultProjectHourlyRate(const foundation::Decimal& rate);
+    foundation::Status setDefaultProjectHourlyRate(const foundation::Decimal& rate);
     // "$" when the value is not a string.
     std::string defaultProjectHourlyRateCurrency() const;
-    WriteResult setDefaultProjectHourlyRateCurrency(const std::string& currency);
+    foundation::Status setDefaultProjectHourlyRateCurrency(const std::string& currency);
 
 private:
     std::optional<foundation::DefaultsValue> usableValue(UserDefaultsKeys key) const;

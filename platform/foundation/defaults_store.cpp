@@ -447,14 +447,14 @@ std::optional<std::vector<std::string>> DefaultsStore::stringArray(const std::st
     });
 }
 
-std::optional<DefaultsWriteError> DefaultsStore::set(const std::string& key, DefaultsValue value)
+Status DefaultsStore::set(const std::string& key, DefaultsValue value)
 {
     if (auto reason = unwritableReason(value))
-        return DefaultsWriteError{file_, "\"" + key + "\" was not changed: " + *reason};
+        return Status::failure(StatusCode::invalidArgument, "\"" + key + "\" was not changed: " + *reason);
     const auto found = stored_.find(key);
     const bool changed = found == stored_.end() || !(found->second == value);
     if (!changed && !unsavedChanges_)
-        return std::nullopt;
+        return Status::success();
     stored_.insert_or_assign(key, std::move(value));
     unusableKeptVerbatim_.erase(key);
     auto result = save();
@@ -463,22 +463,23 @@ std::optional<DefaultsWriteError> DefaultsStore::set(const std::string& key, Def
     return result;
 }
 
-std::optional<DefaultsWriteError> DefaultsStore::remove(const std::string& key)
+Status DefaultsStore::remove(const std::string& key)
 {
     const bool changed = (stored_.erase(key) + unusableKeptVerbatim_.erase(key)) > 0;
     if (!changed && !unsavedChanges_)
-        return std::nullopt;
+        return Status::success();
     auto result = save();
     if (changed)
         postChange(key);
     return result;
 }
 
-std::optional<DefaultsWriteError> DefaultsStore::save()
+Status DefaultsStore::save()
 {
     unsavedChanges_ = true;
     if (mustNotReplaceFile_)
-        return DefaultsWriteError{file_, "the unreadable settings file is left untouched, so changes are not saved"};
+        return Status::failure(StatusCode::unavailable,
+                               "the unreadable settings file is left untouched, so changes are not saved");
     Json root = Json::object();
     for (const auto& [key, value] : stored_)
         root[key] = toJson(value);
@@ -486,10 +487,10 @@ std::optional<DefaultsWriteError> DefaultsStore::save()
         root[key] = Json::parse(text);
     if (auto failure = writeAtomically(file_, root.dump(2) + "\n")) {
         diagnostic("settings not saved: " + *failure);
-        return DefaultsWriteError{file_, std::move(*failure)};
+        return Status::failure(StatusCode::ioError, std::move(*failure));
     }
     unsavedChanges_ = false;
-    return std::nullopt;
+    return Status::success();
 }
 
 void DefaultsStore::postChange(const std::string& key)

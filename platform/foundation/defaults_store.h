@@ -4,6 +4,7 @@
 #pragma once
 
 #include "foundation/defaults_value.h"
+#include "foundation/status.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -16,12 +17,6 @@
 namespace foundation {
 
 class NotificationCenter;
-
-// Why a change could not be written; the change itself is kept in memory.
-struct DefaultsWriteError {
-    std::filesystem::path file;
-    std::string message;
-};
 
 class DefaultsStore {
 public:
@@ -67,17 +62,18 @@ public:
     std::optional<std::string> stringValue(const std::string& key) const;
     std::optional<std::vector<std::string>> stringArray(const std::string& key) const; // all elements strings
 
-    // Store or remove a value and write the file. On a write failure the change stays in memory
-    // (and is written with the next change) and the error is returned. A double that is not
-    // finite cannot be written as JSON and is refused with an error, storing nothing.
-    std::optional<DefaultsWriteError> set(const std::string& key, DefaultsValue value);
-    std::optional<DefaultsWriteError> remove(const std::string& key);
+    // Store or remove a value and write the file. On a write failure (ioError, or unavailable while
+    // an unreadable file must be kept) the change stays in memory and is written with the next
+    // change; the message says why, file() says where. A double that is not finite cannot be written
+    // as JSON and is refused (invalidArgument), storing nothing.
+    Status set(const std::string& key, DefaultsValue value);
+    Status remove(const std::string& key);
 
 private:
     void load();
     // `reason` follows "The settings file <path>"; `contents` is the file as read, to copy aside.
     void reportLoadProblem(const std::string& reason, const std::optional<std::string>& contents);
-    std::optional<DefaultsWriteError> save();
+    Status save();
     void postChange(const std::string& key);
     template <typename T, typename Read>
     std::optional<T> firstReadable(const std::string& key, Read read) const;

@@ -26,8 +26,8 @@ TEST(SettingsWarningTest, SaysNothingWhenTheSettingsLoadedAndTheCurrencyWasSaved
     QTemporaryDir directory;
     foundation::DefaultsStore defaults(std::filesystem::path(directory.path().toStdString()) / "defaults.json");
     model::Preferences settings(defaults);
-    const auto writeError = settings.registerDefaults();
-    app::SettingsWarning warning(settings.loadProblem(), writeError);
+    const foundation::Status currencyWrite = settings.registerDefaults();
+    app::SettingsWarning warning(settings.loadProblem(), currencyWrite, defaults.file());
     EXPECT_FALSE(warning.text());
 
     std::vector<ShownAlert> shown;
@@ -49,10 +49,10 @@ TEST(SettingsWarningTest, BadFileAndUnsavedCurrencyAreShownOnceOverTheWindow)
     model::Preferences settings(defaults);
     const auto loadProblem = settings.loadProblem();
     ASSERT_TRUE(loadProblem);
-    const foundation::DefaultsWriteError writeError{file, "No space left on device"};
+    const auto currencyWrite = foundation::Status::failure(foundation::StatusCode::ioError, "No space left on device");
     testing::internal::GetCapturedStderr();
 
-    app::SettingsWarning warning(loadProblem, writeError);
+    app::SettingsWarning warning(loadProblem, currencyWrite, file);
     ASSERT_TRUE(warning.text());
     EXPECT_TRUE(warning.text()->contains(QString::fromStdString(*loadProblem)));
     EXPECT_TRUE(warning.text()->contains(QStringLiteral("No space left on device")));
@@ -76,10 +76,12 @@ TEST(SettingsWarningTest, BadFileAndUnsavedCurrencyAreShownOnceOverTheWindow)
 
 TEST(SettingsWarningTest, EachProblemAloneIsShownWithoutTheOther)
 {
-    const app::SettingsWarning loadOnly(std::string("The settings file x could not be used."), std::nullopt);
+    const app::SettingsWarning loadOnly(std::string("The settings file x could not be used."),
+                                        foundation::Status::success(), "/cfg/defaults.json");
     EXPECT_EQ(loadOnly.text(), QStringLiteral("The settings file x could not be used."));
 
-    const app::SettingsWarning writeOnly(std::nullopt, foundation::DefaultsWriteError{"/cfg/defaults.json", "denied"});
+    const app::SettingsWarning writeOnly(
+        std::nullopt, foundation::Status::failure(foundation::StatusCode::ioError, "denied"), "/cfg/defaults.json");
     ASSERT_TRUE(writeOnly.text());
     EXPECT_TRUE(writeOnly.text()->contains(QStringLiteral("currency")));
     EXPECT_TRUE(writeOnly.text()->contains(QStringLiteral("/cfg/defaults.json")));

@@ -24,6 +24,8 @@ using foundation::DefaultsStore;
 using foundation::DefaultsValue;
 using foundation::Notification;
 using foundation::NotificationCenter;
+using foundation::Status;
+using foundation::StatusCode;
 namespace fs = std::filesystem;
 
 namespace {
@@ -78,18 +80,18 @@ TEST_F(DefaultsStoreTest, StoredBeatsRegisteredBeatsFallback)
     EXPECT_FALSE(store.object("missing"));
     EXPECT_FALSE(store.stringValue("missing"));
 
-    EXPECT_FALSE(store.set("rate", 20));
+    EXPECT_TRUE(store.set("rate", 20).isOk());
     EXPECT_EQ(store.integerValue("rate", 1), 20);
     EXPECT_EQ(store.object("rate"), DefaultsValue(20));
-    EXPECT_FALSE(store.set("showSeconds", false));
+    EXPECT_TRUE(store.set("showSeconds", false).isOk());
     EXPECT_FALSE(store.boolValue("showSeconds", true));
 
     // A stored value of the wrong type does not hide the built-in one of the asked-for type.
-    EXPECT_FALSE(store.set("currency", 5));
+    EXPECT_TRUE(store.set("currency", 5).isOk());
     EXPECT_EQ(store.stringValue("currency"), "EUR");
     EXPECT_EQ(store.object("currency"), DefaultsValue(5));
 
-    EXPECT_FALSE(store.remove("rate"));
+    EXPECT_TRUE(store.remove("rate").isOk());
     EXPECT_EQ(store.integerValue("rate", 1), 10);
 
     // Only stored values reach the file.
@@ -115,7 +117,7 @@ TEST_F(DefaultsStoreTest, KeepsTypesAcrossReload)
     {
         DefaultsStore store(file, center);
         for (const auto& [key, value] : values)
-            ASSERT_FALSE(store.set(key, value)) << key;
+            ASSERT_TRUE(store.set(key, value).isOk()) << key;
     }
     DefaultsStore reloaded(file, center);
     EXPECT_FALSE(reloaded.loadProblem());
@@ -159,7 +161,7 @@ TEST_F(DefaultsStoreTest, GarbageFileIsKeptAsideAndNotOverwrittenUntilASet)
     EXPECT_EQ(contents(copy), garbage);
     EXPECT_EQ(contents(file), garbage); // reading did not replace it
 
-    ASSERT_FALSE(store.set("rate", 15));
+    ASSERT_TRUE(store.set("rate", 15).isOk());
     EXPECT_EQ(nlohmann::json::parse(contents(file)), nlohmann::json::parse(R"({"rate": 15})"));
     EXPECT_EQ(contents(copy), garbage);
 
@@ -285,7 +287,7 @@ TEST_F(DefaultsStoreTest, UnusableValuesCostOnlyTheirKeysAndAreWrittenBack)
         EXPECT_EQ(folderEntries(), std::vector<std::string>{"defaults.json"}) << "nothing to copy aside";
 
         // A later write keeps every key of the file, the unusable one as it was.
-        ASSERT_FALSE(store.set("currency", "€"));
+        ASSERT_TRUE(store.set("currency", "€").isOk());
         const auto written = nlohmann::json::parse(contents(file));
         EXPECT_EQ(written,
                   nlohmann::json::parse(R"({"rate": 12, "name": "x", "currency": "€", "a": )" + unusable + "}"))
@@ -301,8 +303,8 @@ TEST_F(DefaultsStoreTest, ChangingAnUnusableKeyReplacesIt)
     const std::string printed = testing::internal::GetCapturedStderr();
     EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 1) << "both keys in one report: " << printed;
 
-    ASSERT_FALSE(store.set("a", 5));
-    ASSERT_FALSE(store.remove("b"));
+    ASSERT_TRUE(store.set("a", 5).isOk());
+    ASSERT_TRUE(store.remove("b").isOk());
     EXPECT_EQ(nlohmann::json::parse(contents(file)), nlohmann::json::parse(R"({"a": 5, "rate": 1})"));
 }
 
@@ -313,7 +315,7 @@ TEST_F(DefaultsStoreTest, EmptyFileIsAnEmptyStore)
     DefaultsStore store(file, center);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_FALSE(store.loadProblem());
-    ASSERT_FALSE(store.set("rate", 2));
+    ASSERT_TRUE(store.set("rate", 2).isOk());
     EXPECT_EQ(nlohmann::json::parse(contents(file)), nlohmann::json::parse(R"({"rate": 2})"));
 }
 
@@ -323,8 +325,8 @@ TEST_F(DefaultsStoreTest, WritesAtomicallyIntoAFolderItCreates)
     DefaultsStore store(nested, center);
     EXPECT_FALSE(store.loadProblem());
     for (int i = 0; i < 5; ++i)
-        ASSERT_FALSE(store.set("count", i));
-    ASSERT_FALSE(store.set("name", "x"));
+        ASSERT_TRUE(store.set("count", i).isOk());
+    ASSERT_TRUE(store.set("name", "x").isOk());
 
     std::vector<std::string> entries;
     for (const auto& entry : fs::directory_iterator(nested.parent_path()))
@@ -341,21 +343,21 @@ TEST_F(DefaultsStoreTest, FailedWriteKeepsValueInMemoryAndRetriesWithTheNextChan
     DefaultsStore store(blocked, center);
 
     testing::internal::CaptureStderr();
-    const auto error = store.set("rate", 30);
+    const Status status = store.set("rate", 30);
     testing::internal::GetCapturedStderr();
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->file, blocked);
-    EXPECT_FALSE(error->message.empty());
+    EXPECT_EQ(status.code(), StatusCode::ioError);
+    EXPECT_FALSE(status.message().empty());
+    EXPECT_EQ(store.file(), blocked);
     EXPECT_EQ(store.integerValue("rate", 0), 30);
 
     fs::remove(folder / "blocker");
-    ASSERT_FALSE(store.set("rate", 30)); // same value, but not yet on disk
+    ASSERT_TRUE(store.set("rate", 30).isOk()); // same value, but not yet on disk
     EXPECT_EQ(nlohmann::json::parse(contents(blocked)), nlohmann::json::parse(R"({"rate": 30})"));
 }
 
 TEST_F(DefaultsStoreTest, ReadOnlyFolderReportsFailure)
 {
-    ASSERT_FALSE(DefaultsStore(file, center).set("rate", 1));
+    ASSERT_TRUE(DefaultsStore(file, center).set("rate", 1).isOk());
     fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
 
     // Root ignores folder permissions, so the store runs in a child that gives up root's rights.
@@ -373,7 +375,7 @@ TEST_F(DefaultsStoreTest, ReadOnlyFolderReportsFailure)
         DefaultsStore store(file, center);
         if (store.loadProblem())
             ::_exit(11);
-        if (!store.set("rate", 2))
+        if (store.set("rate", 2).isOk())
             ::_exit(12); // reported success
         ::_exit(store.integerValue("rate", 0) == 2 ? 0 : 13);
     }
@@ -394,7 +396,7 @@ TEST_F(DefaultsStoreTest, UnreadableFileIsNeverReplaced)
     testing::internal::GetCapturedStderr();
     ASSERT_TRUE(store.loadProblem());
 
-    EXPECT_TRUE(store.set("rate", 3));
+    EXPECT_EQ(store.set("rate", 3).code(), StatusCode::unavailable);
     EXPECT_EQ(store.integerValue("rate", 0), 3);
     EXPECT_TRUE(fs::is_directory(file));
 }
@@ -402,9 +404,10 @@ TEST_F(DefaultsStoreTest, UnreadableFileIsNeverReplaced)
 TEST_F(DefaultsStoreTest, RefusesValuesJsonCannotHold)
 {
     DefaultsStore store(file, center);
-    EXPECT_TRUE(store.set("ratio", std::nan("")));
-    EXPECT_TRUE(store.set("list", DefaultsArray{1.0, std::numeric_limits<double>::infinity()}));
-    EXPECT_TRUE(store.set("name", std::string("\xff\xfe")));
+    EXPECT_EQ(store.set("ratio", std::nan("")).code(), StatusCode::invalidArgument);
+    EXPECT_EQ(store.set("list", DefaultsArray{1.0, std::numeric_limits<double>::infinity()}).code(),
+              StatusCode::invalidArgument);
+    EXPECT_EQ(store.set("name", std::string("\xff\xfe")).code(), StatusCode::invalidArgument);
     EXPECT_FALSE(store.object("ratio"));
     EXPECT_FALSE(store.object("list"));
     EXPECT_FALSE(store.object("name"));
@@ -420,10 +423,10 @@ TEST_F(DefaultsStoreTest, PostsOneNotificationPerChange)
         changed.push_back(key ? *key : "?");
     });
     store.registerDefaults({{"rate", 1}});
-    EXPECT_FALSE(store.set("rate", 2));
-    EXPECT_FALSE(store.set("rate", 2)); // unchanged
-    EXPECT_FALSE(store.remove("name")); // nothing to remove
-    EXPECT_FALSE(store.remove("rate"));
+    EXPECT_TRUE(store.set("rate", 2).isOk());
+    EXPECT_TRUE(store.set("rate", 2).isOk()); // unchanged
+    EXPECT_TRUE(store.remove("name").isOk()); // nothing to remove
+    EXPECT_TRUE(store.remove("rate").isOk());
     EXPECT_EQ(changed, (std::vector<std::string>{"rate", "rate"}));
 }
 

@@ -295,7 +295,7 @@ TEST(PreferencesTest, OneUnusableValueKeepsEveryOtherSettingThroughTheLaunchWrit
     {
         DefaultsStore store(folder.file());
         Preferences preferences(store);
-        EXPECT_FALSE(preferences.registerDefaults()); // stores the currency: the file is rewritten
+        EXPECT_TRUE(preferences.registerDefaults().isOk()); // stores the currency: the file is rewritten
         ASSERT_TRUE(preferences.loadProblem());
         EXPECT_FALSE(preferences.showsBilledTimers());
         EXPECT_EQ(preferences.defaultProjectHourlyRate(), Decimal(80));
@@ -313,16 +313,17 @@ TEST(PreferencesTest, RatesBeyondTheBoundAreRefusedAndReadAsZero)
     DefaultsFolder folder;
     DefaultsStore store(folder.file());
     Preferences preferences(store);
-    ASSERT_FALSE(preferences.setDefaultProjectHourlyRate(Decimal(maximumHourlyRate)));
+    ASSERT_TRUE(preferences.setDefaultProjectHourlyRate(Decimal(maximumHourlyRate)).isOk());
     EXPECT_EQ(preferences.defaultProjectHourlyRate(), Decimal(maximumHourlyRate));
 
-    EXPECT_TRUE(preferences.setDefaultProjectHourlyRate(*Decimal::parse("1000000.01")));
-    EXPECT_TRUE(preferences.setDefaultProjectHourlyRate(Decimal(-1)));
+    EXPECT_EQ(preferences.setDefaultProjectHourlyRate(*Decimal::parse("1000000.01")).code(),
+              foundation::StatusCode::invalidArgument);
+    EXPECT_EQ(preferences.setDefaultProjectHourlyRate(Decimal(-1)).code(), foundation::StatusCode::invalidArgument);
     EXPECT_EQ(store.integerValue("defaultProjectHourlyRate"), maximumHourlyRate);
 
     // A hand-edited value does not reach new clients' costs.
-    ASSERT_FALSE(store.set("defaultProjectHourlyRate", 1e37));
+    ASSERT_TRUE(store.set("defaultProjectHourlyRate", 1e37).isOk());
     EXPECT_EQ(preferences.defaultProjectHourlyRate(), Decimal(0));
-    ASSERT_FALSE(store.set("defaultProjectHourlyRate", -3));
+    ASSERT_TRUE(store.set("defaultProjectHourlyRate", -3).isOk());
     EXPECT_EQ(preferences.defaultProjectHourlyRate(), Decimal(0));
 }
