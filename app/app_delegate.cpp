@@ -139,8 +139,8 @@ void AppDelegate::saveCopyThenQuit()
                 terminate(); // back to the question
                 return;
             }
-            std::string error;
-            if (services_.persistenceController.writeCopy(path.toStdString(), error)) {
+            const foundation::Status written = services_.persistenceController.writeCopy(path.toStdString());
+            if (written.isOk()) {
                 services_.quit();
                 return;
             }
@@ -148,7 +148,7 @@ void AppDelegate::saveCopyThenQuit()
                 return;
             ui::Alert{ui::AlertStyle::warning,
                       tr("The copy could not be saved"),
-                      tr("%1 could not be written: %2").arg(path, QString::fromStdString(error)),
+                      tr("%1 could not be written: %2").arg(path, QString::fromStdString(written.message())),
                       {}}
                 .beginSheetModal(*mainWindow_, [this](ui::ModalResponse) { terminate(); });
         });
@@ -159,11 +159,11 @@ int AppDelegate::terminateWithoutAsking()
     auto& store = services_.persistenceController;
     if (store.save() || !store.hasUnsavedChanges())
         return 0;
-    std::string error;
-    if (const auto file = store.writeRecoveryFile(error))
+    if (const auto file = store.writeRecoveryFile(); file.hasValue())
         foundation::diagnostic("the store could not be saved; everything Horavine had open is in " + file->string());
     else
-        foundation::diagnostic("the store could not be saved, nor a recovery file written (" + error + ")");
+        foundation::diagnostic("the store could not be saved, nor a recovery file written (" + file.status().message()
+                               + ")");
     return 1;
 }
 

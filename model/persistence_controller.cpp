@@ -152,10 +152,9 @@ bool PersistenceController::saveToStore()
         if (std::string why; !store.reopen(why))
             return failSave(SaveProblem::readOnly, couldNotSave(SaveProblem::readOnly, why));
     }
-    std::string message;
-    if (!context_->save(&message)) {
+    if (const foundation::Status saved = context_->save(); !saved.isOk()) {
         const SaveProblem problem = problemOf(store.lastWriteProblem());
-        return failSave(problem, couldNotSave(problem, message));
+        return failSave(problem, couldNotSave(problem, saved.message()));
     }
     saveSucceeded();
     return true;
@@ -203,9 +202,8 @@ void PersistenceController::saveSucceeded()
 
 bool PersistenceController::recreateRemovedStore()
 {
-    std::string why;
-    if (!context_->recreateStore(why))
-        return failSave(SaveProblem::removed, couldNotSave(SaveProblem::removed, why));
+    if (const foundation::Status recreated = context_->recreateStore(); !recreated.isOk())
+        return failSave(SaveProblem::removed, couldNotSave(SaveProblem::removed, recreated.message()));
     saveSucceeded();
     const std::string message =
         "The store file " + storePath_.string()
@@ -221,23 +219,23 @@ bool PersistenceController::keepChangesOfReplacedStore()
     std::string message =
         "The store file " + storePath_.string()
         + " was replaced by another file while Horavine was running; Horavine does not write over that file. ";
-    std::string why;
-    std::optional<std::filesystem::path> written = recoveryFile_;
-    if (!written || changedSinceRecoveryFile_)
-        written = writeRecoveryFile(why);
-    if (written)
+    foundation::Result<std::filesystem::path> written = recoveryFile_ && !changedSinceRecoveryFile_
+                                                            ? foundation::Result<std::filesystem::path>(*recoveryFile_)
+                                                            : writeRecoveryFile();
+    if (written.hasValue())
         message += "Your projects and timers were written to " + written->string() + ".";
     else
-        message += "Writing them to a recovery file failed too (" + why + "); they are kept in memory.";
+        message +=
+            "Writing them to a recovery file failed too (" + written.status().message() + "); they are kept in memory.";
     return failSave(SaveProblem::replaced, message);
 }
 
-bool PersistenceController::writeCopy(const std::filesystem::path& path, std::string& error) const
+foundation::Status PersistenceController::writeCopy(const std::filesystem::path& path) const
 {
-    return context_->writeCopy(path, true, error);
+    return context_->writeCopy(path, true);
 }
 
-std::optional<std::filesystem::path> PersistenceController::writeRecoveryFile(std::string& error)
+foundation::Result<std::filesystem::path> PersistenceController::writeRecoveryFile()
 {
     std::filesystem::path path;
     if (recoveryFile_) {
@@ -250,8 +248,8 @@ std::optional<std::filesystem::path> PersistenceController::writeRecoveryFile(st
         for (int n = 2; std::filesystem::exists(path, ec); ++n)
             path = folder / (stem + " " + std::to_string(n) + ".horavine");
     }
-    if (!context_->writeCopy(path, true, error))
-        return std::nullopt;
+    if (foundation::Status written = context_->writeCopy(path, true); !written.isOk())
+        return written;
     recoveryFile_ = path;
     changedSinceRecoveryFile_ = false;
     return path;

@@ -8,6 +8,7 @@
 #include "data/sqlite_store.h"
 
 #include "foundation/notification_center.h"
+#include "foundation/status.h"
 
 #include <chrono>
 #include <filesystem>
@@ -74,11 +75,11 @@ public:
     bool save();
     // Writes the whole store in memory to a new store file at `path`, which then opens like any
     // store (same identifier, every object). An existing file there is replaced.
-    bool writeCopy(const std::filesystem::path& path, std::string& error) const;
+    foundation::Status writeCopy(const std::filesystem::path& path) const;
     // Writes the whole store in memory to "Recovered <UTC date and time>.horavine" in
-    // recoveryFolder(); within one failure episode the same file is brought up to date. Returns its
-    // path, or nothing with the error.
-    std::optional<std::filesystem::path> writeRecoveryFile(std::string& error);
+    // recoveryFolder(); within one failure episode the same file is brought up to date. Answers its
+    // path.
+    foundation::Result<std::filesystem::path> writeRecoveryFile();
     void setSaveHooks(std::function<void()> beforeSave, std::function<void()> afterSave);
 
     std::vector<data::Object*> fetch(const data::EntityDescription& entity, const data::Predicate& predicate = {},

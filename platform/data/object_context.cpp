@@ -461,10 +461,10 @@ void ObjectContext::processPendingChanges()
     }
 }
 
-bool ObjectContext::save(std::string* error)
+foundation::Status ObjectContext::save()
 {
     if (saveQueue_.empty())
-        return true;
+        return foundation::Status::success();
     if (store_) {
         SqliteStore::Batch batch;
         for (const Object* object : saveQueue_) {
@@ -481,9 +481,9 @@ bool ObjectContext::save(std::string* error)
             batch.nextKeys.emplace_back(entity.index(), nextKey_[static_cast<std::size_t>(entity.index())]);
         std::string message;
         if (!store_->write(batch, message)) {
-            if (error)
-                *error = message;
-            return false;
+            const bool busy = store_->lastWriteProblem() == SqliteStore::WriteProblem::busy;
+            return foundation::Status::failure(
+                busy ? foundation::StatusCode::unavailable : foundation::StatusCode::ioError, std::move(message));
         }
     }
     for (Object* object : saveQueue_) {
@@ -492,15 +492,13 @@ bool ObjectContext::save(std::string* error)
         object->queuedForSave_ = false;
     }
     saveQueue_.clear();
-    return true;
+    return foundation::Status::success();
 }
 
-bool ObjectContext::writeCopy(const std::filesystem::path& path, bool replaceExisting, std::string& error) const
+foundation::Status ObjectContext::writeCopy(const std::filesystem::path& path, bool replaceExisting) const
 {
-    if (!store_) {
-        error = "there is no store to copy";
-        return false;
-    }
+    if (!store_)
+        return foundation::Status::failure(foundation::StatusCode::unavailable, "there is no store to copy");
     std::error_code ec;
     std::filesystem::create_directories(path.parent_path(), ec);
     const std::filesystem::path temporary =
@@ -516,19 +514,19 @@ bool ObjectContext::writeCopy(const std::filesystem::path& path, bool replaceExi
     auto copy = SqliteStore::open(temporary, model_, options, &openError);
     if (!copy) {
         discardTemporary();
-        error = openError.message;
-        return false;
+        return foundation::Status::failure(foundation::StatusCode::ioError, openError.message);
     }
     SqliteStore::Batch batch;
     for (const auto& objects : live_)
         batch.inserts.insert(batch.inserts.end(), objects.begin(), objects.end());
     for (const auto& entity : model_.entities())
         batch.nextKeys.emplace_back(entity.index(), nextKey_[static_cast<std::size_t>(entity.index())]);
+    std::string error;
     const bool written = copy->write(batch, error);
     copy.reset(); // closes the connection and drops its lock before the file moves
     if (!written) {
         discardTemporary();
-        return false;
+        return foundation::Status::failure(foundation::StatusCode::ioError, std::move(error));
     }
     int renamed = replaceExisting ? ::rename(temporary.c_str(), path.c_str())
                                   : ::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE);
@@ -539,9 +537,9 @@ bool ObjectContext::writeCopy(const std::filesystem::path& path, bool replaceExi
             ::unlink(temporary.c_str());
     }
     if (renamed != 0) {
-        error = errno == EEXIST ? "another file took its name meanwhile" : std::strerror(errno);
+        std::string why = errno == EEXIST ? "another file took its name meanwhile" : std::strerror(errno);
         discardTemporary();
-        return false;
+        return foundation::Status::failure(foundation::StatusCode::ioError, std::move(why));
     }
     // The rename is durable only once the folder is synced.
     if (const int folder =
@@ -550,26 +548,22 @@ bool ObjectContext::writeCopy(const std::filesystem::path& path, bool replaceExi
         ::fsync(folder);
         ::close(folder);
     }
-    return true;
+    return foundation::Status::success();
 }
 
-bool ObjectContext::recreateStore(std::string& error)
+foundation::Status ObjectContext::recreateStore()
 {
-    if (!store_) {
-        error = "there is no store";
-        return false;
-    }
+    if (!store_)
+        return foundation::Status::failure(foundation::StatusCode::unavailable, "there is no store");
     const std::filesystem::path path = store_->path();
-    if (!writeCopy(path, false, error))
-        return false;
+    if (foundation::Status copied = writeCopy(path, false); !copied.isOk())
+        return copied;
     SqliteStore::Options options = store_->options();
     options.identifier = storeIdentifier_;
     StoreError openError{};
     auto fresh = SqliteStore::open(path, model_, options, &openError);
-    if (!fresh) {
-        error = openError.message;
-        return false;
-    }
+    if (!fresh)
+        return foundation::Status::failure(foundation::StatusCode::ioError, openError.message);
     store_ = std::move(fresh);
     for (Object* object : owned_) {
         object->inStore_ = !object->deleted_;
@@ -577,7 +571,7 @@ bool ObjectContext::recreateStore(std::string& error)
         object->queuedForSave_ = false;
     }
     saveQueue_.clear();
-    return true;
+    return foundation::Status::success();
 }
 
 } // namespace data

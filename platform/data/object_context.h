@@ -11,6 +11,7 @@
 #include "data/undo_manager.h"
 
 #include "foundation/notification_center.h"
+#include "foundation/status.h"
 
 #include <filesystem>
 #include <functional>
@@ -79,18 +80,19 @@ public:
     void processPendingChanges();
 
     // Writes the dirty rows in one transaction. Returns at once when nothing changed. On failure
-    // the changes stay pending for the next save and the error says why.
-    bool save(std::string* error = nullptr);
+    // (unavailable while the file is busy, else ioError) the changes stay pending for the next save.
+    foundation::Status save();
 
     // Writes every live object (pending changes included), with its key and this context's store
     // identifier, to a new store file at `path`: under a temporary name first, then renamed into
     // place, so a failure leaves nothing half-written there. With `replaceExisting` false a file
-    // that took `path` meanwhile is left alone and the copy fails. Needs an attached store.
-    bool writeCopy(const std::filesystem::path& path, bool replaceExisting, std::string& error) const;
+    // that took `path` meanwhile is left alone and the copy fails. Needs an attached store
+    // (unavailable without one).
+    foundation::Status writeCopy(const std::filesystem::path& path, bool replaceExisting) const;
     // For a store whose file was removed: writes every live object anew at the store's path (same
     // identifier, so URIs stay valid) and saves to that file from then on; nothing stays unsaved.
     // On failure the context keeps its old store and its unsaved changes.
-    bool recreateStore(std::string& error);
+    foundation::Status recreateStore();
 
 private:
     friend class Object;

@@ -64,8 +64,8 @@ TEST(SqliteStore, EverythingSavedIsReadBackByANewContext)
         note->setValue("bytes", data::Blob{0, 1, 255});
         noteUri = note->uriRepresentation();
         folderUri = folder->uriRepresentation();
-        std::string error;
-        ASSERT_TRUE(context->save(&error)) << error;
+        const foundation::Status saved = context->save();
+        ASSERT_TRUE(saved.isOk()) << saved.message();
     }
     EXPECT_EQ(pragma(path, "PRAGMA journal_mode"), "delete");
     auto context = testmodel::openContext(path, center);
@@ -94,13 +94,13 @@ TEST(SqliteStore, DeletionsAndKeysSurviveReopening)
         Object* folder = context->insertObject(entity("Folder"));
         for (int i = 0; i < 3; ++i)
             context->insertObject(entity("Note"))->setToOne("folder", folder);
-        ASSERT_TRUE(context->save());
+        ASSERT_TRUE(context->save().isOk());
         Object* last = context->insertObject(entity("Folder"));
         deletedUri = last->uriRepresentation();
-        ASSERT_TRUE(context->save());
+        ASSERT_TRUE(context->save().isOk());
         context->deleteObject(last);
         context->deleteObject(folder);
-        ASSERT_TRUE(context->save());
+        ASSERT_TRUE(context->save().isOk());
     }
     auto context = testmodel::openContext(path, center);
     EXPECT_TRUE(context->fetch(entity("Folder")).empty());
@@ -173,7 +173,7 @@ TEST(SqliteStore, OlderSchemaIsMigratedAfterABackupCopy)
     {
         auto context = testmodel::openContext(path, center);
         context->insertObject(entity("Folder"))->setValue("name", std::string("kept"));
-        ASSERT_TRUE(context->save());
+        ASSERT_TRUE(context->save().isOk());
     }
     const std::string versionOne = readFile(path);
 
@@ -221,14 +221,15 @@ TEST(SqliteStore, FailedSaveKeepsTheChangesForTheNextSave)
     sqlite3* blocker = nullptr;
     sqlite3_open(path.c_str(), &blocker);
     ASSERT_EQ(sqlite3_exec(blocker, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
-    std::string error;
-    EXPECT_FALSE(context->save(&error));
-    EXPECT_FALSE(error.empty());
+    const foundation::Status blocked = context->save();
+    EXPECT_EQ(blocked.code(), foundation::StatusCode::unavailable);
+    EXPECT_FALSE(blocked.message().empty());
     EXPECT_TRUE(context->hasUnsavedChanges());
     sqlite3_exec(blocker, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(blocker);
 
-    EXPECT_TRUE(context->save(&error)) << error;
+    const foundation::Status saved = context->save();
+    EXPECT_TRUE(saved.isOk()) << saved.message();
     EXPECT_FALSE(context->hasUnsavedChanges());
     EXPECT_EQ(pragma(path, "SELECT name FROM Folder"), "precious");
 }
@@ -242,7 +243,7 @@ TEST(SqliteStore, UnreadableValuesAndDanglingReferencesLoadAsEmpty)
         auto context = testmodel::openContext(path, center);
         Object* note = context->insertObject(entity("Note"));
         note->setToOne("folder", context->insertObject(entity("Folder")));
-        ASSERT_TRUE(context->save());
+        ASSERT_TRUE(context->save().isOk());
     }
     sqlite3* db = nullptr;
     sqlite3_open(path.c_str(), &db);
@@ -264,13 +265,14 @@ TEST(SqliteStore, ACopyNeverTakesTheNameOfAnExistingFileUnlessAskedTo)
     context->insertObject(entity("Person"))->setValue("name", std::string("Ann"));
     const auto target = dir.path() / "Taken.db";
     writeFile(target, "somebody else's file");
-    std::string error;
-    EXPECT_FALSE(context->writeCopy(target, false, error));
-    EXPECT_NE(error.find("took its name"), std::string::npos) << error;
+    const foundation::Status refused = context->writeCopy(target, false);
+    EXPECT_EQ(refused.code(), foundation::StatusCode::ioError);
+    EXPECT_NE(refused.message().find("took its name"), std::string::npos) << refused.message();
     EXPECT_EQ(readFile(target), "somebody else's file");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2) << "a temporary file was left";
 
-    ASSERT_TRUE(context->writeCopy(target, true, error)) << error;
+    const foundation::Status replaced = context->writeCopy(target, true);
+    ASSERT_TRUE(replaced.isOk()) << replaced.message();
     EXPECT_EQ(pragma(target, "SELECT name FROM Person"), "Ann");
     EXPECT_EQ(pragma(target, "SELECT value FROM horavine_metadata WHERE key='uuid'"), context->storeIdentifier());
 }

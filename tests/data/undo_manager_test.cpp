@@ -117,14 +117,14 @@ TEST(UndoManager, UndoneDeletionRestoresObjectsRelationshipsAndFileAcrossReopen)
             uris.push_back(tag->uriRepresentation());
         }
         context->processPendingChanges();
-        ASSERT_TRUE(context->save());
+        ASSERT_TRUE(context->save().isOk());
         context->undoManager().removeAllActions();
 
         context->deleteObject(folder);
         context->processPendingChanges();
-        ASSERT_TRUE(context->save());
+        ASSERT_TRUE(context->save().isOk());
         context->undoManager().undo();
-        ASSERT_TRUE(context->save());
+        ASSERT_TRUE(context->save().isOk());
         EXPECT_FALSE(folder->isDeleted());
     }
     {
@@ -150,7 +150,7 @@ TEST(UndoManager, UndoneDeletionRestoresObjectsRelationshipsAndFileAcrossReopen)
         context->processPendingChanges();
         context->undoManager().undo();
         context->undoManager().redo();
-        ASSERT_TRUE(context->save());
+        ASSERT_TRUE(context->save().isOk());
     }
     auto context = testmodel::openContext(path, center);
     for (const auto& uri : uris)

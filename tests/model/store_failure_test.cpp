@@ -180,19 +180,20 @@ TEST_F(StoreFailureTest, ACopyWrittenWhileTheStoreFailsOpensWithEveryObject)
     ASSERT_EQ(controller.saveProblem(), Problem::ioError);
 
     const auto copy = folder_.path() / "elsewhere" / "Copy.horavine";
-    std::string error;
-    ASSERT_TRUE(controller.writeCopy(copy, error)) << error;
+    const foundation::Status first = controller.writeCopy(copy);
+    ASSERT_TRUE(first.isOk()) << first.message();
     expectFileHolds(copy, context);
     // Written again over the first copy, it holds the later state.
     addProjectWithTimer(context, "After the copy");
     context.processPendingChanges();
-    ASSERT_TRUE(controller.writeCopy(copy, error)) << error;
+    const foundation::Status second = controller.writeCopy(copy);
+    ASSERT_TRUE(second.isOk()) << second.message();
     expectFileHolds(copy, context);
     for (const auto& entry : std::filesystem::directory_iterator(copy.parent_path()))
         EXPECT_EQ(entry.path(), copy) << "a temporary file was left behind";
 
-    const auto recovery = controller.writeRecoveryFile(error);
-    ASSERT_TRUE(recovery) << error;
+    const auto recovery = controller.writeRecoveryFile();
+    ASSERT_TRUE(recovery.hasValue()) << recovery.status().message();
     EXPECT_EQ(recovery->parent_path(), folder_.path() / "data" / "horavine");
     EXPECT_EQ(recovery->filename().string().rfind("Recovered ", 0), 0u) << *recovery;
     EXPECT_EQ(PersistenceController::recoveryFiles(), std::vector<std::filesystem::path>{*recovery});
