@@ -33,21 +33,23 @@ void ExpandedProjects::load()
             uris_.push_back(project->uriRepresentation());
 }
 
-void ExpandedProjects::remember(const model::Project& project, bool expanded)
+foundation::Status ExpandedProjects::remember(const model::Project& project, bool expanded)
 {
     load();
     const std::string uri = project.uriRepresentation();
     const auto found = std::find(uris_.begin(), uris_.end(), uri);
     if (expanded == (found != uris_.end()))
-        return;
+        return foundation::Status::success();
     if (expanded)
         uris_.push_back(uri);
     else
         uris_.erase(found);
     foundation::DefaultsArray values(uris_.begin(), uris_.end());
-    if (const foundation::Status status = defaults_.set(key_, std::move(values)); !status.isOk())
+    foundation::Status status = defaults_.set(key_, std::move(values));
+    if (!status.isOk())
         foundation::diagnostic("Could not write the expanded projects to " + defaults_.file().string() + ": "
                                + status.message());
+    return status;
 }
 
 } // namespace mainwindow

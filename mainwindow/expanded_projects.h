@@ -3,6 +3,8 @@
 // elsewhere, a first start) the projects' own stored flags decide.
 #pragma once
 
+#include "foundation/status.h"
+
 #include <string>
 #include <vector>
 
@@ -28,8 +30,9 @@ public:
     // The URIs of the expanded projects, read on first use. Entries of deleted projects or of another
     // store match no listed project and do nothing.
     const std::vector<std::string>& uris();
-    // Adds or removes the project and writes the list when it changed; a failed write is reported.
-    void remember(const model::Project& project, bool expanded);
+    // Adds or removes the project and writes the list when it changed; a failed write is printed
+    // and answered (the list is kept in memory and written with the next change).
+    foundation::Status remember(const model::Project& project, bool expanded);
 
 private:
     void load();

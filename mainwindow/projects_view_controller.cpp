@@ -433,7 +433,8 @@ void ProjectsViewController::itemDidExpandOrCollapse(const QModelIndex& index, b
         const data::UndoRegistrationDisabled notUndoable(context_->undoManager());
         project->setExpanded(expanded);
     }
-    expandedProjects_.remember(*project, expanded);
+    settingsWriteAlert_.report(*window(), expandedProjects_.remember(*project, expanded),
+                               tr("Which projects are expanded"), defaults_.file());
 }
 
 void ProjectsViewController::fixColumnOrder()

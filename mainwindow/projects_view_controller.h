@@ -8,6 +8,7 @@
 #include "mainwindow/context_menu_outline_view.h"
 #include "mainwindow/expanded_projects.h"
 #include "mainwindow/running_timer_index.h"
+#include "mainwindow/settings_write_alert.h"
 
 #include "export/export_format.h"
 
@@ -316,6 +317,7 @@ private:
     // The remembered expansion, under "ProjectsOutlineView".
     ExpandedProjects expandedProjects_;
     bool restoringExpansion_ = false;
+    SettingsWriteAlert settingsWriteAlert_;
     foundation::ObserverToken changeToken_;
     foundation::ObserverToken undoToken_;
     foundation::ObserverToken redoToken_;

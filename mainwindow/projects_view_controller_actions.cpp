@@ -274,10 +274,11 @@ void ProjectsViewController::toggleArchiveProject()
 
 void ProjectsViewController::toggleShowBilledTimers()
 {
-    if (const foundation::Status status = preferences_.setShowsBilledTimers(!preferences_.showsBilledTimers());
-        !status.isOk())
-        foundation::diagnostic("Could not write the billed-timers setting to " + preferences_.store().file().string()
-                               + ": " + status.message());
+    const foundation::Status status = preferences_.setShowsBilledTimers(!preferences_.showsBilledTimers());
+    if (!status.isOk())
+        foundation::diagnostic("Could not write the billed-timers setting to " + defaults_.file().string() + ": "
+                               + status.message());
+    settingsWriteAlert_.report(*window(), status, tr("Whether billed timers are shown"), defaults_.file());
     updateProjectsList(false);
     validateActions();
     kits::TallyEvents::trackToggleShowOnlyBilledTimers(preferences_.showsBilledTimers());

@@ -11,6 +11,9 @@
 #include "model/persistence_controller.h"
 #include "model/preferences.h"
 
+#include "foundation/diagnostics.h"
+#include "ui/modal_test_hook.h"
+
 #include "store_fixture.h"
 
 #include <QApplication>
@@ -347,6 +350,54 @@ TEST_F(ProjectsViewControllerTest, RememberedListDecidesOverStoredFlagsAndTheFla
         EXPECT_TRUE(isExpanded(*controller, website));
         EXPECT_TRUE(isExpanded(*controller, app));
     }
+}
+
+// A settings file that cannot be written (here a folder took its name) is told once per run of
+// failures: the expansion and the billed setting still change, and the first write that works again
+// ends the run, so the next failure is told again.
+TEST_F(ProjectsViewControllerTest, FailedSettingsWritesAreToldOnceUntilAWriteWorksAgain)
+{
+    model::Project* website = project("Website");
+    model::Project* app = project("App");
+    periodTimer(website, march(6, 8), 30);
+    periodTimer(app, march(6, 9), 30);
+    auto controller = makeController();
+    ui::ModalTestHook hook;
+    foundation::DiagnosticCapture diagnostics;
+    const auto blockSettingsFile = [&] {
+        std::filesystem::remove(defaultsPath());
+        std::filesystem::create_directory(defaultsPath());
+    };
+    const auto indexOf = [&](model::Project* project) { return controller->outlineModel()->indexOf(project); };
+
+    blockSettingsFile();
+    controller->outlineView()->expand(indexOf(website));
+    ASSERT_EQ(hook.alerts.size(), 1u);
+    EXPECT_TRUE(hook.alerts[0].windowModal);
+    EXPECT_EQ(hook.alerts[0].window, controller->window());
+    EXPECT_EQ(hook.alerts[0].alert.alertStyle, ui::AlertStyle::warning);
+    EXPECT_EQ(hook.alerts[0].alert.messageText, "A setting could not be saved.");
+    EXPECT_TRUE(hook.alerts[0].alert.informativeText.startsWith("Which projects are expanded could not be written"));
+    EXPECT_TRUE(hook.alerts[0].alert.informativeText.contains(QString::fromStdString(defaultsPath().string())));
+    EXPECT_TRUE(isExpanded(*controller, website));
+
+    const bool showedBilled = model::Preferences(*defaults_).showsBilledTimers();
+    controller->outlineView()->expand(indexOf(app));
+    controller->toggleShowBilledTimers();
+    EXPECT_EQ(hook.alerts.size(), 1u) << "the same run of failures";
+    EXPECT_NE(model::Preferences(*defaults_).showsBilledTimers(), showedBilled) << "kept in memory";
+    EXPECT_FALSE(diagnostics.lines().empty());
+
+    std::filesystem::remove(defaultsPath());
+    controller->outlineView()->collapse(indexOf(website));
+    EXPECT_EQ(hook.alerts.size(), 1u);
+    foundation::DefaultsStore reread(defaultsPath());
+    EXPECT_EQ(reread.stringArray(ProjectsOutlineViewAutosaveName), std::vector<std::string>{app->uriRepresentation()});
+
+    blockSettingsFile();
+    controller->toggleShowBilledTimers();
+    ASSERT_EQ(hook.alerts.size(), 2u);
+    EXPECT_TRUE(hook.alerts[1].alert.informativeText.startsWith("Whether billed timers are shown could not be"));
 }
 
 TEST_F(ProjectsViewControllerTest, AutosavedEntriesOfDeletedOrUnknownProjectsAreSkipped)
