@@ -8,6 +8,7 @@
 #include "app/updater.h"
 #include "foundation/diagnostics.h"
 #include "foundation/notification_center.h"
+#include "kits/analytics/tally_events.h"
 #include "model/persistence_controller.h"
 #include "model/preferences.h"
 #include "ui/alerts.h"
@@ -225,7 +226,7 @@ void AppDelegate::about()
 {
     if (!aboutWindow_) {
         aboutWindow_ = std::make_unique<AboutWindow>(infoDictionary());
-        record(UsageEvent::viewAboutWindow);
+        kits::TallyEvents::trackViewAboutWindow();
     }
     aboutWindow_->show();
     aboutWindow_->raise();
@@ -249,7 +250,7 @@ void AppDelegate::openPreferencesWindow()
             });
     }
     raise(*preferencesWindow_);
-    record(UsageEvent::openPreferencesWindow);
+    kits::TallyEvents::trackOpenPreferencesWindow();
 }
 
 void AppDelegate::sendSupportEmail()
@@ -261,21 +262,21 @@ void AppDelegate::sendSupportEmail()
     if (!link)
         return;
     openOrWarn(*link, QString::fromStdString(*address));
-    record(UsageEvent::openSupportMail);
+    kits::TallyEvents::trackOpenSupportMail();
 }
 
 void AppDelegate::openWebsite()
 {
     if (openURL("AppWebsiteURL", infoDictionary(),
                 [this](const QUrl& link) { return openOrWarn(link, link.toString()); }))
-        record(UsageEvent::openWebsite);
+        kits::TallyEvents::trackOpenWebsite();
 }
 
 void AppDelegate::rateOnAppStore()
 {
     if (openURL("AppStoreURL", infoDictionary(),
                 [this](const QUrl& link) { return openOrWarn(link, link.toString()); }))
-        record(UsageEvent::rateApp);
+        kits::TallyEvents::trackRateApp();
 }
 
 bool AppDelegate::openOrWarn(const QUrl& link, const QString& address)
@@ -307,12 +308,6 @@ bool AppDelegate::openOrWarn(const QUrl& link, const QString& address)
 void AppDelegate::debugCrash()
 {
     crashForDebugging();
-}
-
-void AppDelegate::record(UsageEvent event)
-{
-    if (services_.recordUsage)
-        services_.recordUsage(event);
 }
 
 } // namespace app

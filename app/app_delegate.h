@@ -4,7 +4,6 @@
 #pragma once
 
 #include "app/global_functions.h"
-#include "app/usage_events.h"
 #include "model/refresh_notification.h"
 
 #include <QCoreApplication>
@@ -40,7 +39,6 @@ public:
         model::Preferences& settings;
         Updater* updater = nullptr; // none: "Check for Updates" does nothing and its menu item is disabled
         std::function<std::unique_ptr<ui::StatusItem>()> makeStatusItem;
-        UsageRecorder recordUsage;
         LinkOpener openLink = openWithDesktop;
         // Ends the event loop; tests see the call instead.
         std::function<void()> quit = [] { QCoreApplication::quit(); };
@@ -106,7 +104,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void record(UsageEvent event);
     void saveCopyThenQuit();
     // Opens the link; when nothing on the system takes it, a warning gives `address` to copy.
     bool openOrWarn(const QUrl& link, const QString& address);

@@ -11,7 +11,6 @@
 #include "app/store_save_monitor.h"
 #include "app/unix_signal_quitter.h"
 #include "app/updater.h"
-#include "app/usage_events.h"
 #include "foundation/defaults_store.h"
 #include "foundation/locale.h"
 #include "mainwindow/main_window_controller.h"
@@ -75,7 +74,6 @@ int main(int argc, char** argv)
                 return std::make_unique<ui::TrayStatusItem>(QIcon(QStringLiteral(":/statusbar_icon.svg")),
                                                             QStringLiteral("Horavine"));
             },
-        .recordUsage = app::recordWithTally,
     });
     // Nobody to ask at a signal or at the end of the desktop session: what cannot be saved goes to
     // a recovery file, and the exit status says so.

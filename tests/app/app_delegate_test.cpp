@@ -29,8 +29,6 @@
 
 namespace {
 
-using app::UsageEvent;
-
 class RefusingWindow : public QWidget {
 protected:
     void closeEvent(QCloseEvent* event) override { event->ignore(); }
@@ -125,7 +123,7 @@ TEST_F(AppShellTest, TrayClickAndReopenShowTheMainWindowWithoutEvents)
     mainWindow.close();
     EXPECT_TRUE(delegate->applicationShouldHandleReopen());
     EXPECT_TRUE(mainWindow.isVisible());
-    EXPECT_TRUE(events.empty());
+    EXPECT_TRUE(usageEvents().empty());
 }
 
 TEST_F(AppShellTest, ClosingTheMainWindowWithoutATrayIconEndsTheEventLoopWithTheStoreSaved)
@@ -211,7 +209,6 @@ TEST_F(AppShellTest, RealTrayClosingTheMainWindowKeepsTheProgramRunning)
                 return std::make_unique<ui::TrayStatusItem>(QIcon(QStringLiteral(":/statusbar_icon.svg")),
                                                             QStringLiteral("Horavine"));
             },
-        .recordUsage = {},
         .openLink = app::openWithDesktop,
     });
     delegate.applicationDidFinishLaunching();
@@ -241,8 +238,7 @@ TEST_F(AppShellTest, MenuActionsOpenTheConfiguredLinksAndRecordTheirEvents)
     EXPECT_EQ(openedLinks[0].toString(), "mailto:support@horavine.org");
     EXPECT_EQ(openedLinks[1].toString(), "https://horavine.org/");
     EXPECT_EQ(openedLinks[2].scheme(), "appstream");
-    EXPECT_EQ(events,
-              (std::vector<UsageEvent>{UsageEvent::openSupportMail, UsageEvent::openWebsite, UsageEvent::rateApp}));
+    EXPECT_EQ(usageEvents(), (std::vector<std::string>{"Open Support Mail", "Open Website", "Rate App"}));
 }
 
 TEST_F(AppShellTest, ALinkNothingCanOpenIsExplainedInAWarningWithTheAddressToCopy)
@@ -306,8 +302,8 @@ TEST_F(AppShellTest, WindowsAreMadeOnceAndKept)
     auto* preferences = delegate->preferencesWindow();
     delegate->openPreferencesWindow();
     EXPECT_EQ(delegate->preferencesWindow(), preferences);
-    EXPECT_EQ(events, (std::vector<UsageEvent>{UsageEvent::viewAboutWindow, UsageEvent::openPreferencesWindow,
-                                               UsageEvent::openPreferencesWindow}));
+    EXPECT_EQ(usageEvents(), (std::vector<std::string>{"content_view About Window", "Open Preferences Window",
+                                                       "Open Preferences Window"}));
 }
 
 TEST_F(AppShellTest, RefreshTickPostsItsNoticeWithoutSender)

@@ -4,6 +4,8 @@
 #include "app/app_delegate.h"
 #include "app/updater.h"
 #include "foundation/defaults_store.h"
+#include "kits/analytics/event_controller.h"
+#include "kits/analytics/tally.h"
 #include "model/persistence_controller.h"
 #include "model/preferences.h"
 #include "ui/status_item.h"
@@ -14,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 class FakeStatusItem final : public ui::StatusItem {
@@ -31,7 +34,29 @@ protected:
         : persistence(std::filesystem::path(directory.path().toStdString()) / "Projects.horavine"),
           defaults(std::filesystem::path(directory.path().toStdString()) / "defaults.json"), settings(defaults),
           updater(defaults)
-    {}
+    {
+        kits::Tally::setEventControllerForTesting(tally);
+    }
+    ~AppShellTest() override { kits::Tally::setEventControllerForTesting(nullptr); }
+
+    // The usage events the analytics kit received: a custom event by its name, a predefined one by
+    // its type and content name ("content_view About Window").
+    std::vector<std::string> usageEvents() const
+    {
+        std::vector<std::string> names;
+        for (const kits::TLYEvent& event : tally->events()) {
+            if (const auto* custom = std::get_if<kits::TLYCustomEvent>(&event)) {
+                names.push_back(custom->customEventName);
+                continue;
+            }
+            const auto& predefined = std::get<kits::TLYPredefinedEvent>(event);
+            const auto content = predefined.predefinedAttributes.find("content_name");
+            const auto* name =
+                content == predefined.predefinedAttributes.end() ? nullptr : std::get_if<std::string>(&content->second);
+            names.push_back(predefined.predefinedEventName + " " + (name ? *name : std::string("?")));
+        }
+        return names;
+    }
 
     std::unique_ptr<app::AppDelegate> makeDelegate()
     {
@@ -45,7 +70,6 @@ protected:
                     statusItems.push_back(item.get());
                     return item;
                 },
-            .recordUsage = [this](app::UsageEvent event) { events.push_back(event); },
             .openLink =
                 [this](const QUrl& link) {
                     openedLinks.push_back(link);
@@ -60,7 +84,7 @@ protected:
     model::Preferences settings;
     app::Updater updater;
     std::vector<FakeStatusItem*> statusItems;
-    std::vector<app::UsageEvent> events;
+    std::shared_ptr<kits::TLYRecordingEventController> tally = std::make_shared<kits::TLYRecordingEventController>();
     std::vector<QUrl> openedLinks;
     bool linksOpen = true; // false: the desktop has nothing that opens them
 };

@@ -71,7 +71,6 @@ protected:
             .persistenceController = *persistence,
             .settings = settings,
             .makeStatusItem = {},
-            .recordUsage = {},
             .quit = [this] { ++quits; },
         });
         delegate->setMainWindow(&window);
