@@ -13,6 +13,8 @@
 #include "app/updater.h"
 #include "foundation/defaults_store.h"
 #include "foundation/locale.h"
+#include "mainwindow/clients_view_controller.h"
+#include "mainwindow/main_split_view_controller.h"
 #include "mainwindow/main_window_controller.h"
 #include "model/persistence_controller.h"
 #include "model/preferences.h"
@@ -88,6 +90,8 @@ int main(int argc, char** argv)
     });
 
     mainwindow::MainWindowController mainWindow(&persistenceController.managedObjectContext(), defaults);
+    mainWindow.splitViewController()->setClientsViewController(
+        new mainwindow::ClientsViewController(&persistenceController.managedObjectContext(), &defaults));
     mainWindow.splitViewController()->setInspectorPaneFactory(
         app::inspectorPaneFactory(persistenceController.managedObjectContext()));
     const app::ApplicationMenu applicationMenu = app::makeApplicationMenu(delegate, &mainWindow);

@@ -1,6 +1,7 @@
 // Key tables of the timer and the pause entry, and the dependency walk they share.
 #include "inspectors/key_tables.h"
 
+#include "model/client.h"
 #include "model/money_bounds.h"
 #include "model/pause_entry.h"
 #include "model/project.h"
@@ -208,6 +209,43 @@ std::optional<ui::KeyAccessor> pauseEntryKey(std::string_view key)
     return std::nullopt;
 }
 
+// Text of a field where an empty text means no value.
+std::optional<std::string> textOrNone(const ui::BoundValue& value)
+{
+    const auto* text = std::get_if<std::string>(&value);
+    return text && !text->empty() ? std::optional(*text) : std::nullopt;
+}
+
+std::optional<ui::KeyAccessor> clientKey(std::string_view key)
+{
+    using model::Client;
+    if (key == "name")
+        return accessor(
+            key, [](void* c) { return optionalValue(entity<Client>(c).name()); },
+            [](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
+                entity<Client>(c).setName(textOrNone(value));
+                return std::nullopt;
+            });
+    if (key == "hourlyRate")
+        return accessor(
+            key, [](void* c) { return optionalValue(entity<Client>(c).hourlyRate()); },
+            [](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
+                const auto* rate = std::get_if<foundation::Decimal>(&value);
+                if (!rate || !model::isAcceptableHourlyRate(*rate))
+                    return "Enter the hourly rate as a number from 0 to 1,000,000.";
+                entity<Client>(c).setHourlyRate(rate->rounded(2));
+                return std::nullopt;
+            });
+    if (key == "currency")
+        return accessor(
+            key, [](void* c) { return optionalValue(entity<Client>(c).currency()); },
+            [](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
+                entity<Client>(c).setCurrency(textOrNone(value));
+                return std::nullopt;
+            });
+    return std::nullopt;
+}
+
 constexpr std::string_view contentPrefix = "content.";
 
 ui::KeyTable tableOf(std::optional<ui::KeyAccessor> (*entityKey)(std::string_view))
@@ -231,6 +269,11 @@ std::vector<ui::ValueDependency> dependenciesOf(const data::Object* object, std:
 ui::KeyTable timerKeys()
 {
     return tableOf(timerKey);
+}
+
+ui::KeyTable clientKeys()
+{
+    return tableOf(clientKey);
 }
 
 ui::KeyTable pauseEntryKeys()

@@ -25,6 +25,10 @@ std::vector<ui::ValueDependency> dependenciesOf(const data::Object* object, std:
 // billedHourlyRate, hourlyRate, project.hourlyRate, pauseEntriesLabelText (the last four read-only).
 ui::KeyTable timerKeys();
 
+// "content." followed by name (an empty text is stored as no name), hourlyRate (0 to the maximum rate,
+// kept to two places) and currency (an empty text is stored as none) of a client.
+ui::KeyTable clientKeys();
+
 // "content." followed by start and end of a pause entry, duration and formattedDuration (read-only).
 ui::KeyTable pauseEntryKeys();
 

@@ -66,6 +66,7 @@ void MainSplitViewController::setClientsViewController(ClientsViewController* co
     clientsViewController_ = controller;
     clientsViewController_->setDelegate(this);
     clientsViewController_->installEventFilter(this);
+    projectsViewController_->setClientsViewController(controller);
     updateCollapseButtons();
 }
 
@@ -250,6 +251,8 @@ void MainSplitViewController::clientsViewControllerApplyPredicate(ClientsViewCon
     projectsViewController_->setProjectsPredicateWithoutUpdate(std::move(predicate));
     projectsViewController_->updateProjectsList(true);
     projectsViewController_->setSelectedClient(selectedClient);
+    // The Delete item may now act on a client.
+    projectsViewController_->validateActions();
 }
 
 void MainSplitViewController::projectsViewControllerDidSelectProject(ProjectsViewController&, model::Project& project)

@@ -21,6 +21,7 @@
 #include "foundation/clock.h"
 #include "foundation/notification_center.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <array>
@@ -56,6 +57,7 @@ class Timer;
 
 namespace mainwindow {
 
+class ClientsViewController;
 class DateFilterLabel;
 class ProjectsOutlineModel;
 class ProjectsOutlineView;
@@ -97,6 +99,9 @@ public:
     ~ProjectsViewController() override;
 
     void setDelegate(ProjectsViewControllerDelegate* delegate) { delegate_ = delegate; }
+    // The sidebar next to the outline: while it has the keyboard focus, the Delete item and key act
+    // on its selection instead of the outline's.
+    void setClientsViewController(ClientsViewController* sidebar);
     ProjectsOutlineView* outlineView() const { return outline_; }
     ProjectsOutlineModel* outlineModel() const { return model_; }
     QMenu* projectContextMenu() const { return projectContextMenu_; }
@@ -191,6 +196,8 @@ public:
     // Delete: the selected project or timer, without confirmation; after a project all projects,
     // archived ones included, are numbered 0, 1, 2, ... by their old order.
     void deleteSelectedItem();
+    // The Delete item and key: the sidebar's delete while it has the focus, else deleteSelectedItem.
+    void deleteAction();
     void projectNameChanged(const std::string& name);
     void searchAction(const QString& text);
     // The row buttons: a timer of the default type in the project (on today's page), and pause or
@@ -266,6 +273,9 @@ private:
     void buildActions();
     void setupObservings();
     void contextDidChange(const data::ChangeSet& changes);
+    // Updated projects that stopped or started passing the predicate leave or join the list.
+    bool applyPredicateToUpdatedProjects(const data::ChangeSet& changes);
+    bool sidebarHasFocus() const;
     void didUndoOrRedo();
     void createNewTimerFromNotification(const foundation::Notification& notification);
     void connectOutline();
@@ -278,6 +288,7 @@ private:
     foundation::DefaultsStore& defaults_;
     model::Preferences preferences_;
     ProjectsViewControllerDelegate* delegate_ = nullptr;
+    QPointer<ClientsViewController> sidebar_;
 
     ProjectsOutlineView* outline_ = nullptr;
     ProjectsOutlineModel* model_ = nullptr;

@@ -3,6 +3,7 @@
 // end of the event-loop turn; only rows that appear or vanish are edited here directly.
 #include "mainwindow/projects_view_controller.h"
 
+#include "mainwindow/clients_view_controller.h"
 #include "mainwindow/projects_outline_model.h"
 #include "mainwindow/projects_outline_view.h"
 
@@ -16,6 +17,7 @@
 #include "kits/analytics/tally_events.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QMenu>
 
 namespace mainwindow {
@@ -28,7 +30,7 @@ void ProjectsViewController::buildActions()
         void (ProjectsViewController::*run)();
     };
     const Item items[] = {
-        {ProjectsAction::deleteItem, "Delete", &ProjectsViewController::deleteSelectedItem},
+        {ProjectsAction::deleteItem, "Delete", &ProjectsViewController::deleteAction},
         {ProjectsAction::togglePauseSelectedTimer, "Pause", &ProjectsViewController::togglePauseSelectedTimer},
         {ProjectsAction::stopSelectedTimer, "Stop", &ProjectsViewController::stopSelectedTimer},
         {ProjectsAction::pauseTimersInSelectedProject, "Pause Timers in Project",
@@ -81,7 +83,9 @@ void ProjectsViewController::validateActions()
     const model::Project* project = selectedProject();
     const bool fixedDuration = timer && timer->isFixedDurationTimer();
 
-    action(ProjectsAction::deleteItem)->setEnabled(!outline_->selectionModel()->selectedRows().isEmpty());
+    action(ProjectsAction::deleteItem)
+        ->setEnabled(sidebarHasFocus() ? sidebar_->canDeleteSelection()
+                                       : !outline_->selectionModel()->selectedRows().isEmpty());
 
     QAction* showBilled = action(ProjectsAction::toggleShowBilledTimers);
     showBilled->setChecked(preferences_.showsBilledTimers());
@@ -106,6 +110,34 @@ void ProjectsViewController::validateActions()
     QAction* archive = action(ProjectsAction::toggleArchiveProject);
     archive->setEnabled(project != nullptr);
     archive->setText(project && project->archived() ? tr("Unarchive Project") : tr("Archive Project"));
+}
+
+void ProjectsViewController::setClientsViewController(ClientsViewController* sidebar)
+{
+    if (sidebar_ == sidebar)
+        return;
+    const bool first = !sidebar_;
+    sidebar_ = sidebar;
+    // The Delete item follows the focus between the sidebar and the rest of the window.
+    if (first)
+        connect(qApp, &QApplication::focusChanged, this, [this] { validateActions(); });
+    validateActions();
+}
+
+bool ProjectsViewController::sidebarHasFocus() const
+{
+    const QWidget* focus = QApplication::focusWidget();
+    return sidebar_ && focus && (focus == sidebar_ || sidebar_->isAncestorOf(focus));
+}
+
+void ProjectsViewController::deleteAction()
+{
+    if (sidebarHasFocus()) {
+        if (sidebar_->canDeleteSelection())
+            sidebar_->deleteSelectedClient();
+        return;
+    }
+    deleteSelectedItem();
 }
 
 void ProjectsViewController::deleteSelectedItem()

@@ -12,6 +12,7 @@
 #include "data/change_set.h"
 #include "data/object_context.h"
 
+#include <algorithm>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -60,6 +61,8 @@ void ProjectsViewController::contextDidChange(const data::ChangeSet& changes)
             removedProjects = true;
         }
     }
+    if (applyPredicateToUpdatedProjects(changes))
+        removedProjects = true;
     if (removedProjects)
         updateEmptyView();
     // The updated timers by project, and the updated projects themselves; a project is looked at
@@ -94,6 +97,33 @@ void ProjectsViewController::contextDidChange(const data::ChangeSet& changes)
     updateStatusLabels();
     refreshAllProjectActionButtons();
     validateActions();
+}
+
+bool ProjectsViewController::applyPredicateToUpdatedProjects(const data::ChangeSet& changes)
+{
+    // A project given another client (a drop, the project pane) or archived elsewhere no longer
+    // belongs to the sidebar's choice, and one that now does joins it at its place in the order.
+    bool changed = false;
+    for (data::Object* object : changes.updated) {
+        auto* project = dynamic_cast<model::Project*>(object);
+        if (!project || project->isDeleted())
+            continue;
+        const bool listed = model_->indexOf(project).isValid();
+        const bool passes = !projectsPredicate_ || projectsPredicate_(*project);
+        if (listed && !passes) {
+            model_->removeProject(*project);
+            changed = true;
+        } else if (!listed && passes) {
+            const auto& listedProjects = model_->projects();
+            const auto place =
+                std::find_if(listedProjects.begin(), listedProjects.end(), [project](const model::Project* other) {
+                    return other->sortOrder() > project->sortOrder();
+                });
+            model_->insertProject(static_cast<int>(place - listedProjects.begin()), *project);
+            changed = true;
+        }
+    }
+    return changed;
 }
 
 void ProjectsViewController::didUndoOrRedo()

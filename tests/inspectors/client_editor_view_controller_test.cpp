@@ -1,0 +1,177 @@
+// The client editor popover: the fields follow the client and write it as they finish editing, the
+// rate is an exact decimal in range, the buttons only for a new client, and the completion calls of
+// Done, Cancel and a click outside in their order.
+#include "inspectors/client_editor_view_controller.h"
+
+#include "inspectors/key_tables.h"
+
+#include "model/fetch_helpers.h"
+
+#include "ui/modal_test_hook.h"
+#include "ui/object_controller.h"
+#include "ui/popover.h"
+
+#include "inspector_fixture.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+
+using inspectors::ClientEditorViewController;
+
+namespace {
+
+class ClientEditorTest : public testsupport::InspectorFixture {
+protected:
+    // An editor of `client` in its popover beside a host window, recording its completion calls.
+    std::unique_ptr<ClientEditorViewController> openEditor(model::Client* client, bool isNew)
+    {
+        endTurn();
+        auto editor = ClientEditorViewController::clientEditorViewController(client, isNew);
+        editor->completionHandler = [this](bool cancelled) { completions_.push_back(cancelled); };
+        host_.resize(300, 200);
+        host_.show();
+        editor->presentAsPopover(QRect(10, 10, 100, 20), host_, ui::PopoverEdge::right);
+        return editor;
+    }
+    static void settle()
+    {
+        for (int i = 0; i < 3; ++i)
+            QApplication::processEvents();
+    }
+
+    QWidget host_;
+    std::vector<bool> completions_;
+};
+
+TEST_F(ClientEditorTest, DoneCompletesFalseTwiceAndKeepsTheNewClientWithItsTypedValues)
+{
+    model::Client* acme = client("New Client");
+    auto editor = openEditor(acme, true);
+    ASSERT_NE(editor->popover(), nullptr);
+    EXPECT_TRUE(editor->buttonContainer()->isVisibleTo(editor.get()));
+    EXPECT_EQ(editor->nameField()->text(), "New Client");
+
+    editor->nameField()->setText("ACME");
+    editor->hourlyRateField()->setText("1,250.5");
+    editor->currencyComboBox()->setCurrentText("£");
+    editor->done();
+    EXPECT_EQ(completions_, std::vector<bool>{false});
+    settle();
+    EXPECT_EQ(completions_, (std::vector<bool>{false, false}));
+    EXPECT_EQ(editor->popover(), nullptr);
+    EXPECT_EQ(acme->name(), "ACME");
+    EXPECT_EQ(acme->hourlyRate(), foundation::Decimal::parse("1250.50"));
+    EXPECT_EQ(acme->currency(), "£");
+    EXPECT_FALSE(acme->isDeleted());
+}
+
+TEST_F(ClientEditorTest, CancelDeletesTheNewClientWithoutWritingItsEditsAndCompletesTrueThenFalse)
+{
+    model::Client* acme = client("New Client");
+    auto editor = openEditor(acme, true);
+    editor->nameField()->setText("never stored");
+    editor->hourlyRateField()->setText("not a number");
+    ui::ModalTestHook hook;
+
+    editor->cancelButton()->click();
+    settle();
+    endTurn();
+    EXPECT_EQ(completions_, (std::vector<bool>{true, false}));
+    EXPECT_TRUE(acme->isDeleted());
+    EXPECT_TRUE(model::fetchAll<model::Client>(*context_).empty());
+    // Nothing was written into the deleted client, so nothing was refused either.
+    EXPECT_EQ(acme->name(), "New Client");
+    EXPECT_TRUE(hook.alerts.empty());
+}
+
+TEST_F(ClientEditorTest, AnExistingClientHasNoButtonsAndAClickOutsideWritesAndCompletesOnce)
+{
+    model::Client* acme = client("ACME");
+    auto editor = openEditor(acme, false);
+    EXPECT_FALSE(editor->buttonContainer()->isVisibleTo(editor.get()));
+    editor->nameField()->setText("");
+    editor->currencyComboBox()->setCurrentText("");
+
+    editor->popover()->close();
+    settle();
+    EXPECT_EQ(completions_, std::vector<bool>{false});
+    EXPECT_EQ(acme->name(), std::nullopt);
+    EXPECT_EQ(acme->currency(), std::nullopt);
+    EXPECT_FALSE(acme->isDeleted());
+
+    // Cancel of an existing client deletes nothing.
+    auto again = openEditor(acme, false);
+    again->cancel();
+    EXPECT_FALSE(acme->isDeleted());
+}
+
+TEST_F(ClientEditorTest, ARateOutOfRangeOrNoNumberIsRefusedAndTheStoredRateStays)
+{
+    model::Client* acme = client("ACME");
+    acme->setHourlyRate(foundation::Decimal(80));
+    auto editor = openEditor(acme, false);
+    std::vector<QString> refusals;
+    editor->objectController()->setRefusalHandler(
+        [&refusals](QWidget&, const QString& message) { refusals.push_back(message); });
+
+    for (const char* text : {"abc", "-1", "1000000.01", ""}) {
+        editor->hourlyRateField()->setText(text);
+        EXPECT_FALSE(editor->objectController()->commitEditing()) << text;
+        EXPECT_EQ(acme->hourlyRate(), foundation::Decimal(80)) << text;
+    }
+    EXPECT_EQ(refusals.size(), 4u);
+    editor->hourlyRateField()->setText("99.999");
+    EXPECT_TRUE(editor->objectController()->commitEditing());
+    EXPECT_EQ(acme->hourlyRate(), foundation::Decimal::parse("100.00"));
+}
+
+TEST_F(ClientEditorTest, TheCurrencyBoxListsTheCommonSymbolsFirstAndShowsTheClients)
+{
+    model::Client* acme = client("ACME");
+    acme->setCurrency(std::string("CHF"));
+    auto editor = openEditor(acme, false);
+    QComboBox& box = *editor->currencyComboBox();
+    ASSERT_GT(box.count(), 4);
+    EXPECT_EQ(box.itemText(0), "€");
+    EXPECT_EQ(box.itemText(1), "$");
+    EXPECT_EQ(box.itemText(2), "£");
+    EXPECT_EQ(box.itemText(3), "¥");
+    EXPECT_TRUE(box.isEditable());
+    EXPECT_EQ(box.currentText(), "CHF");
+    // A change made elsewhere shows in the open editor.
+    acme->setName(std::string("Renamed"));
+    endTurn();
+    EXPECT_EQ(editor->nameField()->text(), "Renamed");
+}
+
+TEST_F(ClientEditorTest, WithoutAClientTheButtonsOnlyCloseAndComplete)
+{
+    auto editor = openEditor(nullptr, true);
+    EXPECT_EQ(editor->objectController()->content(), nullptr);
+    editor->nameField()->setText("nowhere");
+    editor->cancel();
+    settle();
+    EXPECT_EQ(completions_, (std::vector<bool>{true, false}));
+    EXPECT_TRUE(model::fetchAll<model::Client>(*context_).empty());
+}
+
+TEST_F(ClientEditorTest, AClientRemovedByUndoEmptiesAndClosesTheEditor)
+{
+    context_->undoManager().removeAllActions();
+    model::Client* acme = client("ACME");
+    auto editor = openEditor(acme, true);
+    context_->undoManager().undo();
+    endTurn();
+    ASSERT_TRUE(acme->isDeleted());
+    const std::optional<std::string> nameAfterUndo = acme->name();
+    EXPECT_EQ(editor->objectController()->content(), nullptr);
+    EXPECT_EQ(editor->popover(), nullptr);
+    editor->nameField()->setText("late");
+    editor->done();
+    settle();
+    EXPECT_EQ(acme->name(), nameAfterUndo);
+}
+
+} // namespace
