@@ -34,12 +34,6 @@ icu::UnicodeString unicode(std::string_view text)
     return icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
 }
 
-const char* nonEmptyEnv(const char* name)
-{
-    const char* value = std::getenv(name);
-    return value && *value ? value : nullptr;
-}
-
 // Three letters A-Z; ICU's placeholders for "no currency" ("¤", "¤¤") are not.
 bool isIsoCurrencyCode(std::string_view code)
 {
@@ -75,25 +69,6 @@ std::unique_ptr<icu::DateFormat> skeletonFormat(const char* skeleton, const std:
 }
 
 } // namespace
-
-std::string localeIdFromPosixName(std::string_view name)
-{
-    name = name.substr(0, name.find('@'));
-    name = name.substr(0, name.find('.'));
-    if (name.empty() || name == "C" || name == "POSIX")
-        return std::string(kPosixLocale);
-    return std::string(name);
-}
-
-std::string localeIdFromEnvironment(LocaleCategory category)
-{
-    const char* value = nonEmptyEnv("LC_ALL");
-    if (!value)
-        value = nonEmptyEnv(category == LocaleCategory::time ? "LC_TIME" : "LC_MONETARY");
-    if (!value)
-        value = nonEmptyEnv("LANG");
-    return localeIdFromPosixName(value ? value : "");
-}
 
 std::string numberFormatLocaleId(std::string_view localeId)
 {

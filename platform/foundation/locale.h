@@ -3,6 +3,7 @@
 #pragma once
 
 #include "foundation/clock.h"
+#include "foundation/locale_id.h"
 
 #include <cstddef>
 #include <optional>
@@ -12,16 +13,6 @@
 namespace foundation {
 
 class Calendar;
-
-// Which environment variable overrides LANG: LC_TIME for dates, LC_MONETARY for currency.
-enum class LocaleCategory { time, monetary };
-
-// The ICU locale id for a POSIX locale name: "de_DE.UTF-8@euro" -> "de_DE"; "C", "POSIX" and ""
-// -> "en_US_POSIX".
-std::string localeIdFromPosixName(std::string_view posixName);
-
-// LC_ALL, else LC_TIME or LC_MONETARY, else LANG (empty values count as unset), as an ICU id.
-std::string localeIdFromEnvironment(LocaleCategory category);
 
 // The locale whose number patterns format amounts for a person in `localeId`. Only "en_US_POSIX"
 // differs: its patterns are for machines ("$ 1234.50"), so its people get en_US's ("$1,234.50"),

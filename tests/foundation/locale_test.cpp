@@ -42,9 +42,11 @@ TEST(Locale, EnvironmentPrecedence)
     testsupport::ScopedEnvironment env{{"LC_ALL", std::nullopt},
                                        {"LC_TIME", "de_DE.UTF-8"},
                                        {"LC_MONETARY", "ja_JP.UTF-8"},
+                                       {"LC_MESSAGES", "it_IT.UTF-8"},
                                        {"LANG", "fr_CH.UTF-8"}};
     EXPECT_EQ(localeIdFromEnvironment(LocaleCategory::time), "de_DE");
     EXPECT_EQ(localeIdFromEnvironment(LocaleCategory::monetary), "ja_JP");
+    EXPECT_EQ(localeIdFromEnvironment(LocaleCategory::messages), "it_IT");
     {
         testsupport::ScopedEnvironment all{{"LC_ALL", "en_GB.UTF-8"}};
         EXPECT_EQ(localeIdFromEnvironment(LocaleCategory::time), "en_GB");
