@@ -39,7 +39,7 @@ std::string_view fileExtension(ExportFormat format)
 
 bool exportFormatAvailable(ExportFormat format)
 {
-    return format == ExportFormat::text || format == ExportFormat::csv;
+    return format != ExportFormat::pdf;
 }
 
 std::string_view rawValue(ExportField field)

@@ -47,6 +47,20 @@ struct Exporter {
     static std::string csvTimerRow(const model::Timer& timer, const ExportFields& fields);
     static constexpr std::string_view csvSeparator = ";";
 
+    // HTML: the page template with the style sheet inlined and one block per project, each with a
+    // table of its timers of `filter` and a sum row. Every inserted value is escaped, so names and
+    // notes show as stored and never as markup or placeholders. An unchosen field's elements are
+    // classed "hidden" (the style sheet does not display them); the cost sum, the project rate, the
+    // notes and the pause cells are filled whatever the fields.
+    static std::string htmlDocument(const std::vector<model::Project*>& projects, const model::Filter& filter,
+                                    const ExportFields& fields);
+    // One project's block from the project fragment, its timer rows inserted.
+    static std::string htmlProjectFragment(const model::Project& project, const model::Filter& filter,
+                                           const ExportFields& fields);
+    // One timer's row from the timer fragment: its own placeholders filled, those the project block
+    // fills (labels, sums, "_hidden") left for it.
+    static std::string htmlTimerFragment(const model::Timer& timer, const ExportFields& fields);
+
     // Stores `text` as UTF-8 at `path` atomically: it goes to a new file in the destination's
     // folder, is flushed to disk and renamed over the destination, so a reader never sees a partial
     // file. A new file gets the permissions of a plain write (0666 less the umask), an existing one

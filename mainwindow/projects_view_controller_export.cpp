@@ -49,7 +49,7 @@ void ProjectsViewController::writeExport(exports::ExportFormat format, const exp
     switch (format) {
     case exports::ExportFormat::text: document = exports::Exporter::textDocument(projects(), filter(), fields); break;
     case exports::ExportFormat::csv: document = exports::Exporter::csvDocument(projects(), filter(), fields); break;
-    case exports::ExportFormat::html:
+    case exports::ExportFormat::html: document = exports::Exporter::htmlDocument(projects(), filter(), fields); break;
     case exports::ExportFormat::pdf:
         // Not offered yet (exportFormatAvailable): neither the menu nor the sheet can choose them.
         return;

@@ -88,7 +88,7 @@ TEST_F(ExportViewControllerTest, TheExportVariantShowsItsFormatAndOffersOnlyBuil
     EXPECT_FALSE(sheet.exportTypeSegmentedControl()->isHidden());
     EXPECT_TRUE(sheet.exportTypeSegment(ExportFormat::csv)->isChecked());
     EXPECT_TRUE(sheet.exportTypeSegment(ExportFormat::text)->isEnabled());
-    EXPECT_FALSE(sheet.exportTypeSegment(ExportFormat::html)->isEnabled());
+    EXPECT_TRUE(sheet.exportTypeSegment(ExportFormat::html)->isEnabled());
     EXPECT_FALSE(sheet.exportTypeSegment(ExportFormat::pdf)->isEnabled());
 
     std::optional<ExportFormat> chosen;

@@ -101,7 +101,7 @@ TEST_F(ExportActionsTest, TheFileMenuOffersTheBuiltFormatsWithTheirTagsAndPrintW
     for (ExportFormat format : {ExportFormat::text, ExportFormat::csv, ExportFormat::html, ExportFormat::pdf}) {
         QAction* item = window_.exportAction(format);
         EXPECT_EQ(item->data().toLongLong(), exports::rawValue(format));
-        EXPECT_EQ(item->isEnabled(), format == ExportFormat::text || format == ExportFormat::csv);
+        EXPECT_EQ(item->isEnabled(), format != ExportFormat::pdf);
     }
     EXPECT_FALSE(window_.printAction()->isEnabled());
     // Validation after a selection change leaves them as they are.
@@ -132,6 +132,19 @@ TEST_F(ExportActionsTest, CsvItemWritesTheBuildersDocumentUnderTheNameWithItsExt
     EXPECT_TRUE(hook_.alerts.empty());
 }
 
+TEST_F(ExportActionsTest, HtmlItemWritesThePageOfTheListedProjects)
+{
+    window_.exportAction(ExportFormat::html)->trigger();
+    answerEverything();
+
+    ASSERT_EQ(hook_.fileDialogs.size(), 1u);
+    EXPECT_EQ(hook_.fileDialogs[0].allowedFileTypes, QStringList{"html"});
+    const std::string page = contents(folder() / "out.html");
+    EXPECT_EQ(page, exports::Exporter::htmlDocument(projects().projects(), projects().filter(), storedFields()));
+    EXPECT_NE(page.find("Kickoff; &quot;phase 1&quot;"), std::string::npos) << page;
+    EXPECT_TRUE(hook_.alerts.empty());
+}
+
 TEST_F(ExportActionsTest, TheFormatChosenInTheSheetDecidesTheFileTypeAndTheDocument)
 {
     hook_.answerSheet = [](const ui::PresentedSheet&) { return std::optional<ui::ModalResponse>(); };
@@ -152,7 +165,7 @@ TEST_F(ExportActionsTest, TheFormatChosenInTheSheetDecidesTheFileTypeAndTheDocum
     EXPECT_EQ(contents(folder() / "out.csv"),
               exports::Exporter::csvDocument(projects().projects(), projects().filter(), storedFields()));
 
-    projects().exportProjects(exports::rawValue(ExportFormat::html));
+    projects().exportProjects(exports::rawValue(ExportFormat::pdf));
     QApplication::processEvents();
     ASSERT_EQ(hook_.sheets.size(), 2u);
     EXPECT_EQ(qobject_cast<exports::ExportViewController*>(hook_.sheets[1].sheet.data())->format(), ExportFormat::text);

@@ -1,0 +1,45 @@
+// The text operations the HTML page is made with: escaping inserted values, filling placeholders in
+// one pass, and removing the elements an unchosen field hides (for layout engines that ignore
+// "display: none"). Qt-free; they rely on inserted values being escaped, so every tag and every
+// "%" in a page comes from the templates.
+#pragma once
+
+#include <initializer_list>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace exports {
+
+// `value` with "&", "<", ">", '"' and "'" as character references and "%" as "&#37;", so a value
+// can neither become markup nor be read as a placeholder.
+void appendHtmlEscaped(std::string& out, std::string_view value);
+std::string htmlEscaped(std::string_view value);
+
+// A placeholder with its percent signs ("%date%") and the text that replaces it.
+struct Placeholder {
+    std::string_view text;
+    std::string_view value;
+};
+
+// Appends `text` to `out` with every occurrence of every placeholder replaced, in one linear pass.
+// Inserted values are not scanned again; for values without "%" this is the same as replacing the
+// placeholders one after another over the whole text.
+void appendReplacingPlaceholders(std::string& out, std::string_view text, std::span<const Placeholder> placeholders);
+inline void appendReplacingPlaceholders(std::string& out, std::string_view text,
+                                        std::initializer_list<Placeholder> placeholders)
+{
+    appendReplacingPlaceholders(out, text, std::span<const Placeholder>(placeholders.begin(), placeholders.size()));
+}
+std::string replacingPlaceholders(std::string_view text, std::span<const Placeholder> placeholders);
+inline std::string replacingPlaceholders(std::string_view text, std::initializer_list<Placeholder> placeholders)
+{
+    return replacingPlaceholders(text, std::span<const Placeholder>(placeholders.begin(), placeholders.size()));
+}
+
+// `html` without every element whose class attribute holds the word "hidden", with all it contains.
+// Reads the markup of our templates: every non-void element is closed, and text holds no "<" (values
+// are escaped); the content of style and script elements is copied as it is.
+std::string withoutHiddenElements(std::string_view html);
+
+} // namespace exports
