@@ -4,6 +4,10 @@
 #include "app/about_window.h"
 #include "app/info_dictionary.h"
 #include "app/kits.h"
+#include "app/mini_window.h"
+#include "app/mini_window_background_view.h"
+#include "app/mini_window_hint.h"
+#include "app/mini_window_view_controller.h"
 #include "app/preferences_window.h"
 #include "app/updater.h"
 #include "foundation/diagnostics.h"
@@ -19,8 +23,13 @@
 #include <QAction>
 #include <QClipboard>
 #include <QCoreApplication>
+#include <QCursor>
 #include <QEvent>
 #include <QGuiApplication>
+#include <QLayout>
+#include <QMenu>
+#include <QScreen>
+#include <QTimer>
 #include <QUrl>
 #include <QWidget>
 
@@ -38,6 +47,15 @@ void raise(QWidget& window)
     window.activateWindow();
 }
 
+// The available area of the screen that shows `point`, else of the primary screen.
+QRect availableAreaAt(QPointF point)
+{
+    QScreen* screen = QGuiApplication::screenAt(point.toPoint());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : QRect();
+}
+
 } // namespace
 
 AppDelegate::AppDelegate(Services services, QObject* parent) : QObject(parent), services_(std::move(services))
@@ -48,6 +66,12 @@ AppDelegate::AppDelegate(Services services, QObject* parent) : QObject(parent), 
             [] { foundation::NotificationCenter::defaultCenter().post(refreshTimerFiredNotification); });
     if (QCoreApplication* application = QCoreApplication::instance())
         connect(application, &QCoreApplication::aboutToQuit, this, &AppDelegate::applicationWillTerminate);
+    if (auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        connect(application, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+            if (state == Qt::ApplicationActive)
+                applicationDidBecomeActive();
+        });
+    }
 }
 
 AppDelegate::~AppDelegate() = default;
@@ -168,6 +192,12 @@ int AppDelegate::terminateWithoutAsking()
     return 1;
 }
 
+void AppDelegate::applicationDidBecomeActive()
+{
+    if (!isMiniWindowVisible())
+        showMainWindow(true);
+}
+
 bool AppDelegate::applicationShouldHandleReopen()
 {
     showMainWindow(false);
@@ -188,11 +218,13 @@ void AppDelegate::setupStatusBarItem()
         statusItem_ = services_.makeStatusItem();
         statusItem_->setClickHandler([this] { statusItemClicked(); });
     }
+    showsStatusItem_ = true;
     statusItem_->show();
 }
 
 void AppDelegate::removeStatusBarItem()
 {
+    showsStatusItem_ = false;
     if (statusItem_)
         statusItem_->hide();
 }
@@ -204,17 +236,110 @@ ui::StatusItem* AppDelegate::statusItem() const
 
 void AppDelegate::showMiniWindowHint()
 {
-    // The hint hangs below the tray item, so without one nothing is shown and the flag stays unset
-    // for the next launch. The hint's popover arrives with the mini window; until then it is never
-    // shown, and the flag is written only by the code that really shows it.
-    if (!statusItem())
+    // The hint hangs below the tray item: without one nothing is shown and the flag stays unset for
+    // the next launch.
+    if (!statusItem() || hintPending_)
         return;
+    hintPending_ = true;
+    pollForHintIcon(services_.monotonicNow() + services_.hintIconWait);
+}
+
+void AppDelegate::pollForHintIcon(std::chrono::steady_clock::time_point deadline)
+{
+    ui::StatusItem* item = statusItem();
+    if (!item) {
+        hintPending_ = false; // the icon went away meanwhile: tried again at the next launch
+        return;
+    }
+    // A tray places its icons a moment after they are shown; some never say where.
+    const std::optional<QRect> icon = item->iconGeometry();
+    if (!icon && services_.monotonicNow() < deadline) {
+        QTimer::singleShot(100, this, [this, deadline] { pollForHintIcon(deadline); });
+        return;
+    }
+    hintPending_ = false;
+    if (icon) {
+        miniWindowHint_ = std::make_unique<MiniWindowHintPopup>();
+        miniWindowHint_->hintController()->closeCallback = [this] {
+            if (miniWindowHint_)
+                miniWindowHint_->close();
+        };
+        miniWindowHint_->showUnder(*icon, availableAreaAt(QRectF(*icon).center()));
+    } else {
+        item->showMessage(QStringLiteral("Horavine"), MiniWindowHintViewController::hintText());
+    }
+    services_.settings.setDidShowMiniWindowHint(true);
+}
+
+MiniWindowController& AppDelegate::miniWindowController()
+{
+    if (!miniWindowController_) {
+        miniWindowController_ = std::make_unique<MiniWindowController>(
+            &services_.persistenceController.managedObjectContext(), services_.monotonicNow);
+        QMenu* menu = miniWindowController_->viewController()->actionMenu();
+        menu->addAction(tr("Open Main Window"), this, &AppDelegate::openMainWindow);
+        menu->addAction(tr("Preferences…"), this, &AppDelegate::openPreferencesWindow);
+        menu->addSeparator();
+        menu->addAction(tr("Quit Horavine"), this, &AppDelegate::terminate);
+    }
+    return *miniWindowController_;
+}
+
+bool AppDelegate::isMiniWindowVisible() const
+{
+    return miniWindowController_ && miniWindowController_->window()->isVisible();
+}
+
+void AppDelegate::placeMiniWindow(MiniWindowToggle source)
+{
+    MiniWindow& window = *miniWindowController_->window();
+    window.layout()->activate(); // its size follows the content, also before it is first shown
+    std::optional<QRect> icon = statusItem() ? statusItem_->iconGeometry() : std::nullopt;
+    QRectF anchor;
+    QRect available;
+    if (icon) {
+        anchor = QRectF(*icon);
+        available = availableAreaAt(anchor.center());
+    } else {
+        // Without an icon rectangle: at the pointer when the icon was clicked, else in the corner.
+        const bool fromIcon = source == MiniWindowToggle::statusItem && statusItem();
+        const std::optional<QPointF> pointer = fromIcon ? std::optional<QPointF>(QCursor::pos()) : std::nullopt;
+        QScreen* primary = QGuiApplication::primaryScreen();
+        available = pointer ? availableAreaAt(*pointer) : primary ? primary->availableGeometry() : QRect();
+        anchor = anchorWithoutIcon(pointer, QRectF(available));
+    }
+    const MiniWindowBackgroundView& background = *window.backgroundView();
+    const MiniWindowPlacement placement = app::placeMiniWindow(anchor, QSizeF(window.size()), QRectF(available),
+                                                               background.arrowSize(), background.cornerRadius());
+    window.setArrow(placement.arrowEdge, placement.arrowTip);
+    window.move(qRound(placement.topLeft.x()), qRound(placement.topLeft.y()));
+}
+
+void AppDelegate::openMiniWindow(MiniWindowToggle source)
+{
+    if (!statusItem_ || !showsStatusItem_)
+        return;
+    MiniWindowController& controller = miniWindowController();
+    MiniWindow& window = *controller.window();
+    placeMiniWindow(source);
+    if (window.isVisible() || controller.closedByResignKeyWithin(MiniWindowController::toggleAfterCloseWindow)) {
+        // A panel that closed itself a moment ago lost the focus to the tray's own press: this click
+        // meant to close it, and it stays closed.
+        controller.forgetResignKeyClose();
+        window.close();
+        kits::TallyEvents::trackCloseMiniWindow();
+        return;
+    }
+    // Shown and activated, the panel is above the other windows; the main window is left where it is.
+    window.show();
+    window.raise();
+    window.activateWindow();
+    kits::TallyEvents::trackOpenMiniWindow();
 }
 
 void AppDelegate::statusItemClicked()
 {
-    // Until the mini window exists, the tray item brings up the main window.
-    showMainWindow(false);
+    openMiniWindow(MiniWindowToggle::statusItem);
 }
 
 void AppDelegate::openMainWindow()

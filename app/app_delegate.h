@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -28,6 +29,8 @@ class StatusItem;
 namespace app {
 
 class AboutWindow;
+class MiniWindowController;
+class MiniWindowHintPopup;
 class PreferencesWindow;
 class Updater;
 
@@ -42,7 +45,16 @@ public:
         LinkOpener openLink = openWithDesktop;
         // Ends the event loop; tests see the call instead.
         std::function<void()> quit = [] { QCoreApplication::quit(); };
+        // The monotonic clock the mini window's toggle reads.
+        std::function<std::chrono::steady_clock::time_point()> monotonicNow = [] {
+            return std::chrono::steady_clock::now();
+        };
+        // How long the first-launch hint waits for the tray to say where the icon is.
+        std::chrono::milliseconds hintIconWait{3000};
     };
+
+    // Where a toggle of the mini window came from.
+    enum class MiniWindowToggle { statusItem, menu };
 
     // The tick it posts (model/refresh_notification.h).
     static constexpr const char* refreshTimerFiredNotification = model::RefreshTimerFiredNotification;
@@ -74,6 +86,9 @@ public:
     // fails, the whole store goes to a recovery file named in one line on stderr. Returns the exit
     // status: 0 when nothing is left unsaved, 1 otherwise.
     int terminateWithoutAsking();
+    // The application became the active one: a visible main window comes to the front and becomes
+    // active, unless the mini window is open.
+    void applicationDidBecomeActive();
     // Another launch asked for the program (or the desktop did): shows the main window.
     bool applicationShouldHandleReopen();
     void showMainWindow(bool onlyIfVisible);
@@ -85,7 +100,18 @@ public:
     void removeStatusBarItem();
     // The tray item while it is shown; a removed item counts as none.
     ui::StatusItem* statusItem() const;
+    // Once per launch at most: a hint under the tray icon, or, where the tray does not say where its
+    // icon is, a tray message; marked shown then. Without a tray item nothing, and nothing is marked.
     void showMiniWindowHint();
+    MiniWindowHintPopup* miniWindowHint() const { return miniWindowHint_.get(); }
+
+    // The mini window: made on first use and kept.
+    MiniWindowController& miniWindowController();
+    bool hasMiniWindowController() const { return miniWindowController_ != nullptr; }
+    bool isMiniWindowVisible() const;
+    // Places the mini window under the tray icon and opens or closes it. Does nothing while the menu
+    // icon is turned off; without a tray it opens in the top-right corner of the screen.
+    void openMiniWindow(MiniWindowToggle source = MiniWindowToggle::menu);
 
     // Application menu actions.
     void openMainWindow();
@@ -108,11 +134,17 @@ private:
     // Opens the link; when nothing on the system takes it, a warning gives `address` to copy.
     bool openOrWarn(const QUrl& link, const QString& address);
     void statusItemClicked();
+    void placeMiniWindow(MiniWindowToggle source);
+    void pollForHintIcon(std::chrono::steady_clock::time_point deadline);
 
     Services services_;
     QPointer<QWidget> mainWindow_;
     QPointer<QAction> debugMenuItem_;
     std::unique_ptr<ui::StatusItem> statusItem_;
+    bool showsStatusItem_ = false;
+    std::unique_ptr<MiniWindowController> miniWindowController_;
+    std::unique_ptr<MiniWindowHintPopup> miniWindowHint_;
+    bool hintPending_ = false;
     std::unique_ptr<PreferencesWindow> preferencesWindow_;
     std::unique_ptr<AboutWindow> aboutWindow_;
     QTimer refreshTimer_;

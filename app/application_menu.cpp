@@ -18,6 +18,9 @@ ApplicationMenu makeApplicationMenu(AppDelegate& delegate, QWidget* parent)
     // Without an updater the item would do nothing, so it is offered only with one.
     checkForUpdates->setEnabled(delegate.updater() && delegate.updater()->validateMenuItem());
     application->addSeparator();
+    application->addAction(QObject::tr("Mini Window"), &delegate,
+                           [&delegate] { delegate.openMiniWindow(AppDelegate::MiniWindowToggle::menu); });
+    application->addSeparator();
     application->addAction(QObject::tr("Preferences…"), QKeySequence::Preferences, &delegate,
                            &AppDelegate::openPreferencesWindow);
     application->addSeparator();

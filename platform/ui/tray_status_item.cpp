@@ -11,9 +11,13 @@ TrayStatusItem::TrayStatusItem(const QIcon& icon, const QString& toolTip)
     : trayIcon_(std::make_unique<QSystemTrayIcon>(icon))
 {
     trayIcon_->setToolTip(toolTip);
+    // An XEmbed tray reports the first press of a double click as a click of its own, then the
+    // double click; the base class makes the pair one click.
     QObject::connect(trayIcon_.get(), &QSystemTrayIcon::activated, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
-            clicked();
+        if (reason == QSystemTrayIcon::Trigger)
+            activated(Activation::trigger);
+        else if (reason == QSystemTrayIcon::DoubleClick)
+            activated(Activation::doubleClick);
     });
 }
 
@@ -29,8 +33,9 @@ void TrayStatusItem::show()
                        "everything stays reachable from the windows\n",
                        stderr);
         }
-        return;
     }
+    // Shown even without a tray: Qt places the icon once a tray appears, which it could not do for
+    // an icon that was never shown.
     trayIcon_->show();
 }
 
@@ -41,7 +46,23 @@ void TrayStatusItem::hide()
 
 bool TrayStatusItem::isShown() const
 {
-    return trayIcon_->isVisible();
+    return trayIcon_->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+std::optional<QRect> TrayStatusItem::iconGeometry() const
+{
+    if (!isShown())
+        return std::nullopt;
+    const QRect geometry = trayIcon_->geometry();
+    if (geometry.isEmpty())
+        return std::nullopt;
+    return geometry;
+}
+
+void TrayStatusItem::showMessage(const QString& title, const QString& text)
+{
+    if (isShown())
+        trayIcon_->showMessage(title, text, QSystemTrayIcon::Information);
 }
 
 } // namespace ui

@@ -1,5 +1,6 @@
 // The status item as a QSystemTrayIcon. One icon object lives as long as the item, so showing it
-// again never places a second icon. Without a tray the item says so once and stays hidden.
+// again never places a second icon. Without a tray the item says so once; it is shown all the same,
+// so a tray started later gets it.
 #pragma once
 
 #include "ui/status_item.h"
@@ -20,6 +21,8 @@ public:
     void show() override;
     void hide() override;
     bool isShown() const override;
+    std::optional<QRect> iconGeometry() const override;
+    void showMessage(const QString& title, const QString& text) override;
 
 private:
     std::unique_ptr<QSystemTrayIcon> trayIcon_;

@@ -24,8 +24,18 @@ public:
     void show() override { shown = true; }
     void hide() override { shown = false; }
     bool isShown() const override { return shown; }
-    void click() { clicked(); }
+    std::optional<QRect> iconGeometry() const override { return shown ? geometry : std::nullopt; }
+    void showMessage(const QString& title, const QString& text) override { messages.push_back({title, text}); }
+    // What a tray reports for one click, and for a double click (its first press comes as a click).
+    void click() { activated(Activation::trigger); }
+    void doubleClick()
+    {
+        activated(Activation::trigger);
+        activated(Activation::doubleClick);
+    }
     bool shown = false;
+    std::optional<QRect> geometry;
+    std::vector<std::pair<QString, QString>> messages;
 };
 
 class AppShellTest : public ::testing::Test {
