@@ -16,8 +16,8 @@
 #include "data/object_context.h"
 #include "foundation/clock.h"
 #include "foundation/notification_center.h"
+#include "support/dates.h"
 
-#include <date/date.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -29,11 +29,9 @@
 
 namespace testsupport {
 
-inline foundation::Date january(int day, int hour, int minute = 0)
+inline foundation::Date january(unsigned day, int hour, int minute = 0)
 {
-    using namespace std::chrono;
-    return foundation::Date(date::sys_days(date::year(2024) / 1 / day).time_since_epoch() + hours(hour)
-                            + minutes(minute));
+    return utc(2024, 1, day, hour, minute);
 }
 
 // The filter the projects view builds: timers by start ascending, billed ones included.

@@ -2,6 +2,7 @@
 // hours), month/year clamping and minute truncation; expected instants are written in UTC.
 #include "foundation/calendar.h"
 
+#include "support/dates.h"
 #include "support/scoped_environment.h"
 
 #include <date/date.h>
@@ -12,14 +13,9 @@ using foundation::Calendar;
 using foundation::Date;
 using foundation::DateComponents;
 using namespace std::chrono_literals;
+using testsupport::utc;
 
 namespace {
-
-Date utc(int y, unsigned m, unsigned d, int h = 0, int mi = 0, int s = 0)
-{
-    return Date(date::sys_days(date::year(y) / m / d)) + std::chrono::hours(h) + std::chrono::minutes(mi)
-           + std::chrono::seconds(s);
-}
 
 DateComponents local(int y, int m, int d, int h = 0, int mi = 0, int s = 0, int ns = 0)
 {

@@ -4,8 +4,8 @@
 
 #include "foundation/calendar.h"
 #include "foundation/locale.h"
+#include "support/dates.h"
 
-#include <date/date.h>
 #include <gtest/gtest.h>
 
 using foundation::Calendar;
@@ -14,13 +14,9 @@ using foundation::DateIntervalTextFormatter;
 using foundation::DateTextFormatter;
 using foundation::DateTextStyle;
 using foundation::Locale;
+using testsupport::utc;
 
 namespace {
-
-Date utc(int y, unsigned m, unsigned d, int h = 0, int mi = 0)
-{
-    return Date(date::sys_days(date::year(y) / m / d)) + std::chrono::hours(h) + std::chrono::minutes(mi);
-}
 
 TEST(DateTextFormatter, StylesGiveTheLocalesTexts)
 {

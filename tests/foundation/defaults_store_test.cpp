@@ -4,6 +4,7 @@
 
 #include "foundation/clock.h"
 #include "foundation/notification_center.h"
+#include "support/dates.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -143,8 +144,7 @@ TEST_F(DefaultsStoreTest, GarbageFileIsKeptAsideAndNotOverwrittenUntilASet)
 {
     const std::string garbage = "{\"rate\": 12, oops";
     write(file, garbage);
-    foundation::ScopedClock pinned(std::make_shared<foundation::FixedClock>(
-        foundation::Date(std::chrono::sys_days(std::chrono::year(2024) / 1 / 2) + std::chrono::hours(3))));
+    foundation::ScopedClock pinned(std::make_shared<foundation::FixedClock>(testsupport::utc(2024, 1, 2, 3)));
 
     testing::internal::CaptureStderr();
     DefaultsStore store(file, center);

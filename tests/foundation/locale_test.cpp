@@ -3,9 +3,9 @@
 #include "foundation/locale.h"
 
 #include "foundation/calendar.h"
+#include "support/dates.h"
 #include "support/scoped_environment.h"
 
-#include <date/date.h>
 #include <gtest/gtest.h>
 
 using foundation::Calendar;
@@ -16,15 +16,7 @@ using foundation::LocaleCategory;
 using foundation::localeIdFromEnvironment;
 using foundation::localeIdFromPosixName;
 using namespace std::chrono_literals;
-
-namespace {
-
-Date utc(int y, unsigned m, unsigned d, int h = 0, int mi = 0)
-{
-    return Date(date::sys_days(date::year(y) / m / d)) + std::chrono::hours(h) + std::chrono::minutes(mi);
-}
-
-} // namespace
+using testsupport::utc;
 
 TEST(Locale, PosixNamesBecomeIcuIds)
 {

@@ -2,6 +2,7 @@
 // (a day keeps the time, a time keeps the day), the time picker's height, and a new popover per show.
 #include "inspectors/popover_date_picker_controller.h"
 
+#include "support/dates.h"
 #include "support/scoped_environment.h"
 #include "ui/popover.h"
 
@@ -13,7 +14,6 @@
 #include <QTest>
 #include <QTimeEdit>
 
-#include <date/date.h>
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -30,11 +30,9 @@ protected:
 };
 
 // Berlin wall time in March 2024 (UTC+1 before the 31st, UTC+2 from 03:00 that day).
-Date berlin(int month, int day, int hour, int minute, int offsetHours)
+Date berlin(unsigned month, unsigned day, int hour, int minute, int offsetHours)
 {
-    using namespace std::chrono;
-    return Date(date::sys_days(date::year(2024) / month / day).time_since_epoch() + hours(hour - offsetHours)
-                + minutes(minute));
+    return testsupport::utc(2024, month, day, hour - offsetHours, minute);
 }
 
 class PopoverDatePickerTest : public BerlinEnvironment {

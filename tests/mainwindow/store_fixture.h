@@ -13,8 +13,8 @@
 #include "foundation/clock.h"
 #include "foundation/defaults_store.h"
 #include "foundation/notification_center.h"
+#include "support/dates.h"
 
-#include <date/date.h>
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
@@ -25,11 +25,9 @@
 
 namespace testsupport {
 
-inline foundation::Date march(int day, int hour, int minute = 0)
+inline foundation::Date march(unsigned day, int hour, int minute = 0)
 {
-    using namespace std::chrono;
-    return foundation::Date(date::sys_days(date::year(2024) / 3 / day).time_since_epoch() + hours(hour)
-                            + minutes(minute));
+    return utc(2024, 3, day, hour, minute);
 }
 
 class StoreFixture : public ::testing::Test {

@@ -1,11 +1,11 @@
 // Money texts in a given locale with a currency symbol chosen per call.
 #include "model/currency_formatter.h"
+#include "support/dates.h"
 #include "support/scoped_environment.h"
 
 #include "foundation/calendar.h"
 #include "foundation/locale.h"
 
-#include <date/date.h>
 #include <gtest/gtest.h>
 
 namespace {
@@ -39,7 +39,7 @@ TEST(CurrencyFormatterTest, TheCLocaleWritesMoneyAndDatesInOneLocale)
     EXPECT_EQ(formatter.string(foundation::Decimal::parse("-1234567.5").value(), "$"), "-$1,234,567.50");
 
     const foundation::Calendar utc("UTC", timeLocale);
-    const foundation::Date day(date::sys_days(date::year(2026) / 12 / 9).time_since_epoch() + std::chrono::hours(12));
+    const foundation::Date day = testsupport::utc(2026, 12, 9, 12);
     EXPECT_EQ(foundation::Locale(timeLocale).shortDateText(day, utc), "12/9/26");
     // Other locales keep their own patterns.
     EXPECT_EQ(foundation::numberFormatLocaleId("de_DE.UTF-8"), "de_DE");

@@ -2,9 +2,9 @@
 #include "model/date_filter_interval.h"
 
 #include "foundation/calendar.h"
+#include "support/dates.h"
 #include "support/scoped_environment.h"
 
-#include <date/date.h>
 #include <gtest/gtest.h>
 
 using foundation::Calendar;
@@ -12,14 +12,9 @@ using foundation::Date;
 using model::DateFilterInterval;
 using model::dateFilterInterval;
 using model::DateFilterRange;
+using testsupport::utc;
 
 namespace {
-
-Date utc(int y, unsigned m, unsigned d, int h = 0, int mi = 0, int s = 0)
-{
-    return Date(date::sys_days(date::year(y) / m / d)) + std::chrono::hours(h) + std::chrono::minutes(mi)
-           + std::chrono::seconds(s);
-}
 
 // In UTC the expected bounds read as wall times: the first day 00:00:00 to the last day 23:59:59.
 DateFilterInterval days(int y1, unsigned m1, unsigned d1, int y2, unsigned m2, unsigned d2)

@@ -2,6 +2,7 @@
 // in Berlin, navigation by calendar periods, and bounds kept where they should be.
 #include "model/date_filter_state.h"
 
+#include "support/dates.h"
 #include "support/scoped_environment.h"
 
 #include <date/date.h>
@@ -10,14 +11,9 @@
 using foundation::Date;
 using model::DateFilterRange;
 using model::DateFilterState;
+using testsupport::utc;
 
 namespace {
-
-Date utc(int y, unsigned m, unsigned d, int h = 0, int mi = 0, int s = 0)
-{
-    return Date(date::sys_days(date::year(y) / m / d)) + std::chrono::hours(h) + std::chrono::minutes(mi)
-           + std::chrono::seconds(s);
-}
 
 struct Bounds {
     std::optional<Date> start;

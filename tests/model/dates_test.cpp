@@ -1,9 +1,9 @@
 // Date helpers in the current calendar (pinned through TZ/LANG) and the split and text of durations.
 #include "model/dates.h"
 
+#include "support/dates.h"
 #include "support/scoped_environment.h"
 
-#include <date/date.h>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -11,16 +11,9 @@
 using foundation::Date;
 using namespace model;
 using namespace std::chrono_literals;
+using testsupport::utc;
 
-namespace {
-
-Date utc(int y, unsigned m, unsigned d, int h = 0, int mi = 0, int s = 0)
-{
-    return Date(date::sys_days(date::year(y) / m / d)) + std::chrono::hours(h) + std::chrono::minutes(mi)
-           + std::chrono::seconds(s);
-}
-
-} // namespace
+namespace {} // namespace
 
 TEST(Dates, ComponentsLeaveOutTheFraction)
 {

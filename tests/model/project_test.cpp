@@ -7,11 +7,10 @@
 #include "model/pause_entry.h"
 #include "model/project.h"
 
+#include "support/dates.h"
 #include "support/scoped_environment.h"
 
 #include <gtest/gtest.h>
-
-#include <date/date.h>
 
 #include <algorithm>
 #include <limits>
@@ -22,11 +21,9 @@ using foundation::Decimal;
 
 namespace {
 
-Date at(int day, int hour, int minute = 0, int second = 0)
+Date at(unsigned day, int hour, int minute = 0, int second = 0)
 {
-    using namespace std::chrono;
-    return Date(date::sys_days(date::year(2024) / 3 / day).time_since_epoch() + hours(hour) + minutes(minute)
-                + seconds(second));
+    return testsupport::utc(2024, 3, day, hour, minute, second);
 }
 
 class ProjectTest : public ::testing::Test {

@@ -7,11 +7,10 @@
 #include "model/project.h"
 #include "model/timer.h"
 
+#include "support/dates.h"
 #include "support/scoped_environment.h"
 
 #include <gtest/gtest.h>
-
-#include <date/date.h>
 
 using namespace model;
 using foundation::Date;
@@ -22,9 +21,7 @@ namespace {
 // 2024-05-06 at the given time, UTC.
 Date at(int hour, int minute, int second = 0)
 {
-    using namespace std::chrono;
-    return Date(date::sys_days(date::year(2024) / 5 / 6).time_since_epoch() + hours(hour) + minutes(minute)
-                + seconds(second));
+    return testsupport::utc(2024, 5, 6, hour, minute, second);
 }
 
 Decimal dec(const char* text)

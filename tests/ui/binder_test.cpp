@@ -1,5 +1,6 @@
 // The binder on a small record type with its own key table: one write per edit, re-reads only on a
 // listed change and never over an edit, refusals, a new content, rebinding, and each widget kind.
+#include "support/dates.h"
 #include "support/scoped_environment.h"
 
 #include "ui/autosizing_text_field.h"
@@ -16,7 +17,6 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include <date/date.h>
 #include <gtest/gtest.h>
 
 #include <map>
@@ -306,8 +306,7 @@ TEST_F(BinderTest, ComboBoxTextIsWrittenWhenChosenOrFinished)
 TEST_F(BinderTest, DatesShowAndWriteTheWallTimeOfTheUsersZone)
 {
     testsupport::ScopedEnvironment zone{{"TZ", std::string("Europe/Berlin")}};
-    using namespace std::chrono;
-    first.when = foundation::Date(date::sys_days(date::year(2024) / 7 / 1) + hours(7) + minutes(30)); // 09:30 in Berlin
+    first.when = testsupport::utc(2024, 7, 1, 7, 30); // 09:30 in Berlin
     QDateTimeEdit editor;
     ui::bindDate(editor, controller, "content.when");
     controller.setContent(&first);
@@ -316,7 +315,7 @@ TEST_F(BinderTest, DatesShowAndWriteTheWallTimeOfTheUsersZone)
 
     editor.setDateTime(QDateTime(QDate(2024, 12, 24), QTime(18, 0), Qt::UTC));
     Q_EMIT editor.editingFinished();
-    EXPECT_EQ(first.when, foundation::Date(date::sys_days(date::year(2024) / 12 / 24) + hours(17))); // winter: UTC+1
+    EXPECT_EQ(first.when, testsupport::utc(2024, 12, 24, 17)); // winter: UTC+1
 }
 
 TEST_F(BinderTest, AnAutosizingFieldIsWrittenWhenReturnEndsItsEditInsideTheField)
