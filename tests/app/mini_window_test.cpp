@@ -20,6 +20,7 @@
 
 #include "data/object_context.h"
 #include "foundation/clock.h"
+#include "support/dates.h"
 
 #include <QComboBox>
 #include <QHeaderView>
@@ -30,8 +31,6 @@
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
-
-#include <date/date.h>
 
 namespace {
 
@@ -170,10 +169,9 @@ public:
     std::shared_ptr<kits::TLYRecordingEventController> recorder = std::make_shared<kits::TLYRecordingEventController>();
 };
 
-foundation::Date march(int day, int hour, int minute = 0)
+foundation::Date march(unsigned day, int hour, int minute = 0)
 {
-    return foundation::Date(date::sys_days(date::year(2024) / 3 / day).time_since_epoch() + std::chrono::hours(hour)
-                            + minutes(minute));
+    return testsupport::utc(2024, 3, day, hour, minute);
 }
 
 class MiniWindowTest : public AppShellTest {
