@@ -1,9 +1,7 @@
-// Delayed calls through the main thread's event loop and configured links opened through
-// QDesktopServices.
+// Delayed calls through the main thread's event loop and configured links handed to an opener.
 #include "app/global_functions.h"
 
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
@@ -55,11 +53,6 @@ bool openURL(std::string_view infoDictionaryKey, const InfoDictionary& dictionar
 bool openURL(std::string_view infoDictionaryKey)
 {
     return openURL(infoDictionaryKey, infoDictionary(), openWithDesktop);
-}
-
-bool openWithDesktop(const QUrl& link)
-{
-    return QDesktopServices::openUrl(link);
 }
 
 } // namespace app

@@ -4,6 +4,8 @@
 
 #include "app/info_dictionary.h"
 
+#include "ui/desktop_services.h"
+
 #include <functional>
 #include <optional>
 #include <string>
@@ -21,16 +23,14 @@ void delay(double seconds, std::function<void()> closure);
 // The link a text makes, unchanged: nothing when it is not a valid link or has no scheme.
 std::optional<QUrl> linkFromText(std::string_view text);
 
-// Hands a link to something that opens it; false when nothing on the system could take it.
-using LinkOpener = std::function<bool(const QUrl&)>;
+// Hands a link to something that opens it (platform/ui's, shared with the inspectors).
+using ui::LinkOpener;
+using ui::openWithDesktop;
 // Opens the link under `key` of `dictionary` with `open`; false (and nothing opened) when the key is
 // missing, holds no text, or the text is no link with a scheme. True once the link was handed over,
 // whatever `open` answered.
 bool openURL(std::string_view infoDictionaryKey, const InfoDictionary& dictionary, const LinkOpener& open);
 // The same with the built-in dictionary and the desktop's default handlers.
 bool openURL(std::string_view infoDictionaryKey);
-
-// Hands `link` to the desktop's default handler for its kind; false when there is none to start.
-bool openWithDesktop(const QUrl& link);
 
 } // namespace app
