@@ -9,7 +9,7 @@ class ObjectContext;
 
 namespace app {
 
-// The timer pane for timers; for projects an empty base pane until a project pane exists.
+// The project pane for projects, the timer pane for timers.
 mainwindow::InspectorPaneFactory inspectorPaneFactory(data::ObjectContext& context);
 
 } // namespace app

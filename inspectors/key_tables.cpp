@@ -1,4 +1,4 @@
-// Key tables of the timer and the pause entry, and the dependency walk they share.
+// Key tables of the timer, the project and the pause entry, and the dependency walk they share.
 #include "inspectors/key_tables.h"
 
 #include "model/client.h"
@@ -90,6 +90,16 @@ std::optional<foundation::Date> dayWithTime(foundation::Date day, foundation::Da
     return calendar.date(parts);
 }
 
+std::optional<std::string> writeHourlyRate(const ui::BoundValue& value,
+                                           const std::function<void(foundation::Decimal)>& store)
+{
+    const auto* rate = std::get_if<foundation::Decimal>(&value);
+    if (!rate || !model::isAcceptableHourlyRate(*rate))
+        return "Enter the hourly rate as a number from 0 to 1,000,000.";
+    store(rate->rounded(2));
+    return std::nullopt;
+}
+
 std::optional<ui::KeyAccessor> timerKey(std::string_view key)
 {
     using model::Timer;
@@ -156,12 +166,9 @@ std::optional<ui::KeyAccessor> timerKey(std::string_view key)
     if (key == "customHourlyRate")
         return accessor(
             key, [](void* c) { return optionalValue(entity<Timer>(c).customHourlyRate()); },
-            [](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
-                const auto* rate = std::get_if<foundation::Decimal>(&value);
-                if (!rate || !model::isAcceptableHourlyRate(*rate))
-                    return "Enter the hourly rate as a number from 0 to 1,000,000.";
-                entity<Timer>(c).setCustomHourlyRate(rate->rounded(2));
-                return std::nullopt;
+            [](void* c, const ui::BoundValue& value) {
+                return writeHourlyRate(value,
+                                       [c](foundation::Decimal rate) { entity<Timer>(c).setCustomHourlyRate(rate); });
             });
     if (key == "billed")
         return accessor(
@@ -182,6 +189,58 @@ std::optional<ui::KeyAccessor> timerKey(std::string_view key)
         });
     if (key == "pauseEntriesLabelText")
         return accessor(key, [](void* c) { return ui::BoundValue(entity<Timer>(c).pauseEntriesLabelText()); });
+    return std::nullopt;
+}
+
+std::optional<ui::KeyAccessor> projectKey(std::string_view key)
+{
+    using model::Project;
+    if (key == "client")
+        return accessor(
+            key,
+            [](void* c) {
+                data::Object* client = entity<Project>(c).client();
+                return ui::BoundValue(ui::ObjectValue{client});
+            },
+            [](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
+                Project& project = entity<Project>(c);
+                const auto* chosen = std::get_if<ui::ObjectValue>(&value);
+                auto* object = chosen ? static_cast<data::Object*>(chosen->object) : nullptr;
+                // Only a live client of the project's own store can be its client.
+                if (object
+                    && (object->context() != project.context() || object->entity().name() != model::Client::entityName))
+                    return "Choose one of the clients.";
+                project.setClient(static_cast<model::Client*>(object));
+                return std::nullopt;
+            });
+    if (key == "notes")
+        return accessor(
+            key, [](void* c) { return optionalValue(entity<Project>(c).notes()); },
+            [](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
+                const auto* text = std::get_if<std::string>(&value);
+                entity<Project>(c).setNotes(text ? std::optional(*text) : std::nullopt);
+                return std::nullopt;
+            });
+    if (key == "customHourlyRate")
+        return accessor(
+            key, [](void* c) { return optionalValue(entity<Project>(c).customHourlyRate()); },
+            [](void* c, const ui::BoundValue& value) {
+                return writeHourlyRate(value,
+                                       [c](foundation::Decimal rate) { entity<Project>(c).setCustomHourlyRate(rate); });
+            });
+    if (key == "customCurrency")
+        return accessor(
+            key, [](void* c) { return optionalValue(entity<Project>(c).customCurrency()); },
+            [](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
+                // An emptied box leaves the project without a currency of its own.
+                const auto* text = std::get_if<std::string>(&value);
+                entity<Project>(c).setCustomCurrency(text && !text->empty() ? std::optional(*text) : std::nullopt);
+                return std::nullopt;
+            });
+    if (key == "hourlyRate")
+        return accessor(key, [](void* c) { return ui::BoundValue(entity<Project>(c).hourlyRate()); });
+    if (key == "currency")
+        return accessor(key, [](void* c) { return ui::BoundValue(entity<Project>(c).currency()); });
     return std::nullopt;
 }
 
@@ -274,6 +333,11 @@ ui::KeyTable timerKeys()
 ui::KeyTable clientKeys()
 {
     return tableOf(clientKey);
+}
+
+ui::KeyTable projectKeys()
+{
+    return tableOf(projectKey);
 }
 
 ui::KeyTable pauseEntryKeys()

@@ -29,6 +29,11 @@ ui::KeyTable timerKeys();
 // kept to two places) and currency (an empty text is stored as none) of a client.
 ui::KeyTable clientKeys();
 
+// "content." followed by: client (one of the store's clients, or none), notes, customHourlyRate (0 to
+// the maximum rate), customCurrency (an empty text is no own currency), hourlyRate and currency (the
+// derived values, read-only).
+ui::KeyTable projectKeys();
+
 // "content." followed by start and end of a pause entry, duration and formattedDuration (read-only).
 ui::KeyTable pauseEntryKeys();
 

@@ -61,6 +61,8 @@ QString displayText(const BoundValue& value)
                 return decimalText(held, 2);
             else if constexpr (std::is_same_v<T, std::string>)
                 return QString::fromStdString(held);
+            else if constexpr (std::is_same_v<T, ObjectValue>)
+                return QString(); // an object has no text of its own
             else
                 return QLocale().toString(wallDateTime(held), QLocale::ShortFormat);
         },
@@ -159,6 +161,41 @@ void ComboBoxTextBinding::showValue(const BoundValue& value)
 std::optional<BoundValue> ComboBoxTextBinding::fieldValue(QString&) const
 {
     return BoundValue(box_.currentText().toStdString());
+}
+
+PopUpButtonBinding::PopUpButtonBinding(QComboBox& box, ObjectController& controller, QString keyPath)
+    : Binding(box, controller, std::move(keyPath)), box_(box)
+{
+    connect(&box, &QComboBox::activated, this, [this] { commit(); });
+}
+
+QVariant PopUpButtonBinding::itemData(const void* object)
+{
+    return QVariant::fromValue(reinterpret_cast<quintptr>(object));
+}
+
+void* PopUpButtonBinding::currentObject() const
+{
+    return reinterpret_cast<void*>(box_.currentData().value<quintptr>());
+}
+
+bool PopUpButtonBinding::hasEdit() const
+{
+    return box_.currentIndex() >= 0 && currentObject() != shown_;
+}
+
+void PopUpButtonBinding::showValue(const BoundValue& value)
+{
+    const auto* held = std::get_if<ObjectValue>(&value);
+    shown_ = held ? held->object : nullptr;
+    const QSignalBlocker blocker(&box_);
+    // An object the items do not offer shows as no choice.
+    box_.setCurrentIndex(box_.findData(itemData(shown_)));
+}
+
+std::optional<BoundValue> PopUpButtonBinding::fieldValue(QString&) const
+{
+    return BoundValue(ObjectValue{currentObject()});
 }
 
 TextAreaBinding::TextAreaBinding(QPlainTextEdit& area, ObjectController& controller, QString keyPath)
@@ -272,6 +309,11 @@ CheckBoxBinding* bindChecked(QAbstractButton& button, ObjectController& controll
 ComboBoxTextBinding* bindText(QComboBox& box, ObjectController& controller, const QString& keyPath)
 {
     return bindWidget<ComboBoxTextBinding>(box, controller, keyPath);
+}
+
+PopUpButtonBinding* bindSelectedObject(QComboBox& box, ObjectController& controller, const QString& keyPath)
+{
+    return bindWidget<PopUpButtonBinding>(box, controller, keyPath);
 }
 TextAreaBinding* bindText(QPlainTextEdit& area, ObjectController& controller, const QString& keyPath)
 {

@@ -1,5 +1,5 @@
 // The widget kinds the panes and windows bind: text and number fields, check boxes, editable combo
-// boxes, multi-line text, dates and read-only labels. Each shows the stored value and writes the
+// boxes, pop-ups of objects, multi-line text, dates and read-only labels. Each shows the stored value and writes the
 // user's change once: on Return, on leaving the field, or when its controller commits.
 #pragma once
 
@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 #include <QLocale>
+#include <QVariant>
 
 #include <functional>
 
@@ -84,6 +85,28 @@ private:
     QString shownText_;
 };
 
+// A pop-up (a combo box that is not editable) of objects: each item's data is the object it stands
+// for (itemData()); an item without one stands for none. Choosing an item writes it at once. Whoever
+// fills the items calls reread() afterwards.
+class PopUpButtonBinding : public Binding {
+    Q_OBJECT
+public:
+    PopUpButtonBinding(QComboBox& box, ObjectController& controller, QString keyPath);
+    bool hasEdit() const override;
+
+    // The item data that stands for `object` (nullptr: none).
+    static QVariant itemData(const void* object);
+
+protected:
+    void showValue(const BoundValue& value) override;
+    std::optional<BoundValue> fieldValue(QString& problem) const override;
+
+private:
+    void* currentObject() const;
+    QComboBox& box_;
+    void* shown_ = nullptr;
+};
+
 // Multi-line plain text (QPlainTextEdit or QTextEdit and their subclasses); written when the field
 // loses the keyboard focus, when an AutosizingTextField ends its edit, or when its controller commits.
 class TextAreaBinding : public Binding {
@@ -153,6 +176,7 @@ DecimalFieldBinding* bindDecimal(QLineEdit& field, ObjectController& controller,
                                  int places = 2);
 CheckBoxBinding* bindChecked(QAbstractButton& button, ObjectController& controller, const QString& keyPath);
 ComboBoxTextBinding* bindText(QComboBox& box, ObjectController& controller, const QString& keyPath);
+PopUpButtonBinding* bindSelectedObject(QComboBox& box, ObjectController& controller, const QString& keyPath);
 TextAreaBinding* bindText(QPlainTextEdit& area, ObjectController& controller, const QString& keyPath);
 TextAreaBinding* bindText(QTextEdit& area, ObjectController& controller, const QString& keyPath);
 DateTimeBinding* bindDate(QDateTimeEdit& editor, ObjectController& controller, const QString& keyPath);

@@ -22,8 +22,15 @@ class QWidget;
 
 namespace ui {
 
+// An object of the content's store as a value (a to-one relation); the key table knows its kind.
+struct ObjectValue {
+    void* object = nullptr;
+    friend bool operator==(const ObjectValue&, const ObjectValue&) = default;
+};
+
 // A value as a binding shows and writes it; monostate is "no value".
-using BoundValue = std::variant<std::monostate, bool, std::int64_t, foundation::Decimal, std::string, foundation::Date>;
+using BoundValue =
+    std::variant<std::monostate, bool, std::int64_t, foundation::Decimal, std::string, foundation::Date, ObjectValue>;
 
 // One stored key of one object whose change may change a bound value.
 struct ValueDependency {

@@ -5,6 +5,7 @@
 #include "app/inspector_panes.h"
 
 #include "inspectors/duration_editor.h"
+#include "inspectors/project_inspector_view_controller.h"
 #include "inspectors/timer_inspector_view_controller.h"
 #include "mainwindow/inspector_container_view_controller.h"
 #include "mainwindow/main_window_controller.h"
@@ -52,6 +53,8 @@ TEST_F(InspectorPanesTest, TimersShareOneTimerPaneProjectsGetTheirsAndNothingSho
     EXPECT_EQ(timerPane->inspectedObject(), second_);
 
     split().showInspector(website_);
+    EXPECT_NE(qobject_cast<inspectors::ProjectInspectorViewController*>(split().currentInspectorViewController()),
+              nullptr);
     EXPECT_EQ(split().currentInspectorViewController()->objectName(), "ProjectInspector");
     EXPECT_EQ(split().currentInspectorViewController()->inspectedObject(), website_);
     split().showInspector(nullptr);

@@ -32,8 +32,8 @@ struct Record {
     int writes = 0;
 };
 
-// "content.name", "content.rate" (refuses negatives), "content.flag", "content.when" and the
-// read-only "content.partner.name", which depends on the partner and on the partner's name.
+// "content.name", "content.rate" (refuses negatives), "content.flag", "content.when", "content.partner"
+// and the read-only "content.partner.name", which depends on the partner and on the partner's name.
 ui::KeyTable recordKeys()
 {
     return [](std::string_view path) -> std::optional<ui::KeyAccessor> {
@@ -80,6 +80,16 @@ ui::KeyTable recordKeys()
                                    },
                                    [](void* c) {
                                        return std::vector<ui::ValueDependency>{{c, "when"}};
+                                   }};
+        if (path == "content.partner")
+            return ui::KeyAccessor{[=](void* c) { return ui::BoundValue(ui::ObjectValue{record(c)->partner}); },
+                                   [=](void* c, const ui::BoundValue& v) -> std::optional<std::string> {
+                                       record(c)->partner = static_cast<Record*>(std::get<ui::ObjectValue>(v).object);
+                                       ++record(c)->writes;
+                                       return std::nullopt;
+                                   },
+                                   [](void* c) {
+                                       return std::vector<ui::ValueDependency>{{c, "partner"}};
                                    }};
         if (path == "content.partner.name")
             return ui::KeyAccessor{[=](void* c) {
@@ -301,6 +311,34 @@ TEST_F(BinderTest, ComboBoxTextIsWrittenWhenChosenOrFinished)
     Q_EMIT box.lineEdit()->editingFinished();
     EXPECT_EQ(first.name, "CHF");
     EXPECT_EQ(first.writes, 2);
+}
+
+TEST_F(BinderTest, APopUpOfObjectsShowsAndWritesTheChosenObject)
+{
+    Record third{"Third", std::nullopt};
+    QComboBox partners;
+    partners.addItem(QString(), ui::PopUpButtonBinding::itemData(nullptr));
+    partners.addItem("Second", ui::PopUpButtonBinding::itemData(&second));
+    first.partner = &second;
+    ui::PopUpButtonBinding* binding = ui::bindSelectedObject(partners, controller, "content.partner");
+    controller.setContent(&first);
+    EXPECT_EQ(partners.currentIndex(), 1);
+
+    partners.setCurrentIndex(0);
+    Q_EMIT partners.activated(0);
+    EXPECT_EQ(first.partner, nullptr);
+    EXPECT_EQ(first.writes, 1);
+    Q_EMIT partners.activated(0); // the same choice again writes nothing
+    EXPECT_EQ(first.writes, 1);
+
+    // An object the items do not offer shows as no choice until the items offer it.
+    first.partner = &third;
+    controller.objectsDidChange(changedKeys({{&first, "partner"}}));
+    EXPECT_EQ(partners.currentIndex(), -1);
+    EXPECT_FALSE(binding->hasEdit());
+    partners.addItem("Third", ui::PopUpButtonBinding::itemData(&third));
+    binding->reread();
+    EXPECT_EQ(partners.currentText(), "Third");
 }
 
 TEST_F(BinderTest, DatesShowAndWriteTheWallTimeOfTheUsersZone)
