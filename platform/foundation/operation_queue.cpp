@@ -14,7 +14,8 @@ struct OperationQueueState : std::enable_shared_from_this<OperationQueueState> {
     std::optional<std::size_t> limit;
     mutable std::mutex mutex;
     std::condition_variable emptied;
-    std::vector<std::shared_ptr<Operation>> operations; // added, not finished, in insertion order
+    // Added, not finished, in insertion order; ending ones are mostly at the front.
+    std::deque<std::shared_ptr<Operation>> operations;
     std::vector<Operation*> started;
 
     void pump();
@@ -71,7 +72,9 @@ void OperationQueueState::operationEnded(const std::shared_ptr<Operation>& opera
     {
         std::lock_guard lock(mutex);
         std::erase(started, operation.get());
-        std::erase(operations, operation);
+        // Found from the front and erased alone: erasing by value would walk the whole queue.
+        if (const auto ended = std::find(operations.begin(), operations.end(), operation); ended != operations.end())
+            operations.erase(ended);
     }
     emptied.notify_all();
     pump();
@@ -285,7 +288,7 @@ void OperationQueue::addOperationWithBlock(std::function<void()> block)
 std::vector<std::shared_ptr<Operation>> OperationQueue::operations() const
 {
     std::lock_guard lock(state_->mutex);
-    return state_->operations;
+    return {state_->operations.begin(), state_->operations.end()};
 }
 
 std::size_t OperationQueue::operationCount() const
