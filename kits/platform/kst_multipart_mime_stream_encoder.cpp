@@ -51,9 +51,12 @@ std::vector<std::uint8_t> readWholeFile(const std::filesystem::path& path)
     bytes.resize(static_cast<std::size_t>(facts.st_size));
     std::size_t filled = 0;
     while (true) {
-        if (filled == bytes.size())
-            bytes.resize(bytes.size() + 65536); // the file grew since fstat
-        const ssize_t result = ::read(descriptor, bytes.data() + filled, bytes.size() - filled);
+        // Into the buffer while it has room; then a small probe for bytes the file gained since fstat,
+        // so a file of the expected size is never copied into a larger buffer.
+        char probe[4096];
+        const bool full = filled == bytes.size();
+        const ssize_t result = full ? ::read(descriptor, probe, sizeof probe)
+                                    : ::read(descriptor, bytes.data() + filled, bytes.size() - filled);
         if (result < 0 && errno == EINTR)
             continue;
         if (result < 0) {
@@ -62,7 +65,12 @@ std::vector<std::uint8_t> readWholeFile(const std::filesystem::path& path)
         }
         if (result == 0)
             break;
-        filled += static_cast<std::size_t>(result);
+        if (full) {
+            bytes.insert(bytes.end(), probe, probe + result);
+            filled = bytes.size();
+        } else {
+            filled += static_cast<std::size_t>(result);
+        }
     }
     ::close(descriptor);
     bytes.resize(filled);
