@@ -38,9 +38,9 @@ bool KSTApplicationIdentiferModel::computeExecutableInfo(const std::filesystem::
     const auto elf = os::readElfIdentity(executable);
     if (!elf)
         return false;
-    // A build ID shorter than a UUID identifies nothing reliably: the map stays empty.
-    if (elf.identity->buildId.size() >= 16)
-        architectureUUIDMap_[elf.identity->architecture] = KSTHexStringFrom16Bytes(elf.identity->buildId.data());
+    // Without a build ID of UUID length the map stays empty, as for an image without LC_UUID.
+    if (!elf.identity->uuid.empty())
+        architectureUUIDMap_[elf.identity->architecture] = elf.identity->uuid;
     return true;
 }
 

@@ -1,10 +1,16 @@
-// ELF headers, program headers, section headers and notes, read with bounds-checked accessors in the
-// file's own byte order. Counts are capped by what the bytes can hold, so no field can make the
-// reader loop long or read outside its span.
+// ELF identities of files and of loaded objects, both through the bounded readers of elf_bytes.h.
+// For a loaded object the loader's program headers are used as given; every other byte (ELF header,
+// notes) is read only inside a loaded, file-backed segment.
 #include "system/elf_identity.h"
 
+#include "system/elf_bytes.h"
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <link.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,74 +19,66 @@ namespace os {
 
 namespace {
 
-constexpr std::uint32_t ptNote = 4;
-constexpr std::uint32_t shtNote = 7;
-constexpr std::uint32_t ntGnuBuildId = 3;
-
-class ElfBytes {
-public:
-    ElfBytes(std::span<const std::uint8_t> bytes, bool bigEndian) : bytes_(bytes), bigEndian_(bigEndian) {}
-
-    bool has(std::uint64_t offset, std::uint64_t count) const
-    {
-        return offset <= bytes_.size() && count <= bytes_.size() - offset;
-    }
-
-    // The caller has checked the range with has().
-    std::uint64_t read(std::uint64_t offset, std::size_t width) const
-    {
-        std::uint64_t value = 0;
-        for (std::size_t index = 0; index < width; ++index) {
-            const std::uint64_t byte = bytes_[offset + (bigEndian_ ? index : width - 1 - index)];
-            value = (value << 8) | byte;
-        }
-        return value;
-    }
-
-    std::span<const std::uint8_t> slice(std::uint64_t offset, std::uint64_t count) const
-    {
-        return bytes_.subspan(offset, count);
-    }
-
-private:
-    std::span<const std::uint8_t> bytes_;
-    bool bigEndian_;
-};
-
-// The description of the first GNU build-ID note among the notes in [offset, offset + size).
-std::optional<std::vector<std::uint8_t>> buildIdInNotes(const ElfBytes& elf, std::uint64_t offset, std::uint64_t size,
-                                                        std::uint64_t alignment)
+std::string uuidText(const std::vector<std::uint8_t>& buildId)
 {
-    if (!elf.has(offset, size))
-        return std::nullopt;
-    const std::uint64_t align = alignment == 8 ? 8 : 4;
-    auto padded = [align](std::uint64_t length) { return (length + align - 1) / align * align; };
-    std::uint64_t position = 0;
-    while (size - position >= 12) {
-        const std::uint64_t nameSize = elf.read(offset + position, 4);
-        const std::uint64_t descriptionSize = elf.read(offset + position + 4, 4);
-        const std::uint64_t type = elf.read(offset + position + 8, 4);
-        const std::uint64_t nameStart = position + 12;
-        if (padded(nameSize) > size - nameStart)
-            return std::nullopt;
-        const std::uint64_t descriptionStart = nameStart + padded(nameSize);
-        if (padded(descriptionSize) > size - descriptionStart)
-            return std::nullopt;
-        const auto name = elf.slice(offset + nameStart, nameSize);
-        if (type == ntGnuBuildId && nameSize == 4 && std::memcmp(name.data(), "GNU", 4) == 0) {
-            const auto description = elf.slice(offset + descriptionStart, descriptionSize);
-            return std::vector<std::uint8_t>(description.begin(), description.end());
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string text;
+    if (buildId.size() < 16)
+        return text;
+    for (std::size_t index = 0; index < 16; ++index) {
+        text += digits[buildId[index] >> 4];
+        text += digits[buildId[index] & 0xf];
+    }
+    return text;
+}
+
+// Base, size and .eh_frame_hdr address from the program headers and the load bias.
+void placeInMemory(ElfIdentity& identity, const std::vector<elf::ProgramHeader>& headers, std::uint64_t slide)
+{
+    std::uint64_t lowest = UINT64_MAX;
+    std::uint64_t highest = 0;
+    for (const auto& header : headers) {
+        if (header.type == elf::ptLoad && header.memorySize > 0) {
+            lowest = std::min(lowest, header.address);
+            const std::uint64_t end = header.address + header.memorySize;
+            highest = std::max(highest, end < header.address ? UINT64_MAX : end);
+        } else if (header.type == elf::ptGnuEhFrame && identity.ehFrameHeader == 0) {
+            identity.ehFrameHeader = slide + header.address;
         }
-        position = descriptionStart + padded(descriptionSize);
+    }
+    identity.slide = slide;
+    if (lowest != UINT64_MAX) {
+        identity.base = slide + lowest;
+        identity.size = highest - lowest;
+    }
+}
+
+ElfIdentity identityFromHeader(const elf::Header& header)
+{
+    ElfIdentity identity;
+    identity.machine = header.machine;
+    identity.architecture = architectureName(header.machine);
+    return identity;
+}
+
+void setBuildId(ElfIdentity& identity, std::vector<std::uint8_t> buildId)
+{
+    identity.uuid = uuidText(buildId);
+    identity.buildId = std::move(buildId);
+}
+
+// The bytes of a loaded, file-backed segment that hold [address, address + size) of the object.
+std::optional<std::span<const std::uint8_t>> loadedBytes(const std::vector<elf::ProgramHeader>& headers,
+                                                         std::uint64_t slide, std::uint64_t address, std::uint64_t size)
+{
+    for (const auto& header : headers) {
+        if (header.type != elf::ptLoad || address < header.address || address - header.address > header.fileSize
+            || size > header.fileSize - (address - header.address))
+            continue;
+        return std::span(reinterpret_cast<const std::uint8_t*>(slide + address), size);
     }
     return std::nullopt;
 }
-
-struct TableLayout {
-    std::uint64_t offset = 0;
-    std::uint64_t entrySize = 0;
-    std::uint64_t count = 0;
-};
 
 } // namespace
 
@@ -97,68 +95,28 @@ std::string architectureName(std::uint16_t machine)
 
 ElfIdentityResult parseElfIdentity(std::span<const std::uint8_t> bytes)
 {
-    auto failure = [](std::string reason) { return ElfIdentityResult{std::nullopt, std::move(reason)}; };
-    if (bytes.size() < 16
-        || std::memcmp(bytes.data(),
-                       "\x7f"
-                       "ELF",
-                       4)
-               != 0)
-        return failure("not an ELF file");
-    const std::uint8_t fileClass = bytes[4];
-    const std::uint8_t encoding = bytes[5];
-    if ((fileClass != 1 && fileClass != 2) || (encoding != 1 && encoding != 2))
-        return failure("unknown ELF class or byte order");
-    const bool wide = fileClass == 2;
-    const ElfBytes elf(bytes, encoding == 2);
-    const std::uint64_t headerSize = wide ? 64 : 52;
-    if (!elf.has(0, headerSize))
-        return failure("truncated ELF header");
-
-    ElfIdentity identity;
-    identity.machine = static_cast<std::uint16_t>(elf.read(18, 2));
-    identity.architecture = architectureName(identity.machine);
-
-    const std::size_t address = wide ? 8 : 4;
-    const TableLayout programs{elf.read(wide ? 32 : 28, address), elf.read(wide ? 54 : 42, 2),
-                               elf.read(wide ? 56 : 44, 2)};
-    const TableLayout sections{elf.read(wide ? 40 : 32, address), elf.read(wide ? 58 : 46, 2),
-                               elf.read(wide ? 60 : 48, 2)};
-
-    // Program headers: type at 0; 64-bit offset at 8, size at 32, alignment at 48; 32-bit at 4, 16, 28.
-    const std::uint64_t minimumProgramEntry = wide ? 56 : 32;
-    if (programs.entrySize >= minimumProgramEntry) {
-        for (std::uint64_t index = 0; index < programs.count; ++index) {
-            const std::uint64_t entry = programs.offset + index * programs.entrySize;
-            if (!elf.has(entry, minimumProgramEntry))
-                break;
-            if (elf.read(entry, 4) != ptNote)
-                continue;
-            const std::uint64_t offset = elf.read(entry + (wide ? 8 : 4), address);
-            const std::uint64_t size = elf.read(entry + (wide ? 32 : 16), address);
-            const std::uint64_t alignment = elf.read(entry + (wide ? 48 : 28), address);
-            if (auto found = buildIdInNotes(elf, offset, size, alignment)) {
-                identity.buildId = std::move(*found);
-                return {std::move(identity), {}};
-            }
+    std::string error;
+    const auto header = elf::readHeader(bytes, error);
+    if (!header)
+        return {std::nullopt, error};
+    const elf::Bytes elf(bytes, header->bigEndian);
+    ElfIdentity identity = identityFromHeader(*header);
+    const auto programs = elf::programHeaders(elf, *header);
+    placeInMemory(identity, programs, 0);
+    for (const auto& program : programs) {
+        if (program.type != elf::ptNote)
+            continue;
+        if (auto found = elf::buildIdInNotes(elf, program.offset, program.fileSize, program.alignment)) {
+            setBuildId(identity, std::move(*found));
+            return {std::move(identity), {}};
         }
     }
-    // Section headers: type at 4; 64-bit offset at 24, size at 32, alignment at 48; 32-bit at 16, 20, 32.
-    const std::uint64_t minimumSectionEntry = wide ? 64 : 40;
-    if (sections.entrySize >= minimumSectionEntry) {
-        for (std::uint64_t index = 0; index < sections.count; ++index) {
-            const std::uint64_t entry = sections.offset + index * sections.entrySize;
-            if (!elf.has(entry, minimumSectionEntry))
-                break;
-            if (elf.read(entry + 4, 4) != shtNote)
-                continue;
-            const std::uint64_t offset = elf.read(entry + (wide ? 24 : 16), address);
-            const std::uint64_t size = elf.read(entry + (wide ? 32 : 20), address);
-            const std::uint64_t alignment = elf.read(entry + (wide ? 48 : 32), address);
-            if (auto found = buildIdInNotes(elf, offset, size, alignment)) {
-                identity.buildId = std::move(*found);
-                break;
-            }
+    for (const auto& section : elf::sectionHeaders(elf, *header)) {
+        if (section.type != elf::shtNote)
+            continue;
+        if (auto found = elf::buildIdInNotes(elf, section.offset, section.size, section.alignment)) {
+            setBuildId(identity, std::move(*found));
+            break;
         }
     }
     return {std::move(identity), {}};
@@ -186,7 +144,75 @@ ElfIdentityResult readElfIdentity(const std::filesystem::path& file)
     ::munmap(mapped, size);
     if (!result)
         result.error = file.string() + ": " + result.error;
+    else
+        result.identity->path = file;
     return result;
+}
+
+ElfIdentityResult loadedObjectIdentity(const dl_phdr_info& object)
+{
+    std::vector<elf::ProgramHeader> headers;
+    for (ElfW(Half) index = 0; index < object.dlpi_phnum; ++index) {
+        const ElfW(Phdr)& header = object.dlpi_phdr[index];
+        headers.push_back(
+            {header.p_type, header.p_offset, header.p_vaddr, header.p_filesz, header.p_memsz, header.p_align});
+    }
+    const std::uint64_t slide = object.dlpi_addr;
+    const std::filesystem::path path =
+        object.dlpi_name && object.dlpi_name[0] ? std::filesystem::path(object.dlpi_name) : runningExecutablePath();
+
+    // The ELF header lies at the start of the segment that maps the file from offset 0.
+    std::optional<elf::Header> header;
+    std::string error = "no loaded segment holds the ELF header";
+    for (const auto& program : headers) {
+        if (program.type == elf::ptLoad && program.offset == 0) {
+            if (auto bytes =
+                    loadedBytes(headers, slide, program.address, std::min<std::uint64_t>(program.fileSize, 64)))
+                header = elf::readHeader(*bytes, error);
+            break;
+        }
+    }
+    if (!header)
+        return {std::nullopt, path.string() + ": " + error};
+
+    ElfIdentity identity = identityFromHeader(*header);
+    identity.path = path;
+    placeInMemory(identity, headers, slide);
+    for (const auto& program : headers) {
+        if (program.type != elf::ptNote)
+            continue;
+        const auto bytes = loadedBytes(headers, slide, program.address, program.memorySize);
+        if (!bytes)
+            continue;
+        const elf::Bytes notes(*bytes, std::endian::native == std::endian::big);
+        if (auto found = elf::buildIdInNotes(notes, 0, bytes->size(), program.alignment)) {
+            setBuildId(identity, std::move(*found));
+            break;
+        }
+    }
+    return {std::move(identity), {}};
+}
+
+std::vector<ElfIdentity> loadedImages()
+{
+    std::vector<ElfIdentity> images;
+    ::dl_iterate_phdr(
+        [](dl_phdr_info* object, std::size_t, void* context) {
+            if (auto result = loadedObjectIdentity(*object))
+                static_cast<std::vector<ElfIdentity>*>(context)->push_back(std::move(*result.identity));
+            return 0;
+        },
+        &images);
+    return images;
+}
+
+std::optional<ElfIdentity> loadedImageContaining(std::uint64_t address)
+{
+    for (auto& image : loadedImages()) {
+        if (image.contains(address))
+            return std::move(image);
+    }
+    return std::nullopt;
 }
 
 std::filesystem::path runningExecutablePath()
