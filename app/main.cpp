@@ -6,6 +6,7 @@
 #include "app/event_loop_hook.h"
 #include "app/inspector_panes.h"
 #include "app/launch_report.h"
+#include "app/platform_choice.h"
 #include "app/settings_warning.h"
 #include "app/single_instance.h"
 #include "app/store_save_monitor.h"
@@ -36,6 +37,7 @@ int main(int argc, char** argv)
     if (app::SingleInstance::handToRunningInstance(instanceName))
         return 0;
 
+    app::choosePlatform(argc, argv);
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Horavine"));
     QApplication::setDesktopFileName(QStringLiteral("horavine"));

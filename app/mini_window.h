@@ -49,8 +49,8 @@ protected:
 private:
     void updateMask();
 
-    QPointer<MiniWindowBackgroundView> backgroundView_;
-    QPointer<QWidget> content_;
+    MiniWindowBackgroundView* backgroundView_ = nullptr;
+    QWidget* content_ = nullptr;
     bool clipsToShape_ = false;
 };
 
@@ -80,7 +80,7 @@ private:
     data::ObjectContext* context_;
     MonotonicClock now_;
     std::unique_ptr<MiniWindow> window_;
-    QPointer<MiniWindowViewController> viewController_;
+    MiniWindowViewController* viewController_ = nullptr;
     std::optional<std::chrono::steady_clock::time_point> lastResignKeyClose_;
 };
 

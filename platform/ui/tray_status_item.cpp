@@ -19,6 +19,8 @@ TrayStatusItem::TrayStatusItem(const QIcon& icon, const QString& toolTip)
         else if (reason == QSystemTrayIcon::DoubleClick)
             activated(Activation::doubleClick);
     });
+    settleTimer_.setInterval(100);
+    QObject::connect(&settleTimer_, &QTimer::timeout, [this] { sampleGeometry(); });
 }
 
 TrayStatusItem::~TrayStatusItem() = default;
@@ -36,12 +38,39 @@ void TrayStatusItem::show()
     }
     // Shown even without a tray: Qt places the icon once a tray appears, which it could not do for
     // an icon that was never shown.
-    trayIcon_->show();
+    if (!trayIcon_->isVisible()) {
+        trayIcon_->show();
+        placed_ = false;
+        geometryWhenShown_ = trayIcon_->geometry();
+        sinceShown_.start();
+        settleTimer_.start();
+    }
+}
+
+void TrayStatusItem::sampleGeometry()
+{
+    if (!trayIcon_->isVisible()) {
+        settleTimer_.stop();
+        return;
+    }
+    const QRect geometry = trayIcon_->geometry();
+    if (geometry.isEmpty()) {
+        // Not placed yet, or a tray that never says where its icons are; given up after a while.
+        if (sinceShown_.elapsed() > 10'000)
+            settleTimer_.stop();
+        return;
+    }
+    if (geometry != geometryWhenShown_ || sinceShown_.elapsed() >= 1000) {
+        placed_ = true;
+        settleTimer_.stop();
+    }
 }
 
 void TrayStatusItem::hide()
 {
     trayIcon_->hide();
+    settleTimer_.stop();
+    placed_ = false;
 }
 
 bool TrayStatusItem::isShown() const
@@ -51,7 +80,7 @@ bool TrayStatusItem::isShown() const
 
 std::optional<QRect> TrayStatusItem::iconGeometry() const
 {
-    if (!isShown())
+    if (!isShown() || !placed_)
         return std::nullopt;
     const QRect geometry = trayIcon_->geometry();
     if (geometry.isEmpty())

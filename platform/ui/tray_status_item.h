@@ -5,7 +5,9 @@
 
 #include "ui/status_item.h"
 
+#include <QElapsedTimer>
 #include <QIcon>
+#include <QTimer>
 
 #include <memory>
 
@@ -25,7 +27,16 @@ public:
     void showMessage(const QString& title, const QString& text) override;
 
 private:
+    void sampleGeometry();
+
     std::unique_ptr<QSystemTrayIcon> trayIcon_;
+    // An XEmbed tray takes the icon in a moment after it is shown; until then Qt reports the icon's
+    // window where it was made. The rectangle counts once it has moved from there, or has stayed
+    // there for a second (a tray in the top-left corner).
+    QTimer settleTimer_;
+    QElapsedTimer sinceShown_;
+    QRect geometryWhenShown_;
+    bool placed_ = false;
 };
 
 } // namespace ui

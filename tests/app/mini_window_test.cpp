@@ -17,18 +17,23 @@
 #include "model/project.h"
 #include "model/timer.h"
 #include "ui/hover_button.h"
+#include "ui/tray_status_item.h"
 
 #include "data/object_context.h"
 #include "foundation/clock.h"
 #include "support/dates.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProcess>
 #include <QPushButton>
+#include <QScreen>
+#include <QSystemTrayIcon>
 #include <QTest>
 #include <QToolButton>
 
@@ -596,6 +601,77 @@ TEST(MiniWindowCellsTest, BadgeTextLooksAndGrid)
     const int width = table.viewport()->width();
     EXPECT_EQ(table.drawGridInClipRect(QRect(0, 0, 5000, 5000)), QRect(0, 0, width, 40));
     EXPECT_EQ(table.drawGridInClipRect(QRect(0, 30, 5000, 100)), QRect(0, 30, width, 10));
+}
+
+} // namespace
+
+namespace {
+
+// Only under with_tray.sh: a real XEmbed tray (trayer) on Xvfb, clicked as a user would.
+TEST_F(MiniWindowTest, RealTrayAClickOpensThePanelUnderTheIconCutToItsShape)
+{
+    if (!std::getenv("HORAVINE_TEST_TRAY"))
+        GTEST_SKIP() << "needs an X display with a tray host (with_tray.sh)";
+    ASSERT_TRUE(QTest::qWaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 10'000))
+        << "no tray host appeared";
+    model::Project* website = project("Website");
+    timer(website, model::TimerType::period, march(6, 9));
+    timer(website, model::TimerType::period, march(6, 10));
+    endTurn();
+
+    // A plain coloured window stands for the desktop under the panel, below the tray (24 px high).
+    QWidget desktop(nullptr, Qt::FramelessWindowHint);
+    desktop.setAutoFillBackground(true);
+    QPalette palette = desktop.palette();
+    palette.setColor(QPalette::Window, QColor(40, 120, 60));
+    desktop.setPalette(palette);
+    desktop.setGeometry(QGuiApplication::primaryScreen()->geometry().adjusted(0, 25, 0, 0));
+    desktop.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&desktop));
+
+    app::AppDelegate delegate({
+        .persistenceController = persistence,
+        .settings = settings,
+        .makeStatusItem =
+            [] {
+                return std::make_unique<ui::TrayStatusItem>(QIcon(QStringLiteral(":/statusbar_icon.svg")),
+                                                            QStringLiteral("Horavine"));
+            },
+    });
+    delegate.applicationDidFinishLaunching();
+    ASSERT_NE(delegate.statusItem(), nullptr);
+    std::optional<QRect> icon;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (icon = delegate.statusItem()->iconGeometry()).has_value(); }, 10'000))
+        << "the tray never placed the icon";
+
+    // A real click on the icon, where xdotool is at hand; else the tray's own report of one.
+    const QPoint centre = icon->center();
+    const int clicked = QProcess::execute(QStringLiteral("xdotool"),
+                                          {QStringLiteral("mousemove"), QString::number(centre.x()),
+                                           QString::number(centre.y()), QStringLiteral("click"), QStringLiteral("1")});
+    if (clicked != 0)
+        delegate.openMiniWindow(app::AppDelegate::MiniWindowToggle::statusItem);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return delegate.isMiniWindowVisible(); }, 5'000))
+        << "icon " << icon->x() << "," << icon->y() << " " << icon->width() << "x" << icon->height() << " xdotool "
+        << clicked << " events " << tally.names().size();
+    app::MiniWindow* window = delegate.miniWindowController().window();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    EXPECT_EQ(window->frameGeometry().top(), icon->bottom() + 1 + 2);
+    EXPECT_TRUE(window->clipsToShape()); // Xvfb composites nothing
+    QTest::qWait(300);                   // the table's height settles
+
+    const QRect frame = window->frameGeometry();
+    const QImage shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+    shot.copy(frame.adjusted(-30, -30, 30, 30)).save(QDir::temp().filePath("horavine-mini-window.png"));
+    const app::MiniWindowShape shape = window->backgroundView()->shape();
+    const QPoint tip = frame.topLeft() + shape.arrowTip.toPoint();
+    // The arrow: grey just under its tip, right below the icon as far as the panel's edge allows.
+    EXPECT_EQ(shot.pixelColor(tip + QPoint(0, 4)), QColor(240, 240, 240));
+    EXPECT_LE(std::abs(tip.x() - centre.x()), std::max(0, centre.x() - (frame.left() + 281)) + 1);
+    // The corners outside the rounded body show what lies under the panel, not black.
+    for (const QPoint corner : {frame.topLeft(), frame.topRight(), frame.bottomLeft(), frame.bottomRight()})
+        EXPECT_EQ(shot.pixelColor(corner), QColor(40, 120, 60)) << corner.x() << "," << corner.y();
+    EXPECT_EQ(shot.pixelColor(frame.center().x(), frame.bottom() - 3), QColor(Qt::white));
 }
 
 } // namespace
