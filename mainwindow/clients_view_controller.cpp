@@ -4,10 +4,12 @@
 #include "mainwindow/clients_view_controller.h"
 
 #include "mainwindow/clients_view_controller_delegate.h"
+#include "mainwindow/people_picker_view_controller.h"
 
 #include "inspectors/client_editor_view_controller.h"
 
 #include "model/client.h"
+#include "model/client_import.h"
 #include "model/fetch_helpers.h"
 #include "model/project.h"
 
@@ -270,6 +272,23 @@ void ClientsViewController::deleteSelectedClient()
     kits::TallyEvents::trackDeleteClient();
 }
 
-void ClientsViewController::importClientFromContacts() {}
+PeoplePickerViewController* ClientsViewController::peoplePicker() const
+{
+    return peoplePicker_.data();
+}
+
+void ClientsViewController::importClientFromContacts()
+{
+    QPointer<ClientsViewController> self(this);
+    peoplePicker_ =
+        PeoplePickerViewController::show(*window(), defaults_, [self](std::optional<foundation::VCardPerson> person) {
+            if (!self || !person || !self->context_)
+                return;
+            // The new client is neither selected nor opened in the editor.
+            model::insertClientForPerson(*self->context_, *person);
+            self->reloadData();
+        });
+    kits::TallyEvents::trackImportClient();
+}
 
 } // namespace mainwindow

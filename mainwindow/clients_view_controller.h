@@ -9,6 +9,7 @@
 
 #include "foundation/notification_center.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <memory>
@@ -34,6 +35,7 @@ class Client;
 namespace mainwindow {
 
 class ClientsViewControllerDelegate;
+class PeoplePickerViewController;
 
 class ClientsViewController : public QWidget, public ContextMenuOutlineViewDelegate {
     Q_OBJECT
@@ -64,6 +66,8 @@ public:
     QMenu* clientContextMenu() const { return clientContextMenu_; }
     QAction* editClientAction() const { return editClientAction_; }
     QAction* deleteClientAction() const { return deleteClientAction_; }
+    // The address-book picker while its sheet is shown.
+    PeoplePickerViewController* peoplePicker() const;
     // The editor opened last (kept until the next one opens).
     inspectors::ClientEditorViewController* clientEditor() const { return clientEditor_.get(); }
 
@@ -100,6 +104,7 @@ private:
     QAction* editClientAction_ = nullptr;
     QAction* deleteClientAction_ = nullptr;
     std::unique_ptr<inspectors::ClientEditorViewController> clientEditor_;
+    QPointer<PeoplePickerViewController> peoplePicker_;
     // Set while reloadData rebuilds the rows: the selection it passes through is not the user's.
     bool reloading_ = false;
     foundation::ObserverToken changeToken_;
