@@ -4,17 +4,21 @@
 // expression machine and .eh_frame_hdr search over seeded mutations.
 #include "kits/crash/capture/bbx_dwarf.h"
 #include "kits/crash/capture/bbx_eh_frame_header.h"
+#include "kits/crash/capture/bbx_sdk_log.h"
 
 #include "system/elf_identity.h"
 #include "system/elf_symbols.h"
 
 #include "support/mutator.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <sys/uio.h>
@@ -479,4 +483,42 @@ TEST(DwarfUnwind, ParsersAndMachinesAnswerEveryMutation)
             return true;
         });
     EXPECT_FALSE(failure) << failure->where;
+}
+
+TEST(DwarfUnwind, FailuresAreLoggedToSdkLog)
+{
+    testsupport::TempFolder folder{"bbx-dwarf"};
+    const auto log = folder.path() / "sdk.log";
+    BBXSDKLogSetContext(log.c_str(), 1);
+
+    // An FDE whose instructions hold an unknown opcode (0x3f), and one that leaves rsp unchanged.
+    Buffer buffer;
+    buffer.bytes = cie("", "", "\x0c\x07\x08\x90\x01");
+    const std::size_t unknownAt = buffer.bytes.size();
+    buffer.bytes += fde(unknownAt, 0x1000, 0x10, "\x3f", false);
+    const std::size_t unchangedAt = buffer.bytes.size();
+    buffer.bytes += fde(unchangedAt, 0x2000, 0x10, literal("\x0e\x00"), false); // def_cfa_offset 0
+    const auto memory = bufferMemory(buffer);
+    BBXDwarfRegisters registers;
+    registers.value[kits::BBXDwarfRegisterRSP] = 0x10000; // CFA - 8 lies in the buffer
+    kits::BBXDwarfFDE record;
+    ASSERT_TRUE(kits::BBXDwarfParseFDERecord(memory, buffer.base + unknownAt, record));
+    EXPECT_EQ(kits::BBXDwarfUnwindComputeRegisters(memory, record, 0x1000, registers), BBXDwarfStep::failed);
+    ASSERT_TRUE(kits::BBXDwarfParseFDERecord(memory, buffer.base + unchangedAt, record));
+    registers.value[kits::BBXDwarfRegisterRSP] = 0x10008;
+    EXPECT_EQ(kits::BBXDwarfUnwindComputeRegisters(memory, record, 0x2000, registers), BBXDwarfStep::failed);
+    Buffer empty;
+    empty.bytes = expressionBlock("");
+    std::uint64_t result = 0;
+    EXPECT_FALSE(kits::BBXDwarfEvaluateExpression(bufferMemory(empty), empty.base, registers, 0, result));
+    BBXSDKLogSetContext(nullptr, 1);
+
+    std::ifstream stream(log);
+    const std::string text{std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
+    for (const char* line :
+         {"Error: Unrecognized DWARF instruction 0x3f\n", "Error: Failed to execute dwarf instruction 0x3f\n",
+          "Error: Unable to run FDE instructions\n", "Error: Stack pointer hasn't changed\n",
+          "Error: DWARF expression length is zero\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
+    EXPECT_NE(text.find("WARN  [BBXDwarfUnwindComputeRegisters:"), std::string::npos);
 }

@@ -2,6 +2,8 @@
 // bounded block and nothing branches, so every run ends; the rule and value stacks are fixed arrays.
 #include "kits/crash/capture/bbx_dwarf.h"
 
+#include "kits/crash/capture/bbx_sdk_log.h"
+
 #include <cstring>
 
 namespace kits {
@@ -223,13 +225,15 @@ bool BBXParseAddressWithEncodingAndAdvance(BBXDwarfStream& stream, std::uint8_t 
     }
     const std::uint64_t start = stream.position();
     std::uint64_t value = 0;
-    if (!readEncodedValue(stream, encoding & 0x0f, value))
+    if (!readEncodedValue(stream, encoding & 0x0f, value)) {
+        BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Unhandled: encoding 0x%x\n", encoding);
         return false;
+    }
     switch (encoding & 0x70) {
     case 0x00: break;
     case 0x10: value += start; break;
     case 0x30: value += dataBase; break;
-    default: return false;
+    default: BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Unhandled: relative encoding 0x%x\n", encoding); return false;
     }
     if (encoding & 0x80) {
         std::uint64_t target = 0;
@@ -247,14 +251,26 @@ bool BBXDwarfParseCIERecord(const BBXMemoryReader& memory, std::uint64_t address
     cie.address = address;
     BBXDwarfStream stream(memory, address, UINT64_MAX);
     std::uint64_t end = 0;
-    if (!readRecordLength(stream, end))
+    if (!readRecordLength(stream, end)) {
+        BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: CIE length invalid\n");
         return false;
+    }
     BBXDwarfStream record(memory, stream.position(), end);
     std::uint32_t identifier = 0;
-    if (!record.u32(identifier) || identifier != 0 || !record.u8(cie.version))
+    if (!record.u32(identifier))
         return false;
-    if (cie.version != 1 && cie.version != 3)
+    if (identifier != 0) {
+        // The Part goes on here; a record that is no CIE would only be misread, so it stops.
+        BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: CIE flag not found\n");
         return false;
+    }
+    if (!record.u8(cie.version))
+        return false;
+    if (cie.version != 1 && cie.version != 3) {
+        BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: CIE version %u unsupported\n",
+                static_cast<unsigned>(cie.version));
+        return false;
+    }
     std::size_t length = 0;
     for (;;) {
         std::uint8_t character = 0;
@@ -266,8 +282,10 @@ bool BBXDwarfParseCIERecord(const BBXMemoryReader& memory, std::uint64_t address
             return false;
         cie.augmentation[length++] = static_cast<char>(character);
     }
-    if (length > 0 && cie.augmentation[0] != 'z')
+    if (length > 0 && cie.augmentation[0] != 'z') {
+        BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: Unimplemented: augmentation string %s\n", cie.augmentation);
         return false;
+    }
     if (!record.uleb(cie.codeAlignment) || !record.sleb(cie.dataAlignment))
         return false;
     if (cie.version == 1) {
@@ -293,15 +311,21 @@ bool BBXDwarfParseCIERecord(const BBXMemoryReader& memory, std::uint64_t address
                 break;
             case 'P':
                 if (!data.u8(cie.personalityEncoding)
-                    || !BBXParseAddressWithEncodingAndAdvance(data, cie.personalityEncoding, 0, cie.personality))
+                    || !BBXParseAddressWithEncodingAndAdvance(data, cie.personalityEncoding, 0, cie.personality)) {
+                    BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: Found an invalid start address\n");
                     return false;
+                }
                 break;
             case 'R':
                 if (!data.u8(cie.fdeEncoding))
                     return false;
                 break;
             case 'S': cie.signalFrame = true; break;
-            default: return false;
+            default: {
+                const char entry[2] = {cie.augmentation[index], 0};
+                BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: Unhandled augmentation string entry %s\n", entry);
+                return false;
+            }
             }
         }
         record.skip(dataLength);
@@ -317,20 +341,30 @@ bool BBXDwarfParseFDERecord(const BBXMemoryReader& memory, std::uint64_t address
     fde.address = address;
     BBXDwarfStream stream(memory, address, UINT64_MAX);
     std::uint64_t end = 0;
-    if (!readRecordLength(stream, end))
+    if (!readRecordLength(stream, end)) {
+        BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: FDE has zero length\n");
         return false;
+    }
     BBXDwarfStream record(memory, stream.position(), end);
     const std::uint64_t pointerAt = record.position();
     std::uint32_t ciePointer = 0;
-    if (!record.u32(ciePointer) || ciePointer == 0 || ciePointer > pointerAt)
+    if (!record.u32(ciePointer) || ciePointer == 0 || ciePointer > pointerAt) {
+        BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: CIE offset invalid\n");
         return false;
-    if (!BBXDwarfParseCIERecord(memory, pointerAt - ciePointer, fde.cie))
+    }
+    if (!BBXDwarfParseCIERecord(memory, pointerAt - ciePointer, fde.cie)) {
+        BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: Unable to parse CIE record\n");
         return false;
-    if (!BBXParseAddressWithEncodingAndAdvance(record, fde.cie.fdeEncoding, 0, fde.pcStart) || fde.pcStart == 0)
+    }
+    if (!BBXParseAddressWithEncodingAndAdvance(record, fde.cie.fdeEncoding, 0, fde.pcStart) || fde.pcStart == 0) {
+        BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: Found an invalid start address\n");
         return false;
+    }
     std::uint64_t range = 0;
-    if (!readEncodedValue(record, fde.cie.fdeEncoding & 0x0f, range))
+    if (!readEncodedValue(record, fde.cie.fdeEncoding & 0x0f, range)) {
+        BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: Found an invalid address range\n");
         return false;
+    }
     fde.pcRange = range;
     if (fde.cie.hasAugmentationData) {
         std::uint64_t dataLength = 0;
@@ -368,6 +402,8 @@ bool BBXDwarfInstructionsEnumerate(const BBXMemoryReader& memory, std::uint64_t 
         location += delta * codeAlignment;
         return true;
     };
+    BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Running instructions from %p to %p\n", reinterpret_cast<void*>(start),
+            reinterpret_cast<void*>(end));
     while (!stream.atEnd() && location <= pc) {
         std::uint8_t opcode = 0;
         if (!stream.u8(opcode))
@@ -480,11 +516,17 @@ bool BBXDwarfInstructionsEnumerate(const BBXMemoryReader& memory, std::uint64_t 
                 break;
             }
             case cfaGnuArgsSize: done = stream.uleb(unsignedOperand); break;
-            default: return false;
+            default:
+                BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: Unrecognized DWARF instruction 0x%x\n",
+                        static_cast<unsigned>(opcode));
+                break;
             }
         }
-        if (!done)
+        if (!done) {
+            BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: Failed to execute dwarf instruction 0x%x\n",
+                    static_cast<unsigned>(opcode));
             return false;
+        }
     }
     return true;
 }
@@ -584,8 +626,10 @@ bool executeOpcode(BBXDwarfStream& code, ValueStack& stack, const BBXDwarfRegist
         stack.push(value);
         return true;
     case 0x06: // deref
-        if (!readWord(code.memory(), stack.pop(), value))
+        if (!readWord(code.memory(), stack.pop(), value)) {
+            BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: DW_OP_deref failed to read memory\n");
             return false;
+        }
         stack.push(value);
         return true;
     case 0x08:   // const1u
@@ -714,7 +758,10 @@ bool executeOpcode(BBXDwarfStream& code, ValueStack& stack, const BBXDwarfRegist
         return true;
     }
     case 0x96: return true; // nop
-    default: return false;  // branches and the rest are not used by call-frame information
+    default:                // branches and the rest are not used by call-frame information
+        BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: Unrecognized DWARF expression opcode 0x%x\n",
+                static_cast<unsigned>(opcode));
+        return false;
     }
 }
 
@@ -725,8 +772,12 @@ bool BBXDwarfEvaluateExpression(const BBXMemoryReader& memory, std::uint64_t blo
 {
     BBXDwarfStream head(memory, block, UINT64_MAX);
     std::uint64_t length = 0;
-    if (!head.uleb(length) || length == 0 || length > UINT64_MAX - head.position())
+    BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] starting at %p with initial value %p\n", reinterpret_cast<void*>(block),
+            reinterpret_cast<void*>(initial));
+    if (!head.uleb(length) || length == 0 || length > UINT64_MAX - head.position()) {
+        BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: DWARF expression length is zero\n");
         return false;
+    }
     BBXDwarfStream code(memory, head.position(), head.position() + length);
     ValueStack stack;
     stack.push(initial);
@@ -734,8 +785,10 @@ bool BBXDwarfEvaluateExpression(const BBXMemoryReader& memory, std::uint64_t blo
         if (!executeOpcode(code, stack, registers) || !stack.valid())
             return false;
     }
-    if (stack.empty())
+    if (stack.empty()) {
+        BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: DWARF expression hasn't completed execution\n");
         return false;
+    }
     result = stack.pick(0);
     return true;
 }
@@ -745,21 +798,29 @@ BBXDwarfStep BBXDwarfUnwindComputeRegisters(const BBXMemoryReader& memory, const
 {
     BBXDwarfRuleMachine machine;
     if (!BBXDwarfInstructionsEnumerate(memory, fde.cie.instructionsStart, fde.cie.instructionsEnd, fde.cie, 0,
-                                       UINT64_MAX, machine))
+                                       UINT64_MAX, machine)) {
+        BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: Unable to run CIE instructions\n");
         return BBXDwarfStep::failed;
+    }
     machine.initial = machine.state;
     machine.depth = 0;
-    if (pc < fde.pcStart)
+    if (pc < fde.pcStart) {
+        BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: The FDE pcOffset value cannot be negative\n");
         return BBXDwarfStep::failed;
+    }
     if (!BBXDwarfInstructionsEnumerate(memory, fde.instructionsStart, fde.instructionsEnd, fde.cie, fde.pcStart, pc,
-                                       machine))
+                                       machine)) {
+        BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: Unable to run FDE instructions\n");
         return BBXDwarfStep::failed;
+    }
     const auto& state = machine.state;
 
     std::uint64_t cfa = 0;
     if (state.cfaExpression != 0) {
-        if (!BBXDwarfEvaluateExpression(memory, state.cfaExpression, registers, 0, cfa))
+        if (!BBXDwarfEvaluateExpression(memory, state.cfaExpression, registers, 0, cfa)) {
+            BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: failed to compute CFA expression\n");
             return BBXDwarfStep::failed;
+        }
     } else {
         cfa = registerValue(registers, state.cfaRegister) + static_cast<std::uint64_t>(state.cfaOffset);
     }
@@ -774,26 +835,38 @@ BBXDwarfStep BBXDwarfUnwindComputeRegisters(const BBXMemoryReader& memory, const
         const auto& rule = state.registers[number];
         const auto operand = static_cast<std::uint64_t>(rule.operand);
         std::uint64_t value = 0;
+        if (rule.kind == BBXDwarfRuleKind::none || rule.kind == BBXDwarfRuleKind::sameValue
+            || rule.kind == BBXDwarfRuleKind::undefined)
+            continue;
+        BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Getting register %x\n", static_cast<unsigned>(number));
         switch (rule.kind) {
         case BBXDwarfRuleKind::none:
         case BBXDwarfRuleKind::sameValue:
         case BBXDwarfRuleKind::undefined: continue;
         case BBXDwarfRuleKind::offset:
-            if (!readWord(memory, cfa + operand, value))
+            if (!readWord(memory, cfa + operand, value)) {
+                BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: Unable to read CFA value\n");
                 value = 0; // unreadable: assigned as 0, and the caller's checks end the walk
+            }
             break;
         case BBXDwarfRuleKind::valueOffset: value = cfa + operand; break;
         case BBXDwarfRuleKind::inRegister: value = registerValue(registers, operand); break;
         case BBXDwarfRuleKind::expression: {
             std::uint64_t address = 0;
-            if (!BBXDwarfEvaluateExpression(memory, operand, registers, cfa, address)
-                || !readWord(memory, address, value))
+            if (!BBXDwarfEvaluateExpression(memory, operand, registers, cfa, address)) {
+                BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: unable to evaluate expression\n");
                 value = 0;
+            } else if (!readWord(memory, address, value)) {
+                BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: Unable to read memory computed from expression\n");
+                value = 0;
+            }
             break;
         }
         case BBXDwarfRuleKind::valueExpression:
-            if (!BBXDwarfEvaluateExpression(memory, operand, registers, cfa, value))
+            if (!BBXDwarfEvaluateExpression(memory, operand, registers, cfa, value)) {
+                BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: unable to evaluate expression\n");
                 value = 0;
+            }
             break;
         }
         caller.value[number] = value;
@@ -801,9 +874,14 @@ BBXDwarfStep BBXDwarfUnwindComputeRegisters(const BBXMemoryReader& memory, const
     if (returnColumn != BBXDwarfRegisterRIP)
         caller.value[BBXDwarfRegisterRIP] = caller.value[returnColumn];
     caller.value[BBXDwarfRegisterRSP] = cfa;
-    if (caller.value[BBXDwarfRegisterRSP] == registers.value[BBXDwarfRegisterRSP]
-        || caller.value[BBXDwarfRegisterRIP] == registers.value[BBXDwarfRegisterRIP])
+    if (caller.value[BBXDwarfRegisterRSP] == registers.value[BBXDwarfRegisterRSP]) {
+        BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: Stack pointer hasn't changed\n");
         return BBXDwarfStep::failed;
+    }
+    if (caller.value[BBXDwarfRegisterRIP] == registers.value[BBXDwarfRegisterRIP]) {
+        BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: PC hasn't changed\n");
+        return BBXDwarfStep::failed;
+    }
     registers = caller;
     return BBXDwarfStep::unwound;
 }
