@@ -317,6 +317,57 @@ TEST_F(MiniWindowTest, ActivatingAnotherWindowClosesThePanelWithoutAnEventAndTha
                                                        "Open Mini Window"}));
 }
 
+TEST_F(MiniWindowTest, BecomingActiveBringsAVisibleMainWindowForwardUnlessThePanelIsOpen)
+{
+    auto delegate = makeMiniWindowDelegate();
+    delegate->applicationDidFinishLaunching();
+    QWidget mainWindow;
+    delegate->setMainWindow(&mainWindow);
+    delegate->applicationDidBecomeActive();
+    EXPECT_FALSE(mainWindow.isVisible()); // a hidden main window stays hidden
+
+    mainWindow.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&mainWindow));
+    QWidget other;
+    other.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&other));
+    delegate->applicationDidBecomeActive();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&mainWindow));
+
+    statusItems[0]->click();
+    app::MiniWindow* window = delegate->miniWindowController().window();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    delegate->applicationDidBecomeActive();
+    QTest::qWait(50);
+    EXPECT_TRUE(window->isActiveWindow());
+    EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(MiniWindowTest, UndoTypedInThePanelActsOnTheStore)
+{
+    model::Project* website = project("Website");
+    model::Timer* running = timer(website, model::TimerType::period, march(6, 9));
+    endTurn();
+    auto delegate = makeMiniWindowDelegate();
+    delegate->applicationDidFinishLaunching();
+    statusItems[0]->click();
+    app::MiniWindow* window = delegate->miniWindowController().window();
+    app::MiniWindowViewController* content = delegate->miniWindowController().viewController();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    content->timersTableView()->cellAt(0)->stopButton()->click();
+    endTurn();
+    EXPECT_TRUE(content->timers().empty());
+
+    QTest::keySequence(window, QKeySequence::Undo);
+    endTurn();
+    EXPECT_FALSE(running->end().has_value());
+    EXPECT_EQ(content->timers(), std::vector<model::Timer*>{running});
+    QTest::keySequence(window, QKeySequence::Redo);
+    endTurn();
+    EXPECT_TRUE(running->end().has_value());
+    EXPECT_TRUE(content->timers().empty());
+}
+
 TEST_F(MiniWindowTest, ThePopUpAndTheActionMenuKeepThePanelOpen)
 {
     project("Website");
