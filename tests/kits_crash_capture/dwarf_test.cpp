@@ -9,6 +9,7 @@
 #include "system/elf_identity.h"
 #include "system/elf_symbols.h"
 
+#include "kits_crash_capture/unwind_support.h"
 #include "support/mutator.h"
 #include "support/temp_folder.h"
 
@@ -35,46 +36,11 @@ using kits::BBXDwarfRegisters;
 using kits::BBXDwarfStep;
 using kits::BBXMemoryReader;
 
-// The process's own memory, read so that an unmapped address fails instead of faulting.
-BBXMemoryReader processMemory()
-{
-    return {[](const void*, std::uint64_t address, void* destination, std::size_t size) {
-                iovec local{destination, size};
-                iovec remote{reinterpret_cast<void*>(address), size};
-                return ::process_vm_readv(::getpid(), &local, 1, &remote, 1, 0) == static_cast<ssize_t>(size);
-            },
-            nullptr};
-}
-
-// Bytes placed at a made-up address, as an image's section would be.
-struct Buffer {
-    std::uint64_t base = 0x10000;
-    std::string bytes;
-};
-
-BBXMemoryReader bufferMemory(const Buffer& buffer)
-{
-    return {[](const void* context, std::uint64_t address, void* destination, std::size_t size) {
-                const auto& held = *static_cast<const Buffer*>(context);
-                if (address < held.base || address - held.base > held.bytes.size()
-                    || size > held.bytes.size() - (address - held.base))
-                    return false;
-                std::memcpy(destination, held.bytes.data() + (address - held.base), size);
-                return true;
-            },
-            &buffer};
-}
-
-BBXDwarfRegisters registersOf(const ucontext_t& context)
-{
-    const auto& g = context.uc_mcontext.gregs;
-    const int order[] = {REG_RAX, REG_RDX, REG_RCX, REG_RBX, REG_RSI, REG_RDI, REG_RBP, REG_RSP, REG_R8,
-                         REG_R9,  REG_R10, REG_R11, REG_R12, REG_R13, REG_R14, REG_R15, REG_RIP};
-    BBXDwarfRegisters registers;
-    for (std::size_t index = 0; index < std::size(order); ++index)
-        registers.value[index] = static_cast<std::uint64_t>(g[order[index]]);
-    return registers;
-}
+using testsupport::functionName;
+using testsupport::processMemory;
+using testsupport::registersOf;
+using Buffer = testsupport::MemoryBuffer;
+using testsupport::bufferMemory;
 
 // Return addresses from a context, each frame found through its image's .eh_frame_hdr.
 std::vector<std::uint64_t> walk(BBXDwarfRegisters registers, std::size_t limit = 128)
@@ -93,13 +59,6 @@ std::vector<std::uint64_t> walk(BBXDwarfRegisters registers, std::size_t limit =
         frames.push_back(registers.value[kits::BBXDwarfRegisterRIP]);
     }
     return frames;
-}
-
-std::string functionName(std::uint64_t returnAddress)
-{
-    static os::ImageSymbols symbols;
-    const auto match = symbols.functionContaining(returnAddress - 1);
-    return match ? match->name : "?";
 }
 
 // Writers of call-frame bytes.

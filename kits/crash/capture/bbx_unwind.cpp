@@ -1,0 +1,211 @@
+// The cursor's strategies in the order of the walk, with the crash kit's log lines. Addresses below
+// 4096 are never read; every other read goes through the cursor's memory reader.
+#include "kits/crash/capture/bbx_unwind.h"
+
+#include "kits/crash/capture/bbx_eh_frame_header.h"
+#include "kits/crash/capture/bbx_sdk_log.h"
+
+namespace kits {
+
+namespace {
+
+constexpr std::uint64_t lowestValidAddress = 4096;
+// The stack scan looks at most this many words: rbp may hold anything in code without frame
+// pointers, and the scan must stay short inside a dying process.
+constexpr std::uint64_t stackScanWords = 2048;
+
+void* pointer(std::uint64_t address)
+{
+    return reinterpret_cast<void*>(address);
+}
+
+std::uint64_t& pcOf(BBXUnwindCursor* cursor)
+{
+    return cursor->registers.value[BBXDwarfRegisterRIP];
+}
+
+std::uint64_t& spOf(BBXUnwindCursor* cursor)
+{
+    return cursor->registers.value[BBXDwarfRegisterRSP];
+}
+
+std::uint64_t& fpOf(BBXUnwindCursor* cursor)
+{
+    return cursor->registers.value[BBXDwarfRegisterRBP];
+}
+
+// The frame-pointer step: the saved rbp and the return address lie at rbp.
+bool framePointerStep(BBXUnwindCursor* cursor)
+{
+    std::uint64_t frame[2] = {};
+    const std::uint64_t rbp = fpOf(cursor);
+    if (rbp < lowestValidAddress || !cursor->memory.get(rbp, frame, sizeof frame)) {
+        BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: failed to read memory at address %p\n", pointer(rbp));
+        return false;
+    }
+    pcOf(cursor) = frame[1];
+    fpOf(cursor) = frame[0];
+    spOf(cursor) = rbp + 16;
+    return true;
+}
+
+// The DWARF step for an image with an .eh_frame_hdr: true when the registers now hold the caller's
+// frame or the stack has ended (PC set to 0).
+bool dwarfStep(BBXUnwindCursor* cursor, const BBXBinaryImageNode& image, std::uint64_t pc)
+{
+    BBXDwarfFDE fde;
+    if (!BBXEhFrameHeaderFindFDE(cursor->memory, image.ehFrame, pc, fde))
+        return false;
+    switch (BBXDwarfUnwindComputeRegisters(cursor->memory, fde, pc, cursor->registers)) {
+    case BBXDwarfStep::unwound: return true;
+    case BBXDwarfStep::endOfStack: pcOf(cursor) = 0; return true;
+    case BBXDwarfStep::failed:
+        BBX_LOG(BBXSDKLogLevelError, "ERROR [%s:%d] Error: Unable to assign DWARF registers\n");
+        return false;
+    }
+    return false;
+}
+
+bool advance(BBXUnwindCursor* cursor)
+{
+    if (pcOf(cursor) < lowestValidAddress || spOf(cursor) < lowestValidAddress) {
+        if (cursor->frameCount == 0)
+            BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Cancelling unwind for thread with invalid PC/SP\n");
+        else
+            BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: thread PC/SP invalid before unwind\n");
+        return false;
+    }
+    if (cursor->frameCount >= BBXUnwindMaximumFrames) {
+        BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Exceeded maximum number of frames\n");
+        return false;
+    }
+    if (cursor->frameCount > 0) {
+        // The lookup must land inside the calling instruction, not after it.
+        const std::uint64_t pc = pcOf(cursor) - 1;
+        pcOf(cursor) = pc;
+        if (pc < lowestValidAddress) {
+            BBX_LOG(BBXSDKLogLevelError, "ERROR [%s:%d] PC is invalid\n");
+            return false;
+        }
+        bool unwound = false;
+        BBXBinaryImageNode image;
+        if (cursor->images.get(pc, image)) {
+            BBX_LOG(BBXSDKLogLevelDebug, "DEBUG [%s:%d] Binary image for %p at %p\n", pointer(pc), pointer(image.base));
+            if (image.unwindInfo < lowestValidAddress)
+                BBX_LOG(BBXSDKLogLevelInfo, "INFO  [%s:%d] Binary image at %p has no unwind info\n",
+                        pointer(image.base));
+            if (image.ehFrame >= lowestValidAddress)
+                unwound = dwarfStep(cursor, image, pc);
+        } else {
+            BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Unable to find binary for %p\n", pointer(pc));
+        }
+        if (!unwound) {
+            if (fpOf(cursor) != 0) {
+                if (!BBXUnwindWithFramePointer(cursor, cursor->frameCount == 1)) {
+                    BBX_LOG(BBXSDKLogLevelError, "ERROR [%s:%d] Unable to use frame pointer\n");
+                    return false;
+                }
+            } else {
+                BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] FP is zero, aborting unwind\n");
+                pcOf(cursor) = 0;
+            }
+        }
+    }
+    const std::uint64_t pc = pcOf(cursor);
+    if (pc < lowestValidAddress)
+        return false; // the end of the stack
+    if (spOf(cursor) < lowestValidAddress) {
+        BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: SP (%p) isn't a valid pointer\n", pointer(spOf(cursor)));
+        return false;
+    }
+    cursor->repeatCount = cursor->frameCount > 0 && pc == cursor->lastPC ? cursor->repeatCount + 1 : 0;
+    cursor->frameCount += 1;
+    cursor->lastPC = pc;
+    return true;
+}
+
+} // namespace
+
+bool BBXUnwindInit(BBXUnwindCursor* cursor, const BBXDwarfRegisters& registers, const BBXMemoryReader& memory,
+                   const BBXImageFinder& images)
+{
+    if (!cursor)
+        return false;
+    *cursor = BBXUnwindCursor{};
+    cursor->registers = registers;
+    cursor->memory = memory;
+    cursor->images = images;
+    return true;
+}
+
+bool BBXUnwindNextFrameUsingAllStrategies(BBXUnwindCursor* cursor)
+{
+    if (reinterpret_cast<std::uintptr_t>(cursor) < lowestValidAddress) {
+        BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: invalid inputs\n");
+        return false;
+    }
+    const bool wasValid = BBXUnwindIsValid(cursor);
+    if (advance(cursor))
+        return true;
+    // Reaching the end of the stack is no failure; a cursor that was valid and could not go on is.
+    if (wasValid && pcOf(cursor) >= lowestValidAddress)
+        BBX_LOG(BBXSDKLogLevelError, "ERROR [%s:%d] Failed to advance to the next frame\n");
+    return false;
+}
+
+std::uint64_t BBXUnwindGetPC(const BBXUnwindCursor* cursor)
+{
+    return reinterpret_cast<std::uintptr_t>(cursor) < lowestValidAddress ? 0
+                                                                         : cursor->registers.value[BBXDwarfRegisterRIP];
+}
+
+std::uint64_t BBXUnwindGetStackPointer(const BBXUnwindCursor* cursor)
+{
+    return reinterpret_cast<std::uintptr_t>(cursor) < lowestValidAddress ? 0
+                                                                         : cursor->registers.value[BBXDwarfRegisterRSP];
+}
+
+std::uint32_t BBXUnwindGetRepeatCount(const BBXUnwindCursor* cursor)
+{
+    return reinterpret_cast<std::uintptr_t>(cursor) < lowestValidAddress ? 0 : cursor->repeatCount;
+}
+
+bool BBXUnwindIsValid(const BBXUnwindCursor* cursor)
+{
+    return reinterpret_cast<std::uintptr_t>(cursor) >= lowestValidAddress
+           && cursor->registers.value[BBXDwarfRegisterRIP] >= lowestValidAddress
+           && cursor->registers.value[BBXDwarfRegisterRSP] >= lowestValidAddress;
+}
+
+bool BBXUnwindWithFramePointer(BBXUnwindCursor* cursor, bool firstStep)
+{
+    if (firstStep) {
+        BBX_LOG(BBXSDKLogLevelInfo, "INFO  [%s:%d] Attempting stack scan\n");
+        if (BBXUnwindFirstExecutableAddress(cursor)) {
+            BBX_LOG(BBXSDKLogLevelInfo, "INFO  [%s:%d] Stack scan successful\n");
+            return true;
+        }
+    }
+    return framePointerStep(cursor);
+}
+
+bool BBXUnwindFirstExecutableAddress(BBXUnwindCursor* cursor)
+{
+    const std::uint64_t rbp = fpOf(cursor);
+    const std::uint64_t sp = spOf(cursor);
+    for (std::uint64_t address = sp; address < rbp && (address - sp) / 8 < stackScanWords; address += 8) {
+        std::uint64_t word = 0;
+        if (!cursor->memory.get(address, &word, sizeof word))
+            return false;
+        BBX_LOG(BBXSDKLogLevelDebug, "DEBUG [%s:%d] Checking address %p => %p\n", pointer(address), pointer(word));
+        BBX_LOG(BBXSDKLogLevelDebug, "DEBUG [%s:%d] Checking for executable %p\n", pointer(word));
+        BBXBinaryImageNode image;
+        if (word >= lowestValidAddress && cursor->images.get(word, image)) {
+            pcOf(cursor) = word;
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace kits
