@@ -1,6 +1,7 @@
 // Start-up of the real program on a user-sized store: from the process start to the main window's
-// first paint, as the program itself reports it (HORAVINE_REPORT_STARTUP=1). Every run gets its own
-// copy of the store and a fresh home; the program is ended with SIGTERM after reporting.
+// first paint, as the program itself reports it (HORAVINE_REPORT_STARTUP=1), beside the same for an
+// empty main window of a program of the same build (the baseline). Every run gets its own copy of the
+// store and a fresh home; the program is ended with SIGTERM after reporting.
 #include "bench_store_fixture.h"
 
 #include <benchmark/benchmark.h>
@@ -16,9 +17,10 @@
 
 namespace {
 
-// Starts the program with the store folder as its Documents folder; returns the seconds it reported,
-// or nothing when it reported none within 60 s.
-std::optional<double> launchAndMeasure(const std::filesystem::path& storeFolder, const std::filesystem::path& home)
+// Starts `program` with the store folder as its Documents folder; returns the seconds it reported, or
+// nothing when it reported none within 60 s.
+std::optional<double> launchAndMeasure(const char* program, const std::filesystem::path& storeFolder,
+                                       const std::filesystem::path& home)
 {
     int output[2];
     if (::pipe(output) != 0)
@@ -36,7 +38,7 @@ std::optional<double> launchAndMeasure(const std::filesystem::path& storeFolder,
         ::setenv("HORAVINE_REPORT_STARTUP", "1", 1);
         if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
             ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        ::execl(HORAVINE_PROGRAM, HORAVINE_PROGRAM, static_cast<char*>(nullptr));
+        ::execl(program, program, static_cast<char*>(nullptr));
         ::_exit(127);
     }
     ::close(output[1]);
@@ -62,14 +64,14 @@ std::optional<double> launchAndMeasure(const std::filesystem::path& storeFolder,
     return seconds;
 }
 
-void BM_LaunchToShownMainWindow(benchmark::State& state)
+void launchRepeatedly(benchmark::State& state, const char* program)
 {
     for (auto _ : state) {
         state.PauseTiming();
         bench::StoreCopy store;
         const auto home = bench::detail::makeTemporaryFolder("horavine-bench-home-");
         state.ResumeTiming();
-        const std::optional<double> seconds = launchAndMeasure(store.path().parent_path(), home);
+        const std::optional<double> seconds = launchAndMeasure(program, store.path().parent_path(), home);
         std::error_code ignored;
         std::filesystem::remove_all(home, ignored);
         if (!seconds) {
@@ -79,7 +81,18 @@ void BM_LaunchToShownMainWindow(benchmark::State& state)
         state.SetIterationTime(*seconds);
     }
 }
+
+void BM_LaunchToShownMainWindow(benchmark::State& state)
+{
+    launchRepeatedly(state, HORAVINE_PROGRAM);
+}
 BENCHMARK(BM_LaunchToShownMainWindow)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5)->Repetitions(3);
+
+void BM_LaunchToShownEmptyWindow(benchmark::State& state)
+{
+    launchRepeatedly(state, HORAVINE_EMPTY_WINDOW_PROGRAM);
+}
+BENCHMARK(BM_LaunchToShownEmptyWindow)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5)->Repetitions(3);
 
 } // namespace
 
