@@ -33,8 +33,15 @@ Object::~Object()
         return;
     if (values_)
         std::destroy_n(values_, entity_->attributes().size());
-    if (relationships_)
-        std::destroy_n(relationships_, entity_->relationships().size());
+    if (relationships_) {
+        const auto& relationships = entity_->relationships();
+        for (std::size_t r = 0; r < relationships.size(); ++r) {
+            if (relationships[r].toMany)
+                std::destroy_at(&relationships_[r].many);
+            else
+                std::destroy_at(&relationships_[r].toOne);
+        }
+    }
 }
 
 std::string Object::uriRepresentation() const
@@ -62,14 +69,18 @@ void Object::setValue(std::string_view key, Value value)
     setValue(requireAttribute(*entity_, key), std::move(value));
 }
 
+// By name, the other kind of relationship answers as an empty one: nothing, or no members.
 Object* Object::toOne(std::string_view key) const
 {
-    return toOne(requireRelationship(*entity_, key));
+    const int index = requireRelationship(*entity_, key);
+    return entity_->relationships()[static_cast<std::size_t>(index)].toMany ? nullptr : toOne(index);
 }
 
 const std::vector<Object*>& Object::toMany(std::string_view key) const
 {
-    return toMany(requireRelationship(*entity_, key));
+    static const std::vector<Object*> none;
+    const int index = requireRelationship(*entity_, key);
+    return entity_->relationships()[static_cast<std::size_t>(index)].toMany ? toMany(index) : none;
 }
 
 void Object::setToOne(int relationship, Object* target)

@@ -40,7 +40,8 @@ public:
     void setValue(std::string_view key, Value value);
 
     // Relationships. Setting a to-one keeps the inverse side in step; both sides count as updated.
-    Object* toOne(int relationship) const { return relationships_[relationship].one; }
+    // By index, toOne() takes only a to-one relationship and toMany() only a to-many one.
+    Object* toOne(int relationship) const { return relationships_[relationship].toOne.target; }
     Object* toOne(std::string_view key) const;
     const std::vector<Object*>& toMany(int relationship) const { return relationships_[relationship].many; }
     const std::vector<Object*>& toMany(std::string_view key) const;
@@ -65,10 +66,18 @@ protected:
 private:
     friend class ObjectContext;
 
-    struct RelationshipSlot {
-        Object* one = nullptr;
+    // A slot is either side of a relationship, as its description says, never both: a to-one slot
+    // holds the target and this object's index in the target's list, a to-many slot the members.
+    // The context constructs and destroys the active member (24 bytes a slot instead of 40).
+    union RelationshipSlot {
+        struct ToOne {
+            Object* target = nullptr;
+            int positionInInverse = -1; // index of this object in target->many
+        };
+        RelationshipSlot() {}
+        ~RelationshipSlot() {}
+        ToOne toOne;
         std::vector<Object*> many;
-        int positionInInverse = -1; // index of this object in one->many, when the inverse is to-many
     };
 
     const EntityDescription* entity_ = nullptr;

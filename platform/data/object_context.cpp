@@ -61,7 +61,12 @@ Object* ObjectContext::makeObject(const EntityDescription& entity, std::vector<V
     const auto relationshipCount = entity.relationships().size();
     object->relationships_ = static_cast<Object::RelationshipSlot*>(
         arena_.allocate(sizeof(Object::RelationshipSlot) * relationshipCount, alignof(Object::RelationshipSlot)));
-    std::uninitialized_default_construct_n(object->relationships_, relationshipCount);
+    for (std::size_t r = 0; r < relationshipCount; ++r) {
+        if (entity.relationships()[r].toMany)
+            new (&object->relationships_[r].many) std::vector<Object*>();
+        else
+            new (&object->relationships_[r].toOne) Object::RelationshipSlot::ToOne();
+    }
     return object;
 }
 
@@ -126,17 +131,25 @@ bool ObjectContext::attachStore(std::unique_ptr<SqliteStore> store, std::string&
         targets.emplace_back(objectWithPrimaryKey(model_.entity(description.destinationIndex), link.key),
                              description.inverseIndex);
     }
+    // Members per list, by entity, then live index and relationship of the target.
+    std::vector<std::vector<std::uint32_t>> memberCounts(live_.size());
+    for (std::size_t e = 0; e < live_.size(); ++e)
+        memberCounts[e].resize(live_[e].size() * model_.entities()[e].relationships().size());
+    const auto countOf = [&memberCounts](const Object& target, int inverse) -> std::uint32_t& {
+        const auto& entity = target.entity();
+        return memberCounts[static_cast<std::size_t>(entity.index())]
+                           [static_cast<std::size_t>(target.liveIndex_) * entity.relationships().size()
+                            + static_cast<std::size_t>(inverse)];
+    };
     for (const auto& [target, inverse] : targets)
         if (target)
-            ++target->relationships_[static_cast<std::size_t>(inverse)]
-                  .positionInInverse; // unused on a to-many slot: counts members from -1
+            ++countOf(*target, inverse);
     for (const auto& [target, inverse] : targets) {
         if (!target)
             continue;
-        auto& slot = target->relationships_[static_cast<std::size_t>(inverse)];
-        if (slot.positionInInverse >= 0) {
-            slot.many.reserve(static_cast<std::size_t>(slot.positionInInverse + 1));
-            slot.positionInInverse = -1;
+        if (std::uint32_t& count = countOf(*target, inverse); count > 0) {
+            target->relationships_[static_cast<std::size_t>(inverse)].many.reserve(count);
+            count = 0;
         }
     }
     std::size_t dangling = 0;
@@ -147,7 +160,7 @@ bool ObjectContext::attachStore(std::unique_ptr<SqliteStore> store, std::string&
             ++dangling;
             continue;
         }
-        link.object->relationships_[static_cast<std::size_t>(link.relationship)].one = target;
+        link.object->relationships_[static_cast<std::size_t>(link.relationship)].toOne.target = target;
         linkInverse(*link.object, link.relationship, target);
     }
     if (dangling > 0)
@@ -202,7 +215,7 @@ void ObjectContext::removeObject(Object& object, bool cascade)
                 else
                     writeToOne(*member, description.inverseIndex, nullptr);
             }
-        } else if (slot.one) {
+        } else if (slot.toOne.target) {
             writeToOne(object, static_cast<int>(r), nullptr);
         }
     }
@@ -251,13 +264,13 @@ void ObjectContext::writeToOne(Object& object, int relationship, Object* target)
 {
     if (object.deleted_ || (target && target->deleted_))
         return;
-    auto& slot = object.relationships_[static_cast<std::size_t>(relationship)];
-    Object* previous = slot.one;
+    auto& slot = object.relationships_[static_cast<std::size_t>(relationship)].toOne;
+    Object* previous = slot.target;
     if (previous == target)
         return;
     undoManager_.record({UndoRecord::Kind::setToOne, relationship, &object, {}, previous});
     unlinkInverse(object, relationship);
-    slot.one = target;
+    slot.target = target;
     if (target)
         linkInverse(object, relationship, target);
     markChanged(object, relationshipKey(object, relationship), true);
@@ -276,22 +289,23 @@ void ObjectContext::linkInverse(Object& object, int relationship, Object* target
 {
     const auto& description = object.entity().relationships()[static_cast<std::size_t>(relationship)];
     auto& members = target->relationships_[static_cast<std::size_t>(description.inverseIndex)].many;
-    object.relationships_[static_cast<std::size_t>(relationship)].positionInInverse = static_cast<int>(members.size());
+    object.relationships_[static_cast<std::size_t>(relationship)].toOne.positionInInverse =
+        static_cast<int>(members.size());
     members.push_back(&object);
 }
 
 void ObjectContext::unlinkInverse(Object& object, int relationship)
 {
-    auto& slot = object.relationships_[static_cast<std::size_t>(relationship)];
-    if (!slot.one)
+    auto& slot = object.relationships_[static_cast<std::size_t>(relationship)].toOne;
+    if (!slot.target)
         return;
     const auto& description = object.entity().relationships()[static_cast<std::size_t>(relationship)];
-    auto& members = slot.one->relationships_[static_cast<std::size_t>(description.inverseIndex)].many;
+    auto& members = slot.target->relationships_[static_cast<std::size_t>(description.inverseIndex)].many;
     const auto position = static_cast<std::size_t>(slot.positionInInverse);
     // Swap-remove keeps removal O(1); a to-many set has no order of its own.
     Object* last = members.back();
     members[position] = last;
-    last->relationships_[static_cast<std::size_t>(relationship)].positionInInverse = static_cast<int>(position);
+    last->relationships_[static_cast<std::size_t>(relationship)].toOne.positionInInverse = static_cast<int>(position);
     members.pop_back();
     slot.positionInInverse = -1;
 }
@@ -313,8 +327,10 @@ void ObjectContext::markOwnersChanged(Object& object)
 {
     const auto& relationships = object.entity().relationships();
     for (std::size_t r = 0; r < relationships.size(); ++r) {
-        Object* owner = object.relationships_[r].one;
-        if (!owner || relationships[r].toMany)
+        if (relationships[r].toMany)
+            continue;
+        Object* owner = object.relationships_[r].toOne.target;
+        if (!owner)
             continue;
         const auto& ownerEntity = owner->entity();
         owner->pendingKeys_ |= bit(static_cast<int>(ownerEntity.attributes().size()) + relationships[r].inverseIndex);

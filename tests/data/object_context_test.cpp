@@ -81,6 +81,10 @@ TEST(ObjectContext, RelationshipsKeepBothSidesInStep)
         note->setToOne("folder", nullptr);
     EXPECT_TRUE(a->toMany("notes").empty());
     EXPECT_THROW(notes[0]->setToOne("folder", notes[1]), std::invalid_argument);
+    // By name, the other kind of relationship reads as empty (a slot holds only its own kind).
+    notes[1]->setToOne("folder", a);
+    EXPECT_EQ(a->toOne("notes"), nullptr);
+    EXPECT_TRUE(notes[1]->toMany("folder").empty());
 }
 
 TEST(ObjectContext, DeleteCascadesAndNullifiesAndLeavesInertObjects)
