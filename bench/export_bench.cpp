@@ -1,10 +1,13 @@
-// The text and CSV exports of 1,000 projects holding 100,000 timers: each document built from the
-// loaded store and written to a file, as one export does it.
+// The text, CSV and HTML exports of 1,000 projects holding 100,000 timers, and the PDF of 100 projects
+// holding 10,000 timers: each document built from the loaded store and written to a file, as one
+// export does it.
 #include "bench_store_fixture.h"
 
 #include "export/exporter.h"
 
 #include "model/fetch_helpers.h"
+
+#include <QApplication>
 
 #include <benchmark/benchmark.h>
 
@@ -23,9 +26,20 @@ bench::StoreShape exportShape()
     return shape;
 }
 
-// One loaded store shared by both benchmarks (loading it is measured by store_bench).
+bench::StoreShape pdfShape()
+{
+    bench::StoreShape shape;
+    shape.projects = 100;
+    shape.timers = 10000;
+    shape.pauses = 10000;
+    shape.largeProjectTimers = 1000;
+    return shape;
+}
+
+// A loaded store shared by the benchmarks of its size (loading it is measured by store_bench).
 struct LoadedStore {
-    bench::StoreCopy copy{exportShape()};
+    explicit LoadedStore(const bench::StoreShape& shape) : copy(shape) {}
+    bench::StoreCopy copy;
     foundation::NotificationCenter center;
     model::PersistenceController controller{copy.path(), center};
     std::vector<model::Project*> projects = model::fetchAll<model::Project>(controller.managedObjectContext());
@@ -33,7 +47,13 @@ struct LoadedStore {
 
 LoadedStore& store()
 {
-    static auto loaded = std::make_unique<LoadedStore>();
+    static auto loaded = std::make_unique<LoadedStore>(exportShape());
+    return *loaded;
+}
+
+LoadedStore& pdfStore()
+{
+    static auto loaded = std::make_unique<LoadedStore>(pdfShape());
     return *loaded;
 }
 
@@ -80,6 +100,27 @@ void BM_CsvExport(benchmark::State& state)
 }
 BENCHMARK(BM_CsvExport)->Unit(benchmark::kMillisecond);
 
+void BM_HtmlExport(benchmark::State& state)
+{
+    buildAndWrite(state, &exports::Exporter::htmlDocument, "export.html");
+}
+BENCHMARK(BM_HtmlExport)->Unit(benchmark::kMillisecond);
+
+// The page built, laid out and painted page by page into the PDF file.
+void BM_PdfExport(benchmark::State& state)
+{
+    const auto folder = bench::detail::makeTemporaryFolder("horavine-bench-pdf-");
+    LoadedStore& loaded = pdfStore();
+    for (auto _ : state) {
+        if (!exports::Exporter::printDocument(loaded.projects, allTimers(), folder / "export.pdf", everyField()).isOk())
+            state.SkipWithError("the PDF could not be written");
+    }
+    state.counters["projects"] = static_cast<double>(loaded.projects.size());
+    state.counters["MiB"] = static_cast<double>(std::filesystem::file_size(folder / "export.pdf")) / (1024.0 * 1024.0);
+    std::filesystem::remove_all(folder);
+}
+BENCHMARK(BM_PdfExport)->Unit(benchmark::kMillisecond)->Iterations(1);
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -87,6 +128,8 @@ int main(int argc, char** argv)
     // The documents' texts depend on the zone and locale; pinned so figures compare across machines.
     ::setenv("TZ", "UTC", 1);
     ::setenv("LANG", "en_US.UTF-8", 1);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication application(argc, argv);
     ::benchmark::Initialize(&argc, argv);
     ::benchmark::RunSpecifiedBenchmarks();
     ::benchmark::Shutdown();

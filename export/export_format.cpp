@@ -37,11 +37,6 @@ std::string_view fileExtension(ExportFormat format)
     return "txt";
 }
 
-bool exportFormatAvailable(ExportFormat format)
-{
-    return format != ExportFormat::pdf;
-}
-
 std::string_view rawValue(ExportField field)
 {
     return fieldNames[static_cast<std::size_t>(field)];

@@ -18,9 +18,6 @@ std::int64_t rawValue(ExportFormat format);
 std::optional<ExportFormat> exportFormatFromRawValue(std::int64_t raw);
 // "txt", "csv", "html", "pdf": the save dialog's one file type and the usage event's attribute.
 std::string_view fileExtension(ExportFormat format);
-// Whether the format's document can be made yet: text, CSV and HTML. PDF (and printing, which lays
-// out the HTML page) is not built yet; its menu item and segment stay disabled.
-bool exportFormatAvailable(ExportFormat format);
 
 // In declaration order (timerDuration before timerStartEnd, as the stored vocabulary has it).
 enum class ExportField {

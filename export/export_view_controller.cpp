@@ -93,7 +93,6 @@ void ExportViewController::buildViews()
         auto* segment = new QToolButton(exportTypeSegmentedControl_);
         segment->setText(segmentTitle(format));
         segment->setCheckable(true);
-        segment->setEnabled(exportFormatAvailable(format));
         exportTypeSegments_->addButton(segment, static_cast<int>(rawValue(format)));
         segmentsLayout->addWidget(segment);
     }

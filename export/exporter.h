@@ -1,6 +1,7 @@
-// The document builders of the export and the file writer. Stateless: every builder is a function of
-// the projects, the filter and the chosen fields, reading the model and rendering values through the
-// shared ExportFormatters; the writer stores a finished document. Main thread only.
+// The document builders of the export, the file writer and the PDF and print path. Stateless: every
+// builder is a function of the projects, the filter and the chosen fields, reading the model and
+// rendering values through the shared ExportFormatters; the writer stores a finished document. Main
+// thread only.
 #pragma once
 
 #include "export/export_format.h"
@@ -14,6 +15,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+class QWidget;
 
 namespace model {
 class Project;
@@ -60,6 +63,17 @@ struct Exporter {
     // One timer's row from the timer fragment: its own placeholders filled, those the project block
     // fills (labels, sums, "_hidden") left for it.
     static std::string htmlTimerFragment(const model::Timer& timer, const ExportFields& fields);
+
+    // PDF and printing: the HTML page without its hidden elements, laid out once at the printable size
+    // of the locale's paper (LC_PAPER; Letter in en_US, A4 in de_DE) with margins of 35 points (45 at
+    // the top) and painted page by page, with a progress dialog window-modal over `window` whose Cancel
+    // stops it. With `pdfPath` the pages go to a PDF written to a temporary file and renamed there when
+    // complete; without, to the printer chosen in the print dialog. Cancelling either dialog leaves no
+    // file and is no failure. A file that cannot be written or a print job that fails returns an
+    // ioError for the user, "ERROR: could not export" going to the diagnostics. Qt; main thread.
+    static foundation::Status printDocument(const std::vector<model::Project*>& projects, const model::Filter& filter,
+                                            const std::optional<std::filesystem::path>& pdfPath,
+                                            const ExportFields& fields, QWidget* window = nullptr);
 
     // Stores `text` as UTF-8 at `path` atomically: it goes to a new file in the destination's
     // folder, is flushed to disk and renamed over the destination, so a reader never sees a partial

@@ -183,8 +183,7 @@ void MainWindowController::buildActions()
             &MainSplitViewController::inspectorSidebarToggleAction);
 }
 
-// Always enabled, except the formats whose documents are not built yet and printing, which goes
-// through the HTML document.
+// Always enabled, except printing (not connected yet).
 void MainWindowController::buildExportActions()
 {
     const std::pair<exports::ExportFormat, const char*> items[] = {
@@ -197,7 +196,6 @@ void MainWindowController::buildExportActions()
         auto* action = new QAction(tr(title), this);
         const std::int64_t tag = exports::rawValue(format);
         action->setData(QVariant::fromValue<qint64>(tag));
-        action->setEnabled(exports::exportFormatAvailable(format));
         connect(action, &QAction::triggered, this,
                 [this, action] { split_->projectsViewController()->exportProjects(action->data().toLongLong()); });
         exportActions_[static_cast<std::size_t>(tag) - 1] = action;

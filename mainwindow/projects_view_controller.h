@@ -220,10 +220,11 @@ public:
     void toggleArchiveProject();
     void toggleShowBilledTimers();
 
-    // Export: the options sheet on the format of `tag` (an ExportFormat raw value; text for no tag, a
-    // tag that names no format or a format not built yet), then a save dialog for the chosen format's
-    // one extension; its OK builds the document of the listed projects under the filter as they are
-    // then and writes it. A failed write is told to the user in an alert with the system's reason.
+    // Export: the options sheet on the format of `tag` (an ExportFormat raw value; text for no tag or
+    // a tag that names no format), then a save dialog for the chosen format's one extension; its OK
+    // builds the document of the listed projects under the filter as they are then and writes it (a
+    // PDF through Exporter::printDocument). A failed write is told to the user in an alert with the
+    // system's reason.
     void exportProjects(std::optional<std::int64_t> tag);
 
     QAction* action(ProjectsAction which) const { return actions_[static_cast<std::size_t>(which)]; }
@@ -283,6 +284,7 @@ private:
     void centreEmptyView();
     void showExportSaveDialog(exports::ExportFormat format, exports::ExportFields fields);
     void writeExport(exports::ExportFormat format, const exports::ExportFields& fields, const QString& path);
+    void showExportFailure(const QString& message, const std::string& reason);
 
     data::ObjectContext* context_;
     foundation::DefaultsStore& defaults_;

@@ -1,5 +1,5 @@
 // Export from the projects outline: the options sheet, then the save dialog, then the document of the
-// listed projects under the current filter, written atomically; a failed write ends in an alert.
+// listed projects under the current filter, written atomically (or as a PDF); a failure ends in an alert.
 #include "mainwindow/projects_view_controller.h"
 
 #include "export/export_view_controller.h"
@@ -16,10 +16,8 @@ namespace mainwindow {
 void ProjectsViewController::exportProjects(std::optional<std::int64_t> tag)
 {
     std::optional<exports::ExportFormat> format = tag ? exports::exportFormatFromRawValue(*tag) : std::nullopt;
-    if (!format || !exports::exportFormatAvailable(*format))
-        format = exports::ExportFormat::text;
     auto* sheet = new exports::ExportViewController(defaults_, this);
-    sheet->setFormat(*format);
+    sheet->setFormat(format.value_or(exports::ExportFormat::text));
     // The fields are read while the sheet still exists; it is released once it has ended.
     sheet->setCompletionHandler(
         [this, sheet](exports::ExportFormat chosen) { showExportSaveDialog(chosen, sheet->selectedFields()); });
@@ -45,23 +43,30 @@ void ProjectsViewController::writeExport(exports::ExportFormat format, const exp
                                          const QString& path)
 {
     // The projects and the filter as they are now, when the user has chosen the file.
+    const std::filesystem::path file = QFile::encodeName(path).toStdString();
     std::string document;
     switch (format) {
     case exports::ExportFormat::text: document = exports::Exporter::textDocument(projects(), filter(), fields); break;
     case exports::ExportFormat::csv: document = exports::Exporter::csvDocument(projects(), filter(), fields); break;
     case exports::ExportFormat::html: document = exports::Exporter::htmlDocument(projects(), filter(), fields); break;
     case exports::ExportFormat::pdf:
-        // Not offered yet (exportFormatAvailable): neither the menu nor the sheet can choose them.
+        if (const foundation::Status status =
+                exports::Exporter::printDocument(projects(), filter(), file, fields, window());
+            !status.isOk())
+            showExportFailure(tr("The export could not be saved."), status.message());
         return;
     }
-    if (const foundation::Status status = exports::Exporter::write(document, QFile::encodeName(path).toStdString());
-        !status.isOk()) {
-        ui::Alert alert;
-        alert.alertStyle = ui::AlertStyle::warning;
-        alert.messageText = tr("The export could not be saved.");
-        alert.informativeText = QString::fromStdString(status.message());
-        alert.beginSheetModal(*window(), {});
-    }
+    if (const foundation::Status status = exports::Exporter::write(document, file); !status.isOk())
+        showExportFailure(tr("The export could not be saved."), status.message());
+}
+
+void ProjectsViewController::showExportFailure(const QString& message, const std::string& reason)
+{
+    ui::Alert alert;
+    alert.alertStyle = ui::AlertStyle::warning;
+    alert.messageText = message;
+    alert.informativeText = QString::fromStdString(reason);
+    alert.beginSheetModal(*window(), {});
 }
 
 } // namespace mainwindow

@@ -11,6 +11,7 @@
 #include <unicode/dtitvfmt.h>
 #include <unicode/timezone.h>
 #include <unicode/ucurr.h>
+#include <unicode/ulocdata.h>
 #include <unicode/unistr.h>
 
 #include <algorithm>
@@ -93,6 +94,17 @@ int Locale::firstWeekday() const
         return 1;
     const UCalendarDaysOfWeek first = calendar->getFirstDayOfWeek(status);
     return U_FAILURE(status) ? 1 : static_cast<int>(first);
+}
+
+std::optional<std::pair<int, int>> Locale::paperSizeMillimetres() const
+{
+    UErrorCode status = U_ZERO_ERROR;
+    int32_t height = 0;
+    int32_t width = 0;
+    ulocdata_getPaperSize(id_.c_str(), &height, &width, &status);
+    if (U_FAILURE(status) || width <= 0 || height <= 0)
+        return std::nullopt;
+    return std::pair<int, int>(width, height);
 }
 
 std::optional<std::string> Locale::currencyCode() const

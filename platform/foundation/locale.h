@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace foundation {
 
@@ -29,6 +30,10 @@ public:
 
     // 1 = Sunday ... 7 = Saturday.
     int firstWeekday() const;
+
+    // The locale's usual paper, width and height in millimetres: 216 x 279 (US Letter) in en_US,
+    // 210 x 297 (A4) in de_DE; nothing when ICU does not know.
+    std::optional<std::pair<int, int>> paperSizeMillimetres() const;
 
     // The locale's own currency; nothing when it has none (ICU's generic "¤" / "XXX").
     std::optional<std::string> currencyCode() const;

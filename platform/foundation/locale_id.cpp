@@ -13,6 +13,17 @@ const char* nonEmptyEnv(const char* name)
     return value && *value ? value : nullptr;
 }
 
+const char* variableOf(LocaleCategory category)
+{
+    switch (category) {
+    case LocaleCategory::time: return "LC_TIME";
+    case LocaleCategory::monetary: return "LC_MONETARY";
+    case LocaleCategory::messages: return "LC_MESSAGES";
+    case LocaleCategory::paper: return "LC_PAPER";
+    }
+    return "LANG";
+}
+
 } // namespace
 
 std::string localeIdFromPosixName(std::string_view name)
@@ -28,9 +39,7 @@ std::string localeIdFromEnvironment(LocaleCategory category)
 {
     const char* value = nonEmptyEnv("LC_ALL");
     if (!value)
-        value = nonEmptyEnv(category == LocaleCategory::time       ? "LC_TIME"
-                            : category == LocaleCategory::monetary ? "LC_MONETARY"
-                                                                   : "LC_MESSAGES");
+        value = nonEmptyEnv(variableOf(category));
     if (!value)
         value = nonEmptyEnv("LANG");
     return localeIdFromPosixName(value ? value : "");

@@ -1,5 +1,5 @@
-// Which locale the environment names (LC_ALL, LC_TIME, LC_MONETARY, LC_MESSAGES, LANG), as an ICU
-// locale id. Plain text work without ICU itself, so the kits can use it.
+// Which locale the environment names (LC_ALL, LC_TIME, LC_MONETARY, LC_MESSAGES, LC_PAPER, LANG),
+// as an ICU locale id. Plain text work without ICU itself, so the kits can use it.
 #pragma once
 
 #include <string>
@@ -8,8 +8,8 @@
 namespace foundation {
 
 // Which environment variable overrides LANG: LC_TIME for dates, LC_MONETARY for currency,
-// LC_MESSAGES for the language texts are in.
-enum class LocaleCategory { time, monetary, messages };
+// LC_MESSAGES for the language texts are in, LC_PAPER for the paper of printed and PDF pages.
+enum class LocaleCategory { time, monetary, messages, paper };
 
 // The ICU locale id for a POSIX locale name: "de_DE.UTF-8@euro" -> "de_DE"; "C", "POSIX" and ""
 // -> "en_US_POSIX".

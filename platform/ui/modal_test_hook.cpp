@@ -12,7 +12,8 @@ ModalTestHook* installedHook = nullptr;
 ModalTestHook::ModalTestHook()
     : answerAlert([](const PresentedAlert&) { return alertFirstButtonReturn; }),
       answerFileDialog([](const PresentedFileDialog&) { return std::optional<QStringList>(); }),
-      answerSheet([](const PresentedSheet&) { return std::optional<ModalResponse>(); })
+      answerSheet([](const PresentedSheet&) { return std::optional<ModalResponse>(); }),
+      answerPrintPanel([](QPrinter&) { return false; })
 {
     if (installedHook)
         throw std::logic_error("ui::ModalTestHook: a hook is already installed");

@@ -1,6 +1,6 @@
 // Lets tests answer the window-modal alerts, file dialogs and sheets (and the blocking alerts) in place
 // of a user: while a hook exists, every presentation is recorded in it and answered by its functions,
-// on a later event-loop turn, as a user would; nothing is shown (a sheet may be left to the test).
+// on a later event-loop turn, as a user would (the print dialog, which blocks, at once); nothing is shown (a sheet may be left to the test).
 #pragma once
 
 #include "ui/alerts.h"
@@ -16,6 +16,7 @@
 #include <vector>
 
 class QDialog;
+class QPrinter;
 
 namespace ui {
 
@@ -39,6 +40,10 @@ struct PresentedSheet {
     QPointer<QWidget> window;
 };
 
+struct PresentedPrintPanel {
+    QPointer<QWidget> window;
+};
+
 // One at a time (a second one while one exists is a programming error). Create it in a test before the
 // code under test presents anything; the answer functions may be replaced at any time.
 class ModalTestHook {
@@ -58,11 +63,15 @@ public:
     // The code the sheet ends with; nothing leaves the sheet shown for the test to end (endSheet,
     // accept, reject). Default: nothing.
     std::function<std::optional<ModalResponse>(const PresentedSheet&)> answerSheet;
+    // Whether the print dialog is confirmed; it may set the printer up as a user would (an output
+    // file, say) before answering. Answered at once, as the dialog runs to its end. Default: cancel.
+    std::function<bool(QPrinter&)> answerPrintPanel;
 
     // Everything presented while the hook existed, in order.
     std::vector<PresentedAlert> alerts;
     std::vector<PresentedFileDialog> fileDialogs;
     std::vector<PresentedSheet> sheets;
+    std::vector<PresentedPrintPanel> printPanels;
 };
 
 } // namespace ui

@@ -78,7 +78,7 @@ TEST_F(ExportViewControllerTest, ThePrintVariantNamesItselfSoAndHidesTheFormatCo
     EXPECT_FALSE(sheet.isVisible());
 }
 
-TEST_F(ExportViewControllerTest, TheExportVariantShowsItsFormatAndOffersOnlyBuiltFormats)
+TEST_F(ExportViewControllerTest, TheExportVariantShowsItsFormatAndOffersEveryFormat)
 {
     ExportViewController sheet(defaults_);
     sheet.setFormat(ExportFormat::csv);
@@ -87,15 +87,14 @@ TEST_F(ExportViewControllerTest, TheExportVariantShowsItsFormatAndOffersOnlyBuil
     EXPECT_EQ(sheet.exportButton()->text(), "Export");
     EXPECT_FALSE(sheet.exportTypeSegmentedControl()->isHidden());
     EXPECT_TRUE(sheet.exportTypeSegment(ExportFormat::csv)->isChecked());
-    EXPECT_TRUE(sheet.exportTypeSegment(ExportFormat::text)->isEnabled());
-    EXPECT_TRUE(sheet.exportTypeSegment(ExportFormat::html)->isEnabled());
-    EXPECT_FALSE(sheet.exportTypeSegment(ExportFormat::pdf)->isEnabled());
+    for (ExportFormat format : {ExportFormat::text, ExportFormat::csv, ExportFormat::html, ExportFormat::pdf})
+        EXPECT_TRUE(sheet.exportTypeSegment(format)->isEnabled());
 
     std::optional<ExportFormat> chosen;
     sheet.setCompletionHandler([&](ExportFormat format) { chosen = format; });
-    sheet.exportTypeSegment(ExportFormat::text)->click();
+    sheet.exportTypeSegment(ExportFormat::pdf)->click();
     sheet.exportPressed();
-    EXPECT_EQ(chosen, ExportFormat::text);
+    EXPECT_EQ(chosen, ExportFormat::pdf);
 }
 
 TEST_F(ExportViewControllerTest, StoredFieldsCheckTheirBoxesAndConfirmingStoresThemInTheFixedOrder)

@@ -61,6 +61,15 @@ TEST(Locale, FirstWeekday)
     EXPECT_EQ(Locale("C").firstWeekday(), 1);
 }
 
+TEST(Locale, PaperOfTheLocaleAndItsVariable)
+{
+    EXPECT_EQ(Locale("en_US").paperSizeMillimetres(), std::make_pair(216, 279));       // Letter
+    EXPECT_EQ(Locale("de_DE.UTF-8").paperSizeMillimetres(), std::make_pair(210, 297)); // A4
+    testsupport::ScopedEnvironment env{{"LC_ALL", std::nullopt}, {"LC_PAPER", "de_DE.UTF-8"}, {"LANG", "en_US.UTF-8"}};
+    EXPECT_EQ(localeIdFromEnvironment(LocaleCategory::paper), "de_DE");
+    EXPECT_EQ(localeIdFromEnvironment(LocaleCategory::time), "en_US");
+}
+
 TEST(Locale, Currency)
 {
     EXPECT_EQ(Locale("de_DE").currencyCode(), "EUR");

@@ -21,6 +21,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -47,6 +48,19 @@ std::vector<std::string> entries(const fs::path& folder)
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::string pdfText(const fs::path& pdf)
+{
+    std::string output;
+    std::FILE* pipe = ::popen(("pdftotext -enc UTF-8 '" + pdf.string() + "' - 2>/dev/null").c_str(), "r");
+    if (!pipe)
+        return output;
+    char buffer[4096];
+    while (const std::size_t count = std::fread(buffer, 1, sizeof buffer, pipe))
+        output.append(buffer, count);
+    ::pclose(pipe);
+    return output;
 }
 
 std::size_t occurrences(const std::string& text, const std::string& piece)
@@ -96,12 +110,12 @@ protected:
     bool folderMade_ = fs::create_directory(folder());
 };
 
-TEST_F(ExportActionsTest, TheFileMenuOffersTheBuiltFormatsWithTheirTagsAndPrintWaitsForItsDocument)
+TEST_F(ExportActionsTest, TheFileMenuOffersEveryFormatWithItsTag)
 {
     for (ExportFormat format : {ExportFormat::text, ExportFormat::csv, ExportFormat::html, ExportFormat::pdf}) {
         QAction* item = window_.exportAction(format);
         EXPECT_EQ(item->data().toLongLong(), exports::rawValue(format));
-        EXPECT_EQ(item->isEnabled(), format != ExportFormat::pdf);
+        EXPECT_TRUE(item->isEnabled());
     }
     EXPECT_FALSE(window_.printAction()->isEnabled());
     // Validation after a selection change leaves them as they are.
@@ -145,10 +159,41 @@ TEST_F(ExportActionsTest, HtmlItemWritesThePageOfTheListedProjects)
     EXPECT_TRUE(hook_.alerts.empty());
 }
 
+TEST_F(ExportActionsTest, PdfItemWritesThePagesOfTheListedProjects)
+{
+    window_.exportAction(ExportFormat::pdf)->trigger();
+    answerEverything();
+
+    ASSERT_EQ(hook_.fileDialogs.size(), 1u);
+    EXPECT_EQ(hook_.fileDialogs[0].allowedFileTypes, QStringList{"pdf"});
+    EXPECT_EQ(entries(folder()), std::vector<std::string>{"out.pdf"});
+    const std::string text = pdfText(folder() / "out.pdf");
+    EXPECT_NE(text.find("Kickoff; \"phase 1\""), std::string::npos) << text;
+    EXPECT_NE(text.find("Website"), std::string::npos) << text;
+    EXPECT_TRUE(hook_.alerts.empty());
+}
+
+TEST_F(ExportActionsTest, APdfIntoAMissingFolderIsOneAlertAndNoFile)
+{
+    hook_.answerFileDialog = [this](const ui::PresentedFileDialog&) {
+        return std::optional<QStringList>(QStringList{QString::fromStdString((folder() / "gone" / "out").string())});
+    };
+    testing::internal::CaptureStderr();
+    window_.exportAction(ExportFormat::pdf)->trigger();
+    answerEverything();
+    const std::string console = testing::internal::GetCapturedStderr();
+
+    EXPECT_TRUE(fs::is_empty(folder()));
+    EXPECT_EQ(occurrences(console, "horavine: ERROR: could not export\n"), 1u) << console;
+    ASSERT_EQ(hook_.alerts.size(), 1u);
+    EXPECT_EQ(hook_.alerts[0].alert.messageText, "The export could not be saved.");
+    EXPECT_FALSE(hook_.alerts[0].alert.informativeText.isEmpty());
+}
+
 TEST_F(ExportActionsTest, TheFormatChosenInTheSheetDecidesTheFileTypeAndTheDocument)
 {
     hook_.answerSheet = [](const ui::PresentedSheet&) { return std::optional<ui::ModalResponse>(); };
-    // A tag that names no format, or one not built yet, starts on text.
+    // A tag that names no format starts on text.
     projects().exportProjects(99);
     QApplication::processEvents();
     ASSERT_EQ(hook_.sheets.size(), 1u);
@@ -168,7 +213,7 @@ TEST_F(ExportActionsTest, TheFormatChosenInTheSheetDecidesTheFileTypeAndTheDocum
     projects().exportProjects(exports::rawValue(ExportFormat::pdf));
     QApplication::processEvents();
     ASSERT_EQ(hook_.sheets.size(), 2u);
-    EXPECT_EQ(qobject_cast<exports::ExportViewController*>(hook_.sheets[1].sheet.data())->format(), ExportFormat::text);
+    EXPECT_EQ(qobject_cast<exports::ExportViewController*>(hook_.sheets[1].sheet.data())->format(), ExportFormat::pdf);
 }
 
 TEST_F(ExportActionsTest, CancellingTheSaveDialogOrTheSheetWritesNothing)

@@ -1,0 +1,157 @@
+// PDF export and printing: the HTML page, its hidden elements removed (Qt's rich text does not honour
+// "display: none"), laid out once by a QTextDocument at the printable size and painted page by page to
+// a PDF writer on a QSaveFile or to the printer of the print dialog.
+#include "export/exporter.h"
+
+#include "export/html_markup.h"
+#include "export/page_text_filter.h"
+
+#include "foundation/diagnostics.h"
+#include "foundation/locale.h"
+#include "ui/print_panel.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFont>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QPrinter>
+#include <QProgressDialog>
+#include <QSaveFile>
+#include <QTextDocument>
+#include <QTextOption>
+
+namespace exports {
+namespace {
+
+const QMarginsF pageMargins(35, 45, 35, 35); // left, top, right, bottom, in points
+
+QString translated(const char* text)
+{
+    return QCoreApplication::translate("exports::Exporter", text);
+}
+
+// The paper of the user's LC_PAPER (else LC_ALL, LANG); Letter when ICU does not know.
+QPageSize localePaper()
+{
+    const auto size = foundation::Locale::current(foundation::LocaleCategory::paper).paperSizeMillimetres();
+    if (!size || (size->first == 216 && size->second == 279))
+        return QPageSize(QPageSize::Letter);
+    if (size->first == 210 && size->second == 297)
+        return QPageSize(QPageSize::A4);
+    return QPageSize(QSizeF(size->first, size->second), QPageSize::Millimeter);
+}
+
+enum class PaintOutcome { done, cancelled, failed };
+
+// Lays `page` out at the device's printable size and paints it page by page; the progress dialog's
+// Cancel stops between pages.
+PaintOutcome paintPages(const QString& page, QPagedPaintDevice& device, QWidget* window, const QString& label)
+{
+    QTextDocument document;
+    document.setDocumentMargin(0); // the page's margins are the whole margin
+    QTextOption option = document.defaultTextOption();
+    // Words longer than a column break rather than widen the table past the page.
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    document.setDefaultTextOption(option);
+    // Any letter spacing turns ligatures off, so "ff" stays two letters for search and copy.
+    QFont font = document.defaultFont();
+    font.setLetterSpacing(QFont::AbsoluteSpacing, 0.02);
+    document.setDefaultFont(font);
+    document.documentLayout()->setPaintDevice(&device);
+    document.setHtml(page);
+    const QSizeF pageSize(device.width(), device.height());
+    document.setPageSize(pageSize);
+    const int pageCount = document.pageCount();
+
+    QProgressDialog progress(label, translated("Cancel"), 0, pageCount, window ? window->window() : nullptr);
+    progress.setObjectName(QStringLiteral("exportProgress"));
+    progress.setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
+    progress.setMinimumDuration(0);
+    progress.setValue(0);
+    progress.show();
+
+    QPainter target;
+    if (!target.begin(&device))
+        return PaintOutcome::failed;
+    const QRectF visible(QPointF(0, 0), pageSize);
+    PageTextFilter filter(target, visible);
+    for (int index = 0; index < pageCount; ++index) {
+        if (index > 0 && !device.newPage()) {
+            target.end();
+            return PaintOutcome::failed;
+        }
+        {
+            QPainter painter(&filter);
+            const QRectF shown(QPointF(0, index * pageSize.height()), pageSize);
+            painter.translate(0, -shown.top());
+            document.drawContents(&painter, shown);
+        }
+        progress.setValue(index + 1);
+        // The dialog's Cancel (and nothing else: the dialog is modal) is handled between pages.
+        QCoreApplication::processEvents();
+        if (progress.wasCanceled()) {
+            target.end();
+            return PaintOutcome::cancelled;
+        }
+    }
+    return target.end() ? PaintOutcome::done : PaintOutcome::failed;
+}
+
+foundation::Status failure(const QString& reason)
+{
+    foundation::diagnostic("ERROR: could not export");
+    return foundation::Status::failure(foundation::StatusCode::ioError, reason.toStdString());
+}
+
+foundation::Status writePdf(const QString& page, const std::filesystem::path& path, QWidget* window)
+{
+    QSaveFile file(QFile::decodeName(path.c_str()));
+    if (!file.open(QIODevice::WriteOnly))
+        return failure(file.errorString());
+    QPdfWriter writer(&file);
+    writer.setCreator(QStringLiteral("Horavine"));
+    writer.setTitle(translated("Projects"));
+    writer.setPageSize(localePaper());
+    writer.setPageMargins(pageMargins, QPageLayout::Point);
+    switch (paintPages(page, writer, window, translated("Exporting…"))) {
+    case PaintOutcome::cancelled: file.cancelWriting(); return foundation::Status::success();
+    case PaintOutcome::failed: file.cancelWriting(); return failure(translated("The PDF could not be made."));
+    case PaintOutcome::done: break;
+    }
+    if (!file.commit())
+        return failure(file.errorString());
+    return foundation::Status::success();
+}
+
+foundation::Status print(const QString& page, QWidget* window)
+{
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setPageSize(localePaper());
+    printer.setPageMargins(pageMargins, QPageLayout::Point);
+    if (!ui::runPrintPanel(window, printer))
+        return foundation::Status::success();
+    switch (paintPages(page, printer, window, translated("Printing…"))) {
+    case PaintOutcome::cancelled: printer.abort(); return foundation::Status::success();
+    case PaintOutcome::failed: return failure(translated("The printer could not print the document."));
+    case PaintOutcome::done: break;
+    }
+    if (printer.printerState() == QPrinter::Error)
+        return failure(translated("The printer could not print the document."));
+    return foundation::Status::success();
+}
+
+} // namespace
+
+foundation::Status Exporter::printDocument(const std::vector<model::Project*>& projects, const model::Filter& filter,
+                                           const std::optional<std::filesystem::path>& pdfPath,
+                                           const ExportFields& fields, QWidget* window)
+{
+    const std::string page = withoutHiddenElements(htmlDocument(projects, filter, fields));
+    const QString text = QString::fromUtf8(page.data(), static_cast<qsizetype>(page.size()));
+    return pdfPath ? writePdf(text, *pdfPath, window) : print(text, window);
+}
+
+} // namespace exports
