@@ -183,7 +183,7 @@ void MainWindowController::buildActions()
             &MainSplitViewController::inspectorSidebarToggleAction);
 }
 
-// Always enabled, except printing (not connected yet).
+// Always enabled.
 void MainWindowController::buildExportActions()
 {
     const std::pair<exports::ExportFormat, const char*> items[] = {
@@ -202,7 +202,7 @@ void MainWindowController::buildExportActions()
     }
     printAction_ = new QAction(tr("Print…"), this);
     printAction_->setShortcut(QKeySequence::Print);
-    printAction_->setEnabled(false);
+    connect(printAction_, &QAction::triggered, this, [this] { split_->projectsViewController()->printProjects(); });
 }
 
 void MainWindowController::buildMenus()

@@ -226,6 +226,9 @@ public:
     // PDF through Exporter::printDocument). A failed write is told to the user in an alert with the
     // system's reason.
     void exportProjects(std::optional<std::int64_t> tag);
+    // Print: the options sheet in its print variant; confirming prints the listed projects under the
+    // filter as they are then through the print dialog. A failed print job ends in an alert.
+    void printProjects();
 
     QAction* action(ProjectsAction which) const { return actions_[static_cast<std::size_t>(which)]; }
     // Enables, titles, checks and hides the actions for the current selection and settings.

@@ -1,5 +1,6 @@
-// Export from the projects outline: the options sheet, then the save dialog, then the document of the
-// listed projects under the current filter, written atomically (or as a PDF); a failure ends in an alert.
+// Export and print from the projects outline: the options sheet, then the save dialog (export) or the
+// print dialog (print), then the listed projects under the current filter as a document written
+// atomically, a PDF or a print job; a failure ends in an alert.
 #include "mainwindow/projects_view_controller.h"
 
 #include "export/export_view_controller.h"
@@ -21,6 +22,22 @@ void ProjectsViewController::exportProjects(std::optional<std::int64_t> tag)
     // The fields are read while the sheet still exists; it is released once it has ended.
     sheet->setCompletionHandler(
         [this, sheet](exports::ExportFormat chosen) { showExportSaveDialog(chosen, sheet->selectedFields()); });
+    sheet->loadViewIfNeeded();
+    ui::beginSheet(*this, *sheet, [sheet](ui::ModalResponse) { sheet->deleteLater(); });
+}
+
+void ProjectsViewController::printProjects()
+{
+    auto* sheet = new exports::ExportViewController(defaults_, this);
+    sheet->setFormat(exports::ExportFormat::pdf);
+    sheet->setIsPrintDialog(true);
+    // Printing runs to its end inside the handler, so the sheet's "Start export" follows it.
+    sheet->setCompletionHandler([this, sheet](exports::ExportFormat) {
+        const foundation::Status status =
+            exports::Exporter::printDocument(projects(), filter(), std::nullopt, sheet->selectedFields(), window());
+        if (!status.isOk())
+            showExportFailure(tr("The projects could not be printed."), status.message());
+    });
     sheet->loadViewIfNeeded();
     ui::beginSheet(*this, *sheet, [sheet](ui::ModalResponse) { sheet->deleteLater(); });
 }

@@ -9,6 +9,8 @@
 
 #include "model/preferences.h"
 
+#include "kits/analytics/event_controller.h"
+#include "kits/analytics/tally.h"
 #include "support/scoped_file_limits.h"
 #include "ui/modal_test_hook.h"
 
@@ -17,6 +19,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QPrinter>
 #include <QPushButton>
 
 #include <sys/stat.h>
@@ -61,6 +64,17 @@ std::string pdfText(const fs::path& pdf)
         output.append(buffer, count);
     ::pclose(pipe);
     return output;
+}
+
+// The "format" attribute of every "Start export" event recorded.
+std::vector<std::string> startExportEvents(const kits::TLYRecordingEventController& events)
+{
+    std::vector<std::string> formats;
+    for (const kits::TLYEvent& event : events.events())
+        if (const auto* custom = std::get_if<kits::TLYCustomEvent>(&event))
+            if (custom->customEventName == "Start export")
+                formats.push_back(std::get<std::string>(custom->customAttributes.at("format")));
+    return formats;
 }
 
 std::size_t occurrences(const std::string& text, const std::string& piece)
@@ -110,14 +124,14 @@ protected:
     bool folderMade_ = fs::create_directory(folder());
 };
 
-TEST_F(ExportActionsTest, TheFileMenuOffersEveryFormatWithItsTag)
+TEST_F(ExportActionsTest, TheFileMenuOffersEveryFormatWithItsTagAndPrint)
 {
     for (ExportFormat format : {ExportFormat::text, ExportFormat::csv, ExportFormat::html, ExportFormat::pdf}) {
         QAction* item = window_.exportAction(format);
         EXPECT_EQ(item->data().toLongLong(), exports::rawValue(format));
         EXPECT_TRUE(item->isEnabled());
     }
-    EXPECT_FALSE(window_.printAction()->isEnabled());
+    EXPECT_TRUE(window_.printAction()->isEnabled());
     // Validation after a selection change leaves them as they are.
     window_.validateMenuItems();
     EXPECT_TRUE(window_.exportAction(ExportFormat::csv)->isEnabled());
@@ -188,6 +202,40 @@ TEST_F(ExportActionsTest, APdfIntoAMissingFolderIsOneAlertAndNoFile)
     ASSERT_EQ(hook_.alerts.size(), 1u);
     EXPECT_EQ(hook_.alerts[0].alert.messageText, "The export could not be saved.");
     EXPECT_FALSE(hook_.alerts[0].alert.informativeText.isEmpty());
+}
+
+TEST_F(ExportActionsTest, PrintGoesThroughThePrintDialogToThePrinterItSetsUp)
+{
+    auto events = std::make_shared<kits::TLYRecordingEventController>();
+    kits::Tally::setEventControllerForTesting(events);
+    const fs::path printed = folder() / "printed.pdf";
+    hook_.answerPrintPanel = [&printed](QPrinter& printer) {
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(QString::fromStdString(printed.string()));
+        return true;
+    };
+    window_.printAction()->trigger();
+    answerEverything();
+
+    ASSERT_EQ(hook_.sheets.size(), 1u);
+    auto* sheet = qobject_cast<exports::ExportViewController*>(hook_.sheets[0].sheet.data());
+    EXPECT_TRUE(!sheet || sheet->isPrintDialog());
+    EXPECT_EQ(hook_.printPanels.size(), 1u);
+    EXPECT_TRUE(hook_.fileDialogs.empty());
+    const std::string text = pdfText(printed);
+    EXPECT_NE(text.find("Kickoff; \"phase 1\""), std::string::npos) << text;
+    EXPECT_EQ(startExportEvents(*events), std::vector<std::string>{"pdf"});
+
+    // Cancelled: nothing printed, nothing said, the sheet's event still counted.
+    hook_.answerPrintPanel = [](QPrinter&) { return false; };
+    fs::remove(printed);
+    window_.printAction()->trigger();
+    answerEverything();
+    EXPECT_EQ(hook_.printPanels.size(), 2u);
+    EXPECT_EQ(entries(folder()), std::vector<std::string>{});
+    EXPECT_TRUE(hook_.alerts.empty());
+    EXPECT_EQ(startExportEvents(*events), (std::vector<std::string>{"pdf", "pdf"}));
+    kits::Tally::setEventControllerForTesting(nullptr);
 }
 
 TEST_F(ExportActionsTest, TheFormatChosenInTheSheetDecidesTheFileTypeAndTheDocument)
