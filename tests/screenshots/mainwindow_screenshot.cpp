@@ -1,7 +1,9 @@
 // Shows the main window over a small store (clients, projects, timers of all three types, one of
 // them running, one paused, one billed) and writes a picture of it: mainwindow_screenshot <file.png>
-// [--week-picker]; the option shows the week with the date picker open, and the picture is of the screen.
+// [--week-picker | --client-editor]; the options show the week with the date picker open, or a client
+// selected in the sidebar with its editor open, and the picture is then of the screen.
 // Run it under a display server (xvfb-run) to see the window as a user would.
+#include "mainwindow/clients_view_controller.h"
 #include "mainwindow/date_filter_label.h"
 #include "mainwindow/main_split_view_controller.h"
 #include "mainwindow/main_window_controller.h"
@@ -96,8 +98,9 @@ void fillStore(data::ObjectContext& context)
 int main(int argc, char** argv)
 {
     const bool weekPicker = argc == 3 && std::string(argv[2]) == "--week-picker";
-    if (argc != 2 && !weekPicker) {
-        std::cerr << "usage: mainwindow_screenshot <file.png> [--week-picker]\n";
+    const bool clientEditor = argc == 3 && std::string(argv[2]) == "--client-editor";
+    if (argc != 2 && !weekPicker && !clientEditor) {
+        std::cerr << "usage: mainwindow_screenshot <file.png> [--week-picker | --client-editor]\n";
         return 2;
     }
     QApplication application(argc, argv);
@@ -118,6 +121,8 @@ int main(int argc, char** argv)
     fillStore(context);
 
     mainwindow::MainWindowController window(&context, defaults);
+    auto* sidebar = new mainwindow::ClientsViewController(&context, &defaults);
+    window.splitViewController()->setClientsViewController(sidebar);
     window.resize(1280, 620);
     window.show();
     QElapsedTimer settle;
@@ -132,6 +137,15 @@ int main(int argc, char** argv)
         while (settle.elapsed() < 800)
             application.processEvents(QEventLoop::AllEvents, 20);
         // The popover is a window of its own: the picture is of the screen.
+        picture = window.screen()->grabWindow(0);
+    }
+    if (clientEditor) {
+        model::Client* acme = sidebar->outlineModel()->clients().front();
+        sidebar->selectItem(acme);
+        sidebar->showClientEditor(*acme, false);
+        settle.restart();
+        while (settle.elapsed() < 800)
+            application.processEvents(QEventLoop::AllEvents, 20);
         picture = window.screen()->grabWindow(0);
     }
     if (!picture.save(QString::fromLocal8Bit(argv[1]))) {
