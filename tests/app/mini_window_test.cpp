@@ -726,3 +726,45 @@ TEST_F(MiniWindowTest, RealTrayAClickOpensThePanelUnderTheIconCutToItsShape)
 }
 
 } // namespace
+
+namespace {
+
+// Only under with_tray.sh: at launch the hint hangs under the placed icon beside the main window and
+// stays there.
+TEST_F(MiniWindowTest, RealTrayTheHintHangsUnderTheIconBesideTheMainWindow)
+{
+    if (!std::getenv("HORAVINE_TEST_TRAY"))
+        GTEST_SKIP() << "needs an X display with a tray host (with_tray.sh)";
+    ASSERT_TRUE(QTest::qWaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 10'000))
+        << "no tray host appeared";
+    settings.setDidShowMiniWindowHint(false);
+    app::AppDelegate delegate({
+        .persistenceController = persistence,
+        .settings = settings,
+        .makeStatusItem =
+            [] {
+                return std::make_unique<ui::TrayStatusItem>(QIcon(QStringLiteral(":/statusbar_icon.svg")),
+                                                            QStringLiteral("Horavine"));
+            },
+    });
+    QWidget mainWindow;
+    mainWindow.resize(600, 400);
+    delegate.setMainWindow(&mainWindow);
+    mainWindow.show(); // as main() does: the main window first, then the launch sequence
+    delegate.applicationDidFinishLaunching();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return delegate.miniWindowHint() != nullptr; }, 5'000));
+    app::MiniWindowHintPopup* hint = delegate.miniWindowHint();
+    const std::optional<QRect> icon = delegate.statusItem()->iconGeometry();
+    ASSERT_TRUE(icon.has_value());
+    EXPECT_NE(icon->topLeft(), QPoint(0, 0)); // the placed icon, not its window before the tray took it
+    QTest::qWait(1000);
+    EXPECT_TRUE(hint->isVisible());
+    EXPECT_EQ(hint->frameGeometry().top(), icon->bottom() + 1 + 2);
+    EXPECT_TRUE(settings.didShowMiniWindowHint());
+    QGuiApplication::primaryScreen()
+        ->grabWindow(0)
+        .copy(hint->frameGeometry().adjusted(-30, -30, 30, 30))
+        .save(QDir::temp().filePath("horavine-mini-window-hint.png"));
+}
+
+} // namespace
