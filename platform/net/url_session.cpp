@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
@@ -61,6 +62,11 @@ struct URLSessionTask::State {
     bool challengeCancelled = false;
     bool writeFailed = false;
     bool cancelled = false;
+    bool idleTimedOut = false;
+    double idleLimit = 60.0; // seconds without progress before the task times out
+    std::chrono::steady_clock::time_point lastProgress;
+    curl_off_t lastDownloaded = 0;
+    curl_off_t lastUploaded = 0;
     char errorText[CURL_ERROR_SIZE] = {};
 };
 
@@ -131,6 +137,8 @@ std::optional<foundation::Error> errorOfTransfer(CURLcode code, const URLSession
     const std::string text = state.errorText[0] ? state.errorText : curl_easy_strerror(code);
     if (state.cancelled || state.challengeCancelled)
         return urlError(URLErrorCancelled, "cancelled");
+    if (state.idleTimedOut)
+        return urlError(URLErrorTimedOut, "no progress within the request's time-out");
     if (state.writeFailed)
         return urlError(URLErrorCannotWriteToFile, text);
     switch (code) {
@@ -244,6 +252,25 @@ std::size_t receiveHeader(char* data, std::size_t size, std::size_t count, void*
     return size * count;
 }
 
+// The request's time-out counts from the last byte moved either way (curl's own low-speed check
+// averages over several seconds, so a burst before a stall would hide the stall).
+int watchProgress(void* argument, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded)
+{
+    auto& state = *static_cast<URLSessionTask::State*>(argument);
+    const auto now = std::chrono::steady_clock::now();
+    if (downloaded != state.lastDownloaded || uploaded != state.lastUploaded) {
+        state.lastDownloaded = downloaded;
+        state.lastUploaded = uploaded;
+        state.lastProgress = now;
+        return 0;
+    }
+    if (std::chrono::duration<double>(now - state.lastProgress).count() > state.idleLimit) {
+        state.idleTimedOut = true;
+        return 1; // aborts the transfer
+    }
+    return 0;
+}
+
 std::size_t readUpload(char* buffer, std::size_t size, std::size_t count, void* argument)
 {
     auto& state = *static_cast<URLSessionTask::State*>(argument);
@@ -320,8 +347,11 @@ bool URLSession::Engine::startTransfer(const std::shared_ptr<URLSessionTask>& ta
     const double idle =
         std::isfinite(request.timeoutInterval) && request.timeoutInterval > 0 ? request.timeoutInterval : 60.0;
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(std::min(idle, 86400.0) * 1000));
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(std::ceil(std::min(idle, 86400.0))));
+    state.idleLimit = std::min(idle, 86400.0);
+    state.lastProgress = std::chrono::steady_clock::now();
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, watchProgress);
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &state);
     const double whole = configuration.timeoutIntervalForResource;
     if (std::isfinite(whole) && whole > 0)
         curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(std::min(whole, 30.0 * 86400.0) * 1000));

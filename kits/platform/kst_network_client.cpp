@@ -1,0 +1,194 @@
+// The kit network client: one session, pinned trust, classification and retries with back-off.
+#include "kits/platform/kst_network_client.h"
+
+#include "foundation/scheduler.h"
+#include "kits/platform/bbx_url_session.h"
+#include "kits/platform/kit_log.h"
+#include "kits/platform/kst_network_response_handler.h"
+#include "kits/platform/kst_network_retry_delay.h"
+
+namespace kits {
+
+namespace {
+
+// The session's delegate: answers trust challenges only (every task has a completion block).
+class TrustDelegate final : public net::URLSessionDelegate {
+public:
+    explicit TrustDelegate(std::optional<KSTCertificatePinner> pins) : pinner(std::move(pins)) {}
+
+    net::ChallengeDisposition didReceiveServerTrustChallenge(net::URLSession&, const net::ServerTrust& trust) override
+    {
+        // Debug mode turns pinning off.
+        if (isKitDebugLogging() || !pinner)
+            return net::ChallengeDisposition::performDefaultHandling;
+        KSTURLAuthenticationChallenge challenge;
+        challenge.protectionSpace.host = trust.host;
+        challenge.protectionSpace.serverTrust = KSTServerTrust{trust.certificateChain, trust.host};
+        KSTChallengeDisposition answer = KSTChallengeDisposition::cancelChallenge;
+        pinner->handleChallengeFromURLSession(challenge, nullptr,
+                                              [&](KSTChallengeDisposition disposition, auto) { answer = disposition; });
+        return answer == KSTChallengeDisposition::useCredential ? net::ChallengeDisposition::useCredential
+                                                                : net::ChallengeDisposition::cancelChallenge;
+    }
+
+    const std::optional<KSTCertificatePinner> pinner;
+};
+
+foundation::Error networkError(std::int64_t code)
+{
+    return KSTNetworkResponseHandler::errorForCode(code, {});
+}
+
+} // namespace
+
+std::shared_ptr<KSTNetworkClient> KSTNetworkClient::create(net::URLSessionConfiguration configuration,
+                                                           std::shared_ptr<foundation::OperationQueue> queue,
+                                                           std::optional<KSTCertificateArray> pinnedCertificates)
+{
+    std::shared_ptr<KSTNetworkClient> client(new KSTNetworkClient());
+    std::optional<KSTCertificatePinner> pinner;
+    if (pinnedCertificates)
+        pinner.emplace(std::move(*pinnedCertificates));
+    client->trust_ = std::make_shared<TrustDelegate>(std::move(pinner));
+    client->session_ =
+        BBXURLSession::sessionWithConfiguration(std::move(configuration), client->trust_, std::move(queue));
+    if (!client->session_)
+        return nullptr;
+    return client;
+}
+
+KSTNetworkClient::~KSTNetworkClient()
+{
+    if (session_)
+        session_->finishTasksAndInvalidate();
+}
+
+const KSTCertificatePinner* KSTNetworkClient::certPinner() const
+{
+    const auto& pinner = static_cast<const TrustDelegate&>(*trust_).pinner;
+    return pinner ? &*pinner : nullptr;
+}
+
+void KSTNetworkClient::startDataTaskWithRequest(const net::URLRequest& request, DataCompletion completion,
+                                                std::uint64_t retryLimit, std::uint64_t tries)
+{
+    if (session_->isInvalidated()) {
+        if (completion)
+            completion(std::nullopt, std::nullopt, networkError(KSTNetworkErrorNoTask));
+        return;
+    }
+    std::weak_ptr<KSTNetworkClient> weak = weak_from_this();
+    auto task =
+        session_->dataTaskWithRequest(request, [weak, request, completion, retryLimit,
+                                                tries](std::string data, std::optional<net::HTTPURLResponse> response,
+                                                       std::optional<foundation::Error> error) {
+            KSTNetworkResponseHandler::handleCompletedResponse(
+                response ? &*response : nullptr, request, error,
+                [&](bool retry, std::optional<foundation::Error> classified) {
+                    if (!retry) {
+                        if (completion)
+                            completion(std::move(data), response, std::move(classified));
+                        return;
+                    }
+                    if (tries >= retryLimit) {
+                        if (completion)
+                            completion(std::nullopt, std::nullopt, networkError(KSTNetworkErrorRetryLimit));
+                        return;
+                    }
+                    const auto client = weak.lock();
+                    if (!client) {
+                        if (completion)
+                            completion(std::nullopt, std::nullopt, networkError(KSTNetworkErrorNoTask));
+                        return;
+                    }
+                    client->scheduleRepetition(
+                        response, tries,
+                        [request, completion, retryLimit, tries](KSTNetworkClient& again) {
+                            again.startDataTaskWithRequest(request, completion, retryLimit, tries + 1);
+                        },
+                        [completion] {
+                            if (completion)
+                                completion(std::nullopt, std::nullopt, networkError(KSTNetworkErrorNoTask));
+                        });
+                });
+        });
+    task->resume();
+}
+
+void KSTNetworkClient::startDownloadTaskWithRequest(const net::URLRequest& request, DownloadCompletion completion,
+                                                    std::uint64_t retryLimit, std::uint64_t tries)
+{
+    if (session_->isInvalidated()) {
+        if (completion)
+            completion(std::nullopt, std::nullopt, networkError(KSTNetworkErrorNoTask));
+        return;
+    }
+    std::weak_ptr<KSTNetworkClient> weak = weak_from_this();
+    auto task = session_->downloadTaskWithRequest(
+        request, [weak, request, completion, retryLimit, tries](std::optional<std::filesystem::path> location,
+                                                                std::optional<net::HTTPURLResponse> response,
+                                                                std::optional<foundation::Error> error) {
+            KSTNetworkResponseHandler::handleCompletedResponse(
+                response ? &*response : nullptr, request, error,
+                [&](bool retry, std::optional<foundation::Error> classified) {
+                    if (!retry) {
+                        if (completion)
+                            completion(location, response, BBXURLSession::downloadTaskError(classified));
+                        return;
+                    }
+                    const auto client = weak.lock();
+                    if (tries >= retryLimit || !client) {
+                        if (completion)
+                            completion(std::nullopt, std::nullopt,
+                                       networkError(client ? KSTNetworkErrorRetryLimit : KSTNetworkErrorNoTask));
+                        return;
+                    }
+                    client->scheduleRepetition(
+                        response, tries,
+                        [request, completion, retryLimit, tries](KSTNetworkClient& again) {
+                            again.startDownloadTaskWithRequest(request, completion, retryLimit, tries + 1);
+                        },
+                        [completion] {
+                            if (completion)
+                                completion(std::nullopt, std::nullopt, networkError(KSTNetworkErrorNoTask));
+                        });
+                });
+        });
+    task->resume();
+}
+
+void KSTNetworkClient::scheduleRepetition(const std::optional<net::HTTPURLResponse>& response, std::uint64_t tries,
+                                          std::function<void(KSTNetworkClient&)> start, std::function<void()> gone)
+{
+    const double delay = computeDelayForResponse(response ? &*response : nullptr, tries);
+    std::weak_ptr<KSTNetworkClient> weak = weak_from_this();
+    foundation::scheduler()->after(foundation::SchedulerDuration(delay),
+                                   [weak, start = std::move(start), gone = std::move(gone)] {
+                                       if (const auto client = weak.lock())
+                                           start(*client);
+                                       else
+                                           gone();
+                                   });
+}
+
+void KSTNetworkClient::invalidateAndCancel()
+{
+    session_->invalidateAndCancel();
+}
+
+double KSTNetworkClient::computeDelayForResponse(const net::HTTPURLResponse* response, std::uint64_t retryCount)
+{
+    return KSTComputeRetryDelay(response, retryCount);
+}
+
+double KSTNetworkClient::generateRandomJitter()
+{
+    return KSTGenerateRandomJitter();
+}
+
+double KSTNetworkClient::randomDoubleWithMinMax(double min, double max)
+{
+    return KSTRandomDoubleWithMinMax(min, max);
+}
+
+} // namespace kits
