@@ -5,6 +5,8 @@
 #include "kits/crash/capture/bbx_eh_frame_header.h"
 #include "kits/crash/capture/bbx_sdk_log.h"
 
+#include <cstring>
+
 namespace kits {
 
 namespace {
@@ -13,6 +15,33 @@ constexpr std::uint64_t lowestValidAddress = 4096;
 // The stack scan looks at most this many words: rbp may hold anything in code without frame
 // pointers, and the scan must stay short inside a dying process.
 constexpr std::uint64_t stackScanWords = 2048;
+
+// Reads through the cursor's cache: a request inside one aligned line is served from it (the line is
+// read first when missing); a line that cannot be read whole (the end of a mapping) is not cached,
+// and the request is read as it stands.
+bool cachedRead(const void* context, std::uint64_t address, void* destination, std::size_t size)
+{
+    auto& cache = *static_cast<BBXUnwindMemoryCache*>(const_cast<void*>(context));
+    constexpr std::uint64_t lineSize = BBXUnwindMemoryCache::lineSize;
+    const std::uint64_t lineAddress = address & ~(lineSize - 1);
+    if (lineAddress == 0 || size > lineSize || address - lineAddress > lineSize - size)
+        return cache.source.get(address, destination, size);
+    for (const auto& line : cache.lines) {
+        if (line.address == lineAddress) {
+            std::memcpy(destination, line.bytes + (address - lineAddress), size);
+            return true;
+        }
+    }
+    auto& line = cache.lines[cache.next];
+    if (!cache.source.get(lineAddress, line.bytes, lineSize)) {
+        line.address = 0;
+        return cache.source.get(address, destination, size);
+    }
+    line.address = lineAddress;
+    cache.next = (cache.next + 1) % BBXUnwindMemoryCache::lineCount;
+    std::memcpy(destination, line.bytes + (address - lineAddress), size);
+    return true;
+}
 
 void* pointer(std::uint64_t address)
 {
@@ -131,10 +160,16 @@ bool BBXUnwindInit(BBXUnwindCursor* cursor, const BBXDwarfRegisters& registers, 
 {
     if (!cursor)
         return false;
-    *cursor = BBXUnwindCursor{};
     cursor->registers = registers;
-    cursor->memory = memory;
+    cursor->frameCount = 0;
+    cursor->lastPC = 0;
+    cursor->repeatCount = 0;
     cursor->images = images;
+    for (auto& line : cursor->cache.lines)
+        line.address = 0;
+    cursor->cache.next = 0;
+    cursor->cache.source = memory;
+    cursor->memory = {cachedRead, &cursor->cache};
     return true;
 }
 

@@ -7,6 +7,7 @@
 
 #include "kits/crash/capture/bbx_dwarf.h"
 
+#include <cstddef>
 #include <cstdint>
 
 namespace kits {
@@ -31,13 +32,34 @@ struct BBXImageFinder {
     bool get(std::uint64_t address, BBXBinaryImageNode& node) const { return find && find(context, address, &node); }
 };
 
+// Lines of memory a walk has read, kept on the cursor: image tables and stack slots are read again
+// and again, and each read of foreign memory costs a system call. At crash time the other threads
+// are suspended, so what was read stays true for the walk.
+struct BBXUnwindMemoryCache {
+    static constexpr std::size_t lineSize = 256;
+    static constexpr std::size_t lineCount = 32;
+    struct Line {
+        std::uint64_t address = 0; // 0: empty
+        std::uint8_t bytes[lineSize];
+    };
+    Line lines[lineCount];
+    std::size_t next = 0; // the line replaced next
+    BBXMemoryReader source;
+};
+
+// Holds its memory cache and a reader that points at it: not copyable.
 struct BBXUnwindCursor {
+    BBXUnwindCursor() = default;
+    BBXUnwindCursor(const BBXUnwindCursor&) = delete;
+    BBXUnwindCursor& operator=(const BBXUnwindCursor&) = delete;
+
     BBXDwarfRegisters registers;
     std::uint32_t frameCount = 0; // frames yielded so far
     std::uint64_t lastPC = 0;
     std::uint32_t repeatCount = 0; // consecutive steps that produced the same PC
-    BBXMemoryReader memory;
+    BBXMemoryReader memory;        // reads through `cache`
     BBXImageFinder images;
+    BBXUnwindMemoryCache cache;
 };
 
 constexpr std::uint32_t BBXUnwindMaximumFrames = 600000;
