@@ -97,9 +97,8 @@ std::size_t utf8SequenceLength(const unsigned char* text, std::size_t available)
 }
 
 // A quoted raw string: clean text as it is, with '"', '\', control bytes and broken UTF-8 escaped.
-bool writeQuoted(BBXFile* file, const char* text, const char* suffix)
+void putQuoted(StackWriter& out, const char* text)
 {
-    StackWriter out(file);
     out.put('"');
     const auto* bytes = reinterpret_cast<const unsigned char*>(text);
     std::size_t remaining = std::strlen(text);
@@ -124,28 +123,77 @@ bool writeQuoted(BBXFile* file, const char* text, const char* suffix)
         --remaining;
     }
     out.put('"');
-    out.put(suffix, std::strlen(suffix));
-    return out.flush();
 }
 
-bool writeUnsigned(BBXFile* file, std::uint64_t value, bool negative)
+void putNumber(StackWriter& out, std::uint64_t magnitude, bool negative)
 {
     char digits[22] = {};
     int index = 21;
     do {
-        digits[--index] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
+        digits[--index] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
     if (negative)
         digits[--index] = '-';
-    return write(file, digits + index);
+    out.put(digits + index, static_cast<std::size_t>(21 - index));
 }
 
-bool writeCommaIfNeeded(BBXFile* file)
+void putHex(StackWriter& out, const char* text)
 {
-    if (!file->needComma)
-        return true;
-    return write(file, ",");
+    out.put('"');
+    char chunk[32];
+    std::size_t used = 0;
+    for (const auto* byte = reinterpret_cast<const unsigned char*>(text); *byte; ++byte) {
+        BBXHexFromByte(*byte, chunk + used);
+        used += 2;
+        if (used == sizeof chunk) {
+            out.put(chunk, used);
+            used = 0;
+        }
+    }
+    out.put(chunk, used);
+    out.put('"');
+}
+
+void putRaw(StackWriter& out, const char* text)
+{
+    if (text)
+        putQuoted(out, text);
+    else
+        out.put("null", 4);
+}
+
+void putHexOrNull(StackWriter& out, const char* text)
+{
+    if (text)
+        putHex(out, text);
+    else
+        out.put("null", 4);
+}
+
+// Starts a member or element: the comma when one is needed, and the key of a member. The pieces of
+// one entry are collected in one stack buffer, so an entry usually costs one write.
+void putLead(StackWriter& out, BBXFile* file, const char* key)
+{
+    if (file->needComma)
+        out.put(',');
+    if (key) {
+        putQuoted(out, key);
+        out.put(':');
+    }
+}
+
+// Writes one entry: lead, value, and sets "comma needed".
+template <typename PutValue>
+bool writeEntry(BBXFile* file, const char* key, PutValue putValue)
+{
+    if (!isRecord(file))
+        return false;
+    StackWriter out(file);
+    putLead(out, file, key);
+    putValue(out);
+    file->needComma = true;
+    return out.flush();
 }
 
 bool openCollection(BBXFile* file, char opening)
@@ -170,37 +218,6 @@ bool closeCollection(BBXFile* file, char closing)
         --file->openDepth;
     }
     return ok;
-}
-
-bool writeRawValue(BBXFile* file, const char* text)
-{
-    const bool ok = text ? writeQuoted(file, text, "") : write(file, "null");
-    file->needComma = true;
-    return ok;
-}
-
-bool writeHexValue(BBXFile* file, const char* text)
-{
-    if (!text) {
-        file->needComma = true;
-        return write(file, "null");
-    }
-    StackWriter out(file);
-    out.put('"');
-    char chunk[32];
-    std::size_t used = 0;
-    for (const auto* byte = reinterpret_cast<const unsigned char*>(text); *byte; ++byte) {
-        BBXHexFromByte(*byte, chunk + used);
-        used += 2;
-        if (used == sizeof chunk) {
-            out.put(chunk, used);
-            used = 0;
-        }
-    }
-    out.put(chunk, used);
-    out.put('"');
-    file->needComma = true;
-    return out.flush();
 }
 
 } // namespace
@@ -273,7 +290,8 @@ bool BBXFileCloseWithOffset(BBXFile* file, std::uint64_t* outOffset)
         return false;
     if (file->buffered && file->bufferedLength > 0)
         BBXFileFlushWriteBuffer(file);
-    std::free(file->writeBuffer);
+    if (file->writeBuffer) // an unbuffered (crash-time) file never calls into the heap
+        std::free(file->writeBuffer);
     if (outOffset)
         *outOffset = file->bytesWritten;
     const int fd = file->fd;
@@ -372,42 +390,37 @@ bool BBXFileWriteHashKey(BBXFile* file, const char* key)
 {
     if (!isRecord(file))
         return false;
-    const bool comma = writeCommaIfNeeded(file);
+    StackWriter out(file);
+    putLead(out, file, key ? key : "");
     file->needComma = false;
-    return writeQuoted(file, key ? key : "", ":") && comma;
+    return out.flush();
 }
 
 bool BBXFileWriteHashEntryUint64(BBXFile* file, const char* key, std::uint64_t value)
 {
-    const bool ok = BBXFileWriteHashKey(file, key) && writeUnsigned(file, value, false);
-    file->needComma = true;
-    return ok;
+    return writeEntry(file, key ? key : "", [&](StackWriter& out) { putNumber(out, value, false); });
 }
 
 bool BBXFileWriteHashEntryInt64(BBXFile* file, const char* key, std::int64_t value)
 {
     const std::uint64_t magnitude =
         value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
-    const bool ok = BBXFileWriteHashKey(file, key) && writeUnsigned(file, magnitude, value < 0);
-    file->needComma = true;
-    return ok;
+    return writeEntry(file, key ? key : "", [&](StackWriter& out) { putNumber(out, magnitude, value < 0); });
 }
 
 bool BBXFileWriteHashEntryString(BBXFile* file, const char* key, const char* text)
 {
-    return BBXFileWriteHashKey(file, key) && writeRawValue(file, text);
+    return writeEntry(file, key ? key : "", [&](StackWriter& out) { putRaw(out, text); });
 }
 
 bool BBXFileWriteHashEntryHexEncodedString(BBXFile* file, const char* key, const char* text)
 {
-    return BBXFileWriteHashKey(file, key) && writeHexValue(file, text);
+    return writeEntry(file, key ? key : "", [&](StackWriter& out) { putHexOrNull(out, text); });
 }
 
 bool BBXFileWriteHashEntryBoolean(BBXFile* file, const char* key, bool flag)
 {
-    const bool ok = BBXFileWriteHashKey(file, key) && write(file, flag ? "true" : "false");
-    file->needComma = true;
-    return ok;
+    return writeEntry(file, key ? key : "", [&](StackWriter& out) { out.put(flag ? "true" : "false", flag ? 4 : 5); });
 }
 
 bool BBXFileWriteHashEntryNSString(BBXFile* file, const char* key, const std::string* string)
@@ -424,21 +437,17 @@ bool BBXFileWriteHashEntryNSStringUnlessNilOrEmpty(BBXFile* file, const char* ke
 
 bool BBXFileWriteArrayEntryUint64(BBXFile* file, std::uint64_t value)
 {
-    if (!isRecord(file))
-        return false;
-    const bool ok = writeCommaIfNeeded(file) && writeUnsigned(file, value, false);
-    file->needComma = true;
-    return ok;
+    return writeEntry(file, nullptr, [&](StackWriter& out) { putNumber(out, value, false); });
 }
 
 bool BBXFileWriteArrayEntryString(BBXFile* file, const char* text)
 {
-    return isRecord(file) && writeCommaIfNeeded(file) && writeRawValue(file, text);
+    return writeEntry(file, nullptr, [&](StackWriter& out) { putRaw(out, text); });
 }
 
 bool BBXFileWriteArrayEntryHexEncodedString(BBXFile* file, const char* text)
 {
-    return isRecord(file) && writeCommaIfNeeded(file) && writeHexValue(file, text);
+    return writeEntry(file, nullptr, [&](StackWriter& out) { putHexOrNull(out, text); });
 }
 
 std::optional<std::vector<nlohmann::json>> BBXFileReadSections(const char* path, bool removeIfUnreadable,
