@@ -1,7 +1,12 @@
 // The ELF header, program and section headers and notes, read through bounds-checked accessors.
 #include "system/elf_bytes.h"
 
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace os::elf {
 
@@ -108,6 +113,28 @@ std::optional<std::vector<std::uint8_t>> buildIdInNotes(const Bytes& elf, std::u
         position = descriptionStart + padded(descriptionSize);
     }
     return std::nullopt;
+}
+
+std::string withMappedFile(const std::filesystem::path& file,
+                           const std::function<void(std::span<const std::uint8_t>)>& use)
+{
+    const int descriptor = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0)
+        return file.string() + ": " + std::strerror(errno);
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 16) {
+        ::close(descriptor);
+        return file.string() + ": not a regular file of at least 16 bytes";
+    }
+    const auto size = static_cast<std::size_t>(status.st_size);
+    void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, descriptor, 0);
+    const int mapError = errno;
+    ::close(descriptor);
+    if (mapped == MAP_FAILED)
+        return file.string() + ": " + std::strerror(mapError);
+    use(std::span(static_cast<const std::uint8_t*>(mapped), size));
+    ::munmap(mapped, size);
+    return {};
 }
 
 } // namespace os::elf

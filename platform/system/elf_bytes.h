@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -91,5 +93,10 @@ std::vector<SectionHeader> sectionHeaders(const Bytes& elf, const Header& header
 // The description of the first GNU build-ID note among the notes in [offset, offset + size).
 std::optional<std::vector<std::uint8_t>> buildIdInNotes(const Bytes& elf, std::uint64_t offset, std::uint64_t size,
                                                         std::uint64_t alignment);
+
+// Maps `file` (a regular file of at least 16 bytes) read-only and hands its bytes to `use`; the
+// mapping ends when `use` returns. Answers "<path>: <reason>" when the file cannot be mapped, else "".
+std::string withMappedFile(const std::filesystem::path& file,
+                           const std::function<void(std::span<const std::uint8_t>)>& use);
 
 } // namespace os::elf

@@ -124,24 +124,11 @@ ElfIdentityResult parseElfIdentity(std::span<const std::uint8_t> bytes)
 
 ElfIdentityResult readElfIdentity(const std::filesystem::path& file)
 {
-    auto failure = [&](const std::string& reason) {
-        return ElfIdentityResult{std::nullopt, file.string() + ": " + reason};
-    };
-    const int descriptor = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (descriptor < 0)
-        return failure(std::strerror(errno));
-    struct stat status {};
-    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 16) {
-        ::close(descriptor);
-        return failure("not a regular file of at least 16 bytes");
-    }
-    const auto size = static_cast<std::size_t>(status.st_size);
-    void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, descriptor, 0);
-    ::close(descriptor);
-    if (mapped == MAP_FAILED)
-        return failure(std::strerror(errno));
-    auto result = parseElfIdentity(std::span(static_cast<const std::uint8_t*>(mapped), size));
-    ::munmap(mapped, size);
+    ElfIdentityResult result;
+    std::string mapError =
+        elf::withMappedFile(file, [&](std::span<const std::uint8_t> bytes) { result = parseElfIdentity(bytes); });
+    if (!mapError.empty())
+        return ElfIdentityResult{std::nullopt, std::move(mapError)};
     if (!result)
         result.error = file.string() + ": " + result.error;
     else

@@ -119,24 +119,11 @@ ElfSymbolTableResult ElfSymbolTable::parse(std::span<const std::uint8_t> bytes)
 
 ElfSymbolTableResult ElfSymbolTable::read(const std::filesystem::path& file)
 {
-    auto failure = [&](const std::string& reason) {
-        return ElfSymbolTableResult{nullptr, file.string() + ": " + reason};
-    };
-    const int descriptor = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (descriptor < 0)
-        return failure(std::strerror(errno));
-    struct stat status {};
-    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 16) {
-        ::close(descriptor);
-        return failure("not a regular file of at least 16 bytes");
-    }
-    const auto size = static_cast<std::size_t>(status.st_size);
-    void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, descriptor, 0);
-    ::close(descriptor);
-    if (mapped == MAP_FAILED)
-        return failure(std::strerror(errno));
-    auto result = parse(std::span(static_cast<const std::uint8_t*>(mapped), size));
-    ::munmap(mapped, size);
+    ElfSymbolTableResult result;
+    std::string mapError =
+        elf::withMappedFile(file, [&](std::span<const std::uint8_t> bytes) { result = parse(bytes); });
+    if (!mapError.empty())
+        return ElfSymbolTableResult{nullptr, std::move(mapError)};
     if (!result)
         result.error = file.string() + ": " + result.error;
     return result;
