@@ -96,6 +96,17 @@ std::string KSTMultipartMimeStreamEncoder::contentTypeHTTPHeaderValueWithBoundar
     return "multipart/form-data; boundary=" + std::string(boundary);
 }
 
+void KSTMultipartMimeStreamEncoder::populateRequestWithDataFromEncoder(
+    net::URLRequest& request, const std::function<void(KSTMultipartMimeStreamEncoder&)>& block)
+{
+    auto stream = std::make_shared<KSTMemoryOutputStream>();
+    KSTMultipartMimeStreamEncoder encoder(stream, std::nullopt);
+    encoder.encode(block);
+    request.setValueForHTTPHeaderField(encoder.contentTypeHTTPHeaderValue(), "Content-Type");
+    request.setValueForHTTPHeaderField(encoder.contentLengthHTTPHeaderValue(), "Content-Length");
+    request.httpBody.assign(stream->data().begin(), stream->data().end());
+}
+
 KSTMultipartMimeStreamEncoder::KSTMultipartMimeStreamEncoder(std::shared_ptr<KSTOutputStream> stream,
                                                              std::optional<std::string> boundary)
     : boundary_(boundary ? std::move(*boundary) : generateBoundary()), outputStream_(std::move(stream))

@@ -5,6 +5,7 @@
 
 #include "foundation/property_list.h"
 #include "kits/platform/kst_output_stream.h"
+#include "net/url_request.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -26,6 +27,10 @@ public:
                                                                             std::optional<std::string> boundary);
     // "multipart/form-data; boundary=<boundary>".
     static std::string contentTypeHTTPHeaderValueWithBoundary(std::string_view boundary);
+    // Encodes into memory with a new boundary, the block adding the parts; then sets the request's
+    // "Content-Type" and "Content-Length" (replacing earlier values) and its body to the bytes written.
+    static void populateRequestWithDataFromEncoder(net::URLRequest& request,
+                                                   const std::function<void(KSTMultipartMimeStreamEncoder&)>& block);
 
     // A missing boundary is generated.
     KSTMultipartMimeStreamEncoder(std::shared_ptr<KSTOutputStream> stream, std::optional<std::string> boundary);

@@ -1,5 +1,6 @@
 // The multipart encoder byte for byte: header and footer, text fields, file parts with and without a
-// content type, refused parts, streams that refuse bytes, and the file stream.
+// content type, refused parts, streams that refuse bytes, the file stream, and a request populated
+// from an encoding.
 #include "kits/platform/kit_log.h"
 #include "kits/platform/kst_multipart_mime_stream_encoder.h"
 
@@ -228,6 +229,47 @@ TEST_F(MultipartEncoderTest, FileStreamHoldsTheBodyAndItsLength)
     failed.encode([](auto& e) { e.addValue(foundation::PropertyListValue("v"), "f"); });
     EXPECT_FALSE(failed.allWritesSucceeded());
     EXPECT_EQ(failed.length(), 0u);
+}
+
+TEST_F(MultipartEncoderTest, PopulatedRequestCarriesTheBodyAndItsHeaders)
+{
+    net::URLRequest request("https://example.test/upload");
+    request.httpMethod = "POST";
+    request.setValueForHTTPHeaderField("application/json", "content-type");
+    request.setValueForHTTPHeaderField("999", "Content-Length");
+    request.setValueForHTTPHeaderField("1", "X-A");
+    request.httpBody = "stale body";
+    KSTMultipartMimeStreamEncoder::populateRequestWithDataFromEncoder(request, [](auto& e) {
+        e.addValue(foundation::PropertyListValue("v"), "field");
+        e.addFileData(bytesOf(std::string_view("\0\r\n", 3)), "f.bin", std::nullopt, "file");
+    });
+
+    // The earlier values are replaced in place, never doubled.
+    const auto& fields = request.headerFields.fields();
+    ASSERT_EQ(fields.size(), 3u);
+    EXPECT_EQ(fields[0].first, "content-type");
+    EXPECT_EQ(fields[1],
+              (std::pair<std::string, std::string>("Content-Length", std::to_string(request.httpBody.size()))));
+    EXPECT_EQ(fields[2], (std::pair<std::string, std::string>("X-A", "1")));
+    const std::string prefix = "multipart/form-data; boundary=";
+    ASSERT_TRUE(fields[0].second.starts_with(prefix));
+    const std::string boundary = fields[0].second.substr(prefix.size());
+    EXPECT_TRUE(std::regex_match(boundary, std::regex("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}")));
+    auto read = testsupport::readMultipartBody(request.httpBody, boundary);
+    ASSERT_TRUE(read.parts) << read.error;
+    ASSERT_EQ(read.parts->size(), 2u);
+    EXPECT_EQ((*read.parts)[0].body, "v");
+    EXPECT_EQ((*read.parts)[1].body, std::string_view("\0\r\n", 3));
+    EXPECT_EQ(request.url, "https://example.test/upload");
+    EXPECT_EQ(request.httpMethod, "POST");
+
+    // Each population has its own boundary; no parts leave the 61-byte empty body.
+    net::URLRequest empty;
+    KSTMultipartMimeStreamEncoder::populateRequestWithDataFromEncoder(empty, {});
+    EXPECT_EQ(empty.httpBody.size(), 61u);
+    EXPECT_EQ(empty.valueForHTTPHeaderField("Content-Length"), "61");
+    EXPECT_NE(empty.valueForHTTPHeaderField("Content-Type"), fields[0].second);
+    EXPECT_TRUE(lines.empty());
 }
 
 TEST(MultipartReaderTest, RefusesBodiesThatBreakTheFormat)
