@@ -13,22 +13,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <pthread.h>
-#include <sys/uio.h>
 #include <ucontext.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
-
-kits::BBXMemoryReader processMemory()
-{
-    return {[](const void*, std::uint64_t address, void* destination, std::size_t size) {
-                iovec local{destination, size};
-                iovec remote{reinterpret_cast<void*>(address), size};
-                return ::process_vm_readv(::getpid(), &local, 1, &remote, 1, 0) == static_cast<ssize_t>(size);
-            },
-            nullptr};
-}
 
 const std::vector<kits::BBXBinaryImageNode>& nodes()
 {
@@ -73,7 +62,7 @@ __attribute__((noinline)) Walk walkHere()
         registers.value[index] = static_cast<std::uint64_t>(g[order[index]]);
     const auto start = std::chrono::steady_clock::now();
     kits::BBXUnwindCursor cursor;
-    kits::BBXUnwindInit(&cursor, registers, processMemory(), finder());
+    kits::BBXUnwindInit(&cursor, registers, kits::BBXUnwindProcessMemory(), finder());
     Walk walk;
     while (kits::BBXUnwindNextFrameUsingAllStrategies(&cursor))
         ++walk.frames;

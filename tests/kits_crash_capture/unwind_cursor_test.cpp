@@ -1,6 +1,6 @@
 // The unwind cursor: a walk of real code without frame pointers against glibc's backtrace, a frame-
 // pointer chain into unmapped memory, a cycle of frame pointers cut at the frame limit with its
-// repeat count, and invalid starts.
+// repeat count, the first step's stack scan, and invalid starts.
 #include "kits/crash/capture/bbx_sdk_log.h"
 #include "kits/crash/capture/bbx_unwind.h"
 
@@ -122,6 +122,35 @@ TEST_F(UnwindCursorTest, FramePointerCycleStopsAtTheFrameLimit)
     EXPECT_EQ(kits::BBXUnwindGetRepeatCount(&cursor), kits::BBXUnwindMaximumFrames - 2); // from the third frame on
     EXPECT_NE(readLog(logPath()).find("WARN  [advance:"), std::string::npos);
     EXPECT_NE(readLog(logPath()).find("Exceeded maximum number of frames\n"), std::string::npos);
+}
+
+TEST_F(UnwindCursorTest, FirstStepScansTheStackForTheReturnAddress)
+{
+    // A crash before the function set up its frame: the return address lies on the stack above a word
+    // that points nowhere, rbp still holds the caller's frame (saved rbp 0, return address 0x5200).
+    BBXSDKLogSetContext(logPath().c_str(), 1);
+    testsupport::MemoryBuffer stack;
+    stack.base = 0x20000;
+    for (std::uint64_t word : {0x1234ull, 0x5123ull, 0x7777ull, 0x5300ull, 0ull, 0x5200ull})
+        for (int index = 0; index < 8; ++index)
+            stack.bytes += static_cast<char>(word >> (8 * index));
+    const std::vector<kits::BBXBinaryImageNode> nodes = {{0x5000, 0x1000, 0, 0, 0}};
+    kits::BBXDwarfRegisters registers;
+    registers.value[kits::BBXDwarfRegisterRIP] = 0x5010;
+    registers.value[kits::BBXDwarfRegisterRSP] = 0x20000;
+    registers.value[kits::BBXDwarfRegisterRBP] = 0x20020;
+
+    BBXUnwindCursor cursor;
+    kits::BBXUnwindInit(&cursor, registers, testsupport::bufferMemory(stack), testsupport::nodeFinder(nodes));
+    std::vector<std::uint64_t> frames;
+    while (kits::BBXUnwindNextFrameUsingAllStrategies(&cursor))
+        frames.push_back(kits::BBXUnwindGetPC(&cursor));
+    // The scan stops at the first word inside an image (not at 0x5300 further up), keeps SP, and the
+    // next step follows the frame pointer.
+    EXPECT_EQ(frames, (std::vector<std::uint64_t>{0x5010, 0x5123, 0x5200}));
+    const std::string log = readLog(logPath());
+    EXPECT_NE(log.find("Stack scan successful"), std::string::npos) << log;
+    EXPECT_NE(log.find("FP is zero, aborting unwind"), std::string::npos) << log;
 }
 
 TEST_F(UnwindCursorTest, InvalidStartsYieldNothing)

@@ -10,22 +10,16 @@
 
 #include <cstring>
 #include <string>
-#include <sys/uio.h>
 #include <ucontext.h>
 #include <unistd.h>
 #include <vector>
 
 namespace testsupport {
 
-// The process's own memory, read so that an unmapped address fails instead of faulting.
+// The process's own memory, read as a capture reads it: an unmapped address fails instead of faulting.
 inline kits::BBXMemoryReader processMemory()
 {
-    return {[](const void*, std::uint64_t address, void* destination, std::size_t size) {
-                iovec local{destination, size};
-                iovec remote{reinterpret_cast<void*>(address), size};
-                return ::process_vm_readv(::getpid(), &local, 1, &remote, 1, 0) == static_cast<ssize_t>(size);
-            },
-            nullptr};
+    return kits::BBXUnwindProcessMemory();
 }
 
 // Bytes placed at a made-up address, as an image's section or a stack would be.

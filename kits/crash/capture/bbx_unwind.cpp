@@ -4,6 +4,7 @@
 
 #include "kits/crash/capture/bbx_eh_frame_header.h"
 #include "kits/crash/capture/bbx_sdk_log.h"
+#include "kits/crash/capture/bbx_support.h"
 
 #include <cstring>
 
@@ -16,30 +17,46 @@ constexpr std::uint64_t lowestValidAddress = 4096;
 // pointers, and the scan must stay short inside a dying process.
 constexpr std::uint64_t stackScanWords = 2048;
 
-// Reads through the cursor's cache: a request inside one aligned line is served from it (the line is
-// read first when missing); a line that cannot be read whole (the end of a mapping) is not cached,
-// and the request is read as it stands.
+// The cache line holding `lineAddress`, read first when missing; null when it cannot be read whole
+// (the end of a mapping), and then nothing is cached.
+const std::uint8_t* cachedLine(BBXUnwindMemoryCache& cache, std::uint64_t lineAddress)
+{
+    for (const auto& line : cache.lines) {
+        if (line.address == lineAddress)
+            return line.bytes;
+    }
+    auto& line = cache.lines[cache.next];
+    if (!cache.source.get(lineAddress, line.bytes, BBXUnwindMemoryCache::lineSize)) {
+        line.address = 0;
+        return nullptr;
+    }
+    line.address = lineAddress;
+    cache.next = (cache.next + 1) % BBXUnwindMemoryCache::lineCount;
+    return line.bytes;
+}
+
+// Reads through the cursor's cache, line by line (a request may span two lines). What lies in a line
+// that cannot be read whole is read as it stands, so a read that ends just before the end of a mapping
+// still succeeds.
 bool cachedRead(const void* context, std::uint64_t address, void* destination, std::size_t size)
 {
     auto& cache = *static_cast<BBXUnwindMemoryCache*>(const_cast<void*>(context));
     constexpr std::uint64_t lineSize = BBXUnwindMemoryCache::lineSize;
-    const std::uint64_t lineAddress = address & ~(lineSize - 1);
-    if (lineAddress == 0 || size > lineSize || address - lineAddress > lineSize - size)
+    if (address < lineSize || size > 2 * lineSize || address > UINT64_MAX - size)
         return cache.source.get(address, destination, size);
-    for (const auto& line : cache.lines) {
-        if (line.address == lineAddress) {
-            std::memcpy(destination, line.bytes + (address - lineAddress), size);
-            return true;
-        }
+    auto* out = static_cast<std::uint8_t*>(destination);
+    while (size > 0) {
+        const std::uint64_t lineAddress = address & ~(lineSize - 1);
+        const std::uint64_t offset = address - lineAddress;
+        const std::size_t take = size < lineSize - offset ? size : lineSize - offset;
+        const std::uint8_t* line = cachedLine(cache, lineAddress);
+        if (!line)
+            return cache.source.get(address, out, size);
+        std::memcpy(out, line + offset, take);
+        out += take;
+        address += take;
+        size -= take;
     }
-    auto& line = cache.lines[cache.next];
-    if (!cache.source.get(lineAddress, line.bytes, lineSize)) {
-        line.address = 0;
-        return cache.source.get(address, destination, size);
-    }
-    line.address = lineAddress;
-    cache.next = (cache.next + 1) % BBXUnwindMemoryCache::lineCount;
-    std::memcpy(destination, line.bytes + (address - lineAddress), size);
     return true;
 }
 
@@ -154,6 +171,14 @@ bool advance(BBXUnwindCursor* cursor)
 }
 
 } // namespace
+
+BBXMemoryReader BBXUnwindProcessMemory()
+{
+    return {[](const void*, std::uint64_t address, void* destination, std::size_t size) {
+                return BBXReadMemory(reinterpret_cast<const void*>(address), destination, size);
+            },
+            nullptr};
+}
 
 bool BBXUnwindInit(BBXUnwindCursor* cursor, const BBXDwarfRegisters& registers, const BBXMemoryReader& memory,
                    const BBXImageFinder& images)

@@ -64,6 +64,10 @@ struct BBXUnwindCursor {
 
 constexpr std::uint32_t BBXUnwindMaximumFrames = 600000;
 
+// This process's memory read through BBXReadMemory, which fails instead of faulting: the reader a
+// capture passes to BBXUnwindInit.
+BBXMemoryReader BBXUnwindProcessMemory();
+
 // Starts a walk at `registers`; false for no cursor.
 bool BBXUnwindInit(BBXUnwindCursor* cursor, const BBXDwarfRegisters& registers, const BBXMemoryReader& memory,
                    const BBXImageFinder& images);
