@@ -1,7 +1,8 @@
-// The unwind cursor at crash-time depths: a 1,000-frame walk through call-frame information with
-// sdk.log closed and open, a 40-frame stack through libc's qsort, and a 100,000-deep recursion on a
-// 64 MiB stack. Built without frame pointers, so every frame goes through DWARF. Each iteration times
-// the walk alone (manual time), taken on a thread of its own at the bottom of the recursion.
+// The unwind cursor at crash-time depths: a 1,000-frame walk through call-frame information (sdk.log
+// closed and open, the repeated-PC rule reuse off and on), a 40-frame stack through libc's qsort, and
+// a 100,000-deep recursion on a 64 MiB stack. Built without frame pointers, so every frame goes
+// through DWARF. Each iteration times the walk alone (manual time), taken on a thread of its own at
+// the bottom of the recursion.
 #include "kits/crash/capture/bbx_sdk_log.h"
 #include "kits/crash/capture/bbx_unwind.h"
 
@@ -44,6 +45,9 @@ kits::BBXImageFinder finder()
             nullptr};
 }
 
+// Off: every frame's rules are found and run afresh, as for a stack without repeated PCs.
+bool reuseRules = true;
+
 struct Walk {
     double seconds = 0;
     std::uint32_t frames = 0;
@@ -63,6 +67,7 @@ __attribute__((noinline)) Walk walkHere()
     const auto start = std::chrono::steady_clock::now();
     kits::BBXUnwindCursor cursor;
     kits::BBXUnwindInit(&cursor, registers, kits::BBXUnwindProcessMemory(), finder());
+    cursor.reuseRepeatedRules = reuseRules;
     Walk walk;
     while (kits::BBXUnwindNextFrameUsingAllStrategies(&cursor))
         ++walk.frames;
@@ -109,17 +114,25 @@ void report(benchmark::State& state, const Walk& walk)
     state.counters["frames"] = walk.frames;
 }
 
+// Arguments: sdk.log open, repeated-PC rule reuse on.
 void BM_DwarfUnwind1000Frames(benchmark::State& state)
 {
     const bool logOpen = state.range(0) != 0;
+    reuseRules = state.range(1) != 0;
     const auto log = std::filesystem::temp_directory_path() / "horavine-unwind-bench-sdk.log";
     BBXSDKLogSetContext(logOpen ? log.c_str() : nullptr, 1);
     for (auto _ : state)
         report(state, onThread(1000, 8 << 20));
     BBXSDKLogSetContext(nullptr, 1);
     std::filesystem::remove(log);
+    reuseRules = true;
 }
-BENCHMARK(BM_DwarfUnwind1000Frames)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DwarfUnwind1000Frames)
+    ->Args({0, 0})
+    ->Args({1, 0})
+    ->Args({0, 1})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 Walk qsortWalk;
 
@@ -151,12 +164,15 @@ void BM_Unwind40FramesThroughLibc(benchmark::State& state)
 }
 BENCHMARK(BM_Unwind40FramesThroughLibc)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
+// Argument: repeated-PC rule reuse on.
 void BM_Recursion100000Deep(benchmark::State& state)
 {
+    reuseRules = state.range(0) != 0;
     for (auto _ : state)
         report(state, onThread(100000, 64 << 20));
+    reuseRules = true;
 }
-BENCHMARK(BM_Recursion100000Deep)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Recursion100000Deep)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 
 } // namespace
 

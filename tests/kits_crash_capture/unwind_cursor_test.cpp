@@ -1,6 +1,7 @@
-// The unwind cursor: a walk of real code without frame pointers against glibc's backtrace, a frame-
-// pointer chain into unmapped memory, a cycle of frame pointers cut at the frame limit with its
-// repeat count, the first step's stack scan, and invalid starts.
+// The unwind cursor: walks of real code without frame pointers (a chain, a recursion with its rules
+// reused and found afresh) against glibc's backtrace, a frame-pointer chain into unmapped memory, a
+// cycle of frame pointers cut at the frame limit with its repeat count, the first step's stack scan,
+// and invalid starts.
 #include "kits/crash/capture/bbx_sdk_log.h"
 #include "kits/crash/capture/bbx_unwind.h"
 
@@ -9,12 +10,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <sys/mman.h>
 
 extern "C" int unwindChainStart(void (*callback)(const ucontext_t*, void* const*, int, void*), void* argument,
                                 int value);
+extern "C" int unwindRecursionStart(void (*callback)(const ucontext_t*, void* const*, int, void*), void* argument,
+                                    int depth);
 
 namespace {
 
@@ -36,26 +40,37 @@ protected:
 
 } // namespace
 
-TEST_F(UnwindCursorTest, WalkOfCodeWithoutFramePointersMatchesBacktrace)
-{
-    struct Seen {
-        std::vector<std::uint64_t> frames;
-        std::vector<std::uint64_t> trace;
-    } seen;
-    unwindChainStart(
-        [](const ucontext_t* context, void* const* trace, int count, void* argument) {
-            auto& into = *static_cast<Seen*>(argument);
-            BBXUnwindCursor cursor;
-            kits::BBXUnwindInit(&cursor, testsupport::registersOf(*context), testsupport::processMemory(),
-                                testsupport::nodeFinder(testsupport::loadedNodes()));
-            while (into.frames.size() < 128 && kits::BBXUnwindNextFrameUsingAllStrategies(&cursor))
-                into.frames.push_back(kits::BBXUnwindGetPC(&cursor));
-            for (int index = 0; index < count; ++index)
-                into.trace.push_back(reinterpret_cast<std::uint64_t>(trace[index]));
-        },
-        &seen, 3);
+namespace {
 
+// What a walk from the test library's innermost function saw: the cursor's frames (with the rule
+// reuse on and off) and glibc's backtrace.
+struct Seen {
+    std::vector<std::uint64_t> frames;
+    std::vector<std::uint64_t> framesWithoutReuse;
+    std::vector<std::uint64_t> trace;
+};
+
+void walkInto(const ucontext_t* context, void* const* trace, int count, void* argument)
+{
+    auto& into = *static_cast<Seen*>(argument);
+    for (bool reuse : {true, false}) {
+        auto& frames = reuse ? into.frames : into.framesWithoutReuse;
+        BBXUnwindCursor cursor;
+        kits::BBXUnwindInit(&cursor, testsupport::registersOf(*context), testsupport::processMemory(),
+                            testsupport::nodeFinder(testsupport::loadedNodes()));
+        cursor.reuseRepeatedRules = reuse;
+        while (frames.size() < 128 && kits::BBXUnwindNextFrameUsingAllStrategies(&cursor))
+            frames.push_back(kits::BBXUnwindGetPC(&cursor));
+    }
+    for (int index = 0; index < count; ++index)
+        into.trace.push_back(reinterpret_cast<std::uint64_t>(trace[index]));
+}
+
+// From the second frame on, the walk gives backtrace's return addresses down to main.
+void expectFramesOfBacktrace(const Seen& seen, std::size_t minimumDepth)
+{
     ASSERT_FALSE(seen.frames.empty());
+    EXPECT_EQ(seen.frames, seen.framesWithoutReuse);
     const auto chain = os::loadedImageContaining(seen.frames[0]);
     ASSERT_TRUE(chain);
     std::size_t innermost = 0; // backtrace's own interceptor comes first under the sanitizers
@@ -66,12 +81,31 @@ TEST_F(UnwindCursorTest, WalkOfCodeWithoutFramePointersMatchesBacktrace)
         if (testsupport::functionName(seen.trace[index]) == "main")
             mainAt = index;
     }
-    ASSERT_GT(mainAt, innermost + 5);
+    ASSERT_GT(mainAt, innermost + minimumDepth);
     ASSERT_GT(seen.frames.size(), mainAt - innermost);
     for (std::size_t index = 1; index <= mainAt - innermost; ++index)
         EXPECT_EQ(seen.frames[index], seen.trace[innermost + index]) << index;
+}
+
+} // namespace
+
+TEST_F(UnwindCursorTest, WalkOfCodeWithoutFramePointersMatchesBacktrace)
+{
+    Seen seen;
+    unwindChainStart(walkInto, &seen, 3);
+    expectFramesOfBacktrace(seen, 5);
     // The walk ends at the outermost frame without calling that a failure.
     EXPECT_EQ(readLog(logPath()).find("Failed to advance"), std::string::npos) << readLog(logPath());
+}
+
+TEST_F(UnwindCursorTest, RecursionWalksAlikeWithTheRulesReusedOrFoundAfresh)
+{
+    // Forty frames return to one PC; the rules found for it are applied again, to new registers.
+    Seen seen;
+    unwindRecursionStart(walkInto, &seen, 40);
+    expectFramesOfBacktrace(seen, 40);
+    const auto recursion = std::count(seen.frames.begin(), seen.frames.end(), seen.frames[2]);
+    EXPECT_GE(recursion, 39);
 }
 
 TEST_F(UnwindCursorTest, FramePointerIntoUnmappedMemoryEndsTheWalk)

@@ -793,28 +793,37 @@ bool BBXDwarfEvaluateExpression(const BBXMemoryReader& memory, std::uint64_t blo
     return true;
 }
 
-BBXDwarfStep BBXDwarfUnwindComputeRegisters(const BBXMemoryReader& memory, const BBXDwarfFDE& fde, std::uint64_t pc,
-                                            BBXDwarfRegisters& registers)
+bool BBXDwarfUnwindComputeRules(const BBXMemoryReader& memory, const BBXDwarfFDE& fde, std::uint64_t pc,
+                                BBXDwarfFrameRules& rules)
 {
     BBXDwarfRuleMachine machine;
     if (!BBXDwarfInstructionsEnumerate(memory, fde.cie.instructionsStart, fde.cie.instructionsEnd, fde.cie, 0,
                                        UINT64_MAX, machine)) {
         BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: Unable to run CIE instructions\n");
-        return BBXDwarfStep::failed;
+        return false;
     }
     machine.initial = machine.state;
     machine.depth = 0;
     if (pc < fde.pcStart) {
         BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: The FDE pcOffset value cannot be negative\n");
-        return BBXDwarfStep::failed;
+        return false;
     }
     if (!BBXDwarfInstructionsEnumerate(memory, fde.instructionsStart, fde.instructionsEnd, fde.cie, fde.pcStart, pc,
                                        machine)) {
         BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: Unable to run FDE instructions\n");
-        return BBXDwarfStep::failed;
+        return false;
     }
-    const auto& state = machine.state;
+    rules.state = machine.state;
+    rules.returnColumn =
+        validRegister(fde.cie.returnAddressRegister) ? fde.cie.returnAddressRegister : BBXDwarfRegisterRIP;
+    return true;
+}
 
+BBXDwarfStep BBXDwarfUnwindAssignRegisters(const BBXMemoryReader& memory, const BBXDwarfFrameRules& rules,
+                                           BBXDwarfRegisters& registers)
+{
+    const auto& state = rules.state;
+    const std::uint64_t returnColumn = validRegister(rules.returnColumn) ? rules.returnColumn : BBXDwarfRegisterRIP;
     std::uint64_t cfa = 0;
     if (state.cfaExpression != 0) {
         if (!BBXDwarfEvaluateExpression(memory, state.cfaExpression, registers, 0, cfa)) {
@@ -825,8 +834,6 @@ BBXDwarfStep BBXDwarfUnwindComputeRegisters(const BBXMemoryReader& memory, const
         cfa = registerValue(registers, state.cfaRegister) + static_cast<std::uint64_t>(state.cfaOffset);
     }
 
-    const std::uint64_t returnColumn =
-        validRegister(fde.cie.returnAddressRegister) ? fde.cie.returnAddressRegister : BBXDwarfRegisterRIP;
     if (state.registers[returnColumn].kind == BBXDwarfRuleKind::undefined)
         return BBXDwarfStep::endOfStack;
 
@@ -884,6 +891,15 @@ BBXDwarfStep BBXDwarfUnwindComputeRegisters(const BBXMemoryReader& memory, const
     }
     registers = caller;
     return BBXDwarfStep::unwound;
+}
+
+BBXDwarfStep BBXDwarfUnwindComputeRegisters(const BBXMemoryReader& memory, const BBXDwarfFDE& fde, std::uint64_t pc,
+                                            BBXDwarfRegisters& registers)
+{
+    BBXDwarfFrameRules rules;
+    if (!BBXDwarfUnwindComputeRules(memory, fde, pc, rules))
+        return BBXDwarfStep::failed;
+    return BBXDwarfUnwindAssignRegisters(memory, rules, registers);
 }
 
 } // namespace kits

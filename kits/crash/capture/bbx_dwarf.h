@@ -156,9 +156,25 @@ enum class BBXDwarfStep {
     endOfStack, // the return address is undefined: this was the outermost frame
 };
 
+// The rules of one frame: the state after the CIE's instructions and the FDE's up to the PC, and the
+// column that holds the return address. They depend only on the image, so a walk may keep them for
+// a PC it meets again.
+struct BBXDwarfFrameRules {
+    BBXDwarfRuleState state;
+    std::uint64_t returnColumn = BBXDwarfRegisterRIP;
+};
+
+// Runs the CIE's instructions, then the FDE's up to `pc`. False when either fails or pc lies before
+// the FDE.
+bool BBXDwarfUnwindComputeRules(const BBXMemoryReader& memory, const BBXDwarfFDE& fde, std::uint64_t pc,
+                                BBXDwarfFrameRules& rules);
+// The CFA from the rules, then registers 0 to 16 from their rules and rsp = CFA. Fails when rsp and
+// rip come out unchanged; an undefined return address is the end of the stack.
+BBXDwarfStep BBXDwarfUnwindAssignRegisters(const BBXMemoryReader& memory, const BBXDwarfFrameRules& rules,
+                                           BBXDwarfRegisters& registers);
+
 // One step through the FDE that covers `pc` (the caller's lookup address, already inside the calling
-// instruction): CIE and FDE instructions, the CFA, then registers 0 to 16 from their rules and rsp =
-// CFA. Fails when rsp and rip come out unchanged.
+// instruction): the rules, then the registers.
 BBXDwarfStep BBXDwarfUnwindComputeRegisters(const BBXMemoryReader& memory, const BBXDwarfFDE& fde, std::uint64_t pc,
                                             BBXDwarfRegisters& registers);
 

@@ -96,13 +96,22 @@ bool framePointerStep(BBXUnwindCursor* cursor)
 }
 
 // The DWARF step for an image with an .eh_frame_hdr: true when the registers now hold the caller's
-// frame or the stack has ended (PC set to 0).
+// frame or the stack has ended (PC set to 0). A PC met again reuses the rules found for it last.
 bool dwarfStep(BBXUnwindCursor* cursor, const BBXBinaryImageNode& image, std::uint64_t pc)
 {
-    BBXDwarfFDE fde;
-    if (!BBXEhFrameHeaderFindFDE(cursor->memory, image.ehFrame, pc, fde))
-        return false;
-    switch (BBXDwarfUnwindComputeRegisters(cursor->memory, fde, pc, cursor->registers)) {
+    auto& last = cursor->lastRules;
+    if (!cursor->reuseRepeatedRules || last.pc != pc) {
+        last.pc = 0;
+        BBXDwarfFDE fde;
+        if (!BBXEhFrameHeaderFindFDE(cursor->memory, image.ehFrame, pc, fde))
+            return false;
+        if (!BBXDwarfUnwindComputeRules(cursor->memory, fde, pc, last.rules)) {
+            BBX_LOG(BBXSDKLogLevelError, "ERROR [%s:%d] Error: Unable to assign DWARF registers\n");
+            return false;
+        }
+        last.pc = pc;
+    }
+    switch (BBXDwarfUnwindAssignRegisters(cursor->memory, last.rules, cursor->registers)) {
     case BBXDwarfStep::unwound: return true;
     case BBXDwarfStep::endOfStack: pcOf(cursor) = 0; return true;
     case BBXDwarfStep::failed:
@@ -195,6 +204,8 @@ bool BBXUnwindInit(BBXUnwindCursor* cursor, const BBXDwarfRegisters& registers, 
     cursor->cache.next = 0;
     cursor->cache.source = memory;
     cursor->memory = {cachedRead, &cursor->cache};
+    cursor->reuseRepeatedRules = true;
+    cursor->lastRules.pc = 0;
     return true;
 }
 

@@ -47,6 +47,13 @@ struct BBXUnwindMemoryCache {
     BBXMemoryReader source;
 };
 
+// The DWARF rules last computed, for the PC they were computed at (0: none). Recursion returns to
+// the same PC frame after frame, and its rules need not be found and run again each time.
+struct BBXUnwindRuleCache {
+    std::uint64_t pc = 0;
+    BBXDwarfFrameRules rules;
+};
+
 // Holds its memory cache and a reader that points at it: not copyable.
 struct BBXUnwindCursor {
     BBXUnwindCursor() = default;
@@ -60,6 +67,8 @@ struct BBXUnwindCursor {
     BBXMemoryReader memory;        // reads through `cache`
     BBXImageFinder images;
     BBXUnwindMemoryCache cache;
+    bool reuseRepeatedRules = true; // BBXUnwindInit turns it on; off, every frame's rules are found afresh
+    BBXUnwindRuleCache lastRules;
 };
 
 constexpr std::uint32_t BBXUnwindMaximumFrames = 600000;

@@ -1,6 +1,6 @@
-// Six calls deep without frame pointers (built -O2 -fomit-frame-pointer): the innermost takes a
-// machine context and glibc's backtrace and hands both to a callback while the chain is still on
-// the stack, for the unwinder's tests to walk and compare.
+// Six calls deep, or a recursion, without frame pointers (built -O2 -fomit-frame-pointer): the
+// innermost takes a machine context and glibc's backtrace and hands both to a callback while the
+// chain is still on the stack, for the unwinder's tests to walk and compare.
 #include <execinfo.h>
 #include <ucontext.h>
 
@@ -8,6 +8,9 @@ using UnwindChainCallback = void (*)(const ucontext_t* context, void* const* tra
 
 extern "C" __attribute__((visibility("default"))) int unwindChainStart(UnwindChainCallback callback, void* argument,
                                                                        int value);
+// `depth` calls of one recursive function, then the same innermost function: return addresses repeat.
+extern "C" __attribute__((visibility("default"))) int unwindRecursionStart(UnwindChainCallback callback, void* argument,
+                                                                           int depth);
 
 namespace {
 
@@ -43,4 +46,13 @@ extern "C" __attribute__((noinline)) int unwindChainStart(UnwindChainCallback ca
     const int result = level2(callback, argument, value + 7);
     asm volatile("" ::: "memory");
     return result + 1;
+}
+
+extern "C" __attribute__((noinline)) int unwindRecursionStart(UnwindChainCallback callback, void* argument, int depth)
+{
+    if (depth <= 0)
+        return level6(callback, argument, depth);
+    const int result = unwindRecursionStart(callback, argument, depth - 1);
+    asm volatile("" ::: "memory");
+    return result ^ depth;
 }
