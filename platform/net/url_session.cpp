@@ -188,7 +188,11 @@ int verifyServer(X509_STORE_CTX* context, void* argument)
     auto* state = static_cast<URLSessionTask::State*>(argument);
     auto engine = state->engine.lock();
     ServerTrust trust;
-    trust.host = hostOf(state->request.url);
+    // The host of the URL being fetched now: after a redirect, the one redirected to.
+    char* current = nullptr;
+    if (state->easy)
+        curl_easy_getinfo(state->easy, CURLINFO_EFFECTIVE_URL, &current);
+    trust.host = hostOf(current ? std::string(current) : state->request.url);
     STACK_OF(X509)* chain = X509_STORE_CTX_get0_untrusted(context);
     for (int index = 0; chain && index < sk_X509_num(chain); ++index) {
         unsigned char* der = nullptr;
@@ -281,6 +285,12 @@ std::size_t readUpload(char* buffer, std::size_t size, std::size_t count, void* 
     return result < 0 ? CURL_READFUNC_ABORT : static_cast<std::size_t>(result);
 }
 
+int rewindUpload(void* argument, curl_off_t offset, int origin)
+{
+    auto& state = *static_cast<URLSessionTask::State*>(argument);
+    return ::lseek(state.fd, static_cast<off_t>(offset), origin) < 0 ? CURL_SEEKFUNC_FAIL : CURL_SEEKFUNC_OK;
+}
+
 } // namespace
 
 void URLSession::Engine::completeWithError(const std::shared_ptr<URLSessionTask>& task, foundation::Error error)
@@ -357,22 +367,37 @@ bool URLSession::Engine::startTransfer(const std::shared_ptr<URLSessionTask>& ta
         curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(std::min(whole, 30.0 * 86400.0) * 1000));
 
     // The wire carries exactly the request's headers: curl's own Accept, Expect and form Content-Type
-    // are switched off unless the request sets them.
+    // are switched off unless the request sets them. The body's length is curl's to write: it is always
+    // the true length, and it is dropped when a redirect turns the request into a GET without a body
+    // (a request's own Content-Length would then promise bytes that never come).
     for (const auto& [name, value] : request.headerFields.fields())
-        state.headers = curl_slist_append(state.headers, (value.empty() ? name + ";" : name + ": " + value).c_str());
+        if (!headerNamesEqual(name, "Content-Length"))
+            state.headers =
+                curl_slist_append(state.headers, (value.empty() ? name + ";" : name + ": " + value).c_str());
     for (const char* own : {"Accept", "Expect", "Content-Type"})
         if (!request.headerFields.value(own))
             state.headers = curl_slist_append(state.headers, (std::string(own) + ":").c_str());
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, state.headers);
 
+    // POST and PUT go as curl's own methods: a custom method name would stay on every redirect, where
+    // 301, 302 and 303 turn a POST into a GET without its body.
     if (state.kind == URLSessionTaskKind::upload) {
         struct stat facts {};
         ::fstat(state.fd, &facts);
-        curl_easy_setopt(easy, CURLOPT_UPLOAD, 1L);
         curl_easy_setopt(easy, CURLOPT_READFUNCTION, readUpload);
         curl_easy_setopt(easy, CURLOPT_READDATA, &state);
-        curl_easy_setopt(easy, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(facts.st_size));
-        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.httpMethod.c_str());
+        // A 307 or 308 sends the file again from its start.
+        curl_easy_setopt(easy, CURLOPT_SEEKFUNCTION, rewindUpload);
+        curl_easy_setopt(easy, CURLOPT_SEEKDATA, &state);
+        if (request.httpMethod == "POST") {
+            curl_easy_setopt(easy, CURLOPT_POST, 1L);
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(facts.st_size));
+        } else {
+            curl_easy_setopt(easy, CURLOPT_UPLOAD, 1L);
+            curl_easy_setopt(easy, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(facts.st_size));
+            if (request.httpMethod != "PUT")
+                curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.httpMethod.c_str());
+        }
     } else if (request.httpMethod == "GET" && request.httpBody.empty()) {
         curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
     } else if (request.httpMethod == "HEAD") {
@@ -380,7 +405,8 @@ bool URLSession::Engine::startTransfer(const std::shared_ptr<URLSessionTask>& ta
     } else {
         curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.httpBody.size()));
         curl_easy_setopt(easy, CURLOPT_POSTFIELDS, request.httpBody.data());
-        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.httpMethod.c_str());
+        if (request.httpMethod != "POST")
+            curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.httpMethod.c_str());
     }
     if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
         completeWithError(task, urlError(URLErrorUnknown, "curl_multi_add_handle failed"));
@@ -451,8 +477,15 @@ void URLSession::Engine::finish(const std::shared_ptr<URLSessionTask>& task, std
             curl_easy_getinfo(state.easy, CURLINFO_EFFECTIVE_URL, &effective);
             state.incoming.url = effective ? effective : state.request.url;
             state.incoming.statusCode = status > 0 ? std::optional<long>(status) : std::nullopt;
-            std::lock_guard lock(state.mutex);
-            state.response = state.incoming;
+            {
+                std::lock_guard lock(state.mutex);
+                state.response = state.incoming;
+            }
+            if (state.invokesDelegate) {
+                toDelegate([task, response = state.incoming](URLSession& owner, URLSessionDelegate& listener) {
+                    listener.didReceiveResponse(owner, *task, response);
+                });
+            }
         }
         curl_easy_cleanup(state.easy);
         state.easy = nullptr;
