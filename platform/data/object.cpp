@@ -27,6 +27,9 @@ int requireRelationship(const EntityDescription& entity, std::string_view key)
 
 } // namespace
 
+// Every loaded object carries this header: keep it to one cache line.
+static_assert(sizeof(Object) <= 64);
+
 Object::~Object()
 {
     if (!entity_)

@@ -88,13 +88,14 @@ private:
     RelationshipSlot* relationships_ = nullptr;
 
     int liveIndex_ = -1; // position in the context's list of live objects of the entity
-    bool deleted_ = false;
-    bool inStore_ = false; // a row exists in the store as of the last save
-    bool dirty_ = false;   // attributes or to-ones changed since the last save
-    bool queuedForSave_ = false;
-    bool pendingInserted_ = false;
-    bool pendingDeleted_ = false;
-    bool queuedForNotice_ = false;
+    // One bit each, so the header stays at 64 bytes: every loaded object carries them.
+    bool deleted_ : 1 = false;
+    bool inStore_ : 1 = false; // a row exists in the store as of the last save
+    bool dirty_ : 1 = false;   // attributes or to-ones changed since the last save
+    bool queuedForSave_ : 1 = false;
+    bool pendingInserted_ : 1 = false;
+    bool pendingDeleted_ : 1 = false;
+    bool queuedForNotice_ : 1 = false;
     std::uint64_t pendingKeys_ = 0;
 };
 
