@@ -559,6 +559,12 @@ std::vector<RecordedRequest> LoopbackServer::requests() const
     return state_->recorded;
 }
 
+void LoopbackServer::clearRequests()
+{
+    std::lock_guard lock(state_->mutex);
+    state_->recorded.clear();
+}
+
 bool LoopbackServer::waitForRequests(std::size_t count, std::chrono::milliseconds timeout) const
 {
     std::unique_lock lock(state_->mutex);

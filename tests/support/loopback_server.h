@@ -78,6 +78,8 @@ public:
     void setHandler(RequestHandler handler);
 
     std::vector<RecordedRequest> requests() const;
+    // Forgets the requests recorded so far (a long-lived server would otherwise keep every body).
+    void clearRequests();
     // Whether at least `count` requests were recorded within the time-out.
     bool waitForRequests(std::size_t count, std::chrono::milliseconds timeout) const;
 
