@@ -1,5 +1,6 @@
 // Helpers of the unwinder's tests: memory readers over the process and over buffers, registers from
-// a machine context, the loaded images as crash-time nodes, and function names of return addresses.
+// a machine context, the loaded images as crash-time nodes, function names of return addresses, and
+// writers of call-frame bytes.
 #pragma once
 
 #include "kits/crash/capture/bbx_dwarf.h"
@@ -83,6 +84,94 @@ inline std::string functionName(std::uint64_t returnAddress)
     static os::ImageSymbols symbols;
     const auto match = symbols.functionContaining(returnAddress - 1);
     return match ? match->name : "?";
+}
+
+// Writers of call-frame bytes.
+inline void uleb(std::string& out, std::uint64_t value)
+{
+    do {
+        std::uint8_t byte = value & 0x7f;
+        value >>= 7;
+        out += static_cast<char>(value ? byte | 0x80 : byte);
+    } while (value);
+}
+
+inline void sleb(std::string& out, std::int64_t value)
+{
+    for (;;) {
+        std::uint8_t byte = value & 0x7f;
+        value >>= 7;
+        const bool done = (value == 0 && !(byte & 0x40)) || (value == -1 && (byte & 0x40));
+        out += static_cast<char>(done ? byte : byte | 0x80);
+        if (done)
+            return;
+    }
+}
+
+inline void word(std::string& out, std::uint32_t value)
+{
+    for (int index = 0; index < 4; ++index)
+        out += static_cast<char>(value >> (8 * index));
+}
+
+inline void quad(std::string& out, std::uint64_t value)
+{
+    for (int index = 0; index < 8; ++index)
+        out += static_cast<char>(value >> (8 * index));
+}
+
+// A CIE (version 1, code alignment 1, data alignment -8, return address column 16) with the given
+// augmentation, augmentation data and instructions.
+inline std::string cie(const std::string& augmentation, const std::string& data, const std::string& instructions)
+{
+    std::string body;
+    word(body, 0); // CIE identifier
+    body += '\1';
+    body += augmentation;
+    body += '\0';
+    uleb(body, 1);
+    sleb(body, -8);
+    body += '\x10';
+    if (!augmentation.empty()) {
+        uleb(body, data.size());
+        body += data;
+    }
+    body += instructions;
+    while ((body.size() + 4) % 8)
+        body += '\0'; // DW_CFA_nop
+    std::string record;
+    word(record, static_cast<std::uint32_t>(body.size()));
+    return record + body;
+}
+
+// An FDE at `offset` in the section for the CIE at offset 0, with an absolute (absptr) PC start.
+inline std::string fde(std::size_t offset, std::uint64_t start, std::uint64_t range, const std::string& instructions,
+                       bool augmented)
+{
+    std::string body;
+    word(body, static_cast<std::uint32_t>(offset + 4)); // back to the CIE
+    quad(body, start);
+    quad(body, range);
+    if (augmented)
+        uleb(body, 0);
+    body += instructions;
+    std::string record;
+    word(record, static_cast<std::uint32_t>(body.size()));
+    return record + body;
+}
+
+// Bytes of a literal, zero bytes included.
+template <std::size_t size>
+inline std::string literal(const char (&bytes)[size])
+{
+    return std::string(bytes, size - 1);
+}
+
+inline std::string expressionBlock(const std::string& opcodes)
+{
+    std::string block;
+    uleb(block, opcodes.size());
+    return block + opcodes;
 }
 
 } // namespace testsupport

@@ -80,21 +80,6 @@ std::uint64_t& fpOf(BBXUnwindCursor* cursor)
     return cursor->registers.value[BBXDwarfRegisterRBP];
 }
 
-// The frame-pointer step: the saved rbp and the return address lie at rbp.
-bool framePointerStep(BBXUnwindCursor* cursor)
-{
-    std::uint64_t frame[2] = {};
-    const std::uint64_t rbp = fpOf(cursor);
-    if (rbp < lowestValidAddress || !cursor->memory.get(rbp, frame, sizeof frame)) {
-        BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: failed to read memory at address %p\n", pointer(rbp));
-        return false;
-    }
-    pcOf(cursor) = frame[1];
-    fpOf(cursor) = frame[0];
-    spOf(cursor) = rbp + 16;
-    return true;
-}
-
 // The DWARF step for an image with an .eh_frame_hdr: true when the registers now hold the caller's
 // frame or the stack has ended (PC set to 0). A PC met again reuses the rules found for it last.
 bool dwarfStep(BBXUnwindCursor* cursor, const BBXBinaryImageNode& image, std::uint64_t pc)
@@ -146,11 +131,18 @@ bool advance(BBXUnwindCursor* cursor)
         BBXBinaryImageNode image;
         if (cursor->images.get(pc, image)) {
             BBX_LOG(BBXSDKLogLevelDebug, "DEBUG [%s:%d] Binary image for %p at %p\n", pointer(pc), pointer(image.base));
-            if (image.unwindInfo < lowestValidAddress)
+            if (image.unwindInfo < lowestValidAddress) {
                 BBX_LOG(BBXSDKLogLevelInfo, "INFO  [%s:%d] Binary image at %p has no unwind info\n",
                         pointer(image.base));
-            if (image.ehFrame >= lowestValidAddress)
-                unwound = dwarfStep(cursor, image, pc);
+                // An ELF image: its call-frame information through the .eh_frame_hdr.
+                if (image.ehFrame >= lowestValidAddress)
+                    unwound = dwarfStep(cursor, image, pc);
+            } else if (!BBXCompactUnwindInit(&cursor->compact, cursor->memory, image.unwindInfo, image.ehFrame,
+                                             image.base)) {
+                BBX_LOG(BBXSDKLogLevelError, "ERROR [%s:%d] Unable to read unwind info\n");
+            } else {
+                unwound = BBXCompactUnwindLookupAndCompute(cursor->compact, cursor->memory, cursor->registers);
+            }
         } else {
             BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Unable to find binary for %p\n", pointer(pc));
         }
@@ -196,6 +188,7 @@ bool BBXUnwindInit(BBXUnwindCursor* cursor, const BBXDwarfRegisters& registers, 
         return false;
     cursor->registers = registers;
     cursor->frameCount = 0;
+    cursor->compact = BBXCompactUnwindContext{};
     cursor->lastPC = 0;
     cursor->repeatCount = 0;
     cursor->images = images;
@@ -257,7 +250,7 @@ bool BBXUnwindWithFramePointer(BBXUnwindCursor* cursor, bool firstStep)
             return true;
         }
     }
-    return framePointerStep(cursor);
+    return BBXCompactUnwindBPFrame(cursor->memory, cursor->registers);
 }
 
 bool BBXUnwindFirstExecutableAddress(BBXUnwindCursor* cursor)

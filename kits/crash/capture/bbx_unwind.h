@@ -1,10 +1,12 @@
 // The unwind cursor: walks one thread's stack from its registers, one frame per call, at crash time
-// (no heap, no locks). Each step uses the image's call-frame information through its .eh_frame_hdr,
-// else the frame-pointer chain, and on the first step a stack scan. Memory and the loaded images are
+// (no heap, no locks). Each step uses the image's compact unwind table where it has one, else its
+// call-frame information through its .eh_frame_hdr, else the frame-pointer chain, and on the first
+// step a stack scan. Memory and the loaded images are
 // reached through the functions the cursor is given, so a bad pointer ends the walk instead of
 // faulting.
 #pragma once
 
+#include "kits/crash/capture/bbx_compact_unwind.h"
 #include "kits/crash/capture/bbx_dwarf.h"
 
 #include <cstddef>
@@ -13,7 +15,8 @@
 namespace kits {
 
 // A loaded image as the crash-time image list keeps it. On Linux `ehFrame` holds the address of the
-// image's .eh_frame_hdr and `unwindInfo` stays 0 (no ELF image has a compact table).
+// image's .eh_frame_hdr and `unwindInfo` stays 0 (no ELF image has a compact table); an image with
+// a compact table gives its frame section in `ehFrame`, which the table's DWARF entries point into.
 struct BBXBinaryImageNode {
     std::uint64_t base = 0;
     std::uint64_t size = 0;
@@ -62,6 +65,7 @@ struct BBXUnwindCursor {
 
     BBXDwarfRegisters registers;
     std::uint32_t frameCount = 0; // frames yielded so far
+    BBXCompactUnwindContext compact;
     std::uint64_t lastPC = 0;
     std::uint32_t repeatCount = 0; // consecutive steps that produced the same PC
     BBXMemoryReader memory;        // reads through `cache`
