@@ -376,6 +376,16 @@ TEST_F(URLSessionTest, TimeOutsAndTransportErrors)
     stall.timeoutInterval = 1.0;
     EXPECT_EQ(codeOf(runData(*session, stall).error), net::URLErrorTimedOut);
 
+    // The configuration's resource time-out bounds the whole task, however patient the request.
+    server.script("GET", "/stall", ScriptedAnswer{200, "", {}, std::string(4096, 's'), 0ms, AnswerFault::stallMidBody});
+    net::URLSessionConfiguration bounded;
+    bounded.timeoutIntervalForResource = 1.0;
+    auto boundedSession = net::URLSession::sessionWithConfiguration(bounded);
+    net::URLRequest patient(server.url("/stall"));
+    patient.timeoutInterval = 120.0;
+    // (runData gives up after 30 s, long before the request's own 120 s.)
+    EXPECT_EQ(codeOf(runData(*boundedSession, patient).error), net::URLErrorTimedOut);
+
     // A port nobody listens on: bound, never listening.
     const int closed = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
