@@ -39,6 +39,16 @@ foundation::Error networkError(std::int64_t code)
     return KSTNetworkResponseHandler::errorForCode(code, {});
 }
 
+// Ends a request with a network error and neither data nor response.
+template <typename Completion>
+std::function<void(std::int64_t code)> failureOf(const Completion& completion)
+{
+    return [completion](std::int64_t code) {
+        if (completion)
+            completion(std::nullopt, std::nullopt, networkError(code));
+    };
+}
+
 } // namespace
 
 std::shared_ptr<KSTNetworkClient> KSTNetworkClient::create(net::URLSessionConfiguration configuration,
@@ -72,14 +82,13 @@ const KSTCertificatePinner* KSTNetworkClient::certPinner() const
 void KSTNetworkClient::startDataTaskWithRequest(const net::URLRequest& request, DataCompletion completion,
                                                 std::uint64_t retryLimit, std::uint64_t tries)
 {
+    const auto fail = failureOf(completion);
     if (session_->isInvalidated()) {
-        if (completion)
-            completion(std::nullopt, std::nullopt, networkError(KSTNetworkErrorNoTask));
+        fail(KSTNetworkErrorNoTask);
         return;
     }
-    std::weak_ptr<KSTNetworkClient> weak = weak_from_this();
     auto task =
-        session_->dataTaskWithRequest(request, [weak, request, completion, retryLimit,
+        session_->dataTaskWithRequest(request, [weak = weak_from_this(), request, completion, fail, retryLimit,
                                                 tries](std::string data, std::optional<net::HTTPURLResponse> response,
                                                        std::optional<foundation::Error> error) {
             KSTNetworkResponseHandler::handleCompletedResponse(
@@ -90,26 +99,12 @@ void KSTNetworkClient::startDataTaskWithRequest(const net::URLRequest& request, 
                             completion(std::move(data), response, std::move(classified));
                         return;
                     }
-                    if (tries >= retryLimit) {
-                        if (completion)
-                            completion(std::nullopt, std::nullopt, networkError(KSTNetworkErrorRetryLimit));
-                        return;
-                    }
-                    const auto client = weak.lock();
-                    if (!client) {
-                        if (completion)
-                            completion(std::nullopt, std::nullopt, networkError(KSTNetworkErrorNoTask));
-                        return;
-                    }
-                    client->scheduleRepetition(
-                        response, tries,
+                    retryOrFail(
+                        weak, response, retryLimit, tries,
                         [request, completion, retryLimit, tries](KSTNetworkClient& again) {
                             again.startDataTaskWithRequest(request, completion, retryLimit, tries + 1);
                         },
-                        [completion] {
-                            if (completion)
-                                completion(std::nullopt, std::nullopt, networkError(KSTNetworkErrorNoTask));
-                        });
+                        fail);
                 });
         });
     task->resume();
@@ -118,16 +113,15 @@ void KSTNetworkClient::startDataTaskWithRequest(const net::URLRequest& request, 
 void KSTNetworkClient::startDownloadTaskWithRequest(const net::URLRequest& request, DownloadCompletion completion,
                                                     std::uint64_t retryLimit, std::uint64_t tries)
 {
+    const auto fail = failureOf(completion);
     if (session_->isInvalidated()) {
-        if (completion)
-            completion(std::nullopt, std::nullopt, networkError(KSTNetworkErrorNoTask));
+        fail(KSTNetworkErrorNoTask);
         return;
     }
-    std::weak_ptr<KSTNetworkClient> weak = weak_from_this();
     auto task = session_->downloadTaskWithRequest(
-        request, [weak, request, completion, retryLimit, tries](std::optional<std::filesystem::path> location,
-                                                                std::optional<net::HTTPURLResponse> response,
-                                                                std::optional<foundation::Error> error) {
+        request, [weak = weak_from_this(), request, completion, fail, retryLimit,
+                  tries](std::optional<std::filesystem::path> location, std::optional<net::HTTPURLResponse> response,
+                         std::optional<foundation::Error> error) {
             KSTNetworkResponseHandler::handleCompletedResponse(
                 response ? &*response : nullptr, request, error,
                 [&](bool retry, std::optional<foundation::Error> classified) {
@@ -136,38 +130,37 @@ void KSTNetworkClient::startDownloadTaskWithRequest(const net::URLRequest& reque
                             completion(location, response, BBXURLSession::downloadTaskError(classified));
                         return;
                     }
-                    const auto client = weak.lock();
-                    if (tries >= retryLimit || !client) {
-                        if (completion)
-                            completion(std::nullopt, std::nullopt,
-                                       networkError(client ? KSTNetworkErrorRetryLimit : KSTNetworkErrorNoTask));
-                        return;
-                    }
-                    client->scheduleRepetition(
-                        response, tries,
+                    retryOrFail(
+                        weak, response, retryLimit, tries,
                         [request, completion, retryLimit, tries](KSTNetworkClient& again) {
                             again.startDownloadTaskWithRequest(request, completion, retryLimit, tries + 1);
                         },
-                        [completion] {
-                            if (completion)
-                                completion(std::nullopt, std::nullopt, networkError(KSTNetworkErrorNoTask));
-                        });
+                        fail);
                 });
         });
     task->resume();
 }
 
-void KSTNetworkClient::scheduleRepetition(const std::optional<net::HTTPURLResponse>& response, std::uint64_t tries,
-                                          std::function<void(KSTNetworkClient&)> start, std::function<void()> gone)
+void KSTNetworkClient::retryOrFail(const std::weak_ptr<KSTNetworkClient>& weak,
+                                   const std::optional<net::HTTPURLResponse>& response, std::uint64_t retryLimit,
+                                   std::uint64_t tries, std::function<void(KSTNetworkClient&)> start,
+                                   std::function<void(std::int64_t code)> fail)
 {
+    if (tries >= retryLimit) {
+        fail(KSTNetworkErrorRetryLimit);
+        return;
+    }
+    if (weak.expired()) {
+        fail(KSTNetworkErrorNoTask);
+        return;
+    }
     const double delay = computeDelayForResponse(response ? &*response : nullptr, tries);
-    std::weak_ptr<KSTNetworkClient> weak = weak_from_this();
     foundation::scheduler()->after(foundation::SchedulerDuration(delay),
-                                   [weak, start = std::move(start), gone = std::move(gone)] {
+                                   [weak, start = std::move(start), fail = std::move(fail)] {
                                        if (const auto client = weak.lock())
                                            start(*client);
                                        else
-                                           gone();
+                                           fail(KSTNetworkErrorNoTask);
                                    });
 }
 

@@ -58,9 +58,12 @@ public:
 
 private:
     KSTNetworkClient() = default;
-    // Repeats `start` with tries + 1 after the delay for the response, on the kits' scheduler.
-    void scheduleRepetition(const std::optional<net::HTTPURLResponse>& response, std::uint64_t tries,
-                            std::function<void(KSTNetworkClient&)> start, std::function<void()> gone);
+    // For an answer that wants a retry: at the retry limit `fail` gets -6; otherwise `start` runs on the
+    // client after the delay for the response, on the kits' scheduler. A client gone by then gives -3.
+    static void retryOrFail(const std::weak_ptr<KSTNetworkClient>& client,
+                            const std::optional<net::HTTPURLResponse>& response, std::uint64_t retryLimit,
+                            std::uint64_t tries, std::function<void(KSTNetworkClient&)> start,
+                            std::function<void(std::int64_t code)> fail);
 
     std::shared_ptr<net::URLSession> session_;
     std::shared_ptr<net::URLSessionDelegate> trust_;
