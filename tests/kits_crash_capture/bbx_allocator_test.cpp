@@ -3,8 +3,8 @@
 #include "kits/crash/capture/bbx_allocator.h"
 #include "kits/crash/capture/bbx_sdk_log.h"
 
+#include "sdk_log_fixture.h"
 #include "support/child_process.h"
-#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -18,20 +18,11 @@
 
 namespace {
 
-std::string contentsOf(const std::filesystem::path& path)
-{
-    std::ifstream stream(path, std::ios::binary);
-    std::ostringstream text;
-    text << stream.rdbuf();
-    return text.str();
-}
+using crashtest::contentsOf;
 
-class BBXAllocatorTest : public ::testing::Test {
+class BBXAllocatorTest : public crashtest::SDKLogFolderTest {
 protected:
-    void SetUp() override { BBXSDKLogSetContext(logPath().c_str(), 1); }
-    void TearDown() override { BBXSDKLogSetContext(nullptr, 1); }
-    std::filesystem::path logPath() const { return folder.path() / "sdk.log"; }
-    testsupport::TempFolder folder{"bbx-allocator"};
+    BBXAllocatorTest() : SDKLogFolderTest("bbx-allocator") {}
 };
 
 [[maybe_unused]] bool diedBySegv(int status)

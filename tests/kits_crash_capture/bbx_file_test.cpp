@@ -4,7 +4,7 @@
 #include "kits/crash/capture/bbx_file.h"
 #include "kits/crash/capture/bbx_sdk_log.h"
 
-#include "support/temp_folder.h"
+#include "sdk_log_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -14,24 +14,16 @@
 
 namespace {
 
-std::string contentsOf(const std::filesystem::path& path)
-{
-    std::ifstream stream(path, std::ios::binary);
-    std::ostringstream text;
-    text << stream.rdbuf();
-    return text.str();
-}
+using crashtest::contentsOf;
 
 void writeFile(const std::filesystem::path& path, const std::string& bytes)
 {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-class BBXFileTest : public ::testing::Test {
+class BBXFileTest : public crashtest::SDKLogFolderTest {
 protected:
-    void SetUp() override { BBXSDKLogSetContext(logPath().c_str(), 1); }
-    void TearDown() override { BBXSDKLogSetContext(nullptr, 1); }
-    std::filesystem::path logPath() const { return folder.path() / "sdk.log"; }
+    BBXFileTest() : SDKLogFolderTest("bbx-file") {}
     std::filesystem::path recordPath() const { return folder.path() / "test.bbxrecord"; }
 
     // Opens an unbuffered record file, lets `write` fill it, closes it and returns its bytes.
@@ -45,8 +37,6 @@ protected:
         EXPECT_EQ(file.fd, -1);
         return contentsOf(recordPath());
     }
-
-    testsupport::TempFolder folder{"bbx-file"};
 };
 
 } // namespace

@@ -2,7 +2,7 @@
 // capture has begun.
 #include "kits/crash/capture/bbx_sdk_log.h"
 
-#include "support/temp_folder.h"
+#include "sdk_log_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -12,19 +12,12 @@
 
 namespace {
 
-std::string contentsOf(const std::filesystem::path& path)
-{
-    std::ifstream stream(path, std::ios::binary);
-    std::ostringstream text;
-    text << stream.rdbuf();
-    return text.str();
-}
+using crashtest::contentsOf;
 
-class SDKLogTest : public ::testing::Test {
+// Each test sets the log's context itself: the gates are what it checks.
+class SDKLogTest : public crashtest::SDKLogFolderTest {
 protected:
-    void TearDown() override { BBXSDKLogSetContext(nullptr, 1); }
-    std::filesystem::path logPath() const { return folder.path() / "sdk.log"; }
-    testsupport::TempFolder folder{"bbx-sdk-log"};
+    SDKLogTest() : SDKLogFolderTest("bbx-sdk-log", LogContext::setByTheTest) {}
 };
 
 std::string formatted(const char* format, auto... arguments)

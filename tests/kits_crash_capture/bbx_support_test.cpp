@@ -8,7 +8,7 @@
 #include "kits/crash/capture/bbx_allocator.h"
 #include "kits/crash/capture/bbx_sdk_log.h"
 
-#include "support/temp_folder.h"
+#include "sdk_log_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -24,24 +24,16 @@ using foundation::PropertyListDictionary;
 
 namespace {
 
-std::string contentsOf(const std::filesystem::path& path)
-{
-    std::ifstream stream(path, std::ios::binary);
-    std::ostringstream text;
-    text << stream.rdbuf();
-    return text.str();
-}
+using crashtest::contentsOf;
 
-class BBXSupportTest : public ::testing::Test {
+class BBXSupportTest : public crashtest::SDKLogFolderTest {
 protected:
-    void SetUp() override { BBXSDKLogSetContext(logPath().c_str(), 1); }
+    BBXSupportTest() : SDKLogFolderTest("bbx-support") {}
     void TearDown() override
     {
-        BBXSDKLogSetContext(nullptr, 1);
+        SDKLogFolderTest::TearDown();
         foundation::MainBundle::setInfoDictionary(nullptr);
     }
-    std::filesystem::path logPath() const { return folder.path() / "sdk.log"; }
-    testsupport::TempFolder folder{"bbx-support"};
 };
 
 // One readable page followed by one that cannot be read.
