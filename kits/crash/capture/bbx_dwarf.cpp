@@ -384,22 +384,50 @@ bool BBXDwarfInstructionsEnumerate(const BBXMemoryReader& memory, std::uint64_t 
     auto& state = machine.state;
     const auto codeAlignment = cie.codeAlignment;
     const auto dataAlignment = cie.dataAlignment;
+    const char* name = "";
+    auto validFor = [&](std::uint64_t number) {
+        if (validRegister(number))
+            return true;
+        BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: Found an invalid %s register number\n", name);
+        return false;
+    };
+    // A rule for a register, and its trace line (the operand as a number, or the expression's address).
     auto setRule = [&](std::uint64_t number, BBXDwarfRuleKind kind, std::int64_t operand) {
-        if (!validRegister(number))
+        if (!validFor(number))
             return false;
+        if (kind == BBXDwarfRuleKind::expression || kind == BBXDwarfRuleKind::valueExpression)
+            BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] %s %zu, %p\n", name, static_cast<std::size_t>(number),
+                    reinterpret_cast<void*>(operand));
+        else
+            BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] %s %zu, %zd\n", name, static_cast<std::size_t>(number),
+                    static_cast<std::ptrdiff_t>(operand));
         state.registers[number] = {kind, operand};
         return true;
     };
     auto defineCfa = [&](std::uint64_t number, std::int64_t offset) {
-        if (!validRegister(number))
+        if (!validFor(number))
             return false;
+        BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] %s %zu, %zd\n", name, static_cast<std::size_t>(number),
+                static_cast<std::ptrdiff_t>(offset));
         state.cfaRegister = number;
         state.cfaOffset = offset;
         state.cfaExpression = 0;
         return true;
     };
+    auto restore = [&](std::uint64_t number) {
+        if (!validFor(number))
+            return false;
+        BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] %s %zu\n", name, static_cast<std::size_t>(number));
+        state.registers[number] = machine.initial.registers[number];
+        return true;
+    };
     auto advance = [&](std::uint64_t delta) {
+        BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] %s %zu\n", name, static_cast<std::size_t>(delta));
         location += delta * codeAlignment;
+        return true;
+    };
+    auto trace = [&] {
+        BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] %s\n", name);
         return true;
     };
     BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Running instructions from %p to %p\n", reinterpret_cast<void*>(start),
@@ -413,100 +441,140 @@ bool BBXDwarfInstructionsEnumerate(const BBXMemoryReader& memory, std::uint64_t 
         std::int64_t signedOperand = 0;
         bool done = false;
         switch (opcode & 0xc0) {
-        case cfaAdvanceLoc: done = advance(opcode & 0x3f); break;
+        case cfaAdvanceLoc:
+            name = "DW_CFA_advance_loc";
+            done = advance(opcode & 0x3f);
+            break;
         case cfaOffset:
+            name = "DW_CFA_offset";
             done = stream.uleb(unsignedOperand)
                    && setRule(opcode & 0x3f, BBXDwarfRuleKind::offset, factored(unsignedOperand, dataAlignment));
             break;
         case cfaRestore:
-            number = opcode & 0x3f;
-            done = validRegister(number) && (state.registers[number] = machine.initial.registers[number], true);
+            name = "DW_CFA_restore";
+            done = restore(opcode & 0x3f);
             break;
         default:
             switch (opcode) {
-            case cfaNop: done = true; break;
-            case cfaSetLoc: done = BBXParseAddressWithEncodingAndAdvance(stream, cie.fdeEncoding, 0, location); break;
+            case cfaNop:
+                name = "DW_CFA_nop";
+                done = trace();
+                break;
+            case cfaSetLoc:
+                name = "DW_CFA_set_loc";
+                done = BBXParseAddressWithEncodingAndAdvance(stream, cie.fdeEncoding, 0, location);
+                if (done)
+                    BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] %s %p\n", name, reinterpret_cast<void*>(location));
+                break;
             case cfaAdvanceLoc1: {
+                name = "DW_CFA_advance_loc1";
                 std::uint8_t delta = 0;
                 done = stream.u8(delta) && advance(delta);
                 break;
             }
             case cfaAdvanceLoc2: {
+                name = "DW_CFA_advance_loc2";
                 std::uint16_t delta = 0;
                 done = stream.u16(delta) && advance(delta);
                 break;
             }
             case cfaAdvanceLoc4: {
+                name = "DW_CFA_advance_loc4";
                 std::uint32_t delta = 0;
                 done = stream.u32(delta) && advance(delta);
                 break;
             }
             case cfaOffsetExtended:
+                name = "DW_CFA_offset_extended";
                 done = stream.uleb(number) && stream.uleb(unsignedOperand)
                        && setRule(number, BBXDwarfRuleKind::offset, factored(unsignedOperand, dataAlignment));
                 break;
             case cfaOffsetExtendedSf:
+                name = "DW_CFA_offset_extended_sf";
                 done = stream.uleb(number) && stream.sleb(signedOperand)
                        && setRule(number, BBXDwarfRuleKind::offset,
                                   factored(static_cast<std::uint64_t>(signedOperand), dataAlignment));
                 break;
             case cfaGnuNegativeOffsetExtended:
+                name = "DW_CFA_GNU_negative_offset_extended";
                 done = stream.uleb(number) && stream.uleb(unsignedOperand)
                        && setRule(number, BBXDwarfRuleKind::offset, factored(0 - unsignedOperand, dataAlignment));
                 break;
             case cfaValOffset:
+                name = "DW_CFA_val_offset";
                 done = stream.uleb(number) && stream.uleb(unsignedOperand)
                        && setRule(number, BBXDwarfRuleKind::valueOffset, factored(unsignedOperand, dataAlignment));
                 break;
             case cfaValOffsetSf:
+                name = "DW_CFA_val_offset_sf";
                 done = stream.uleb(number) && stream.sleb(signedOperand)
                        && setRule(number, BBXDwarfRuleKind::valueOffset,
                                   factored(static_cast<std::uint64_t>(signedOperand), dataAlignment));
                 break;
             case cfaRestoreExtended:
-                done = stream.uleb(number) && validRegister(number)
-                       && (state.registers[number] = machine.initial.registers[number], true);
+                name = "DW_CFA_restore_extended";
+                done = stream.uleb(number) && restore(number);
                 break;
-            case cfaUndefined: done = stream.uleb(number) && setRule(number, BBXDwarfRuleKind::undefined, 0); break;
-            case cfaSameValue: done = stream.uleb(number) && setRule(number, BBXDwarfRuleKind::sameValue, 0); break;
+            case cfaUndefined:
+                name = "DW_CFA_undefined";
+                done = stream.uleb(number) && setRule(number, BBXDwarfRuleKind::undefined, 0);
+                break;
+            case cfaSameValue:
+                name = "DW_CFA_same_value";
+                done = stream.uleb(number) && setRule(number, BBXDwarfRuleKind::sameValue, 0);
+                break;
             case cfaRegister:
-                done = stream.uleb(number) && stream.uleb(unsignedOperand) && validRegister(unsignedOperand)
+                name = "DW_CFA_register";
+                done = stream.uleb(number) && stream.uleb(unsignedOperand) && validFor(unsignedOperand)
                        && setRule(number, BBXDwarfRuleKind::inRegister, static_cast<std::int64_t>(unsignedOperand));
                 break;
             case cfaRememberState:
-                done = machine.depth < BBXDwarfRuleMachine::rememberDepth
+                name = "DW_CFA_remember_state";
+                done = trace() && machine.depth < BBXDwarfRuleMachine::rememberDepth
                        && (machine.remembered[machine.depth++] = state, true);
                 break;
             case cfaRestoreState:
-                done = machine.depth > 0 && (state = machine.remembered[--machine.depth], true);
+                name = "DW_CFA_restore_state";
+                done = trace() && machine.depth > 0 && (state = machine.remembered[--machine.depth], true);
                 break;
             case cfaDefCfa:
+                name = "DW_CFA_def_cfa";
                 done = stream.uleb(number) && stream.uleb(unsignedOperand)
                        && defineCfa(number, static_cast<std::int64_t>(unsignedOperand));
                 break;
             case cfaDefCfaSf:
+                name = "DW_CFA_def_cfa_sf";
                 done = stream.uleb(number) && stream.sleb(signedOperand)
                        && defineCfa(number, factored(static_cast<std::uint64_t>(signedOperand), dataAlignment));
                 break;
-            case cfaDefCfaRegister: done = stream.uleb(number) && defineCfa(number, state.cfaOffset); break;
+            case cfaDefCfaRegister:
+                name = "DW_CFA_def_cfa_register";
+                done = stream.uleb(number) && defineCfa(number, state.cfaOffset);
+                break;
             case cfaDefCfaOffset:
+                name = "DW_CFA_def_cfa_offset";
                 done = stream.uleb(unsignedOperand)
                        && defineCfa(state.cfaRegister, static_cast<std::int64_t>(unsignedOperand));
                 break;
             case cfaDefCfaOffsetSf:
+                name = "DW_CFA_def_cfa_offset_sf";
                 done =
                     stream.sleb(signedOperand)
                     && defineCfa(state.cfaRegister, factored(static_cast<std::uint64_t>(signedOperand), dataAlignment));
                 break;
             case cfaDefCfaExpression: {
+                name = "DW_CFA_def_cfa_expression";
                 std::uint64_t block = 0;
                 done = skipBlock(stream, block);
-                if (done)
+                if (done) {
+                    BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] %s %p\n", name, reinterpret_cast<void*>(block));
                     state.cfaExpression = block;
+                }
                 break;
             }
             case cfaExpression:
             case cfaValExpression: {
+                name = opcode == cfaExpression ? "DW_CFA_expression" : "DW_CFA_val_expression";
                 std::uint64_t block = 0;
                 done = stream.uleb(number) && skipBlock(stream, block)
                        && setRule(number,
@@ -515,7 +583,13 @@ bool BBXDwarfInstructionsEnumerate(const BBXMemoryReader& memory, std::uint64_t 
                                   static_cast<std::int64_t>(block));
                 break;
             }
-            case cfaGnuArgsSize: done = stream.uleb(unsignedOperand); break;
+            case cfaGnuArgsSize:
+                name = "DW_CFA_GNU_args_size";
+                done = stream.uleb(unsignedOperand);
+                if (done)
+                    BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] %s %zu\n", name,
+                            static_cast<std::size_t>(unsignedOperand));
+                break;
             default:
                 BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: Unrecognized DWARF instruction 0x%x\n",
                         static_cast<unsigned>(opcode));
@@ -590,6 +664,57 @@ bool readWord(const BBXMemoryReader& memory, std::uint64_t address, std::uint64_
     return memory.get(address, &value, sizeof value);
 }
 
+// The name in an opcode's trace line (DW_OP_and's line reads "DW_OP_plus_and"); none for an opcode
+// the machine does not know.
+const char* opcodeName(std::uint8_t opcode)
+{
+    switch (opcode) {
+    case 0x03: return "DW_OP_addr";
+    case 0x06: return "DW_OP_deref";
+    case 0x08: return "DW_OP_const1u";
+    case 0x09: return "DW_OP_const1s";
+    case 0x0a: return "DW_OP_const2u";
+    case 0x0b: return "DW_OP_const2s";
+    case 0x0c: return "DW_OP_const4u";
+    case 0x0d: return "DW_OP_const4s";
+    case 0x0e: return "DW_OP_const8u";
+    case 0x0f: return "DW_OP_const8s";
+    case 0x10: return "DW_OP_constu";
+    case 0x11: return "DW_OP_consts";
+    case 0x12: return "DW_OP_dup";
+    case 0x13: return "DW_OP_drop";
+    case 0x14: return "DW_OP_over";
+    case 0x15: return "DW_OP_pick";
+    case 0x16: return "DW_OP_swap";
+    case 0x17: return "DW_OP_rot";
+    case 0x19: return "DW_OP_abs";
+    case 0x1a: return "DW_OP_plus_and";
+    case 0x1b: return "DW_OP_div";
+    case 0x1c: return "DW_OP_minus";
+    case 0x1d: return "DW_OP_mod";
+    case 0x1e: return "DW_OP_mul";
+    case 0x1f: return "DW_OP_neg";
+    case 0x20: return "DW_OP_not";
+    case 0x21: return "DW_OP_or";
+    case 0x22: return "DW_OP_plus";
+    case 0x23: return "DW_OP_plus_uconst";
+    case 0x24: return "DW_OP_shl";
+    case 0x25: return "DW_OP_shr";
+    case 0x26: return "DW_OP_shra";
+    case 0x27: return "DW_OP_xor";
+    case 0x29: return "DW_OP_eq";
+    case 0x2a: return "DW_OP_ge";
+    case 0x2b: return "DW_OP_gt";
+    case 0x2c: return "DW_OP_le";
+    case 0x2d: return "DW_OP_lt";
+    case 0x2e: return "DW_OP_ne";
+    case 0x92: return "DW_OP_bregx";
+    case 0x94: return "DW_OP_deref_size";
+    case 0x96: return "DW_OP_nop";
+    default: return nullptr;
+    }
+}
+
 // One opcode; false when it is unknown, malformed or a read fails.
 bool executeOpcode(BBXDwarfStream& code, ValueStack& stack, const BBXDwarfRegisters& registers)
 {
@@ -608,6 +733,7 @@ bool executeOpcode(BBXDwarfStream& code, ValueStack& stack, const BBXDwarfRegist
         });
     };
     if (opcode >= 0x30 && opcode <= 0x4f) { // DW_OP_lit0..31
+        BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] DW_OP_lit%u\n", opcode - 0x30u);
         stack.push(opcode - 0x30u);
         return true;
     }
@@ -615,9 +741,13 @@ bool executeOpcode(BBXDwarfStream& code, ValueStack& stack, const BBXDwarfRegist
         std::int64_t offset = 0;
         if (!code.sleb(offset))
             return false;
+        BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] DW_OP_breg%u %zd\n", opcode - 0x70u,
+                static_cast<std::ptrdiff_t>(offset));
         stack.push(registerValue(registers, opcode - 0x70u) + static_cast<std::uint64_t>(offset));
         return true;
     }
+    if (const char* name = opcodeName(opcode))
+        BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] %s\n", name);
     std::uint64_t value = 0;
     switch (opcode) {
     case 0x03: // addr
