@@ -410,12 +410,15 @@ TEST(DwarfUnwind, InstructionsAndOpcodesWriteTraceLines)
     BBXSDKLogSetContext(log.c_str(), 1);
 
     // The CIE: def_cfa rsp+8, rip at CFA-8. FDEs: advance 1, def_cfa_offset 16, rbp at CFA-16, and an
-    // rbx rule by expression (breg7 8; lit15; and); then one that names register 20 for the CFA.
+    // rbx rule by expression (breg7 8; lit15; and), r12 by value expression (bregx 20 0); then one that
+    // names register 20 for the CFA.
     Buffer buffer;
     buffer.bytes = cie("", "", "\x0c\x07\x08\x90\x01");
     const std::size_t goodAt = buffer.bytes.size();
-    buffer.bytes +=
-        fde(goodAt, 0x1000, 0x10, "\x41\x0e\x10\x86\x02\x10\x03" + expressionBlock(literal("\x77\x08\x3f\x1a")), false);
+    buffer.bytes += fde(goodAt, 0x1000, 0x10,
+                        "\x41\x0e\x10\x86\x02\x10\x03" + expressionBlock(literal("\x77\x08\x3f\x1a")) + "\x16\x0c"
+                            + expressionBlock(literal("\x92\x14\x00")),
+                        false);
     const std::size_t badAt = buffer.bytes.size();
     buffer.bytes += fde(badAt, 0x2000, 0x10, "\x0c\x14\x08", false);
     buffer.bytes += std::string(0x40, '\0'); // a stack at its end
@@ -434,10 +437,12 @@ TEST(DwarfUnwind, InstructionsAndOpcodesWriteTraceLines)
 
     std::ifstream stream(log);
     const std::string text{std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
-    for (const char* line : {"] DW_CFA_def_cfa 7, 8\n", "] DW_CFA_offset 16, -8\n", "] DW_CFA_advance_loc 1\n",
-                             "] DW_CFA_def_cfa_offset 7, 16\n", "] DW_CFA_offset 6, -16\n", "] DW_CFA_expression 3, 0x",
-                             "] DW_OP_breg7 8\n", "] DW_OP_lit15\n", "] DW_OP_plus_and\n",
-                             "Error: Found an invalid DW_CFA_def_cfa register number\n",
-                             "Error: Failed to execute dwarf instruction 0xc\n"})
+    for (const char* line :
+         {"] DW_CFA_def_cfa 7, 8\n", "] DW_CFA_offset 16, -8\n", "] DW_CFA_advance_loc 1\n",
+          "] DW_CFA_def_cfa_offset 7, 16\n", "] DW_CFA_offset 6, -16\n", "] DW_CFA_expression 3, 0x",
+          "] DW_OP_breg7 8\n", "] DW_OP_lit15\n", "] DW_OP_plus_and\n", "] DW_CFA_val_expression 12, 0x",
+          "] DW_OP_bregx\n", "Error: Unrecognized get register number 20\n",
+          "Error: Found an invalid DW_CFA_def_cfa register number\n",
+          "Error: Failed to execute dwarf instruction 0xc\n"})
         EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
 }

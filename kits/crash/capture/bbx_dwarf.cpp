@@ -656,7 +656,11 @@ private:
 // Registers above 16 read as 0, as the step knows nothing of them.
 std::uint64_t registerValue(const BBXDwarfRegisters& registers, std::uint64_t number)
 {
-    return validRegister(number) ? registers.value[number] : 0;
+    if (validRegister(number))
+        return registers.value[number];
+    BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: Unrecognized get register number %zu\n",
+            static_cast<std::size_t>(number));
+    return 0;
 }
 
 bool readWord(const BBXMemoryReader& memory, std::uint64_t address, std::uint64_t& value)

@@ -120,6 +120,11 @@ bool advance(BBXUnwindCursor* cursor)
         return false;
     }
     if (cursor->frameCount > 0) {
+#if !defined(__x86_64__)
+        // Every strategy reads x86-64 frames: elsewhere a walk records the thread's own PC only.
+        pcOf(cursor) = 0;
+        return false;
+#endif
         // The lookup must land inside the calling instruction, not after it.
         const std::uint64_t pc = pcOf(cursor) - 1;
         pcOf(cursor) = pc;
