@@ -36,9 +36,17 @@ struct Session {
     app::MiniWindowViewController& content() { return *miniWindow->viewController(); }
 };
 
-Session& session()
+// The shared session as it stands, made of nothing yet.
+Session& sessionStorage()
 {
     static Session instance;
+    return instance;
+}
+
+// The shared session, with its store and window made when missing.
+Session& session()
+{
+    Session& instance = sessionStorage();
     if (!instance.persistence) {
         instance.store = std::make_unique<bench::StoreCopy>(fiftyRunning());
         instance.persistence = std::make_unique<model::PersistenceController>(instance.store->path());
@@ -113,8 +121,10 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    session().miniWindow.reset();
-    session().persistence.reset();
-    session().store.reset();
+    // Closed in order while the application exists (session() would make the parts again).
+    Session& s = sessionStorage();
+    s.miniWindow.reset();
+    s.persistence.reset();
+    s.store.reset();
     return 0;
 }
