@@ -175,7 +175,10 @@ Qt::ItemFlags ClientsOutlineModel::flags(const QModelIndex& index) const
     // Group headers cannot be selected.
     if (index.internalId() == 0)
         return Qt::ItemIsEnabled;
-    return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    // Only clients are dragged out (onto a project of the outline).
+    const bool client =
+        index.internalId() - 1 < topLevelItems_.size() && topLevelItems_[index.internalId() - 1] == clientsGroup;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | (client ? Qt::ItemIsDragEnabled : Qt::NoItemFlags);
 }
 
 } // namespace mainwindow

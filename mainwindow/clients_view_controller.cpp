@@ -4,6 +4,7 @@
 #include "mainwindow/clients_view_controller.h"
 
 #include "mainwindow/clients_view_controller_delegate.h"
+#include "mainwindow/drag_data.h"
 #include "mainwindow/people_picker_view_controller.h"
 
 #include "inspectors/client_editor_view_controller.h"
@@ -11,6 +12,7 @@
 #include "model/client.h"
 #include "model/client_import.h"
 #include "model/fetch_helpers.h"
+#include "model/pasteboard_types.h"
 #include "model/project.h"
 
 #include "data/change_set.h"
@@ -24,6 +26,7 @@
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QMenu>
+#include <QMimeData>
 #include <QPointer>
 #include <QVBoxLayout>
 
@@ -49,6 +52,7 @@ ClientsViewController::ClientsViewController(data::ObjectContext* context, found
     outline_->setSelectionBehavior(QAbstractItemView::SelectRows);
     outline_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     outline_->setContextMenuDelegate(this);
+    outline_->setDragAndDropDelegate(this, {pasteboardMimeType(model::PasteboardTypes::project)});
     layout->addWidget(outline_);
 
     clientContextMenu_ = new QMenu(this);
@@ -197,6 +201,44 @@ QMenu* ClientsViewController::outlineViewMenuForEvent(ContextMenuOutlineView& ou
     selectItem(*client);
     validateMenuItems();
     return clientContextMenu_;
+}
+
+std::unique_ptr<QMimeData> ClientsViewController::outlineViewPasteboardWriterForItem(ContextMenuOutlineView&,
+                                                                                     const QModelIndex& item)
+{
+    const std::optional<SidebarItem> shown = model_->item(item);
+    const auto* client = shown ? std::get_if<model::Client*>(&*shown) : nullptr;
+    return client ? mimeDataForObject(**client) : nullptr;
+}
+
+Qt::DropAction ClientsViewController::outlineViewValidateDrop(ContextMenuOutlineView&, const QMimeData& mimeData,
+                                                              OutlineDropTarget& target)
+{
+    if (!context_ || !dynamic_cast<model::Project*>(draggedObject(mimeData, *context_)))
+        return Qt::IgnoreAction;
+    const std::optional<SidebarItem> proposed = model_->item(target.item);
+    const auto* client = proposed ? std::get_if<model::Client*>(&*proposed) : nullptr;
+    if (!client)
+        return Qt::IgnoreAction;
+    target = {model_->indexOf(*client), OutlineDropTarget::onItem};
+    return Qt::MoveAction;
+}
+
+bool ClientsViewController::outlineViewAcceptDrop(ContextMenuOutlineView&, const QMimeData& mimeData,
+                                                  const OutlineDropTarget& target)
+{
+    data::Object* dragged = context_ ? draggedObject(mimeData, *context_) : nullptr;
+    if (!dragged)
+        return false;
+    const std::optional<SidebarItem> item = model_->item(target.item);
+    const auto* client = item ? std::get_if<model::Client*>(&*item) : nullptr;
+    if (auto* project = dynamic_cast<model::Project*>(dragged); project && client) {
+        // The outline follows through the change notice: a project given another client leaves a
+        // list narrowed to its old one.
+        project->setClient(*client);
+        kits::TallyEvents::trackDropProjectOnClient();
+    }
+    return true;
 }
 
 void ClientsViewController::validateMenuItems()

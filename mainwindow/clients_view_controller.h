@@ -6,6 +6,7 @@
 
 #include "mainwindow/clients_outline_model.h"
 #include "mainwindow/context_menu_outline_view.h"
+#include "mainwindow/outline_drag_and_drop.h"
 
 #include "foundation/notification_center.h"
 
@@ -17,6 +18,7 @@
 
 class QAction;
 class QMenu;
+class QMimeData;
 
 namespace data {
 class ObjectContext;
@@ -37,7 +39,7 @@ namespace mainwindow {
 class ClientsViewControllerDelegate;
 class PeoplePickerViewController;
 
-class ClientsViewController : public QWidget, public ContextMenuOutlineViewDelegate {
+class ClientsViewController : public QWidget, public ContextMenuOutlineViewDelegate, public OutlineDragAndDropDelegate {
     Q_OBJECT
 public:
     static constexpr const char* AllProjectsIdentifier = ClientsOutlineModel::allProjectsIdentifier;
@@ -88,6 +90,16 @@ public:
     void validateMenuItems();
 
     QMenu* outlineViewMenuForEvent(ContextMenuOutlineView& outlineView, const QContextMenuEvent& event) override;
+
+    // Drag and drop: client rows are dragged out as their URIs (onto a project of the outline);
+    // projects are taken, and only onto a client row, which becomes their client ("Drop project on
+    // client"). Headers, "All Projects" and "Archive" are neither dragged nor dropped on.
+    std::unique_ptr<QMimeData> outlineViewPasteboardWriterForItem(ContextMenuOutlineView& outlineView,
+                                                                  const QModelIndex& item) override;
+    Qt::DropAction outlineViewValidateDrop(ContextMenuOutlineView& outlineView, const QMimeData& mimeData,
+                                           OutlineDropTarget& target) override;
+    bool outlineViewAcceptDrop(ContextMenuOutlineView& outlineView, const QMimeData& mimeData,
+                               const OutlineDropTarget& target) override;
 
 private:
     void outlineViewSelectionDidChange();

@@ -1,10 +1,20 @@
-// An outline (tree view) that asks its delegate for the context menu of a mouse event; without a
-// delegate, or when the delegate has no menu, the tree view's own handling decides.
+// An outline (tree view) that asks its delegates for the context menu of a mouse event and for drag
+// and drop: which rows can be dragged and what they carry, and where drops are taken. It works out
+// the place a drop is proposed at from the pointer, lets the delegate retarget it, and draws the
+// indicator there (a line at a gap, a frame round a receiving row, nothing when refused).
 #pragma once
 
+#include "mainwindow/outline_drag_and_drop.h"
+
+#include <QStringList>
+#include <QTimer>
 #include <QTreeView>
 
+#include <functional>
+#include <optional>
+
 class QContextMenuEvent;
+class QDrag;
 class QMenu;
 
 namespace mainwindow {
@@ -27,11 +37,49 @@ public:
     // The delegate's menu for the event, or nullptr.
     QMenu* menuForEvent(const QContextMenuEvent& event);
 
+    // Rows whose model flags allow it can be dragged, and drags carrying one of `acceptedFormats`
+    // are offered to the delegate; without a delegate the view neither starts drags nor takes drops.
+    void setDragAndDropDelegate(OutlineDragAndDropDelegate* delegate, QStringList acceptedFormats);
+    // Where a drop at `point` (viewport coordinates) is proposed before any retargeting: over a row's
+    // top quarter the gap before it among its siblings, over its bottom quarter the gap after it (or
+    // before the first child of an expanded row with children), over the rest the row itself; below
+    // the last row the top-level gap at the end.
+    OutlineDropTarget proposedDropTarget(QPoint point) const;
+    // The drop the indicator shows (after retargeting); nothing while no drop would be taken.
+    const std::optional<OutlineDropTarget>& dropIndicator() const { return dropIndicator_; }
+    // Where the indicator is drawn in the viewport: a thin band at a gap, the receiving row's frame.
+    QRect dropIndicatorRect() const;
+
+    // Runs a drag the view has started and answers the action it ended with. QDrag::exec by default;
+    // tests put a stand-in here, as a real drag needs a pointer and a window system.
+    std::function<Qt::DropAction(QDrag& drag)> dragExecutor;
+
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void startDrag(Qt::DropActions supportedActions) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
+    bool carriesAcceptedFormat(const QMimeData* mimeData) const;
+    // The row at viewport height `y` (column 0), whatever the horizontal position.
+    QModelIndex rowAt(int y) const;
+    // The bottom edge of the last row shown in `item`'s subtree (the item itself when it shows none).
+    int bottomOfSubtree(const QModelIndex& item) const;
+    void setDropIndicator(std::optional<OutlineDropTarget> target);
+    // While a drag rests near the top or bottom edge, the rows scroll on a step at a time.
+    void scrollWhileDragging(QPoint point);
+    void dragScrollStep();
+
     ContextMenuOutlineViewDelegate* contextMenuDelegate_ = nullptr;
+    OutlineDragAndDropDelegate* dragAndDropDelegate_ = nullptr;
+    QStringList acceptedFormats_;
+    std::optional<OutlineDropTarget> dropIndicator_;
+    QTimer dragScrollTimer_;
+    QPoint dragPoint_;
 };
 
 } // namespace mainwindow

@@ -286,6 +286,23 @@ void ProjectsOutlineModel::removeProject(model::Project& project)
     endRemoveRows();
 }
 
+void ProjectsOutlineModel::moveProject(model::Project& project, int row)
+{
+    ProjectNode* node = nodeOf(&project);
+    if (!node || row < 0 || row >= static_cast<int>(nodes_.size()) || row == node->row)
+        return;
+    const int from = node->row;
+    // Qt counts the destination before the removal of the moved row.
+    beginMoveRows({}, from, from, {}, row > from ? row + 1 : row);
+    auto moved = std::move(nodes_[static_cast<std::size_t>(from)]);
+    nodes_.erase(nodes_.begin() + from);
+    nodes_.insert(nodes_.begin() + row, std::move(moved));
+    projects_.erase(projects_.begin() + from);
+    projects_.insert(projects_.begin() + row, &project);
+    renumberFrom(std::min(from, row));
+    endMoveRows();
+}
+
 void ProjectsOutlineModel::renumberFrom(int row)
 {
     for (std::size_t i = static_cast<std::size_t>(row); i < nodes_.size(); ++i)
@@ -459,7 +476,8 @@ QVariant ProjectsOutlineModel::headerData(int section, Qt::Orientation orientati
 
 Qt::ItemFlags ProjectsOutlineModel::flags(const QModelIndex& index) const
 {
-    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+    // Projects and timers can be dragged; drops are the view's own business (no drop flag needed).
+    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled : Qt::NoItemFlags;
 }
 
 } // namespace mainwindow

@@ -78,6 +78,9 @@ public:
     void moveTimer(model::Timer& timer, model::Project& fromProject, model::Project& toProject, int index);
     void insertProject(int row, model::Project& project);
     void removeProject(model::Project& project);
+    // Moves a listed project's row (with its children) to `row`, counted after the move; nothing for a
+    // project that is not listed, a row out of range or its own row.
+    void moveProject(model::Project& project, int row);
 
     // The row where `timer` belongs among its project's cached children by start (the filter's order).
     int insertionIndex(const model::Project& project, const model::Timer& timer) const;

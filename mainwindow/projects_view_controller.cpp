@@ -3,6 +3,7 @@
 #include "mainwindow/projects_view_controller.h"
 
 #include "mainwindow/column_identifier.h"
+#include "mainwindow/drag_data.h"
 #include "mainwindow/outline_cells.h"
 #include "mainwindow/projects_outline_delegate.h"
 #include "mainwindow/projects_outline_model.h"
@@ -13,6 +14,7 @@
 #include "model/dates.h"
 #include "model/fetch_helpers.h"
 #include "model/managed_object.h"
+#include "model/pasteboard_types.h"
 #include "model/project.h"
 #include "model/timer.h"
 
@@ -93,6 +95,9 @@ void ProjectsViewController::buildViews()
     model_ = new ProjectsOutlineModel(this);
     outline_->setModel(model_);
     outline_->setContextMenuDelegate(this);
+    outline_->setDragAndDropDelegate(this, {pasteboardMimeType(model::PasteboardTypes::project),
+                                            pasteboardMimeType(model::PasteboardTypes::timer),
+                                            pasteboardMimeType(model::PasteboardTypes::client), fileListMimeType});
     outline_->setFrameShape(QFrame::NoFrame);
     auto* header = outline_->header();
     header->setSectionResizeMode(QHeaderView::Interactive);

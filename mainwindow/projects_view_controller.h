@@ -7,6 +7,7 @@
 #include "mainwindow/clients_view_controller_delegate.h"
 #include "mainwindow/context_menu_outline_view.h"
 #include "mainwindow/expanded_projects.h"
+#include "mainwindow/outline_drag_and_drop.h"
 #include "mainwindow/running_timer_index.h"
 #include "mainwindow/settings_write_alert.h"
 
@@ -35,6 +36,7 @@ class QButtonGroup;
 class QDateEdit;
 class QLabel;
 class QMenu;
+class QMimeData;
 class QStackedWidget;
 class QVariantAnimation;
 
@@ -90,7 +92,9 @@ enum class ProjectsAction {
 };
 inline constexpr std::size_t projectsActionCount = 12;
 
-class ProjectsViewController : public QWidget, public ContextMenuOutlineViewDelegate {
+class ProjectsViewController : public QWidget,
+                               public ContextMenuOutlineViewDelegate,
+                               public OutlineDragAndDropDelegate {
     Q_OBJECT
 public:
     // `context` may be null: then nothing is listed and nothing is created.
@@ -250,6 +254,24 @@ public:
     bool isEmptyViewShown() const;
 
     QMenu* outlineViewMenuForEvent(ContextMenuOutlineView& outlineView, const QContextMenuEvent& event) override;
+
+    // Drag and drop (projects_view_controller_drag_and_drop.cpp). Project and timer rows are dragged
+    // as their URIs. Files dropped on a project or one of its timers are attached to the project;
+    // projects dropped into a top-level gap change the order; a timer dropped on another project,
+    // or a client from the sidebar dropped on a project, moves there or becomes its client. Each
+    // drop is one change notice, one save and one undo step.
+    std::unique_ptr<QMimeData> outlineViewPasteboardWriterForItem(ContextMenuOutlineView& outlineView,
+                                                                  const QModelIndex& item) override;
+    Qt::DropAction outlineViewValidateDrop(ContextMenuOutlineView& outlineView, const QMimeData& mimeData,
+                                           OutlineDropTarget& target) override;
+    bool outlineViewAcceptDrop(ContextMenuOutlineView& outlineView, const QMimeData& mimeData,
+                               const OutlineDropTarget& target) override;
+    // Moves the project to the place of `target` (nullptr: right after the last listed project),
+    // numbers all projects of the store 0, 1, 2, ... and moves its row; sends "Drag & Drop Project".
+    void moveProject(model::Project& project, model::Project* target);
+    // Gives the timer to `project` and moves its row there, to its place by start; sends "Drag & Drop
+    // Timer".
+    void moveTimer(model::Timer& timer, model::Project& project);
 
 signals:
     // The painted buttons of the rows; the controller itself answers them with its row actions.

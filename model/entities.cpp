@@ -7,6 +7,8 @@
 #include "model/project.h"
 #include "model/timer.h"
 
+#include <algorithm>
+
 namespace model {
 
 // clang-format off
@@ -54,6 +56,36 @@ Project* projectWithSortOrder(std::int64_t sortOrder, const data::ObjectContext&
             found = project;
     }
     return found;
+}
+
+void moveProject(data::ObjectContext& context, Project& project, const Project* target, const Project* lastListed)
+{
+    std::vector<Project*> projects = fetchAll<Project>(context);
+    const auto position = [&projects](const Project* wanted) {
+        return static_cast<std::size_t>(std::find(projects.begin(), projects.end(), wanted) - projects.begin());
+    };
+    const std::size_t source = position(&project);
+    if (source == projects.size())
+        return;
+    std::size_t destination = projects.size();
+    if (target) {
+        destination = position(target);
+        if (destination == projects.size())
+            return;
+    } else if (lastListed && position(lastListed) < projects.size()) {
+        destination = position(lastListed) + 1;
+    }
+    // The destination counts the moved project; once it is taken out, everything after it is one up.
+    if (source < destination)
+        --destination;
+    projects.erase(projects.begin() + static_cast<std::ptrdiff_t>(source));
+    projects.insert(projects.begin() + static_cast<std::ptrdiff_t>(destination), &project);
+    std::int64_t order = 0;
+    for (Project* each : projects) {
+        if (each->sortOrder() != order)
+            each->setSortOrder(order);
+        ++order;
+    }
 }
 
 } // namespace model

@@ -62,4 +62,11 @@ void renumberSortOrders(data::ObjectContext& context)
 // The project with that sortOrder (the one with the lowest key when several share it), or nullptr.
 Project* projectWithSortOrder(std::int64_t sortOrder, const data::ObjectContext& context);
 
+// Moves `project` among all projects of the context in sortOrder (archived and unlisted ones
+// included) to the place of `target`, or without a target to right after `lastListed` (the last
+// project a view lists; the end when there is none), and numbers them all 0, 1, 2, ... Projects are
+// found by identity, not by their numbers, so stored numbers with gaps or duplicates move no other
+// project. Nothing for a project (or a target) the context does not hold.
+void moveProject(data::ObjectContext& context, Project& project, const Project* target, const Project* lastListed);
+
 } // namespace model

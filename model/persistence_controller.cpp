@@ -285,9 +285,15 @@ data::Object* PersistenceController::objectForURIRepresentation(std::string_view
 data::Object* PersistenceController::draggedObject(
     const std::function<std::optional<std::string>(std::string_view type)>& pasteboard) const
 {
+    return model::draggedObject(*context_, pasteboard);
+}
+
+data::Object* draggedObject(const data::ObjectContext& context,
+                            const std::function<std::optional<std::string>(std::string_view type)>& pasteboard)
+{
     for (const char* type : {PasteboardTypes::project, PasteboardTypes::timer, PasteboardTypes::client}) {
         if (auto text = pasteboard(type))
-            return objectForURIRepresentation(*text);
+            return context.objectWithURI(*text);
     }
     return nullptr;
 }

@@ -116,4 +116,11 @@ private:
     bool changedSinceRecoveryFile_ = false;
 };
 
+// The object a drag carries among the live objects of `context`. `pasteboard` answers the text a
+// drag holds under a type, or nothing: the project type is asked first, then the timer's, then the
+// client's, and the first text found decides. Nothing when none is found or that text names no live
+// object of the context (malformed, another store's, deleted since).
+data::Object* draggedObject(const data::ObjectContext& context,
+                            const std::function<std::optional<std::string>(std::string_view type)>& pasteboard);
+
 } // namespace model

@@ -247,6 +247,39 @@ TEST_F(ProjectsOutlineTest, InPlaceEditsKeepTheTreeConsistent)
     EXPECT_EQ(outline.indexOf(second).parent().row(), 1);
 }
 
+TEST_F(ProjectsOutlineTest, AProjectRowMovesWithItsChildren)
+{
+    model::Project* a = project("A");
+    model::Project* b = project("B");
+    model::Project* c = project("C");
+    periodTimer(a, march(6, 8), 30, "a1");
+    periodTimer(c, march(6, 9), 30, "c1");
+    periodTimer(c, march(6, 10), 30, "c2");
+    auto controller = makeController();
+    ProjectsOutlineModel& outline = *controller->outlineModel();
+    ProjectsOutlineView& view = *controller->outlineView();
+    view.expand(outline.indexOf(c));
+    const QPersistentModelIndex c2(outline.index(1, 0, outline.indexOf(c)));
+
+    outline.moveProject(*c, 0);
+    EXPECT_EQ(names(outline.projects()), (std::vector<std::string>{"C", "A", "B"}));
+    EXPECT_EQ(rowNotes(*controller, c), (std::vector<std::string>{"c1", "c2"}));
+    EXPECT_EQ(c2.parent().row(), 0);
+    EXPECT_TRUE(view.isExpanded(outline.indexOf(c)));
+    outline.moveProject(*c, 2);
+    EXPECT_EQ(names(outline.projects()), (std::vector<std::string>{"A", "B", "C"}));
+    EXPECT_EQ(outline.indexOf(c).row(), 2);
+    EXPECT_EQ(rowNotes(*controller, a), std::vector<std::string>{"a1"});
+
+    // Its own row, a row past the end or a project not listed: nothing moves.
+    outline.moveProject(*b, 1);
+    outline.moveProject(*b, 3);
+    outline.moveProject(*b, -1);
+    outline.moveProject(*project("Unlisted"), 0);
+    EXPECT_EQ(names(outline.projects()), (std::vector<std::string>{"A", "B", "C"}));
+    EXPECT_EQ(outline.rowCount(), 3);
+}
+
 TEST_F(ProjectsOutlineTest, ColumnTextsOfEachTimerTypeAndState)
 {
     model::Project* website = project("Website", false, client("Acme"));

@@ -197,6 +197,68 @@ TEST(PersistenceController, RenumberingClosesTheGapsAndKeepsTheOrder)
     EXPECT_EQ(highestSortOrder<Project>(context), 3);
 }
 
+// Drag and drop moves a project to the place of the project shown at the gap, or after the last shown
+// one; every project of the store is numbered again, hidden and archived ones included.
+TEST(PersistenceController, MovingAProjectPlacesItByIdentityAndRenumbersAll)
+{
+    NotificationCenter center;
+    data::ObjectContext context(managedObjectModel(), center);
+    auto make = [&](std::int64_t order) {
+        Project* project = initInContext<Project>(context);
+        project->setSortOrder(order);
+        return project;
+    };
+    auto orders = [&] {
+        std::vector<std::int64_t> result;
+        for (Project* project : fetchAll<Project>(context))
+            result.push_back(project->sortOrder());
+        return result;
+    };
+    Project* a = make(0);
+    Project* b = make(1);
+    Project* c = make(2);
+    Project* d = make(3);
+    using List = std::vector<Project*>;
+
+    moveProject(context, *a, d, d); // A to the gap before D
+    EXPECT_EQ(fetchAll<Project>(context), (List{b, c, a, d}));
+    EXPECT_EQ(orders(), (std::vector<std::int64_t>{0, 1, 2, 3}));
+    moveProject(context, *b, nullptr, d); // B after the last shown project
+    EXPECT_EQ(fetchAll<Project>(context), (List{c, a, d, b}));
+    moveProject(context, *b, nullptr, b); // the last one to the end: no change
+    EXPECT_EQ(fetchAll<Project>(context), (List{c, a, d, b}));
+    moveProject(context, *a, a, b); // before itself: no change
+    moveProject(context, *a, d, b); // before the project right after it: no change
+    EXPECT_EQ(fetchAll<Project>(context), (List{c, a, d, b}));
+    moveProject(context, *b, c, b); // to the front
+    EXPECT_EQ(fetchAll<Project>(context), (List{b, c, a, d}));
+
+    // Only B and D shown (a client's): B after D lands after D, not at the store's end position 2.
+    moveProject(context, *b, nullptr, d);
+    EXPECT_EQ(fetchAll<Project>(context), (List{c, a, d, b}));
+    moveProject(context, *d, a, b);
+    EXPECT_EQ(fetchAll<Project>(context), (List{c, d, a, b}));
+
+    // Numbers with gaps and duplicates (an older store): still only the dragged project moves.
+    c->setSortOrder(0);
+    d->setSortOrder(5);
+    a->setSortOrder(9);
+    b->setSortOrder(9);
+    const List before = fetchAll<Project>(context);
+    moveProject(context, *before.back(), before.front(), before.back());
+    EXPECT_EQ(fetchAll<Project>(context), (List{before[3], before[0], before[1], before[2]}));
+    EXPECT_EQ(orders(), (std::vector<std::int64_t>{0, 1, 2, 3}));
+
+    // A target or a project of another store changes nothing.
+    data::ObjectContext other(managedObjectModel(), center);
+    Project* stranger = initInContext<Project>(other);
+    const List now = fetchAll<Project>(context);
+    moveProject(context, *a, stranger, nullptr);
+    moveProject(context, *stranger, a, nullptr);
+    EXPECT_EQ(fetchAll<Project>(context), now);
+    EXPECT_EQ(stranger->sortOrder(), 0);
+}
+
 TEST(PersistenceController, SortOrderHelpersAndDraggedObjects)
 {
     StoreDir dir;
