@@ -25,9 +25,7 @@ protected:
     template <typename T>
     std::optional<T> optionalValue(int attribute) const
     {
-        if (const T* stored = std::get_if<T>(&value(attribute)))
-            return *stored;
-        return std::nullopt;
+        return typedValue<T>(attribute);
     }
     template <typename T>
     void setOptionalValue(int attribute, const std::optional<T>& newValue)

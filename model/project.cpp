@@ -134,7 +134,7 @@ std::vector<Timer*> Project::timers(const Filter& filter) const
         if (!filter.includeBilledTimers && timer->billed())
             continue;
         if (hasTerm) {
-            const auto* notes = std::get_if<std::string>(&timer->value(Timer::notesKey));
+            const auto notes = timer->typedValue<std::string_view>(Timer::notesKey);
             if (!notes || !foundation::containsCaseInsensitive(*notes, *filter.searchTerm))
                 continue;
         }
@@ -151,7 +151,7 @@ std::vector<Timer*> Project::timers(const Filter& filter) const
         }
         std::stable_sort(result.begin(), result.end(), [&](const Timer* a, const Timer* b) {
             for (const auto& [index, ascending] : keys) {
-                const int order = data::compareValues(a->value(index), b->value(index));
+                const int order = data::compareAttributeValues(*a, *b, index);
                 if (order != 0)
                     return ascending ? order < 0 : order > 0;
             }

@@ -14,7 +14,10 @@ EntityDescription::EntityDescription(std::string name, std::vector<AttributeDesc
 {
     if (keyCount() > 64)
         throw std::logic_error("entity " + name_ + " has more than 64 keys");
+    if (attributes_.size() > static_cast<std::size_t>(maxAttributes))
+        throw std::logic_error("entity " + name_ + " has more than " + std::to_string(maxAttributes) + " attributes");
     for (const auto& attribute : attributes_) {
+        attributeTypes_.push_back(attribute.type);
         if (!valueMatchesType(attribute.initialValue, attribute.type))
             throw std::logic_error("initial value of " + name_ + "." + attribute.name + " has the wrong type");
     }

@@ -56,6 +56,9 @@ public:
     const std::string& name() const { return name_; }
     int index() const { return index_; }
     const std::vector<AttributeDescription>& attributes() const { return attributes_; }
+    AttributeType attributeType(int attribute) const { return attributeTypes_[static_cast<std::size_t>(attribute)]; }
+    // An object keeps one presence bit per attribute.
+    static constexpr int maxAttributes = 24;
     const std::vector<RelationshipDescription>& relationships() const { return relationships_; }
 
     // Attribute index or relationship index by name; -1 when there is none.
@@ -74,6 +77,7 @@ private:
     std::string name_;
     int index_ = -1;
     std::vector<AttributeDescription> attributes_;
+    std::vector<AttributeType> attributeTypes_; // the attributes' types, read on every value access
     std::vector<RelationshipDescription> relationships_;
     ObjectClass objectClass_;
 };

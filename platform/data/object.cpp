@@ -35,7 +35,9 @@ Object::~Object()
     if (!entity_)
         return;
     if (values_)
-        std::destroy_n(values_, entity_->attributes().size());
+        for (std::size_t a = 0; a < entity_->attributes().size(); ++a)
+            if (hasValue(static_cast<int>(a)))
+                releaseValue(values_[a], entity_->attributeType(static_cast<int>(a)));
     if (relationships_) {
         const auto& relationships = entity_->relationships();
         for (std::size_t r = 0; r < relationships.size(); ++r) {
@@ -52,9 +54,38 @@ std::string Object::uriRepresentation() const
     return "x-horavine://" + context_->storeIdentifier() + "/" + entity_->name() + "/p" + std::to_string(primaryKey_);
 }
 
-const Value& Object::value(std::string_view key) const
+Value Object::value(int attribute) const
+{
+    if (!hasValue(attribute))
+        return std::monostate{};
+    return loadValue(values_[attribute], entity_->attributeType(attribute));
+}
+
+Value Object::value(std::string_view key) const
 {
     return value(requireAttribute(*entity_, key));
+}
+
+void Object::replaceValue(int attribute, const Value& value, ObjectArena* arena)
+{
+    const AttributeType type = entity_->attributeType(attribute);
+    ValueSlot& slot = values_[attribute];
+    ValueSlot filled{};
+    if (!isAbsent(value))
+        storeValue(filled, type, value, arena); // should this throw, the old value stays
+    if (hasValue(attribute))
+        releaseValue(slot, type);
+    slot = filled;
+    const auto bit = std::uint32_t{1} << attribute;
+    presentValues_ = isAbsent(value) ? presentValues_ & ~bit : presentValues_ | bit;
+}
+
+int compareAttributeValues(const Object& left, const Object& right, int attribute)
+{
+    const bool leftPresent = left.hasValue(attribute), rightPresent = right.hasValue(attribute);
+    if (!leftPresent || !rightPresent)
+        return static_cast<int>(leftPresent) - static_cast<int>(rightPresent);
+    return compareSlots(left.values_[attribute], right.values_[attribute], left.entity_->attributeType(attribute));
 }
 
 void Object::setValue(int attribute, Value value)

@@ -5,10 +5,13 @@
 
 #include "data/entity_description.h"
 #include "data/value.h"
+#include "data/value_slot.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace data {
@@ -31,9 +34,16 @@ public:
     // "x-horavine://<store uuid>/<Entity>/p<key>"; stable across launches.
     std::string uriRepresentation() const;
 
-    // Attributes.
-    const Value& value(int attribute) const { return values_[attribute]; }
-    const Value& value(std::string_view key) const;
+    // Attributes. value() builds the value from its slot; typedValue() reads one kind without
+    // copying more than asked for.
+    Value value(int attribute) const;
+    Value value(std::string_view key) const;
+    bool hasValue(int attribute) const { return (presentValues_ >> attribute & 1u) != 0; }
+    // The attribute's value when it is present and of the kind T, else nothing. T is std::int64_t,
+    // double, bool, foundation::Date, foundation::Decimal, std::string, Blob, or std::string_view
+    // (for a string attribute; valid until the attribute changes or the object goes).
+    template <typename T>
+    std::optional<T> typedValue(int attribute) const;
     // Stores a value (absent allowed) and records the change; a value of the wrong type is a
     // programming error (std::invalid_argument).
     void setValue(int attribute, Value value);
@@ -80,15 +90,21 @@ private:
         std::vector<Object*> many;
     };
 
+    // Replaces the attribute's slot with `value` (absent allowed), releasing what it held.
+    void replaceValue(int attribute, const Value& value, ObjectArena* arena);
+    friend int compareAttributeValues(const Object& left, const Object& right, int attribute);
+
     const EntityDescription* entity_ = nullptr;
     ObjectContext* context_ = nullptr;
     std::int64_t primaryKey_ = 0;
     // One per attribute and one per relationship of the entity, in the context's arena.
-    Value* values_ = nullptr;
+    ValueSlot* values_ = nullptr;
     RelationshipSlot* relationships_ = nullptr;
+    std::uint64_t pendingKeys_ = 0;
 
     int liveIndex_ = -1; // position in the context's list of live objects of the entity
-    // One bit each, so the header stays at 64 bytes: every loaded object carries them.
+    // Bit fields, so the header stays at 64 bytes: every loaded object carries them.
+    std::uint32_t presentValues_ : EntityDescription::maxAttributes = 0; // bit a: attribute a has a value
     bool deleted_ : 1 = false;
     bool inStore_ : 1 = false; // a row exists in the store as of the last save
     bool dirty_ : 1 = false;   // attributes or to-ones changed since the last save
@@ -96,8 +112,42 @@ private:
     bool pendingInserted_ : 1 = false;
     bool pendingDeleted_ : 1 = false;
     bool queuedForNotice_ : 1 = false;
-    std::uint64_t pendingKeys_ = 0;
 };
+
+// Three-way order of one attribute of two objects of the same entity, as compareValues() orders
+// their values, without building them.
+int compareAttributeValues(const Object& left, const Object& right, int attribute);
+
+template <typename T>
+std::optional<T> Object::typedValue(int attribute) const
+{
+    if (!hasValue(attribute))
+        return std::nullopt;
+    const AttributeType type = entity_->attributeType(attribute);
+    const ValueSlot& slot = values_[attribute];
+    if constexpr (std::is_same_v<T, std::int64_t>)
+        return type == AttributeType::integer ? std::optional<T>(slot.integer) : std::nullopt;
+    else if constexpr (std::is_same_v<T, double>)
+        return type == AttributeType::real ? std::optional<T>(slot.real) : std::nullopt;
+    else if constexpr (std::is_same_v<T, bool>)
+        return type == AttributeType::boolean ? std::optional<T>(slot.boolean) : std::nullopt;
+    else if constexpr (std::is_same_v<T, foundation::Date>)
+        return type == AttributeType::date ? std::optional<T>(T(std::chrono::microseconds(slot.integer)))
+                                           : std::nullopt;
+    else if constexpr (std::is_same_v<T, foundation::Decimal>)
+        return type == AttributeType::decimal ? std::optional<T>(slot.decimal->value) : std::nullopt;
+    else if constexpr (std::is_same_v<T, std::string_view>)
+        return type == AttributeType::string ? std::optional<T>(slot.bytes->view()) : std::nullopt;
+    else if constexpr (std::is_same_v<T, std::string>)
+        return type == AttributeType::string ? std::optional<T>(std::string(slot.bytes->view())) : std::nullopt;
+    else {
+        static_assert(std::is_same_v<T, Blob>, "not a kind of stored value");
+        if (type != AttributeType::binary)
+            return std::nullopt;
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(slot.bytes->data());
+        return Blob(bytes, bytes + slot.bytes->size);
+    }
+}
 
 // Downcast helper for entity classes: nullptr when `object` is not a T.
 template <typename T>

@@ -52,12 +52,12 @@ Object* ObjectContext::makeObject(const EntityDescription& entity, std::vector<V
     object->entity_ = &entity;
     object->context_ = this;
     const auto attributeCount = entity.attributes().size();
-    object->values_ = static_cast<Value*>(arena_.allocate(sizeof(Value) * attributeCount, alignof(Value)));
-    if (values)
-        std::uninitialized_move_n(values->begin(), attributeCount, object->values_);
-    else
-        for (std::size_t a = 0; a < attributeCount; ++a)
-            new (&object->values_[a]) Value(entity.attributes()[a].initialValue);
+    object->values_ = static_cast<ValueSlot*>(arena_.allocate(sizeof(ValueSlot) * attributeCount, alignof(ValueSlot)));
+    // Loaded values stay until the context goes, so their text and decimals can sit in the arena;
+    // an inserted object's values are as likely to change as not.
+    for (std::size_t a = 0; a < attributeCount; ++a)
+        object->replaceValue(static_cast<int>(a), values ? (*values)[a] : entity.attributes()[a].initialValue,
+                             values ? &arena_ : nullptr);
     const auto relationshipCount = entity.relationships().size();
     object->relationships_ = static_cast<Object::RelationshipSlot*>(
         arena_.allocate(sizeof(Object::RelationshipSlot) * relationshipCount, alignof(Object::RelationshipSlot)));
@@ -252,11 +252,11 @@ void ObjectContext::writeValue(Object& object, int attribute, Value value)
 {
     if (object.deleted_)
         return;
-    Value& slot = object.values_[static_cast<std::size_t>(attribute)];
-    if (slot == value)
+    Value previous = object.value(attribute);
+    if (previous == value)
         return;
-    undoManager_.record({UndoRecord::Kind::setAttribute, attribute, &object, std::move(slot), nullptr});
-    slot = std::move(value);
+    object.replaceValue(attribute, value, nullptr);
+    undoManager_.record({UndoRecord::Kind::setAttribute, attribute, &object, std::move(previous), nullptr});
     markChanged(object, attribute, true);
 }
 
@@ -403,7 +403,7 @@ std::vector<Object*> ObjectContext::fetch(const EntityDescription& entity, const
     }
     std::sort(result.begin(), result.end(), [&](const Object* a, const Object* b) {
         for (const auto& [index, ascending] : keys) {
-            const int order = compareValues(a->value(index), b->value(index));
+            const int order = compareAttributeValues(*a, *b, index);
             if (order != 0)
                 return ascending ? order < 0 : order > 0;
         }

@@ -143,17 +143,27 @@ int bindValue(sqlite3_stmt* stmt, int index, const Value& value)
             else if constexpr (std::is_same_v<T, bool>)
                 return sqlite3_bind_int64(stmt, index, v ? 1 : 0);
             else if constexpr (std::is_same_v<T, std::string>)
-                // The object's own value outlives the statement's step: no copy needed.
-                return sqlite3_bind_text(stmt, index, v.data(), static_cast<int>(v.size()), SQLITE_STATIC);
+                return sqlite3_bind_text(stmt, index, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
             else if constexpr (std::is_same_v<T, foundation::Decimal>) {
                 const std::string text = v.toString();
                 return sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
             } else if constexpr (std::is_same_v<T, foundation::Date>)
                 return sqlite3_bind_int64(stmt, index, v.time_since_epoch().count());
             else
-                return sqlite3_bind_blob(stmt, index, v.data(), static_cast<int>(v.size()), SQLITE_STATIC);
+                return sqlite3_bind_blob(stmt, index, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
         },
         value);
+}
+
+// An object's text outlives the statement's step, so it is bound without a copy.
+int bindAttribute(sqlite3_stmt* stmt, int index, const Object& object, int attribute)
+{
+    if (object.entity().attributeType(attribute) == AttributeType::string) {
+        const auto text = object.typedValue<std::string_view>(attribute);
+        return text ? sqlite3_bind_text(stmt, index, text->data(), static_cast<int>(text->size()), SQLITE_STATIC)
+                    : sqlite3_bind_null(stmt, index);
+    }
+    return bindValue(stmt, index, object.value(attribute));
 }
 
 SqliteStore::WriteProblem classify(int code)
@@ -564,7 +574,7 @@ bool SqliteStore::bindRow(sqlite3_stmt* stmt, const Object& object, std::string&
     int status = SQLITE_OK;
     const auto& entity = object.entity();
     for (std::size_t a = 0; a < entity.attributes().size() && status == SQLITE_OK; ++a)
-        status = bindValue(stmt, index++, object.value(static_cast<int>(a)));
+        status = bindAttribute(stmt, index++, object, static_cast<int>(a));
     for (std::size_t r = 0; r < entity.relationships().size() && status == SQLITE_OK; ++r) {
         if (entity.relationships()[r].toMany)
             continue;

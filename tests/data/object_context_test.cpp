@@ -16,8 +16,9 @@ namespace {
 
 std::string text(const Object* object, const char* key)
 {
-    const auto* value = std::get_if<std::string>(&object->value(key));
-    return value ? *value : "<absent>";
+    const data::Value value = object->value(key);
+    const auto* stored = std::get_if<std::string>(&value);
+    return stored ? *stored : "<absent>";
 }
 
 // Collects every change notice a context posts.

@@ -14,8 +14,9 @@ namespace {
 
 std::string name(const Object* object)
 {
-    const auto* value = std::get_if<std::string>(&object->value("name"));
-    return value ? *value : "<absent>";
+    const data::Value value = object->value("name");
+    const auto* stored = std::get_if<std::string>(&value);
+    return stored ? *stored : "<absent>";
 }
 
 } // namespace
