@@ -268,6 +268,37 @@ TEST(DwarfUnwind, ExpressionStackHoldsAHundredValues)
     EXPECT_FALSE(kits::BBXDwarfEvaluateExpression(bufferMemory(division), division.base, registers, 0, result));
 }
 
+TEST(DwarfUnwind, ExpressionMachineRunsOneOpcodeAtATime)
+{
+    // lit5, lit7, minus, dup, drop, drop, drop (one too many), then DW_OP_skip, which it does not run.
+    Buffer buffer;
+    buffer.bytes = "\x35\x37\x1c\x12\x13\x13\x13\x2f";
+    BBXDwarfRegisters registers;
+    const auto memory = bufferMemory(buffer);
+    kits::BBXDwarfExpressionMachine machine(memory, buffer.base, buffer.base + 7, registers);
+    auto step = [&] { return kits::BBXDwarfExpressionMachineExecuteNextOpcode(machine); };
+    ASSERT_TRUE(step());
+    EXPECT_EQ(machine.pick(0), 5u);
+    ASSERT_TRUE(step());
+    EXPECT_EQ(machine.pick(1), 5u);
+    EXPECT_EQ(machine.pick(0), 7u);
+    ASSERT_TRUE(step());
+    EXPECT_EQ(machine.pick(0), std::uint64_t(0) - 2); // 5 - 7 wraps
+    ASSERT_TRUE(step());
+    EXPECT_EQ(machine.pick(1), std::uint64_t(0) - 2);
+    ASSERT_TRUE(step());
+    ASSERT_TRUE(step());
+    EXPECT_TRUE(machine.empty());
+    EXPECT_TRUE(machine.valid());
+    step(); // a pop from the empty stack
+    EXPECT_FALSE(machine.valid());
+    EXPECT_TRUE(machine.atEnd());
+    EXPECT_EQ(machine.pop(), 0u);
+
+    kits::BBXDwarfExpressionMachine branching(memory, buffer.base + 7, buffer.base + 8, registers);
+    EXPECT_FALSE(kits::BBXDwarfExpressionMachineExecuteNextOpcode(branching));
+}
+
 TEST(DwarfUnwind, CieAugmentations)
 {
     std::string data;

@@ -607,52 +607,6 @@ bool BBXDwarfInstructionsEnumerate(const BBXMemoryReader& memory, std::uint64_t 
 
 namespace {
 
-// The expression machine's value stack; a push onto a full stack or a pop from an empty one makes it
-// invalid (and empties it), and the evaluation then fails.
-class ValueStack {
-public:
-    static constexpr int capacity = 100;
-
-    void push(std::uint64_t value)
-    {
-        if (top_ >= capacity) {
-            invalidate();
-            return;
-        }
-        values_[top_++] = value;
-    }
-    std::uint64_t pop()
-    {
-        if (top_ == 0) {
-            invalidate();
-            return 0;
-        }
-        return values_[--top_];
-    }
-    // The entry `depth` below the top (0 = the top).
-    std::uint64_t pick(std::uint64_t depth)
-    {
-        if (depth >= static_cast<std::uint64_t>(top_)) {
-            invalidate();
-            return 0;
-        }
-        return values_[top_ - 1 - static_cast<int>(depth)];
-    }
-    bool valid() const { return valid_; }
-    bool empty() const { return top_ == 0; }
-
-private:
-    void invalidate()
-    {
-        valid_ = false;
-        top_ = 0;
-    }
-
-    std::uint64_t values_[capacity];
-    int top_ = 0;
-    bool valid_ = true;
-};
-
 // Registers above 16 read as 0, as the step knows nothing of them.
 std::uint64_t registerValue(const BBXDwarfRegisters& registers, std::uint64_t number)
 {
@@ -719,9 +673,46 @@ const char* opcodeName(std::uint8_t opcode)
     }
 }
 
-// One opcode; false when it is unknown, malformed or a read fails.
-bool executeOpcode(BBXDwarfStream& code, ValueStack& stack, const BBXDwarfRegisters& registers)
+} // namespace
+
+void BBXDwarfExpressionMachine::push(std::uint64_t value)
 {
+    if (top_ >= capacity) {
+        invalidate();
+        return;
+    }
+    values_[top_++] = value;
+}
+
+std::uint64_t BBXDwarfExpressionMachine::pop()
+{
+    if (top_ == 0) {
+        invalidate();
+        return 0;
+    }
+    return values_[--top_];
+}
+
+std::uint64_t BBXDwarfExpressionMachine::pick(std::uint64_t depth)
+{
+    if (depth >= static_cast<std::uint64_t>(top_)) {
+        invalidate();
+        return 0;
+    }
+    return values_[top_ - 1 - static_cast<int>(depth)];
+}
+
+void BBXDwarfExpressionMachine::invalidate()
+{
+    valid_ = false;
+    top_ = 0;
+}
+
+bool BBXDwarfExpressionMachineExecuteNextOpcode(BBXDwarfExpressionMachine& machine)
+{
+    auto& code = machine.code();
+    auto& stack = machine;
+    const auto& registers = machine.registers();
     std::uint8_t opcode = 0;
     if (!code.u8(opcode))
         return false;
@@ -899,8 +890,6 @@ bool executeOpcode(BBXDwarfStream& code, ValueStack& stack, const BBXDwarfRegist
     }
 }
 
-} // namespace
-
 bool BBXDwarfEvaluateExpression(const BBXMemoryReader& memory, std::uint64_t block, const BBXDwarfRegisters& registers,
                                 std::uint64_t initial, std::uint64_t& result)
 {
@@ -912,18 +901,17 @@ bool BBXDwarfEvaluateExpression(const BBXMemoryReader& memory, std::uint64_t blo
         BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: DWARF expression length is zero\n");
         return false;
     }
-    BBXDwarfStream code(memory, head.position(), head.position() + length);
-    ValueStack stack;
-    stack.push(initial);
-    while (!code.atEnd()) {
-        if (!executeOpcode(code, stack, registers) || !stack.valid())
+    BBXDwarfExpressionMachine machine(memory, head.position(), head.position() + length, registers);
+    machine.push(initial);
+    while (!machine.atEnd()) {
+        if (!BBXDwarfExpressionMachineExecuteNextOpcode(machine) || !machine.valid())
             return false;
     }
-    if (stack.empty()) {
+    if (machine.empty()) {
         BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: DWARF expression hasn't completed execution\n");
         return false;
     }
-    result = stack.pick(0);
+    result = machine.pick(0);
     return true;
 }
 
@@ -953,6 +941,49 @@ bool BBXDwarfUnwindComputeRules(const BBXMemoryReader& memory, const BBXDwarfFDE
     return true;
 }
 
+bool BBXDwarfGetSavedRegister(const BBXMemoryReader& memory, std::uint64_t number, const BBXDwarfRule& rule,
+                              std::uint64_t cfa, const BBXDwarfRegisters& registers, std::uint64_t& value)
+{
+    const auto operand = static_cast<std::uint64_t>(rule.operand);
+    value = 0;
+    switch (rule.kind) {
+    case BBXDwarfRuleKind::none:
+    case BBXDwarfRuleKind::sameValue:
+    case BBXDwarfRuleKind::undefined: return false;
+    default: break;
+    }
+    BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Getting register %x\n", static_cast<unsigned>(number));
+    switch (rule.kind) {
+    case BBXDwarfRuleKind::offset:
+        if (!readWord(memory, cfa + operand, value)) {
+            BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: Unable to read CFA value\n");
+            value = 0; // unreadable: assigned as 0, and the caller's checks end the walk
+        }
+        break;
+    case BBXDwarfRuleKind::valueOffset: value = cfa + operand; break;
+    case BBXDwarfRuleKind::inRegister: value = registerValue(registers, operand); break;
+    case BBXDwarfRuleKind::expression: {
+        std::uint64_t address = 0;
+        if (!BBXDwarfEvaluateExpression(memory, operand, registers, cfa, address)) {
+            BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: unable to evaluate expression\n");
+            value = 0;
+        } else if (!readWord(memory, address, value)) {
+            BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: Unable to read memory computed from expression\n");
+            value = 0;
+        }
+        break;
+    }
+    case BBXDwarfRuleKind::valueExpression:
+        if (!BBXDwarfEvaluateExpression(memory, operand, registers, cfa, value)) {
+            BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: unable to evaluate expression\n");
+            value = 0;
+        }
+        break;
+    default: break;
+    }
+    return true;
+}
+
 BBXDwarfStep BBXDwarfUnwindAssignRegisters(const BBXMemoryReader& memory, const BBXDwarfFrameRules& rules,
                                            BBXDwarfRegisters& registers)
 {
@@ -973,44 +1004,9 @@ BBXDwarfStep BBXDwarfUnwindAssignRegisters(const BBXMemoryReader& memory, const 
 
     BBXDwarfRegisters caller = registers;
     for (std::uint64_t number = 0; number < BBXDwarfRegisterCount; ++number) {
-        const auto& rule = state.registers[number];
-        const auto operand = static_cast<std::uint64_t>(rule.operand);
         std::uint64_t value = 0;
-        if (rule.kind == BBXDwarfRuleKind::none || rule.kind == BBXDwarfRuleKind::sameValue
-            || rule.kind == BBXDwarfRuleKind::undefined)
-            continue;
-        BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Getting register %x\n", static_cast<unsigned>(number));
-        switch (rule.kind) {
-        case BBXDwarfRuleKind::none:
-        case BBXDwarfRuleKind::sameValue:
-        case BBXDwarfRuleKind::undefined: continue;
-        case BBXDwarfRuleKind::offset:
-            if (!readWord(memory, cfa + operand, value)) {
-                BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: Unable to read CFA value\n");
-                value = 0; // unreadable: assigned as 0, and the caller's checks end the walk
-            }
-            break;
-        case BBXDwarfRuleKind::valueOffset: value = cfa + operand; break;
-        case BBXDwarfRuleKind::inRegister: value = registerValue(registers, operand); break;
-        case BBXDwarfRuleKind::expression: {
-            std::uint64_t address = 0;
-            if (!BBXDwarfEvaluateExpression(memory, operand, registers, cfa, address)) {
-                BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: unable to evaluate expression\n");
-                value = 0;
-            } else if (!readWord(memory, address, value)) {
-                BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: Unable to read memory computed from expression\n");
-                value = 0;
-            }
-            break;
-        }
-        case BBXDwarfRuleKind::valueExpression:
-            if (!BBXDwarfEvaluateExpression(memory, operand, registers, cfa, value)) {
-                BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: unable to evaluate expression\n");
-                value = 0;
-            }
-            break;
-        }
-        caller.value[number] = value;
+        if (BBXDwarfGetSavedRegister(memory, number, state.registers[number], cfa, registers, value))
+            caller.value[number] = value;
     }
     if (returnColumn != BBXDwarfRegisterRIP)
         caller.value[BBXDwarfRegisterRIP] = caller.value[returnColumn];

@@ -20,7 +20,8 @@ struct BBXMemoryReader {
     }
 };
 
-// Bytes [position, end) of memory, read through a small window so that parsing costs few reads.
+// Bytes [position, end) of memory, read through a small window so that parsing costs few reads. The
+// memory reader must outlive the stream.
 class BBXDwarfStream {
 public:
     BBXDwarfStream(const BBXMemoryReader& memory, std::uint64_t position, std::uint64_t end)
@@ -144,9 +145,47 @@ bool BBXDwarfInstructionsEnumerate(const BBXMemoryReader& memory, std::uint64_t 
                                    const BBXDwarfCIE& cie, std::uint64_t location, std::uint64_t pc,
                                    BBXDwarfRuleMachine& machine);
 
-// The expression machine: a stack of 100 values; a push onto a full stack or a pop from an empty one
-// makes it invalid. Evaluates the block at `block` (ULEB128 length, then opcodes) with `initial` on
-// the stack; false when the block is empty, malformed, uses an unknown opcode or leaves no result.
+// The expression machine: a stack of 100 values, the expression's opcodes and the registers they
+// read. A push onto a full stack or a pop from an empty one makes the stack invalid and empties it
+// (the pop gives 0).
+class BBXDwarfExpressionMachine {
+public:
+    static constexpr int capacity = 100;
+
+    // The opcodes in [start, end); `memory` and `registers` must outlive the machine.
+    BBXDwarfExpressionMachine(const BBXMemoryReader& memory, std::uint64_t start, std::uint64_t end,
+                              const BBXDwarfRegisters& registers)
+        : code_(memory, start, end), registers_(registers)
+    {}
+    BBXDwarfExpressionMachine(const BBXDwarfExpressionMachine&) = delete;
+    BBXDwarfExpressionMachine& operator=(const BBXDwarfExpressionMachine&) = delete;
+
+    void push(std::uint64_t value);
+    std::uint64_t pop();
+    // The entry `depth` below the top (0: the top).
+    std::uint64_t pick(std::uint64_t depth);
+    bool valid() const { return valid_; }
+    bool empty() const { return top_ == 0; }
+    bool atEnd() const { return code_.atEnd(); }
+    BBXDwarfStream& code() { return code_; }
+    const BBXDwarfRegisters& registers() const { return registers_; }
+
+private:
+    void invalidate();
+
+    BBXDwarfStream code_;
+    const BBXDwarfRegisters& registers_;
+    std::uint64_t values_[capacity];
+    int top_ = 0;
+    bool valid_ = true;
+};
+
+// Runs the opcode at the machine's position; false when it is unknown, malformed or a read fails. A
+// stack made invalid shows in valid().
+bool BBXDwarfExpressionMachineExecuteNextOpcode(BBXDwarfExpressionMachine& machine);
+
+// Evaluates the block at `block` (ULEB128 length, then opcodes) with `initial` on the stack; false
+// when the block is empty, malformed, uses an unknown opcode, leaves the stack invalid or no result.
 bool BBXDwarfEvaluateExpression(const BBXMemoryReader& memory, std::uint64_t block, const BBXDwarfRegisters& registers,
                                 std::uint64_t initial, std::uint64_t& result);
 
@@ -155,6 +194,13 @@ enum class BBXDwarfStep {
     unwound,    // `registers` now hold the caller's frame
     endOfStack, // the return address is undefined: this was the outermost frame
 };
+
+// Register `number`'s value in the caller by its rule, for the CFA `cfa` and the callee's
+// `registers`: the word at CFA + offset, another register, the word at an expression's result, the
+// result itself, or CFA + offset. A value that cannot be obtained is 0. False for the rules that
+// leave the register as it is (none, same value, undefined).
+bool BBXDwarfGetSavedRegister(const BBXMemoryReader& memory, std::uint64_t number, const BBXDwarfRule& rule,
+                              std::uint64_t cfa, const BBXDwarfRegisters& registers, std::uint64_t& value);
 
 // The rules of one frame: the state after the CIE's instructions and the FDE's up to the PC, and the
 // column that holds the return address. They depend only on the image, so a walk may keep them for
