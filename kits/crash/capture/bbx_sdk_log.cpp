@@ -208,3 +208,13 @@ void BBXSDKLogCaptureBegan()
 {
     sdkLog.capturing.store(true);
 }
+
+std::uint32_t BBXSDKLogMinimumLevel()
+{
+    return sdkLog.minimumLevel.load();
+}
+
+void BBXSDKLogSetMinimumLevel(std::uint32_t level)
+{
+    sdkLog.minimumLevel.store(level);
+}

@@ -26,6 +26,10 @@ void BBXSDKLogSetContext(const char* path, std::uint32_t minimumLevel);
 // Marks the start of a capture: from here the log takes at most BBXSDKLogCaptureBudget more bytes,
 // then writes one last "Log truncated" line. Async-signal-safe.
 void BBXSDKLogCaptureBegan();
+// The minimum level in force; a capture raises it while it skips a recursion's repeated frames and
+// restores it after. Async-signal-safe.
+std::uint32_t BBXSDKLogMinimumLevel();
+void BBXSDKLogSetMinimumLevel(std::uint32_t level);
 inline constexpr std::uint64_t BBXSDKLogCaptureBudget = 1024 * 1024;
 
 // Formats like BBXSDKFileLog into `out` (always terminated; cut at `capacity`), for tests and for
