@@ -32,9 +32,12 @@ constexpr std::uint64_t lowestValidAddress = 4096;
 // An information dictionary is a few kilobytes; anything far larger is not one.
 constexpr std::uintmax_t maximumInfoPlistSize = 1 << 20;
 
-std::uint64_t& baseOf(kits::BBXBinaryImageNode& node)
+// Every field of a slot is read and written atomically (plain moves on x86-64): the base is claimed by
+// compare-and-swap, the size is published last (release) and read first (acquire), so a reader that
+// sees a size sees the section addresses stored before it.
+std::atomic_ref<std::uint64_t> field(std::uint64_t& value)
 {
-    return node.base;
+    return std::atomic_ref<std::uint64_t>(value);
 }
 
 kits::BBXBinaryImageNode* slots()
@@ -242,28 +245,28 @@ bool BBXBinaryImageStoreNode(const kits::BBXBinaryImageNode& node, bool load)
     }
     for (std::size_t index = 0; index < BBXBinaryImageSlotCount; ++index) {
         kits::BBXBinaryImageNode& slot = nodes[index];
-        std::atomic_ref<std::uint64_t> base(baseOf(slot));
+        auto base = field(slot.base);
         if (load) {
             std::uint64_t expected = 0;
             if (!base.compare_exchange_strong(expected, node.base))
                 continue; // taken, or another thread won the slot
-            slot.size = node.size;
-            slot.ehFrame = node.ehFrame;
-            slot.unwindInfo = node.unwindInfo;
-            slot.crashInfo = node.crashInfo;
+            field(slot.ehFrame).store(node.ehFrame, std::memory_order_relaxed);
+            field(slot.unwindInfo).store(node.unwindInfo, std::memory_order_relaxed);
+            field(slot.crashInfo).store(node.crashInfo, std::memory_order_relaxed);
+            field(slot.size).store(node.size, std::memory_order_release);
             return true;
         }
-        if (base.load() != node.base || slot.size == 0)
+        if (base.load() != node.base || field(slot.size).load() == 0)
             continue;
         std::uint64_t expected = node.base;
         if (!base.compare_exchange_strong(expected, node.base)) {
             BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: Failed to swap during image unload\n");
             return false;
         }
-        slot.size = 0;
-        slot.ehFrame = 0;
-        slot.unwindInfo = 0;
-        slot.crashInfo = 0;
+        field(slot.size).store(0, std::memory_order_release);
+        field(slot.ehFrame).store(0, std::memory_order_relaxed);
+        field(slot.unwindInfo).store(0, std::memory_order_relaxed);
+        field(slot.crashInfo).store(0, std::memory_order_relaxed);
         return true;
     }
     BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: Unable to track a %s node %p\n", load ? "loaded" : "unloaded",
@@ -277,11 +280,15 @@ bool BBXBinaryImageSafeFindImageForAddress(std::uint64_t address, kits::BBXBinar
     if (!context || !context->state || address == 0 || reinterpret_cast<std::uintptr_t>(node) < lowestValidAddress)
         return false;
     for (auto& slot : context->state->binaryImages.nodes) {
-        const std::uint64_t base = std::atomic_ref<std::uint64_t>(baseOf(slot)).load(std::memory_order_acquire);
-        if (base == 0 || address < base || address - base >= slot.size)
+        const std::uint64_t base = field(slot.base).load(std::memory_order_acquire);
+        if (base == 0 || address < base)
             continue;
-        *node = slot;
-        node->base = base;
+        const std::uint64_t size = field(slot.size).load(std::memory_order_acquire);
+        if (address - base >= size)
+            continue;
+        *node = {base, size, field(slot.ehFrame).load(std::memory_order_relaxed),
+                 field(slot.unwindInfo).load(std::memory_order_relaxed),
+                 field(slot.crashInfo).load(std::memory_order_relaxed)};
         return true;
     }
     return false;

@@ -63,8 +63,7 @@ bool BBXContextCreate()
         return false;
     context->state->binaryImages.file.fd = -1;
     context->initialized = 0;
-    std::atomic_thread_fence(std::memory_order_seq_cst);
-    currentContext.store(context);
+    currentContext.store(context); // sequentially consistent: all of the above is seen with it
     return true;
 }
 
