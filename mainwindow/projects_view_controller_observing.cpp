@@ -18,6 +18,17 @@
 
 namespace mainwindow {
 
+namespace {
+
+bool onlySortOrderChanged(const data::ChangeSet& changes, const model::Project& project)
+{
+    const auto found = changes.updatedKeys.find(&project);
+    const int sortOrder = project.entity().keyIndex("sortOrder");
+    return found != changes.updatedKeys.end() && sortOrder >= 0 && found->second == (std::uint64_t{1} << sortOrder);
+}
+
+} // namespace
+
 void ProjectsViewController::setupObservings()
 {
     if (context_) {
@@ -78,6 +89,10 @@ void ProjectsViewController::contextDidChange(const data::ChangeSet& changes)
                 entry->second.insert(timer);
             }
         } else if (auto* project = dynamic_cast<model::Project*>(object)) {
+            // A new number alone (a drop or a delete numbers every project again) shows nowhere in
+            // the rows, and whoever moved a row has moved it already.
+            if (onlySortOrderChanged(changes, *project))
+                continue;
             if (changedTimers.try_emplace(project).second)
                 changedProjects.push_back(project);
         }
