@@ -364,9 +364,9 @@ inline model::Project* largestProject(data::ObjectContext& context)
 }
 
 // A line of /proc/self/status such as "VmHWM" in KiB, or nothing when it cannot be read.
-inline std::optional<long> processStatusKiB(const std::string& field)
+inline std::optional<long> processStatusKiB(const std::string& field, const std::string& process = "self")
 {
-    std::ifstream status("/proc/self/status");
+    std::ifstream status("/proc/" + process + "/status");
     std::string line;
     while (std::getline(status, line)) {
         if (line.rfind(field + ":", 0) == 0)

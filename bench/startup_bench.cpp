@@ -11,15 +11,21 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <optional>
 #include <string>
 
 namespace {
 
-// Starts `program` with the store folder as its Documents folder; returns the seconds it reported, or
-// nothing when it reported none within 60 s.
-std::optional<double> launchAndMeasure(const char* program, const std::filesystem::path& storeFolder,
+struct Launch {
+    double seconds; // process start to the main window's first paint, as reported
+    double peakMiB; // the program's peak memory (VmHWM) right after that report
+};
+
+// Starts `program` with the store folder as its Documents folder; returns what it reported, or
+// nothing when it reported nothing within 60 s.
+std::optional<Launch> launchAndMeasure(const char* program, const std::filesystem::path& storeFolder,
                                        const std::filesystem::path& home)
 {
     int output[2];
@@ -55,31 +61,38 @@ std::optional<double> launchAndMeasure(const char* program, const std::filesyste
         if (const auto at = text.find(marker); at != std::string::npos && text.find('\n', at) != std::string::npos)
             seconds = std::strtod(text.c_str() + at + marker.size(), nullptr);
     }
+    const double peakMiB =
+        static_cast<double>(bench::processStatusKiB("VmHWM", std::to_string(child)).value_or(0)) / 1024.0;
     ::kill(child, SIGTERM);
     int status = 0;
     ::waitpid(child, &status, 0);
     ::close(output[0]);
     if (!seconds)
         std::fprintf(stderr, "the program reported no start-up time:\n%s\n", text.c_str());
-    return seconds;
+    if (!seconds)
+        return std::nullopt;
+    return Launch{*seconds, peakMiB};
 }
 
 void launchRepeatedly(benchmark::State& state, const char* program)
 {
+    double peakMiB = 0;
     for (auto _ : state) {
         state.PauseTiming();
         bench::StoreCopy store;
         const auto home = bench::detail::makeTemporaryFolder("horavine-bench-home-");
         state.ResumeTiming();
-        const std::optional<double> seconds = launchAndMeasure(program, store.path().parent_path(), home);
+        const std::optional<Launch> launch = launchAndMeasure(program, store.path().parent_path(), home);
         std::error_code ignored;
         std::filesystem::remove_all(home, ignored);
-        if (!seconds) {
+        if (!launch) {
             state.SkipWithError("the program did not show its main window");
             break;
         }
-        state.SetIterationTime(*seconds);
+        state.SetIterationTime(launch->seconds);
+        peakMiB = std::max(peakMiB, launch->peakMiB);
     }
+    state.counters["peak_MiB"] = peakMiB;
 }
 
 void BM_LaunchToShownMainWindow(benchmark::State& state)
