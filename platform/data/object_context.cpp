@@ -90,12 +90,18 @@ bool ObjectContext::attachStore(std::unique_ptr<SqliteStore> store, std::string&
         error = "a store can only be attached to an empty context";
         return false;
     }
+    // Stored references, resolved once every object is in: one list per relationship of each
+    // entity, so a pending link is 16 bytes (a million timers and pauses hold two million).
     struct PendingLink {
         Object* object;
-        int relationship;
         std::int64_t key;
     };
-    std::vector<PendingLink> links;
+    std::vector<std::vector<PendingLink>> links;
+    std::vector<std::size_t> firstList; // per entity, the index of its first relationship's list
+    for (const auto& entity : model_.entities()) {
+        firstList.push_back(links.size());
+        links.resize(links.size() + entity.relationships().size());
+    }
     for (const auto& entity : model_.entities()) {
         const auto entityIndex = static_cast<std::size_t>(entity.index());
         std::int64_t highest = 0;
@@ -107,7 +113,7 @@ bool ObjectContext::attachStore(std::unique_ptr<SqliteStore> store, std::string&
                 object->inStore_ = true;
                 for (std::size_t r = 0; r < row.toOneKeys.size(); ++r) {
                     if (row.toOneKeys[r])
-                        links.push_back({object, static_cast<int>(r), *row.toOneKeys[r]});
+                        links[firstList[entityIndex] + r].push_back({object, *row.toOneKeys[r]});
                 }
                 highest = std::max(highest, row.primaryKey);
                 registerLive(*object);
@@ -123,14 +129,20 @@ bool ObjectContext::attachStore(std::unique_ptr<SqliteStore> store, std::string&
         }
         nextKey_[entityIndex] = std::max(store->nextPrimaryKey(entity), highest + 1);
     }
+    // Calls visit(object, relationship, inverse, target) for every pending link; the target is
+    // nullptr when the stored key names no object.
+    const auto forEachLink = [&](const auto& visit) {
+        for (const auto& entity : model_.entities()) {
+            for (std::size_t r = 0; r < entity.relationships().size(); ++r) {
+                const auto& description = entity.relationships()[r];
+                const auto& destination = model_.entity(description.destinationIndex);
+                for (const PendingLink& link : links[firstList[static_cast<std::size_t>(entity.index())] + r])
+                    visit(*link.object, static_cast<int>(r), description.inverseIndex,
+                          objectWithPrimaryKey(destination, link.key));
+            }
+        }
+    };
     // Size every to-many list once, so linking 400,000 members does not regrow thousands of lists.
-    std::vector<std::pair<Object*, int>> targets;
-    targets.reserve(links.size());
-    for (const auto& link : links) {
-        const auto& description = link.object->entity().relationships()[static_cast<std::size_t>(link.relationship)];
-        targets.emplace_back(objectWithPrimaryKey(model_.entity(description.destinationIndex), link.key),
-                             description.inverseIndex);
-    }
     // Members per list, by entity, then live index and relationship of the target.
     std::vector<std::vector<std::uint32_t>> memberCounts(live_.size());
     for (std::size_t e = 0; e < live_.size(); ++e)
@@ -141,28 +153,28 @@ bool ObjectContext::attachStore(std::unique_ptr<SqliteStore> store, std::string&
                            [static_cast<std::size_t>(target.liveIndex_) * entity.relationships().size()
                             + static_cast<std::size_t>(inverse)];
     };
-    for (const auto& [target, inverse] : targets)
+    forEachLink([&](Object&, int, int inverse, Object* target) {
         if (target)
             ++countOf(*target, inverse);
-    for (const auto& [target, inverse] : targets) {
+    });
+    forEachLink([&](Object&, int, int inverse, Object* target) {
         if (!target)
-            continue;
+            return;
         if (std::uint32_t& count = countOf(*target, inverse); count > 0) {
             target->relationships_[static_cast<std::size_t>(inverse)].many.reserve(count);
             count = 0;
         }
-    }
+    });
+    memberCounts.clear();
     std::size_t dangling = 0;
-    for (const auto& link : links) {
-        const auto& description = link.object->entity().relationships()[static_cast<std::size_t>(link.relationship)];
-        Object* target = objectWithPrimaryKey(model_.entity(description.destinationIndex), link.key);
+    forEachLink([&](Object& object, int relationship, int, Object* target) {
         if (!target) {
             ++dangling;
-            continue;
+            return;
         }
-        link.object->relationships_[static_cast<std::size_t>(link.relationship)].toOne.target = target;
-        linkInverse(*link.object, link.relationship, target);
-    }
+        object.relationships_[static_cast<std::size_t>(relationship)].toOne.target = target;
+        linkInverse(object, relationship, target);
+    });
     if (dangling > 0)
         foundation::diagnostic(std::to_string(dangling)
                                + " stored references point to missing objects and were left empty");
