@@ -231,7 +231,7 @@ TEST_F(CompactUnwindTest, RegularPageAndMissingEntriesFallBackToTheFramePointer)
     EXPECT_EQ(frames[1], (Frame{loadAddress + 0x1810, 0x18110, 0x18200}));
     std::string text = log();
     for (const char* line : {"Found a second level regular header\n", "Encountered a regular second-level page\n",
-                             "Second-level PC lookup failed\n", "Unable to lookup compact unwind for pc 0x10300f\n"})
+                             "Second-level PC lookup failed\n", "Unable to lookup compact unwind for pc 0x103010\n"})
         EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
 
     // An entry without unwind information, and a PC beyond the index's end marker.

@@ -81,3 +81,24 @@ std::shared_ptr<foundation::SerialQueue> BBXContextExceptionQueue()
 {
     return queues().exception;
 }
+
+bool BBXContextIsInitialized()
+{
+    const BBXContext* context = currentContext.load();
+    return context && std::atomic_ref<const std::uint8_t>(context->initialized).load() != 0;
+}
+
+bool BBXContextDebuggerAttached()
+{
+    const BBXContext* context = currentContext.load();
+    return context && context->debuggerAttached != 0;
+}
+
+bool BBXContextMarkAndCheckIfCrashed()
+{
+    BBXContext* context = currentContext.load();
+    if (!BBXContextIsInitialized() || !context->state)
+        return false;
+    // The first capture to set the flag wins; the exchange is a full fence on both sides.
+    return std::atomic_ref<std::uint8_t>(context->state->crashed).exchange(1) != 0;
+}

@@ -7,6 +7,7 @@
 #include "kits/crash/capture/bbx_file.h"
 #include "kits/crash/capture/bbx_unwind.h"
 
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -55,7 +56,27 @@ struct BBXBinaryImageState {
 
 struct BBXCrashTimeState {
     std::uint8_t crashed;
+    // Linux: signal dispositions are process-wide, so other threads that fault during a capture wait
+    // for it; the capturing thread is known by its id, and `captureDone` is the futex they wait on.
+    std::int32_t capturingThread;
+    std::uint32_t captureDone;
     BBXBinaryImageState binaryImages;
+};
+
+inline constexpr std::size_t BBXSignalFatalSignalCount = 7;
+
+// The signal handlers' part of the context: the record file and what the kit replaced.
+struct BBXContextSignalRecord {
+    const char* path;
+    struct sigaction previous[BBXSignalFatalSignalCount]; // all zero when the signal had no handler
+    stack_t previousStack;
+    std::uint8_t previousStackSaved;
+};
+
+// The C++ exceptions' part: the record file and the terminate handler the kit replaced.
+struct BBXContextExceptionRecord {
+    const char* path;
+    void (*previousTerminateHandler)();
 };
 
 inline constexpr std::size_t BBXContextBlockSize = 262144;
@@ -73,8 +94,10 @@ struct BBXContext {
     BBXCrashCallback crashCallback;
     std::uint8_t firstInstall;
     const char* binaryImagesPath;
+    BBXContextExceptionRecord exceptionRecord;
     const char* documentsPath; // the host's, for the "storage" section
     std::uint64_t pageSize;
+    BBXContextSignalRecord signalRecord;
     BBXAllocator* allocator;
     BBXCrashTimeState* state;
 };
@@ -85,6 +108,17 @@ BBXContext* BBXContextGet();
 // two blocks; the context becomes the process's (not yet initialized). False when the memory cannot
 // be had. Not signal-safe.
 bool BBXContextCreate();
+
+// Sets up everything the capture needs and installs the handlers (not under a debugger); the context
+// is read-only afterwards. False without init data or with an invalid report directory; true when
+// the set-up ran, even if it took longer than its 5 s wait.
+bool BBXContextInitialize(const BBXContextInitData* initData);
+// The context exists and its set-up has finished.
+bool BBXContextIsInitialized();
+bool BBXContextDebuggerAttached();
+// Test-and-set of the crashed flag: false without marking before set-up has finished; true when a
+// crash is being handled already; else marks it and returns false. Async-signal-safe.
+bool BBXContextMarkAndCheckIfCrashed();
 
 // The kit's serial queues ("com.mirrowick.blackbox.mac.logging", "...binary-images",
 // "...exception"), made by BBXContextCreate and kept for the life of the process.

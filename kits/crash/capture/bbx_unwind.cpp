@@ -125,8 +125,10 @@ bool advance(BBXUnwindCursor* cursor)
         pcOf(cursor) = 0;
         return false;
 #endif
-        // The lookup must land inside the calling instruction, not after it.
-        const std::uint64_t pc = pcOf(cursor) - 1;
+        // The lookup must land inside the calling instruction, not after it. The first frame's PC is
+        // where the thread was stopped (a fault's instruction, say the first push below a full stack),
+        // not a return address: it is looked up as it is, or the rules before that instruction apply.
+        const std::uint64_t pc = cursor->frameCount > 1 ? pcOf(cursor) - 1 : pcOf(cursor);
         pcOf(cursor) = pc;
         if (pc < lowestValidAddress) {
             BBX_LOG(BBXSDKLogLevelError, "ERROR [%s:%d] PC is invalid\n");

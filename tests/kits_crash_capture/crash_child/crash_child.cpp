@@ -1,0 +1,255 @@
+// A program that installs the crash capture on the directory it is given, prints where its functions
+// crash_here and throw_here lie, and crashes as asked (crash_child <directory> <mode>). The capture
+// tests run it and read what it left. While a capture is under way (the crashed flag is set), any
+// malloc, calloc, realloc or free on the capturing thread leaves the file "heap-during-capture" in
+// the directory.
+#include "kits/crash/blackbox.h"
+#include "kits/crash/capture/bbx_context.h"
+#include "kits/crash/capture/bbx_exception.h"
+
+#include "system/elf_identity.h"
+#include "system/elf_symbols.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <stdexcept>
+#include <string>
+#include <sys/mman.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern "C" {
+void* __libc_malloc(std::size_t size);
+void* __libc_calloc(std::size_t count, std::size_t size);
+void* __libc_realloc(void* pointer, std::size_t size);
+void __libc_free(void* pointer);
+
+void crash_here(int mode);
+void throw_here(int kind);
+int descend(int depth, int target);
+int recurse_forever(int depth);
+}
+
+namespace {
+
+// Never changed; read through volatile so the compiler cannot tell the loops below never end.
+volatile bool keepParked = true;
+volatile int recursionLimit = -1;
+
+char heapMarkerPath[1024];
+char priorMarkerPath[1024];
+std::atomic<bool> heapMarked{false};
+
+// Only the capturing thread counts: the kit's queue and timer threads may still run meanwhile.
+void noteHeapCall()
+{
+    const BBXContext* context = BBXContextGet();
+    if (!context || !context->state || std::atomic_ref<const std::uint8_t>(context->state->crashed).load() == 0)
+        return;
+    if (std::atomic_ref<const std::int32_t>(context->state->capturingThread).load() != ::gettid())
+        return;
+    if (heapMarked.exchange(true))
+        return;
+    const int fd = ::open(heapMarkerPath, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd >= 0)
+        ::close(fd);
+}
+
+void priorHandler(int signal)
+{
+    const int fd = ::open(priorMarkerPath, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd >= 0)
+        ::close(fd);
+    std::signal(signal, SIG_DFL);
+}
+
+void printRange(const char* name, const void* function)
+{
+    const auto address = reinterpret_cast<std::uint64_t>(function);
+    const auto image = os::loadedImageContaining(address);
+    const auto table = image ? os::ElfSymbolTable::read(os::runningExecutablePath()) : os::ElfSymbolTableResult{};
+    const os::ElfSymbol* symbol = table ? table.table->functionContaining(address - image->slide) : nullptr;
+    if (symbol)
+        std::printf("%s %llu %llu\n", name, static_cast<unsigned long long>(symbol->start + image->slide),
+                    static_cast<unsigned long long>(symbol->start + image->slide + symbol->size));
+}
+
+void busError(const std::string& directory)
+{
+    const std::string path = directory + "/truncated";
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+    char page[4096] = {1};
+    if (fd < 0 || ::write(fd, page, sizeof page) != static_cast<ssize_t>(sizeof page))
+        std::exit(3);
+    auto* mapped = static_cast<volatile char*>(::mmap(nullptr, sizeof page, PROT_READ, MAP_SHARED, fd, 0));
+    if (::ftruncate(fd, 0) != 0)
+        std::exit(3);
+    std::printf("read %d\n", mapped[0]); // faults: the page's file bytes are gone
+}
+
+void faultInCallback(void*)
+{
+    crash_here(0);
+}
+
+long realTimeNanoseconds()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return now.tv_sec * 1'000'000'000L + now.tv_nsec;
+}
+
+} // namespace
+
+extern "C" {
+void* malloc(std::size_t size)
+{
+    noteHeapCall();
+    return __libc_malloc(size);
+}
+void* calloc(std::size_t count, std::size_t size)
+{
+    noteHeapCall();
+    return __libc_calloc(count, size);
+}
+void* realloc(void* pointer, std::size_t size)
+{
+    noteHeapCall();
+    return __libc_realloc(pointer, size);
+}
+void free(void* pointer)
+{
+    noteHeapCall();
+    __libc_free(pointer);
+}
+
+__attribute__((noinline)) void crash_here(int mode)
+{
+    if (mode == 0) {
+        *static_cast<volatile int*>(nullptr) = 1;
+    } else {
+        volatile int numerator = 7;
+        volatile int zero = 0;
+        std::printf("%d\n", numerator / zero);
+    }
+    asm volatile("" ::: "memory");
+}
+
+__attribute__((noinline)) void throw_here(int kind)
+{
+    switch (kind) {
+    case 0: throw std::runtime_error("boom");
+    case 1: throw 42;
+    case 2: throw "text";
+    default: BBXExceptionRaiseTestException();
+    }
+}
+
+__attribute__((noinline)) int descend(int depth, int target)
+{
+    if (depth == target) {
+        while (keepParked)
+            ::pause();
+        return 0;
+    }
+    int result = descend(depth + 1, target);
+    asm volatile("" : "+r"(result)::"memory");
+    return result + 1;
+}
+
+__attribute__((noinline)) int recurse_forever(int depth)
+{
+    if (depth == recursionLimit)
+        return 0;
+    volatile char pad[64];
+    pad[0] = static_cast<char>(depth);
+    int result = recurse_forever(depth + 1);
+    asm volatile("" : "+r"(result)::"memory");
+    return result + pad[0];
+}
+}
+
+int main(int argc, char** argv)
+{
+    if (argc < 3)
+        return 2;
+    const std::string directory = argv[1];
+    const std::string mode = argv[2];
+    std::snprintf(heapMarkerPath, sizeof heapMarkerPath, "%s/heap-during-capture", directory.c_str());
+    std::snprintf(priorMarkerPath, sizeof priorMarkerPath, "%s/prior-handler-ran", directory.c_str());
+
+    if (mode == "prior-handler")
+        std::signal(SIGSEGV, priorHandler);
+    BBXContextInitData data;
+    data.apiKey = "crash-child-key";
+    data.reportDirectory = directory.c_str();
+    data.reportIdentifier = "crash-child-session";
+    data.installIdentifier = "crash-child-install";
+    if (mode == "callback-fault")
+        data.crashCallbackTarget = {faultInCallback, nullptr};
+    if (!BBXContextInitialize(&data))
+        return 4;
+    printRange("crash_here", reinterpret_cast<const void*>(crash_here));
+    printRange("throw_here", reinterpret_cast<const void*>(throw_here));
+    std::fflush(stdout);
+
+    if (mode == "segv" || mode == "prior-handler" || mode == "callback-fault")
+        crash_here(0);
+    else if (mode == "abort")
+        std::abort();
+    else if (mode == "trap-instruction")
+        kits::Blackbox::sharedInstance().crash();
+    else if (mode == "fpe")
+        crash_here(1);
+    else if (mode == "bus")
+        busError(directory);
+    else if (mode == "int3")
+        asm volatile("int3");
+    else if (mode == "kill")
+        ::kill(::getpid(), SIGSEGV);
+    else if (mode == "recursion") {
+        std::printf("fault_at %ld\n", realTimeNanoseconds());
+        std::fflush(stdout);
+        recurse_forever(0);
+    } else if (mode == "throw-runtime")
+        throw_here(0);
+    else if (mode == "throw-int")
+        throw_here(1);
+    else if (mode == "throw-text")
+        throw_here(2);
+    else if (mode == "throw-test")
+        throw_here(3);
+    else if (mode == "eight-threads") {
+        std::atomic<int> ready{0};
+        std::vector<std::thread> threads;
+        for (int index = 0; index < 8; ++index) {
+            threads.emplace_back([&ready] {
+                ready.fetch_add(1);
+                while (ready.load() < 8) {}
+                crash_here(0);
+            });
+        }
+        for (auto& thread : threads)
+            thread.join();
+    } else if (mode == "parked") {
+        // Ten threads parked 40 frames deep, then a fault; prints when it faulted.
+        std::vector<std::thread> threads;
+        for (int index = 0; index < 10; ++index)
+            threads.emplace_back([] { descend(0, 40); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        std::printf("fault_at %ld\n", realTimeNanoseconds());
+        std::fflush(stdout);
+        crash_here(0);
+    } else {
+        return 5;
+    }
+    return 6; // lived on
+}
