@@ -34,7 +34,6 @@ void __libc_free(void* pointer);
 
 void crash_here(int mode);
 void throw_here(int kind);
-int descend(int depth, int target);
 int recurse_forever(int depth);
 }
 
@@ -100,6 +99,21 @@ void faultInCallback(void*)
     crash_here(0);
 }
 
+// Forty distinct functions deep (so no frame repeats), then parked.
+template <int depth>
+__attribute__((noinline)) int chain()
+{
+    int result = 0;
+    if constexpr (depth == 0) {
+        while (keepParked)
+            ::pause();
+    } else {
+        result = chain<depth - 1>();
+    }
+    asm volatile("" : "+r"(result)::"memory");
+    return result + 1;
+}
+
 long realTimeNanoseconds()
 {
     timespec now{};
@@ -151,18 +165,6 @@ __attribute__((noinline)) void throw_here(int kind)
     case 2: throw "text";
     default: BBXExceptionRaiseTestException();
     }
-}
-
-__attribute__((noinline)) int descend(int depth, int target)
-{
-    if (depth == target) {
-        while (keepParked)
-            ::pause();
-        return 0;
-    }
-    int result = descend(depth + 1, target);
-    asm volatile("" : "+r"(result)::"memory");
-    return result + 1;
 }
 
 __attribute__((noinline)) int recurse_forever(int depth)
@@ -243,7 +245,7 @@ int main(int argc, char** argv)
         // Ten threads parked 40 frames deep, then a fault; prints when it faulted.
         std::vector<std::thread> threads;
         for (int index = 0; index < 10; ++index)
-            threads.emplace_back([] { descend(0, 40); });
+            threads.emplace_back([] { chain<40>(); });
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         std::printf("fault_at %ld\n", realTimeNanoseconds());
         std::fflush(stdout);
