@@ -187,6 +187,7 @@ TEST(BBXCrashCapture, FaultInsideTheCrashCallbackEndsTheProcess)
     const auto run = runCrashChild("callback-fault");
     EXPECT_TRUE(run.diedBy(SIGSEGV)) << run.status;
     EXPECT_EQ(completeSignalLines(run), 1u);
+    EXPECT_FALSE(run.has("heap-during-capture"));
     EXPECT_NE(run.text("sdk.log").find("Error: aborting signal handler because crash has already occurred"),
               std::string::npos);
 }
@@ -197,6 +198,30 @@ TEST(BBXCrashCapture, EightThreadsFaultingAtOnceLeaveOneRecord)
     EXPECT_TRUE(run.diedBy(SIGSEGV)) << run.status;
     EXPECT_EQ(completeSignalLines(run), 1u);
     expectSignalRecord(run, SIGSEGV, "SIGSEGV");
+}
+
+TEST(BBXCrashCapture, SignalWithoutItsInformationKeepsErrnoAndTime)
+{
+    const auto run = runCrashChild("null-info");
+    EXPECT_TRUE(run.diedBy(SIGSEGV)) << run.status;
+    const auto lines = run.lines("signal.bbxrecord");
+    ASSERT_EQ(lines.size(), 7u);
+    std::vector<std::string> keys;
+    for (const auto& [key, value] : lines[0]["signal"].items())
+        keys.push_back(key);
+    EXPECT_EQ(keys, (std::vector<std::string>{"errno", "time"}));
+}
+
+TEST(BBXCrashCapture, HandlerChecksNameForeignHandlers)
+{
+    const auto run = runCrashChild("check-handlers");
+    ASSERT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status << run.errors;
+    const std::string signalLine = "[Blackbox] The signal SIGTRAP has a non-Blackbox handler (";
+    const auto at = run.errors.find(signalLine);
+    ASSERT_NE(at, std::string::npos) << run.errors;
+    EXPECT_NE(run.errors.find(").  This will interfere with reporting.\n", at), std::string::npos) << run.errors;
+    EXPECT_EQ(run.errors.find("The signal SIGSEGV"), std::string::npos) << "the kit's own handlers pass";
+    EXPECT_NE(run.errors.find("[Blackbox:Crash] Warning: std::get_terminate is '"), std::string::npos) << run.errors;
 }
 
 TEST(BBXCrashCapture, UnderADebuggerNoHandlersAreInstalled)

@@ -6,6 +6,7 @@
 #include "kits/crash/blackbox.h"
 #include "kits/crash/capture/bbx_context.h"
 #include "kits/crash/capture/bbx_exception.h"
+#include "kits/crash/capture/bbx_signal.h"
 
 #include "system/elf_identity.h"
 #include "system/elf_symbols.h"
@@ -92,6 +93,13 @@ void busError(const std::string& directory)
     if (::ftruncate(fd, 0) != 0)
         std::exit(3);
     std::printf("read %d\n", mapped[0]); // faults: the page's file bytes are gone
+}
+
+void foreignTrapHandler(int) {}
+
+void foreignTerminateHandler()
+{
+    std::abort();
 }
 
 void faultInCallback(void*)
@@ -250,6 +258,17 @@ int main(int argc, char** argv)
         std::printf("fault_at %ld\n", realTimeNanoseconds());
         std::fflush(stdout);
         crash_here(0);
+    } else if (mode == "check-handlers") {
+        // A foreign SIGTRAP handler and terminate handler, then the checks; the process lives on.
+        std::signal(SIGTRAP, foreignTrapHandler);
+        std::set_terminate(foreignTerminateHandler);
+        BBXSignalCheckHandlers();
+        BBXExceptionCheckHandlers();
+        std::fflush(nullptr);
+        std::_Exit(0);
+    } else if (mode == "null-info") {
+        // A signal delivered without its information: only errno and time, then death by the signal.
+        BBXSignalHandler(SIGSEGV, nullptr, nullptr);
     } else {
         return 5;
     }
