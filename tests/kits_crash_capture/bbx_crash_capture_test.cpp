@@ -200,6 +200,17 @@ TEST(BBXCrashCapture, EightThreadsFaultingAtOnceLeaveOneRecord)
     expectSignalRecord(run, SIGSEGV, "SIGSEGV");
 }
 
+TEST(BBXCrashCapture, ContextIsReadOnlyOnceInstalled)
+{
+    const auto run = runCrashChild("write-protected");
+    EXPECT_TRUE(run.diedBy(SIGSEGV)) << run.status;
+    EXPECT_EQ(run.marks.at("initialized"), 1);
+    const auto lines = run.lines("signal.bbxrecord");
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0]["signal"]["address"], static_cast<std::uint64_t>(run.marks.at("page_size_at")));
+    EXPECT_EQ(lines[0]["signal"]["code"], SEGV_ACCERR);
+}
+
 TEST(BBXCrashCapture, SignalWithoutItsInformationKeepsErrnoAndTime)
 {
     const auto run = runCrashChild("null-info");

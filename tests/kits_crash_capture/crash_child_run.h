@@ -34,7 +34,7 @@ struct CrashRun {
     std::string errors;
     long diedAt = 0; // real-time nanoseconds when the wait returned
     std::map<std::string, std::pair<std::uint64_t, std::uint64_t>> ranges;
-    std::map<std::string, long> marks; // "fault_at" and the like
+    std::map<std::string, long> marks; // "fault_at", "initialized", "page_size_at"
 
     bool diedBy(int signal) const { return status != -1 && WIFSIGNALED(status) && WTERMSIG(status) == signal; }
     std::filesystem::path file(const std::string& name) const { return folder->path() / name; }
@@ -145,7 +145,7 @@ inline CrashRun runCrashChild(const std::string& mode, bool underStrace = false)
             std::uint64_t end = 0;
             lines >> start >> end;
             run.ranges[name] = {start, end};
-        } else if (name == "fault_at") {
+        } else if (name == "fault_at" || name == "initialized" || name == "page_size_at") {
             lines >> run.marks[name];
         }
     }

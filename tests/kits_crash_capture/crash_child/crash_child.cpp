@@ -266,6 +266,13 @@ int main(int argc, char** argv)
         BBXExceptionCheckHandlers();
         std::fflush(nullptr);
         std::_Exit(0);
+    } else if (mode == "write-protected") {
+        // Set-up ends with the context read-only: a write to it faults (and is captured).
+        BBXContext* context = BBXContextGet();
+        std::printf("initialized %d\npage_size_at %llu\n", BBXContextIsInitialized() ? 1 : 0,
+                    static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(&context->pageSize)));
+        std::fflush(stdout);
+        *const_cast<volatile std::uint64_t*>(&context->pageSize) = 1;
     } else if (mode == "null-info") {
         // A signal delivered without its information: only errno and time, then death by the signal.
         BBXSignalHandler(SIGSEGV, nullptr, nullptr);
