@@ -1,12 +1,17 @@
 // Shows the main window over a small store (clients, projects, timers of all three types, one of
 // them running, one paused, one billed) and writes a picture of it: mainwindow_screenshot <file.png>
-// [--week-picker | --client-editor]; the options show the week with the date picker open, or a client
-// selected in the sidebar with its editor open, and the picture is then of the screen.
+// [--week-picker | --client-editor | --drag-timer | --drag-project]; the options show the week with
+// the date picker open, or a client selected in the sidebar with its editor open (the picture is then
+// of the screen), or a drag held over the outline: a timer of "Internal" between the timers of "Mobile
+// App" (framed, the project that takes it), or "Internal" at the top of "Mobile App" (a line at the gap).
 // Run it under a display server (xvfb-run) to see the window as a user would.
 #include "mainwindow/clients_view_controller.h"
 #include "mainwindow/date_filter_label.h"
+#include "mainwindow/drag_data.h"
 #include "mainwindow/main_split_view_controller.h"
 #include "mainwindow/main_window_controller.h"
+#include "mainwindow/projects_outline_model.h"
+#include "mainwindow/projects_outline_view.h"
 #include "mainwindow/projects_view_controller.h"
 
 #include "model/client.h"
@@ -23,7 +28,9 @@
 #include "foundation/defaults_store.h"
 
 #include <QApplication>
+#include <QDragEnterEvent>
 #include <QElapsedTimer>
+#include <QMimeData>
 #include <QPixmap>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -99,8 +106,11 @@ int main(int argc, char** argv)
 {
     const bool weekPicker = argc == 3 && std::string(argv[2]) == "--week-picker";
     const bool clientEditor = argc == 3 && std::string(argv[2]) == "--client-editor";
-    if (argc != 2 && !weekPicker && !clientEditor) {
-        std::cerr << "usage: mainwindow_screenshot <file.png> [--week-picker | --client-editor]\n";
+    const bool dragTimer = argc == 3 && std::string(argv[2]) == "--drag-timer";
+    const bool dragProject = argc == 3 && std::string(argv[2]) == "--drag-project";
+    if (argc != 2 && !weekPicker && !clientEditor && !dragTimer && !dragProject) {
+        std::cerr << "usage: mainwindow_screenshot <file.png> [--week-picker | --client-editor | --drag-timer | "
+                     "--drag-project]\n";
         return 2;
     }
     QApplication application(argc, argv);
@@ -147,6 +157,29 @@ int main(int argc, char** argv)
         while (settle.elapsed() < 800)
             application.processEvents(QEventLoop::AllEvents, 20);
         picture = window.screen()->grabWindow(0);
+    }
+    if (dragTimer || dragProject) {
+        mainwindow::ProjectsViewController& projects = *window.splitViewController()->projectsViewController();
+        mainwindow::ProjectsOutlineModel& rows = *projects.outlineModel();
+        mainwindow::ProjectsOutlineView& view = *projects.outlineView();
+        model::Project* app = projects.projects()[1];
+        model::Project* internal = projects.projects()[2];
+        data::Object* dragged = dragTimer ? static_cast<data::Object*>(rows.timers(*internal).front()) : internal;
+        const QRect over =
+            view.visualRect(rows.indexOf(dragTimer ? static_cast<data::Object*>(rows.timers(*app).back()) : app));
+        const QPoint point(over.left() + 80, over.top() + 2);
+        const std::unique_ptr<QMimeData> mimeData = mainwindow::mimeDataForObject(*dragged);
+        const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+        QDragEnterEvent enter(point, actions, mimeData.get(), Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(view.viewport(), &enter);
+        QDragMoveEvent move(point, actions, mimeData.get(), Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(view.viewport(), &move);
+        settle.restart();
+        while (settle.elapsed() < 300)
+            application.processEvents(QEventLoop::AllEvents, 20);
+        picture = window.grab();
+        QDragLeaveEvent leave;
+        QApplication::sendEvent(view.viewport(), &leave);
     }
     if (!picture.save(QString::fromLocal8Bit(argv[1]))) {
         std::cerr << "could not write " << argv[1] << '\n';
