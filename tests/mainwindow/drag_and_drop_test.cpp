@@ -583,6 +583,51 @@ TEST_F(DragAndDropTest, AProjectDroppedOnAClientRowOfTheSidebarGetsThatClient)
     EXPECT_EQ(site->client(), acme);
 }
 
+// Over the sidebar only the middle of a client row takes a project; the frame shows it.
+TEST_F(DragAndDropTest, DragEventsOverTheSidebarFrameOnlyAClientRow)
+{
+    model::Client* acme = client("ACME");
+    model::Client* globex = client("Globex");
+    model::Project* site = project("Site");
+    ProjectsViewController& projects = window();
+    ContextMenuOutlineView& view = *sidebar_->clientsOutlineView();
+    ClientsOutlineModel& items = *sidebar_->outlineModel();
+    const auto drag = dragOf(projects, site);
+    const auto at = [&](const SidebarItem& item, double fraction) {
+        const QRect rect = view.visualRect(items.indexOf(item));
+        return QPoint(rect.left() + 20, rect.top() + static_cast<int>(rect.height() * fraction));
+    };
+    const auto move = [&](const QMimeData& mimeData, QPoint point) {
+        QDragEnterEvent enter(point, everyAction, &mimeData, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(view.viewport(), &enter);
+        QDragMoveEvent moved(point, everyAction, &mimeData, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(view.viewport(), &moved);
+        return moved.isAccepted() ? moved.dropAction() : Qt::IgnoreAction;
+    };
+
+    EXPECT_EQ(move(*drag, at(globex, 0.5)), Qt::MoveAction);
+    ASSERT_TRUE(view.dropIndicator());
+    EXPECT_EQ(*view.dropIndicator(), ontoSidebar(*sidebar_, globex));
+    EXPECT_EQ(view.dropIndicatorRect().top(), view.visualRect(items.indexOf(globex)).top());
+    // Between two clients, on "All Projects" or a header: refused, no indicator.
+    for (const QPoint& refused :
+         {at(globex, 0.1), at(acme, 0.9), at(std::string("all_projects"), 0.5), at(std::string("clients"), 0.5)}) {
+        EXPECT_EQ(move(*drag, refused), Qt::IgnoreAction);
+        EXPECT_FALSE(view.dropIndicator());
+    }
+    // A client's own drag is not even entered here: the sidebar takes projects only.
+    const auto clientDrag = sidebar_->outlineViewPasteboardWriterForItem(view, items.indexOf(acme));
+    EXPECT_EQ(move(*clientDrag, at(globex, 0.5)), Qt::IgnoreAction);
+
+    move(*drag, at(acme, 0.5));
+    QDropEvent dropped(at(acme, 0.5), everyAction, drag.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(view.viewport(), &dropped);
+    EXPECT_TRUE(dropped.isAccepted());
+    endTurn();
+    EXPECT_EQ(site->client(), acme);
+    EXPECT_EQ(eventNames(), std::vector<std::string>{"Drop project on client"});
+}
+
 // Drag events sent to the viewport as the window system would: the proposal under the pointer,
 // the retargeting, the indicator, and the drop at the end.
 TEST_F(DragAndDropTest, DragEventsOnTheViewportProposeRetargetAndShowTheIndicator)
