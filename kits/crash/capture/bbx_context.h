@@ -6,6 +6,7 @@
 
 #include "kits/crash/capture/bbx_file.h"
 #include "kits/crash/capture/bbx_unwind.h"
+#include "kits/crash/capture/bbx_user_logging_files.h"
 
 #include <csignal>
 #include <cstddef>
@@ -61,6 +62,7 @@ struct BBXCrashTimeState {
     std::int32_t capturingThread;
     std::uint32_t captureDone;
     BBXBinaryImageState binaryImages;
+    BBXUserLoggingState userLogging;
 };
 
 inline constexpr std::size_t BBXSignalFatalSignalCount = 7;
@@ -100,6 +102,7 @@ struct BBXContext {
     BBXContextSignalRecord signalRecord;
     BBXAllocator* allocator;
     BBXCrashTimeState* state;
+    BBXUserLoggingFiles userLogging;
 };
 
 // The process's context; none before set-up. Async-signal-safe.

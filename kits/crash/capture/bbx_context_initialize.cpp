@@ -12,6 +12,7 @@
 #include "kits/crash/capture/bbx_sdk_log.h"
 #include "kits/crash/capture/bbx_signal.h"
 #include "kits/crash/capture/bbx_support.h"
+#include "kits/crash/capture/bbx_user_logging.h"
 
 #include "foundation/dispatch_queue.h"
 #include "kits/platform/kit_log.h"
@@ -131,6 +132,10 @@ bool BBXContextInitialize(const BBXContextInitData* initData)
         ++group->running; // the calling thread's part
     }
     add([] { BBXHostInitialize(); });
+    add([data, texts] {
+        const BBXContextInitData applied = texts->applied(data);
+        BBXContextInitializeLogFiles(&applied);
+    });
     add([] { BBXBinaryImageInit(); });
     if (!context->debuggerAttached) {
         add([context] { BBXExceptionInitialize(&context->exceptionRecord); });

@@ -1,12 +1,14 @@
 // The terminate handler and the exception record. The exception is classified by rethrowing it
 // inside the handler; type names are demangled. There is no application object on Linux, so no
-// replacement of its exception reporting is installed and only C++ exceptions are recorded here.
+// replacement of its exception reporting is installed. C++ exceptions are recorded here; non-fatal
+// ones (custom, JavaScript) go to the user logs' custom-exception files.
 #include "kits/crash/capture/bbx_exception.h"
 
 #include "kits/crash/capture/bbx_file.h"
 #include "kits/crash/capture/bbx_process.h"
 #include "kits/crash/capture/bbx_sdk_log.h"
 #include "kits/crash/capture/bbx_support.h"
+#include "kits/crash/capture/bbx_user_logging.h"
 
 #include "foundation/dispatch_queue.h"
 #include "kits/platform/kit_log.h"
@@ -137,8 +139,11 @@ void BBXExceptionRecord(std::uint32_t type, const char* name, const char* reason
             BBXHandler(&file, static_cast<pid_t>(::syscall(SYS_gettid)), nullptr);
             BBXFileClose(&file);
         });
+    } else {
+        // Non-fatal: into the custom-exception files of the user logs, which keep the set's limit.
+        BBXUserLoggingWriteCustomException(
+            [&](BBXFile* file) { BBXExceptionWrite(file, type, name, reason, frames, frameCount); });
     }
-    // Types 3 and 4 belong to the custom-exception files of the user logs, which are not built yet.
     BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Finished recording an exception structure\n");
 }
 
