@@ -149,14 +149,10 @@ std::vector<Timer*> Project::timers(const Filter& filter) const
                 throw std::invalid_argument("timers cannot be sorted by " + descriptor.key);
             keys.emplace_back(index, descriptor.ascending);
         }
-        std::stable_sort(result.begin(), result.end(), [&](const Timer* a, const Timer* b) {
-            for (const auto& [index, ascending] : keys) {
-                const int order = data::compareAttributeValues(*a, *b, index);
-                if (order != 0)
-                    return ascending ? order < 0 : order > 0;
-            }
-            return a->primaryKey() < b->primaryKey();
-        });
+        std::vector<data::Object*> objects(result.begin(), result.end());
+        data::sortByAttributes(objects, keys);
+        for (std::size_t i = 0; i < objects.size(); ++i)
+            result[i] = static_cast<Timer*>(objects[i]);
     }
     return result;
 }

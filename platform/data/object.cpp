@@ -3,6 +3,7 @@
 
 #include "data/object_context.h"
 
+#include <algorithm>
 #include <memory>
 #include <stdexcept>
 
@@ -86,6 +87,53 @@ int compareAttributeValues(const Object& left, const Object& right, int attribut
     if (!leftPresent || !rightPresent)
         return static_cast<int>(leftPresent) - static_cast<int>(rightPresent);
     return compareSlots(left.values_[attribute], right.values_[attribute], left.entity_->attributeType(attribute));
+}
+
+void sortByAttributes(std::vector<Object*>& objects, const std::vector<std::pair<int, bool>>& keys)
+{
+    // Later keys, then the primary key, for objects the earlier keys leave tied.
+    const auto lessFrom = [&keys](std::size_t first, const Object* a, const Object* b) {
+        for (std::size_t k = first; k < keys.size(); ++k) {
+            const auto [index, ascending] = keys[k];
+            const int order = compareAttributeValues(*a, *b, index);
+            if (order != 0)
+                return ascending ? order < 0 : order > 0;
+        }
+        return a->primaryKey() < b->primaryKey();
+    };
+    if (objects.empty() || keys.empty()) {
+        std::sort(objects.begin(), objects.end(), [&](const Object* a, const Object* b) { return lessFrom(0, a, b); });
+        return;
+    }
+    const auto [index, ascending] = keys.front();
+    const AttributeType type = objects.front()->entity().attributeType(index);
+    if (type != AttributeType::integer && type != AttributeType::date) {
+        std::sort(objects.begin(), objects.end(), [&](const Object* a, const Object* b) { return lessFrom(0, a, b); });
+        return;
+    }
+    // A first key of integers or dates (timers by start) is read once per object, so the sort
+    // compares keys side by side instead of reaching into two objects a comparison.
+    struct Keyed {
+        std::int64_t value;
+        Object* object;
+        bool present;
+    };
+    std::vector<Keyed> keyed;
+    keyed.reserve(objects.size());
+    for (Object* object : objects) {
+        const bool present = object->hasValue(index);
+        keyed.push_back({present ? object->values_[index].integer : 0, object, present});
+    }
+    std::sort(keyed.begin(), keyed.end(), [&](const Keyed& a, const Keyed& b) {
+        // Absent first, as compareValues() orders it.
+        const int order =
+            a.present != b.present ? (a.present ? 1 : -1) : (a.value < b.value ? -1 : (b.value < a.value ? 1 : 0));
+        if (order != 0)
+            return ascending ? order < 0 : order > 0;
+        return lessFrom(1, a.object, b.object);
+    });
+    for (std::size_t i = 0; i < keyed.size(); ++i)
+        objects[i] = keyed[i].object;
 }
 
 void Object::setValue(int attribute, Value value)

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace data {
@@ -94,6 +95,11 @@ private:
     void replaceValue(int attribute, const Value& value, ObjectArena* arena);
     friend int compareAttributeValues(const Object& left, const Object& right, int attribute);
 
+    // Sorts objects of one entity by attributes (index, ascending), ordered as compareAttributeValues()
+    // orders them; ties keep primary-key order.
+    void sortByAttributes(std::vector<Object*>& objects, const std::vector<std::pair<int, bool>>& keys);
+    friend void sortByAttributes(std::vector<Object*>& objects, const std::vector<std::pair<int, bool>>& keys);
+
     const EntityDescription* entity_ = nullptr;
     ObjectContext* context_ = nullptr;
     std::int64_t primaryKey_ = 0;
@@ -117,6 +123,10 @@ private:
 // Three-way order of one attribute of two objects of the same entity, as compareValues() orders
 // their values, without building them.
 int compareAttributeValues(const Object& left, const Object& right, int attribute);
+
+// Sorts objects of one entity by attributes (index, ascending), ordered as compareAttributeValues()
+// orders them; ties keep primary-key order.
+void sortByAttributes(std::vector<Object*>& objects, const std::vector<std::pair<int, bool>>& keys);
 
 template <typename T>
 std::optional<T> Object::typedValue(int attribute) const

@@ -413,14 +413,7 @@ std::vector<Object*> ObjectContext::fetch(const EntityDescription& entity, const
             throw std::invalid_argument("cannot sort " + entity.name() + " by " + descriptor.key);
         keys.emplace_back(index, descriptor.ascending);
     }
-    std::sort(result.begin(), result.end(), [&](const Object* a, const Object* b) {
-        for (const auto& [index, ascending] : keys) {
-            const int order = compareAttributeValues(*a, *b, index);
-            if (order != 0)
-                return ascending ? order < 0 : order > 0;
-        }
-        return a->primaryKey() < b->primaryKey();
-    });
+    sortByAttributes(result, keys);
     return result;
 }
 

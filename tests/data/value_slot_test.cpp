@@ -4,7 +4,10 @@
 
 #include "data/value_slot.h"
 
+#include <algorithm>
+#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 using data::Blob;
@@ -146,4 +149,41 @@ TEST(StoredValues, AnEntityWithMoreAttributesThanPresenceBitsIsRefused)
     EXPECT_THROW(data::EntityDescription("Wide", attributes, {}), std::logic_error);
     attributes.pop_back();
     EXPECT_NO_THROW(data::EntityDescription("Wide", attributes, {}));
+}
+
+TEST(StoredValues, SortingBySlotsMatchesSortingByValues)
+{
+    NotificationCenter center;
+    data::ObjectContext context(testmodel::model(), center);
+    std::mt19937 random(7);
+    std::vector<Object*> notes;
+    for (int i = 0; i < 300; ++i) {
+        Object* note = context.insertObject(entity("Note"));
+        // Few distinct values, absent ones among them, so ties reach the later keys and the key.
+        if (random() % 5 != 0)
+            note->setValue("when", Date(std::chrono::microseconds(static_cast<std::int64_t>(random() % 7) - 3)));
+        if (random() % 4 != 0)
+            note->setValue("text", std::string(1, static_cast<char>('a' + random() % 3)));
+        notes.push_back(note);
+    }
+    std::shuffle(notes.begin(), notes.end(), random);
+    // when (a date: read once per object), text (compared in place), in every direction.
+    for (const auto& keys : std::vector<std::vector<std::pair<int, bool>>>{{{1, true}, {0, true}},
+                                                                           {{1, false}, {0, true}},
+                                                                           {{1, true}, {0, false}},
+                                                                           {{0, false}, {1, true}},
+                                                                           {}}) {
+        std::vector<Object*> expected = notes;
+        std::sort(expected.begin(), expected.end(), [&](const Object* a, const Object* b) {
+            for (const auto& [index, ascending] : keys) {
+                const int order = data::compareValues(a->value(index), b->value(index));
+                if (order != 0)
+                    return ascending ? order < 0 : order > 0;
+            }
+            return a->primaryKey() < b->primaryKey();
+        });
+        std::vector<Object*> sorted = notes;
+        data::sortByAttributes(sorted, keys);
+        EXPECT_EQ(sorted, expected) << keys.size() << " keys";
+    }
 }
