@@ -1,11 +1,13 @@
 // Where Tally hands its events: the controller interface, and the in-memory controller the kit starts
-// with until the event log arrives. Controllers are called from any thread.
+// with until the event log controller arrives (tests use it to see what was logged). Controllers are
+// called from any thread.
 #pragma once
 
 #include "kits/analytics/tly_event.h"
 
 #include <cstddef>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -14,25 +16,28 @@ namespace kits {
 class TLYEventController {
 public:
     virtual ~TLYEventController() = default;
-    // Takes the event over; returns at once and tells the caller nothing of the outcome.
-    virtual void queueEvent(TLYEvent event) = 0;
+    // Take the event over; return at once and tell the caller nothing of the outcome.
+    virtual void logEvent(std::shared_ptr<const TLYEvent> event) = 0;
+    // A crash of the previous session, to be written with that session's metadata.
+    virtual void logCrashEvent(std::shared_ptr<const TLYCrashEvent> event) = 0;
 };
 
-// Keeps the most recent events in memory; beyond `capacity` the oldest is dropped, so a long session
-// cannot grow without bound.
+// Keeps the most recent events (crash events among them) in memory; beyond `capacity` the oldest is
+// dropped, so a long session cannot grow without bound.
 class TLYRecordingEventController final : public TLYEventController {
 public:
     static constexpr std::size_t defaultCapacity = 1000;
 
     explicit TLYRecordingEventController(std::size_t capacity = defaultCapacity);
-    void queueEvent(TLYEvent event) override;
+    void logEvent(std::shared_ptr<const TLYEvent> event) override;
+    void logCrashEvent(std::shared_ptr<const TLYCrashEvent> event) override;
     // The kept events, oldest first.
-    std::vector<TLYEvent> events() const;
+    std::vector<std::shared_ptr<const TLYEvent>> events() const;
 
 private:
     mutable std::mutex mutex_;
     std::size_t capacity_;
-    std::deque<TLYEvent> events_;
+    std::deque<std::shared_ptr<const TLYEvent>> events_;
 };
 
 } // namespace kits

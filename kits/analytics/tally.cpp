@@ -51,29 +51,106 @@ void Tally::setEventControllerForTesting(std::shared_ptr<TLYEventController> con
 }
 
 // The controller is called outside the lock, so a slow controller never blocks a swap or another logger.
-void Tally::hand(TLYEvent event)
+void Tally::hand(std::shared_ptr<const TLYEvent> event)
 {
     if (auto controller = sharedInstance().tallyController())
-        controller->queueEvent(std::move(event));
+        controller->logEvent(std::move(event));
 }
 
-void Tally::logCustomEvent(const std::string& name, const std::optional<Attributes>& customAttributes)
+namespace {
+
+std::optional<foundation::PropertyListDictionary> converted(const Tally::CustomAttributes& attributes)
 {
-    hand(TLYCustomEvent{name, customAttributes.value_or(Attributes{})});
+    if (!attributes)
+        return std::nullopt;
+    return propertyListFromAttributes(*attributes);
 }
 
-void Tally::logContentView(const std::optional<std::string>& contentName, const std::optional<std::string>& contentType,
-                           const std::optional<std::string>& contentId,
-                           const std::optional<Attributes>& customAttributes)
+} // namespace
+
+void Tally::logCustomEvent(const std::string& name, const CustomAttributes& customAttributes)
 {
-    Attributes predefined;
-    if (contentName)
-        predefined.emplace("content_name", *contentName);
-    if (contentType)
-        predefined.emplace("content_type", *contentType);
-    if (contentId)
-        predefined.emplace("content_id", *contentId);
-    hand(TLYPredefinedEvent{"content_view", customAttributes.value_or(Attributes{}), std::move(predefined)});
+    hand(std::make_shared<TLYCustomEvent>(name, converted(customAttributes)));
+}
+
+void Tally::logSignUp(const Text& method, std::optional<bool> success, const CustomAttributes& customAttributes)
+{
+    hand(TLYPredefinedEvent::signUpEventWithMethod(method, success, converted(customAttributes)));
+}
+
+void Tally::logLogin(const Text& method, std::optional<bool> success, const CustomAttributes& customAttributes)
+{
+    hand(TLYPredefinedEvent::loginEventWithMethod(method, success, converted(customAttributes)));
+}
+
+void Tally::logShare(const Text& method, const Text& contentName, const Text& contentType, const Text& contentId,
+                     const CustomAttributes& customAttributes)
+{
+    hand(TLYPredefinedEvent::shareEventWithMethod(method, contentName, contentType, contentId,
+                                                  converted(customAttributes)));
+}
+
+void Tally::logInvite(const Text& method, const CustomAttributes& customAttributes)
+{
+    hand(TLYPredefinedEvent::inviteEventWithMethod(method, converted(customAttributes)));
+}
+
+void Tally::logPurchase(const Price& price, const Text& currency, std::optional<bool> success, const Text& itemName,
+                        const Text& itemType, const Text& itemId, const CustomAttributes& customAttributes)
+{
+    hand(TLYPredefinedEvent::purchaseEventWithPrice(price, currency, success, itemName, itemType, itemId,
+                                                    converted(customAttributes)));
+}
+
+void Tally::logLevelStart(const Text& levelName, const CustomAttributes& customAttributes)
+{
+    hand(TLYPredefinedEvent::levelStartEventWithLevelName(levelName, converted(customAttributes)));
+}
+
+void Tally::logLevelEnd(const Text& levelName, const Number& score, std::optional<bool> success,
+                        const CustomAttributes& customAttributes)
+{
+    hand(TLYPredefinedEvent::levelEndEventWithLevelName(levelName, score, success, converted(customAttributes)));
+}
+
+void Tally::logAddToCart(const Price& price, const Text& currency, const Text& itemName, const Text& itemType,
+                         const Text& itemId, const CustomAttributes& customAttributes)
+{
+    hand(TLYPredefinedEvent::addToCartEventWithPrice(price, currency, itemName, itemType, itemId,
+                                                     converted(customAttributes)));
+}
+
+void Tally::logStartCheckout(const Price& price, const Text& currency, const Number& itemCount,
+                             const CustomAttributes& customAttributes)
+{
+    hand(TLYPredefinedEvent::startCheckoutEventWithPrice(price, currency, itemCount, converted(customAttributes)));
+}
+
+void Tally::logRating(const Number& rating, const Text& contentName, const Text& contentType, const Text& contentId,
+                      const CustomAttributes& customAttributes)
+{
+    hand(TLYPredefinedEvent::ratingEventWithRating(rating, contentName, contentType, contentId,
+                                                   converted(customAttributes)));
+}
+
+void Tally::logContentView(const Text& contentName, const Text& contentType, const Text& contentId,
+                           const CustomAttributes& customAttributes)
+{
+    hand(
+        TLYPredefinedEvent::contentViewEventWithName(contentName, contentType, contentId, converted(customAttributes)));
+}
+
+void Tally::logSearch(const Text& query, const CustomAttributes& customAttributes)
+{
+    hand(TLYPredefinedEvent::searchEventWithQuery(query, converted(customAttributes)));
+}
+
+void Tally::logPreviousSessionCrashedOnDate(std::optional<foundation::Date> date)
+{
+    if (!date)
+        return;
+    if (auto controller = sharedInstance().tallyController())
+        controller->logCrashEvent(std::make_shared<TLYCrashEvent>(*date, 0));
 }
 
 } // namespace kits

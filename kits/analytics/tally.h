@@ -3,6 +3,9 @@
 // is no controller and events are dropped without a message.
 #pragma once
 
+#include "foundation/clock.h"
+#include "foundation/decimal.h"
+#include "foundation/property_list.h"
 #include "kits/analytics/event_controller.h"
 #include "kits/analytics/tly_event.h"
 #include "kits/platform/kit_class.h"
@@ -20,13 +23,35 @@ public:
     // The kit as the kit platform starts it ("Tally").
     static KitClass kitClass();
 
-    // A custom event of that name and attributes; the caller learns nothing of the outcome.
-    static void logCustomEvent(const std::string& name, const std::optional<Attributes>& customAttributes);
-    // The predefined "content_view" event; each absent text adds no predefined attribute.
-    static void logContentView(const std::optional<std::string>& contentName,
-                               const std::optional<std::string>& contentType,
-                               const std::optional<std::string>& contentId,
-                               const std::optional<Attributes>& customAttributes);
+    using Text = std::optional<std::string>;
+    using Number = std::optional<foundation::PropertyListValue>;
+    using Price = std::optional<foundation::Decimal>;
+    using CustomAttributes = std::optional<Attributes>;
+
+    // Each log method builds and validates its event on the caller's thread and hands it to the
+    // controller; the caller learns nothing of the outcome. An absent argument adds no attribute.
+    static void logCustomEvent(const std::string& name, const CustomAttributes& customAttributes);
+    static void logSignUp(const Text& method, std::optional<bool> success, const CustomAttributes& customAttributes);
+    static void logLogin(const Text& method, std::optional<bool> success, const CustomAttributes& customAttributes);
+    static void logShare(const Text& method, const Text& contentName, const Text& contentType, const Text& contentId,
+                         const CustomAttributes& customAttributes);
+    static void logInvite(const Text& method, const CustomAttributes& customAttributes);
+    static void logPurchase(const Price& price, const Text& currency, std::optional<bool> success, const Text& itemName,
+                            const Text& itemType, const Text& itemId, const CustomAttributes& customAttributes);
+    static void logLevelStart(const Text& levelName, const CustomAttributes& customAttributes);
+    static void logLevelEnd(const Text& levelName, const Number& score, std::optional<bool> success,
+                            const CustomAttributes& customAttributes);
+    static void logAddToCart(const Price& price, const Text& currency, const Text& itemName, const Text& itemType,
+                             const Text& itemId, const CustomAttributes& customAttributes);
+    static void logStartCheckout(const Price& price, const Text& currency, const Number& itemCount,
+                                 const CustomAttributes& customAttributes);
+    static void logRating(const Number& rating, const Text& contentName, const Text& contentType, const Text& contentId,
+                          const CustomAttributes& customAttributes);
+    static void logContentView(const Text& contentName, const Text& contentType, const Text& contentId,
+                               const CustomAttributes& customAttributes);
+    static void logSearch(const Text& query, const CustomAttributes& customAttributes);
+    // A crash event of that date and an unknown state, for the controller's crash path; no date, nothing.
+    static void logPreviousSessionCrashedOnDate(std::optional<foundation::Date> date);
 
     // Replaces the event controller (nullptr: back to not started). Tests only.
     static void setEventControllerForTesting(std::shared_ptr<TLYEventController> controller);
@@ -41,7 +66,7 @@ public:
 
 private:
     Tally() = default;
-    static void hand(TLYEvent event);
+    static void hand(std::shared_ptr<const TLYEvent> event);
 
     mutable std::mutex mutex_;
     bool started_ = false;

@@ -54,16 +54,19 @@ protected:
     std::vector<std::string> usageEvents() const
     {
         std::vector<std::string> names;
-        for (const kits::TLYEvent& event : tally->events()) {
-            if (const auto* custom = std::get_if<kits::TLYCustomEvent>(&event)) {
-                names.push_back(custom->customEventName);
+        for (const auto& event : tally->events()) {
+            if (const auto* custom = dynamic_cast<const kits::TLYCustomEvent*>(event.get())) {
+                names.push_back(custom->customEventName().value_or(""));
                 continue;
             }
-            const auto& predefined = std::get<kits::TLYPredefinedEvent>(event);
-            const auto content = predefined.predefinedAttributes.find("content_name");
-            const auto* name =
-                content == predefined.predefinedAttributes.end() ? nullptr : std::get_if<std::string>(&content->second);
-            names.push_back(predefined.predefinedEventName + " " + (name ? *name : std::string("?")));
+            const auto* predefined = dynamic_cast<const kits::TLYPredefinedEvent*>(event.get());
+            if (!predefined) {
+                names.push_back(event->name());
+                continue;
+            }
+            const auto* content = predefined->predefinedAttributes().find("content_name");
+            const auto* name = content ? std::get_if<std::string>(content) : nullptr;
+            names.push_back(predefined->predefinedEventName() + " " + (name ? *name : std::string("?")));
         }
         return names;
     }

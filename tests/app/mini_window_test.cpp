@@ -155,17 +155,17 @@ public:
     std::vector<std::string> names() const
     {
         std::vector<std::string> names;
-        for (const kits::TLYEvent& event : recorder->events()) {
-            if (const auto* custom = std::get_if<kits::TLYCustomEvent>(&event))
-                names.push_back(custom->customEventName);
+        for (const auto& event : recorder->events()) {
+            if (const auto* custom = dynamic_cast<const kits::TLYCustomEvent*>(event.get()))
+                names.push_back(custom->customEventName().value_or(""));
         }
         return names;
     }
     std::vector<kits::TLYCustomEvent> customEvents() const
     {
         std::vector<kits::TLYCustomEvent> events;
-        for (const kits::TLYEvent& event : recorder->events()) {
-            if (const auto* custom = std::get_if<kits::TLYCustomEvent>(&event))
+        for (const auto& event : recorder->events()) {
+            if (const auto* custom = dynamic_cast<const kits::TLYCustomEvent*>(event.get()))
                 events.push_back(*custom);
         }
         return events;
@@ -503,9 +503,10 @@ TEST_F(MiniWindowTest, TheFormAsksForOnePeriodTimerWhateverTheDefaultType)
 
     const auto recorded = tally.customEvents();
     ASSERT_EQ(recorded.size(), 1u);
-    EXPECT_EQ(recorded[0].customEventName, "Start Timer");
-    EXPECT_EQ(recorded[0].customAttributes, (kits::Attributes{{"timer type", std::string("Period")},
-                                                              {"navigationContext", std::string("miniWindow")}}));
+    EXPECT_EQ(recorded[0].customEventName(), "Start Timer");
+    EXPECT_EQ(recorded[0].customAttributes().dictionaryRepresentation(),
+              (foundation::PropertyListDictionary{{"timer type", std::string("Period")},
+                                                  {"navigationContext", std::string("miniWindow")}}));
 
     // Nothing chosen: nothing asked for, the form stays as it is.
     content.chooseProject(nullptr);
@@ -530,9 +531,9 @@ TEST_F(MiniWindowTest, WithTheOutlinePresentTheRequestedTimerJoinsTheList)
     // The outline counts the start as well, before the panel does.
     const auto recorded = tally.customEvents();
     ASSERT_EQ(recorded.size(), 2u);
-    EXPECT_EQ(recorded[0].customEventName, "Start Timer");
-    EXPECT_EQ(recorded[1].customEventName, "Start Timer");
-    EXPECT_EQ(recorded[1].customAttributes.count("navigationContext"), 1u);
+    EXPECT_EQ(recorded[0].customEventName(), "Start Timer");
+    EXPECT_EQ(recorded[1].customEventName(), "Start Timer");
+    EXPECT_TRUE(recorded[1].customAttributes().find("navigationContext"));
 }
 
 TEST_F(MiniWindowTest, TheProjectChoiceFollowsTheStoreByIdentity)

@@ -36,10 +36,10 @@ protected:
     std::vector<std::string> customEvents() const
     {
         std::vector<std::string> names;
-        for (const kits::TLYEvent& event : events_->events()) {
-            if (const auto* custom = std::get_if<kits::TLYCustomEvent>(&event)) {
-                std::string text = custom->customEventName;
-                for (const auto& [key, value] : custom->customAttributes)
+        for (const auto& event : events_->events()) {
+            if (const auto* custom = dynamic_cast<const kits::TLYCustomEvent*>(event.get())) {
+                std::string text = custom->customEventName().value_or("");
+                for (const auto& [key, value] : custom->customAttributes().rawDictionary())
                     text += " " + key + "=" + std::get<std::string>(value);
                 names.push_back(text);
             }
@@ -49,8 +49,8 @@ protected:
     std::size_t contentViews() const
     {
         std::size_t count = 0;
-        for (const kits::TLYEvent& event : events_->events())
-            count += std::holds_alternative<kits::TLYPredefinedEvent>(event);
+        for (const auto& event : events_->events())
+            count += dynamic_cast<const kits::TLYPredefinedEvent*>(event.get()) != nullptr;
         return count;
     }
 

@@ -21,19 +21,19 @@ protected:
     std::vector<std::string> eventNames() const
     {
         std::vector<std::string> names;
-        for (const kits::TLYEvent& event : events_->events()) {
-            if (const auto* custom = std::get_if<kits::TLYCustomEvent>(&event))
-                names.push_back(custom->customEventName);
+        for (const auto& event : events_->events()) {
+            if (const auto* custom = dynamic_cast<const kits::TLYCustomEvent*>(event.get()))
+                names.push_back(custom->customEventName().value_or(""));
             else
                 names.push_back("view");
         }
         return names;
     }
-    kits::Attributes lastAttributes() const
+    foundation::PropertyListDictionary lastAttributes() const
     {
         const auto events = events_->events();
-        const auto* custom = events.empty() ? nullptr : std::get_if<kits::TLYCustomEvent>(&events.back());
-        return custom ? custom->customAttributes : kits::Attributes{};
+        const auto* custom = events.empty() ? nullptr : dynamic_cast<const kits::TLYCustomEvent*>(events.back().get());
+        return custom ? custom->customAttributes().dictionaryRepresentation() : foundation::PropertyListDictionary{};
     }
     // The end of an event-loop turn: one change notice.
     void endTurn() { context_->processPendingChanges(); }

@@ -78,7 +78,7 @@ TEST_F(ProjectInspectorTest, TheClientsRateShowsUntilTheProjectGetsItsOwnAndTheS
     EXPECT_EQ(pane_.hourlyRateTextField()->text(), "50.00");
     EXPECT_EQ(pane_.currencyComboBox()->currentText(), "€");
     EXPECT_EQ(eventNames(), std::vector<std::string>{"Changed Hourly Rate Type"});
-    EXPECT_EQ(lastAttributes(), (kits::Attributes{{"hourly rate type", std::string("custom")}}));
+    EXPECT_EQ(lastAttributes(), (foundation::PropertyListDictionary{{"hourly rate type", std::string("custom")}}));
 
     typeRate("120");
     EXPECT_EQ(website_->customHourlyRate(), foundation::Decimal(120));
@@ -95,7 +95,7 @@ TEST_F(ProjectInspectorTest, TheClientsRateShowsUntilTheProjectGetsItsOwnAndTheS
     EXPECT_EQ(pane_.currencyComboBox()->currentText(), "$");
     EXPECT_FALSE(pane_.hourlyRateTextField()->isEnabled());
     EXPECT_FALSE(pane_.currencyComboBox()->isEnabled());
-    EXPECT_EQ(lastAttributes(), (kits::Attributes{{"hourly rate type", std::string("client")}}));
+    EXPECT_EQ(lastAttributes(), (foundation::PropertyListDictionary{{"hourly rate type", std::string("client")}}));
     pane_.hourlyRateTypeChanged(0);
     pane_.hourlyRateTypeChanged(-1); // no choice at all
     EXPECT_EQ(eventNames().size(), 2u);

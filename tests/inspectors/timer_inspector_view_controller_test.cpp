@@ -94,7 +94,7 @@ TEST_F(TimerInspectorTest, ATypeChoiceEndsARunningTimerAtItsStartButTheSameChoic
     EXPECT_EQ(running->type(), 1);
     EXPECT_EQ(running->end(), march(6, 9));
     EXPECT_EQ(eventNames(), std::vector<std::string>{"Timer type changed"});
-    EXPECT_EQ(lastAttributes(), (kits::Attributes{{"timer type", std::string("Duration")}}));
+    EXPECT_EQ(lastAttributes(), (foundation::PropertyListDictionary{{"timer type", std::string("Duration")}}));
 }
 
 TEST_F(TimerInspectorTest, RateKindAndItsFieldFollowTheCustomRateTheBilledStateAndTheArchive)
@@ -108,7 +108,7 @@ TEST_F(TimerInspectorTest, RateKindAndItsFieldFollowTheCustomRateTheBilledStateA
     pane_.hourlyRateTypeChanged(1);
     EXPECT_EQ(timer->customHourlyRate(), foundation::Decimal(0));
     EXPECT_TRUE(pane_.hourlyRateTextField()->isEnabled());
-    EXPECT_EQ(lastAttributes(), (kits::Attributes{{"hourly rate type", std::string("custom")}}));
+    EXPECT_EQ(lastAttributes(), (foundation::PropertyListDictionary{{"hourly rate type", std::string("custom")}}));
     pane_.hourlyRateTextField()->setText("45");
     Q_EMIT pane_.hourlyRateTextField()->editingFinished();
     EXPECT_EQ(timer->customHourlyRate(), foundation::Decimal(45));

@@ -8,18 +8,16 @@
 
 #include <functional>
 
-using kits::Attributes;
+using foundation::PropertyListDictionary;
 using kits::TallyEvents;
-using kits::TLYCustomEvent;
-using kits::TLYPredefinedEvent;
 
 namespace {
 
-Attributes texts(std::initializer_list<std::pair<const char*, const char*>> entries)
+PropertyListDictionary texts(std::initializer_list<std::pair<const char*, const char*>> entries)
 {
-    Attributes attributes;
+    PropertyListDictionary attributes;
     for (const auto& [key, value] : entries)
-        attributes.emplace(key, std::string(value));
+        attributes.set(key, value);
     return attributes;
 }
 
@@ -38,10 +36,10 @@ TEST_F(TallyTest, PlainEventsCarryNoAttributes)
     };
     for (const auto& [track, name] : cases)
         track();
-    auto events = recorder->events();
+    auto events = recorded();
     ASSERT_EQ(events.size(), cases.size());
     for (std::size_t index = 0; index < cases.size(); ++index)
-        EXPECT_EQ(std::get<TLYCustomEvent>(events[index]), (TLYCustomEvent{cases[index].second, {}}));
+        EXPECT_EQ(events[index], customEvent(cases[index].second));
 }
 
 TEST_F(TallyTest, ContentViewsHaveOnlyAName)
@@ -49,12 +47,11 @@ TEST_F(TallyTest, ContentViewsHaveOnlyAName)
     TallyEvents::trackViewAboutWindow();
     TallyEvents::trackViewPauseEditor();
     TallyEvents::trackViewExport();
-    auto events = recorder->events();
+    auto events = recorded();
     ASSERT_EQ(events.size(), 3u);
     const char* names[] = {"About Window", "Pause Editor", "Export"};
     for (std::size_t index = 0; index < 3; ++index)
-        EXPECT_EQ(std::get<TLYPredefinedEvent>(events[index]),
-                  (TLYPredefinedEvent{"content_view", {}, texts({{"content_name", names[index]}})}));
+        EXPECT_EQ(events[index], predefinedEvent("content_view", {}, texts({{"content_name", names[index]}})));
 }
 
 // One event name, told apart by where the action came from.
@@ -69,32 +66,31 @@ TEST_F(TallyTest, StopAndPauseCarryTheirNavigationContext)
     TallyEvents::trackMarkAllTimersInProjectBilled();
     TallyEvents::trackToggleBilledFromInspector();
 
-    auto events = recorder->events();
-    const std::vector<TLYCustomEvent> expected = {
-        {"Stop Timer", texts({{"navigationContext", "inspector"}})},
-        {"Stop Timer", texts({{"navigationContext", "miniWindow"}})},
-        {"Stop Timer", texts({{"navigationContext", "projectList"}})},
-        {"Stop Timer", texts({{"navigationContext", "contextMenu"}})},
-        {"Toggle Pause", texts({{"navigationContext", "inspector"}})},
-        {"Resume from stopped", texts({{"navigationContext", "contextMenu"}})},
-        {"Mark all Timers in Project billed", texts({{"navigationContext", "contextMenu"}})},
-        {"Toggle billed", texts({{"navigationContext", "inspector"}})},
+    auto events = recorded();
+    const std::vector<RecordedEvent> expected = {
+        customEvent("Stop Timer", texts({{"navigationContext", "inspector"}})),
+        customEvent("Stop Timer", texts({{"navigationContext", "miniWindow"}})),
+        customEvent("Stop Timer", texts({{"navigationContext", "projectList"}})),
+        customEvent("Stop Timer", texts({{"navigationContext", "contextMenu"}})),
+        customEvent("Toggle Pause", texts({{"navigationContext", "inspector"}})),
+        customEvent("Resume from stopped", texts({{"navigationContext", "contextMenu"}})),
+        customEvent("Mark all Timers in Project billed", texts({{"navigationContext", "contextMenu"}})),
+        customEvent("Toggle billed", texts({{"navigationContext", "inspector"}})),
     };
     ASSERT_EQ(events.size(), expected.size());
     for (std::size_t index = 0; index < expected.size(); ++index)
-        EXPECT_EQ(std::get<TLYCustomEvent>(events[index]), expected[index]);
+        EXPECT_EQ(events[index], expected[index]);
 }
 
 TEST_F(TallyTest, StartTimerFromOutlineHasOnlyItsTypeAndFromMiniWindowAlsoItsContext)
 {
     TallyEvents::trackStartTimer("Duration");
     TallyEvents::trackStartTimerFromMiniWindow();
-    auto events = recorder->events();
+    auto events = recorded();
     ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(std::get<TLYCustomEvent>(events[0]),
-              (TLYCustomEvent{"Start Timer", texts({{"timer type", "Duration"}})}));
-    EXPECT_EQ(std::get<TLYCustomEvent>(events[1]),
-              (TLYCustomEvent{"Start Timer", texts({{"timer type", "Period"}, {"navigationContext", "miniWindow"}})}));
+    EXPECT_EQ(events[0], customEvent("Start Timer", texts({{"timer type", "Duration"}})));
+    EXPECT_EQ(events[1],
+              customEvent("Start Timer", texts({{"timer type", "Period"}, {"navigationContext", "miniWindow"}})));
 }
 
 TEST_F(TallyTest, TextArgumentsPassUnchangedAndAbsentTextBecomesEmpty)
@@ -103,27 +99,23 @@ TEST_F(TallyTest, TextArgumentsPassUnchangedAndAbsentTextBecomesEmpty)
     TallyEvents::trackNavigateDateFilter("left");
     TallyEvents::trackProjectHourlyRateTypeChanged("client");
     TallyEvents::trackTimerHourlyRateTypeChangedFromInspector("project");
-    auto events = recorder->events();
-    const std::vector<TLYCustomEvent> expected = {
-        {"Timer type changed", texts({{"timer type", ""}})},
-        {"Navigate Date Filter", texts({{"direction", "left"}})},
-        {"Changed Hourly Rate Type", texts({{"hourly rate type", "client"}})},
-        {"Timer Hourly Rate type changed", texts({{"hourly rate type", "project"}})},
+    auto events = recorded();
+    const std::vector<RecordedEvent> expected = {
+        customEvent("Timer type changed", texts({{"timer type", ""}})),
+        customEvent("Navigate Date Filter", texts({{"direction", "left"}})),
+        customEvent("Changed Hourly Rate Type", texts({{"hourly rate type", "client"}})),
+        customEvent("Timer Hourly Rate type changed", texts({{"hourly rate type", "project"}})),
     };
     ASSERT_EQ(events.size(), expected.size());
     for (std::size_t index = 0; index < expected.size(); ++index)
-        EXPECT_EQ(std::get<TLYCustomEvent>(events[index]), expected[index]);
+        EXPECT_EQ(events[index], expected[index]);
 }
 
 TEST_F(TallyTest, ShowOnlyBilledTimersSendsABoolean)
 {
     TallyEvents::trackToggleShowOnlyBilledTimers(false);
-    auto event = onlyCustomEvent();
-    EXPECT_EQ(event.customEventName, "Toggle show only billed timers");
-    ASSERT_EQ(event.customAttributes.size(), 1u);
-    const auto* value = std::get_if<bool>(&event.customAttributes.at("value"));
-    ASSERT_NE(value, nullptr) << "sent as something other than a Boolean";
-    EXPECT_FALSE(*value);
+    // A Boolean, not the text "false" nor the number 0.
+    EXPECT_EQ(onlyEvent(), customEvent("Toggle show only billed timers", {{"value", false}}));
 }
 
 TEST_F(TallyTest, StartExportNamesTheFormat)
@@ -131,10 +123,9 @@ TEST_F(TallyTest, StartExportNamesTheFormat)
     using Format = TallyEvents::ExportFormat;
     for (auto format : {Format::text, Format::csv, Format::html, Format::pdf})
         TallyEvents::trackStartExport(format);
-    auto events = recorder->events();
+    auto events = recorded();
     const char* formats[] = {"txt", "csv", "html", "pdf"};
     ASSERT_EQ(events.size(), 4u);
     for (std::size_t index = 0; index < 4; ++index)
-        EXPECT_EQ(std::get<TLYCustomEvent>(events[index]),
-                  (TLYCustomEvent{"Start export", texts({{"format", formats[index]}})}));
+        EXPECT_EQ(events[index], customEvent("Start export", texts({{"format", formats[index]}})));
 }

@@ -63,7 +63,7 @@ TEST(Blackbox, KeystoneStartsTheCrashKitAndTallyBesideIt)
         if (!recorder)
             return seen + " no event controller";
         for (const auto& event : recorder->events())
-            seen += " event: " + std::get<kits::TLYCustomEvent>(event).customEventName;
+            seen += " event: " + dynamic_cast<const kits::TLYCustomEvent&>(*event).customEventName().value_or("");
         return seen;
     });
     EXPECT_TRUE(outcome.exitedCleanly());

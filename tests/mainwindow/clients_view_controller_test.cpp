@@ -103,9 +103,9 @@ protected:
     std::vector<std::string> eventNames() const
     {
         std::vector<std::string> names;
-        for (const kits::TLYEvent& event : events_->events())
-            if (const auto* custom = std::get_if<kits::TLYCustomEvent>(&event))
-                names.push_back(custom->customEventName);
+        for (const auto& event : events_->events())
+            if (const auto* custom = dynamic_cast<const kits::TLYCustomEvent*>(event.get()))
+                names.push_back(custom->customEventName().value_or(""));
         return names;
     }
     void endTurn() { context_->processPendingChanges(); }

@@ -34,15 +34,17 @@ namespace {
 
 class RecordingEventController : public kits::TLYEventController {
 public:
-    void queueEvent(kits::TLYEvent event) override
+    void logEvent(std::shared_ptr<const kits::TLYEvent> event) override
     {
-        if (const auto* custom = std::get_if<kits::TLYCustomEvent>(&event))
-            events.emplace_back(custom->customEventName, custom->customAttributes);
+        if (const auto* custom = dynamic_cast<const kits::TLYCustomEvent*>(event.get()))
+            events.emplace_back(custom->customEventName().value_or(""),
+                                custom->customAttributes().dictionaryRepresentation());
     }
-    std::vector<std::pair<std::string, kits::Attributes>> events;
+    void logCrashEvent(std::shared_ptr<const kits::TLYCrashEvent>) override {}
+    std::vector<std::pair<std::string, foundation::PropertyListDictionary>> events;
 };
 
-kits::Attributes direction(const char* value)
+foundation::PropertyListDictionary direction(const char* value)
 {
     return {{"direction", std::string(value)}};
 }

@@ -211,10 +211,10 @@ protected:
     std::vector<std::string> eventNames() const
     {
         std::vector<std::string> names;
-        const std::vector<kits::TLYEvent> events = events_->events();
+        const auto events = events_->events();
         for (std::size_t i = eventsForgotten_; i < events.size(); ++i)
-            if (const auto* custom = std::get_if<kits::TLYCustomEvent>(&events[i]))
-                names.push_back(custom->customEventName);
+            if (const auto* custom = dynamic_cast<const kits::TLYCustomEvent*>(events[i].get()))
+                names.push_back(custom->customEventName().value_or(""));
         return names;
     }
     void forgetEvents() { eventsForgotten_ = events_->events().size(); }

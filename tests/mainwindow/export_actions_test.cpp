@@ -70,10 +70,10 @@ std::string pdfText(const fs::path& pdf)
 std::vector<std::string> startExportEvents(const kits::TLYRecordingEventController& events)
 {
     std::vector<std::string> formats;
-    for (const kits::TLYEvent& event : events.events())
-        if (const auto* custom = std::get_if<kits::TLYCustomEvent>(&event))
-            if (custom->customEventName == "Start export")
-                formats.push_back(std::get<std::string>(custom->customAttributes.at("format")));
+    for (const auto& event : events.events())
+        if (const auto* custom = dynamic_cast<const kits::TLYCustomEvent*>(event.get()))
+            if (custom->customEventName() == "Start export")
+                formats.push_back(std::get<std::string>(*custom->customAttributes().find("format")));
     return formats;
 }
 

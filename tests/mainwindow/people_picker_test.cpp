@@ -95,9 +95,9 @@ protected:
     std::vector<std::string> eventNames() const
     {
         std::vector<std::string> names;
-        for (const kits::TLYEvent& event : events_->events())
-            if (const auto* custom = std::get_if<kits::TLYCustomEvent>(&event))
-                names.push_back(custom->customEventName);
+        for (const auto& event : events_->events())
+            if (const auto* custom = dynamic_cast<const kits::TLYCustomEvent*>(event.get()))
+                names.push_back(custom->customEventName().value_or(""));
         return names;
     }
     // Picks `name` in a new picker and presses Import.

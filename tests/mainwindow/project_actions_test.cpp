@@ -36,14 +36,16 @@ class ProbingEventController : public kits::TLYEventController {
 public:
     struct Entry {
         std::string name;
-        kits::Attributes attributes;
+        foundation::PropertyListDictionary attributes;
         std::string probe;
     };
-    void queueEvent(kits::TLYEvent event) override
+    void logEvent(std::shared_ptr<const kits::TLYEvent> event) override
     {
-        if (const auto* custom = std::get_if<kits::TLYCustomEvent>(&event))
-            entries.push_back({custom->customEventName, custom->customAttributes, probe ? probe() : std::string()});
+        if (const auto* custom = dynamic_cast<const kits::TLYCustomEvent*>(event.get()))
+            entries.push_back({custom->customEventName().value_or(""),
+                               custom->customAttributes().dictionaryRepresentation(), probe ? probe() : std::string()});
     }
+    void logCrashEvent(std::shared_ptr<const kits::TLYCrashEvent>) override {}
     std::vector<std::string> names() const
     {
         std::vector<std::string> result;
@@ -128,7 +130,8 @@ TEST_F(ProjectActionsTest, ToolbarNewTimerStartsARunningTimerInTheSelectedProjec
     EXPECT_EQ(context_->undoManager().undoCount(), undoSteps + 1);
     ASSERT_EQ(events_->entries.size(), 1u);
     EXPECT_EQ(events_->entries[0].name, "Start Timer");
-    EXPECT_EQ(events_->entries[0].attributes, (kits::Attributes{{"timer type", std::string("Period")}}));
+    EXPECT_EQ(events_->entries[0].attributes,
+              (foundation::PropertyListDictionary{{"timer type", std::string("Period")}}));
     EXPECT_EQ(events_->entries[0].probe, "1");
 }
 
@@ -245,7 +248,8 @@ TEST_F(ProjectActionsTest, PauseResumeStopAndResumeFromStoppedChangeTheRowAndThe
     EXPECT_EQ(events_->entries[2].probe, "ended");
     EXPECT_EQ(events_->entries[3].probe, "running");
     for (const auto& entry : events_->entries)
-        EXPECT_EQ(entry.attributes, (kits::Attributes{{"navigationContext", std::string("contextMenu")}}));
+        EXPECT_EQ(entry.attributes,
+                  (foundation::PropertyListDictionary{{"navigationContext", std::string("contextMenu")}}));
 }
 
 TEST_F(ProjectActionsTest, ABilledTimerThatStillRunsIsPausedAndResumedAndAnEndedOneResumesFromStopped)
@@ -310,11 +314,15 @@ TEST_F(ProjectActionsTest, RowButtonsStartPauseAndStopWithTheirOwnEvents)
 
     ASSERT_EQ(events_->entries.size(), 4u);
     EXPECT_EQ(events_->entries[0].name, "Toggle Pause");
-    EXPECT_EQ(events_->entries[0].attributes, (kits::Attributes{{"navigationContext", std::string("projectList")}}));
+    EXPECT_EQ(events_->entries[0].attributes,
+              (foundation::PropertyListDictionary{{"navigationContext", std::string("projectList")}}));
     EXPECT_EQ(events_->entries[1].name, "Stop Timer");
-    EXPECT_EQ(events_->entries[1].attributes, (kits::Attributes{{"navigationContext", std::string("projectList")}}));
-    EXPECT_EQ(events_->entries[2].attributes, (kits::Attributes{{"timer type", std::string("Expense")}}));
-    EXPECT_EQ(events_->entries[3].attributes, (kits::Attributes{{"timer type", std::string("Period")}}));
+    EXPECT_EQ(events_->entries[1].attributes,
+              (foundation::PropertyListDictionary{{"navigationContext", std::string("projectList")}}));
+    EXPECT_EQ(events_->entries[2].attributes,
+              (foundation::PropertyListDictionary{{"timer type", std::string("Expense")}}));
+    EXPECT_EQ(events_->entries[3].attributes,
+              (foundation::PropertyListDictionary{{"timer type", std::string("Period")}}));
 }
 
 TEST_F(ProjectActionsTest, MarkingAThousandTimersBilledIsOneNoticeAndOneUndoStepAndLeavesOthersAlone)
@@ -601,8 +609,8 @@ TEST_F(ProjectActionsTest, NewProjectArchiveAndTheBilledToggleSendTheirEvents)
     ASSERT_EQ(events_->names(),
               (std::vector<std::string>{"New Project", "Archive Project", "Toggle show only billed timers",
                                         "Toggle show only billed timers"}));
-    EXPECT_EQ(events_->entries[2].attributes, (kits::Attributes{{"value", true}}));
-    EXPECT_EQ(events_->entries[3].attributes, (kits::Attributes{{"value", false}}));
+    EXPECT_EQ(events_->entries[2].attributes, (foundation::PropertyListDictionary{{"value", true}}));
+    EXPECT_EQ(events_->entries[3].attributes, (foundation::PropertyListDictionary{{"value", false}}));
 }
 
 TEST_F(ProjectActionsTest, ChangedRowsAreRedrawnInRangesAndRowsOfCollapsedProjectsAreSkipped)
