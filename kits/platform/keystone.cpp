@@ -1,5 +1,6 @@
 // Kit start-up: the once-only body of Keystone::with (list steps, start), the validated
-// configuration and API key, the installation and execution identifiers and the version table.
+// configuration and API key, the installation and execution identifiers, the version table and the
+// settings.
 
 #include "kits/platform/keystone.h"
 
@@ -9,6 +10,7 @@
 #include "kits/platform/host_functions.h"
 #include "kits/platform/kit_log.h"
 #include "kits/platform/kst_application_identifier_model.h"
+#include "kits/platform/kst_settings_onboarding_manager.h"
 
 #include <algorithm>
 #include <cctype>
@@ -39,6 +41,8 @@ Keystone::Keystone()
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     executionIdentifier_ = execution;
     applicationIdentifierModel_ = KSTApplicationIdentiferModel::initWithInstallID(installID_);
+    settingsAndOnboardingManager_ = KSTSettingsOnboardingManager::initWithApplicationIdentifierModel(
+        applicationIdentifierModel_, installID_, [this] { return advertisingToken(); });
 }
 
 Keystone::~Keystone() = default;
@@ -237,7 +241,8 @@ foundation::PropertyListDictionary Keystone::kitVersionsByKitBundleIdentifier() 
 
 void Keystone::onboardAppAndDownloadSettings()
 {
-    // The settings download and the onboarding start here once they exist.
+    settingsAndOnboardingManager_->beginSettingsAndOnboardingOperationsWithAPIKey(APIKey(),
+                                                                                  kitVersionsByKitBundleIdentifier());
 }
 
 std::optional<foundation::PropertyListDictionary> Keystone::configurationDictionaryForKitClass(const KitClass& kit)
@@ -282,9 +287,10 @@ std::optional<std::string> Keystone::instanceIdentifier() const
     return applicationIdentifierModel_->instanceIdentifier();
 }
 
-foundation::PropertyListDictionary Keystone::settings() const
+std::shared_ptr<const foundation::PropertyListDictionary> Keystone::settings() const
 {
-    return {};
+    const auto model = settingsAndOnboardingManager_->settingsModel();
+    return model ? model->settingsDictionary() : nullptr;
 }
 
 } // namespace kits

@@ -1,7 +1,7 @@
 // The kit platform's start call and shared instance. The host sets its information dictionary on
 // foundation::MainBundle, then calls Keystone::with once at launch with the kits it wants; the kits
 // later ask the shared instance for the API key, the installation and execution identifiers, the
-// instance identifier, the debug flag and the final kit list. Misuse by the host (a broken
+// instance identifier, the debug flag, the final kit list and the downloaded settings. Misuse by the host (a broken
 // configuration, a class that is no kit) raises KSTException from the first with().
 #pragma once
 
@@ -19,6 +19,7 @@
 namespace kits {
 
 class KSTApplicationIdentiferModel;
+class KSTSettingsOnboardingManager;
 
 // The exception the kits raise for the host's misuse; what() is the reason.
 class KSTException : public std::invalid_argument {
@@ -70,7 +71,7 @@ public:
     std::vector<KitClass> kitClasses() const;
     // Kit bundle identifier → version, with the platform's own entry.
     foundation::PropertyListDictionary kitVersionsByKitBundleIdentifier() const;
-    // Starts the settings download and onboarding (not yet built: does nothing).
+    // Starts the settings download and, when the settings ask for it, the onboarding.
     void onboardAppAndDownloadSettings();
 
     bool debug() const { return debug_.load(); }
@@ -82,10 +83,18 @@ public:
     std::optional<std::string> advertisingToken() const;
     void setAdvertisingToken(std::optional<std::string> token);
     // Nothing when the running executable could not be read.
-    const KSTApplicationIdentiferModel* applicationIdentifierModel() const { return applicationIdentifierModel_.get(); }
+    const std::shared_ptr<const KSTApplicationIdentiferModel>& applicationIdentifierModel() const
+    {
+        return applicationIdentifierModel_;
+    }
     std::optional<std::string> instanceIdentifier() const;
-    // The downloaded settings; empty until the settings download exists.
-    foundation::PropertyListDictionary settings() const;
+    const std::shared_ptr<KSTSettingsOnboardingManager>& settingsAndOnboardingManager() const
+    {
+        return settingsAndOnboardingManager_;
+    }
+    // A snapshot of the cached settings (the last download's, or an earlier launch's until then);
+    // nullptr when there are none. Any thread: the snapshot stays whole while the settings change.
+    std::shared_ptr<const foundation::PropertyListDictionary> settings() const;
 
     Keystone(const Keystone&) = delete;
     Keystone& operator=(const Keystone&) = delete;
@@ -107,7 +116,8 @@ private:
     bool isFirstInstall_ = false;
     std::string installID_;
     std::string executionIdentifier_;
-    std::unique_ptr<KSTApplicationIdentiferModel> applicationIdentifierModel_;
+    std::shared_ptr<const KSTApplicationIdentiferModel> applicationIdentifierModel_;
+    std::shared_ptr<KSTSettingsOnboardingManager> settingsAndOnboardingManager_;
 };
 
 } // namespace kits

@@ -29,6 +29,10 @@ namespace {
 const std::string calledTwiceLine = "[Keystone] [Keystone +with] called multiple times. Only the first call is "
                                     "honored, please pass all kits you wish to initialize\n";
 
+// Every start without a "SettingsEndpoint" ends its settings download at once with this line.
+const std::string noEndpointLine = "[Keystone] failed to download settings Error Domain=KSTNetworkError Code=-3 \"no "
+                                   "\"SettingsEndpoint\" is configured\"\n";
+
 std::mutex startsMutex;
 std::string starts; // the kits started in this process, in order
 
@@ -128,7 +132,7 @@ TEST_F(KeystoneTest, FirstCallStartsTheCompletedListInOrder)
     });
     EXPECT_TRUE(outcome.exitedCleanly());
     EXPECT_EQ(outcome.report, "started: Glimpse;Blackbox;Tally; kits: Glimpse,Blackbox,Tally,");
-    EXPECT_EQ(outcome.errors, "");
+    EXPECT_EQ(outcome.errors, noEndpointLine);
 }
 
 TEST_F(KeystoneTest, LaterCallsLogTheExactLineAndReturnTheSameInstance)
@@ -140,7 +144,7 @@ TEST_F(KeystoneTest, LaterCallsLogTheExactLineAndReturnTheSameInstance)
         return observed() + (&first == &second ? "" : " another instance");
     });
     EXPECT_EQ(outcome.report, "started: Alpha; kits: Alpha,");
-    EXPECT_EQ(outcome.errors, calledTwiceLine);
+    EXPECT_EQ(outcome.errors, noEndpointLine + calledTwiceLine);
 }
 
 TEST_F(KeystoneTest, ConcurrentFirstCallsStartTheKitsOnce)
@@ -155,7 +159,7 @@ TEST_F(KeystoneTest, ConcurrentFirstCallsStartTheKitsOnce)
         return observed();
     });
     EXPECT_EQ(outcome.report, "started: Alpha; kits: Alpha,");
-    std::string expectedLog;
+    std::string expectedLog = noEndpointLine;
     for (int index = 0; index < 7; ++index)
         expectedLog += calledTwiceLine;
     EXPECT_EQ(outcome.errors, expectedLog);
@@ -194,7 +198,7 @@ TEST_F(KeystoneTest, OlderKitIsStartedThroughItsSharedInstance)
     });
     EXPECT_EQ(outcome.report,
               R"(started: Legacy; kits: Legacy, {"com.example.legacy":"0.9","io.tessmark.sdk.mac":"1.6.11"})");
-    EXPECT_EQ(outcome.errors, "[Keystone] Please upgrade to the latest version of \"Legacy\"\n");
+    EXPECT_EQ(outcome.errors, "[Keystone] Please upgrade to the latest version of \"Legacy\"\n" + noEndpointLine);
 }
 
 TEST_F(KeystoneTest, ConfigurationProblemsRaiseWithTheirReasons)
