@@ -1,4 +1,4 @@
-// The host's bundle facts behind one mutex; readers get snapshots, so a kit thread never sees a
+// The host's bundle facts (and strings tables) behind one mutex; readers get snapshots, so a kit thread never sees a
 // dictionary change under it.
 #include "foundation/main_bundle.h"
 
@@ -17,6 +17,7 @@ struct BundleState {
     std::optional<PropertyListData> iconPNG;
     std::optional<std::filesystem::path> caches;
     std::optional<std::filesystem::path> applicationSupport;
+    std::map<std::string, std::shared_ptr<const PropertyListDictionary>, std::less<>> stringsTables;
 };
 
 BundleState& state()
@@ -75,6 +76,28 @@ std::optional<std::string> MainBundle::bundleIdentifier()
     const auto dictionary = infoDictionary();
     const std::string* identifier = dictionary ? dictionary->get<std::string>("CFBundleIdentifier") : nullptr;
     return identifier ? std::optional(*identifier) : std::nullopt;
+}
+
+void MainBundle::setStringsTable(const std::string& table, std::optional<PropertyListDictionary> strings)
+{
+    std::lock_guard lock(state().mutex);
+    if (strings)
+        state().stringsTables[table] = std::make_shared<const PropertyListDictionary>(std::move(*strings));
+    else
+        state().stringsTables.erase(table);
+}
+
+std::string MainBundle::localizedString(std::string_view key, std::string value, const std::string& table)
+{
+    std::shared_ptr<const PropertyListDictionary> strings;
+    {
+        std::lock_guard lock(state().mutex);
+        const auto found = state().stringsTables.find(table);
+        if (found != state().stringsTables.end())
+            strings = found->second;
+    }
+    const std::string* text = strings ? strings->get<std::string>(key) : nullptr;
+    return text ? *text : std::move(value);
 }
 
 void MainBundle::setIconPNG(std::optional<PropertyListData> png)
