@@ -22,8 +22,14 @@ bool configurationSwitch(const char* key)
 
 } // namespace
 
-BBXSettings::BBXSettings(std::optional<foundation::PropertyListDictionary> settingsDictionary)
+BBXSettings::BBXSettings(std::shared_ptr<const foundation::PropertyListDictionary> settingsDictionary)
     : settingsDictionary_(std::move(settingsDictionary))
+{}
+
+BBXSettings::BBXSettings(std::optional<foundation::PropertyListDictionary> settingsDictionary)
+    : settingsDictionary_(
+        settingsDictionary ? std::make_shared<const foundation::PropertyListDictionary>(std::move(*settingsDictionary))
+                           : nullptr)
 {}
 
 std::optional<foundation::PropertyListDictionary> BBXSettings::configuration()

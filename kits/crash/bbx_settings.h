@@ -7,6 +7,7 @@
 #include "foundation/property_list.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -14,9 +15,12 @@ namespace kits {
 
 class BBXSettings {
 public:
+    // Keystone::sharedSDK().settings() as it is now: nullptr before any download.
+    explicit BBXSettings(std::shared_ptr<const foundation::PropertyListDictionary> settingsDictionary);
     explicit BBXSettings(std::optional<foundation::PropertyListDictionary> settingsDictionary);
 
-    const std::optional<foundation::PropertyListDictionary>& settingsDictionary() const { return settingsDictionary_; }
+    // nullptr when there are none.
+    const foundation::PropertyListDictionary* settingsDictionary() const { return settingsDictionary_.get(); }
 
     // The information dictionary's "Blackbox" dictionary; none when absent.
     static std::optional<foundation::PropertyListDictionary> configuration();
@@ -54,7 +58,7 @@ private:
     bool boolean(const char* section, const char* key, bool fallback) const;
     std::uint32_t unsigned32(const char* section, const char* key, std::uint32_t fallback) const;
 
-    std::optional<foundation::PropertyListDictionary> settingsDictionary_;
+    std::shared_ptr<const foundation::PropertyListDictionary> settingsDictionary_;
 };
 
 } // namespace kits

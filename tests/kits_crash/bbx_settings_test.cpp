@@ -2,13 +2,18 @@
 // override line, the settings' switches and limits, and prompt texts that a strings table overrides.
 #include "kits/crash/bbx_settings.h"
 
+#include "kits/platform/keystone.h"
 #include "kits/platform/kit_log.h"
 
 #include "foundation/main_bundle.h"
 
+#include "support/child_process.h"
 #include "support/scoped_environment.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
+
+#include <fstream>
 
 using foundation::MainBundle;
 using foundation::PropertyListDictionary;
@@ -142,4 +147,30 @@ TEST_F(BBXSettingsTest, AStringsTableBeatsTheServersPromptText)
     EXPECT_EQ(settings.interactivePromptSendTitle(), "Senden");
     EXPECT_EQ(settings.interactivePromptCancelTitle(), "Don't Send");
     MainBundle::setStringsTable("Other", std::nullopt);
+}
+
+TEST(BBXSettingsFromKeystone, NoneBeforeADownloadThenTheCachedSettings)
+{
+    testsupport::TempFolder folder("bbx-settings-keystone");
+    const auto outcome = testsupport::runInChild([&folder] {
+        MainBundle::setCachesDirectory(folder.path() / "caches");
+        MainBundle::setApplicationSupportDirectory(folder.path() / "support");
+        MainBundle::setInfoDictionary(PropertyListDictionary{{"CFBundleIdentifier", "org.example.tracker"}});
+        std::string seen;
+        const BBXSettings before(kits::Keystone::sharedSDK().settings());
+        seen += before.settingsDictionary() ? "some" : "none";
+        seen += before.crashReportingEnabled() ? " on" : " off";
+        // What a download leaves: settings.json under the platform's caches folder.
+        const auto directory = folder.path() / "caches" / "io.tessmark.sdk.mac.data" / "org.example.tracker";
+        std::filesystem::create_directories(directory);
+        std::ofstream(directory / "settings.json")
+            << R"({"features":{"collect_reports":false},"session":{"max_custom_key_value_pairs":8}})";
+        const BBXSettings after(kits::Keystone::sharedSDK().settings());
+        seen += after.settingsDictionary() ? ", some" : ", none";
+        seen += after.crashReportingEnabled() ? " on " : " off ";
+        seen += std::to_string(after.maxCustomKeys());
+        return seen;
+    });
+    ASSERT_TRUE(outcome.exitedCleanly()) << outcome.errors;
+    EXPECT_EQ(outcome.report, "none on, some off 8");
 }
