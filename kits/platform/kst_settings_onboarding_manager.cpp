@@ -21,7 +21,6 @@ std::shared_ptr<KSTSettingsOnboardingManager> KSTSettingsOnboardingManager::init
     manager->installID_ = model ? model->installID() : std::move(installID);
     manager->advertisingTokenSource_ = std::move(advertisingToken);
     manager->model_ = std::move(model);
-    manager->networkClient_ = KSTNetworkClient::create({}, nullptr, KSTPinnedCertificates());
     return manager;
 }
 
@@ -29,6 +28,14 @@ KSTSettingsOnboardingManager::~KSTSettingsOnboardingManager()
 {
     if (networkClient_)
         networkClient_->invalidateAndCancel();
+}
+
+std::shared_ptr<KSTNetworkClient> KSTSettingsOnboardingManager::networkClient()
+{
+    std::lock_guard lock(mutex_);
+    if (!networkClient_)
+        networkClient_ = KSTNetworkClient::create({}, nullptr, KSTPinnedCertificates());
+    return networkClient_;
 }
 
 void KSTSettingsOnboardingManager::beginSettingsAndOnboardingOperationsWithAPIKey(
@@ -61,20 +68,21 @@ void KSTSettingsOnboardingManager::beginSettingsDownload()
     auto operation = KSTDownloadAndSaveSettingsOperation::initWithAPIKey(
         key, weak_from_this(), directory ? url : std::nullopt, directory.value_or(std::filesystem::path()),
         directory ? *directory / "settings.json" : std::filesystem::path(), installID_, advertisingToken(),
-        networkClient_, missing);
+        url && directory ? networkClient() : nullptr, missing);
     if (operation)
         operation->start();
 }
 
 void KSTSettingsOnboardingManager::beginOnboarding(bool create, std::optional<std::string> endpointString)
 {
+    const auto client = networkClient();
     std::shared_ptr<KSTOnboardingOperation> operation;
     {
         std::lock_guard lock(mutex_);
         if (onboardingOperation_)
             onboardingOperation_->cancel();
         operation = KSTOnboardingOperation::initWithDelegate(weak_from_this(), create, APIKey_, kitVersions_, model_,
-                                                             std::move(endpointString), networkClient_);
+                                                             std::move(endpointString), client);
         onboardingOperation_ = operation;
     }
     if (operation)
@@ -170,8 +178,20 @@ void KSTSettingsOnboardingManager::postSettingsDownloadCompletedNotification()
 
 void KSTSettingsOnboardingManager::finishNetworkingSession()
 {
-    if (networkClient_)
-        networkClient_->invalidateAndCancel();
+    std::shared_ptr<KSTNetworkClient> client;
+    {
+        std::lock_guard lock(mutex_);
+        networkingFinished_ = true;
+        client = networkClient_;
+    }
+    if (client)
+        client->invalidateAndCancel();
+}
+
+bool KSTSettingsOnboardingManager::networkingFinished() const
+{
+    std::lock_guard lock(mutex_);
+    return networkingFinished_;
 }
 
 void KSTSettingsOnboardingManager::operationDidDownloadAndSaveSettingsWithError(

@@ -33,7 +33,7 @@ public:
     // Reads the advertising token to send (the kit platform's, which the analytics kit sets).
     using AdvertisingTokenSource = std::function<std::optional<std::string>()>;
 
-    // The manager and its network client (pinned to the platform's roots, its own queue). A missing
+    // The manager; its network client is pinned to the platform's roots and has its own queue. A missing
     // model (the executable could not be read) leaves out what depends on it; the installation UUID
     // is then `installID`. Without a token source no token is sent.
     static std::shared_ptr<KSTSettingsOnboardingManager>
@@ -69,7 +69,11 @@ public:
     bool hasAttemptedAppConfigure() const;
     std::shared_ptr<KSTOnboardingOperation> onboardingOperation() const;
     const std::shared_ptr<const KSTApplicationIdentiferModel>& appIdentifierModel() const { return model_; }
-    const std::shared_ptr<KSTNetworkClient>& networkClient() const { return networkClient_; }
+    // Made on first use (the first request), so a process that sends nothing runs no session
+    // thread; nullptr only when no session could be made.
+    std::shared_ptr<KSTNetworkClient> networkClient();
+    // Whether the sequence has ended (and with it the client, if one was made).
+    bool networkingFinished() const;
 
     void postSettingsDownloadCompletedNotification();
     void finishNetworkingSession();
@@ -85,13 +89,14 @@ private:
     KSTSettingsOnboardingManager() = default;
 
     std::shared_ptr<const KSTApplicationIdentiferModel> model_;
-    std::shared_ptr<KSTNetworkClient> networkClient_;
     std::string installID_;
     AdvertisingTokenSource advertisingTokenSource_;
     mutable std::mutex mutex_;
     bool hasAttemptedAppConfigure_ = false;
     std::shared_ptr<KSTSettings> settingsModel_;
     std::shared_ptr<KSTOnboardingOperation> onboardingOperation_;
+    std::shared_ptr<KSTNetworkClient> networkClient_;
+    bool networkingFinished_ = false;
     std::optional<std::string> APIKey_;
     foundation::PropertyListDictionary kitVersions_;
 };

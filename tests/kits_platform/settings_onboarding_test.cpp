@@ -210,7 +210,7 @@ protected:
         const auto end = std::chrono::steady_clock::now() + 60s;
         while (std::chrono::steady_clock::now() < end) {
             const auto onboarding = manager.onboardingOperation();
-            if (manager.networkClient()->session()->isInvalidated() && (!onboarding || onboarding->isFinished()))
+            if (manager.networkingFinished() && (!onboarding || onboarding->isFinished()))
                 return true;
             const auto delays = clock->requestedDelays();
             for (; passed < delays.size(); ++passed)
