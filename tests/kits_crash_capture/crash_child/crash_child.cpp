@@ -3,6 +3,9 @@
 // tests run it and read what it left. While a capture is under way (the crashed flag is set), any
 // malloc, calloc, realloc or free on the capturing thread leaves the file "heap-during-capture" in
 // the directory.
+#include "kits/crash/bbx_internal_report.h"
+#include "kits/crash/bbx_process_report_operation.h"
+#include "kits/crash/bbx_symbol_resolver.h"
 #include "kits/crash/blackbox.h"
 #include "kits/crash/capture/bbx_context.h"
 #include "kits/crash/capture/bbx_exception.h"
@@ -187,12 +190,45 @@ __attribute__((noinline)) int recurse_forever(int depth)
 }
 }
 
+void crash_here();
+
+// The C++ function the symbolication tests name: it fills a page of its own and faults on its second
+// instruction, or, once its page is made non-executable, on its first (where it starts).
+__attribute__((naked, noinline, aligned(4096))) void crash_here()
+{
+    asm volatile("nop\n\tmovl $1, 0\n\tud2\n\t.skip 4082, 0xcc");
+}
+
+// A static function between main and crash_here() on the crashed stack.
+static __attribute__((noinline)) void call_crash_here()
+{
+    crash_here();
+    asm volatile("" ::: "memory");
+}
+
+namespace {
+
+// A second launch of this program processes a crashed launch's directory (its own image is loaded
+// again, under the same build ID, so its frames can be named).
+int processDirectory(const std::string& directory)
+{
+    auto report = kits::BBXInternalReport::reportWithPath(directory);
+    if (!report)
+        return 3;
+    std::make_shared<kits::BBXProcessReportOperation>(report, std::make_shared<kits::BBXSymbolResolver>())->start();
+    return 0;
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
     if (argc < 3)
         return 2;
     const std::string directory = argv[1];
     const std::string mode = argv[2];
+    if (mode == "process")
+        return processDirectory(directory);
     std::snprintf(heapMarkerPath, sizeof heapMarkerPath, "%s/heap-during-capture", directory.c_str());
     std::snprintf(priorMarkerPath, sizeof priorMarkerPath, "%s/prior-handler-ran", directory.c_str());
 
@@ -207,11 +243,20 @@ int main(int argc, char** argv)
         data.crashCallbackTarget = {faultInCallback, nullptr};
     if (!BBXContextInitialize(&data))
         return 4;
-    printRange("crash_here", reinterpret_cast<const void*>(crash_here));
+    printRange("crash_here", reinterpret_cast<const void*>(static_cast<void (*)(int)>(crash_here)));
     printRange("throw_here", reinterpret_cast<const void*>(throw_here));
     std::fflush(stdout);
 
-    if (mode == "segv" || mode == "prior-handler" || mode == "callback-fault")
+    printRange("crash_here()", reinterpret_cast<const void*>(static_cast<void (*)()>(crash_here)));
+    std::fflush(stdout);
+
+    if (mode == "segv-cpp") {
+        call_crash_here();
+    } else if (mode == "segv-cpp-entry") {
+        // The call itself faults: the first instruction cannot be fetched.
+        ::mprotect(reinterpret_cast<void*>(static_cast<void (*)()>(crash_here)), 4096, PROT_READ);
+        call_crash_here();
+    } else if (mode == "segv" || mode == "prior-handler" || mode == "callback-fault")
         crash_here(0);
     else if (mode == "abort")
         std::abort();
