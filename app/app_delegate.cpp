@@ -10,6 +10,8 @@
 #include "app/mini_window_view_controller.h"
 #include "app/preferences_window.h"
 #include "app/updater.h"
+#include "foundation/activity_register.h"
+#include "foundation/application_notifications.h"
 #include "foundation/diagnostics.h"
 #include "foundation/notification_center.h"
 #include "kits/analytics/tally_events.h"
@@ -67,10 +69,7 @@ AppDelegate::AppDelegate(Services services, QObject* parent) : QObject(parent), 
     if (QCoreApplication* application = QCoreApplication::instance())
         connect(application, &QCoreApplication::aboutToQuit, this, &AppDelegate::applicationWillTerminate);
     if (auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
-        connect(application, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
-            if (state == Qt::ApplicationActive)
-                applicationDidBecomeActive();
-        });
+        connect(application, &QGuiApplication::applicationStateChanged, this, &AppDelegate::applicationStateChanged);
     }
 }
 
@@ -88,9 +87,26 @@ void AppDelegate::applicationDidFinishLaunching()
         showMiniWindowHint();
 }
 
+void AppDelegate::applicationStateChanged(Qt::ApplicationState state)
+{
+    const bool active = state == Qt::ApplicationActive;
+    // Inactive, hidden and suspended are all "not active": only the step across the line is told.
+    if (active != active_) {
+        active_ = active;
+        foundation::NotificationCenter::defaultCenter().post(active
+                                                                 ? foundation::ApplicationDidBecomeActiveNotification
+                                                                 : foundation::ApplicationWillResignActiveNotification);
+    }
+    if (active)
+        applicationDidBecomeActive();
+}
+
 void AppDelegate::applicationWillTerminate()
 {
+    foundation::NotificationCenter::defaultCenter().post(foundation::ApplicationWillTerminateNotification);
     services_.persistenceController.save();
+    // Kit work in flight (the quit event being written, an upload) holds an activity; it gets a moment.
+    foundation::ActivityRegister::waitUntilIdle(terminationActivityLimit);
 }
 
 void AppDelegate::setMainWindow(QWidget* window)

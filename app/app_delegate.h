@@ -59,6 +59,7 @@ public:
     // The tick it posts (model/refresh_notification.h).
     static constexpr const char* refreshTimerFiredNotification = model::RefreshTimerFiredNotification;
     static constexpr int refreshIntervalMilliseconds = 10'000;
+    static constexpr std::chrono::milliseconds terminationActivityLimit{2000};
 
     explicit AppDelegate(Services services, QObject* parent = nullptr);
     ~AppDelegate() override;
@@ -73,8 +74,13 @@ public:
 
     // Launch sequence after the store is open and the defaults registered.
     void applicationDidFinishLaunching();
-    // Runs as the application is about to quit (connected by the constructor): saves the store.
+    // Runs as the application is about to quit (connected by the constructor): posts the termination
+    // notification, saves the store and waits, at most terminationActivityLimit, while kit activities
+    // are active.
     void applicationWillTerminate();
+    // Qt's application state (connected by the constructor): becoming active posts the "did become
+    // active" notification and brings the main window forward; leaving it posts "will resign active".
+    void applicationStateChanged(Qt::ApplicationState state);
     // The main window was closed. Without a tray icon on screen nothing would bring it back, so the
     // program quits as from the menu (and saves on the way); with one it keeps running.
     void mainWindowDidClose();
@@ -145,6 +151,7 @@ private:
     std::unique_ptr<MiniWindowController> miniWindowController_;
     std::unique_ptr<MiniWindowHintPopup> miniWindowHint_;
     bool hintPending_ = false;
+    bool active_ = false; // Qt's state last seen was the active one
     std::unique_ptr<PreferencesWindow> preferencesWindow_;
     std::unique_ptr<AboutWindow> aboutWindow_;
     QTimer refreshTimer_;

@@ -2,6 +2,9 @@
 
 #include "kits/analytics/tally.h"
 
+#include "kits/analytics/tly_logger.h"
+#include "kits/platform/kit_log.h"
+
 #include <utility>
 
 namespace kits {
@@ -19,7 +22,7 @@ KitClass Tally::kitClass()
         .conformsToKSTKit = true,
         .bundleIdentifier = "com.mirrowick.tally.mac",
         .kitDisplayVersion = "1.3.4",
-        .initializeIfNeeded = [] { sharedInstance().start(); },
+        .initializeIfNeeded = [] { initializeIfNeeded(); },
         .sharedInstance = {},
     };
     // Registered here, where the host asks for it: a static library drops unreferenced initialisers.
@@ -27,14 +30,39 @@ KitClass Tally::kitClass()
     return kit;
 }
 
-void Tally::start()
+void Tally::initializeIfNeeded()
+{
+    const auto crashKit = KitRegistry::kitClassNamed("Blackbox");
+    if (crashKit && crashKit->conformsToKSTKit) {
+        if (crashKit->initializeIfNeeded)
+            crashKit->initializeIfNeeded();
+        return;
+    }
+    sharedInstance().startWithBetaToken(std::nullopt);
+}
+
+void Tally::startWithBetaToken(const std::optional<std::string>& betaToken)
+{
+    {
+        std::lock_guard lock(mutex_);
+        if (started_)
+            return;
+        started_ = true;
+        betaToken_ = betaToken;
+    }
+    TLYLogger::sharedLogger().setDebugMode(isKitDebugLogging());
+    TLYLogger::sharedLogger().log("Initialized");
+    // The in-memory controller stands until the event log controller is built.
+    auto controller = std::make_shared<TLYRecordingEventController>();
+    std::lock_guard lock(mutex_);
+    if (!tallyController_)
+        tallyController_ = std::move(controller);
+}
+
+std::optional<std::string> Tally::betaToken() const
 {
     std::lock_guard lock(mutex_);
-    if (started_)
-        return;
-    started_ = true;
-    if (!tallyController_)
-        tallyController_ = std::make_shared<TLYRecordingEventController>();
+    return betaToken_;
 }
 
 std::shared_ptr<TLYEventController> Tally::tallyController() const

@@ -56,8 +56,14 @@ public:
     // Replaces the event controller (nullptr: back to not started). Tests only.
     static void setEventControllerForTesting(std::shared_ptr<TLYEventController> controller);
 
-    // Creates the event controller; later calls do nothing.
-    void start();
+    // Sent by the kit platform: when the crash kit is registered it is started instead (and starts this
+    // kit with its beta token); otherwise this kit starts without a token.
+    static void initializeIfNeeded();
+    // Runs once per process, whatever the token of later calls: sets the kit logger's debug mode from
+    // the kit platform's debug flag, logs "Initialized" and makes the event controller.
+    void startWithBetaToken(const std::optional<std::string>& betaToken);
+    // The beta token of the start; nothing before it or without one.
+    std::optional<std::string> betaToken() const;
     // The current controller; nullptr until the kit has started.
     std::shared_ptr<TLYEventController> tallyController() const;
 
@@ -70,6 +76,7 @@ private:
 
     mutable std::mutex mutex_;
     bool started_ = false;
+    std::optional<std::string> betaToken_;
     std::shared_ptr<TLYEventController> tallyController_;
 };
 

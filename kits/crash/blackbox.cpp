@@ -31,7 +31,11 @@ KitClass Blackbox::kitClass()
 
 void Blackbox::start()
 {
-    started_.store(true);
+    if (started_.exchange(true))
+        return;
+    // The rest of the crash kit's start is still to come; its last step starts the analytics kit,
+    // which has no beta token here.
+    Tally::sharedInstance().startWithBetaToken(std::nullopt);
 }
 
 void Blackbox::crash()

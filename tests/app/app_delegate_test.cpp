@@ -5,6 +5,8 @@
 
 #include "app/event_loop_hook.h"
 #include "app/preferences_window.h"
+#include "foundation/activity_register.h"
+#include "foundation/application_notifications.h"
 #include "foundation/locale.h"
 #include "model/project.h"
 #include "ui/modal_test_hook.h"
@@ -26,6 +28,9 @@
 #include <QWidget>
 
 #include <sqlite3.h>
+
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -319,6 +324,46 @@ TEST_F(AppShellTest, RefreshTickPostsItsNoticeWithoutSender)
     QMetaObject::invokeMethod(const_cast<QTimer*>(&delegate->refreshTimer()), "timeout", Qt::DirectConnection);
     EXPECT_EQ(notices, 1);
     EXPECT_EQ(sender, nullptr);
+}
+
+TEST_F(AppShellTest, StateChangesAcrossActivePostTheApplicationNotifications)
+{
+    auto delegate = makeDelegate();
+    std::vector<std::string> posted;
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    const auto record = [&](const foundation::Notification& notification) { posted.push_back(notification.name); };
+    foundation::ObserverToken active =
+        center.addObserver(foundation::ApplicationDidBecomeActiveNotification, nullptr, record);
+    foundation::ObserverToken resign =
+        center.addObserver(foundation::ApplicationWillResignActiveNotification, nullptr, record);
+    delegate->applicationStateChanged(Qt::ApplicationInactive); // not active to begin with: nothing
+    delegate->applicationStateChanged(Qt::ApplicationActive);
+    delegate->applicationStateChanged(Qt::ApplicationInactive);
+    delegate->applicationStateChanged(Qt::ApplicationHidden); // still not active: told once
+    delegate->applicationStateChanged(Qt::ApplicationActive);
+    EXPECT_EQ(posted, (std::vector<std::string>{"NSApplicationDidBecomeActiveNotification",
+                                                "NSApplicationWillResignActiveNotification",
+                                                "NSApplicationDidBecomeActiveNotification"}));
+}
+
+TEST_F(AppShellTest, QuittingPostsTheTerminationNoticeAndWaitsForKitActivities)
+{
+    auto delegate = makeDelegate();
+    int notices = 0;
+    foundation::ObserverToken token = foundation::NotificationCenter::defaultCenter().addObserver(
+        foundation::ApplicationWillTerminateNotification, nullptr, [&](const foundation::Notification&) { ++notices; });
+    auto activity = foundation::ActivityRegister::begin("io.quenrow.RecordEvent");
+    std::atomic<bool> workDone = false;
+    std::thread kitWork([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        workDone = true;
+        activity.end();
+    });
+    delegate->applicationWillTerminate();
+    EXPECT_EQ(notices, 1);
+    EXPECT_TRUE(workDone.load()); // the quit waited for the activity to end
+    EXPECT_EQ(foundation::ActivityRegister::activeCount(), 0u);
+    kitWork.join();
 }
 
 TEST_F(AppShellTest, EventLoopHookAnnouncesAndSavesATurnsChangesOnce)

@@ -3,6 +3,7 @@
 #include "foundation/main_bundle.h"
 #include "kits/analytics/tally.h"
 #include "kits/platform/keystone.h"
+#include "kits/platform/kit_log.h"
 
 #include "support/child_process.h"
 #include "support/temp_folder.h"
@@ -81,4 +82,48 @@ TEST(Blackbox, WithoutAPIKeyNeitherKitStarts)
                + (Tally::sharedInstance().tallyController() ? ", analytics started" : ", analytics idle");
     });
     EXPECT_EQ(outcome.report, "crash kit idle, analytics idle");
+}
+
+TEST(Blackbox, TallyDefersToTheCrashKitWhichStartsItWithoutAToken)
+{
+    auto outcome = runInChild([] {
+        Blackbox::kitClass(); // registers both kits
+        Tally::initializeIfNeeded();
+        return std::string(Blackbox::sharedInstance().isStarted() ? "crash kit started" : "crash kit idle")
+               + (Tally::sharedInstance().tallyController() ? ", analytics started" : ", analytics idle")
+               + (Tally::sharedInstance().betaToken() ? ", a token" : ", no token");
+    });
+    EXPECT_EQ(outcome.report, "crash kit started, analytics started, no token");
+}
+
+TEST(Blackbox, WithoutTheCrashKitTallyStartsAlone)
+{
+    auto outcome = runInChild([] {
+        kits::KitRegistry::removeAllForTesting();
+        Tally::kitClass();
+        Tally::initializeIfNeeded();
+        return std::string(Blackbox::sharedInstance().isStarted() ? "crash kit started" : "crash kit idle")
+               + (Tally::sharedInstance().tallyController() ? ", analytics started" : ", analytics idle");
+    });
+    EXPECT_EQ(outcome.report, "crash kit idle, analytics started");
+}
+
+TEST(Blackbox, TallyStartsOnceWhateverTheLaterTokens)
+{
+    auto outcome = runInChild([] {
+        std::string lines;
+        kits::setKitLogSink([&lines](std::string_view line) {
+            lines += line;
+            lines += ";";
+        });
+        kits::setKitDebugLogging(true);
+        auto& tally = Tally::sharedInstance();
+        tally.startWithBetaToken("first");
+        const auto controller = tally.tallyController();
+        tally.startWithBetaToken("second");
+        kits::setKitLogSink({});
+        return lines + (tally.tallyController() == controller && controller ? " same controller" : " replaced")
+               + ", token " + tally.betaToken().value_or("none");
+    });
+    EXPECT_EQ(outcome.report, "[Tally] Initialized; same controller, token first");
 }
