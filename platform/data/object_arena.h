@@ -1,7 +1,8 @@
-// Memory for the objects of one context and their values, handed out from large blocks that the
-// kernel may back with huge pages. Loading a store of hundreds of thousands of objects otherwise
-// spends most of its time taking one page fault per 4 KiB of fresh heap. Nothing is freed before
-// the context goes: objects live as long as their context, deleted ones included.
+// Memory for the objects of one context and their values, handed out from large blocks aligned to
+// huge pages (which the kernel may use where transparent huge pages are on for every program).
+// Loading a store of hundreds of thousands of objects from the heap one by one spent most of its time
+// in page faults. Nothing is freed before the context goes: objects live as long as their context,
+// deleted ones included.
 #pragma once
 
 #include <cstddef>
