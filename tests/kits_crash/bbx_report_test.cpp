@@ -7,8 +7,7 @@
 #include "kits/platform/host_functions.h"
 #include "kits/platform/kit_log.h"
 
-#include "foundation/dispatch_queue.h"
-
+#include "support/child_process.h"
 #include "support/mutator.h"
 #include "support/scoped_environment.h"
 #include "support/temp_folder.h"
@@ -17,6 +16,7 @@
 
 #include <atomic>
 #include <fstream>
+#include <functional>
 
 #ifndef HORAVINE_SANITIZED
 #include "kits_crash_capture/crash_child_run.h"
@@ -50,31 +50,16 @@ const std::string metadata = R"({"identity":{"api_key":"k","started_at":17000000
 {"application":{"build_version":"42","display_version":"1.2"}}
 )";
 
-// The process's capture context (made once, its key-value limits set), initialized while a test runs.
+// Report tests read directories without a capture context. Recording needs one, with its logging
+// queue's thread: those run in a forked child (see recordingChild), so this process stays
+// single-threaded for the other tests that fork.
 class BBXReportTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        static BBXContext* const made = [] {
-            if (!BBXContextGet() && !BBXContextCreate())
-                return static_cast<BBXContext*>(nullptr);
-            BBXContextInitData data;
-            data.maximumCustomKeys = 16;
-            BBXUserLoggingConfigure(BBXUserLoggingContextFiles(), BBXUserLoggingContextState(), data);
-            return BBXContextGet();
-        }();
-        ASSERT_NE(made, nullptr);
-        context = made;
-        wasInitialized = std::atomic_ref<std::uint8_t>(context->initialized).exchange(1);
         kits::setKitLogSink([](std::string_view) {});
     }
-    void TearDown() override
-    {
-        BBXContextLoggingQueue()->sync([] {});
-        kits::setKitLogSink({});
-        if (context)
-            std::atomic_ref<std::uint8_t>(context->initialized).store(wasInitialized);
-    }
+    void TearDown() override { kits::setKitLogSink({}); }
     std::shared_ptr<BBXInternalReport> internalReport()
     {
         writeFile(folder.path() / "metadata.bbxrecord", metadata);
@@ -82,9 +67,28 @@ protected:
     }
 
     testsupport::TempFolder folder{"bbx-report"};
-    BBXContext* context = nullptr;
-    std::uint8_t wasInitialized = 0;
 };
+
+// Runs `scenario` in a child whose capture context exists, with its key-value limits set (16 user
+// keys) and marked initialized; hands back what the scenario reports.
+testsupport::ChildOutcome recordingChild(const std::function<std::string()>& scenario)
+{
+    return testsupport::runInChild([&scenario] {
+        if (!BBXContextCreate())
+            return std::string("no context");
+        BBXContextInitData data;
+        data.maximumCustomKeys = 16;
+        BBXUserLoggingConfigure(BBXUserLoggingContextFiles(), BBXUserLoggingContextState(), data);
+        std::atomic_ref<std::uint8_t>(BBXContextGet()->initialized).store(1);
+        kits::setKitLogSink([](std::string_view) {});
+        return scenario();
+    });
+}
+
+std::string text(const std::optional<std::string>& value)
+{
+    return value ? *value : "none";
+}
 
 } // namespace
 
@@ -101,12 +105,12 @@ TEST_F(BBXReportTest, ValuesComeFromTheInternalReport)
     EXPECT_EQ(report.crashedOnDate(), BBXReport::Date(std::chrono::seconds(1700000500)));
     EXPECT_EQ(report.isCrash(), true);
     EXPECT_FALSE(report.readOnly());
-    EXPECT_TRUE(report.canRecordNewValues());
+    EXPECT_FALSE(report.canRecordNewValues()) << "no capture context in this process";
 
     const auto storage = report.userKVStorage();
     EXPECT_EQ(std::string(storage.incrementalPath), (folder.path() / "user_incremental_kv.bbxrecord").string());
     EXPECT_EQ(std::string(storage.compactedPath), (folder.path() / "user_compacted_kv.bbxrecord").string());
-    EXPECT_EQ(storage.maxIncrementalCount, 64u);
+    EXPECT_EQ(storage.maxIncrementalCount, 64u) << "the kit's defaults without a running store";
     EXPECT_EQ(storage.maxCount, 16u);
     EXPECT_EQ(report.internalKVStorage().maxCount, 32u);
     EXPECT_EQ(std::string(report.internalKVStorage().incrementalPath),
@@ -115,59 +119,64 @@ TEST_F(BBXReportTest, ValuesComeFromTheInternalReport)
 
 TEST_F(BBXReportTest, IdentitySettersRecordButGettersGiveNothing)
 {
-    BBXReport report(internalReport());
-    report.setUserIdentifier("user-7");
-    report.setUserName("Ada");
-    report.setUserEmail(std::nullopt);
-    EXPECT_EQ(report.userIdentifier(), std::nullopt);
-    EXPECT_EQ(report.userName(), std::nullopt);
-    const auto storage = report.internalKVStorage();
-    const auto internal = BBXUserLoggingGetCompactedKVEntries(&storage, true);
-    ASSERT_TRUE(internal);
-    EXPECT_EQ(*internal->get<std::string>("com.faultmere.user-id"), "user-7");
-    EXPECT_EQ(*internal->get<std::string>("com.faultmere.user-name"), "Ada");
-    EXPECT_FALSE(internal->contains("com.faultmere.user-email"));
+    auto internal = internalReport();
+    const auto outcome = recordingChild([&] {
+        BBXReport report(internal);
+        std::string seen = report.canRecordNewValues() ? "can record;" : "cannot record;";
+        report.setUserIdentifier("user-7");
+        report.setUserName("Ada");
+        report.setUserEmail(std::nullopt);
+        seen += " getters " + text(report.userIdentifier()) + "/" + text(report.userName()) + ";";
+        const auto storage = report.internalKVStorage();
+        const auto stored = BBXUserLoggingGetCompactedKVEntries(&storage, true);
+        for (const auto& entry : stored ? stored->entries() : std::vector<foundation::PropertyListEntry>{})
+            seen += " " + entry.key + "=" + *entry.value.get<std::string>();
+        const PropertyListValue score(std::int64_t{12});
+        report.setObjectValueForKey(&score, "score");
+        const auto again = BBXReport(BBXInternalReport::reportWithPath(internal->path())).customKeys();
+        for (const auto& entry : again ? again->entries() : std::vector<foundation::PropertyListEntry>{})
+            seen += "; custom " + entry.key + "=" + *entry.value.get<std::string>();
+        return seen;
+    });
+    ASSERT_TRUE(outcome.exitedCleanly()) << outcome.errors;
+    EXPECT_EQ(outcome.report, "can record; getters none/none; com.faultmere.user-id=user-7 "
+                              "com.faultmere.user-name=Ada; custom score=12");
     std::ifstream lines(folder.path() / "internal_incremental_kv.bbxrecord");
     std::string last;
     for (std::string line; std::getline(lines, line);)
         last = line;
     EXPECT_EQ(last, R"({"kv":{"key":")" + hex("com.faultmere.user-email") + R"(","value":null}})");
-
-    const PropertyListValue score(std::int64_t{12});
-    report.setObjectValueForKey(&score, "score");
-    BBXReport again(BBXInternalReport::reportWithPath(folder.path().string()));
-    ASSERT_TRUE(again.customKeys());
-    EXPECT_EQ(*again.customKeys()->get<std::string>("score"), "12");
-    EXPECT_FALSE(again.customKeys()->contains("com.faultmere.user-id")) << "identity is internal";
 }
 
 TEST_F(BBXReportTest, APrefetchedReportIsReadOnlyAndCopiedAtOnce)
 {
     writeFile(folder.path() / "user_incremental_kv.bbxrecord",
               R"({"kv":{"key":")" + hex("plan") + R"(","value":")" + hex("pro") + "\"}}\n");
-    BBXReport prefetched(BBXInternalReport::reportWithPath(folder.path().string(), "S2"), true);
-    BBXReport lazy(BBXInternalReport::reportWithPath(folder.path().string(), "S3"));
-    writeFile(folder.path() / "metadata.bbxrecord", metadata); // after both were made
-
-    EXPECT_EQ(prefetched.identifier(), "S2");
-    EXPECT_EQ(prefetched.bundleVersion(), std::nullopt);
-    ASSERT_TRUE(prefetched.customKeys());
-    EXPECT_EQ(*prefetched.customKeys()->get<std::string>("plan"), "pro");
-    EXPECT_EQ(prefetched.isCrash(), false);
-    EXPECT_TRUE(prefetched.readOnly());
-    EXPECT_FALSE(prefetched.canRecordNewValues());
-    prefetched.setUserIdentifier("nobody");
-    const PropertyListValue value("x");
-    prefetched.setObjectValueForKey(&value, "k");
+    const std::string path = folder.path().string();
+    const auto outcome = recordingChild([&] {
+        BBXReport prefetched(BBXInternalReport::reportWithPath(path, "S2"), true);
+        BBXReport lazy(BBXInternalReport::reportWithPath(path, "S3"));
+        writeFile(fs::path(path) / "metadata.bbxrecord", metadata); // after both were made
+        std::string seen =
+            text(prefetched.identifier()) + " " + text(prefetched.bundleVersion()) + " " + text(lazy.bundleVersion());
+        const auto keys = prefetched.customKeys();
+        seen += keys && keys->get<std::string>("plan") ? " plan=" + *keys->get<std::string>("plan") : " no plan";
+        seen += prefetched.isCrash() == false ? " no crash" : " crash?";
+        seen += prefetched.readOnly() ? " read-only" : " writable";
+        seen += prefetched.canRecordNewValues() ? " records" : " records nothing";
+        prefetched.setUserIdentifier("nobody");
+        const PropertyListValue value("x");
+        prefetched.setObjectValueForKey(&value, "k");
+        std::atomic_ref<std::uint8_t>(BBXContextGet()->initialized).store(0);
+        seen += lazy.canRecordNewValues() ? "; uninitialized records" : "; uninitialized records nothing";
+        lazy.setUserIdentifier("late");
+        return seen;
+    });
+    ASSERT_TRUE(outcome.exitedCleanly()) << outcome.errors;
+    EXPECT_EQ(outcome.report, "S2 none 42 plan=pro no crash read-only records nothing; uninitialized records nothing");
     EXPECT_FALSE(fs::exists(folder.path() / "internal_incremental_kv.bbxrecord"));
-    EXPECT_EQ(prefetched.customKeys()->size(), 1u);
-
-    EXPECT_EQ(lazy.bundleVersion(), "42") << "read on first use";
-
-    std::atomic_ref<std::uint8_t>(context->initialized).store(0);
-    EXPECT_FALSE(lazy.canRecordNewValues());
-    lazy.setUserIdentifier("late");
-    EXPECT_FALSE(fs::exists(folder.path() / "internal_incremental_kv.bbxrecord"));
+    std::ifstream user(folder.path() / "user_incremental_kv.bbxrecord");
+    EXPECT_EQ(std::distance(std::istreambuf_iterator<char>(user), {}), 43) << "the one pair written above";
 }
 
 #ifndef HORAVINE_SANITIZED
