@@ -5,9 +5,11 @@
 #include "kits/analytics/tly_cleanup_files_operation.h"
 #include "kits/analytics/tly_compress_log_operation.h"
 #include "kits/analytics/tly_file_utils.h"
+#include "kits/analytics/tly_logger.h"
 #include "kits/analytics/tly_package_log_operation.h"
 #include "kits/analytics/tly_rotate_crash_metadata_operation.h"
 #include "kits/analytics/tly_write_event_operation.h"
+#include "kits/platform/kit_log.h"
 
 #include "child_process.h"
 #include "event_log_reader.h"
@@ -19,8 +21,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fcntl.h>
 #include <fstream>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 #include <zlib.h>
 
@@ -145,6 +149,23 @@ TEST_F(TLYEventLogPipelineTest, AFailedWriteLeavesNoPartialLine)
     EXPECT_EQ(outcome.report, "refused refused");
     EXPECT_EQ(readFile(log), before);
     EXPECT_FALSE(fs::exists(folder.path() / "new.log")) << "a log without its metadata line would remain";
+}
+
+// A write the kernel takes only in part is continued; one that then fails ends the loop with its line.
+TEST_F(TLYEventLogPipelineTest, TheWriteLoopContinuesAPartialWriteAndSaysWhyItStopped)
+{
+    const auto outcome = testsupport::runInChild([&] {
+        std::string lines;
+        kits::setKitLogSink([&lines](std::string_view line) { lines += std::string(line) + "\n"; });
+        kits::TLYLogger::sharedLogger().setDebugMode(true);
+        const int descriptor = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        testsupport::ScopedFileSizeLimit limit(10);
+        const bool whole = TLYWriteEventOperation::appendLogLine("0123456789abcdef", descriptor);
+        ::close(descriptor);
+        return std::string(whole ? "whole\n" : "refused\n") + lines;
+    });
+    EXPECT_EQ(outcome.report, "refused\n[Tally:WriteOperation] Error: length doesn't make sense (-1, 7)\n");
+    EXPECT_EQ(readFile(log), "0123456789") << "the caller cuts it off; the loop only reports";
 }
 
 TEST_F(TLYEventLogPipelineTest, ALogIsCompressedAndPackagedIntoOnePart)
