@@ -3,6 +3,7 @@
 #include "kits/analytics/tally.h"
 
 #include "kits/analytics/tly_logger.h"
+#include "kits/analytics/tly_tally_controller.h"
 #include "kits/platform/kit_log.h"
 
 #include <utility>
@@ -52,8 +53,7 @@ void Tally::startWithBetaToken(const std::optional<std::string>& betaToken)
     }
     TLYLogger::sharedLogger().setDebugMode(isKitDebugLogging());
     TLYLogger::sharedLogger().log("Initialized");
-    // The in-memory controller stands until the event log controller is built.
-    auto controller = std::make_shared<TLYRecordingEventController>();
+    auto controller = TLYTallyController::initWithBetaToken(betaToken);
     std::lock_guard lock(mutex_);
     if (!tallyController_)
         tallyController_ = std::move(controller);

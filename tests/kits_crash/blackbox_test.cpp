@@ -2,6 +2,7 @@
 
 #include "foundation/main_bundle.h"
 #include "kits/analytics/tally.h"
+#include "kits/analytics/tly_tally_controller.h"
 #include "kits/platform/keystone.h"
 #include "kits/platform/kit_log.h"
 
@@ -11,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fstream>
+#include <iterator>
 #include <sys/resource.h>
 #include <thread>
 
@@ -51,6 +54,7 @@ TEST(Blackbox, KeystoneStartsTheCrashKitAndTallyBesideIt)
     testsupport::TempFolder folder;
     auto outcome = runInChild([&folder] {
         foundation::MainBundle::setApplicationSupportDirectory(folder.path());
+        foundation::MainBundle::setCachesDirectory(folder.path());
         std::string seen;
         Tally::logCustomEvent("Before start", std::nullopt); // dropped: no controller yet
         foundation::MainBundle::setInfoDictionary(
@@ -59,12 +63,17 @@ TEST(Blackbox, KeystoneStartsTheCrashKitAndTallyBesideIt)
             seen += kit.name + ",";
         seen += Blackbox::sharedInstance().isStarted() ? " crash kit started" : " crash kit idle";
         Tally::logCustomEvent("After start", std::nullopt);
-        auto recorder =
-            std::dynamic_pointer_cast<kits::TLYRecordingEventController>(Tally::sharedInstance().tallyController());
-        if (!recorder)
+        auto controller =
+            std::dynamic_pointer_cast<kits::TLYTallyController>(Tally::sharedInstance().tallyController());
+        if (!controller)
             return seen + " no event controller";
-        for (const auto& event : recorder->events())
-            seen += " event: " + dynamic_cast<const kits::TLYCustomEvent&>(*event).customEventName().value_or("");
+        controller->eventQueue()->waitUntilAllOperationsAreFinished();
+        std::ifstream log(controller->currentLogURL());
+        const std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+        if (text.find("After start") != std::string::npos)
+            seen += " event: After start";
+        if (text.find("Before start") != std::string::npos)
+            seen += " event: Before start";
         return seen;
     });
     EXPECT_TRUE(outcome.exitedCleanly());
@@ -86,7 +95,10 @@ TEST(Blackbox, WithoutAPIKeyNeitherKitStarts)
 
 TEST(Blackbox, TallyDefersToTheCrashKitWhichStartsItWithoutAToken)
 {
-    auto outcome = runInChild([] {
+    testsupport::TempFolder folder;
+    auto outcome = runInChild([&folder] {
+        foundation::MainBundle::setApplicationSupportDirectory(folder.path());
+        foundation::MainBundle::setCachesDirectory(folder.path());
         Blackbox::kitClass(); // registers both kits
         Tally::initializeIfNeeded();
         return std::string(Blackbox::sharedInstance().isStarted() ? "crash kit started" : "crash kit idle")
@@ -98,7 +110,10 @@ TEST(Blackbox, TallyDefersToTheCrashKitWhichStartsItWithoutAToken)
 
 TEST(Blackbox, WithoutTheCrashKitTallyStartsAlone)
 {
-    auto outcome = runInChild([] {
+    testsupport::TempFolder folder;
+    auto outcome = runInChild([&folder] {
+        foundation::MainBundle::setApplicationSupportDirectory(folder.path());
+        foundation::MainBundle::setCachesDirectory(folder.path());
         kits::KitRegistry::removeAllForTesting();
         Tally::kitClass();
         Tally::initializeIfNeeded();
@@ -110,7 +125,10 @@ TEST(Blackbox, WithoutTheCrashKitTallyStartsAlone)
 
 TEST(Blackbox, TallyStartsOnceWhateverTheLaterTokens)
 {
-    auto outcome = runInChild([] {
+    testsupport::TempFolder folder;
+    auto outcome = runInChild([&folder] {
+        foundation::MainBundle::setApplicationSupportDirectory(folder.path());
+        foundation::MainBundle::setCachesDirectory(folder.path());
         std::string lines;
         kits::setKitLogSink([&lines](std::string_view line) {
             lines += line;

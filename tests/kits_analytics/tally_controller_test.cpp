@@ -1,0 +1,341 @@
+// The analytics controller on its event queue with the loopback server as events service: nothing is
+// sent before settings arrive and everything waiting goes once they do, the package's part and log,
+// the disabled path, settings applied once, the flush timer, rotation by size, the previous run's
+// crash in its own package, and sampling by the installation hash.
+#include "kits/analytics/tly_event.h"
+#include "kits/analytics/tly_event_filter.h"
+#include "kits/analytics/tly_logger.h"
+#include "kits/analytics/tly_metadata.h"
+#include "kits/analytics/tly_settings.h"
+#include "kits/analytics/tly_tally_controller.h"
+#include "kits/analytics/tly_timer.h"
+
+#include "foundation/application_notifications.h"
+#include "foundation/notification_center.h"
+#include "foundation/scheduler.h"
+#include "kits/platform/kst_settings_onboarding_manager.h"
+
+#include "event_log_reader.h"
+#include "gunzip.h"
+#include "loopback_server.h"
+#include "multipart_reader.h"
+#include "temp_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <regex>
+#include <thread>
+
+using namespace std::chrono_literals;
+using foundation::PropertyListDictionary;
+using kits::TLYTallyController;
+using testsupport::LoopbackServer;
+
+namespace {
+
+class TallyControllerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        previous = foundation::scheduler();
+        foundation::setScheduler(clock);
+        server.setHandler([](const testsupport::RecordedRequest&) {
+            return testsupport::ScriptedAnswer{202, "", {}, "", 0ms, testsupport::AnswerFault::none};
+        });
+    }
+    void TearDown() override
+    {
+        if (controller)
+            controller->eventQueue()->waitUntilAllOperationsAreFinished();
+        controller.reset();
+        foundation::setScheduler(previous);
+    }
+
+    // Starts a controller over the folder with settings that the test may set later.
+    void startController(std::optional<std::string> betaToken = std::nullopt, std::string installationId = "abc")
+    {
+        TLYTallyController::Environment environment;
+        environment.settings = [this] { return currentSettings; };
+        environment.isFirstInstall = firstInstall;
+        environment.metadata = [installationId](const std::optional<std::string>& token) {
+            kits::TLYMetadata::Fields fields;
+            fields.APIKey = "api-key";
+            fields.installationId = installationId;
+            fields.betaToken = token;
+            fields.executionIdentifier = "run-2";
+            return std::make_shared<const kits::TLYMetadata>(fields);
+        };
+        controller = TLYTallyController::initWithBetaToken(betaToken, folder.path(), environment);
+        idle();
+    }
+    void idle() const { controller->eventQueue()->waitUntilAllOperationsAreFinished(); }
+
+    std::shared_ptr<const PropertyListDictionary> settingsWith(PropertyListDictionary analytics,
+                                                               PropertyListDictionary features = {})
+    {
+        analytics.set("url", foundation::PropertyListValue(server.url("/spi/v2/events")));
+        PropertyListDictionary settings;
+        settings.set("analytics", foundation::PropertyListValue(std::move(analytics)));
+        if (!features.empty())
+            settings.set("features", foundation::PropertyListValue(std::move(features)));
+        return std::make_shared<const PropertyListDictionary>(std::move(settings));
+    }
+    void deliverSettings(std::shared_ptr<const PropertyListDictionary> settings)
+    {
+        currentSettings = std::move(settings);
+        foundation::NotificationCenter::defaultCenter().post(kits::KSTSettingsAvailableNotification);
+        idle();
+    }
+
+    std::filesystem::path events() const { return folder.path() / "events"; }
+    std::vector<std::filesystem::path> filesWith(const std::string& extension) const
+    {
+        std::vector<std::filesystem::path> found;
+        for (const auto& entry : std::filesystem::directory_iterator(events()))
+            if (entry.path().extension() == extension)
+                found.push_back(entry.path());
+        return found;
+    }
+    bool waitFor(const std::function<bool()>& condition) const
+    {
+        const auto end = std::chrono::steady_clock::now() + 30s;
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() > end)
+                return false;
+            std::this_thread::sleep_for(10ms);
+            idle();
+        }
+        return true;
+    }
+    // The event names of a recorded upload's log.
+    static std::vector<std::string> logNamesOf(const testsupport::RecordedRequest& request)
+    {
+        const auto type = request.header("Content-Type").value_or("");
+        const std::string boundary = type.substr(type.find("boundary=") + 9);
+        const auto parts = testsupport::readMultipartBody(request.body, boundary);
+        if (!parts.parts || parts.parts->size() != 1)
+            return {"<bad body: " + parts.error + ">"};
+        const auto log = testsupport::gunzip(parts.parts->front().body);
+        const auto lines = testsupport::readEventLog(log.bytes.value_or(""));
+        std::vector<std::string> names;
+        for (const auto& line : lines.lines.value_or(std::vector<testsupport::EventLogLine>{}))
+            names.push_back(line.name
+                            + (line.name == "custom" || line.name == "app_crashed" ? ":" + line.payload : ""));
+        return names;
+    }
+
+    testsupport::TempFolder folder{"horavine-tally"};
+    LoopbackServer server;
+    std::shared_ptr<foundation::VirtualScheduler> clock = std::make_shared<foundation::VirtualScheduler>();
+    std::shared_ptr<foundation::Scheduler> previous;
+    std::shared_ptr<const PropertyListDictionary> currentSettings;
+    bool firstInstall = false;
+    std::shared_ptr<TLYTallyController> controller;
+};
+
+} // namespace
+
+TEST_F(TallyControllerTest, AFlushedEventIsUploadedOnceSettingsArriveAndNothingIsLeft)
+{
+    startController();
+    controller->logEvent(std::make_shared<kits::TLYCustomEvent>("Start Timer", std::nullopt));
+    foundation::NotificationCenter::defaultCenter().post(foundation::ApplicationDidBecomeActiveNotification);
+    idle();
+    EXPECT_TRUE(server.requests().empty()); // no settings: nothing sent
+    EXPECT_EQ(filesWith(".multipartmime").size(), 1u);
+
+    deliverSettings(settingsWith({}));
+    ASSERT_TRUE(server.waitForRequests(1, 30s));
+    ASSERT_TRUE(waitFor([&] { return filesWith(".multipartmime").empty(); }));
+    const auto request = server.requests().at(0);
+    EXPECT_EQ(request.method, "POST");
+    EXPECT_EQ(request.path(), "/spi/v2/events");
+    EXPECT_EQ(request.header("User-Agent"), "Tally Mac SDK/1.3.4");
+    EXPECT_EQ(request.header("X-BLACKBOX-API-KEY"), "api-key");
+    EXPECT_EQ(request.header("X-BLACKBOX-API-CLIENT-TYPE"), "Tally Mac SDK");
+    EXPECT_EQ(request.header("Content-Length"), std::to_string(request.body.size()));
+    const auto stamp = std::stoll(request.header("X-Blackbox-Api-Client-Packaged-Timestamp").value_or("0"));
+    const auto now =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+    EXPECT_LE(std::llabs(now - stamp), 5);
+    const auto type = request.header("Content-Type").value_or("");
+    const auto parts = testsupport::readMultipartBody(request.body, type.substr(type.find("boundary=") + 9));
+    ASSERT_TRUE(parts.parts) << parts.error;
+    ASSERT_EQ(parts.parts->size(), 1u);
+    const auto disposition = parts.parts->front().header("Content-Disposition").value_or("");
+    EXPECT_TRUE(std::regex_search(disposition, std::regex(R"(filename="[0-9A-F-]{36}\.gz")"))) << disposition;
+    EXPECT_EQ(parts.parts->front().header("Content-Type"), "application/vnd.blackbox.mac.events");
+    const auto names = logNamesOf(request);
+    ASSERT_GE(names.size(), 3u);
+    EXPECT_EQ(names[0], "metadata");
+    EXPECT_NE(std::find_if(names.begin(), names.end(),
+                           [](const std::string& name) { return name.find("Start Timer") != std::string::npos; }),
+              names.end());
+    EXPECT_EQ(names.back(), "app_became_active");
+    EXPECT_TRUE(filesWith(".log").size() <= 1u); // only the new current log may exist
+    EXPECT_TRUE(filesWith(".gz").empty());
+}
+
+TEST_F(TallyControllerTest, PackagesOfARunWithoutSettingsAreAllSentWhenSettingsArrive)
+{
+    firstInstall = true; // "app_installed" flushes at once
+    startController();
+    for (int flush = 0; flush < 3; ++flush) {
+        foundation::NotificationCenter::defaultCenter().post(foundation::ApplicationWillResignActiveNotification);
+        idle();
+    }
+    const auto waiting = filesWith(".multipartmime").size();
+    EXPECT_EQ(waiting, 4u);
+    controller->eventQueue()->waitUntilAllOperationsAreFinished();
+    // A later start of the same folder picks them up; its settings send them.
+    controller.reset();
+    currentSettings = settingsWith({});
+    firstInstall = false;
+    startController();
+    ASSERT_TRUE(server.waitForRequests(waiting, 30s));
+    ASSERT_TRUE(waitFor([&] { return filesWith(".multipartmime").empty(); }));
+    EXPECT_EQ(server.requests().size(), waiting);
+}
+
+TEST_F(TallyControllerTest, DisabledAnalyticsEmptiesTheEventsAndKeepsNothingLater)
+{
+    startController();
+    foundation::NotificationCenter::defaultCenter().post(foundation::ApplicationDidBecomeActiveNotification);
+    idle();
+    ASSERT_FALSE(filesWith(".multipartmime").empty());
+    PropertyListDictionary features;
+    features.set("collect_analytics", foundation::PropertyListValue(false));
+    deliverSettings(settingsWith({}, features));
+    EXPECT_TRUE(std::filesystem::is_empty(events()));
+    controller->logEvent(std::make_shared<kits::TLYCustomEvent>("Later", std::nullopt));
+    foundation::NotificationCenter::defaultCenter().post(foundation::ApplicationDidBecomeActiveNotification);
+    idle();
+    EXPECT_TRUE(std::filesystem::is_empty(events()));
+    EXPECT_TRUE(server.requests().empty());
+}
+
+TEST_F(TallyControllerTest, SettingsApplyOnceAndAFlushIntervalMakesTheTimer)
+{
+    startController();
+    deliverSettings(settingsWith({}));
+    EXPECT_FALSE(controller->flushTimer()); // no "flush_interval_secs": no timer
+    PropertyListDictionary other;
+    other.set("flush_interval_secs", foundation::PropertyListValue(std::int64_t{300}));
+    deliverSettings(settingsWith(other));
+    EXPECT_FALSE(controller->flushTimer()); // the first valid settings stay
+    EXPECT_FALSE(controller->settings()
+                     ->settingsDictionary()
+                     ->get<PropertyListDictionary>("analytics")
+                     ->contains("flush_interval_secs"));
+
+    controller->eventQueue()->waitUntilAllOperationsAreFinished();
+    controller.reset();
+    currentSettings = settingsWith(other);
+    startController();
+    ASSERT_TRUE(controller->flushTimer());
+    EXPECT_EQ(controller->flushTimer()->timeInterval(), 300.0);
+    EXPECT_EQ(controller->flushTimer()->tolerance(), 30.0);
+}
+
+TEST_F(TallyControllerTest, AnEventFindingTheLogOverTheLimitIsWrittenIntoItAndRotates)
+{
+    startController();
+    for (const std::uintmax_t size : {8000u, 8001u}) {
+        const auto current = controller->currentLogURL();
+        std::filesystem::resize_file(current, size);
+        controller->logEvent(std::make_shared<kits::TLYCustomEvent>("Sized", std::nullopt));
+        idle();
+        if (size == 8000u) {
+            EXPECT_EQ(controller->currentLogURL(), current);
+            EXPECT_GT(std::filesystem::file_size(current), 8000u);
+        } else {
+            EXPECT_NE(controller->currentLogURL(), current);
+            EXPECT_FALSE(std::filesystem::exists(current)); // compressed, packaged, waiting
+        }
+        // Next round starts from a fresh log.
+        if (size == 8000u) {
+            foundation::NotificationCenter::defaultCenter().post(foundation::ApplicationDidBecomeActiveNotification);
+            idle();
+            std::ofstream(controller->currentLogURL()) << "";
+        }
+    }
+}
+
+TEST_F(TallyControllerTest, APreviousRunsCrashIsPackagedAloneUnderThatRunsMetadata)
+{
+    startController();
+    controller.reset(); // the first run's metadata is now the previous run's
+    currentSettings = settingsWith({});
+    startController();
+    server.clearRequests();
+    controller->logCrashEvent(std::make_shared<kits::TLYCrashEvent>(foundation::Date{}, 0));
+    std::vector<std::string> crashLog;
+    ASSERT_TRUE(waitFor([&] {
+        for (const auto& request : server.requests()) {
+            const auto names = logNamesOf(request);
+            if (std::any_of(names.begin(), names.end(),
+                            [](const auto& name) { return name.starts_with("app_crashed"); }))
+                crashLog = names;
+        }
+        return !crashLog.empty();
+    }));
+    ASSERT_EQ(crashLog.size(), 2u);
+    EXPECT_EQ(crashLog[0], "metadata");
+    EXPECT_EQ(crashLog[1],
+              R"(app_crashed:{"eventId":")" + crashLog[1].substr(24, 36) + R"(","crash_state":"unknown"})");
+}
+
+TEST(TLYEventFilterTest, SamplingKeepsOrDropsAnInstallationsLifeCycleEventsByItsHash)
+{
+    const kits::TLYEventFilter filter;
+    EXPECT_EQ(kits::TLYEventFilter::javaHashCodeForString("abc"), 96354);
+    EXPECT_EQ(kits::TLYEventFilter::javaHashCodeForString(""), 0);
+    // Wraps in 32 bits: "polygenelubricants" is the classic minimum value.
+    EXPECT_EQ(kits::TLYEventFilter::javaHashCodeForString("polygenelubricants"), INT32_MIN);
+    // "é" is one UTF-16 unit (233), "😀" two (55357, 56832).
+    EXPECT_EQ(kits::TLYEventFilter::javaHashCodeForString("\xC3\xA9"), 233);
+    EXPECT_EQ(kits::TLYEventFilter::javaHashCodeForString("\xF0\x9F\x98\x80"), 55357 * 31 + 56832);
+    const kits::TLYLifecycleEvent active("app_became_active");
+    const kits::TLYCustomEvent custom("Custom", std::nullopt);
+    EXPECT_FALSE(filter.shouldDiscardEvent(&active, std::nullopt, "abc", 2)); // 96354 is even
+    EXPECT_TRUE(filter.shouldDiscardEvent(&active, std::nullopt, "abd", 2));  // 96355 is odd
+    EXPECT_FALSE(filter.shouldDiscardEvent(&custom, std::nullopt, "abd", 2));
+    EXPECT_FALSE(filter.shouldDiscardEvent(&active, std::string("beta"), "abd", 2));
+    EXPECT_FALSE(filter.shouldDiscardEvent(&active, std::nullopt, "abd", 1));
+    EXPECT_FALSE(filter.shouldDiscardEvent(&active, std::nullopt, "abd", -3));
+    EXPECT_FALSE(filter.shouldDiscardEvent(&active, std::nullopt, std::nullopt, 2));
+    EXPECT_TRUE(filter.shouldDiscardEvent(nullptr, std::nullopt, "abc", 1));
+}
+
+TEST(TLYSettingsTest, ValuesComeFromTheDictionaryWithTheirDefaults)
+{
+    const kits::TLYSettings none;
+    EXPECT_FALSE(none.valid());
+    EXPECT_FALSE(none.tallyURL()); // no endpoint built in
+    EXPECT_TRUE(none.shouldCollectAnalytics());
+    EXPECT_EQ(none.maximumPayloadSize(), 8000);
+    EXPECT_EQ(none.maxPendingSendFiles(), 100);
+    EXPECT_EQ(none.flushInterval(), 0.0);
+    EXPECT_EQ(none.samplingRate(), 1);
+    EXPECT_EQ(none.defaultUploadTimeout(), 21600.0);
+    EXPECT_EQ(none.lowPowerUploadTimeout(), 3600.0);
+    PropertyListDictionary analytics;
+    analytics.set("sampling_rate", foundation::PropertyListValue(2.9));
+    analytics.set("max_byte_size_per_file", foundation::PropertyListValue("not a number"));
+    analytics.set("flush_interval_secs", foundation::PropertyListValue(std::int64_t{300}));
+    analytics.set("url", foundation::PropertyListValue("https://h.test/spi/v2/events"));
+    PropertyListDictionary features;
+    features.set("collect_analytics", foundation::PropertyListValue(std::int64_t{0}));
+    PropertyListDictionary all;
+    all.set("analytics", foundation::PropertyListValue(analytics));
+    all.set("features", foundation::PropertyListValue(features));
+    const kits::TLYSettings some(std::make_shared<const PropertyListDictionary>(all));
+    EXPECT_TRUE(some.valid());
+    EXPECT_EQ(some.samplingRate(), 2);
+    EXPECT_EQ(some.maximumPayloadSize(), 8000);
+    EXPECT_EQ(some.flushInterval(), 300.0);
+    EXPECT_FALSE(some.shouldCollectAnalytics());
+    EXPECT_EQ(some.tallyURL(), "https://h.test/spi/v2/events");
+}
