@@ -20,6 +20,7 @@
 #include "kits/platform/bundle_functions.h"
 #include "kits/platform/host_functions.h"
 #include "kits/platform/keystone.h"
+#include "kits/platform/kit_log.h"
 #include "kits/platform/kst_multipart_mime_stream_encoder.h"
 #include "kits/platform/kst_settings_onboarding_manager.h"
 #include "kits/platform/kst_value_description.h"
@@ -69,7 +70,14 @@ TLYTallyController::Environment TLYTallyController::keystoneEnvironment()
     environment.settings = [] { return Keystone::sharedSDK().settings(); };
     environment.isFirstInstall = Keystone::sharedSDK().isFirstInstall();
     environment.metadata = [](const std::optional<std::string>& betaToken) {
-        return std::make_shared<const TLYMetadata>(TLYMetadata::initWithKeystone(Keystone::sharedSDK(), betaToken));
+        // A host without a valid "Keystone" entry is refused by the kit platform's start; started
+        // without it, the kit writes its events without the platform's facts rather than end the process.
+        try {
+            return std::make_shared<const TLYMetadata>(TLYMetadata::initWithKeystone(Keystone::sharedSDK(), betaToken));
+        } catch (const KSTException& misuse) {
+            kitLog(std::string("[Tally] ") + misuse.what());
+            return std::make_shared<const TLYMetadata>(TLYMetadata::Fields{});
+        }
     };
     environment.setAdvertisingToken = [](std::optional<std::string> token) {
         Keystone::sharedSDK().setAdvertisingToken(std::move(token));
