@@ -4,6 +4,7 @@
 
 #include "kits/platform/kit_log.h"
 
+#include "support/file_contents.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -13,12 +14,9 @@
 namespace fs = std::filesystem;
 using kits::BBXInternalReport;
 
-namespace {
+using testsupport::writeFile;
 
-void writeFile(const fs::path& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
+namespace {
 
 // The four metadata lines a launch writes (abridged to the keys read back, plus one that is not).
 const std::string metadata =

@@ -6,6 +6,7 @@
 #include "kits/platform/kit_log.h"
 
 #include "foundation/main_bundle.h"
+#include "support/file_contents.h"
 #include "support/multipart_reader.h"
 #include "support/temp_folder.h"
 
@@ -21,18 +22,10 @@ namespace fs = std::filesystem;
 using foundation::MainBundle;
 using kits::BBXPackageReportOperation;
 
+using testsupport::readFile;
+using testsupport::writeFile;
+
 namespace {
-
-void writeFile(const fs::path& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string readFile(const fs::path& path)
-{
-    std::ifstream stream(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(stream), {}};
-}
 
 std::string gzipRead(const fs::path& file)
 {

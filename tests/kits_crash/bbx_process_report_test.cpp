@@ -7,6 +7,7 @@
 #include "kits/crash/bbx_thread_array_operation.h"
 #include "kits/platform/kit_log.h"
 
+#include "support/file_contents.h"
 #include "support/mutator.h"
 #include "support/temp_folder.h"
 #include "system/elf_identity.h"
@@ -29,18 +30,10 @@ using kits::BBXSymbolResolver;
 
 extern "C" char** environ;
 
+using testsupport::readFile;
+using testsupport::writeFile;
+
 namespace {
-
-void writeFile(const fs::path& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string readFile(const fs::path& path)
-{
-    std::ifstream stream(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(stream), {}};
-}
 
 std::string loadLine(const std::string& uuid, std::uint64_t base, std::uint64_t size, const std::string& path)
 {

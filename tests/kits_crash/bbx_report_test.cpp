@@ -8,6 +8,7 @@
 #include "kits/platform/kit_log.h"
 
 #include "support/child_process.h"
+#include "support/file_contents.h"
 #include "support/mutator.h"
 #include "support/scoped_environment.h"
 #include "support/temp_folder.h"
@@ -27,12 +28,9 @@ using foundation::PropertyListValue;
 using kits::BBXInternalReport;
 using kits::BBXReport;
 
-namespace {
+using testsupport::writeFile;
 
-void writeFile(const fs::path& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
+namespace {
 
 std::string hex(std::string_view text)
 {

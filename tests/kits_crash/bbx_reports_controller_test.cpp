@@ -13,6 +13,7 @@
 
 #include "foundation/main_bundle.h"
 #include "foundation/operation_queue.h"
+#include "support/file_contents.h"
 #include "support/hooks/default_trust_store_hook.h"
 #include "support/hooks/pinned_certificates_hook.h"
 #include "support/loopback_server.h"
@@ -37,18 +38,10 @@ using testsupport::LoopbackServer;
 using testsupport::ScriptedAnswer;
 using Clock = std::chrono::steady_clock;
 
+using testsupport::readFile;
+using testsupport::writeFile;
+
 namespace {
-
-void writeFile(const fs::path& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string readFile(const fs::path& path)
-{
-    std::ifstream stream(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(stream), {}};
-}
 
 const char* reportsPath = "/sdk-api/v1/platforms/mac/apps/org.example.app/reports";
 
