@@ -5,6 +5,7 @@
 
 #include "foundation/locale_id.h"
 #include "foundation/property_list_json.h"
+#include "kits/platform/atomic_file.h"
 #include "kits/platform/bundle_functions.h"
 #include "kits/platform/host_functions.h"
 #include "kits/platform/keystone.h"
@@ -125,27 +126,7 @@ std::optional<foundation::PropertyListDictionary> TLYCrashMetadata::dictionaryFr
 bool TLYCrashMetadata::writeSerializedDictionary(const foundation::PropertyListDictionary& dictionary,
                                                  const std::filesystem::path& url)
 {
-    const std::string bytes = foundation::jsonFromPropertyList(dictionary);
-    std::filesystem::path temporary = url;
-    temporary += ".tmp-" + std::to_string(::getpid());
-    const int descriptor = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (descriptor < 0)
-        return false;
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t count = ::write(descriptor, bytes.data() + done, bytes.size() - done);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            break;
-        done += static_cast<std::size_t>(count);
-    }
-    const bool complete = done == bytes.size();
-    if (::close(descriptor) != 0 || !complete || ::rename(temporary.c_str(), url.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+    return writeFileAtomically(url, foundation::jsonFromPropertyList(dictionary), 0644);
 }
 
 } // namespace kits

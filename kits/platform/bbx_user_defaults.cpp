@@ -4,6 +4,7 @@
 
 #include "foundation/main_bundle.h"
 #include "foundation/property_list_file.h"
+#include "kits/platform/atomic_file.h"
 #include "kits/platform/bundle_functions.h"
 #include "kits/platform/kit_log.h"
 
@@ -25,32 +26,6 @@ std::shared_ptr<BBXMigrationSource>& standardMigrationSource()
     return source;
 }
 std::mutex standardMigrationSourceMutex;
-
-// Writes `bytes` to a temporary file beside `file`, flushes it and renames it into place.
-bool writeAtomically(const std::filesystem::path& file, const std::string& bytes)
-{
-    std::filesystem::path temporary = file;
-    temporary += ".tmp-" + std::to_string(::getpid());
-    const int descriptor = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (descriptor < 0)
-        return false;
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t count = ::write(descriptor, bytes.data() + done, bytes.size() - done);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            break;
-        done += static_cast<std::size_t>(count);
-    }
-    const bool complete = done == bytes.size() && ::fsync(descriptor) == 0;
-    ::close(descriptor);
-    if (!complete || ::rename(temporary.c_str(), file.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
-}
 
 } // namespace
 
@@ -200,7 +175,7 @@ void BBXUserDefaults::write(const foundation::PropertyListDictionary& snapshot, 
         }
     }
     const auto xml = foundation::xmlPropertyList(snapshot);
-    if (!xml || !writeAtomically(fileURL_, *xml.value)) {
+    if (!xml || !writeFileAtomically(fileURL_, *xml.value, 0600)) {
         kitLog("[Keystone:UserDefaults] Unable to open file for writing at path " + fileURL_.string());
         return;
     }
