@@ -3,6 +3,7 @@
 #include "kits/crash/blackbox.h"
 
 #include "kits/analytics/tally.h"
+#include "kits/platform/kit_log.h"
 
 namespace kits {
 
@@ -36,6 +37,35 @@ void Blackbox::start()
     // The rest of the crash kit's start is still to come; its last step starts the analytics kit,
     // which has no beta token here.
     Tally::sharedInstance().startWithBetaToken(std::nullopt);
+}
+
+void Blackbox::setDelegate(BlackboxDelegate delegate)
+{
+    {
+        std::lock_guard lock(hostMutex_);
+        delegate_ = std::make_shared<const BlackboxDelegate>(std::move(delegate));
+    }
+    if (started_.load())
+        kitLog("[Blackbox] Warning, setting delegate after start. Make sure to set the Blackbox delegate before "
+               "calling startWithAPIKey:.., or +[Keystone with...] to avoid missing some delegate callbacks.");
+}
+
+std::shared_ptr<const BlackboxDelegate> Blackbox::delegate() const
+{
+    std::lock_guard lock(hostMutex_);
+    return delegate_;
+}
+
+void Blackbox::setPromptPresenter(BlackboxPromptPresenter presenter)
+{
+    std::lock_guard lock(hostMutex_);
+    promptPresenter_ = std::move(presenter);
+}
+
+BlackboxPromptPresenter Blackbox::promptPresenter() const
+{
+    std::lock_guard lock(hostMutex_);
+    return promptPresenter_;
 }
 
 void Blackbox::crash()
