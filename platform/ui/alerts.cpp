@@ -1,5 +1,5 @@
 // Alerts through QMessageBox: blocking ones for the application, window-modal ones that end in a
-// completion with the button's response; both go to the test hook when one is installed.
+// completion with the button's response; all go to the test hook when one is installed.
 #include "ui/alerts.h"
 
 #include "ui/modal_test_hook.h"
@@ -32,6 +32,26 @@ QMessageBox::Icon iconOf(AlertStyle style)
     case AlertStyle::critical: return QMessageBox::Critical;
     }
     return QMessageBox::NoIcon;
+}
+
+// The buttons in order, the first the default and one titled "Cancel" the answer to Escape.
+QList<QAbstractButton*> addButtons(QMessageBox& box, const QStringList& titles)
+{
+    QList<QAbstractButton*> buttons;
+    for (const QString& title : titles) {
+        QPushButton* button = box.addButton(title, QMessageBox::ActionRole);
+        buttons.append(button);
+        if (title == QObject::tr("Cancel"))
+            box.setEscapeButton(button);
+    }
+    box.setDefaultButton(qobject_cast<QPushButton*>(buttons.first()));
+    return buttons;
+}
+
+ModalResponse responseOf(const QMessageBox& box, const QList<QAbstractButton*>& buttons)
+{
+    const qsizetype index = buttons.indexOf(box.clickedButton());
+    return index < 0 ? modalResponseCancel : alertFirstButtonReturn + int(index);
 }
 
 } // namespace
@@ -69,21 +89,30 @@ void Alert::beginSheetModal(QWidget& window, std::function<void(ModalResponse)> 
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
     box->setInformativeText(shown.informativeText);
-    QList<QAbstractButton*> boxButtons;
-    for (const QString& title : shown.buttons) {
-        QPushButton* button = box->addButton(title, QMessageBox::ActionRole);
-        boxButtons.append(button);
-        if (title == QObject::tr("Cancel"))
-            box->setEscapeButton(button);
-    }
-    box->setDefaultButton(qobject_cast<QPushButton*>(boxButtons.first()));
+    const QList<QAbstractButton*> boxButtons = addButtons(*box, shown.buttons);
     QObject::connect(box, &QMessageBox::finished, box, [box, boxButtons, completion = std::move(completion)] {
-        const qsizetype index = boxButtons.indexOf(box->clickedButton());
-        const ModalResponse response = index < 0 ? modalResponseCancel : alertFirstButtonReturn + int(index);
+        const ModalResponse response = responseOf(*box, boxButtons);
         if (completion)
             completion(response);
     });
     box->open();
+}
+
+ModalResponse runModalAlert(QWidget* parent, const Alert& alert)
+{
+    Alert shown = alert;
+    if (shown.buttons.isEmpty())
+        shown.buttons = {QObject::tr("OK")};
+    if (ModalTestHook* hook = ModalTestHook::active()) {
+        hook->alerts.push_back(PresentedAlert{shown, parent, false});
+        return hook->answerAlert(hook->alerts.back());
+    }
+    QMessageBox box(iconOf(shown.alertStyle), QString(), shown.messageText, QMessageBox::NoButton, parent);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.setInformativeText(shown.informativeText);
+    const QList<QAbstractButton*> buttons = addButtons(box, shown.buttons);
+    box.exec();
+    return responseOf(box, buttons);
 }
 
 } // namespace ui

@@ -1,5 +1,6 @@
 // Alerts shared by the controllers: application-modal warnings and notices that block until
-// acknowledged, and the window-modal alert that ends in a completion with the response of its button.
+// acknowledged, the application-modal alert that asks a question and answers with the button chosen,
+// and the window-modal alert that ends in a completion with the response of its button.
 #pragma once
 
 #include "ui/modal_response.h"
@@ -34,5 +35,10 @@ struct Alert {
     // is installed, answers instead of the user and nothing is shown.
     void beginSheetModal(QWidget& window, std::function<void(ModalResponse)> completion) const;
 };
+
+// Runs `alert` application-modal (over `parent`, when given) until the user chooses; answers
+// alertFirstButtonReturn + the index of the button chosen, modalResponseCancel when it was closed
+// without one. Under a ModalTestHook it is recorded there and the hook answers at once.
+ModalResponse runModalAlert(QWidget* parent, const Alert& alert);
 
 } // namespace ui

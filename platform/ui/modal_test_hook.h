@@ -23,7 +23,7 @@ namespace ui {
 struct PresentedAlert {
     Alert alert;
     QPointer<QWidget> window; // the window it is modal for; null for a blocking alert without parent
-    bool windowModal = true;  // false for runWarningAlert / runInformationalAlert
+    bool windowModal = true;  // false for runWarningAlert / runInformationalAlert / runModalAlert
 };
 
 struct PresentedFileDialog {
@@ -55,8 +55,8 @@ public:
 
     static ModalTestHook* active();
 
-    // The response of an alert; default: its first button (alertFirstButtonReturn). Blocking alerts
-    // are recorded only.
+    // The response of an alert with buttons (window-modal or runModalAlert); default: its first button
+    // (alertFirstButtonReturn). Acknowledgement alerts are recorded only.
     std::function<ModalResponse(const PresentedAlert&)> answerAlert;
     // The paths chosen; nothing means cancel. A save dialog takes the first path. Default: cancel.
     std::function<std::optional<QStringList>(const PresentedFileDialog&)> answerFileDialog;

@@ -1,5 +1,5 @@
-// Window-modal alerts, file dialogs and sheets: their responses, the rules on chosen paths, and the
-// test hook answering each of them on a later event-loop turn.
+// Window-modal and application-modal alerts, file dialogs and sheets: their responses, the rules on
+// chosen paths, and the test hook answering each of them (on a later event-loop turn where it can).
 #include "ui/alerts.h"
 #include "ui/file_panels.h"
 #include "ui/modal_test_hook.h"
@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -125,6 +126,57 @@ TEST(Alert, WithoutButtonsOffersOneOkAnsweringTheFirstResponse)
     QTest::mouseClick(box->buttons().first(), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return recorded.calls > 0; }));
     EXPECT_EQ(recorded.response, ui::alertFirstButtonReturn);
+}
+
+TEST(ModalAlert, RunsApplicationModalAndAnswersWithTheButtonClicked)
+{
+    const ui::Alert question{ui::AlertStyle::warning, "Send the report?", "It helps.", {"Send", "Always", "No"}};
+    // Clicks the button at `index` of the box once it runs, or closes it without a button (-1).
+    const auto answerLater = [](int index, QStringList* seen) {
+        QTimer::singleShot(0, [index, seen] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(box->windowModality(), Qt::ApplicationModal);
+            EXPECT_EQ(box->text(), "Send the report?");
+            EXPECT_EQ(box->informativeText(), "It helps.");
+            EXPECT_EQ(box->defaultButton()->text(), "Send");
+            // The buttons in the order given, whatever order the style lays them out in.
+            for (auto* button : box->findChildren<QPushButton*>())
+                seen->append(button->text());
+            if (index < 0) {
+                box->reject();
+                return;
+            }
+            const QString wanted = QStringList{"Send", "Always", "No"}[index];
+            for (auto* button : box->findChildren<QPushButton*>())
+                if (button->text() == wanted)
+                    QTest::mouseClick(button, Qt::LeftButton);
+        });
+    };
+    QStringList seen;
+    answerLater(1, &seen);
+    EXPECT_EQ(ui::runModalAlert(nullptr, question), ui::alertSecondButtonReturn);
+    EXPECT_EQ(seen, (QStringList{"Send", "Always", "No"}));
+    answerLater(2, &seen);
+    EXPECT_EQ(ui::runModalAlert(nullptr, question), ui::alertThirdButtonReturn);
+    answerLater(-1, &seen);
+    EXPECT_EQ(ui::runModalAlert(nullptr, question), ui::modalResponseCancel);
+}
+
+TEST(ModalAlert, TheHookRecordsAndAnswersItAtOnce)
+{
+    ui::ModalTestHook hook;
+    hook.answerAlert = [](const ui::PresentedAlert& presented) {
+        return ui::alertFirstButtonReturn + int(presented.alert.buttons.size()) - 1;
+    };
+    EXPECT_EQ(ui::runModalAlert(nullptr, deleteAlert()), ui::alertSecondButtonReturn);
+    EXPECT_EQ(ui::runModalAlert(nullptr, ui::Alert{ui::AlertStyle::warning, "Done.", {}, {}}),
+              ui::alertFirstButtonReturn);
+    ASSERT_EQ(hook.alerts.size(), 2u);
+    EXPECT_FALSE(hook.alerts[0].windowModal);
+    EXPECT_EQ(hook.alerts[0].alert.messageText, "Delete the project?");
+    EXPECT_EQ(hook.alerts[0].alert.buttons, (QStringList{"Delete", "Cancel"}));
+    EXPECT_EQ(hook.alerts[1].alert.buttons, QStringList{"OK"});
 }
 
 TEST(SavePanel, ChosenPathCarriesAnAllowedExtension)
