@@ -93,9 +93,15 @@ void AppDelegate::applicationStateChanged(Qt::ApplicationState state)
     // Inactive, hidden and suspended are all "not active": only the step across the line is told.
     if (active != active_) {
         active_ = active;
-        foundation::NotificationCenter::defaultCenter().post(active
-                                                                 ? foundation::ApplicationDidBecomeActiveNotification
-                                                                 : foundation::ApplicationWillResignActiveNotification);
+        // Qt tells of the change once it happened: the "will" and "did" of each step go out together.
+        auto& center = foundation::NotificationCenter::defaultCenter();
+        if (active) {
+            center.post(foundation::ApplicationWillBecomeActiveNotification);
+            center.post(foundation::ApplicationDidBecomeActiveNotification);
+        } else {
+            center.post(foundation::ApplicationWillResignActiveNotification);
+            center.post(foundation::ApplicationDidResignActiveNotification);
+        }
     }
     if (active)
         applicationDidBecomeActive();

@@ -1,5 +1,5 @@
-// Hands the kits the application's information dictionary, folders and main-thread executor, then starts the crash kit
-// (which brings the analytics kit) through the kit platform's one start call.
+// Hands the kits the application's information dictionary, folders, main-thread executor and the crash kit's
+// prompt, then starts the crash kit (which brings the analytics kit) through the kit platform's one start call.
 #include "app/kits.h"
 
 #include "app/global_functions.h"
@@ -8,8 +8,37 @@
 #include "foundation/main_bundle.h"
 #include "kits/crash/blackbox.h"
 #include "kits/platform/keystone.h"
+#include "ui/alerts.h"
+
+#include <QCoreApplication>
+#include <QThread>
 
 namespace app {
+
+kits::BlackboxPromptPresenter crashReportPromptPresenter()
+{
+    return [](const kits::BlackboxPrompt& prompt, std::function<void(std::size_t)> answer) {
+        auto ask = [prompt, answer = std::move(answer)] {
+            ui::Alert alert;
+            alert.messageText = QString::fromStdString(prompt.title);
+            alert.informativeText = QString::fromStdString(prompt.message);
+            for (const auto& title : prompt.buttons)
+                alert.buttons.append(QString::fromStdString(title));
+            const ui::ModalResponse response = ui::runModalAlert(nullptr, alert);
+            // Closed without a button: an index past the buttons, which the kit takes as cancel.
+            const std::size_t index = response >= ui::alertFirstButtonReturn
+                                          ? static_cast<std::size_t>(response - ui::alertFirstButtonReturn)
+                                          : prompt.buttons.size();
+            if (answer)
+                answer(index);
+        };
+        auto* application = QCoreApplication::instance();
+        if (!application || QThread::currentThread() == application->thread())
+            ask();
+        else
+            QMetaObject::invokeMethod(application, std::move(ask), Qt::QueuedConnection);
+    };
+}
 
 void startKits()
 {
@@ -19,6 +48,7 @@ void startKits()
     MainBundle::setApplicationSupportDirectory(foundation::xdgDataHome() / "horavine");
     // The kits' "main queue" is the application's event loop.
     foundation::MainQueue::setExecutor([](foundation::Work work) { delay(0, std::move(work)); });
+    kits::Blackbox::sharedInstance().setPromptPresenter(crashReportPromptPresenter());
     kits::Keystone::with({kits::Blackbox::kitClass()});
 }
 

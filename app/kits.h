@@ -1,7 +1,14 @@
-// The application's entry points into the kits: starting them at launch and the debug crash.
+// The application's entry points into the kits: starting them at launch, the crash kit's prompt and the
+// debug crash.
 #pragma once
 
+#include "kits/crash/blackbox_delegate.h"
+
 namespace app {
+
+// Asks the crash kit's question in an application-modal alert, its buttons in the kit's order, and
+// answers before it returns (from the main thread; from another, on a later turn of the event loop).
+kits::BlackboxPromptPresenter crashReportPromptPresenter();
 
 // Starts the crash kit (and with it the analytics kit) once per process.
 void startKits();

@@ -6,6 +6,8 @@ namespace foundation {
 
 inline constexpr const char* ApplicationDidBecomeActiveNotification = "NSApplicationDidBecomeActiveNotification";
 inline constexpr const char* ApplicationWillResignActiveNotification = "NSApplicationWillResignActiveNotification";
+inline constexpr const char* ApplicationWillBecomeActiveNotification = "NSApplicationWillBecomeActiveNotification";
+inline constexpr const char* ApplicationDidResignActiveNotification = "NSApplicationDidResignActiveNotification";
 inline constexpr const char* ApplicationWillTerminateNotification = "NSApplicationWillTerminateNotification";
 
 } // namespace foundation

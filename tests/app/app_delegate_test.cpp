@@ -336,14 +336,19 @@ TEST_F(AppShellTest, StateChangesAcrossActivePostTheApplicationNotifications)
         center.addObserver(foundation::ApplicationDidBecomeActiveNotification, nullptr, record);
     foundation::ObserverToken resign =
         center.addObserver(foundation::ApplicationWillResignActiveNotification, nullptr, record);
+    foundation::ObserverToken willBecome =
+        center.addObserver(foundation::ApplicationWillBecomeActiveNotification, nullptr, record);
+    foundation::ObserverToken didResign =
+        center.addObserver(foundation::ApplicationDidResignActiveNotification, nullptr, record);
     delegate->applicationStateChanged(Qt::ApplicationInactive); // not active to begin with: nothing
     delegate->applicationStateChanged(Qt::ApplicationActive);
     delegate->applicationStateChanged(Qt::ApplicationInactive);
     delegate->applicationStateChanged(Qt::ApplicationHidden); // still not active: told once
     delegate->applicationStateChanged(Qt::ApplicationActive);
-    EXPECT_EQ(posted, (std::vector<std::string>{"NSApplicationDidBecomeActiveNotification",
-                                                "NSApplicationWillResignActiveNotification",
-                                                "NSApplicationDidBecomeActiveNotification"}));
+    EXPECT_EQ(posted, (std::vector<std::string>{
+                          "NSApplicationWillBecomeActiveNotification", "NSApplicationDidBecomeActiveNotification",
+                          "NSApplicationWillResignActiveNotification", "NSApplicationDidResignActiveNotification",
+                          "NSApplicationWillBecomeActiveNotification", "NSApplicationDidBecomeActiveNotification"}));
 }
 
 TEST_F(AppShellTest, QuittingPostsTheTerminationNoticeAndWaitsForKitActivities)
