@@ -52,12 +52,6 @@ std::string hex(std::string_view text)
     return out;
 }
 
-bool processHasOtherThreads()
-{
-    std::error_code ignored;
-    return std::distance(fs::directory_iterator("/proc/self/task", ignored), fs::directory_iterator()) > 1;
-}
-
 } // namespace
 
 TEST_F(BlackboxRecording, IdentityGoesIntoTheInternalStoreUnderItsKeys)
@@ -202,7 +196,7 @@ TEST(BlackboxDebugMode, AnyArgumentTurnsThePlatformsDebugOn)
 TEST(BlackboxStart, TheStartCallsSetTheKeyAndStartThePlatformOnce)
 {
     // Like the platform start test beside it: the child waits on kit queues, which need a fresh process.
-    if (processHasOtherThreads())
+    if (testsupport::processHasOtherThreads())
         GTEST_SKIP() << "this process runs other threads already";
     testsupport::TempFolder folder("blackbox-start");
     auto outcome = testsupport::runInChild([&folder] {

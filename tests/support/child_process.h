@@ -4,7 +4,9 @@
 
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,6 +29,17 @@ inline std::string readAll(std::FILE* file)
         text.append(buffer, count);
     std::fclose(file);
     return text;
+}
+
+// Whether threads besides the calling one run. A forked child has only the forking thread: one that
+// waits on queues or starts threads itself (forbidden after a multi-threaded fork under the thread
+// sanitizer) may only run when the parent had no others; a test then skips instead.
+inline bool processHasOtherThreads()
+{
+    std::error_code ignored;
+    return std::distance(std::filesystem::directory_iterator("/proc/self/task", ignored),
+                         std::filesystem::directory_iterator())
+           > 1;
 }
 
 // The scenario returns a text describing what it observed; the parent checks that text.
