@@ -86,17 +86,38 @@ std::vector<std::filesystem::path> PersistenceController::recoveryFiles()
     return files;
 }
 
-PersistenceController::PersistenceController(std::filesystem::path storePath, foundation::NotificationCenter& center)
-    : storePath_(std::move(storePath)), center_(center),
-      context_(std::make_unique<data::ObjectContext>(managedObjectModel(), center))
+PersistenceController::OpenedStore PersistenceController::openStore(std::filesystem::path storePath)
 {
+    OpenedStore opened{std::move(storePath), nullptr, Status::ok, {}};
     data::StoreError error{};
-    auto store = data::SqliteStore::open(storePath_, managedObjectModel(), storeOptions(), &error);
-    if (!store) {
-        reportFailure(error.code == data::StoreError::Code::locked ? Status::storeInUse : Status::cannotOpen,
-                      error.message);
-    } else if (std::string message; !context_->attachStore(std::move(store), message)) {
-        reportFailure(Status::cannotOpen, message);
+    opened.store = data::SqliteStore::open(opened.storePath, managedObjectModel(), storeOptions(), &error);
+    if (!opened.store) {
+        opened.status = error.code == data::StoreError::Code::locked ? Status::storeInUse : Status::cannotOpen;
+        opened.message = error.message;
+    }
+    return opened;
+}
+
+PersistenceController::LoadedStore PersistenceController::loadStore(OpenedStore opened,
+                                                                    foundation::NotificationCenter& center)
+{
+    LoadedStore loaded{std::move(opened.storePath), std::make_unique<data::ObjectContext>(managedObjectModel(), center),
+                       opened.status, std::move(opened.message)};
+    if (opened.store && !loaded.context->attachStore(std::move(opened.store), loaded.message))
+        loaded.status = Status::cannotOpen;
+    return loaded;
+}
+
+PersistenceController::PersistenceController(std::filesystem::path storePath, foundation::NotificationCenter& center)
+    : PersistenceController(loadStore(openStore(std::move(storePath)), center))
+{}
+
+PersistenceController::PersistenceController(LoadedStore loaded)
+    : storePath_(std::move(loaded.storePath)), center_(loaded.context->notificationCenter()),
+      context_(std::move(loaded.context))
+{
+    if (loaded.status != Status::ok) {
+        reportFailure(loaded.status, loaded.message);
     } else if (context_->store()->isReadOnly()) {
         failSave(SaveProblem::readOnly, "The store " + storePath_.string()
                                             + " can only be read: the file is read-only. Changes are kept and saved "

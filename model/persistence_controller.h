@@ -33,12 +33,36 @@ public:
     // (std::string) tells the user what happened.
     static constexpr const char* StoreFileRecreatedNotification = "PersistenceControllerStoreFileRecreated";
 
+    // The two steps of a launch that may run on a thread of their own while the main thread starts
+    // the interface: neither posts a notice, adds an observer or touches anything shared. Their
+    // result then passes to the main thread, which makes the controller of it; from then on only
+    // that thread uses the context.
+    struct OpenedStore {
+        std::filesystem::path storePath;
+        std::unique_ptr<data::SqliteStore> store; // none when it could not be opened
+        Status status = Status::ok;               // ok, cannotOpen or storeInUse
+        std::string message;
+    };
+    struct LoadedStore {
+        std::filesystem::path storePath;
+        std::unique_ptr<data::ObjectContext> context; // every object; no store when open or load failed
+        Status status = Status::ok;                   // ok, cannotOpen or storeInUse
+        std::string message;
+    };
+    // Opens (or creates) the store file: the lock, the schema and its version are checked here.
+    static OpenedStore openStore(std::filesystem::path storePath);
+    // Loads every object of an opened store into a new context that posts to `center`.
+    static LoadedStore loadStore(OpenedStore opened, foundation::NotificationCenter& center);
+
     // Opens (or creates) the store at `storePath`. When it cannot be opened the controller still
     // has a context, but nothing is ever written: status() says why. A store that opens only for
     // reading starts as a failed save (problem readOnly), so the user hears of it at once.
     explicit PersistenceController(
         std::filesystem::path storePath = defaultStorePath(),
         foundation::NotificationCenter& center = foundation::NotificationCenter::defaultCenter());
+    // The same for a store opened and loaded before (on any thread); the context's notification
+    // center is the controller's.
+    explicit PersistenceController(LoadedStore loaded);
     ~PersistenceController();
     PersistenceController(const PersistenceController&) = delete;
     PersistenceController& operator=(const PersistenceController&) = delete;

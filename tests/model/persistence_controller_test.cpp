@@ -19,6 +19,7 @@
 #include <random>
 #include <sqlite3.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace model;
@@ -170,6 +171,81 @@ TEST(PersistenceController, UnreadableNewerOrLockedStoresAreLeftAlone)
         EXPECT_NE(controller.statusMessage().find("newer version"), std::string::npos);
     }
     EXPECT_EQ(readFile(dir.store()), newer);
+}
+
+// The launch opens and loads the store on a thread of its own while the main thread goes on with
+// the same notification center and a context of its own; the loaded context then passes to the main
+// thread and works there like one loaded in place. Under ThreadSanitizer this is the check that the
+// load touches nothing the main thread uses meanwhile.
+TEST(PersistenceController, AStoreLoadedOnAnotherThreadWorksOnceHandedOver)
+{
+    StoreDir dir;
+    NotificationCenter center;
+    {
+        PersistenceController writer(dir.store(), center);
+        auto& context = writer.managedObjectContext();
+        Client* client = initInContext<Client>(context);
+        for (int p = 0; p < 20; ++p) {
+            Project* project = initInContext<Project>(context);
+            project->setName("Project " + std::to_string(p));
+            project->setClient(client);
+            for (int t = 0; t < 50; ++t) {
+                Timer* timer = initInContext<Timer>(context);
+                timer->setProject(project);
+                initInContext<PauseEntry>(context)->setTimer(timer);
+            }
+        }
+        context.processPendingChanges();
+        ASSERT_FALSE(context.hasUnsavedChanges());
+    }
+
+    int notices = 0;
+    const auto token = center.addObserver("MainThreadNotice", nullptr, [&notices](const auto&) { ++notices; });
+    PersistenceController::LoadedStore loaded;
+    std::thread loader([&loaded, &center, path = dir.store()] {
+        loaded = PersistenceController::loadStore(PersistenceController::openStore(path), center);
+    });
+    // Meanwhile the main thread posts on the same center and works in a context of the same model.
+    PersistenceController scratch(dir.path() / "scratch.horavine", center);
+    for (int i = 0; i < 200; ++i) {
+        center.post("MainThreadNotice");
+        initInContext<Project>(scratch.managedObjectContext())->setName(std::string("Scratch"));
+        scratch.managedObjectContext().processPendingChanges();
+    }
+    loader.join();
+    EXPECT_EQ(notices, 200);
+
+    ASSERT_EQ(loaded.status, PersistenceController::Status::ok) << loaded.message;
+    PersistenceController controller(std::move(loaded));
+    ASSERT_TRUE(controller.storeIsOpen());
+    auto& context = controller.managedObjectContext();
+    const auto projects = fetchAll<Project>(context);
+    ASSERT_EQ(projects.size(), 20u);
+    for (Project* project : projects) {
+        EXPECT_EQ(project->timers().size(), 50u);
+        ASSERT_NE(project->client(), nullptr);
+    }
+    // The change notice of the main thread's pass saves through the handed-over store.
+    projects[3]->setName(std::string("Renamed"));
+    controller.deleteObjects({projects[7]});
+    context.processPendingChanges();
+    EXPECT_FALSE(context.hasUnsavedChanges());
+    EXPECT_EQ(countRows(dir.store(), "Project"), 19);
+    EXPECT_EQ(countRows(dir.store(), "Timer"), 19 * 50);
+    EXPECT_EQ(context.undoManager().canUndo(), true);
+
+    // A store another launch holds is found in use on the loading thread; the controller made of
+    // the result says so and writes nothing.
+    PersistenceController::LoadedStore locked;
+    std::thread([&locked, &center, path = dir.store()] {
+        locked = PersistenceController::loadStore(PersistenceController::openStore(path), center);
+    }).join();
+    PersistenceController second(std::move(locked));
+    EXPECT_EQ(second.status(), PersistenceController::Status::storeInUse);
+    EXPECT_FALSE(second.statusMessage().empty());
+    initInContext<Project>(second.managedObjectContext());
+    EXPECT_FALSE(second.save());
+    EXPECT_EQ(countRows(dir.store(), "Project"), 19);
 }
 
 TEST(PersistenceController, RenumberingClosesTheGapsAndKeepsTheOrder)
