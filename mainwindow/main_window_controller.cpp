@@ -49,16 +49,56 @@ MainWindowController::MainWindowController(data::ObjectContext* context, foundat
     buildActions();
     buildMenus();
     buildToolbar();
+    connectSplitView();
+    validateMenuItems();
+    resize(defaultSize);
+    const bool remembered = restoreFrame();
+    fitFrameToScreen(remembered);
+}
+
+void MainWindowController::waitForStore()
+{
+    // A disabled window passes no click or key to its children, and its actions' shortcuts do
+    // not match while every widget they sit in is disabled.
+    setEnabled(false);
+}
+
+void MainWindowController::attachContext(data::ObjectContext& context)
+{
+    if (context_)
+        return;
+    context_ = &context;
+    auto* split = new MainSplitViewController(context_, defaults_, this);
+    split->setSizes(split_->sizes());
+    // The old split view's actions leave the menus with it; the menus are built again around the
+    // new one's.
+    for (QMenu* menu : menus_)
+        delete menu;
+    menus_.clear();
+    split_ = split;
+    setCentralWidget(split_); // deletes the old one
+    buildMenus();
+    connectSplitView();
+    validateMenuItems();
+    setEnabled(true);
+}
+
+void MainWindowController::connectSplitView()
+{
     connect(split_, &MainSplitViewController::selectionDidChange, this, &MainWindowController::validateMenuItems);
+    split_->setClientCollapseButton(customersSidebarToggle_);
+    split_->setInspectorCollapseButton(inspectorSidebarToggle_);
+    split_->setAdaptiveSpaceItem(adaptiveSpace_);
+    // The term is already gone from the outline; emptying the field must not reload it again.
+    connect(split_->projectsViewController(), &ProjectsViewController::searchTermCleared, searchField_, [this] {
+        const QSignalBlocker blocker(searchField_);
+        searchField_->clear();
+    });
     // Every change pass may open an undo step; a disabled Undo item would also ignore its shortcut.
     if (context_)
         changeToken_ = context_->notificationCenter().addObserver(
             data::ObjectsDidChangeNotification, context_,
             [this](const foundation::Notification&) { validateMenuItems(); });
-    validateMenuItems();
-    resize(defaultSize);
-    const bool remembered = restoreFrame();
-    fitFrameToScreen(remembered);
 }
 
 void MainWindowController::setSaveStatusMark(const QString& mark)
@@ -140,24 +180,23 @@ void MainWindowController::buildActions()
     buildExportActions();
     newProjectAction_ = new QAction(tr("New Project"), this);
     newProjectAction_->setShortcut(QKeySequence::New);
-    connect(newProjectAction_, &QAction::triggered, split_, &MainSplitViewController::newProject);
+    connect(newProjectAction_, &QAction::triggered, this, [this] { split_->newProject(); });
     startNewTimerAction_ = new QAction(tr("New Timer"), this);
     startNewTimerAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
-    connect(startNewTimerAction_, &QAction::triggered, split_,
-            &MainSplitViewController::startNewTimerForSelectedProject);
+    connect(startNewTimerAction_, &QAction::triggered, this, [this] { split_->startNewTimerForSelectedProject(); });
     newFixedDurationTimerAction_ = new QAction(tr("New Fixed-Duration Timer"), this);
     newFixedDurationTimerAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_T));
-    connect(newFixedDurationTimerAction_, &QAction::triggered, split_,
-            &MainSplitViewController::createNewFixedDurationTimerForSelectedProject);
+    connect(newFixedDurationTimerAction_, &QAction::triggered, this,
+            [this] { split_->createNewFixedDurationTimerForSelectedProject(); });
     newExpenseTimerAction_ = new QAction(tr("New Expense"), this);
     newExpenseTimerAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
-    connect(newExpenseTimerAction_, &QAction::triggered, split_,
-            &MainSplitViewController::createNewExpenseTimerForSelectedProject);
+    connect(newExpenseTimerAction_, &QAction::triggered, this,
+            [this] { split_->createNewExpenseTimerForSelectedProject(); });
     newClientAction_ = new QAction(tr("New Client"), this);
     newClientAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N));
-    connect(newClientAction_, &QAction::triggered, split_, &MainSplitViewController::newClient);
+    connect(newClientAction_, &QAction::triggered, this, [this] { split_->newClient(); });
     importClientAction_ = new QAction(tr("Import Client from Contacts…"), this);
-    connect(importClientAction_, &QAction::triggered, split_, &MainSplitViewController::importClientFromContacts);
+    connect(importClientAction_, &QAction::triggered, this, [this] { split_->importClientFromContacts(); });
 
     undoAction_ = new QAction(tr("Undo"), this);
     undoAction_->setShortcut(QKeySequence::Undo);
@@ -176,11 +215,12 @@ void MainWindowController::buildActions()
 
     toggleSidebarAction_ = new QAction(tr("Show Sidebar"), this);
     toggleSidebarAction_->setCheckable(true);
-    connect(toggleSidebarAction_, &QAction::triggered, split_, &MainSplitViewController::customersSidebarToggleAction);
+    connect(toggleSidebarAction_, &QAction::triggered, this,
+            [this](bool on) { split_->customersSidebarToggleAction(on); });
     toggleInspectorAction_ = new QAction(tr("Show Inspector"), this);
     toggleInspectorAction_->setCheckable(true);
-    connect(toggleInspectorAction_, &QAction::triggered, split_,
-            &MainSplitViewController::inspectorSidebarToggleAction);
+    connect(toggleInspectorAction_, &QAction::triggered, this,
+            [this](bool on) { split_->inspectorSidebarToggleAction(on); });
 }
 
 // Always enabled.
@@ -246,8 +286,10 @@ void MainWindowController::buildMenus()
     view->addSeparator();
     view->addAction(toggleSidebarAction_);
     view->addAction(toggleInspectorAction_);
-    for (QMenu* menu : {file, edit, project, timer, view})
+    for (QMenu* menu : {file, edit, project, timer, view}) {
         connect(menu, &QMenu::aboutToShow, this, &MainWindowController::validateMenuItems);
+        menus_.push_back(menu);
+    }
 }
 
 void MainWindowController::setApplicationMenu(QMenu* menu)
@@ -270,9 +312,8 @@ void MainWindowController::buildToolbar()
 
     customersSidebarToggle_ = toolButton(tr("Sidebar"), QStringLiteral("customersSidebarToggle"), toolbar);
     customersSidebarToggle_->setCheckable(true);
-    connect(customersSidebarToggle_, &QToolButton::clicked, split_,
-            &MainSplitViewController::customersSidebarToggleAction);
-    split_->setClientCollapseButton(customersSidebarToggle_);
+    connect(customersSidebarToggle_, &QToolButton::clicked, this,
+            [this](bool on) { split_->customersSidebarToggleAction(on); });
     toolbar->addWidget(customersSidebarToggle_);
     toolbar->addSeparator();
 
@@ -290,9 +331,8 @@ void MainWindowController::buildToolbar()
     // The space that keeps the date range centred in the toolbar at any window width. Its width
     // counts on this gap between items.
     toolbar->layout()->setSpacing(static_cast<int>(ui::AdaptiveSpaceItem::itemSpacing));
-    auto* adaptiveSpace = new ui::AdaptiveSpaceItem(toolbar);
-    toolbar->addAction(adaptiveSpace);
-    split_->setAdaptiveSpaceItem(adaptiveSpace);
+    adaptiveSpace_ = new ui::AdaptiveSpaceItem(toolbar);
+    toolbar->addAction(adaptiveSpace_);
 
     // The segment index is the raw value of the date filter range.
     auto* segments = new QWidget(toolbar);
@@ -314,7 +354,8 @@ void MainWindowController::buildToolbar()
     const auto storedRange = model::dateFilterRangeFromRawValue(model::Preferences(defaults_).dateFilterRange());
     dateFilterRange_->button(static_cast<int>(model::rawValue(storedRange.value_or(model::DateFilterRange::day))))
         ->setChecked(true);
-    connect(dateFilterRange_, &QButtonGroup::idClicked, split_, &MainSplitViewController::dateFilterRangeChanged);
+    connect(dateFilterRange_, &QButtonGroup::idClicked, this,
+            [this](int segment) { split_->dateFilterRangeChanged(segment); });
     toolbar->addWidget(segments);
 
     billedToggle_ = toolButton(tr("Billed"), QStringLiteral("showsBilledTimers"), toolbar);
@@ -339,20 +380,14 @@ void MainWindowController::buildToolbar()
     searchField_->setPlaceholderText(tr("Search"));
     searchField_->setClearButtonEnabled(true);
     searchField_->setMaximumWidth(220);
-    connect(searchField_, &QLineEdit::textChanged, split_->projectsViewController(),
-            &ProjectsViewController::searchAction);
-    // The term is already gone from the outline; emptying the field must not reload it again.
-    connect(split_->projectsViewController(), &ProjectsViewController::searchTermCleared, searchField_, [this] {
-        const QSignalBlocker blocker(searchField_);
-        searchField_->clear();
-    });
+    connect(searchField_, &QLineEdit::textChanged, this,
+            [this](const QString& text) { split_->projectsViewController()->searchAction(text); });
     toolbar->addWidget(searchField_);
 
     inspectorSidebarToggle_ = toolButton(tr("Inspector"), QStringLiteral("inspectorSidebarToggle"), toolbar);
     inspectorSidebarToggle_->setCheckable(true);
-    connect(inspectorSidebarToggle_, &QToolButton::clicked, split_,
-            &MainSplitViewController::inspectorSidebarToggleAction);
-    split_->setInspectorCollapseButton(inspectorSidebarToggle_);
+    connect(inspectorSidebarToggle_, &QToolButton::clicked, this,
+            [this](bool on) { split_->inspectorSidebarToggleAction(on); });
     toolbar->addWidget(inspectorSidebarToggle_);
 }
 

@@ -10,6 +10,7 @@
 #include <QMainWindow>
 
 #include <array>
+#include <vector>
 
 class QAction;
 class QButtonGroup;
@@ -20,6 +21,9 @@ class QToolButton;
 
 namespace data {
 class ObjectContext;
+}
+namespace ui {
+class AdaptiveSpaceItem;
 }
 namespace foundation {
 class DefaultsStore;
@@ -35,6 +39,13 @@ public:
     // `context` may be null (no store): the window then lists nothing and its actions do nothing.
     MainWindowController(data::ObjectContext* context, foundation::DefaultsStore& defaults, QWidget* parent = nullptr);
     ~MainWindowController() override;
+
+    // A window made without a context while the store loads: shown at once, but nothing in it can
+    // be used (its menus, toolbar and columns, their shortcuts too) until attachContext().
+    void waitForStore();
+    // The store has loaded: the split view is made anew over `context` and every menu and toolbar
+    // item acts on it. Only for a window made without a context; ends waitForStore().
+    void attachContext(data::ObjectContext& context);
 
     MainSplitViewController* splitViewController() const { return split_; }
     // The application's own menu goes first in the menu bar.
@@ -85,11 +96,15 @@ private:
     void buildExportActions();
     void buildMenus();
     void buildToolbar();
+    // What ties the window to the split view of the moment.
+    void connectSplitView();
 
     data::ObjectContext* context_;
     foundation::DefaultsStore& defaults_;
     MainSplitViewController* split_;
     QToolBar* toolbar_ = nullptr;
+    std::vector<QMenu*> menus_; // the window's own menus, after the application menu
+    ui::AdaptiveSpaceItem* adaptiveSpace_ = nullptr;
     QButtonGroup* dateFilterRange_ = nullptr;
     QLineEdit* searchField_ = nullptr;
     QToolButton* billedToggle_ = nullptr;
