@@ -49,6 +49,14 @@ void LaunchReport::watchMainWindow(QWidget& mainWindow)
     mainWindow.installEventFilter(this);
 }
 
+void LaunchReport::watchStoreInWindow(QWidget& content)
+{
+    if (!reportStartup_)
+        return;
+    content_ = &content;
+    content.installEventFilter(this);
+}
+
 void LaunchReport::reportReopen() const
 {
     if (reportStartup_)
@@ -62,6 +70,11 @@ bool LaunchReport::eventFilter(QObject* watched, QEvent* event)
                                + " s after launch");
         mainWindow_->removeEventFilter(this);
         mainWindow_.clear();
+    } else if (watched == content_ && event->type() == QEvent::Paint) {
+        foundation::diagnostic("store in the main window " + foundation::fixedPointText(secondsSinceProcessStart(), 3)
+                               + " s after launch");
+        content_->removeEventFilter(this);
+        content_.clear();
     }
     return QObject::eventFilter(watched, event);
 }

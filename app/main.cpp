@@ -1,5 +1,6 @@
-// Starts Horavine: one instance per store, the store and the defaults before any window, then the
-// delegate's launch sequence; quitting (also by SIGTERM, SIGINT or SIGHUP) saves the store, or
+// Starts Horavine: one instance per store; the store opens before any window and loads on a thread
+// of its own while the main window is built and shown (offering nothing until the load is in), then
+// the delegate's launch sequence; quitting (also by SIGTERM, SIGINT or SIGHUP) saves the store, or
 // keeps what cannot be saved in a recovery file.
 #include "app/app_delegate.h"
 #include "app/application_menu.h"
@@ -9,6 +10,7 @@
 #include "app/platform_choice.h"
 #include "app/settings_warning.h"
 #include "app/single_instance.h"
+#include "app/store_loader.h"
 #include "app/store_save_monitor.h"
 #include "app/unix_signal_quitter.h"
 #include "app/updater.h"
@@ -49,10 +51,14 @@ int main(int argc, char** argv)
         return 0; // another launch of the same store won the race
     app::UnixSignalQuitter signalQuitter({SIGTERM, SIGINT, SIGHUP});
 
-    model::PersistenceController persistenceController(storePath);
-    if (!persistenceController.storeIsOpen()) {
+    // The store opens and loads on a thread of its own while the window is built and shown. Only
+    // whether it opened is awaited here: a store that is locked, newer or unreadable is told before
+    // any window, and the failed start writes nothing, not even the defaults.
+    app::StoreLoader storeLoader(storePath, foundation::NotificationCenter::defaultCenter());
+    if (!storeLoader.waitUntilOpened()) {
+        const model::PersistenceController failed(storeLoader.take());
         ui::runWarningAlert(nullptr, QObject::tr("Horavine cannot open its projects"),
-                            QString::fromStdString(persistenceController.statusMessage()));
+                            QString::fromStdString(failed.statusMessage()));
         return 1;
     }
 
@@ -64,49 +70,113 @@ int main(int argc, char** argv)
     foundation::DefaultsStore& defaults = settings.store();
     app::Updater updater(defaults);
 
-    app::EventLoopHook eventLoopHook(persistenceController.managedObjectContext(),
-                                     *QAbstractEventDispatcher::instance());
-    app::EditPreserver editPreserver;
-    editPreserver.install(persistenceController);
-
-    app::AppDelegate delegate({
-        .persistenceController = persistenceController,
-        .settings = settings,
-        .updater = &updater,
-        .makeStatusItem =
-            [] {
-                return std::make_unique<ui::TrayStatusItem>(QIcon(QStringLiteral(":/statusbar_icon.svg")),
-                                                            QStringLiteral("Horavine"));
-            },
-    });
-    // Nobody to ask at a signal or at the end of the desktop session: what cannot be saved goes to
-    // a recovery file, and the exit status says so.
-    signalQuitter.setQuitStatus([&delegate] { return delegate.terminateWithoutAsking(); });
+    // Everything that works on the store, made once it has loaded; the window goes first at the end.
+    struct Running {
+        explicit Running(model::PersistenceController::LoadedStore loaded) : persistenceController(std::move(loaded)) {}
+        model::PersistenceController persistenceController;
+        std::unique_ptr<app::EventLoopHook> eventLoopHook;
+        app::EditPreserver editPreserver;
+        std::unique_ptr<app::AppDelegate> delegate;
+        app::ApplicationMenu applicationMenu;
+        std::unique_ptr<app::StoreSaveMonitor> saveMonitor;
+    };
+    std::unique_ptr<Running> running;
     int sessionEndStatus = 0;
-    QObject::connect(
-        &application, &QGuiApplication::commitDataRequest, &delegate,
-        [&delegate, &sessionEndStatus](QSessionManager&) { sessionEndStatus = delegate.terminateWithoutAsking(); });
-    QObject::connect(&instance, &app::SingleInstance::reopenRequested, &delegate, [&delegate, &launchReport] {
-        delegate.applicationShouldHandleReopen();
+    bool quitting = false; // a signal or the end of the session came first: nothing more is started
+    QObject::connect(&signalQuitter, &app::UnixSignalQuitter::signalReceived, [&quitting] { quitting = true; });
+
+    mainwindow::MainWindowController mainWindow(nullptr, defaults);
+    launchReport.watchMainWindow(mainWindow);
+
+    // The hand-over: the loaded context becomes the main thread's, and everything that reads it is
+    // made. False when the load failed; the user has been told as for a store that cannot be opened.
+    const auto takeLoadedStore = [&]() -> bool {
+        model::PersistenceController::LoadedStore loaded = storeLoader.take();
+        if (loaded.status != model::PersistenceController::Status::ok) {
+            mainWindow.hide();
+            const model::PersistenceController failed(std::move(loaded));
+            ui::runWarningAlert(nullptr, QObject::tr("Horavine cannot open its projects"),
+                                QString::fromStdString(failed.statusMessage()));
+            return false;
+        }
+        running = std::make_unique<Running>(std::move(loaded));
+        model::PersistenceController& persistenceController = running->persistenceController;
+        data::ObjectContext& context = persistenceController.managedObjectContext();
+        running->eventLoopHook = std::make_unique<app::EventLoopHook>(context, *QAbstractEventDispatcher::instance());
+        running->editPreserver.install(persistenceController);
+        running->delegate = std::make_unique<app::AppDelegate>(app::AppDelegate::Services{
+            .persistenceController = persistenceController,
+            .settings = settings,
+            .updater = &updater,
+            .makeStatusItem =
+                [] {
+                    return std::make_unique<ui::TrayStatusItem>(QIcon(QStringLiteral(":/statusbar_icon.svg")),
+                                                                QStringLiteral("Horavine"));
+                },
+        });
+        app::AppDelegate& delegate = *running->delegate;
+        // Nobody to ask at a signal or at the end of the desktop session: what cannot be saved goes
+        // to a recovery file, and the exit status says so.
+        signalQuitter.setQuitStatus([&delegate] { return delegate.terminateWithoutAsking(); });
+        QObject::connect(
+            &application, &QGuiApplication::commitDataRequest, &delegate,
+            [&delegate, &sessionEndStatus](QSessionManager&) { sessionEndStatus = delegate.terminateWithoutAsking(); });
+
+        mainWindow.attachContext(context);
+        launchReport.watchStoreInWindow(*mainWindow.splitViewController());
+        mainWindow.splitViewController()->setClientsViewController(
+            new mainwindow::ClientsViewController(&context, &defaults));
+        mainWindow.splitViewController()->setInspectorPaneFactory(app::inspectorPaneFactory(context));
+        running->applicationMenu = app::makeApplicationMenu(delegate, &mainWindow);
+        mainWindow.setApplicationMenu(running->applicationMenu.menu);
+        delegate.setMainWindow(&mainWindow);
+        delegate.setDebugMenuItem(running->applicationMenu.debugMenuItem);
+        return true;
+    };
+    const auto finishLaunching = [&] {
+        app::AppDelegate& delegate = *running->delegate;
+        delegate.applicationDidFinishLaunching();
+        settingsWarning.showAfterLaunch(&mainWindow, ui::runWarningAlert);
+        running->saveMonitor = std::make_unique<app::StoreSaveMonitor>(
+            running->persistenceController, &mainWindow,
+            [&mainWindow](const QString& mark) { mainWindow.setSaveStatusMark(mark); });
+        running->saveMonitor->start();
+        // Closed while the store loaded: as if closed now (quits unless the tray icon is up).
+        if (!mainWindow.isVisible())
+            delegate.mainWindowDidClose();
+    };
+
+    QObject::connect(&instance, &app::SingleInstance::reopenRequested, &mainWindow, [&] {
+        if (running)
+            running->delegate->applicationShouldHandleReopen();
+        else if (mainWindow.isMinimized())
+            mainWindow.showNormal();
+        else
+            mainWindow.show();
+        mainWindow.raise();
+        mainWindow.activateWindow();
         launchReport.reportReopen();
     });
 
-    mainwindow::MainWindowController mainWindow(&persistenceController.managedObjectContext(), defaults);
-    mainWindow.splitViewController()->setClientsViewController(
-        new mainwindow::ClientsViewController(&persistenceController.managedObjectContext(), &defaults));
-    mainWindow.splitViewController()->setInspectorPaneFactory(
-        app::inspectorPaneFactory(persistenceController.managedObjectContext()));
-    const app::ApplicationMenu applicationMenu = app::makeApplicationMenu(delegate, &mainWindow);
-    mainWindow.setApplicationMenu(applicationMenu.menu);
-    delegate.setMainWindow(&mainWindow);
-    delegate.setDebugMenuItem(applicationMenu.debugMenuItem);
-    launchReport.watchMainWindow(mainWindow);
-    mainWindow.show();
-    delegate.applicationDidFinishLaunching();
-    settingsWarning.showAfterLaunch(&mainWindow, ui::runWarningAlert);
-    app::StoreSaveMonitor saveMonitor(persistenceController, &mainWindow,
-                                      [&mainWindow](const QString& mark) { mainWindow.setSaveStatusMark(mark); });
-    saveMonitor.start();
+    if (storeLoader.isLoaded()) {
+        // A small store is in before the window is ready: it shows filled, as without the thread.
+        if (!takeLoadedStore())
+            return 1;
+        mainWindow.show();
+        finishLaunching();
+    } else {
+        mainWindow.waitForStore();
+        QObject::connect(&storeLoader, &app::StoreLoader::loaded, &mainWindow, [&] {
+            if (quitting)
+                return; // the loader's thread is waited for on the way out; nothing was changed
+            if (!takeLoadedStore()) {
+                QCoreApplication::exit(1);
+                return;
+            }
+            finishLaunching();
+        });
+        mainWindow.show();
+    }
     const int status = application.exec();
     return status != 0 ? status : sessionEndStatus;
 }

@@ -1,0 +1,60 @@
+// The loading thread and the hand-over of its result to the main thread.
+#include "app/store_loader.h"
+
+#include <chrono>
+#include <exception>
+
+namespace app {
+
+StoreLoader::StoreLoader(std::filesystem::path storePath, foundation::NotificationCenter& center, QObject* parent)
+    : StoreLoader(
+        [storePath] { return model::PersistenceController::openStore(storePath); },
+        [&center](OpenedStore opened) { return model::PersistenceController::loadStore(std::move(opened), center); },
+        parent)
+{}
+
+StoreLoader::StoreLoader(Open open, Load load, QObject* parent)
+    : QObject(parent), opened_(openedPromise_.get_future()), loaded_(loadedPromise_.get_future())
+{
+    thread_ = std::thread([this, open = std::move(open), load = std::move(load)] {
+        bool openSettled = false;
+        try {
+            OpenedStore opened = open();
+            openedPromise_.set_value(opened.store != nullptr);
+            openSettled = true;
+            loadedPromise_.set_value(load(std::move(opened)));
+        } catch (...) {
+            // Passed on to the main thread, which would have met it loading there itself.
+            if (!openSettled)
+                openedPromise_.set_exception(std::current_exception());
+            loadedPromise_.set_exception(std::current_exception());
+        }
+        QMetaObject::invokeMethod(
+            this, [this] { emit loaded(); }, Qt::QueuedConnection);
+    });
+}
+
+StoreLoader::~StoreLoader()
+{
+    if (thread_.joinable())
+        thread_.join();
+}
+
+bool StoreLoader::waitUntilOpened()
+{
+    if (!didOpen_)
+        didOpen_ = opened_.get();
+    return *didOpen_;
+}
+
+bool StoreLoader::isLoaded() const
+{
+    return loaded_.valid() && loaded_.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+}
+
+StoreLoader::LoadedStore StoreLoader::take()
+{
+    return loaded_.get();
+}
+
+} // namespace app
