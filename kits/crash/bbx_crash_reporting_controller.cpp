@@ -132,8 +132,12 @@ bool BBXCrashReportingController::startWithProfilingMark(std::uint64_t profiling
     if (!prepareForNewLaunch())
         return false;
     const bool urgent = checkForAndCreateLaunchMarker();
-    // Taken before this launch's directory exists, so it is never among the earlier reports.
+    // Taken before this launch's directory exists, so it is never among the earlier reports, and
+    // before any of this launch's work is queued, so a package this launch makes is not also taken
+    // for a leftover and sent twice.
     const std::vector<std::string> earlierReports = fileManager_->activePathContents();
+    const std::vector<std::string> leftInProcessing = fileManager_->processingPathContents();
+    const std::vector<std::string> leftInPrepared = fileManager_->preparedPathContents();
 
     std::shared_ptr<BBXInternalReport> report = setupCurrentReport();
     if (!report)
@@ -147,7 +151,8 @@ bool BBXCrashReportingController::startWithProfilingMark(std::uint64_t profiling
         currentReport_ = report;
     }
     processExistingReportPaths(earlierReports, urgent);
-    handleContentsInOtherReportingDirectories();
+    handleExistingFilesInProcessing(leftInProcessing);
+    handleExistingFilesInPrepared(leftInPrepared);
 
     recordInternalValue("com.faultmere.kit-start-time", numberText(BBXProfileEnd(profilingMark)));
     return report != nullptr;
@@ -306,13 +311,12 @@ void BBXCrashReportingController::removeReport(const std::shared_ptr<BBXInternal
 
 void BBXCrashReportingController::handleContentsInOtherReportingDirectories()
 {
-    handleExistingFilesInProcessing();
-    handleExistingFilesInPrepared();
+    handleExistingFilesInProcessing(fileManager_->processingPathContents());
+    handleExistingFilesInPrepared(fileManager_->preparedPathContents());
 }
 
-void BBXCrashReportingController::handleExistingFilesInProcessing()
+void BBXCrashReportingController::handleExistingFilesInProcessing(const std::vector<std::string>& paths)
 {
-    const std::vector<std::string> paths = fileManager_->processingPathContents();
     if (paths.empty())
         return;
     std::weak_ptr<BBXCrashReportingController> weak = weak_from_this();
@@ -332,9 +336,8 @@ void BBXCrashReportingController::handleExistingFilesInProcessing()
     });
 }
 
-void BBXCrashReportingController::handleExistingFilesInPrepared()
+void BBXCrashReportingController::handleExistingFilesInPrepared(const std::vector<std::string>& paths)
 {
-    const std::vector<std::string> paths = fileManager_->preparedPathContents();
     if (paths.empty())
         return;
     std::weak_ptr<BBXCrashReportingController> weak = weak_from_this();

@@ -107,9 +107,12 @@ public:
     void handleDelegateCompletionForReport(const std::shared_ptr<BBXInternalReport>& report, bool submit);
     void removeReport(const std::shared_ptr<BBXInternalReport>& report);
 
+    // Both kinds of leftovers as they are now.
     void handleContentsInOtherReportingDirectories();
-    void handleExistingFilesInProcessing();
-    void handleExistingFilesInPrepared();
+    // Packages and sends these directories of "processing" (without processing them again).
+    void handleExistingFilesInProcessing(const std::vector<std::string>& paths);
+    // Sends these packages of "prepared" that still exist.
+    void handleExistingFilesInPrepared(const std::vector<std::string>& paths);
     void uploadPreexistingFiles(const std::vector<std::string>& paths);
     void retryUploadForReportAtPath(const std::string& path);
 

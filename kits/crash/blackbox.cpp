@@ -44,15 +44,6 @@ KitClass Blackbox::kitClass()
     return kit;
 }
 
-void Blackbox::start()
-{
-    if (started_.exchange(true))
-        return;
-    // The rest of the crash kit's start is still to come; its last step starts the analytics kit,
-    // which has no beta token here.
-    Tally::sharedInstance().startWithBetaToken(std::nullopt);
-}
-
 void Blackbox::setDelegate(BlackboxDelegate delegate)
 {
     {

@@ -20,6 +20,9 @@
 
 namespace kits {
 
+class BBXCrashReportingController;
+class BlackboxControllerAdapter;
+
 class Blackbox {
 public:
     // The one instance per process, created on first use.
@@ -31,9 +34,15 @@ public:
     // Ends the process at once by a processor trap; never returns.
     [[noreturn]] void crash();
 
-    // Starts the kit; later calls do nothing.
+    // Starts crash reporting for this launch and then the analytics kit; later calls do nothing.
     void start();
-    bool isStarted() const { return started_.load(); }
+    // From the creation of the crash reporting controller on, whether or not its start succeeded.
+    bool isBlackboxStarted() const;
+    // None before start.
+    std::shared_ptr<BBXCrashReportingController> crashReportingController() const;
+    // Logs the delegate's deprecated methods and background sessions asked for in an extension.
+    void warnDelegateAboutMethods() const;
+    bool delegateRespondsToLegacyMethods() const;
 
     // The host's delegate; set it before the kit starts (a later one misses the start's callbacks and
     // is warned about). Readers get the delegate as it was when they asked: never null.
@@ -105,6 +114,10 @@ private:
     mutable std::mutex hostMutex_;
     std::shared_ptr<const BlackboxDelegate> delegate_ = std::make_shared<BlackboxDelegate>();
     BlackboxPromptPresenter promptPresenter_;
+    // Set once by start(), read from any thread afterwards.
+    std::shared_ptr<BlackboxControllerAdapter> controllerAdapter_;
+    std::shared_ptr<BBXCrashReportingController> crashReportingController_;
+    std::atomic<bool> controllerCreated_ = false;
 };
 
 } // namespace kits

@@ -146,16 +146,20 @@ protected:
             std::lock_guard lock(logMutex);
             logged += std::string(line) + "\n";
         });
+        kits::setKitDebugLogging(true);
         fileManager = std::make_shared<kits::BBXFileManager>();
         server.setHandler([](const testsupport::RecordedRequest&) { return answer(200); });
     }
     void TearDown() override
     {
+        if (HasFailure())
+            std::fprintf(stderr, "kit log:\n%s", log().c_str());
         if (controller)
             controller->operationQueue()->waitUntilAllOperationsAreFinished();
         server.stop();
         kits::Blackbox::sharedInstance().setPromptPresenter({});
         kits::setKitLogSink({});
+        kits::setKitDebugLogging(false);
         foundation::MainQueue::setExecutor(nullptr);
         foundation::setScheduler(nullptr);
         MainBundle::setInfoDictionary(nullptr);

@@ -52,13 +52,8 @@ TEST(Blackbox, CrashEndsTheProcessByATrap)
 
 TEST(Blackbox, KeystoneStartsTheCrashKitAndTallyBesideIt)
 {
-    // The child waits on the analytics kit's queues, whose worker threads a forked child only has when
-    // the parent had started none yet (ctest runs each test in a process of its own); in a run of the
-    // whole binary, threads left by earlier tests would leave the child waiting forever.
-    std::error_code ignored;
-    const auto threads = std::distance(std::filesystem::directory_iterator("/proc/self/task", ignored),
-                                       std::filesystem::directory_iterator());
-    if (threads > 1)
+    // The child waits on the kits' queues: see processHasOtherThreads.
+    if (testsupport::processHasOtherThreads())
         GTEST_SKIP() << "this process runs other threads already";
     testsupport::TempFolder folder;
     auto outcome = runInChild([&folder] {
@@ -70,7 +65,7 @@ TEST(Blackbox, KeystoneStartsTheCrashKitAndTallyBesideIt)
             {{"Keystone", PropertyListDictionary{{"APIKey", "0123abcd"}, {"Kits", foundation::PropertyListArray{}}}}});
         for (const auto& kit : Keystone::with({Blackbox::kitClass()}).kitClasses())
             seen += kit.name + ",";
-        seen += Blackbox::sharedInstance().isStarted() ? " crash kit started" : " crash kit idle";
+        seen += Blackbox::sharedInstance().isBlackboxStarted() ? " crash kit started" : " crash kit idle";
         Tally::logCustomEvent("After start", std::nullopt);
         auto controller =
             std::dynamic_pointer_cast<kits::TLYTallyController>(Tally::sharedInstance().tallyController());
@@ -96,7 +91,7 @@ TEST(Blackbox, WithoutAPIKeyNeitherKitStarts)
         foundation::MainBundle::setApplicationSupportDirectory(folder.path());
         foundation::MainBundle::setInfoDictionary({{"Keystone", PropertyListDictionary{{"APIKey", ""}}}});
         Keystone::with({Blackbox::kitClass()});
-        return std::string(Blackbox::sharedInstance().isStarted() ? "crash kit started" : "crash kit idle")
+        return std::string(Blackbox::sharedInstance().isBlackboxStarted() ? "crash kit started" : "crash kit idle")
                + (Tally::sharedInstance().tallyController() ? ", analytics started" : ", analytics idle");
     });
     EXPECT_EQ(outcome.report, "crash kit idle, analytics idle");
@@ -104,6 +99,8 @@ TEST(Blackbox, WithoutAPIKeyNeitherKitStarts)
 
 TEST(Blackbox, TallyDefersToTheCrashKitWhichStartsItWithoutAToken)
 {
+    if (testsupport::processHasOtherThreads())
+        GTEST_SKIP() << "this process runs other threads already";
     testsupport::TempFolder folder;
     auto outcome = runInChild([&folder] {
         foundation::MainBundle::setApplicationSupportDirectory(folder.path());
@@ -112,7 +109,7 @@ TEST(Blackbox, TallyDefersToTheCrashKitWhichStartsItWithoutAToken)
             {{"Keystone", PropertyListDictionary{{"APIKey", "0123abcd"}, {"Kits", foundation::PropertyListArray{}}}}});
         Blackbox::kitClass(); // registers both kits
         Tally::initializeIfNeeded();
-        return std::string(Blackbox::sharedInstance().isStarted() ? "crash kit started" : "crash kit idle")
+        return std::string(Blackbox::sharedInstance().isBlackboxStarted() ? "crash kit started" : "crash kit idle")
                + (Tally::sharedInstance().tallyController() ? ", analytics started" : ", analytics idle")
                + (Tally::sharedInstance().betaToken() ? ", a token" : ", no token");
     });
@@ -130,7 +127,7 @@ TEST(Blackbox, WithoutTheCrashKitTallyStartsAlone)
         kits::KitRegistry::removeAllForTesting();
         Tally::kitClass();
         Tally::initializeIfNeeded();
-        return std::string(Blackbox::sharedInstance().isStarted() ? "crash kit started" : "crash kit idle")
+        return std::string(Blackbox::sharedInstance().isBlackboxStarted() ? "crash kit started" : "crash kit idle")
                + (Tally::sharedInstance().tallyController() ? ", analytics started" : ", analytics idle");
     });
     EXPECT_EQ(outcome.report, "crash kit idle, analytics started") << outcome.status << " " << outcome.errors;
