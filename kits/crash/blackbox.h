@@ -20,6 +20,7 @@
 
 namespace kits {
 
+class BBXBetaController;
 class BBXCrashReportingController;
 class BlackboxControllerAdapter;
 
@@ -40,6 +41,8 @@ public:
     bool isBlackboxStarted() const;
     // None before start.
     std::shared_ptr<BBXCrashReportingController> crashReportingController() const;
+    // None before start and where beta is not supported.
+    std::shared_ptr<BBXBetaController> betaController() const;
     // Logs the delegate's deprecated methods and background sessions asked for in an extension.
     void warnDelegateAboutMethods() const;
     bool delegateRespondsToLegacyMethods() const;
@@ -117,6 +120,7 @@ private:
     // Set once by start(), read from any thread afterwards.
     std::shared_ptr<BlackboxControllerAdapter> controllerAdapter_;
     std::shared_ptr<BBXCrashReportingController> crashReportingController_;
+    std::shared_ptr<BBXBetaController> betaController_;
     std::atomic<bool> controllerCreated_ = false;
 };
 

@@ -2,6 +2,7 @@
 // delegate translated into the controller's questions, and reports of earlier launches handed to it.
 
 #include "kits/analytics/tally.h"
+#include "kits/crash/bbx_beta_controller.h"
 #include "kits/crash/bbx_crash_reporting_controller.h"
 #include "kits/crash/bbx_file_manager.h"
 #include "kits/crash/bbx_internal_report.h"
@@ -16,9 +17,9 @@
 
 namespace kits {
 
-// The controller's delegate. The host's delegate is taken when the kit starts, so the crash callback
+// The controllers' delegate. The host's delegate is taken when the kit starts, so the crash callback
 // reads it without a lock on the crashing thread; the other answers read the current one.
-class BlackboxControllerAdapter final : public BBXCrashReportingControllerDelegate {
+class BlackboxControllerAdapter final : public BBXCrashReportingControllerDelegate, public BBXBetaControllerDelegate {
 public:
     explicit BlackboxControllerAdapter(Blackbox& blackbox) : blackbox_(blackbox), delegateAtStart_(blackbox.delegate())
     {}
@@ -64,17 +65,22 @@ public:
     }
     std::optional<std::string> APIKeyForCrashReportingController(BBXCrashReportingController&) override
     {
-        return Keystone::sharedSDK().APIKey();
+        return blackbox_.APIKey();
     }
     std::string installIDForCrashReportingController(BBXCrashReportingController&) override
     {
-        return Keystone::sharedSDK().installID();
+        return blackbox_.installID();
     }
     bool isFirstInstallForCrashReportingController(BBXCrashReportingController&) override
     {
-        return Keystone::sharedSDK().isFirstInstall();
+        return blackbox_.isFirstInstall();
     }
     BBXSettings settingsForCrashReportingController(BBXCrashReportingController&) override
+    {
+        return BBXSettings(Keystone::sharedSDK().settings());
+    }
+    std::optional<std::string> APIKeyForBetaController(BBXBetaController&) override { return blackbox_.APIKey(); }
+    BBXSettings settingsForBetaController(BBXBetaController&) override
     {
         return BBXSettings(Keystone::sharedSDK().settings());
     }
@@ -125,10 +131,14 @@ void Blackbox::start()
                + " (" + KSTHostOSBuildVersion().value_or("(null)") + ")");
     foundation::MainQueue::async([this] { warnDelegateAboutMethods(); });
     auto fileManager = std::make_shared<BBXFileManager>();
-    // This platform gives no beta token: there is no beta controller.
-    const std::optional<std::string> betaToken;
-
     controllerAdapter_ = std::make_shared<BlackboxControllerAdapter>(*this);
+    if (BBXBetaController::isBetaSupported()) {
+        betaController_ = BBXBetaController::create(controllerAdapter_);
+        if (!betaController_->start())
+            kitLog("[Blackbox] Beta could not be initialized");
+    }
+    const std::optional<std::string> betaToken = betaController_ ? betaController_->betaToken() : std::nullopt;
+
     crashReportingController_ = BBXCrashReportingController::create(fileManager, controllerAdapter_);
     controllerCreated_.store(true);
     if (!crashReportingController_->startWithProfilingMark(profilingMark, betaToken))
@@ -145,6 +155,11 @@ bool Blackbox::isBlackboxStarted() const
 std::shared_ptr<BBXCrashReportingController> Blackbox::crashReportingController() const
 {
     return controllerCreated_.load() ? crashReportingController_ : nullptr;
+}
+
+std::shared_ptr<BBXBetaController> Blackbox::betaController() const
+{
+    return controllerCreated_.load() ? betaController_ : nullptr;
 }
 
 bool Blackbox::delegateRespondsToLegacyMethods() const

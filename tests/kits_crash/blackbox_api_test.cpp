@@ -213,7 +213,7 @@ TEST(BlackboxStart, TheStartCallsSetTheKeyAndStartThePlatformOnce)
         delegate.blackboxCanUseBackgroundSessions = [](Blackbox&) { return false; };
         auto& started = Blackbox::startWithAPIKeyAfterDelay("key-1", delegate, 30.0);
         seen += &started == &Blackbox::sharedInstance() ? "shared," : "other,";
-        seen += started.isStarted() ? "started," : "idle,";
+        seen += started.isBlackboxStarted() ? "started," : "idle,";
         seen += started.APIKey().value_or("none") + ",";
         seen += started.delegate()->blackboxCanUseBackgroundSessions ? "delegate," : "no delegate,";
         started.setDebugMode(true);
