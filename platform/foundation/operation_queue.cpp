@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <map>
 
 namespace foundation {
 
@@ -16,9 +17,15 @@ struct OperationQueueState : std::enable_shared_from_this<OperationQueueState> {
     std::condition_variable emptied;
     // Added, not finished, in insertion order; ending ones are mostly at the front.
     std::deque<std::shared_ptr<Operation>> operations;
-    std::vector<Operation*> started;
+    // Those ready and not started, by insertion order. Operations waiting for others are not here, so
+    // a long line of them costs nothing each time the queue looks for the next one to start.
+    std::map<std::uint64_t, std::shared_ptr<Operation>> ready;
+    std::size_t startedCount = 0;
+    std::uint64_t nextSequence = 0;
 
     void pump();
+    // Called whenever the operation may have become ready: a dependency ended, or it was cancelled.
+    void considerReady(const std::shared_ptr<Operation>& operation);
     void operationEnded(const std::shared_ptr<Operation>& operation);
 };
 
@@ -52,26 +59,43 @@ void OperationQueueState::pump()
     std::vector<std::shared_ptr<Operation>> toStart;
     {
         std::lock_guard lock(mutex);
-        for (const auto& operation : operations) {
-            if (limit && started.size() >= *limit)
-                break;
-            if (std::find(started.begin(), started.end(), operation.get()) != started.end())
+        while (!ready.empty() && (!limit || startedCount < *limit)) {
+            auto operation = std::move(ready.begin()->second);
+            ready.erase(ready.begin());
+            // A dependency added after it became ready: the end of that dependency brings it back.
+            if (!operation->isReady()) {
+                operation->queuePhase_ = Operation::QueuePhase::waiting;
                 continue;
-            if (!operation->isReady())
-                continue;
-            started.push_back(operation.get());
-            toStart.push_back(operation);
+            }
+            operation->queuePhase_ = Operation::QueuePhase::started;
+            ++startedCount;
+            toStart.push_back(std::move(operation));
         }
     }
     for (auto& operation : toStart)
         runOnWorker(std::move(operation));
 }
 
+void OperationQueueState::considerReady(const std::shared_ptr<Operation>& operation)
+{
+    std::lock_guard lock(mutex);
+    if (operation->queuePhase_ != Operation::QueuePhase::waiting || !operation->isReady())
+        return;
+    operation->queuePhase_ = Operation::QueuePhase::ready;
+    ready.emplace(operation->queueSequence_, operation);
+}
+
 void OperationQueueState::operationEnded(const std::shared_ptr<Operation>& operation)
 {
     {
         std::lock_guard lock(mutex);
-        std::erase(started, operation.get());
+        // Normally started by this queue; one started by hand while queued (or cancelled and ended
+        // before its turn) leaves the line here too.
+        if (operation->queuePhase_ == Operation::QueuePhase::started)
+            --startedCount;
+        else if (operation->queuePhase_ == Operation::QueuePhase::ready)
+            ready.erase(operation->queueSequence_);
+        operation->queuePhase_ = Operation::QueuePhase::none;
         // Found from the front and erased alone: erasing by value would walk the whole queue.
         if (const auto ended = std::find(operations.begin(), operations.end(), operation); ended != operations.end())
             operations.erase(ended);
@@ -127,8 +151,10 @@ void Operation::cancel()
     if (auto queue = [&] {
             std::lock_guard lock(mutex_);
             return queue_.lock();
-        }())
+        }()) {
+        queue->considerReady(shared_from_this());
         queue->pump();
+    }
 }
 
 bool Operation::isCancelled() const
@@ -231,9 +257,8 @@ void Operation::handleFinish()
         ended_ = true;
     }
     endedCondition_.notify_all();
-    if (queue)
-        queue->operationEnded(self);
-    // Operations of other queues that waited for this one.
+    // Operations that waited for this one may be ready now, in this queue or another.
+    std::vector<std::shared_ptr<OperationQueueState>> otherQueues;
     for (const auto& weakDependent : dependents) {
         auto dependent = weakDependent.lock();
         if (!dependent)
@@ -243,9 +268,16 @@ void Operation::handleFinish()
             std::lock_guard lock(dependent->mutex_);
             theirQueue = dependent->queue_.lock();
         }
-        if (theirQueue && theirQueue != queue)
-            theirQueue->pump();
+        if (!theirQueue)
+            continue;
+        theirQueue->considerReady(dependent);
+        if (theirQueue != queue && std::find(otherQueues.begin(), otherQueues.end(), theirQueue) == otherQueues.end())
+            otherQueues.push_back(std::move(theirQueue));
     }
+    if (queue)
+        queue->operationEnded(self);
+    for (const auto& other : otherQueues)
+        other->pump();
 }
 
 OperationQueue::OperationQueue(std::optional<std::size_t> maxConcurrentOperationCount)
@@ -266,6 +298,14 @@ void OperationQueue::addOperation(std::shared_ptr<Operation> operation)
     }
     {
         std::lock_guard lock(state_->mutex);
+        operation->queueSequence_ = state_->nextSequence++;
+        // Ready now, or once a dependency ends or it is cancelled (considerReady).
+        if (operation->isReady()) {
+            operation->queuePhase_ = Operation::QueuePhase::ready;
+            state_->ready.emplace(operation->queueSequence_, operation);
+        } else {
+            operation->queuePhase_ = Operation::QueuePhase::waiting;
+        }
         state_->operations.push_back(std::move(operation));
     }
     state_->pump();

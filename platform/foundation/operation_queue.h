@@ -6,6 +6,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -70,6 +71,9 @@ private:
     std::function<void()> completionBlock_;
     std::string name_;
     std::weak_ptr<OperationQueueState> queue_;
+    // Guarded by the queue's mutex: the order of adding, and where the operation stands there.
+    std::uint64_t queueSequence_ = 0;
+    enum class QueuePhase { none, waiting, ready, started } queuePhase_ = QueuePhase::none;
 };
 
 // An operation that runs a block.

@@ -1,5 +1,6 @@
 // Operations and queues: insertion order among ready operations, dependencies added after queuing,
-// completion blocks before the next start, cancellation, waiting, and asynchronous operations.
+// completion blocks before the next start, cancellation, waiting, asynchronous operations, and
+// operations waiting for later ones or for another queue's.
 #include "foundation/dispatch_queue.h"
 #include "foundation/operation_queue.h"
 
@@ -145,4 +146,62 @@ TEST(OperationQueue, WithoutLimitOperationsRunSideBySide)
     slowStarted.wait();
     slow->finish();
     queue.waitUntilAllOperationsAreFinished();
+}
+
+TEST(OperationQueue, OperationsWaitingForLaterOnesLetReadyOnesPassAndFollowInOrder)
+{
+    Journal journal;
+    OperationQueue queue(1);
+    auto blocker = std::make_shared<ManualOperation>();
+    auto started = blocker->started();
+    queue.addOperation(blocker);
+    started.wait();
+    constexpr int count = 200;
+    std::vector<std::shared_ptr<Operation>> waiting, later;
+    for (int index = 0; index < count; ++index) {
+        later.push_back(
+            std::make_shared<BlockOperation>([&journal, index] { journal.add("l" + std::to_string(index)); }));
+        waiting.push_back(
+            std::make_shared<BlockOperation>([&journal, index] { journal.add("w" + std::to_string(index)); }));
+        waiting.back()->addDependency(later.back());
+        queue.addOperation(waiting.back());
+    }
+    for (const auto& operation : later)
+        queue.addOperation(operation);
+    blocker->finish();
+    queue.waitUntilAllOperationsAreFinished();
+    // Each waiting operation becomes ready when its own ends, and being older, goes before the next.
+    std::vector<std::string> expected;
+    for (int index = 0; index < count; ++index) {
+        expected.push_back("l" + std::to_string(index));
+        expected.push_back("w" + std::to_string(index));
+    }
+    EXPECT_EQ(journal.entries(), expected);
+}
+
+TEST(OperationQueue, AWaitingOperationEndsWhenCancelledOrWhenItsDependencyInAnotherQueueEnds)
+{
+    Journal journal;
+    OperationQueue mine(1);
+    OperationQueue theirs(1);
+    auto blocker = std::make_shared<ManualOperation>();
+    auto started = blocker->started();
+    theirs.addOperation(blocker);
+    started.wait();
+    auto dependency = recording(journal, "dependency");
+    auto cancelled = recording(journal, "cancelled");
+    auto waiting = recording(journal, "waiting");
+    cancelled->addDependency(dependency);
+    waiting->addDependency(dependency);
+    mine.addOperation(cancelled);
+    mine.addOperation(waiting);
+    theirs.addOperation(dependency);
+    cancelled->cancel(); // ready at once, although its dependency has not run
+    cancelled->waitUntilFinished();
+    EXPECT_EQ(journal.entries(), (std::vector<std::string>{"cancelled done"}));
+    EXPECT_FALSE(waiting->isFinished());
+    blocker->finish();
+    mine.waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(journal.entries(),
+              (std::vector<std::string>{"cancelled done", "dependency", "dependency done", "waiting", "waiting done"}));
 }
