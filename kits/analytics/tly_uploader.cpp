@@ -102,18 +102,20 @@ void TLYUploader::checkForExistingTaskMatchingDescription(std::string descriptio
                                             completionBlock = std::move(completionBlock)] {
         const auto session = self->session();
         if (!session) {
-            completionBlock(false);
+            completionBlock(self->uploadsUnderWay_.contains(description));
             return;
         }
+        // Answered on the queue (the session's delegate queue), where the names under way are kept.
         session->getTasksWithCompletionHandler(
-            [description, completionBlock](auto dataTasks, auto uploadTasks, auto downloadTasks) {
+            [self, description, completionBlock](auto dataTasks, auto uploadTasks, auto downloadTasks) {
                 const auto matches = [&](const auto& tasks) {
                     for (const auto& task : tasks)
                         if (task->taskDescription() == description)
                             return true;
                     return false;
                 };
-                completionBlock(matches(uploadTasks) || matches(dataTasks) || matches(downloadTasks));
+                completionBlock(matches(uploadTasks) || matches(dataTasks) || matches(downloadTasks)
+                                || self->uploadsUnderWay_.contains(description));
             });
     });
 }
@@ -137,6 +139,7 @@ void TLYUploader::startNewUploadRequest(const std::optional<net::URLRequest>& re
     }
     auto task = current->uploadTaskWithRequestFromFile(*request, filePath);
     task->setTaskDescription(uniqueName);
+    uploadsUnderWay_.insert(uniqueName);
     auto& entry = liveTasks_[current.get()];
     entry.first = current;
     ++entry.second;
@@ -179,6 +182,9 @@ void TLYUploader::restartTask(net::URLRequest request, std::string uniqueName)
 {
     operationQueue_->addOperationWithBlock(
         [self = shared_from_this(), request = std::move(request), uniqueName = std::move(uniqueName)] {
+            // The retry is this name's upload going on, not a second one. Should another upload of the
+            // name pass its check first, the retry is skipped and that upload's result stands.
+            self->uploadsUnderWay_.erase(uniqueName);
             const auto delegate = self->delegate_.lock();
             if (!delegate)
                 return;
@@ -189,6 +195,7 @@ void TLYUploader::restartTask(net::URLRequest request, std::string uniqueName)
 void TLYUploader::handleTaskDescriptionCompletedWithError(const std::string& uniqueName,
                                                           const std::optional<foundation::Error>& error)
 {
+    uploadsUnderWay_.erase(uniqueName);
     if (const auto delegate = delegate_.lock())
         delegate->uploaderDidFinishUploadWithUniqueName(*this, uniqueName, error);
 }

@@ -1,6 +1,7 @@
-// Runs each packaged event file as one upload task on a URL session of its own, at most one live task
-// per unique name (the file's boundary), and tells its delegate how each task ended; a task the
-// delegate wants retried is started again under the same name. All of its state lives on the
+// Runs each packaged event file as one upload task on a URL session of its own, at most one upload
+// per unique name (the file's boundary) under way from its task's start to its final result, retries
+// included, and tells its delegate how each task ended; a task the delegate wants retried is started
+// again under the same name. All of its state lives on the
 // operation queue it is given, which also receives the session's callbacks.
 #pragma once
 
@@ -14,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 namespace foundation {
@@ -54,12 +56,14 @@ public:
     TLYUploader(const TLYUploader&) = delete;
     TLYUploader& operator=(const TLYUploader&) = delete;
 
-    // Skips the upload when a live task has that name; otherwise starts it, or finishes it at once with
+    // Skips the upload when an upload of that name is under way; otherwise starts it, or finishes it at once with
     // -2 (no request, empty path or name) or -8 (unreadable file). Any thread: the work runs on the queue.
     void startUploadRequest(std::optional<net::URLRequest> request, std::string filePath, std::string uniqueName);
     // Runs the block on the queue (there is no background session to reconnect on Linux).
     void attemptToReconnectBackgroundSessionWithCompletionBlock(std::function<void()> block);
-    // Answers on the queue whether a live task of the session has that description.
+    // Answers on the queue whether a live task of the session has that description, or an upload of
+    // that name is still under way (its task ended but its result is not yet delivered, or it waits
+    // for a retry): a second upload of the file then would send it twice.
     void checkForExistingTaskMatchingDescription(std::string description, std::function<void(bool)> completionBlock);
     // Starts the name's upload again with its original request (the existing-task check applies again).
     void restartTask(net::URLRequest request, std::string uniqueName);
@@ -102,6 +106,8 @@ private:
     std::shared_ptr<net::URLSession> session_;
     // Live tasks per session; a dropped session stays here until its tasks ended.
     std::map<net::URLSession*, std::pair<std::shared_ptr<net::URLSession>, std::uint64_t>> liveTasks_;
+    // Names from the start of their task until their final result, on the queue.
+    std::set<std::string> uploadsUnderWay_;
     double defaultUploadTimeout_ = 3600.0;
     double lowPowerUploadTimeout_ = 21600.0;
 };

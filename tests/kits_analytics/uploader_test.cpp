@@ -17,6 +17,7 @@
 
 #include "hooks/default_trust_store_hook.h"
 #include "hooks/pinned_certificates_hook.h"
+#include "log_capture.h"
 #include "loopback_server.h"
 #include "mutator.h"
 #include "temp_folder.h"
@@ -46,28 +47,6 @@ using testsupport::LoopbackServer;
 using testsupport::ScriptedAnswer;
 
 namespace {
-
-// Captures the kits' console lines; any thread may log while the test reads.
-class LogCapture {
-public:
-    LogCapture()
-    {
-        kits::setKitLogSink([this](std::string_view line) {
-            std::lock_guard lock(mutex_);
-            lines_.emplace_back(line);
-        });
-    }
-    ~LogCapture() { kits::setKitLogSink({}); }
-    std::size_t count(std::string_view line) const
-    {
-        std::lock_guard lock(mutex_);
-        return static_cast<std::size_t>(std::count(lines_.begin(), lines_.end(), line));
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
 
 struct Finished {
     std::string uniqueName;
@@ -295,6 +274,51 @@ TEST_F(UploaderTest, ASecondUploadOfANameWithALiveTaskIsSkipped)
     EXPECT_EQ(log.count("[Tally:TLYUploader] A task currently exists for 'SAME', skipping"), 1u);
     EXPECT_EQ(server.requests().size(), 1u);
     EXPECT_EQ(delegate->completedTasks(), 1u);
+}
+
+// Both checks run before either task exists, and the second upload comes while the first waits for
+// its retry: each time one POST is under way for the name, and its result stands.
+TEST_F(UploaderTest, AnUploadOfANameUnderWayIsSkippedBeforeItsTaskAndDuringItsBackOff)
+{
+    LogCapture log;
+    kits::TLYLogger::sharedLogger().setDebugMode(true);
+    LoopbackServer server;
+    server.script("POST", "/e", answer(202));
+    const auto path = packagedFile("TWICE");
+    net::URLRequest request(server.url("/e"));
+    request.httpMethod = "POST";
+    queue->addOperationWithBlock([&] {
+        uploader->startUploadRequest(request, path, "TWICE");
+        uploader->startUploadRequest(request, path, "TWICE");
+    });
+    auto finished = runUntilFinished(1);
+    ASSERT_EQ(finished.size(), 1u);
+    EXPECT_FALSE(finished[0].error);
+    queue->waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(log.count("[Tally:TLYUploader] A task currently exists for 'TWICE', skipping"), 1u);
+
+    server.clearRequests();
+    server.script("POST", "/busy", answer(503));
+    server.script("POST", "/busy", answer(202));
+    net::URLRequest busy(server.url("/busy"));
+    busy.httpMethod = "POST";
+    const auto later = packagedFile("LATER");
+    uploader->startUploadRequest(busy, later, "LATER");
+    const auto end = std::chrono::steady_clock::now() + 30s;
+    while (clock->requestedDelays().empty() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(5ms);
+    ASSERT_EQ(clock->requestedDelays().size(), 1u); // the 503 waits for its retry
+    uploader->startUploadRequest(busy, later, "LATER");
+    queue->waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(log.count("[Tally:TLYUploader] A task currently exists for 'LATER', skipping"), 1u);
+    finished = runUntilFinished(2);
+    ASSERT_EQ(finished.size(), 2u);
+    EXPECT_EQ(finished[1].uniqueName, "LATER");
+    EXPECT_FALSE(finished[1].error);
+    queue->waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(server.requests().size(), 2u); // the 503 and its retry
+    EXPECT_EQ(delegate->completedTasks(), 3u);
 }
 
 TEST_F(UploaderTest, MissingFilesAndNamesFinishAtOnceWithTheirErrors)
