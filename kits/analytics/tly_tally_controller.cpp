@@ -281,7 +281,9 @@ void TLYTallyController::initializeSettingsIfNeededWithKeystoneSettings(
             self->setupFlushTimer();
             self->uploader_->setDefaultUploadTimeout(self->settings_->defaultUploadTimeout());
             self->uploader_->setLowPowerUploadTimeout(self->settings_->lowPowerUploadTimeout());
-            self->uploadAllMultipartFiles();
+            // Listed once the chains already queued have packaged their logs: their uploads were made
+            // while the settings were not valid and cancelled, so only this pass sends those packages.
+            self->eventQueue_->addOperationWithBlock([self] { self->uploadAllMultipartFiles(); });
         } else {
             log("Tally is disabled. Cleaning up.");
             self->removeAllLogs();

@@ -1,7 +1,8 @@
 // The analytics controller on its event queue with the loopback server as events service: nothing is
 // sent before settings arrive and everything waiting goes once they do, the package's part and log,
 // the disabled path, settings applied once, the flush timer, rotation by size, the previous run's
-// crash in its own package, and sampling by the installation hash.
+// crash in its own package, leftovers over the limit at start, retries until given up, a burst of
+// events from several threads, and sampling by the installation hash.
 #include "kits/analytics/tly_event.h"
 #include "kits/analytics/tly_event_filter.h"
 #include "kits/analytics/tly_logger.h"
@@ -17,6 +18,7 @@
 
 #include "event_log_reader.h"
 #include "gunzip.h"
+#include "log_capture.h"
 #include "loopback_server.h"
 #include "multipart_reader.h"
 #include "temp_folder.h"
@@ -24,8 +26,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
+#include <future>
+#include <map>
 #include <regex>
+#include <set>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -126,6 +132,52 @@ protected:
         return names;
     }
 
+    // The custom event names of a log, in order.
+    static std::vector<std::string> customTypesOf(std::string_view log)
+    {
+        static const std::regex customType(R"re("custom_type":"([^"]*)")re");
+        std::vector<std::string> types;
+        const auto lines = testsupport::readEventLog(log);
+        for (const auto& line : lines.lines.value_or(std::vector<testsupport::EventLogLine>{})) {
+            std::smatch match;
+            if (line.name == "custom" && std::regex_search(line.payload, match, customType))
+                types.push_back(match[1]);
+        }
+        return types;
+    }
+    // The log inside a packaged file, or "" when it cannot be read.
+    static std::string logOfPackage(const std::filesystem::path& package)
+    {
+        std::ifstream stream(package, std::ios::binary);
+        const std::string body{std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
+        const auto parts = testsupport::readMultipartBody(body, package.stem().string());
+        if (!parts.parts || parts.parts->size() != 1)
+            return "";
+        return testsupport::gunzip(parts.parts->front().body).bytes.value_or("");
+    }
+    // The boundary a recorded upload names in its "Content-Type".
+    static std::string boundaryOf(const testsupport::RecordedRequest& request)
+    {
+        const auto type = request.header("Content-Type").value_or("");
+        const auto at = type.find("boundary=");
+        return at == std::string::npos ? "" : type.substr(at + 9);
+    }
+    // Passes every delay asked of the virtual clock until the condition holds (at most 60 s of real time).
+    bool advanceUntil(const std::function<bool()>& condition) const
+    {
+        std::size_t passed = 0;
+        const auto end = std::chrono::steady_clock::now() + 60s;
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() > end)
+                return false;
+            std::this_thread::sleep_for(5ms);
+            const auto delays = clock->requestedDelays();
+            for (; passed < delays.size(); ++passed)
+                clock->advance(delays[passed]);
+        }
+        return true;
+    }
+
     testsupport::TempFolder folder{"horavine-tally"};
     LoopbackServer server;
     std::shared_ptr<foundation::VirtualScheduler> clock = std::make_shared<foundation::VirtualScheduler>();
@@ -197,6 +249,26 @@ TEST_F(TallyControllerTest, PackagesOfARunWithoutSettingsAreAllSentWhenSettingsA
     ASSERT_TRUE(server.waitForRequests(waiting, 30s));
     ASSERT_TRUE(waitFor([&] { return filesWith(".multipartmime").empty(); }));
     EXPECT_EQ(server.requests().size(), waiting);
+}
+
+// The flush runs just before the settings are applied, so its upload is made (and cancelled) before
+// they are valid while its package appears only after they were applied.
+TEST_F(TallyControllerTest, ALogRotatedJustBeforeTheSettingsAreAppliedIsSentWithThem)
+{
+    startController();
+    std::promise<void> release;
+    controller->eventQueue()->addOperationWithBlock([gate = release.get_future().share()] { gate.wait(); });
+    foundation::NotificationCenter::defaultCenter().post(foundation::ApplicationDidBecomeActiveNotification);
+    currentSettings = settingsWith({});
+    foundation::NotificationCenter::defaultCenter().post(kits::KSTSettingsAvailableNotification);
+    release.set_value();
+    idle();
+    ASSERT_TRUE(server.waitForRequests(1, 30s));
+    ASSERT_TRUE(waitFor([&] { return filesWith(".multipartmime").empty(); }));
+    ASSERT_EQ(server.requests().size(), 1u);
+    const auto names = logNamesOf(server.requests()[0]);
+    ASSERT_FALSE(names.empty());
+    EXPECT_EQ(names.back(), "app_became_active");
 }
 
 TEST_F(TallyControllerTest, DisabledAnalyticsEmptiesTheEventsAndKeepsNothingLater)
@@ -285,6 +357,146 @@ TEST_F(TallyControllerTest, APreviousRunsCrashIsPackagedAloneUnderThatRunsMetada
     EXPECT_EQ(crashLog[0], "metadata");
     EXPECT_EQ(crashLog[1],
               R"(app_crashed:{"eventId":")" + crashLog[1].substr(24, 36) + R"(","crash_state":"unknown"})");
+}
+
+TEST_F(TallyControllerTest, OfFiveHundredPackagesAtStartTheNewestHundredAreKeptAndAllSent)
+{
+    std::filesystem::create_directories(events());
+    const auto now = std::filesystem::file_time_type::clock::now();
+    for (int index = 0; index < 500; ++index) {
+        char name[16];
+        std::snprintf(name, sizeof name, "PKG-%03d", index);
+        const auto file = events() / (std::string(name) + ".multipartmime");
+        std::ofstream(file, std::ios::binary) << "--" << name << "--\r\n";
+        // The higher the number, the newer the file.
+        std::filesystem::last_write_time(file, now - std::chrono::minutes(500 - index));
+    }
+    currentSettings = settingsWith({});
+    startController();
+    ASSERT_TRUE(waitFor([&] { return filesWith(".multipartmime").empty(); }))
+        << filesWith(".multipartmime").size() << " packages left";
+    std::set<std::string> sent;
+    for (const auto& request : server.requests())
+        EXPECT_TRUE(sent.insert(boundaryOf(request)).second) << boundaryOf(request) << " sent twice";
+    std::set<std::string> newest;
+    for (int index = 400; index < 500; ++index)
+        newest.insert("PKG-" + std::to_string(index));
+    EXPECT_EQ(sent, newest);
+}
+
+TEST_F(TallyControllerTest, AnAlwaysBusyServerGetsTwelveAttemptsAndThePackageIsDropped)
+{
+    LogCapture log;
+    kits::TLYLogger::sharedLogger().setDebugMode(true);
+    kits::setKitDebugLogging(true);
+    server.setHandler([](const testsupport::RecordedRequest&) {
+        return testsupport::ScriptedAnswer{503, "", {}, "", 0ms, testsupport::AnswerFault::none};
+    });
+    currentSettings = settingsWith({});
+    startController();
+    controller->logEvent(std::make_shared<kits::TLYCustomEvent>("Busy", std::nullopt));
+    foundation::NotificationCenter::defaultCenter().post(foundation::ApplicationDidBecomeActiveNotification);
+    ASSERT_TRUE(server.waitForRequests(1, 30s));
+    const std::string name = boundaryOf(server.requests().at(0));
+    const bool finished =
+        advanceUntil([&] { return log.count("[Tally] Finished transmission of '" + name + "'.") > 0; });
+    kits::TLYLogger::sharedLogger().setDebugMode(false);
+    kits::setKitDebugLogging(false);
+    ASSERT_TRUE(finished);
+    idle();
+    EXPECT_EQ(server.requests().size(), 12u);
+    EXPECT_EQ(log.count("[Tally] Scheduling retry for '" + name + "'."), 11u);
+    EXPECT_EQ(log.count("[Tally] Failed to upload '" + name + "': KSTNetworkError -6"), 1u);
+    EXPECT_FALSE(std::filesystem::exists(events() / (name + ".multipartmime")));
+    const auto delays = clock->requestedDelays();
+    ASSERT_EQ(delays.size(), 11u);
+    EXPECT_GE(delays[0].count(), 1.79);
+    EXPECT_LE(delays[0].count(), 2.21);
+    EXPECT_GE(delays[1].count(), 3.59);
+    EXPECT_LE(delays[1].count(), 4.41);
+}
+
+TEST_F(TallyControllerTest, TheFlushTimerSendsOnlyALogOverTheLimit)
+{
+    PropertyListDictionary analytics;
+    analytics.set("flush_interval_secs", foundation::PropertyListValue(std::int64_t{300}));
+    currentSettings = settingsWith(analytics);
+    startController();
+    ASSERT_TRUE(controller->flushTimer());
+    const auto small = controller->currentLogURL();
+    controller->logEvent(std::make_shared<kits::TLYCustomEvent>("Small", std::nullopt));
+    idle();
+    clock->advance(300s);
+    idle();
+    EXPECT_EQ(controller->currentLogURL(), small); // at or under the limit: it waits
+    EXPECT_TRUE(std::filesystem::exists(small));
+
+    // Events until the log passes the limit; none of them finds it over, so none rotates.
+    int written = 0;
+    while (std::filesystem::file_size(small) <= 8000) {
+        controller->logEvent(std::make_shared<kits::TLYCustomEvent>("Fill " + std::to_string(written++), std::nullopt));
+        idle();
+    }
+    EXPECT_EQ(controller->currentLogURL(), small);
+    EXPECT_TRUE(server.requests().empty());
+    clock->advance(300s);
+    idle();
+    EXPECT_NE(controller->currentLogURL(), small);
+    ASSERT_TRUE(server.waitForRequests(1, 30s));
+    ASSERT_TRUE(waitFor([&] { return filesWith(".multipartmime").empty(); }));
+    ASSERT_EQ(server.requests().size(), 1u);
+    const auto parts = testsupport::readMultipartBody(server.requests()[0].body, boundaryOf(server.requests()[0]));
+    ASSERT_TRUE(parts.parts && parts.parts->size() == 1u) << parts.error;
+    const auto types = customTypesOf(testsupport::gunzip(parts.parts->front().body).bytes.value_or(""));
+    ASSERT_EQ(types.size(), static_cast<std::size_t>(written + 1));
+    EXPECT_EQ(types.front(), "Small");
+    EXPECT_EQ(types.back(), "Fill " + std::to_string(written - 1));
+}
+
+TEST_F(TallyControllerTest, ABurstFromFourThreadsIsRecordedWholeAndOnce)
+{
+    startController();
+    constexpr int threads = 4;
+    constexpr int perThread = 2500;
+    std::vector<std::thread> senders;
+    for (int thread = 0; thread < threads; ++thread)
+        senders.emplace_back([this, thread] {
+            for (int index = 0; index < perThread; ++index)
+                controller->logEvent(std::make_shared<kits::TLYCustomEvent>(
+                    "burst " + std::to_string(thread) + "." + std::to_string(index), std::nullopt));
+        });
+    for (auto& sender : senders)
+        sender.join();
+    // The last, partly filled log goes too.
+    foundation::NotificationCenter::defaultCenter().post(foundation::ApplicationDidBecomeActiveNotification);
+    idle();
+    EXPECT_TRUE(filesWith(".log").size() <= 1u);
+    EXPECT_TRUE(filesWith(".gz").empty());
+    std::map<std::string, int> seen;
+    const auto packages = filesWith(".multipartmime");
+    // The size is checked before the queued writes have run, so a burst mostly lands in one log.
+    EXPECT_FALSE(packages.empty());
+    for (const auto& package : packages) {
+        const auto log = logOfPackage(package);
+        ASSERT_FALSE(log.empty()) << package;
+        std::map<int, int> lastOfThread; // a thread's events keep their order
+        for (const auto& type : customTypesOf(log)) {
+            ++seen[type];
+            int thread = 0;
+            int index = 0;
+            ASSERT_EQ(std::sscanf(type.c_str(), "burst %d.%d", &thread, &index), 2) << type;
+            const auto last = lastOfThread.find(thread);
+            EXPECT_TRUE(last == lastOfThread.end() || last->second < index) << type << " after " << last->second;
+            lastOfThread[thread] = index;
+        }
+    }
+    EXPECT_EQ(seen.size(), static_cast<std::size_t>(threads * perThread));
+    for (const auto& [type, count] : seen)
+        EXPECT_EQ(count, 1) << type;
+    for (int thread = 0; thread < threads; ++thread)
+        for (int index = 0; index < perThread; ++index)
+            ASSERT_TRUE(seen.contains("burst " + std::to_string(thread) + "." + std::to_string(index)))
+                << thread << "." << index;
 }
 
 TEST(TLYEventFilterTest, SamplingKeepsOrDropsAnInstallationsLifeCycleEventsByItsHash)
