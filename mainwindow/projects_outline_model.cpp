@@ -1,5 +1,6 @@
-// The projects outline's tree with its per-project cache of filtered children. Indexes of timers
-// carry their project's node as internal pointer, so parent() needs no search.
+// The projects outline's tree with its per-project cache of filtered children and sums, both made on
+// first need. Indexes of timers carry their project's node as internal pointer, so parent() needs no
+// search.
 #include "mainwindow/projects_outline_model.h"
 
 #include "mainwindow/outline_cells.h"
@@ -46,46 +47,70 @@ void ProjectsOutlineModel::reload(std::vector<model::Project*> projects, model::
     beginResetModel();
     projects_ = std::move(projects);
     filter_ = std::move(filter);
+    unsortedFilter_ = filter_;
+    unsortedFilter_.sortDescriptors.reset();
     calendar_ = foundation::Calendar::current();
     locale_ = foundation::Locale::current(foundation::LocaleCategory::time);
     nodes_.clear();
     nodeByProject_.clear();
     nodes_.reserve(projects_.size());
+    nodeByProject_.reserve(projects_.size());
     for (model::Project* project : projects_) {
-        auto node = std::make_unique<ProjectNode>(
-            ProjectNode{project, static_cast<int>(nodes_.size()), project->timers(filter_), 0, {}});
-        sumDurations(*node);
+        auto node = std::make_unique<ProjectNode>(project, static_cast<int>(nodes_.size()));
         nodeByProject_[project] = node.get();
         nodes_.push_back(std::move(node));
     }
     endResetModel();
 }
 
+std::vector<model::Timer*>& ProjectsOutlineModel::children(ProjectNode& node) const
+{
+    if (!node.made) {
+        node.timers = node.project->timers(filter_);
+        node.made = true;
+    }
+    return node.timers;
+}
+
+const ProjectsOutlineModel::ProjectNode& ProjectsOutlineModel::sums(ProjectNode& node) const
+{
+    if (node.summed)
+        return node;
+    node.stoppedMinutes = 0;
+    node.openTimers.clear();
+    const auto add = [&node](model::Timer* timer) {
+        // A stopped timer with a pause left open still grows with the clock: it is read live.
+        if (timer->end() && !timer->activePauseEntry())
+            node.stoppedMinutes += timer->duration();
+        else
+            node.openTimers.push_back(timer);
+    };
+    if (node.made) {
+        for (model::Timer* timer : node.timers)
+            add(timer);
+        node.count = node.timers.size();
+    } else {
+        const std::vector<model::Timer*> listed = node.project->timers(unsortedFilter_);
+        for (model::Timer* timer : listed)
+            add(timer);
+        node.count = listed.size();
+    }
+    node.summed = true;
+    return node;
+}
+
 const std::vector<model::Timer*>& ProjectsOutlineModel::timers(const model::Project& project) const
 {
-    const ProjectNode* node = nodeOf(&project);
-    return node ? node->timers : noTimers;
+    ProjectNode* node = nodeOf(&project);
+    return node ? children(*node) : noTimers;
 }
 
 std::size_t ProjectsOutlineModel::timerCount() const
 {
     std::size_t count = 0;
     for (const auto& node : nodes_)
-        count += node->timers.size();
+        count += sums(*node).count;
     return count;
-}
-
-void ProjectsOutlineModel::sumDurations(ProjectNode& node)
-{
-    node.stoppedMinutes = 0;
-    node.openTimers.clear();
-    for (model::Timer* timer : node.timers) {
-        // A stopped timer with a pause left open still grows with the clock: it is read live.
-        if (timer->end() && !timer->activePauseEntry())
-            node.stoppedMinutes += timer->duration();
-        else
-            node.openTimers.push_back(timer);
-    }
 }
 
 std::int64_t ProjectsOutlineModel::duration(const ProjectNode& node)
@@ -98,22 +123,33 @@ std::int64_t ProjectsOutlineModel::duration(const ProjectNode& node)
 
 std::int64_t ProjectsOutlineModel::duration(const model::Project& project) const
 {
-    const ProjectNode* node = nodeOf(&project);
-    return node ? duration(*node) : 0;
+    ProjectNode* node = nodeOf(&project);
+    return node ? duration(sums(*node)) : 0;
 }
 
 std::int64_t ProjectsOutlineModel::totalDuration() const
 {
     std::int64_t minutes = 0;
     for (const auto& node : nodes_)
-        minutes += duration(*node);
+        minutes += duration(sums(*node));
     return minutes;
+}
+
+bool ProjectsOutlineModel::totalsAtHand() const
+{
+    return std::all_of(nodes_.begin(), nodes_.end(), [](const auto& node) { return node->summed; });
 }
 
 void ProjectsOutlineModel::recomputeDurations(const model::Project& project)
 {
     if (ProjectNode* node = nodeOf(&project))
-        sumDurations(*node);
+        node->summed = false;
+}
+
+bool ProjectsOutlineModel::childrenMade(const model::Project& project) const
+{
+    const ProjectNode* node = nodeOf(&project);
+    return node && node->made;
 }
 
 bool ProjectsOutlineModel::refreshChildren(model::Project& project)
@@ -121,11 +157,12 @@ bool ProjectsOutlineModel::refreshChildren(model::Project& project)
     ProjectNode* node = nodeOf(&project);
     if (!node)
         return false;
-    std::vector<model::Timer*> fresh = project.timers(filter_);
-    if (fresh == node->timers) {
-        sumDurations(*node);
+    node->summed = false;
+    if (!node->made)
         return false;
-    }
+    std::vector<model::Timer*> fresh = project.timers(filter_);
+    if (fresh == node->timers)
+        return false;
     const QModelIndex parent = createIndex(node->row, 0, nullptr);
     auto& rows = node->timers;
     const std::unordered_set<model::Timer*> staying(fresh.begin(), fresh.end());
@@ -166,7 +203,6 @@ bool ProjectsOutlineModel::refreshChildren(model::Project& project)
         endInsertRows();
         start = end;
     }
-    sumDurations(*node);
     return true;
 }
 
@@ -174,7 +210,7 @@ void ProjectsOutlineModel::announceTimerRows(const model::Project& project,
                                              const std::unordered_set<const data::Object*>& timers)
 {
     ProjectNode* node = nodeOf(&project);
-    if (!node || timers.empty())
+    if (!node || !node->made || timers.empty())
         return;
     const int count = static_cast<int>(node->timers.size());
     for (int row = 0; row < count; ++row) {
@@ -210,23 +246,31 @@ int ProjectsOutlineModel::insertionIndex(const model::Project& project, const mo
 void ProjectsOutlineModel::insertTimer(model::Project& project, int index, model::Timer& timer)
 {
     ProjectNode* node = nodeOf(&project);
-    if (!node || index < 0 || index > static_cast<int>(node->timers.size()) || indexOf(&timer).isValid())
+    if (!node)
+        return;
+    node->summed = false;
+    if (!node->made || index < 0 || index > static_cast<int>(node->timers.size())
+        || std::find(node->timers.begin(), node->timers.end(), &timer) != node->timers.end())
         return;
     beginInsertRows(createIndex(node->row, 0, nullptr), index, index);
     node->timers.insert(node->timers.begin() + index, &timer);
-    sumDurations(*node);
     endInsertRows();
 }
 
 void ProjectsOutlineModel::removeTimer(model::Timer& timer)
 {
-    const QModelIndex index = indexOf(&timer);
-    if (!index.isValid())
+    ProjectNode* node = nodeOf(timer.project());
+    if (!node)
         return;
-    ProjectNode* node = nodeOfIndex(index);
-    beginRemoveRows(index.parent(), index.row(), index.row());
-    node->timers.erase(node->timers.begin() + index.row());
-    sumDurations(*node);
+    node->summed = false;
+    if (!node->made)
+        return;
+    const auto found = std::find(node->timers.begin(), node->timers.end(), &timer);
+    if (found == node->timers.end())
+        return;
+    const int row = static_cast<int>(found - node->timers.begin());
+    beginRemoveRows(createIndex(node->row, 0, nullptr), row, row);
+    node->timers.erase(found);
     endRemoveRows();
 }
 
@@ -237,25 +281,42 @@ void ProjectsOutlineModel::moveTimer(model::Timer& timer, model::Project& fromPr
     ProjectNode* target = nodeOf(&toProject);
     if (!source || !target || index < 0)
         return;
+    source->summed = false;
+    target->summed = false;
+    // Children made after the timer changed project (or never) already follow the store: a side
+    // that is not made needs nothing, a target that lists the timer needs no insertion.
     const auto found = std::find(source->timers.begin(), source->timers.end(), &timer);
-    if (found == source->timers.end())
+    const bool leaves = source->made && found != source->timers.end();
+    const bool arrives =
+        source == target
+            ? leaves
+            : target->made && std::find(target->timers.begin(), target->timers.end(), &timer) == target->timers.end();
+    if (!leaves && !arrives)
         return;
-    const int sourceRow = static_cast<int>(found - source->timers.begin());
-    const QModelIndex from = createIndex(sourceRow, 0, source);
     const int limit = static_cast<int>(target->timers.size()) - (source == target ? 1 : 0);
-    if (index > limit)
+    if (arrives && index > limit)
         return;
-    // Qt counts the destination before the removal of the moved row.
-    const int destination = (source == target && index > sourceRow) ? index + 1 : index;
-    if (source == target && (destination == sourceRow || destination == sourceRow + 1))
-        return;
-    beginMoveRows(from.parent(), sourceRow, sourceRow, createIndex(target->row, 0, nullptr), destination);
-    source->timers.erase(source->timers.begin() + sourceRow);
-    target->timers.insert(target->timers.begin() + index, &timer);
-    sumDurations(*source);
-    if (target != source)
-        sumDurations(*target);
-    endMoveRows();
+    const int sourceRow = leaves ? static_cast<int>(found - source->timers.begin()) : -1;
+    const QModelIndex sourceParent = createIndex(source->row, 0, nullptr);
+    const QModelIndex targetParent = createIndex(target->row, 0, nullptr);
+    if (leaves && arrives) {
+        // Qt counts the destination before the removal of the moved row.
+        const int destination = (source == target && index > sourceRow) ? index + 1 : index;
+        if (source == target && (destination == sourceRow || destination == sourceRow + 1))
+            return;
+        beginMoveRows(sourceParent, sourceRow, sourceRow, targetParent, destination);
+        source->timers.erase(source->timers.begin() + sourceRow);
+        target->timers.insert(target->timers.begin() + index, &timer);
+        endMoveRows();
+    } else if (leaves) {
+        beginRemoveRows(sourceParent, sourceRow, sourceRow);
+        source->timers.erase(found);
+        endRemoveRows();
+    } else {
+        beginInsertRows(targetParent, index, index);
+        target->timers.insert(target->timers.begin() + index, &timer);
+        endInsertRows();
+    }
 }
 
 void ProjectsOutlineModel::insertProject(int row, model::Project& project)
@@ -263,8 +324,7 @@ void ProjectsOutlineModel::insertProject(int row, model::Project& project)
     if (row < 0 || row > static_cast<int>(nodes_.size()) || nodeOf(&project))
         return;
     beginInsertRows({}, row, row);
-    auto node = std::make_unique<ProjectNode>(ProjectNode{&project, row, project.timers(filter_), 0, {}});
-    sumDurations(*node);
+    auto node = std::make_unique<ProjectNode>(&project, row);
     nodeByProject_[&project] = node.get();
     nodes_.insert(nodes_.begin() + row, std::move(node));
     projects_.insert(projects_.begin() + row, &project);
@@ -314,7 +374,7 @@ data::Object* ProjectsOutlineModel::item(const QModelIndex& index) const
     if (!index.isValid() || index.model() != this)
         return nullptr;
     if (ProjectNode* node = nodeOfIndex(index))
-        return node->timers[static_cast<std::size_t>(index.row())];
+        return children(*node)[static_cast<std::size_t>(index.row())];
     return nodes_[static_cast<std::size_t>(index.row())]->project;
 }
 
@@ -329,16 +389,20 @@ QModelIndex ProjectsOutlineModel::indexOf(const data::Object* item, ColumnIdenti
         ProjectNode* node = nodeOf(timer->project());
         if (!node)
             return {};
-        const auto found = std::find(node->timers.begin(), node->timers.end(), timer);
-        if (found == node->timers.end())
+        const auto& rows = children(*node);
+        const auto found = std::find(rows.begin(), rows.end(), timer);
+        if (found == rows.end())
             return {};
-        return createIndex(static_cast<int>(found - node->timers.begin()), columnIndex, node);
+        return createIndex(static_cast<int>(found - rows.begin()), columnIndex, node);
     }
     return {};
 }
 
 void ProjectsOutlineModel::announceTimerChanged(const model::Timer& timer, ColumnIdentifier column)
 {
+    // Rows nobody has looked at yet have no view to tell.
+    if (const ProjectNode* node = nodeOf(timer.project()); !node || !node->made)
+        return;
     const QModelIndex index = indexOf(&timer, column);
     if (index.isValid())
         emit dataChanged(index, index);
@@ -353,6 +417,9 @@ void ProjectsOutlineModel::announceProjectChanged(const model::Project& project)
 
 void ProjectsOutlineModel::announceItemChanged(const data::Object& item)
 {
+    if (const auto* timer = dynamic_cast<const model::Timer*>(&item))
+        if (const ProjectNode* node = nodeOf(timer->project()); !node || !node->made)
+            return;
     const QModelIndex index = indexOf(&item);
     if (index.isValid())
         emit dataChanged(index, index.siblingAtColumn(columnCount() - 1));
@@ -373,7 +440,7 @@ QModelIndex ProjectsOutlineModel::index(int row, int column, const QModelIndex& 
     if (nodeOfIndex(parent) || parent.column() != 0)
         return {};
     ProjectNode* node = nodes_[static_cast<std::size_t>(parent.row())].get();
-    return row < static_cast<int>(node->timers.size()) ? createIndex(row, column, node) : QModelIndex();
+    return row < static_cast<int>(children(*node).size()) ? createIndex(row, column, node) : QModelIndex();
 }
 
 QModelIndex ProjectsOutlineModel::parent(const QModelIndex& child) const
@@ -389,7 +456,7 @@ int ProjectsOutlineModel::rowCount(const QModelIndex& parent) const
         return static_cast<int>(nodes_.size());
     if (nodeOfIndex(parent) || parent.column() != 0)
         return 0;
-    return static_cast<int>(nodes_[static_cast<std::size_t>(parent.row())]->timers.size());
+    return static_cast<int>(children(*nodes_[static_cast<std::size_t>(parent.row())]).size());
 }
 
 int ProjectsOutlineModel::columnCount(const QModelIndex&) const
@@ -410,12 +477,12 @@ QVariant ProjectsOutlineModel::data(const QModelIndex& index, int role) const
     if (!index.isValid())
         return {};
     if (ProjectNode* node = nodeOfIndex(index))
-        return timerData(*node->timers[static_cast<std::size_t>(index.row())],
+        return timerData(*children(*node)[static_cast<std::size_t>(index.row())],
                          static_cast<ColumnIdentifier>(index.column()), role);
     return projectData(*nodes_[static_cast<std::size_t>(index.row())], role);
 }
 
-QVariant ProjectsOutlineModel::projectData(const ProjectNode& node, int role) const
+QVariant ProjectsOutlineModel::projectData(ProjectNode& node, int role) const
 {
     const model::Project& project = *node.project;
     switch (role) {
@@ -423,8 +490,8 @@ QVariant ProjectsOutlineModel::projectData(const ProjectNode& node, int role) co
     case Qt::DisplayRole: return qText(project.name().value_or(""));
     case ProjectClientRole: return project.client() ? qText(project.client()->name().value_or("")) : QString();
     case ProjectDurationRole:
-        // The listed children are exactly timers(filter) right after every list update.
-        return qText(clockText(duration(node)));
+        // The sums are those of timers(filter), made for the rows that are painted.
+        return qText(clockText(duration(sums(node))));
     case ProjectArchivedRole: return project.archived();
     default: return {};
     }
@@ -477,7 +544,11 @@ QVariant ProjectsOutlineModel::headerData(int section, Qt::Orientation orientati
 Qt::ItemFlags ProjectsOutlineModel::flags(const QModelIndex& index) const
 {
     // Projects and timers can be dragged; drops are the view's own business (no drop flag needed).
-    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled : Qt::NoItemFlags;
+    // A timer never has children, which spares the view a look-up among the expanded rows for each.
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    const Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled;
+    return nodeOfIndex(index) ? flags | Qt::ItemNeverHasChildren : flags;
 }
 
 } // namespace mainwindow

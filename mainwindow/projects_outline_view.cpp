@@ -39,6 +39,27 @@ void ProjectsOutlineView::spanProjectRows(int first, int last)
         setFirstColumnSpanned(row, {}, true);
 }
 
+void ProjectsOutlineView::layOutPendingRows()
+{
+    executeDelayedItemsLayout();
+    // No layout was pending: the spans need none.
+    if (allSpansPending_ && model()) {
+        allSpansPending_ = false;
+        spanProjectRows(0, model()->rowCount() - 1);
+    }
+}
+
+void ProjectsOutlineView::doItemsLayout()
+{
+    // Qt asks every laid-out row whether it spans; with no spans yet that costs nothing, so the
+    // spans of a reset come after the layout. Each then finds its row without laying out again.
+    ContextMenuOutlineView::doItemsLayout();
+    if (allSpansPending_ && model()) {
+        allSpansPending_ = false;
+        spanProjectRows(0, model()->rowCount() - 1);
+    }
+}
+
 void ProjectsOutlineView::setModel(QAbstractItemModel* model)
 {
     if (this->model())

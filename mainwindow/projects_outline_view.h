@@ -26,8 +26,14 @@ public:
     // the view never searches its whole list of rows.
     std::vector<QModelIndex> visibleRows() const;
 
-    // Makes every project row of the model span the columns (after a reset or an insertion).
+    // Makes these project rows span the columns (after an insertion).
     void spanProjectRows(int first, int last);
+    // After a model reset: every project row spans the columns again once the rows are laid out, so
+    // the layout of expanded projects does not look up each timer row among the spanned ones.
+    void spanAllProjectRowsAfterLayout() { allSpansPending_ = true; }
+    // Lays the rows out now if a layout is pending (expansion restored after a reset), then spans.
+    void layOutPendingRows();
+    void doItemsLayout() override;
 
     void setModel(QAbstractItemModel* model) override;
     bool isPulsing() const { return pulseTimer_.isActive(); }
@@ -51,6 +57,7 @@ private:
     ProjectsOutlineDelegate* cellDelegate_;
     QTimer pulseTimer_;
     bool pulseCheckScheduled_ = false;
+    bool allSpansPending_ = false;
 };
 
 } // namespace mainwindow

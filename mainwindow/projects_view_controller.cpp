@@ -156,8 +156,7 @@ void ProjectsViewController::connectOutline()
     connect(outline_, &QTreeView::collapsed, this,
             [this](const QModelIndex& index) { itemDidExpandOrCollapse(index, false); });
     connect(outline_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { updateSelection(); });
-    connect(model_, &QAbstractItemModel::modelReset, this,
-            [this] { outline_->spanProjectRows(0, model_->rowCount() - 1); });
+    connect(model_, &QAbstractItemModel::modelReset, outline_, &ProjectsOutlineView::spanAllProjectRowsAfterLayout);
     connect(model_, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex& parent, int first, int last) {
         if (!parent.isValid())
             outline_->spanProjectRows(first, last);
@@ -279,7 +278,7 @@ void ProjectsViewController::updateProjectsList(bool shouldReloadProjects)
     if (selectedItem_)
         selectItem(*selectedItem_);
     updateSelection();
-    updateStatusLabels();
+    updateStatusLabelsAfterPaint();
     updateEmptyView();
 }
 
@@ -373,18 +372,36 @@ void ProjectsViewController::setSaveStatusMark(const QString& mark)
 
 void ProjectsViewController::updateStatusLabels()
 {
-    // The listed timers: right after every list update they are exactly timers(filter) of each project.
+    writeStatusLabels();
+}
+
+void ProjectsViewController::updateStatusLabelsAfterPaint()
+{
+    if (model_->totalsAtHand())
+        writeStatusLabels();
+    else
+        statusLabelsPending_ = true; // the outline's paint (eventFilter) queues the update
+}
+
+void ProjectsViewController::writeStatusLabels() const
+{
+    statusLabelsPending_ = false;
+    // The listed timers are timers(filter) of each listed project; their sums are made where missing.
     countsStatusLabel_->setText(qText(mainwindow::countsStatusText(model_->projects().size(), model_->timerCount())));
     durationStatusLabel_->setText(qText(mainwindow::durationStatusText(model_->totalDuration())));
 }
 
 QString ProjectsViewController::countsStatusText() const
 {
+    if (statusLabelsPending_)
+        writeStatusLabels();
     return countsStatusLabel_->text();
 }
 
 QString ProjectsViewController::durationStatusText() const
 {
+    if (statusLabelsPending_)
+        writeStatusLabels();
     return durationStatusLabel_->text();
 }
 
@@ -421,6 +438,8 @@ void ProjectsViewController::updateExpandedState()
             outline_->collapse(index);
     }
     restoringExpansion_ = false;
+    // After a reset the expansion above was only noted: the rows are laid out once, here.
+    outline_->layOutPendingRows();
 }
 
 void ProjectsViewController::itemDidExpandOrCollapse(const QModelIndex& index, bool expanded)
@@ -541,6 +560,19 @@ bool ProjectsViewController::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == outline_->viewport() && event->type() == QEvent::Resize && !emptyView_->isHidden())
         centreEmptyView();
+    if (watched == outline_->viewport() && event->type() == QEvent::Paint && statusLabelsPending_
+        && !statusLabelsPosted_) {
+        // Queued, so it runs once this paint is done.
+        statusLabelsPosted_ = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                statusLabelsPosted_ = false;
+                if (statusLabelsPending_)
+                    writeStatusLabels();
+            },
+            Qt::QueuedConnection);
+    }
     return QWidget::eventFilter(watched, event);
 }
 

@@ -181,7 +181,12 @@ public:
     // Sums the project's listed timers again (one of them changed) and redraws its row.
     void reloadDurationForProject(model::Project& project);
     void updateSelection();
+    // The counts and summed duration of the listed timers, now.
     void updateStatusLabels();
+    // The same once the outline has painted, when not every listed project's sums are at hand (a
+    // list update drops them all): the first paint of a list never waits for a walk over every
+    // listed timer. Reading the texts, or updateStatusLabels, brings them up to date at once.
+    void updateStatusLabelsAfterPaint();
     // A lasting mark in the status line ("Not saved" while the store cannot be written); empty hides it.
     void setSaveStatusMark(const QString& mark);
     QLabel* saveStatusLabel() const { return saveStatusLabel_; }
@@ -249,6 +254,7 @@ public:
     // Selects exactly that item's row; nothing for an item without a row.
     void selectItem(const data::Object& item);
 
+    // The status line's texts, brought up to date first when they wait for a paint.
     QString countsStatusText() const;
     QString durationStatusText() const;
     bool isEmptyViewShown() const;
@@ -307,6 +313,7 @@ private:
     void connectOutline();
     void itemDidExpandOrCollapse(const QModelIndex& index, bool expanded);
     void centreEmptyView();
+    void writeStatusLabels() const;
     void showExportSaveDialog(exports::ExportFormat format, exports::ExportFields fields);
     void writeExport(exports::ExportFormat format, const exports::ExportFields& fields, const QString& path);
     void showExportFailure(const QString& message, const std::string& reason);
@@ -322,6 +329,8 @@ private:
     QLabel* countsStatusLabel_ = nullptr;
     QLabel* durationStatusLabel_ = nullptr;
     QLabel* saveStatusLabel_ = nullptr;
+    mutable bool statusLabelsPending_ = false; // waiting for the outline's next paint
+    bool statusLabelsPosted_ = false;          // the update after that paint is queued
     QWidget* emptyView_ = nullptr;
     QMenu* projectContextMenu_ = nullptr;
     QMenu* timerContextMenu_ = nullptr;

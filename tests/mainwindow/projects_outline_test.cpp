@@ -12,6 +12,10 @@
 #include "store_fixture.h"
 
 #include <QAbstractItemModelTester>
+#include <QCoreApplication>
+#include <QLabel>
+
+#include <algorithm>
 
 using namespace mainwindow;
 using testsupport::march;
@@ -329,6 +333,218 @@ TEST_F(ProjectsOutlineTest, ColumnTextsOfEachTimerTypeAndState)
     EXPECT_EQ(row.data(ProjectsOutlineModel::ProjectClientRole).toString(), "Acme");
     EXPECT_EQ(row.data(ProjectsOutlineModel::ProjectDurationRole).toString(), "29:17");
     EXPECT_TRUE(controller->outlineView()->isFirstColumnSpanned(row.row(), {}));
+}
+
+// The outline makes a project's children only when someone looks into it, and sums a project's
+// timers on first need; the tests below run without the item-model tester, which looks into every
+// project.
+class LazyOutlineTest : public testsupport::StoreFixture {
+protected:
+    std::unique_ptr<ProjectsViewController> makeController(model::DateFilterRange range)
+    {
+        model::Preferences(*defaults_).setDateFilterRange(model::rawValue(range));
+        return std::make_unique<ProjectsViewController>(context_.get(), *defaults_);
+    }
+    // The outline's figures against the model's own filtering, project by project and in total.
+    static void expectSumsOfTheFilter(ProjectsViewController& controller, const std::string& step)
+    {
+        const model::Filter filter = controller.filter();
+        std::int64_t total = 0;
+        std::size_t count = 0;
+        for (model::Project* listed : controller.projects()) {
+            EXPECT_EQ(controller.outlineModel()->duration(*listed), listed->duration(filter))
+                << *listed->name() << ", " << step;
+            total += listed->duration(filter);
+            count += listed->timers(filter).size();
+        }
+        EXPECT_EQ(controller.outlineModel()->totalDuration(), total) << step;
+        EXPECT_EQ(controller.outlineModel()->timerCount(), count) << step;
+        EXPECT_EQ(controller.durationStatusText().toStdString(), mainwindow::durationStatusText(total)) << step;
+        EXPECT_EQ(controller.countsStatusText().toStdString(),
+                  mainwindow::countsStatusText(controller.projects().size(), count))
+            << step;
+    }
+    void endTurn() { context_->processPendingChanges(); }
+};
+
+TEST_F(LazyOutlineTest, OnlyExpandedProjectsOrOnesAskedForHaveTheirChildrenMade)
+{
+    model::Project* open = project("Open");
+    model::Project* closed = project("Closed");
+    open->setExpanded(true);
+    for (int day = 1; day <= 6; ++day) {
+        periodTimer(open, march(day, 9), 60, "open work");
+        periodTimer(closed, march(day, 9), 30 * day, "closed work");
+    }
+    endTurn();
+    auto controller = makeController(model::DateFilterRange::week);
+    ProjectsOutlineModel& outline = *controller->outlineModel();
+
+    EXPECT_TRUE(outline.childrenMade(*open));
+    EXPECT_TRUE(controller->outlineView()->isExpanded(outline.indexOf(open)));
+    EXPECT_FALSE(outline.childrenMade(*closed));
+    // Its duration, the counts and the total come without its children: week of 3 to 9 March.
+    EXPECT_EQ(outline.duration(*closed), 30 * (3 + 4 + 5 + 6));
+    expectSumsOfTheFilter(*controller, "first fill");
+    EXPECT_FALSE(outline.childrenMade(*closed));
+
+    // Asked for, they are made as the filter has them.
+    EXPECT_EQ(outline.timers(*closed), closed->timers(controller->filter()));
+    EXPECT_TRUE(outline.childrenMade(*closed));
+    EXPECT_EQ(outline.rowCount(outline.indexOf(closed)), 4);
+
+    // A list update forgets them again; the expanded project is laid out again at once.
+    controller->updateProjectsList(false);
+    EXPECT_FALSE(outline.childrenMade(*closed));
+    EXPECT_TRUE(outline.childrenMade(*open));
+
+    // Project rows span the columns, timer rows do not, and timers say they have no children.
+    const QModelIndex openRow = outline.indexOf(open);
+    EXPECT_TRUE(controller->outlineView()->isFirstColumnSpanned(openRow.row(), {}));
+    EXPECT_TRUE(controller->outlineView()->isFirstColumnSpanned(outline.indexOf(closed).row(), {}));
+    EXPECT_FALSE(controller->outlineView()->isFirstColumnSpanned(0, openRow));
+    EXPECT_TRUE(outline.flags(outline.index(0, 0, openRow)) & Qt::ItemNeverHasChildren);
+    EXPECT_FALSE(outline.flags(openRow) & Qt::ItemNeverHasChildren);
+}
+
+TEST_F(LazyOutlineTest, SumsOfProjectsNobodyLookedIntoFollowEveryChange)
+{
+    model::Project* open = project("Open");
+    model::Project* closed = project("Closed");
+    open->setExpanded(true);
+    periodTimer(open, march(6, 7), 20, "open work");
+    model::Timer* running = runningTimer(closed, march(6, 9), "running");
+    model::Timer* stopped = periodTimer(closed, march(6, 8), 30, "stopped");
+    model::Timer* fixed = fixedTimer(closed, march(6, 6), 45, "typed in");
+    model::Timer* older = periodTimer(closed, march(1, 8), 90, "last week");
+    model::Preferences(*defaults_).setShowsBilledTimers(false);
+    endTurn();
+    auto controller = makeController(model::DateFilterRange::day);
+    ProjectsOutlineModel& outline = *controller->outlineModel();
+    expectSumsOfTheFilter(*controller, "first fill");
+
+    // The clock moves: the running timer's minutes are read live, the status line at the tick.
+    clock_->advance(std::chrono::minutes(40));
+    foundation::NotificationCenter::defaultCenter().post(RefreshTimerFiredNotification);
+    expectSumsOfTheFilter(*controller, "clock");
+
+    running->stop();
+    endTurn();
+    expectSumsOfTheFilter(*controller, "stop");
+
+    running->resumeFromStopped();
+    endTurn();
+    clock_->advance(std::chrono::minutes(5));
+    foundation::NotificationCenter::defaultCenter().post(RefreshTimerFiredNotification);
+    expectSumsOfTheFilter(*controller, "resume from stopped");
+
+    fixed->setFixedDuration(50);
+    endTurn();
+    expectSumsOfTheFilter(*controller, "typed duration");
+
+    stopped->setBilled(true); // leaves the filter: billed timers are not shown
+    endTurn();
+    expectSumsOfTheFilter(*controller, "billed");
+
+    older->setStart(march(6, 5)); // joins the day
+    endTurn();
+    expectSumsOfTheFilter(*controller, "moved into the day");
+
+    context_->deleteObject(fixed);
+    endTurn();
+    expectSumsOfTheFilter(*controller, "deleted");
+
+    model::Timer* added = periodTimer(closed, march(6, 4), 15, "added");
+    outline.insertTimer(*closed, 0, *added);
+    endTurn();
+    expectSumsOfTheFilter(*controller, "added");
+
+    context_->undoManager().undo();
+    expectSumsOfTheFilter(*controller, "undo");
+    context_->undoManager().redo();
+    expectSumsOfTheFilter(*controller, "redo");
+
+    model::Preferences(*defaults_).setShowsBilledTimers(true);
+    controller->updateProjectsList(false);
+    expectSumsOfTheFilter(*controller, "billed shown");
+
+    controller->setSearchTerm("stop");
+    expectSumsOfTheFilter(*controller, "search term");
+
+    EXPECT_FALSE(outline.childrenMade(*closed));
+}
+
+TEST_F(LazyOutlineTest, ATimerMovedBetweenAMadeAndAnUnmadeProjectIsListedOnce)
+{
+    model::Project* open = project("Open");
+    model::Project* closed = project("Closed");
+    open->setExpanded(true);
+    model::Timer* early = periodTimer(open, march(6, 7), 20, "early");
+    model::Timer* late = periodTimer(open, march(6, 9), 20, "late");
+    periodTimer(closed, march(6, 8), 30, "closed work");
+    endTurn();
+    auto controller = makeController(model::DateFilterRange::day);
+    ProjectsOutlineModel& outline = *controller->outlineModel();
+    ASSERT_FALSE(outline.childrenMade(*closed));
+
+    // Out of the made project into the unmade one, whose children are made after the move (for the
+    // timer's place there): the row leaves the source and is listed once in the target.
+    // Checked before the change notice too, which filters both projects again.
+    controller->moveTimer(*late, *closed);
+    EXPECT_EQ(outline.timers(*open), std::vector<model::Timer*>{early});
+    EXPECT_EQ(outline.rowCount(outline.indexOf(open)), 1);
+    EXPECT_EQ(outline.timers(*closed), closed->timers(controller->filter()));
+    expectSumsOfTheFilter(*controller, "into the unmade project");
+    endTurn();
+    EXPECT_EQ(outline.timers(*closed), closed->timers(controller->filter()));
+    EXPECT_EQ(std::count(outline.timers(*closed).begin(), outline.timers(*closed).end(), late), 1);
+
+    // Back from an unmade project into the made one: the row arrives at its place by start.
+    controller->updateProjectsList(false);
+    ASSERT_FALSE(outline.childrenMade(*closed));
+    late->setProject(open);
+    outline.moveTimer(*late, *closed, *open, outline.insertionIndex(*open, *late));
+    EXPECT_EQ(outline.timers(*open), (std::vector<model::Timer*>{early, late}));
+    EXPECT_EQ(outline.rowCount(outline.indexOf(open)), 2);
+    expectSumsOfTheFilter(*controller, "back into the made project");
+    endTurn();
+    EXPECT_EQ(outline.timers(*open), (std::vector<model::Timer*>{early, late}));
+}
+
+TEST_F(LazyOutlineTest, TheStatusLineOfAListUpdateWaitsForTheOutlinesPaint)
+{
+    model::Project* website = project("Website");
+    periodTimer(website, march(6, 8), 90);
+    periodTimer(website, march(4, 8), 30);
+    endTurn();
+    auto controller = makeController(model::DateFilterRange::day);
+    controller->resize(800, 400);
+    controller->show();
+    auto* label = controller->findChild<QLabel*>("durationStatusLabel");
+    ASSERT_NE(label, nullptr);
+    const auto settle = [&](const QString& wanted) {
+        for (int turn = 0; turn < 100 && label->text() != wanted; ++turn)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    };
+    settle(QStringLiteral("Duration: 01:30"));
+    EXPECT_EQ(label->text(), QStringLiteral("Duration: 01:30"));
+
+    // A list update leaves the old text in place until the outline has painted.
+    model::Preferences(*defaults_).setDateFilterRange(model::rawValue(model::DateFilterRange::week));
+    controller->dateFilterRangeChanged();
+    EXPECT_EQ(label->text(), QStringLiteral("Duration: 01:30"));
+    settle(QStringLiteral("Duration: 02:00"));
+    EXPECT_EQ(label->text(), QStringLiteral("Duration: 02:00"));
+
+    // Reading the texts brings them up to date at once, as does the refresh tick.
+    controller->setDateFilterReferenceDate(march(4, 12));
+    model::Preferences(*defaults_).setDateFilterRange(model::rawValue(model::DateFilterRange::day));
+    controller->dateFilterRangeChanged();
+    EXPECT_EQ(controller->durationStatusText(), QStringLiteral("Duration: 00:30"));
+    EXPECT_EQ(label->text(), QStringLiteral("Duration: 00:30"));
+    controller->navigateToToday();
+    foundation::NotificationCenter::defaultCenter().post(RefreshTimerFiredNotification);
+    EXPECT_EQ(label->text(), QStringLiteral("Duration: 01:30"));
 }
 
 } // namespace
