@@ -10,14 +10,19 @@
 
 namespace mainwindow {
 
-RunningTimerIndex::RunningTimerIndex(const data::ObjectContext* context) : context_(context)
-{
-    rebuild();
-}
+RunningTimerIndex::RunningTimerIndex(const data::ObjectContext* context) : context_(context) {}
 
 void RunningTimerIndex::rebuild()
 {
     running_.clear();
+    scanned_ = false;
+}
+
+void RunningTimerIndex::scan() const
+{
+    if (scanned_)
+        return;
+    scanned_ = true;
     if (!context_)
         return;
     for (model::Timer* timer : model::Timer::runningTimers(*context_))
@@ -34,6 +39,8 @@ void RunningTimerIndex::consider(model::Timer& timer)
 
 void RunningTimerIndex::apply(const data::ChangeSet& changes)
 {
+    if (!scanned_)
+        return;
     for (const auto* list : {&changes.inserted, &changes.updated})
         for (data::Object* object : *list)
             if (auto* timer = dynamic_cast<model::Timer*>(object))
@@ -43,8 +50,15 @@ void RunningTimerIndex::apply(const data::ChangeSet& changes)
             running_.erase(timer);
 }
 
+std::size_t RunningTimerIndex::size() const
+{
+    scan();
+    return running_.size();
+}
+
 std::vector<model::Timer*> RunningTimerIndex::runningTimers() const
 {
+    scan();
     std::vector<model::Timer*> timers(running_.begin(), running_.end());
     std::sort(timers.begin(), timers.end(),
               [](const model::Timer* a, const model::Timer* b) { return a->primaryKey() < b->primaryKey(); });
