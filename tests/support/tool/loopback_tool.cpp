@@ -1,7 +1,8 @@
 // The test rig from the shell: `loopback_tool certificates <folder>` writes the test certificates as
-// PEM files; `loopback_tool serve [--tls <folder>] [--life-ms N] [--status N] [--body TEXT]` serves one
-// answer for every request on 127.0.0.1, prints "port <n>" first and each recorded request line as it
-// ends. With --tls the certificates are made in the folder and the server shows leaf-a.
+// PEM files; `loopback_tool serve [--tls <folder>] [--life-ms N] [--status N] [--content-type TYPE]
+// [--body TEXT]` serves one answer for every request on 127.0.0.1, prints "port <n>" first and each
+// recorded request line as it ends. With --tls the certificates are made in the folder and the server
+// shows leaf-a.
 #include "loopback_server.h"
 #include "test_certificates.h"
 
@@ -18,7 +19,8 @@ namespace {
 int usage()
 {
     std::cerr << "usage: loopback_tool certificates <folder>\n"
-                 "       loopback_tool serve [--tls <folder>] [--life-ms N] [--status N] [--body TEXT]\n";
+                 "       loopback_tool serve [--tls <folder>] [--life-ms N] [--status N] [--content-type TYPE] "
+                 "[--body TEXT]\n";
     return 2;
 }
 
@@ -51,6 +53,8 @@ int serve(int argc, char** argv)
             options.life = std::chrono::milliseconds(std::strtol(value.c_str(), nullptr, 10));
         } else if (option == "--status") {
             answer.status = static_cast<int>(std::strtol(value.c_str(), nullptr, 10));
+        } else if (option == "--content-type") {
+            answer.headers.emplace_back("Content-Type", value);
         } else if (option == "--body") {
             answer.body = value;
         } else {
