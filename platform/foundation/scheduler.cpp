@@ -73,7 +73,10 @@ private:
                 continue;
             }
             if (earliest->due > Clock::now()) {
-                changed_.wait_until(lock, earliest->due);
+                // A copy: the wait reads the time again after waking, when timers added meanwhile may have
+                // moved the list.
+                const Clock::time_point due = earliest->due;
+                changed_.wait_until(lock, due);
                 continue;
             }
             Timer due = std::move(*earliest);

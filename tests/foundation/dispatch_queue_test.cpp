@@ -125,6 +125,24 @@ TEST(Scheduler, TimerThreadRunsDelayedWork)
     EXPECT_EQ(ran.get_future().wait_for(10s), std::future_status::ready);
 }
 
+TEST(Scheduler, TimersAddedWhileTheThreadWaitsForALaterOneAllRun)
+{
+    setScheduler(nullptr);
+    // The thread sleeps until this far timer is due while the list of timers grows (and moves) under it.
+    auto far = scheduler()->after(60s, [] {});
+    std::this_thread::sleep_for(20ms);
+    std::atomic<int> ran = 0;
+    std::promise<void> all;
+    constexpr int count = 100;
+    for (int index = 0; index < count; ++index)
+        scheduler()->after(std::chrono::duration<double>(0.0005 * index), [&] {
+            if (++ran == count)
+                all.set_value();
+        });
+    EXPECT_EQ(all.get_future().wait_for(10s), std::future_status::ready);
+    far.cancel();
+}
+
 TEST(RandomSource, DrawsDifferFromThreadToThread)
 {
     std::set<std::uint64_t> draws;
