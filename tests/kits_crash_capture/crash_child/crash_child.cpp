@@ -1,5 +1,6 @@
 // A program that installs the crash capture on the directory it is given, prints where its functions
-// crash_here and throw_here lie, and crashes as asked (crash_child <directory> <mode>). The capture
+// crash_here and throw_here lie, and crashes as asked (crash_child <directory> <mode>); or, as
+// `crash_child kit ...`, a launch of an application that starts the kits (kit_launch.cpp). The capture
 // tests run it and read what it left. While a capture is under way (the crashed flag is set), any
 // malloc, calloc, realloc or free on the capturing thread leaves the file "heap-during-capture" in
 // the directory.
@@ -11,6 +12,7 @@
 #include "kits/crash/capture/bbx_exception.h"
 #include "kits/crash/capture/bbx_signal.h"
 
+#include "kit_launch.h"
 #include "system/elf_identity.h"
 #include "system/elf_symbols.h"
 
@@ -225,6 +227,8 @@ int main(int argc, char** argv)
 {
     if (argc < 3)
         return 2;
+    if (std::string(argv[1]) == "kit")
+        return runKitLaunch(argc, argv);
     const std::string directory = argv[1];
     const std::string mode = argv[2];
     if (mode == "process")
