@@ -1,8 +1,8 @@
-// The analytics controller on its event queue with the loopback server as events service: nothing is
-// sent before settings arrive and everything waiting goes once they do, the package's part and log,
-// the disabled path, settings applied once, the flush timer, rotation by size, the previous run's
-// crash in its own package, leftovers over the limit at start, retries until given up, a burst of
-// events from several threads, and sampling by the installation hash.
+// The analytics controller on its event queue with the HTTPS loopback server (its root pinned) as events
+// service: nothing is sent before settings arrive and everything waiting goes once they do, the package's
+// part and log, the disabled path, settings applied once, the flush timer, rotation by size, the previous
+// run's crash in its own package, leftovers over the limit at start, retries until given up, a burst of
+// events from several threads, and sampling by the installation hash, alone and as the settings set it.
 #include "kits/analytics/tly_event.h"
 #include "kits/analytics/tly_event_filter.h"
 #include "kits/analytics/tly_logger.h"
@@ -18,10 +18,13 @@
 
 #include "event_log_reader.h"
 #include "gunzip.h"
+#include "hooks/default_trust_store_hook.h"
+#include "hooks/pinned_certificates_hook.h"
 #include "log_capture.h"
 #include "loopback_server.h"
 #include "multipart_reader.h"
 #include "temp_folder.h"
+#include "test_certificates.h"
 
 #include <gtest/gtest.h>
 
@@ -41,12 +44,27 @@ using testsupport::LoopbackServer;
 
 namespace {
 
+// The events service is an HTTPS loopback server whose root is the one pinned root, and the one the
+// system store trusts (debug mode's default handling).
 class TallyControllerTest : public ::testing::Test {
 protected:
+    static void SetUpTestSuite()
+    {
+        certificatesFolder = new testsupport::TempFolder("horavine-tally-certs");
+        certificates = new testsupport::TestCertificates(certificatesFolder->path());
+    }
+    static void TearDownTestSuite()
+    {
+        delete certificates;
+        delete certificatesFolder;
+    }
     void SetUp() override
     {
         previous = foundation::scheduler();
         foundation::setScheduler(clock);
+        kits::testhooks::setPinnedCertificates(kits::KSTCertificateArray{
+            kits::KSTCreateCertificate(certificates->rootA.der.data(), certificates->rootA.der.size())});
+        net::testhooks::setDefaultTrustStoreFile(certificates->rootA.certificatePEM.string());
         server.setHandler([](const testsupport::RecordedRequest&) {
             return testsupport::ScriptedAnswer{202, "", {}, "", 0ms, testsupport::AnswerFault::none};
         });
@@ -57,6 +75,8 @@ protected:
             controller->eventQueue()->waitUntilAllOperationsAreFinished();
         controller.reset();
         foundation::setScheduler(previous);
+        kits::testhooks::setPinnedCertificates(std::nullopt);
+        net::testhooks::setDefaultTrustStoreFile(std::nullopt);
     }
 
     // Starts a controller over the folder with settings that the test may set later.
@@ -178,14 +198,18 @@ protected:
         return true;
     }
 
+    static testsupport::TempFolder* certificatesFolder;
+    static testsupport::TestCertificates* certificates;
     testsupport::TempFolder folder{"horavine-tally"};
-    LoopbackServer server;
+    LoopbackServer server{testsupport::LoopbackServerOptions{&certificates->leafA, {}, 60s}};
     std::shared_ptr<foundation::VirtualScheduler> clock = std::make_shared<foundation::VirtualScheduler>();
     std::shared_ptr<foundation::Scheduler> previous;
     std::shared_ptr<const PropertyListDictionary> currentSettings;
     bool firstInstall = false;
     std::shared_ptr<TLYTallyController> controller;
 };
+testsupport::TempFolder* TallyControllerTest::certificatesFolder = nullptr;
+testsupport::TestCertificates* TallyControllerTest::certificates = nullptr;
 
 } // namespace
 
@@ -202,11 +226,16 @@ TEST_F(TallyControllerTest, AFlushedEventIsUploadedOnceSettingsArriveAndNothingI
     ASSERT_TRUE(server.waitForRequests(1, 30s));
     ASSERT_TRUE(waitFor([&] { return filesWith(".multipartmime").empty(); }));
     const auto request = server.requests().at(0);
+    EXPECT_TRUE(request.tls);
     EXPECT_EQ(request.method, "POST");
     EXPECT_EQ(request.path(), "/spi/v2/events");
     EXPECT_EQ(request.header("User-Agent"), "Tally Mac SDK/1.3.4");
-    EXPECT_EQ(request.header("X-BLACKBOX-API-KEY"), "api-key");
+    EXPECT_EQ(request.header("X-BLACKBOX-DEVELOPER-TOKEN"), "3c5e1a9b7d20f4e6a8c1b3d5f7092e4a6c8b0d2f");
     EXPECT_EQ(request.header("X-BLACKBOX-API-CLIENT-TYPE"), "Tally Mac SDK");
+    EXPECT_EQ(request.header("X-BLACKBOX-API-CLIENT-VERSION"), "26");
+    EXPECT_EQ(request.header("X-BLACKBOX-API-CLIENT-DISPLAY-VERSION"), "1.3.4");
+    EXPECT_EQ(request.header("X-BLACKBOX-API-CLIENT-BUILD-VERSION"), "26");
+    EXPECT_EQ(request.header("X-BLACKBOX-API-KEY"), "api-key");
     EXPECT_EQ(request.header("Content-Length"), std::to_string(request.body.size()));
     const auto stamp = std::stoll(request.header("X-Blackbox-Api-Client-Packaged-Timestamp").value_or("0"));
     const auto now =
@@ -497,6 +526,44 @@ TEST_F(TallyControllerTest, ABurstFromFourThreadsIsRecordedWholeAndOnce)
         for (int index = 0; index < perThread; ++index)
             ASSERT_TRUE(seen.contains("burst " + std::to_string(thread) + "." + std::to_string(index)))
                 << thread << "." << index;
+}
+
+TEST_F(TallyControllerTest, SamplingRateTwoFromTheSettingsKeepsOrDropsLifeCycleEventsByInstallation)
+{
+    struct Case {
+        std::optional<std::string> betaToken;
+        std::string installationId;
+        bool kept;
+    };
+    PropertyListDictionary analytics;
+    analytics.set("sampling_rate", foundation::PropertyListValue(std::int64_t{2}));
+    for (const auto& [betaToken, installationId, kept] :
+         {Case{std::nullopt, "abc", true}, Case{std::nullopt, "abd", false}, Case{"beta", "abd", true}}) {
+        SCOPED_TRACE(installationId + (betaToken ? " with a beta token" : ""));
+        currentSettings = settingsWith(analytics);
+        startController(betaToken, installationId);
+        foundation::NotificationCenter::defaultCenter().post(foundation::ApplicationDidBecomeActiveNotification);
+        controller->logEvent(std::make_shared<kits::TLYCustomEvent>("Custom", std::nullopt));
+        idle();
+        std::ifstream current(controller->currentLogURL(), std::ios::binary);
+        const std::string log{std::istreambuf_iterator<char>(current), std::istreambuf_iterator<char>()};
+        EXPECT_EQ(customTypesOf(log), std::vector<std::string>{"Custom"}); // never sampled
+        if (kept) {
+            // "app_became_active" flushes: its log is sent and ends with it.
+            ASSERT_TRUE(server.waitForRequests(1, 30s));
+            ASSERT_TRUE(waitFor([&] { return filesWith(".multipartmime").empty(); }));
+            ASSERT_EQ(server.requests().size(), 1u);
+            EXPECT_EQ(logNamesOf(server.requests()[0]).back(), "app_became_active");
+        } else {
+            EXPECT_TRUE(server.requests().empty());
+            EXPECT_EQ(log.find("app_became_active"), std::string::npos);
+            EXPECT_NE(log.find("app_launched"), std::string::npos); // written before the settings applied
+        }
+        controller->eventQueue()->waitUntilAllOperationsAreFinished();
+        controller.reset();
+        std::filesystem::remove_all(events());
+        server.clearRequests();
+    }
 }
 
 TEST(TLYEventFilterTest, SamplingKeepsOrDropsAnInstallationsLifeCycleEventsByItsHash)
