@@ -161,13 +161,14 @@ void ProjectsViewController::updateDateFilterBar()
     yearFilterTextField_->setDate(start);
 
     // The custom controls show the bounds in force; an empty bound shows no date, with the
-    // calendar opening on the reference date's month.
+    // calendar opening on the reference date's month. The calendars are made on first use: only
+    // the custom page shows them, and this runs again whenever the range changes.
     showingDateFilterBounds_ = true;
     const QDate reference = localDay(dateFilter_.referenceDate());
     for (auto [control, bound] :
          {std::pair{dateFilterStartDateControl_, start}, std::pair{dateFilterEndDateControl_, end}}) {
         control->setDate(bound ? localDay(*bound) : noDate);
-        if (!bound)
+        if (!bound && range == model::DateFilterRange::custom)
             control->calendarWidget()->setCurrentPage(reference.year(), reference.month());
     }
     showingDateFilterBounds_ = false;

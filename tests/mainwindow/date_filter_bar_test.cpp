@@ -251,11 +251,14 @@ TEST_F(DateFilterBarTest, CustomKeepsTheBoundsShownBeforeAndItsControlsSetWholeD
     controller->dateFilterStartDateControl()->setDate(QDate(2024, 3, 18));
     EXPECT_EQ(controller->dateFilterStartDate(), berlin(2024, 3, 18, 0));
 
-    // An empty bound shows no date.
+    // An empty bound shows no date; its calendar opens on the month of the reference date.
     controller->setDateFilterBounds(std::nullopt, controller->dateFilterEndDate());
     controller->updateDateFilter();
     EXPECT_EQ(controller->dateFilterStartDateControl()->text().trimmed(), "");
     EXPECT_EQ(controller->dateFilterStartDate(), std::nullopt);
+    const QCalendarWidget* calendar = controller->dateFilterStartDateControl()->calendarWidget();
+    EXPECT_EQ(calendar->yearShown(), 2024);
+    EXPECT_EQ(calendar->monthShown(), 3);
 }
 
 TEST_F(DateFilterBarTest, PickerFromTheWeekLabelMovesTheFilterOnEveryPick)
