@@ -378,7 +378,11 @@ void MainWindowController::buildToolbar()
     searchField_ = new QLineEdit(toolbar);
     searchField_->setObjectName("search");
     searchField_->setPlaceholderText(tr("Search"));
-    searchField_->setClearButtonEnabled(true);
+    // The clear button shows only over text: it (and its icon, a theme lookup) is made with the
+    // first text, not while the window opens.
+    connect(
+        searchField_, &QLineEdit::textChanged, this, [this] { searchField_->setClearButtonEnabled(true); },
+        Qt::SingleShotConnection);
     searchField_->setMaximumWidth(220);
     connect(searchField_, &QLineEdit::textChanged, this,
             [this](const QString& text) { split_->projectsViewController()->searchAction(text); });
