@@ -1,16 +1,22 @@
 // The loading thread and the hand-over of its result to the main thread.
 #include "app/store_loader.h"
 
+#include "foundation/calendar.h"
+
 #include <chrono>
 #include <exception>
 
 namespace app {
 
 StoreLoader::StoreLoader(std::filesystem::path storePath, foundation::NotificationCenter& center, QObject* parent)
-    : StoreLoader(
-        [storePath] { return model::PersistenceController::openStore(storePath); },
-        [&center](OpenedStore opened) { return model::PersistenceController::loadStore(std::move(opened), center); },
-        parent)
+    : StoreLoader([storePath] { return model::PersistenceController::openStore(storePath); },
+                  [&center](OpenedStore opened) {
+                      // The zone database and the week rules, which the window needs for its first paint,
+                      // load here while the main thread is still building the window.
+                      foundation::Calendar::current();
+                      return model::PersistenceController::loadStore(std::move(opened), center);
+                  },
+                  parent)
 {}
 
 StoreLoader::StoreLoader(Open open, Load load, QObject* parent)
