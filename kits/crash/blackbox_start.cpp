@@ -1,5 +1,4 @@
-// The crash kit's start and its answers to the crash reporting controller: the host's optional
-// delegate translated into the controller's questions, and reports of earlier launches handed to it.
+// The crash kit's start and its answers to its controllers.
 
 #include "kits/analytics/tally.h"
 #include "kits/crash/bbx_beta_controller.h"
@@ -8,6 +7,7 @@
 #include "kits/crash/bbx_internal_report.h"
 #include "kits/crash/bbx_report.h"
 #include "kits/crash/blackbox.h"
+#include "kits/crash/blackbox_controller_adapter.h"
 #include "kits/crash/capture/bbx_support.h"
 #include "kits/platform/host_functions.h"
 #include "kits/platform/keystone.h"
@@ -17,78 +17,84 @@
 
 namespace kits {
 
-// The controllers' delegate. The host's delegate is taken when the kit starts, so the crash callback
-// reads it without a lock on the crashing thread; the other answers read the current one.
-class BlackboxControllerAdapter final : public BBXCrashReportingControllerDelegate, public BBXBetaControllerDelegate {
-public:
-    explicit BlackboxControllerAdapter(Blackbox& blackbox) : blackbox_(blackbox), delegateAtStart_(blackbox.delegate())
-    {}
+BlackboxControllerAdapter::BlackboxControllerAdapter(Blackbox& blackbox)
+    : blackbox_(blackbox), delegateAtStart_(blackbox.delegate())
+{}
 
-    bool shouldInstallCrashCallback() override { return static_cast<bool>(delegateAtStart_->blackboxDidDetectCrash); }
-    void detectedCrash() override
-    {
-        if (delegateAtStart_->blackboxDidDetectCrash)
-            delegateAtStart_->blackboxDidDetectCrash(blackbox_);
-    }
-    bool reportingControllerCanUseBackgroundSessions(BBXCrashReportingController&) override
-    {
-        const auto delegate = blackbox_.delegate();
-        if (delegate->blackboxCanUseBackgroundSessions)
-            return delegate->blackboxCanUseBackgroundSessions(blackbox_);
-        return !BBXApplicationIsExtension();
-    }
-    bool reportingControllerMustInformDelegateOfReports(BBXCrashReportingController&) override
-    {
-        const auto delegate = blackbox_.delegate();
-        return delegate->blackboxDidDetectReportForLastExecutionCompletionHandler
-               || delegate->implementsDeprecatedMethods();
-    }
-    void reportingControllerDidDetectReportForLastExecution(BBXCrashReportingController& controller,
-                                                            const std::shared_ptr<BBXInternalReport>& internalReport,
-                                                            std::function<void(bool)> completionHandler) override;
-    void reportingControllerInternalDidDetectReportForLastExecution(
-        BBXCrashReportingController&, const std::shared_ptr<BBXInternalReport>& internalReport) override
-    {
-        const BBXReport report(internalReport);
-        if (!report.isCrash().value_or(false))
-            return;
-        const auto created = report.dateCreated();
-        foundation::MainQueue::async([created] {
-            Tally::logPreviousSessionCrashedOnDate(created ? std::optional<foundation::Date>(*created) : std::nullopt);
-        });
-    }
-    bool reportingControllerEnsureDeliveryOfUnixSignal(BBXCrashReportingController&, int signal) override
-    {
-        const auto delegate = blackbox_.delegate();
-        return delegate->blackboxEnsureDeliveryOfUnixSignal
-               && delegate->blackboxEnsureDeliveryOfUnixSignal(blackbox_, signal);
-    }
-    std::optional<std::string> APIKeyForCrashReportingController(BBXCrashReportingController&) override
-    {
-        return blackbox_.APIKey();
-    }
-    std::string installIDForCrashReportingController(BBXCrashReportingController&) override
-    {
-        return blackbox_.installID();
-    }
-    bool isFirstInstallForCrashReportingController(BBXCrashReportingController&) override
-    {
-        return blackbox_.isFirstInstall();
-    }
-    BBXSettings settingsForCrashReportingController(BBXCrashReportingController&) override
-    {
-        return BBXSettings(Keystone::sharedSDK().settings());
-    }
-    std::optional<std::string> APIKeyForBetaController(BBXBetaController&) override { return blackbox_.APIKey(); }
-    BBXSettings settingsForBetaController(BBXBetaController&) override
-    {
-        return BBXSettings(Keystone::sharedSDK().settings());
-    }
+bool BlackboxControllerAdapter::shouldInstallCrashCallback()
+{
+    return static_cast<bool>(delegateAtStart_->blackboxDidDetectCrash);
+}
 
-private:
-    Blackbox& blackbox_;
-    const std::shared_ptr<const BlackboxDelegate> delegateAtStart_;
-};
+void BlackboxControllerAdapter::detectedCrash()
+{
+    if (delegateAtStart_->blackboxDidDetectCrash)
+        delegateAtStart_->blackboxDidDetectCrash(blackbox_);
+}
+
+bool BlackboxControllerAdapter::reportingControllerCanUseBackgroundSessions(BBXCrashReportingController&)
+{
+    const auto delegate = blackbox_.delegate();
+    if (delegate->blackboxCanUseBackgroundSessions)
+        return delegate->blackboxCanUseBackgroundSessions(blackbox_);
+    return !BBXApplicationIsExtension();
+}
+
+bool BlackboxControllerAdapter::reportingControllerMustInformDelegateOfReports(BBXCrashReportingController&)
+{
+    const auto delegate = blackbox_.delegate();
+    return delegate->blackboxDidDetectReportForLastExecutionCompletionHandler
+           || delegate->implementsDeprecatedMethods();
+}
+
+void BlackboxControllerAdapter::reportingControllerInternalDidDetectReportForLastExecution(
+    BBXCrashReportingController&, const std::shared_ptr<BBXInternalReport>& internalReport)
+{
+    const BBXReport report(internalReport);
+    if (!report.isCrash().value_or(false))
+        return;
+    const auto created = report.dateCreated();
+    foundation::MainQueue::async([created] {
+        Tally::logPreviousSessionCrashedOnDate(created ? std::optional<foundation::Date>(*created) : std::nullopt);
+    });
+}
+
+bool BlackboxControllerAdapter::reportingControllerEnsureDeliveryOfUnixSignal(BBXCrashReportingController&, int signal)
+{
+    const auto delegate = blackbox_.delegate();
+    return delegate->blackboxEnsureDeliveryOfUnixSignal
+           && delegate->blackboxEnsureDeliveryOfUnixSignal(blackbox_, signal);
+}
+
+std::optional<std::string> BlackboxControllerAdapter::APIKeyForCrashReportingController(BBXCrashReportingController&)
+{
+    return blackbox_.APIKey();
+}
+
+std::string BlackboxControllerAdapter::installIDForCrashReportingController(BBXCrashReportingController&)
+{
+    return blackbox_.installID();
+}
+
+bool BlackboxControllerAdapter::isFirstInstallForCrashReportingController(BBXCrashReportingController&)
+{
+    return blackbox_.isFirstInstall();
+}
+
+BBXSettings BlackboxControllerAdapter::settingsForCrashReportingController(BBXCrashReportingController&)
+{
+    return BBXSettings(Keystone::sharedSDK().settings());
+}
+
+std::optional<std::string> BlackboxControllerAdapter::APIKeyForBetaController(BBXBetaController&)
+{
+    return blackbox_.APIKey();
+}
+
+BBXSettings BlackboxControllerAdapter::settingsForBetaController(BBXBetaController&)
+{
+    return BBXSettings(Keystone::sharedSDK().settings());
+}
 
 void BlackboxControllerAdapter::reportingControllerDidDetectReportForLastExecution(
     BBXCrashReportingController& controller, const std::shared_ptr<BBXInternalReport>& internalReport,

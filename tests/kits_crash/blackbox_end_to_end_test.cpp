@@ -155,6 +155,26 @@ protected:
         std::lock_guard lock(mutex);
         return uploads;
     }
+    // The analytics kit's event logs, packaged ones unpacked.
+    std::string analyticsEvents() const
+    {
+        std::string text;
+        const fs::path analytics = root().parent_path() / "analytics";
+        std::error_code ignored;
+        for (const auto& entry : fs::recursive_directory_iterator(analytics, ignored)) {
+            if (!entry.is_regular_file())
+                continue;
+            const std::string bytes = readFile(entry.path());
+            if (!bytes.starts_with("MIME-Version")) {
+                text += bytes;
+                continue;
+            }
+            const auto form = testsupport::readMultipartBody(bytes, entry.path().stem().string());
+            for (const auto& part : form.parts.value_or(std::vector<testsupport::MultipartPart>{}))
+                text += testsupport::gunzip(part.body).bytes.value_or("");
+        }
+        return text;
+    }
     // Launch 1's directory copied aside, as it was left.
     fs::path copyAside(const std::string& execution)
     {
@@ -336,12 +356,18 @@ TEST_F(BlackboxEndToEndTest, TheDelegateSeesTheCrashDateOfTheLastLaunch)
     const auto at = record.find("\"time\":");
     ASSERT_NE(at, std::string::npos) << record;
     const long long signalTime = std::stoll(record.substr(at + 7));
+    const std::string metadata = readFile(root() / "active" / first.execution / "metadata.bbxrecord");
+    const auto startedAt = metadata.find("\"started_at\":");
+    ASSERT_NE(startedAt, std::string::npos) << metadata;
+    const long long started = std::stoll(metadata.substr(startedAt + 13));
 
     const Launch second = launch("clean", "detect", "1");
     ASSERT_TRUE(second.endedCleanly()) << second.errors;
     EXPECT_NE(second.output.find("crashed_on " + std::to_string(signalTime) + "\n"), std::string::npos)
         << second.output << " signal time " << signalTime;
     EXPECT_EQ(received().size(), 1u);
+    // The analytics kit heard of the crashed launch, dated by that launch's start.
+    EXPECT_NE(analyticsEvents().find(std::to_string(started) + "000\tapp_crashed\t"), std::string::npos);
 }
 
 #endif
