@@ -1,7 +1,7 @@
 // The program's usage events leave it: started on a fresh home with "SettingsEndpoint" pointing at the
 // loopback server, it must download its settings there, find the events URL in them and post the
 // package of its first log, whose gunzipped lines hold "app_installed"; the package is then gone from
-// the events folder, and SIGTERM still ends the program with status 0.
+// the events folder, and SIGTERM ends the program with status 0 after its quit event reached a log.
 // Usage: analytics_upload_check path/to/horavine   (run inside xvfb-run)
 #include "event_log_reader.h"
 #include "gunzip.h"
@@ -197,6 +197,15 @@ int main(int argc, char** argv)
     }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         fail("exit status " + std::to_string(status));
+    // Quitting waits for the kits' work in flight: the quit event is in the log it left.
+    bool terminated = false;
+    std::error_code error;
+    for (fs::recursive_directory_iterator entry(caches, error), end; !error && entry != end; entry.increment(error))
+        if (entry->path().extension() == ".log"
+            && contentsOf(entry->path()).find("app_terminated") != std::string::npos)
+            terminated = true;
+    if (posted && !terminated)
+        fail("no log under the caches folder holds \"app_terminated\" after the quit");
 
     if (failed) {
         std::cout << "recorded requests:\n";
@@ -209,7 +218,6 @@ int main(int argc, char** argv)
         }
         std::cout << "program output:\n" << contentsOf(home / "program.log");
         std::cout << "files under the caches folder:\n";
-        std::error_code error;
         for (fs::recursive_directory_iterator entry(caches, error), end; !error && entry != end; entry.increment(error))
             std::cout << "  " << entry->path().lexically_relative(caches).string() << "\n";
     } else {
