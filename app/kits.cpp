@@ -25,12 +25,12 @@ kits::BlackboxPromptPresenter crashReportPromptPresenter()
             for (const auto& title : prompt.buttons)
                 alert.buttons.append(QString::fromStdString(title));
             const ui::ModalResponse response = ui::runModalAlert(nullptr, alert);
-            // Closed without a button: an index past the buttons, which the kit takes as cancel.
-            const std::size_t index = response >= ui::alertFirstButtonReturn
-                                          ? static_cast<std::size_t>(response - ui::alertFirstButtonReturn)
-                                          : prompt.buttons.size();
+            // Closed without a button (its window closed, or a quitting signal ended it): no answer, so
+            // the report is not deleted as at "Don't Send" but waits for the next launch's question.
+            if (response < ui::alertFirstButtonReturn)
+                return;
             if (answer)
-                answer(index);
+                answer(static_cast<std::size_t>(response - ui::alertFirstButtonReturn));
         };
         auto* application = QCoreApplication::instance();
         if (!application || QThread::currentThread() == application->thread())

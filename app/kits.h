@@ -8,6 +8,7 @@ namespace app {
 
 // Asks the crash kit's question in an application-modal alert, its buttons in the kit's order, and
 // answers before it returns (from the main thread; from another, on a later turn of the event loop).
+// An alert closed without a button is not answered: the report stays for the next launch.
 kits::BlackboxPromptPresenter crashReportPromptPresenter();
 
 // Starts the crash kit (and with it the analytics kit) once per process.

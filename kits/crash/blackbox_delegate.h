@@ -45,12 +45,13 @@ struct BlackboxPrompt {
 
     static BlackboxPrompt make(std::string title, std::string message, const std::string& cancel,
                                const std::string& send, const std::optional<std::string>& alwaysSend);
-    // The answer of the button at `index`; an index past the buttons (closed without a button) cancels.
+    // The answer of the button at `index`; an index past the buttons cancels.
     Answer answerForButton(std::size_t index) const;
 };
 
 // Shows `prompt` and calls `answer` once with the index of the chosen button. Called on the main
-// queue; a modal presenter answers before it returns, another may answer later from any thread.
+// queue; a modal presenter answers before it returns, another may answer later from any thread. A
+// prompt closed without a choice is left unanswered: the report then stays for the next launch.
 using BlackboxPromptPresenter =
     std::function<void(const BlackboxPrompt& prompt, std::function<void(std::size_t buttonIndex)> answer)>;
 

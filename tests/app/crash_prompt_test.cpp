@@ -45,12 +45,24 @@ TEST(CrashReportPrompt, ShowsTheKitsTextsAndButtonsInOrderAndAnswersBeforeReturn
 
     EXPECT_EQ(prompt.answerForButton(*ask(prompt, ui::alertFirstButtonReturn, hook)), Answer::send);
     EXPECT_EQ(prompt.answerForButton(*ask(prompt, ui::alertThirdButtonReturn, hook)), Answer::cancel);
-    // Closed without a button.
-    EXPECT_EQ(prompt.answerForButton(*ask(prompt, ui::modalResponseCancel, hook)), Answer::cancel);
 
     const auto twoButtons = BlackboxPrompt::make("Quit", "Send?", "Cancel", "Send", std::nullopt);
     EXPECT_EQ(twoButtons.answerForButton(*ask(twoButtons, ui::alertSecondButtonReturn, hook)), Answer::cancel);
     EXPECT_EQ(hook.alerts.back().alert.buttons, (QStringList{"Send", "Cancel"}));
+}
+
+// Closed without a button (its window closed, or ended by a quitting signal or the end of the desktop
+// session): nobody chose "Don't Send", which deletes the report, so the question stays open and the
+// report waits for the next launch.
+TEST(CrashReportPrompt, ClosedWithoutAButtonItLeavesTheQuestionUnanswered)
+{
+    ui::ModalTestHook hook;
+    for (const auto& prompt : {BlackboxPrompt::make("Quit", "Send?", "Don't Send", "Send", std::string("Always")),
+                               BlackboxPrompt::make("Quit", "Send?", "Cancel", "Send", std::nullopt)}) {
+        EXPECT_EQ(ask(prompt, ui::modalResponseCancel, hook), std::nullopt);
+        EXPECT_EQ(hook.alerts.back().alert.buttons.size(), static_cast<qsizetype>(prompt.buttons.size()));
+    }
+    EXPECT_EQ(hook.alerts.size(), 2u);
 }
 
 TEST(CrashReportPrompt, AskedFromAnotherThreadItAsksOnTheEventLoop)
