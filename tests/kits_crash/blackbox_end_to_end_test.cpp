@@ -370,4 +370,39 @@ TEST_F(BlackboxEndToEndTest, TheDelegateSeesTheCrashDateOfTheLastLaunch)
     EXPECT_NE(analyticsEvents().find(std::to_string(started) + "000\tapp_crashed\t"), std::string::npos);
 }
 
+TEST_F(BlackboxEndToEndTest, TheLaunchRecordsItsTimesAndActivationInItsInternalKeys)
+{
+    const Launch only = launch("clean", "activate", "1");
+    ASSERT_TRUE(only.endedCleanly()) << only.errors;
+    // Every pair as written, keys and values decoded from their hex text.
+    std::vector<std::pair<std::string, std::string>> pairs;
+    const auto decode = [](const std::string& hex) {
+        std::string text;
+        for (std::size_t at = 0; at + 1 < hex.size(); at += 2)
+            text += static_cast<char>(std::stoi(hex.substr(at, 2), nullptr, 16));
+        return text;
+    };
+    std::istringstream lines(readFile(root() / "active" / only.execution / "internal_incremental_kv.bbxrecord"));
+    for (std::string line; std::getline(lines, line);) {
+        const auto key = line.find("\"key\":\"");
+        const auto value = line.find("\"value\":\"");
+        if (key == std::string::npos || value == std::string::npos)
+            continue;
+        pairs.emplace_back(decode(line.substr(key + 7, line.find('"', key + 7) - key - 7)),
+                           decode(line.substr(value + 9, line.find('"', value + 9) - value - 9)));
+    }
+    std::vector<std::string> background;
+    bool startTime = false;
+    bool firstTurn = false;
+    for (const auto& [key, value] : pairs) {
+        if (key == "com.faultmere.in-background")
+            background.push_back(value);
+        startTime = startTime || (key == "com.faultmere.kit-start-time" && std::stod(value) > 0);
+        firstTurn = firstTurn || (key == "com.faultmere.first-run-loop-time" && std::stod(value) > 0);
+    }
+    EXPECT_EQ(background, (std::vector<std::string>{"0", "0", "1"}));
+    EXPECT_TRUE(startTime);
+    EXPECT_TRUE(firstTurn);
+}
+
 #endif

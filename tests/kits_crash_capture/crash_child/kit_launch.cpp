@@ -4,15 +4,18 @@
 // "with_returned <real-time ns>", then either runs its main queue for `seconds` (mode "clean") and ends
 // normally, or crashes as `mode` asks after the main queue's first turn ("early-<mode>": before it).
 // "decline" gives the kit a delegate that declines every report; "detect" one that prints the crash
-// date of each report it is shown ("crashed_on <seconds>").
+// date of each report it is shown ("crashed_on <seconds>"); "activate" posts that the application
+// becomes active and then stops being active, after the first turn.
 #include "kit_launch.h"
 
 #include "kits/crash/bbx_report.h"
 #include "kits/crash/blackbox.h"
 #include "kits/platform/keystone.h"
 
+#include "foundation/application_notifications.h"
 #include "foundation/dispatch_queue.h"
 #include "foundation/main_bundle.h"
+#include "foundation/notification_center.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -180,6 +183,11 @@ int runKitLaunch(int argc, char** argv)
     turnMainQueue(std::nullopt);
     if (crashes)
         return crash_here();
+    if (option == "activate") {
+        auto& center = foundation::NotificationCenter::defaultCenter();
+        center.post(foundation::ApplicationWillBecomeActiveNotification);
+        center.post(foundation::ApplicationDidResignActiveNotification);
+    }
     turnMainQueue(
         std::chrono::steady_clock::now()
         + std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds)));
