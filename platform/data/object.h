@@ -108,7 +108,9 @@ private:
     RelationshipSlot* relationships_ = nullptr;
     std::uint64_t pendingKeys_ = 0;
 
-    int liveIndex_ = -1; // position in the context's list of live objects of the entity
+    // Position in the context's list of live objects of the entity, or in its list of deleted
+    // objects while deleted.
+    int liveIndex_ = -1;
     // Bit fields, so the header stays at 64 bytes: every loaded object carries them.
     std::uint32_t presentValues_ : EntityDescription::maxAttributes = 0; // bit a: attribute a has a value
     bool deleted_ : 1 = false;

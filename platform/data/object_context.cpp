@@ -48,7 +48,6 @@ Object* ObjectContext::makeObject(const EntityDescription& entity, std::vector<V
 {
     const ObjectClass& objectClass = entity.objectClass();
     Object* object = objectClass.construct(arena_.allocate(objectClass.size, objectClass.alignment));
-    owned_.push_back(object);
     object->entity_ = &entity;
     object->context_ = this;
     const auto attributeCount = entity.attributes().size();
@@ -73,11 +72,14 @@ Object* ObjectContext::makeObject(const EntityDescription& entity, std::vector<V
 // Objects live in the arena: their destructors run here, their memory goes with the arena.
 void ObjectContext::destroyObjects()
 {
-    for (Object* object : owned_)
-        object->~Object();
-    owned_.clear();
-    for (auto& list : live_)
+    for (auto& list : live_) {
+        for (Object* object : list)
+            object->~Object();
         list.clear();
+    }
+    for (Object* object : retired_)
+        object->~Object();
+    retired_.clear();
 }
 
 bool ObjectContext::attachStore(std::unique_ptr<SqliteStore> store, std::string& error)
@@ -86,7 +88,9 @@ bool ObjectContext::attachStore(std::unique_ptr<SqliteStore> store, std::string&
         error = "no store";
         return false;
     }
-    if (!owned_.empty() || store_) {
+    const bool empty =
+        retired_.empty() && std::all_of(live_.begin(), live_.end(), [](const auto& list) { return list.empty(); });
+    if (!empty || store_) {
         error = "a store can only be attached to an empty context";
         return false;
     }
@@ -180,8 +184,9 @@ bool ObjectContext::attachStore(std::unique_ptr<SqliteStore> store, std::string&
                                + " stored references point to missing objects and were left empty");
     storeIdentifier_ = store->uuid();
     store_ = std::move(store);
-    for (const auto& object : owned_)
-        object->awakeFromFetch();
+    for (const auto& list : live_)
+        for (Object* object : list)
+            object->awakeFromFetch();
     return true;
 }
 
@@ -234,6 +239,7 @@ void ObjectContext::removeObject(Object& object, bool cascade)
     undoManager_.record({UndoRecord::Kind::remove, -1, &object, {}, nullptr});
     object.deleted_ = true;
     unregisterLive(object);
+    retire(object);
     if (object.pendingInserted_) {
         object.pendingInserted_ = false; // inserted and deleted within one pass: nothing to announce
         object.pendingKeys_ = 0;
@@ -249,6 +255,7 @@ void ObjectContext::reinsertObject(Object& object)
     if (!object.deleted_)
         return;
     object.deleted_ = false;
+    unretire(object);
     registerLive(object);
     if (object.pendingDeleted_)
         object.pendingDeleted_ = false; // deleted and restored within one pass
@@ -396,6 +403,22 @@ void ObjectContext::unregisterLive(Object& object)
         byLargeKey_[entity].erase(object.primaryKey_);
     else
         byKey_[entity][static_cast<std::size_t>(object.primaryKey_)] = nullptr;
+}
+
+void ObjectContext::retire(Object& object)
+{
+    object.liveIndex_ = static_cast<int>(retired_.size());
+    retired_.push_back(&object);
+}
+
+void ObjectContext::unretire(Object& object)
+{
+    const auto position = static_cast<std::size_t>(object.liveIndex_);
+    Object* last = retired_.back();
+    retired_[position] = last;
+    last->liveIndex_ = static_cast<int>(position);
+    retired_.pop_back();
+    object.liveIndex_ = -1;
 }
 
 std::vector<Object*> ObjectContext::fetch(const EntityDescription& entity, const Predicate& predicate,
@@ -586,11 +609,16 @@ foundation::Status ObjectContext::recreateStore()
     if (!fresh)
         return foundation::Status::failure(foundation::StatusCode::ioError, openError.message);
     store_ = std::move(fresh);
-    for (Object* object : owned_) {
-        object->inStore_ = !object->deleted_;
-        object->dirty_ = false;
-        object->queuedForSave_ = false;
-    }
+    const auto written = [](Object& object) {
+        object.inStore_ = !object.deleted_;
+        object.dirty_ = false;
+        object.queuedForSave_ = false;
+    };
+    for (const auto& list : live_)
+        for (Object* object : list)
+            written(*object);
+    for (Object* object : retired_)
+        written(*object);
     saveQueue_.clear();
     return foundation::Status::success();
 }

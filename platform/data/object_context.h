@@ -109,6 +109,8 @@ private:
     void queueForNotice(Object& object);
     void registerLive(Object& object);
     void unregisterLive(Object& object);
+    void retire(Object& object);
+    void unretire(Object& object);
     void removeObject(Object& object, bool cascade);
     void reinsertObject(Object& object);
     // A new object of the entity in the arena, with `values` moved in (one per attribute) or the
@@ -121,8 +123,10 @@ private:
     std::unique_ptr<SqliteStore> store_;
     std::string storeIdentifier_;
     ObjectArena arena_;
-    std::vector<Object*> owned_; // every object ever made here, deleted ones included
+    // Every object made here is in one of these two: the live ones per entity, the deleted ones
+    // (kept for undo) in one list. Objects live in the arena; the lists are how they are destroyed.
     std::vector<std::vector<Object*>> live_;
+    std::vector<Object*> retired_;
     // Live objects by primary key, per entity: keys are dense and never reused, so a vector indexed
     // by key (nullptr for deleted ones) beats a hash map on memory and load time.
     // Keys past a bound (only a damaged or foreign store has them) go to a map instead.

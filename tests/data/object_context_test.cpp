@@ -6,11 +6,13 @@
 using data::ChangeSet;
 using data::Object;
 using data::ObjectContext;
+using data::UndoManager;
 using data::Value;
 using foundation::Notification;
 using foundation::NotificationCenter;
 using testmodel::entity;
 using testmodel::model;
+using testmodel::TempDir;
 
 namespace {
 
@@ -120,6 +122,60 @@ TEST(ObjectContext, DeleteCascadesAndNullifiesAndLeavesInertObjects)
     EXPECT_FALSE(otherFolder->isDeleted());
     EXPECT_EQ(otherFolder->toOne("person"), nullptr);
     context.deleteObject(person); // a second delete is harmless
+}
+
+TEST(ObjectContext, DeletedObjectsStayUntilTheContextGoesAndComeBackWithUndo)
+{
+    // Objects live in the context's arena; the deleted ones are kept (for undo) in a list of their
+    // own, so each is destroyed exactly once with the context, restored or not (ASan checks that).
+    NotificationCenter center;
+    ObjectContext context(model(), center);
+    std::vector<Object*> notes;
+    for (int i = 0; i < 6; ++i) {
+        Object* note = context.insertObject(entity("Note"));
+        // Long enough to live on the heap, so an object never destroyed leaks.
+        note->setValue("text", std::string(64, static_cast<char>('a' + i)));
+        notes.push_back(note);
+    }
+    context.processPendingChanges();
+    for (int i : {1, 3, 4}) {
+        context.deleteObject(notes[static_cast<std::size_t>(i)]);
+        context.processPendingChanges();
+    }
+    const auto live = [&] {
+        std::vector<Object*> list = context.objects(entity("Note"));
+        std::sort(list.begin(), list.end());
+        return list;
+    };
+    const auto sorted = [](std::vector<Object*> list) {
+        std::sort(list.begin(), list.end());
+        return list;
+    };
+    EXPECT_EQ(live(), sorted({notes[0], notes[2], notes[5]}));
+
+    UndoManager& undo = context.undoManager();
+    undo.undo(); // note 4 back
+    undo.undo(); // note 3 back
+    EXPECT_EQ(live(), sorted({notes[0], notes[2], notes[3], notes[4], notes[5]}));
+    EXPECT_EQ(context.objectWithPrimaryKey(entity("Note"), notes[3]->primaryKey()), notes[3]);
+    EXPECT_EQ(text(notes[3], "text"), std::string(64, 'd'));
+    undo.redo(); // note 3 deleted again
+    context.deleteObject(notes[0]);
+    context.processPendingChanges();
+    EXPECT_EQ(live(), sorted({notes[2], notes[4], notes[5]}));
+    EXPECT_EQ(context.objectWithPrimaryKey(entity("Note"), notes[3]->primaryKey()), nullptr);
+    undo.undo();
+    EXPECT_EQ(live(), sorted({notes[0], notes[2], notes[4], notes[5]}));
+
+    // A context whose only objects are deleted ones is not empty: no store is attached to it.
+    TempDir folder;
+    testmodel::openStore(folder.path() / "store.sqlite").reset(); // creates the file
+    ObjectContext other(model(), center);
+    other.deleteObject(other.insertObject(entity("Folder")));
+    other.processPendingChanges();
+    std::string message;
+    EXPECT_FALSE(other.attachStore(testmodel::openStore(folder.path() / "store.sqlite"), message));
+    EXPECT_EQ(message, "a store can only be attached to an empty context");
 }
 
 TEST(ObjectContext, OneNoticePerPassWithChangedKeysAndOwners)
