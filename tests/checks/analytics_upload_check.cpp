@@ -95,12 +95,14 @@ bool waitFor(pid_t program, std::chrono::seconds limit, const std::function<bool
 
 pid_t startProgram(const std::string& program, const fs::path& home, const std::string& endpoint)
 {
-    std::vector<std::string> environment{
-        "HOME=" + home.string(), "XDG_RUNTIME_DIR=" + (home / "runtime").string(), "SettingsEndpoint=" + endpoint,
-        "LC_ALL=C.UTF-8",
-        // Behaviour is checked here; leak checks of the desktop libraries belong elsewhere.
-        "ASAN_OPTIONS=detect_leaks=0"};
-    for (const char* inherited : {"DISPLAY", "XAUTHORITY", "PATH", "TZ", "UBSAN_OPTIONS", "QT_QPA_PLATFORM"})
+    // Behaviour is checked here; leak checks of the desktop libraries belong elsewhere.
+    const char* sanitizer = std::getenv("ASAN_OPTIONS");
+    std::vector<std::string> environment{"HOME=" + home.string(), "XDG_RUNTIME_DIR=" + (home / "runtime").string(),
+                                         "SettingsEndpoint=" + endpoint, "LC_ALL=C.UTF-8",
+                                         "ASAN_OPTIONS=" + (sanitizer ? std::string(sanitizer) + ":" : std::string())
+                                             + "detect_leaks=0"};
+    for (const char* inherited :
+         {"DISPLAY", "XAUTHORITY", "PATH", "TZ", "UBSAN_OPTIONS", "LSAN_OPTIONS", "QT_QPA_PLATFORM"})
         if (const char* value = std::getenv(inherited))
             environment.push_back(std::string(inherited) + "=" + value);
     const std::string logPath = (home / "program.log").string();
