@@ -10,6 +10,8 @@
 #include "model/project.h"
 #include "model/timer.h"
 
+#include "data/object_context.h"
+
 #include <algorithm>
 
 namespace mainwindow {
@@ -76,27 +78,62 @@ const ProjectsOutlineModel::ProjectNode& ProjectsOutlineModel::sums(ProjectNode&
 {
     if (node.summed)
         return node;
+    node.count = 0;
     node.stoppedMinutes = 0;
     node.openTimers.clear();
-    const auto add = [&node](model::Timer* timer) {
-        // A stopped timer with a pause left open still grows with the clock: it is read live.
-        if (timer->end() && !timer->activePauseEntry())
-            node.stoppedMinutes += timer->duration();
-        else
-            node.openTimers.push_back(timer);
-    };
     if (node.made) {
         for (model::Timer* timer : node.timers)
-            add(timer);
-        node.count = node.timers.size();
+            addToSums(node, *timer);
     } else {
-        const std::vector<model::Timer*> listed = node.project->timers(unsortedFilter_);
-        for (model::Timer* timer : listed)
-            add(timer);
-        node.count = listed.size();
+        for (model::Timer* timer : node.project->timers(unsortedFilter_))
+            addToSums(node, *timer);
     }
     node.summed = true;
     return node;
+}
+
+void ProjectsOutlineModel::addToSums(ProjectNode& node, model::Timer& timer)
+{
+    ++node.count;
+    // A stopped timer with a pause left open still grows with the clock: it is read live.
+    if (timer.end() && !timer.activePauseEntry())
+        node.stoppedMinutes += timer.duration();
+    else
+        node.openTimers.push_back(&timer);
+}
+
+void ProjectsOutlineModel::sumAllAtOnce() const
+{
+    // Below a few projects, project by project costs less than a walk over every timer.
+    constexpr std::size_t fewProjects = 16;
+    std::vector<ProjectNode*> pending;
+    for (const auto& node : nodes_)
+        if (!node->summed && !node->made)
+            pending.push_back(node.get());
+    if (pending.size() < fewProjects)
+        return;
+    const data::ObjectContext* context = pending.front()->project->context();
+    if (!context)
+        return;
+    for (ProjectNode* node : pending) {
+        node->count = 0;
+        node->stoppedMinutes = 0;
+        node->openTimers.clear();
+        node->summing = true;
+    }
+    const auto& timerEntity = *context->model().entity(model::Timer::entityName);
+    for (data::Object* object : context->objects(timerEntity)) {
+        auto& timer = static_cast<model::Timer&>(*object);
+        if (!model::Project::passes(timer, unsortedFilter_))
+            continue;
+        const auto found = nodeByProject_.find(timer.project());
+        if (found != nodeByProject_.end() && found->second->summing)
+            addToSums(*found->second, timer);
+    }
+    for (ProjectNode* node : pending) {
+        node->summing = false;
+        node->summed = true;
+    }
 }
 
 const std::vector<model::Timer*>& ProjectsOutlineModel::timers(const model::Project& project) const
@@ -107,6 +144,7 @@ const std::vector<model::Timer*>& ProjectsOutlineModel::timers(const model::Proj
 
 std::size_t ProjectsOutlineModel::timerCount() const
 {
+    sumAllAtOnce();
     std::size_t count = 0;
     for (const auto& node : nodes_)
         count += sums(*node).count;
@@ -129,6 +167,7 @@ std::int64_t ProjectsOutlineModel::duration(const model::Project& project) const
 
 std::int64_t ProjectsOutlineModel::totalDuration() const
 {
+    sumAllAtOnce();
     std::int64_t minutes = 0;
     for (const auto& node : nodes_)
         minutes += duration(sums(*node));

@@ -126,6 +126,7 @@ private:
         std::vector<model::Timer*> timers;
         // The children's count, the minutes of the stopped ones and the open ones, once summed.
         bool summed = false;
+        bool summing = false; // during sumAllAtOnce
         std::size_t count = 0;
         std::int64_t stoppedMinutes = 0;
         std::vector<model::Timer*> openTimers;
@@ -136,6 +137,10 @@ private:
     // The node with its sums, summed now when needed: over the children once made, otherwise over
     // the project's timers under the filter, unsorted (no children are made for it).
     const ProjectNode& sums(ProjectNode& node) const;
+    // Sums every listed project that has neither sums nor children in one walk over the store's
+    // timers in their order in memory, which touches far fewer pages than project by project.
+    void sumAllAtOnce() const;
+    static void addToSums(ProjectNode& node, model::Timer& timer);
     static std::int64_t duration(const ProjectNode& node);
 
     ProjectNode* nodeOf(const model::Project* project) const;

@@ -119,26 +119,30 @@ void Project::toggleArchived()
             timer->stop();
 }
 
+bool Project::passes(const Timer& timer, const Filter& filter)
+{
+    if (filter.fromDate || filter.toDate) {
+        const auto start = timer.start();
+        if (!start || (filter.fromDate && *start < *filter.fromDate) || (filter.toDate && *start > *filter.toDate))
+            return false;
+    }
+    if (!filter.includeBilledTimers && timer.billed())
+        return false;
+    if (filter.searchTerm && !filter.searchTerm->empty()) {
+        const auto notes = timer.typedValue<std::string_view>(Timer::notesKey);
+        if (!notes || !foundation::containsCaseInsensitive(*notes, *filter.searchTerm))
+            return false;
+    }
+    return true;
+}
+
 std::vector<Timer*> Project::timers(const Filter& filter) const
 {
     std::vector<Timer*> result;
-    const bool hasDates = filter.fromDate || filter.toDate;
-    const bool hasTerm = filter.searchTerm && !filter.searchTerm->empty();
     for (data::Object* object : toMany(timersKey)) {
         auto* timer = static_cast<Timer*>(object);
-        if (hasDates) {
-            const auto start = timer->start();
-            if (!start || (filter.fromDate && *start < *filter.fromDate) || (filter.toDate && *start > *filter.toDate))
-                continue;
-        }
-        if (!filter.includeBilledTimers && timer->billed())
-            continue;
-        if (hasTerm) {
-            const auto notes = timer->typedValue<std::string_view>(Timer::notesKey);
-            if (!notes || !foundation::containsCaseInsensitive(*notes, *filter.searchTerm))
-                continue;
-        }
-        result.push_back(timer);
+        if (passes(*timer, filter))
+            result.push_back(timer);
     }
     if (filter.sortDescriptors && !filter.sortDescriptors->empty()) {
         const auto& timerEntity = *managedObjectModel().entity(Timer::entityName);

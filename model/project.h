@@ -84,6 +84,8 @@ public:
 
     // The timers that pass the filter, in its order (or unordered without sort descriptors).
     std::vector<Timer*> timers(const Filter& filter) const;
+    // Whether one timer passes the filter's conditions (dates, billed state, search term).
+    static bool passes(const Timer& timer, const Filter& filter);
     std::int64_t duration(const Filter& filter) const;
 
     static const KeyDependencies& keyDependencies();

@@ -346,23 +346,26 @@ protected:
         return std::make_unique<ProjectsViewController>(context_.get(), *defaults_);
     }
     // The outline's figures against the model's own filtering, project by project and in total.
+    // The outline's figures against the model's own filtering, in total (first, so the outline sums
+    // every project it has no sums of at once) and project by project.
     static void expectSumsOfTheFilter(ProjectsViewController& controller, const std::string& step)
     {
         const model::Filter filter = controller.filter();
         std::int64_t total = 0;
         std::size_t count = 0;
         for (model::Project* listed : controller.projects()) {
-            EXPECT_EQ(controller.outlineModel()->duration(*listed), listed->duration(filter))
-                << *listed->name() << ", " << step;
             total += listed->duration(filter);
             count += listed->timers(filter).size();
         }
-        EXPECT_EQ(controller.outlineModel()->totalDuration(), total) << step;
-        EXPECT_EQ(controller.outlineModel()->timerCount(), count) << step;
         EXPECT_EQ(controller.durationStatusText().toStdString(), mainwindow::durationStatusText(total)) << step;
         EXPECT_EQ(controller.countsStatusText().toStdString(),
                   mainwindow::countsStatusText(controller.projects().size(), count))
             << step;
+        EXPECT_EQ(controller.outlineModel()->totalDuration(), total) << step;
+        EXPECT_EQ(controller.outlineModel()->timerCount(), count) << step;
+        for (model::Project* listed : controller.projects())
+            EXPECT_EQ(controller.outlineModel()->duration(*listed), listed->duration(filter))
+                << *listed->name() << ", " << step;
     }
     void endTurn() { context_->processPendingChanges(); }
 };
@@ -472,6 +475,49 @@ TEST_F(LazyOutlineTest, SumsOfProjectsNobodyLookedIntoFollowEveryChange)
     expectSumsOfTheFilter(*controller, "search term");
 
     EXPECT_FALSE(outline.childrenMade(*closed));
+}
+
+TEST_F(LazyOutlineTest, ManyProjectsAreSummedInOneWalkAsTheFilterHasThem)
+{
+    // Enough projects that their sums are made in one walk over every timer of the store.
+    std::vector<model::Project*> projects;
+    for (int p = 0; p < 24; ++p) {
+        projects.push_back(project("Project " + std::to_string(p)));
+        for (int t = 0; t < 6; ++t) {
+            model::Timer* timer = periodTimer(projects.back(), march(1 + static_cast<unsigned>((p + t) % 9), 8 + t),
+                                              10 + p + t, t % 2 ? "Review" : "code");
+            timer->setBilled((p + t) % 4 == 0);
+        }
+    }
+    projects.front()->setExpanded(true);
+    runningTimer(projects[3], march(6, 9), "running review");
+    periodTimer(project("Archived", true), march(6, 8), 600, "archived review");
+    periodTimer(nullptr, march(6, 8), 700, "review of nothing");
+    endTurn();
+    auto controller = makeController(model::DateFilterRange::week);
+    ProjectsOutlineModel& outline = *controller->outlineModel();
+    expectSumsOfTheFilter(*controller, "week");
+
+    // A project summed before the rest (its row was painted) keeps its sums through the walk.
+    controller->setSearchTerm("review");
+    EXPECT_EQ(outline.duration(*projects[2]), projects[2]->duration(controller->filter()));
+    expectSumsOfTheFilter(*controller, "search term");
+    model::Preferences(*defaults_).setShowsBilledTimers(false);
+    controller->setSearchTerm("");
+    expectSumsOfTheFilter(*controller, "billed left out");
+    model::Preferences(*defaults_).setDateFilterRange(model::rawValue(model::DateFilterRange::all));
+    controller->dateFilterRangeChanged();
+    expectSumsOfTheFilter(*controller, "all dates");
+    clock_->advance(std::chrono::minutes(30));
+    foundation::NotificationCenter::defaultCenter().post(RefreshTimerFiredNotification);
+    expectSumsOfTheFilter(*controller, "clock");
+
+    // One project changed afterwards is summed on its own.
+    projects[5]->timers().front()->setBilled(true);
+    endTurn();
+    expectSumsOfTheFilter(*controller, "one project changed");
+    EXPECT_TRUE(outline.childrenMade(*projects.front()));
+    EXPECT_FALSE(outline.childrenMade(*projects[5]));
 }
 
 TEST_F(LazyOutlineTest, ATimerMovedBetweenAMadeAndAnUnmadeProjectIsListedOnce)
