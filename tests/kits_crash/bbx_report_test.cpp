@@ -9,6 +9,7 @@
 
 #include "support/child_process.h"
 #include "support/file_contents.h"
+#include "support/hex.h"
 #include "support/mutator.h"
 #include "support/scoped_environment.h"
 #include "support/temp_folder.h"
@@ -28,20 +29,10 @@ using foundation::PropertyListValue;
 using kits::BBXInternalReport;
 using kits::BBXReport;
 
+using testsupport::hex;
 using testsupport::writeFile;
 
 namespace {
-
-std::string hex(std::string_view text)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (const unsigned char c : text) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
 
 const std::string metadata = R"({"identity":{"api_key":"k","started_at":1700000000,"session_id":"S1"}}
 {"host":{"os_build_version":"6.1.0-18-amd64","os_display_version":"6.1.0"}}

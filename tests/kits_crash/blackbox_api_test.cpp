@@ -10,6 +10,7 @@
 
 #include "kits_crash_capture/user_logging_fixture.h"
 #include "support/child_process.h"
+#include "support/hex.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -24,6 +25,7 @@ using foundation::PropertyListDictionary;
 using foundation::PropertyListValue;
 using kits::Blackbox;
 using kits::Keystone;
+using testsupport::hex;
 using testsupport::recordSections;
 
 namespace {
@@ -40,17 +42,6 @@ protected:
 
     Blackbox& blackbox = Blackbox::sharedInstance();
 };
-
-std::string hex(std::string_view text)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (const unsigned char c : text) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
 
 } // namespace
 

@@ -5,6 +5,7 @@
 #include "kits/crash/capture/bbx_stack_frame.h"
 
 #include "support/child_process.h"
+#include "support/hex.h"
 #include "support/mutator.h"
 #include "user_logging_fixture.h"
 
@@ -18,6 +19,7 @@
 namespace fs = std::filesystem;
 using foundation::PropertyListDictionary;
 using foundation::PropertyListValue;
+using testsupport::hex;
 using testsupport::recordSections;
 using testsupport::UserLoggingTest;
 
@@ -36,17 +38,6 @@ std::string contentsOf(const fs::path& path)
 {
     std::ifstream stream(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(stream), {}};
-}
-
-std::string hex(std::string_view text)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (const unsigned char c : text) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
 }
 
 class KeyValueTest : public UserLoggingTest {
