@@ -19,6 +19,7 @@
 #include "foundation/scheduler.h"
 #include "support/file_contents.h"
 #include "support/loopback_server.h"
+#include "support/manual_main_queue.h"
 #include "support/multipart_reader.h"
 #include "support/scoped_environment.h"
 #include "support/temp_folder.h"
@@ -27,7 +28,6 @@
 
 #include <chrono>
 #include <csignal>
-#include <deque>
 #include <filesystem>
 #include <mutex>
 #include <thread>
@@ -138,10 +138,7 @@ protected:
         MainBundle::setApplicationSupportDirectory(folder.path() / "support");
         MainBundle::setInfoDictionary(PropertyListDictionary{{"CFBundleIdentifier", "org.example.app"}});
         foundation::setScheduler(scheduler);
-        foundation::MainQueue::setExecutor([this](foundation::Work work) {
-            std::lock_guard lock(mainMutex);
-            mainWork.push_back(std::move(work));
-        });
+        mainQueue.install();
         kits::setKitLogSink([this](std::string_view line) {
             std::lock_guard lock(logMutex);
             logged += std::string(line) + "\n";
@@ -192,26 +189,11 @@ protected:
             makeController();
         return controller->startWithProfilingMark(0, std::string("beta-token"));
     }
-    // Runs the main queue's work, including work it adds.
-    void turnMainQueue()
-    {
-        for (;;) {
-            foundation::Work work;
-            {
-                std::lock_guard lock(mainMutex);
-                if (mainWork.empty())
-                    return;
-                work = std::move(mainWork.front());
-                mainWork.pop_front();
-            }
-            work();
-        }
-    }
     void settle()
     {
         for (int round = 0; round < 3; ++round) {
             controller->operationQueue()->waitUntilAllOperationsAreFinished();
-            turnMainQueue();
+            mainQueue.turn();
         }
     }
 
@@ -265,8 +247,7 @@ protected:
     std::shared_ptr<kits::BBXFileManager> fileManager;
     std::shared_ptr<BBXCrashReportingController> controller;
     std::optional<Installed> installed;
-    std::mutex mainMutex;
-    std::deque<foundation::Work> mainWork;
+    testsupport::ManualMainQueue mainQueue;
     std::mutex logMutex;
     std::string logged;
 };
@@ -304,7 +285,7 @@ TEST_F(BBXCrashReportingControllerTest, StartSetsUpThisLaunchAndHandsItsValuesTo
     EXPECT_FALSE(fs::exists(fileManager->pendingPath()));
     // The marker lives until the main queue's first turn.
     EXPECT_TRUE(controller->launchFailureMarkerPresent());
-    turnMainQueue();
+    mainQueue.turn();
     EXPECT_FALSE(controller->launchFailureMarkerPresent());
     EXPECT_EQ(delegate->settingsAsked.load(), 1); // asked once, then kept
     EXPECT_TRUE(server.requests().empty());
@@ -314,12 +295,12 @@ TEST_F(BBXCrashReportingControllerTest, HandlerChecksAndThePromptWarningComeTwoS
 {
     delegate->settings = PropertyListDictionary{{"features", PropertyListDictionary{{"prompt_enabled", true}}}};
     ASSERT_TRUE(start());
-    turnMainQueue();
+    mainQueue.turn();
     scheduler->advance(foundation::SchedulerDuration(1.9));
-    turnMainQueue();
+    mainQueue.turn();
     EXPECT_EQ(log().find("WARNING: the user prompt feature is enabled"), std::string::npos);
     scheduler->advance(foundation::SchedulerDuration(0.1));
-    turnMainQueue();
+    mainQueue.turn();
     EXPECT_NE(log().find("[Blackbox:Crash] WARNING: the user prompt feature is enabled. As of Blackbox 3.0.0"),
               std::string::npos);
 }

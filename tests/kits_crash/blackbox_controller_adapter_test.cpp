@@ -12,12 +12,12 @@
 #include "foundation/dispatch_queue.h"
 #include "foundation/main_bundle.h"
 #include "support/file_contents.h"
+#include "support/manual_main_queue.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <deque>
 #include <mutex>
 
 using kits::BBXCrashReportingController;
@@ -34,10 +34,7 @@ protected:
         foundation::MainBundle::setCachesDirectory(folder.path());
         foundation::MainBundle::setInfoDictionary(
             foundation::PropertyListDictionary{{"CFBundleIdentifier", "org.example.app"}});
-        foundation::MainQueue::setExecutor([this](foundation::Work work) {
-            std::lock_guard lock(mutex);
-            mainWork.push_back(std::move(work));
-        });
+        mainQueue.install();
         kits::setKitLogSink([this](std::string_view line) {
             std::lock_guard lock(mutex);
             logged += std::string(line) + "\n";
@@ -60,22 +57,6 @@ protected:
         foundation::MainBundle::setCachesDirectory(std::nullopt);
     }
 
-    std::size_t turnMainQueue()
-    {
-        std::size_t ran = 0;
-        for (;;) {
-            foundation::Work work;
-            {
-                std::lock_guard lock(mutex);
-                if (mainWork.empty())
-                    return ran;
-                work = std::move(mainWork.front());
-                mainWork.pop_front();
-            }
-            work();
-            ++ran;
-        }
-    }
     // The hand-over's completion answers, in order ("submit"/"keep").
     std::string handOver(BlackboxControllerAdapter& adapter)
     {
@@ -89,7 +70,7 @@ protected:
     std::shared_ptr<BBXCrashReportingController> controller;
     std::shared_ptr<kits::BBXInternalReport> report;
     std::mutex mutex;
-    std::deque<foundation::Work> mainWork;
+    testsupport::ManualMainQueue mainQueue;
     std::string logged;
 };
 
@@ -103,7 +84,7 @@ TEST_F(BlackboxControllerAdapterTest, WithoutADelegateEveryReportIsSentAndNothin
     EXPECT_FALSE(adapter.reportingControllerMustInformDelegateOfReports(*controller));
     EXPECT_FALSE(adapter.reportingControllerEnsureDeliveryOfUnixSignal(*controller, SIGSEGV));
     EXPECT_EQ(handOver(adapter), "submit;");
-    EXPECT_EQ(turnMainQueue(), 0u);
+    EXPECT_EQ(mainQueue.turn(), 0u);
     adapter.detectedCrash(); // nothing to call
 }
 
@@ -126,7 +107,7 @@ TEST_F(BlackboxControllerAdapterTest, ADelegateThatDecidesGetsTheReportAndTheDep
     EXPECT_TRUE(adapter.reportingControllerMustInformDelegateOfReports(*controller));
     EXPECT_EQ(handOver(adapter), "keep;");
     EXPECT_EQ(seen, "decide E1;"); // on the calling thread
-    EXPECT_EQ(turnMainQueue(), 1u);
+    EXPECT_EQ(mainQueue.turn(), 1u);
     EXPECT_EQ(seen, "decide E1;old with E1;older;");
 
     Blackbox::sharedInstance().warnDelegateAboutMethods();
@@ -147,7 +128,7 @@ TEST_F(BlackboxControllerAdapterTest, ADelegateThatIsOnlyToldGetsAReadOnlyReport
     EXPECT_FALSE(adapter.reportingControllerMustInformDelegateOfReports(*controller));
     EXPECT_EQ(handOver(adapter), "submit;");
     EXPECT_FALSE(crashedOn);
-    EXPECT_EQ(turnMainQueue(), 1u);
+    EXPECT_EQ(mainQueue.turn(), 1u);
     ASSERT_TRUE(crashedOn);
     EXPECT_EQ(crashedOn->time_since_epoch().count(), 1700000000);
 }

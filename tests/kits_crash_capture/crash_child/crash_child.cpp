@@ -12,7 +12,9 @@
 #include "kits/crash/capture/bbx_exception.h"
 #include "kits/crash/capture/bbx_signal.h"
 
+#include "bus_error.h"
 #include "kit_launch.h"
+#include "support/real_time.h"
 #include "system/elf_identity.h"
 #include "system/elf_symbols.h"
 
@@ -23,7 +25,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <stdexcept>
 #include <string>
@@ -87,19 +88,6 @@ void printRange(const char* name, const void* function)
                     static_cast<unsigned long long>(symbol->start + image->slide + symbol->size));
 }
 
-void busError(const std::string& directory)
-{
-    const std::string path = directory + "/truncated";
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
-    char page[4096] = {1};
-    if (fd < 0 || ::write(fd, page, sizeof page) != static_cast<ssize_t>(sizeof page))
-        std::exit(3);
-    auto* mapped = static_cast<volatile char*>(::mmap(nullptr, sizeof page, PROT_READ, MAP_SHARED, fd, 0));
-    if (::ftruncate(fd, 0) != 0)
-        std::exit(3);
-    std::printf("read %d\n", mapped[0]); // faults: the page's file bytes are gone
-}
-
 void foreignTrapHandler(int) {}
 
 void foreignTerminateHandler()
@@ -125,13 +113,6 @@ __attribute__((noinline)) int chain()
     }
     asm volatile("" : "+r"(result)::"memory");
     return result + 1;
-}
-
-long realTimeNanoseconds()
-{
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    return now.tv_sec * 1'000'000'000L + now.tv_nsec;
 }
 
 } // namespace
@@ -269,13 +250,13 @@ int main(int argc, char** argv)
     else if (mode == "fpe")
         crash_here(1);
     else if (mode == "bus")
-        busError(directory);
+        busError(directory + "/truncated");
     else if (mode == "int3")
         asm volatile("int3");
     else if (mode == "kill")
         ::kill(::getpid(), SIGSEGV);
     else if (mode == "recursion") {
-        std::printf("fault_at %ld\n", realTimeNanoseconds());
+        std::printf("fault_at %ld\n", testsupport::realTimeNanoseconds());
         std::fflush(stdout);
         recurse_forever(0);
     } else if (mode == "throw-runtime")
@@ -304,7 +285,7 @@ int main(int argc, char** argv)
         for (int index = 0; index < 10; ++index)
             threads.emplace_back([] { chain<40>(); });
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        std::printf("fault_at %ld\n", realTimeNanoseconds());
+        std::printf("fault_at %ld\n", testsupport::realTimeNanoseconds());
         std::fflush(stdout);
         crash_here(0);
     } else if (mode == "check-handlers") {

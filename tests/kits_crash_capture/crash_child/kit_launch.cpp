@@ -8,6 +8,10 @@
 // becomes active and then stops being active, after the first turn.
 #include "kit_launch.h"
 
+#include "bus_error.h"
+#include "support/manual_main_queue.h"
+#include "support/real_time.h"
+
 #include "kits/crash/bbx_report.h"
 #include "kits/crash/blackbox.h"
 #include "kits/platform/keystone.h"
@@ -18,18 +22,11 @@
 #include "foundation/notification_center.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
-#include <deque>
-#include <fcntl.h>
 #include <filesystem>
-#include <mutex>
 #include <stdexcept>
 #include <string>
-#include <sys/mman.h>
-#include <unistd.h>
 
 namespace {
 
@@ -41,46 +38,7 @@ volatile CrashKind crashKind = CrashKind::segv;
 void (*volatile abortThroughPointer)() = std::abort;
 std::string busFilePath;
 
-std::mutex mainMutex;
-std::condition_variable mainArrived;
-std::deque<foundation::Work> mainWork;
-
-long realTimeNanoseconds()
-{
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    return now.tv_sec * 1'000'000'000L + now.tv_nsec;
-}
-
-// Runs the main queue's work until `deadline`; with none, only what is queued now.
-void turnMainQueue(std::optional<std::chrono::steady_clock::time_point> deadline)
-{
-    for (;;) {
-        foundation::Work work;
-        {
-            std::unique_lock lock(mainMutex);
-            if (deadline)
-                mainArrived.wait_until(lock, *deadline, [] { return !mainWork.empty(); });
-            if (mainWork.empty())
-                return;
-            work = std::move(mainWork.front());
-            mainWork.pop_front();
-        }
-        work();
-    }
-}
-
-void busError()
-{
-    const int fd = ::open(busFilePath.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
-    char page[4096] = {1};
-    if (fd < 0 || ::write(fd, page, sizeof page) != static_cast<ssize_t>(sizeof page))
-        std::_Exit(3);
-    auto* mapped = static_cast<volatile char*>(::mmap(nullptr, sizeof page, PROT_READ, MAP_SHARED, fd, 0));
-    if (::ftruncate(fd, 0) != 0)
-        std::_Exit(3);
-    std::printf("read %d\n", mapped[0]); // faults: the page's file bytes are gone
-}
+testsupport::ManualMainQueue mainQueue;
 
 } // namespace
 
@@ -98,7 +56,7 @@ static __attribute__((noinline, optimize("no-reorder-blocks-and-partition"))) in
     switch (crashKind) {
     case CrashKind::segv: *static_cast<volatile int*>(nullptr) = 1; break;
     case CrashKind::abort: abortThroughPointer(); break;
-    case CrashKind::bus: busError(); break;
+    case CrashKind::bus: busError(busFilePath); break;
     case CrashKind::fpe: {
         volatile int numerator = 7;
         volatile int zero = 0;
@@ -154,11 +112,7 @@ int runKitLaunch(int argc, char** argv)
     MainBundle::setCachesDirectory(std::filesystem::path(cache) / "crashchild");
     MainBundle::setApplicationSupportDirectory(std::filesystem::path(data) / "crashchild");
     busFilePath = (std::filesystem::path(cache) / "truncated").string();
-    foundation::MainQueue::setExecutor([](foundation::Work work) {
-        std::lock_guard lock(mainMutex);
-        mainWork.push_back(std::move(work));
-        mainArrived.notify_all();
-    });
+    mainQueue.install();
 
     kits::BlackboxDelegate delegate;
     if (option == "decline") {
@@ -174,13 +128,13 @@ int runKitLaunch(int argc, char** argv)
     kits::Blackbox::sharedInstance().setDelegate(std::move(delegate));
 
     kits::Keystone::with({kits::Blackbox::kitClass()});
-    std::printf("with_returned %ld\nexecution %s\n", realTimeNanoseconds(),
+    std::printf("with_returned %ld\nexecution %s\n", testsupport::realTimeNanoseconds(),
                 kits::Keystone::sharedSDK().executionIdentifier().c_str());
     std::fflush(stdout);
 
     if (crashes && early)
         return crash_here();
-    turnMainQueue(std::nullopt);
+    mainQueue.turn();
     if (crashes)
         return crash_here();
     if (option == "activate") {
@@ -188,7 +142,7 @@ int runKitLaunch(int argc, char** argv)
         center.post(foundation::ApplicationWillBecomeActiveNotification);
         center.post(foundation::ApplicationDidResignActiveNotification);
     }
-    turnMainQueue(
+    mainQueue.turn(
         std::chrono::steady_clock::now()
         + std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds)));
     std::fflush(nullptr);
