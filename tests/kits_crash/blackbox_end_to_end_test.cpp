@@ -6,6 +6,7 @@
 // delegate sees.
 #ifndef HORAVINE_SANITIZED
 // The sanitizers' own fault handlers stand in the capture's way: the plain build runs these.
+#include "kits_crash_capture/crash_child_run.h"
 #include "support/file_contents.h"
 #include "support/gunzip.h"
 #include "support/loopback_server.h"
@@ -16,37 +17,27 @@
 
 #include <chrono>
 #include <csignal>
-#include <fcntl.h>
 #include <filesystem>
 #include <map>
 #include <mutex>
 #include <sstream>
 #include <string>
-#include <sys/resource.h>
 #include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 #include <vector>
 
 extern char** environ;
 
 namespace fs = std::filesystem;
 using testsupport::readFile;
+using testsupport::realTimeNanoseconds;
 using testsupport::writeFile;
 
 namespace {
 
 const char* reportsPath = "/sdk-api/v1/platforms/mac/apps/org.example.crashchild/reports";
 
-long realTimeNanoseconds()
-{
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    return now.tv_sec * 1'000'000'000L + now.tv_nsec;
-}
-
 struct Launch {
-    int status = -1; // as waitpid gives it; -1 when it had to be killed
+    int status = -1; // as waitpid gives it; -1 when it could not be forked or had to be killed
     std::string output;
     std::string errors;
     std::string execution;
@@ -91,40 +82,9 @@ protected:
             if (!text.starts_with("XDG_") && !text.starts_with("Blackbox") && !text.starts_with("Keystone"))
                 environment.push_back(text);
         }
-        std::vector<char*> argv;
-        for (auto& argument : arguments)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        std::vector<char*> envp;
-        for (auto& entry : environment)
-            envp.push_back(entry.data());
-        envp.push_back(nullptr);
-
         Launch result;
-        const pid_t child = ::fork();
-        if (child == 0) {
-            const rlimit noCore{0, 0};
-            ::setrlimit(RLIMIT_CORE, &noCore);
-            const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            ::dup2(outFd, STDOUT_FILENO);
-            ::dup2(errFd, STDERR_FILENO);
-            ::execve(argv[0], argv.data(), envp.data());
-            ::_exit(127);
-        }
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        for (int waited = 0;;) {
-            if (::waitpid(child, &waited, WNOHANG) == child) {
-                result.status = waited;
-                break;
-            }
-            if (std::chrono::steady_clock::now() > deadline) {
-                ::kill(child, SIGKILL);
-                ::waitpid(child, &waited, 0);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+        result.status =
+            testsupport::runProgram(std::move(arguments), out, err, std::chrono::seconds(30), std::move(environment));
         result.output = readFile(out);
         result.errors = readFile(err);
         std::istringstream lines(result.output);

@@ -3,6 +3,7 @@
 // the addresses of its records.
 #pragma once
 
+#include "support/real_time.h"
 #include "support/temp_folder.h"
 #include "system/elf_symbols.h"
 
@@ -16,6 +17,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <sys/resource.h>
@@ -29,7 +31,7 @@ namespace testsupport {
 
 struct CrashRun {
     std::unique_ptr<TempFolder> folder;
-    int status = -1; // as waitpid gives it; -1 when the child had to be killed
+    int status = -1; // as waitpid gives it; -1 when the child could not be forked or had to be killed
     std::string output;
     std::string errors;
     long diedAt = 0; // real-time nanoseconds when the wait returned
@@ -85,11 +87,48 @@ struct CrashRun {
     }
 };
 
-inline long realTimeNanoseconds()
+// Runs `arguments` (the program looked up on PATH) with its standard output and error going to the two
+// files, core dumps off, in `environment` (this process's own when none is given); kills it when it
+// outlives `limit`. The status as waitpid gives it, or -1 when it could not be forked or had to be killed.
+inline int runProgram(std::vector<std::string> arguments, const std::string& outputPath, const std::string& errorPath,
+                      std::chrono::seconds limit, std::optional<std::vector<std::string>> environment = std::nullopt)
 {
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    return now.tv_sec * 1'000'000'000L + now.tv_nsec;
+    std::vector<char*> argv;
+    for (auto& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    if (environment) {
+        for (auto& entry : *environment)
+            envp.push_back(entry.data());
+        envp.push_back(nullptr);
+    }
+    char** const childEnvironment = environment ? envp.data() : environ;
+
+    const pid_t child = ::fork();
+    if (child < 0)
+        return -1;
+    if (child == 0) {
+        const rlimit noCore{0, 0};
+        ::setrlimit(RLIMIT_CORE, &noCore);
+        const int out = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = ::open(errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(out, STDOUT_FILENO);
+        ::dup2(err, STDERR_FILENO);
+        ::execvpe(argv[0], argv.data(), childEnvironment);
+        ::_exit(127);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (int status = 0;;) {
+        if (::waitpid(child, &status, WNOHANG) == child)
+            return status;
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
 }
 
 // Runs `crash_child <folder> <mode>`, under `strace -f` when asked; waits at most 60 s.
@@ -104,37 +143,7 @@ inline CrashRun runCrashChild(const std::string& mode, bool underStrace = false)
     if (underStrace)
         arguments = {"strace", "-f", "-o", "/dev/null"};
     arguments.insert(arguments.end(), {HORAVINE_CRASH_CHILD, directory, mode});
-    std::vector<char*> argv;
-    for (auto& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const rlimit noCore{0, 0};
-        ::setrlimit(RLIMIT_CORE, &noCore);
-        const int out = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = ::open(errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(out, STDOUT_FILENO);
-        ::dup2(err, STDERR_FILENO);
-        ::execvp(argv[0], argv.data());
-        ::_exit(127);
-    }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    int status = 0;
-    for (;;) {
-        const pid_t done = ::waitpid(child, &status, WNOHANG);
-        if (done == child) {
-            run.status = status;
-            break;
-        }
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(child, SIGKILL);
-            ::waitpid(child, &status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    run.status = runProgram(std::move(arguments), outputPath, errorPath, std::chrono::seconds(60));
     run.diedAt = realTimeNanoseconds();
     run.output = run.text(".stdout");
     run.errors = run.text(".stderr");
