@@ -61,6 +61,7 @@ void MainWindowController::waitForStore()
     // A disabled window passes no click or key to its children, and its actions' shortcuts do
     // not match while every widget they sit in is disabled.
     setEnabled(false);
+    waitingForStore_ = true;
 }
 
 void MainWindowController::attachContext(data::ObjectContext& context)
@@ -81,6 +82,7 @@ void MainWindowController::attachContext(data::ObjectContext& context)
     connectSplitView();
     validateMenuItems();
     setEnabled(true);
+    waitingForStore_ = false;
 }
 
 void MainWindowController::connectSplitView()
@@ -164,6 +166,8 @@ void MainWindowController::showEvent(QShowEvent* event)
 
 void MainWindowController::saveFrame()
 {
+    if (waitingForStore_)
+        return;
     const QByteArray frame = saveGeometry().toBase64();
     if (defaults_.stringValue(frameAutosaveName) != frame.toStdString())
         defaults_.set(frameAutosaveName, frame.toStdString());

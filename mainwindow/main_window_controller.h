@@ -41,7 +41,8 @@ public:
     ~MainWindowController() override;
 
     // A window made without a context while the store loads: shown at once, but nothing in it can
-    // be used (its menus, toolbar and columns, their shortcuts too) until attachContext().
+    // be used (its menus, toolbar and columns, their shortcuts too) until attachContext(). Its frame
+    // is not kept until then: a start that ends before the store is in writes nothing.
     void waitForStore();
     // The store has loaded: the split view is made anew over `context` and every menu and toolbar
     // item acts on it. Only for a window made without a context; ends waitForStore().
@@ -123,6 +124,7 @@ private:
     QAction* toggleSidebarAction_ = nullptr;
     QAction* toggleInspectorAction_ = nullptr;
     foundation::ObserverToken changeToken_;
+    bool waitingForStore_ = false;
 };
 
 } // namespace mainwindow

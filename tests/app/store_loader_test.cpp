@@ -136,6 +136,32 @@ TEST_F(StoreLoaderTest, TheWindowShownBeforeTheLoadEndsOffersNothingUntilTheStor
     EXPECT_EQ(window.splitViewController()->projectsViewController()->searchTerm(), "Existing");
 }
 
+// A start that ends while the store loads (a signal, a load that fails) leaves the defaults as they
+// were: the waiting window keeps no frame; once the store is in, it does.
+TEST_F(StoreLoaderTest, AWindowThatNeverGotItsStoreKeepsNoFrame)
+{
+    writeStore();
+    foundation::DefaultsStore defaults(folder() / "defaults.json");
+    {
+        mainwindow::MainWindowController window(nullptr, defaults);
+        window.waitForStore();
+        window.show();
+        window.move(40, 30);
+        window.close();
+    }
+    EXPECT_FALSE(defaults.stringValue(mainwindow::MainWindowController::frameAutosaveName));
+    EXPECT_FALSE(std::filesystem::exists(folder() / "defaults.json"));
+
+    PersistenceController controller(storePath(), center_);
+    {
+        mainwindow::MainWindowController window(nullptr, defaults);
+        window.waitForStore();
+        window.show();
+        window.attachContext(controller.managedObjectContext());
+    }
+    EXPECT_TRUE(defaults.stringValue(mainwindow::MainWindowController::frameAutosaveName));
+}
+
 TEST_F(StoreLoaderTest, AStoreThatCannotBeOpenedIsKnownBeforeTheLoad)
 {
     writeStore();
