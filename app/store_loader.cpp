@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <exception>
+#include <malloc.h>
 
 namespace app {
 
@@ -60,7 +61,12 @@ bool StoreLoader::isLoaded() const
 
 StoreLoader::LoadedStore StoreLoader::take()
 {
-    return loaded_.get();
+    LoadedStore loaded = loaded_.get();
+    // What the load allocated and freed again (the pending links, grown lists) is left in the
+    // loading thread's heap, where the main thread's allocations never reuse it: it goes back to
+    // the system now.
+    ::malloc_trim(0);
+    return loaded;
 }
 
 } // namespace app
