@@ -85,7 +85,9 @@ int main(int argc, char** argv)
     bool quitting = false; // a signal or the end of the session came first: nothing more is started
     QObject::connect(&signalQuitter, &app::UnixSignalQuitter::signalReceived, [&quitting] { quitting = true; });
 
+    // Greyed out, and keeping no frame, until the store is in.
     mainwindow::MainWindowController mainWindow(nullptr, defaults);
+    mainWindow.waitForStore();
     launchReport.watchMainWindow(mainWindow);
 
     // The hand-over: the loaded context becomes the main thread's, and everything that reads it is
@@ -165,7 +167,6 @@ int main(int argc, char** argv)
         mainWindow.show();
         finishLaunching();
     } else {
-        mainWindow.waitForStore();
         QObject::connect(&storeLoader, &app::StoreLoader::loaded, &mainWindow, [&] {
             if (quitting)
                 return; // the loader's thread is waited for on the way out; nothing was changed
