@@ -96,8 +96,8 @@ void ProjectsOutlineModel::addToSums(ProjectNode& node, model::Timer& timer)
 {
     ++node.count;
     // A stopped timer with a pause left open still grows with the clock: it is read live.
-    if (timer.end() && !timer.activePauseEntry())
-        node.stoppedMinutes += timer.duration();
+    if (const auto minutes = timer.settledDuration())
+        node.stoppedMinutes += *minutes;
     else
         node.openTimers.push_back(&timer);
 }

@@ -72,6 +72,31 @@ std::int64_t Timer::duration() const
     return (finish - *begin).count() / microsecondsPerMinute - pauseDuration();
 }
 
+std::optional<std::int64_t> Timer::settledDuration() const
+{
+    const auto stored = end();
+    if (!stored)
+        return std::nullopt;
+    const auto raw = type();
+    const bool period = raw && *raw != rawValue(TimerType::duration) && *raw != rawValue(TimerType::expense);
+    // As activePauseEntry() and pauseDuration() have them, in one walk.
+    const bool inContext = context() != nullptr;
+    std::int64_t paused = 0;
+    for (const data::Object* object : toMany(pauseEntriesKey)) {
+        const auto* entry = static_cast<const PauseEntry*>(object);
+        if (inContext && !entry->end())
+            return std::nullopt;
+        if (period)
+            paused += entry->duration();
+    }
+    if (!period)
+        return duration();
+    const auto begin = start();
+    if (!begin)
+        return 0;
+    return (*stored - *begin).count() / microsecondsPerMinute - paused;
+}
+
 std::int64_t Timer::pauseDuration() const
 {
     std::int64_t total = 0;

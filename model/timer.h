@@ -79,6 +79,9 @@ public:
     // Whole minutes: the fixed duration; 0 for an expense; for a period the minutes from start to
     // end (or to now rounded down to the minute while running), truncated, less the pauses.
     std::int64_t duration() const;
+    // duration() of a timer whose minutes no longer grow (it has an end and no pause left open in
+    // its context), in one walk over its pauses; nothing while they still grow with the clock.
+    std::optional<std::int64_t> settledDuration() const;
     std::int64_t pauseDuration() const;
     bool running() const { return !end().has_value(); }
     bool paused() const { return activePauseEntry() != nullptr; }

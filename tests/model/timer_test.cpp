@@ -125,6 +125,66 @@ TEST_F(TimerTest, TypesDecideDurationAndCosts)
     EXPECT_EQ(orphan->hourlyRate().toString(), "0");
 }
 
+TEST_F(TimerTest, SettledDurationIsTheDurationOnceItNoLongerGrows)
+{
+    // What the outline's sums rely on: the duration of an ended timer without an open pause, nothing
+    // otherwise, exactly as duration() and activePauseEntry() say.
+    const auto expected = [](const Timer& timer) -> std::optional<std::int64_t> {
+        if (timer.end() && !timer.activePauseEntry())
+            return timer.duration();
+        return std::nullopt;
+    };
+    std::vector<Timer*> timers;
+    Timer* running = periodTimer(at(9, 0));
+    pause(running, at(9, 10), at(9, 20));
+    timers.push_back(running);
+    Timer* closed = periodTimer(at(8, 0));
+    closed->setEnd(at(9, 30, 45));
+    pause(closed, at(8, 10), at(8, 25));
+    pause(closed, at(8, 40), at(8, 41));
+    timers.push_back(closed);
+    Timer* openPause = periodTimer(at(7, 0));
+    openPause->setEnd(at(8, 0));
+    pause(openPause, at(7, 30), std::nullopt);
+    timers.push_back(openPause);
+    Timer* withoutStart = periodTimer(at(6, 0));
+    withoutStart->setStart(std::nullopt);
+    withoutStart->setEnd(at(7, 0));
+    pause(withoutStart, at(6, 10), at(6, 20));
+    timers.push_back(withoutStart);
+    Timer* fixed = periodTimer(at(5, 0));
+    fixed->setEnd(at(5, 0));
+    fixed->setType(rawValue(TimerType::duration));
+    fixed->setFixedDuration(45);
+    pause(fixed, at(5, 0), at(5, 10)); // a fixed duration ignores pauses
+    timers.push_back(fixed);
+    Timer* expense = periodTimer(at(4, 0));
+    expense->setEnd(at(4, 0));
+    expense->setType(rawValue(TimerType::expense));
+    timers.push_back(expense);
+    Timer* untyped = periodTimer(at(3, 0));
+    untyped->setEnd(at(3, 30));
+    untyped->setType(std::nullopt);
+    untyped->setFixedDuration(12);
+    timers.push_back(untyped);
+    Timer* otherType = periodTimer(at(2, 0));
+    otherType->setEnd(at(2, 50));
+    otherType->setType(7); // counts as a period
+    pause(otherType, at(2, 5), at(2, 15));
+    timers.push_back(otherType);
+
+    for (const Timer* timer : timers)
+        EXPECT_EQ(timer->settledDuration(), expected(*timer)) << timer->start().has_value();
+    EXPECT_EQ(closed->settledDuration(), 90 - 15 - 1);
+    EXPECT_EQ(running->settledDuration(), std::nullopt);
+    EXPECT_EQ(openPause->settledDuration(), std::nullopt);
+    EXPECT_EQ(fixed->settledDuration(), 45);
+
+    // Outside any context a pause without an end does not count as open (activePauseEntry's rule).
+    context_->deleteObject(openPause);
+    EXPECT_EQ(openPause->settledDuration(), expected(*openPause));
+}
+
 TEST_F(TimerTest, StopPauseResumeFollowTheMinuteClock)
 {
     setNow(at(10, 0, 10));
