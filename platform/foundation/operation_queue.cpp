@@ -180,12 +180,15 @@ void Operation::addDependency(const std::shared_ptr<Operation>& operation)
 {
     if (!operation || operation.get() == this)
         return;
+    // Known to the dependency first: once this operation waits for it (its queue may look at it at
+    // any moment), the dependency's end must find it, or a queued operation that its queue saw
+    // waiting would never be looked at again.
     {
-        std::lock_guard lock(mutex_);
-        dependencies_.push_back(operation);
+        std::lock_guard lock(operation->mutex_);
+        operation->dependents_.push_back(weak_from_this());
     }
-    std::lock_guard lock(operation->mutex_);
-    operation->dependents_.push_back(weak_from_this());
+    std::lock_guard lock(mutex_);
+    dependencies_.push_back(operation);
 }
 
 std::vector<std::shared_ptr<Operation>> Operation::dependencies() const
