@@ -44,4 +44,13 @@ void* ObjectArena::allocate(std::size_t size, std::size_t alignment)
     return start;
 }
 
+void ObjectArena::adopt(ObjectArena&& other)
+{
+    blocks_.insert(blocks_.end(), other.blocks_.begin(), other.blocks_.end());
+    reserved_ += other.reserved_;
+    other.blocks_.clear();
+    other.reserved_ = 0;
+    other.next_ = other.end_ = nullptr;
+}
+
 } // namespace data

@@ -20,6 +20,10 @@ public:
     // Uninitialised memory for `size` bytes aligned to `alignment` (a power of two, at most 64).
     void* allocate(std::size_t size, std::size_t alignment);
 
+    // Takes over the blocks of `other` (filled on another thread, say), which is left empty; what
+    // was handed out from them stays valid as long as this arena.
+    void adopt(ObjectArena&& other);
+
     // Bytes taken from the system so far.
     std::size_t reservedBytes() const { return reserved_; }
 

@@ -10,13 +10,19 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <exception>
 #include <fcntl.h>
 #include <memory>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace data {
 namespace {
+
+// A table of at least this many rows loads on a thread of its own beside the others.
+constexpr std::int64_t parallelLoadMinimumRows = 4096;
 
 // Keys below this index a vector; a few million keys cost a few dozen MiB at most.
 constexpr std::int64_t denseKeyLimit = std::int64_t{1} << 22;
@@ -44,22 +50,22 @@ ObjectContext::~ObjectContext()
     destroyObjects();
 }
 
-Object* ObjectContext::makeObject(const EntityDescription& entity, std::vector<Value>* values)
+Object* ObjectContext::makeObject(const EntityDescription& entity, std::vector<Value>* values, ObjectArena& arena)
 {
     const ObjectClass& objectClass = entity.objectClass();
-    Object* object = objectClass.construct(arena_.allocate(objectClass.size, objectClass.alignment));
+    Object* object = objectClass.construct(arena.allocate(objectClass.size, objectClass.alignment));
     object->entity_ = &entity;
     object->context_ = this;
     const auto attributeCount = entity.attributes().size();
-    object->values_ = static_cast<ValueSlot*>(arena_.allocate(sizeof(ValueSlot) * attributeCount, alignof(ValueSlot)));
+    object->values_ = static_cast<ValueSlot*>(arena.allocate(sizeof(ValueSlot) * attributeCount, alignof(ValueSlot)));
     // Loaded values stay until the context goes, so their text and decimals can sit in the arena;
     // an inserted object's values are as likely to change as not.
     for (std::size_t a = 0; a < attributeCount; ++a)
         object->replaceValue(static_cast<int>(a), values ? (*values)[a] : entity.attributes()[a].initialValue,
-                             values ? &arena_ : nullptr);
+                             values ? &arena : nullptr);
     const auto relationshipCount = entity.relationships().size();
     object->relationships_ = static_cast<Object::RelationshipSlot*>(
-        arena_.allocate(sizeof(Object::RelationshipSlot) * relationshipCount, alignof(Object::RelationshipSlot)));
+        arena.allocate(sizeof(Object::RelationshipSlot) * relationshipCount, alignof(Object::RelationshipSlot)));
     for (std::size_t r = 0; r < relationshipCount; ++r) {
         if (entity.relationships()[r].toMany)
             new (&object->relationships_[r].many) std::vector<Object*>();
@@ -106,32 +112,112 @@ bool ObjectContext::attachStore(std::unique_ptr<SqliteStore> store, std::string&
         firstList.push_back(links.size());
         links.resize(links.size() + entity.relationships().size());
     }
+    // The largest table (a million pauses, say) loads on a thread of its own, with a connection and
+    // an arena of its own, while this thread loads the others; the arena joins this context's after
+    // the join. Every per-entity list (live objects, keys, pending links, next key) is written only by
+    // the thread that loads the entity, and nothing else is written until the join. The table's next
+    // key tells its size.
+    const EntityDescription* apart = nullptr;
     for (const auto& entity : model_.entities()) {
+        if (store->nextPrimaryKey(entity) >= parallelLoadMinimumRows
+            && (!apart || store->nextPrimaryKey(entity) > store->nextPrimaryKey(*apart)))
+            apart = &entity;
+    }
+    const auto loadEntity = [&](const EntityDescription& entity, ObjectArena& arena, bool ownConnection,
+                                std::string& failure) {
         const auto entityIndex = static_cast<std::size_t>(entity.index());
-        std::int64_t highest = 0;
-        const bool loaded = store->loadRows(
-            entity,
-            [&](StoredRow& row) {
-                Object* object = makeObject(entity, &row.values);
-                object->primaryKey_ = row.primaryKey;
-                object->inStore_ = true;
-                for (std::size_t r = 0; r < row.toOneKeys.size(); ++r) {
-                    if (row.toOneKeys[r])
-                        links[firstList[entityIndex] + r].push_back({object, *row.toOneKeys[r]});
-                }
-                highest = std::max(highest, row.primaryKey);
-                registerLive(*object);
-            },
-            error);
-        if (!loaded) {
-            destroyObjects();
-            for (auto& slots : byKey_)
-                slots.clear();
-            for (auto& map : byLargeKey_)
-                map.clear();
-            return false;
+        // Sized once from the next key (an upper bound of the rows), so no list is regrown and
+        // no regrown list leaves its old memory in the loading thread's heap.
+        const auto expected = static_cast<std::size_t>(std::min(store->nextPrimaryKey(entity), denseKeyLimit));
+        live_[entityIndex].reserve(expected);
+        byKey_[entityIndex].resize(std::max(byKey_[entityIndex].size(), expected + 1), nullptr);
+        for (std::size_t r = 0; r < entity.relationships().size(); ++r) {
+            if (!entity.relationships()[r].toMany)
+                links[firstList[entityIndex] + r].reserve(expected);
         }
-        nextKey_[entityIndex] = std::max(store->nextPrimaryKey(entity), highest + 1);
+        std::int64_t highest = 0;
+        const auto sink = [&](StoredRow& row) {
+            Object* object = makeObject(entity, &row.values, arena);
+            object->primaryKey_ = row.primaryKey;
+            object->inStore_ = true;
+            for (std::size_t r = 0; r < row.toOneKeys.size(); ++r) {
+                if (row.toOneKeys[r])
+                    links[firstList[entityIndex] + r].push_back({object, *row.toOneKeys[r]});
+            }
+            highest = std::max(highest, row.primaryKey);
+            registerLive(*object);
+        };
+        const bool loaded = ownConnection ? store->loadRowsOnOwnConnection(entity, sink, failure)
+                                          : store->loadRows(entity, sink, failure);
+        if (loaded)
+            nextKey_[entityIndex] = std::max(store->nextPrimaryKey(entity), highest + 1);
+        return loaded;
+    };
+    ObjectArena apartArena;
+    std::string apartError;
+    bool apartLoaded = true;
+    std::exception_ptr apartException;
+    std::thread apartThread;
+    if (apart) {
+        try {
+            apartThread = std::thread([&] {
+                try {
+                    apartLoaded = loadEntity(*apart, apartArena, true, apartError);
+                } catch (...) {
+                    apartException = std::current_exception();
+                }
+            });
+        } catch (const std::system_error&) {
+            apartLoaded = false; // no thread to be had: the table loads on this one below
+        }
+    }
+    bool loaded = true;
+    const EntityDescription* failed = nullptr; // the first entity this thread could not load
+    std::exception_ptr exception;
+    try {
+        for (const auto& entity : model_.entities()) {
+            if (&entity != apart && !loadEntity(entity, arena_, false, error)) {
+                loaded = false;
+                failed = &entity;
+                break;
+            }
+        }
+    } catch (...) {
+        exception = std::current_exception();
+    }
+    if (apartThread.joinable())
+        apartThread.join();
+    arena_.adopt(std::move(apartArena));
+    // A table that failed on its own connection loads again here, on the store's connection, when a
+    // single-thread load would have reached it: so a load fails with the same message, and for the
+    // same table, as one on this thread alone.
+    if (!exception && !apartException && !apartLoaded && (loaded || apart->index() < failed->index())) {
+        const auto apartIndex = static_cast<std::size_t>(apart->index());
+        for (Object* object : live_[apartIndex])
+            object->~Object();
+        live_[apartIndex].clear();
+        byKey_[apartIndex].clear();
+        byLargeKey_[apartIndex].clear();
+        for (std::size_t r = 0; r < apart->relationships().size(); ++r)
+            links[firstList[apartIndex] + r].clear();
+        try {
+            if (std::string retryError; !loadEntity(*apart, arena_, false, retryError)) {
+                loaded = false;
+                error = std::move(retryError);
+            }
+        } catch (...) {
+            exception = std::current_exception();
+        }
+    }
+    if (!loaded || exception || apartException) {
+        destroyObjects();
+        for (auto& slots : byKey_)
+            slots.clear();
+        for (auto& map : byLargeKey_)
+            map.clear();
+        if (exception || apartException)
+            std::rethrow_exception(exception ? exception : apartException);
+        return false;
     }
     // Calls visit(object, relationship, inverse, target) for every pending link; the target is
     // nullptr when the stored key names no object.

@@ -115,7 +115,12 @@ private:
     void reinsertObject(Object& object);
     // A new object of the entity in the arena, with `values` moved in (one per attribute) or the
     // entity's initial values.
-    Object* makeObject(const EntityDescription& entity, std::vector<Value>* values);
+    Object* makeObject(const EntityDescription& entity, std::vector<Value>* values)
+    {
+        return makeObject(entity, values, arena_);
+    }
+    // The same in another arena (a load on another thread).
+    Object* makeObject(const EntityDescription& entity, std::vector<Value>* values, ObjectArena& arena);
     void destroyObjects();
 
     const ManagedObjectModel& model_;

@@ -495,16 +495,18 @@ bool SqliteStore::loadMetadata(std::string& error)
     return true;
 }
 
-bool SqliteStore::loadRows(const EntityDescription& entity, const std::function<void(StoredRow&)>& sink,
-                           std::string& error)
+namespace {
+
+bool readRows(sqlite3* db, const std::filesystem::path& path, const EntityDescription& entity,
+              const std::function<void(StoredRow&)>& sink, std::string& error)
 {
     std::string sql = "SELECT \"id\"";
     for (const auto& column : columnNames(entity))
         sql += ", " + quoted(column);
     sql += " FROM " + quoted(entity.name()) + " ORDER BY \"id\"";
     sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
-        error = "The store " + path_.string() + " cannot be read: " + sqlite3_errmsg(db_);
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+        error = "The store " + path.string() + " cannot be read: " + sqlite3_errmsg(db);
         return false;
     }
     const auto& attributes = entity.attributes();
@@ -540,12 +542,34 @@ bool SqliteStore::loadRows(const EntityDescription& entity, const std::function<
     }
     const bool done = step == SQLITE_DONE;
     if (!done)
-        error = "The store " + path_.string() + " cannot be read: " + sqlite3_errmsg(db_);
+        error = "The store " + path.string() + " cannot be read: " + sqlite3_errmsg(db);
     sqlite3_finalize(stmt);
     if (mismatches > 0)
         foundation::diagnostic(std::to_string(mismatches) + " stored values of " + entity.name()
                                + " were unreadable and read as empty");
     return done;
+}
+
+} // namespace
+
+bool SqliteStore::loadRows(const EntityDescription& entity, const std::function<void(StoredRow&)>& sink,
+                           std::string& error)
+{
+    return readRows(db_, path_, entity, sink, error);
+}
+
+bool SqliteStore::loadRowsOnOwnConnection(const EntityDescription& entity, const std::function<void(StoredRow&)>& sink,
+                                          std::string& error) const
+{
+    std::string reason;
+    sqlite3* db = connect(path_, SQLITE_OPEN_READONLY, options_.busyTimeoutMilliseconds, reason);
+    if (!db) {
+        error = "The store " + path_.string() + " cannot be read: " + reason;
+        return false;
+    }
+    const bool loaded = readRows(db, path_, entity, sink, error);
+    sqlite3_close_v2(db);
+    return loaded;
 }
 
 std::int64_t SqliteStore::nextPrimaryKey(const EntityDescription& entity) const

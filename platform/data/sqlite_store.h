@@ -79,6 +79,10 @@ public:
 
     // Every row of an entity, in primary-key order; the sink may take the row's values.
     bool loadRows(const EntityDescription& entity, const std::function<void(StoredRow&)>& sink, std::string& error);
+    // The same over a read-only connection of its own, opened for the call: another thread may load
+    // entities this way while loadRows() runs. Nothing may write to the store meanwhile.
+    bool loadRowsOnOwnConnection(const EntityDescription& entity, const std::function<void(StoredRow&)>& sink,
+                                 std::string& error) const;
     // The next unused primary key of an entity (keys are never reused, even after deletions).
     std::int64_t nextPrimaryKey(const EntityDescription& entity) const;
 

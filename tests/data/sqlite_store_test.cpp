@@ -83,6 +83,102 @@ TEST(SqliteStore, EverythingSavedIsReadBackByANewContext)
     EXPECT_EQ(folder->toOne("person")->toMany("folders").size(), 1u);
 }
 
+// A table of thousands of rows loads on a thread of its own beside the others: its objects, values
+// and links to objects of the other tables come out as from one thread, and keys go on after them.
+TEST(SqliteStore, ALargeTableLoadedBesideTheOthersLinksAcrossThem)
+{
+    TempDir dir;
+    const auto path = dir.path() / "Store.db";
+    NotificationCenter center;
+    constexpr int notes = 5000, tagsPerNote = 2; // the tags, the largest table, load apart
+    {
+        auto context = testmodel::openContext(path, center);
+        Object* folder = context->insertObject(entity("Folder"));
+        for (int n = 0; n < notes; ++n) {
+            Object* note = context->insertObject(entity("Note"));
+            note->setToOne("folder", folder);
+            note->setValue("text", "note " + std::to_string(n));
+            note->setValue("amount", foundation::Decimal(n));
+            for (int t = 0; t < tagsPerNote; ++t) {
+                Object* tag = context->insertObject(entity("Tag"));
+                tag->setToOne("note", note);
+                tag->setValue("label", "tag " + std::to_string(n) + "/" + std::to_string(t));
+            }
+        }
+        ASSERT_TRUE(context->save().isOk());
+    }
+    auto context = testmodel::openContext(path, center);
+    ASSERT_EQ(context->objects(entity("Note")).size(), static_cast<std::size_t>(notes));
+    ASSERT_EQ(context->objects(entity("Tag")).size(), static_cast<std::size_t>(notes * tagsPerNote));
+    Object* folder = context->objects(entity("Folder")).at(0);
+    EXPECT_EQ(folder->toMany("notes").size(), static_cast<std::size_t>(notes));
+    for (std::int64_t key : {1, 2500, 5000}) {
+        Object* note = context->objectWithPrimaryKey(entity("Note"), key);
+        ASSERT_NE(note, nullptr);
+        const std::string n = std::to_string(key - 1);
+        EXPECT_EQ(std::get<std::string>(note->value("text")), "note " + n);
+        EXPECT_EQ(std::get<foundation::Decimal>(note->value("amount")).toString(), n);
+        const auto& tags = note->toMany("tags");
+        ASSERT_EQ(tags.size(), static_cast<std::size_t>(tagsPerNote));
+        for (Object* tag : tags) {
+            EXPECT_EQ(tag->toOne("note"), note);
+            EXPECT_EQ(std::get<std::string>(tag->value("label")).rfind("tag " + n + "/", 0), 0u);
+        }
+    }
+    // New objects take the keys after the loaded ones and are saved beside them.
+    Object* tag = context->insertObject(entity("Tag"));
+    EXPECT_EQ(tag->primaryKey(), notes * tagsPerNote + 1);
+    tag->setToOne("note", context->objectWithPrimaryKey(entity("Note"), 7));
+    context->deleteObject(context->objectWithPrimaryKey(entity("Tag"), 1));
+    ASSERT_TRUE(context->save().isOk());
+    context.reset();
+    auto reopened = testmodel::openContext(path, center);
+    EXPECT_EQ(reopened->objects(entity("Tag")).size(), static_cast<std::size_t>(notes * tagsPerNote));
+    EXPECT_EQ(reopened->objectWithPrimaryKey(entity("Tag"), 1), nullptr);
+    EXPECT_EQ(reopened->objectWithPrimaryKey(entity("Note"), 7)->toMany("tags").size(), 3u);
+}
+
+// A table that cannot be read part way fails the load the same way whether it loads on a thread of
+// its own (the largest) or on the calling one: the store's message, and nothing loaded stays.
+TEST(SqliteStore, AnUnreadableLargeTableFailsTheLoadAsAnyOtherDoes)
+{
+    TempDir dir;
+    NotificationCenter center;
+    const auto check = [&](const char* name, int tagsPerNote) {
+        SCOPED_TRACE(tagsPerNote);
+        const auto path = dir.path() / name;
+        {
+            auto context = testmodel::openContext(path, center);
+            Object* folder = context->insertObject(entity("Folder"));
+            for (int n = 0; n < 3000; ++n) {
+                Object* note = context->insertObject(entity("Note"));
+                note->setToOne("folder", folder);
+                for (int t = 0; t < tagsPerNote; ++t)
+                    context->insertObject(entity("Tag"))->setToOne("note", note);
+            }
+            ASSERT_TRUE(context->save().isOk());
+        }
+        // A leaf page in the middle of the tags, so some rows load before the read fails.
+        const int pageSize = std::stoi(pragma(path, "PRAGMA page_size"));
+        const int page = std::stoi(pragma(path, "SELECT pageno FROM dbstat WHERE name = 'Tag' AND pagetype = 'leaf' "
+                                                "ORDER BY pageno LIMIT 1 OFFSET (SELECT count(*) / 2 FROM dbstat "
+                                                "WHERE name = 'Tag' AND pagetype = 'leaf')"));
+        std::string bytes = readFile(path);
+        bytes.replace(static_cast<std::size_t>(page - 1) * pageSize, pageSize, pageSize, '\xff');
+        writeFile(path, bytes);
+        auto store = testmodel::openStore(path);
+        ASSERT_TRUE(store);
+        ObjectContext context(model(), center);
+        std::string error;
+        EXPECT_FALSE(context.attachStore(std::move(store), error));
+        EXPECT_EQ(error, "The store " + path.string() + " cannot be read: database disk image is malformed");
+        for (const char* entityName : {"Person", "Folder", "Note", "Tag"})
+            EXPECT_TRUE(context.objects(entity(entityName)).empty()) << entityName;
+    };
+    check("Apart.db", 3);    // 9,000 tags: the largest table, loaded on a thread of its own
+    check("Together.db", 1); // 3,000 tags, below the size that loads apart
+}
+
 TEST(SqliteStore, DeletionsAndKeysSurviveReopening)
 {
     TempDir dir;
