@@ -1,7 +1,6 @@
 // The upload retry decision and the uploads' server-trust answer.
 #include "kits/analytics/tly_network_retry_handler.h"
 
-#include "kits/platform/kit_log.h"
 #include "kits/platform/kst_network_response_handler.h"
 
 namespace kits {
@@ -10,16 +9,7 @@ TLYNetworkRetryHandler::TLYNetworkRetryHandler() : certPinner_(KSTPinnedCertific
 
 net::ChallengeDisposition TLYNetworkRetryHandler::handleChallenge(const net::ServerTrust& trust) const
 {
-    if (isKitDebugLogging())
-        return net::ChallengeDisposition::performDefaultHandling;
-    KSTURLAuthenticationChallenge challenge;
-    challenge.protectionSpace.host = trust.host;
-    challenge.protectionSpace.serverTrust = KSTServerTrust{trust.certificateChain, trust.host};
-    KSTChallengeDisposition answer = KSTChallengeDisposition::cancelChallenge;
-    certPinner_.handleChallengeFromURLSession(challenge, nullptr,
-                                              [&](KSTChallengeDisposition disposition, auto) { answer = disposition; });
-    return answer == KSTChallengeDisposition::useCredential ? net::ChallengeDisposition::useCredential
-                                                            : net::ChallengeDisposition::cancelChallenge;
+    return certPinner_.dispositionForServerTrust(trust);
 }
 
 void TLYNetworkRetryHandler::handleCompletedRequest(const net::URLRequest& request,

@@ -305,17 +305,7 @@ void BBXNetworkClient::handleTaskDescriptionCompletedWithError(const std::string
 
 net::ChallengeDisposition BBXNetworkClient::URLSessionDidReceiveChallenge(const net::ServerTrust& trust) const
 {
-    // Keystone debug mode trusts what the system trusts, without pinning.
-    if (isKitDebugLogging())
-        return net::ChallengeDisposition::performDefaultHandling;
-    KSTURLAuthenticationChallenge challenge;
-    challenge.protectionSpace.host = trust.host;
-    challenge.protectionSpace.serverTrust = KSTServerTrust{trust.certificateChain, trust.host};
-    KSTChallengeDisposition answer = KSTChallengeDisposition::cancelChallenge;
-    certPinner_->handleChallengeFromURLSession(
-        challenge, nullptr, [&](KSTChallengeDisposition disposition, auto) { answer = disposition; });
-    return answer == KSTChallengeDisposition::useCredential ? net::ChallengeDisposition::useCredential
-                                                            : net::ChallengeDisposition::cancelChallenge;
+    return certPinner_->dispositionForServerTrust(trust);
 }
 
 void BBXNetworkClient::URLSessionTaskDidCompleteWithError(net::URLSessionTask& task,

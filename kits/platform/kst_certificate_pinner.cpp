@@ -2,6 +2,8 @@
 // certificates as untrusted intermediates, the TLS-server purpose and the host checked on the leaf.
 #include "kits/platform/kst_certificate_pinner.h"
 
+#include "kits/platform/kit_log.h"
+
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
@@ -125,6 +127,20 @@ bool KSTCertificatePinner::handleChallengeFromURLSession(const KSTURLAuthenticat
 KSTCertificateRef KSTCertificatePinner::createCertificationWithData(const void* bytes, std::uint32_t length)
 {
     return KSTCreateCertificate(bytes, length);
+}
+
+net::ChallengeDisposition KSTCertificatePinner::dispositionForServerTrust(const net::ServerTrust& trust) const
+{
+    if (isKitDebugLogging())
+        return net::ChallengeDisposition::performDefaultHandling;
+    KSTURLAuthenticationChallenge challenge;
+    challenge.protectionSpace.host = trust.host;
+    challenge.protectionSpace.serverTrust = KSTServerTrust{trust.certificateChain, trust.host};
+    KSTChallengeDisposition answer = KSTChallengeDisposition::cancelChallenge;
+    handleChallengeFromURLSession(challenge, nullptr,
+                                  [&](KSTChallengeDisposition disposition, auto) { answer = disposition; });
+    return answer == KSTChallengeDisposition::useCredential ? net::ChallengeDisposition::useCredential
+                                                            : net::ChallengeDisposition::cancelChallenge;
 }
 
 } // namespace kits

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "kits/platform/kst_certificate.h"
+#include "net/url_session.h"
 
 #include <cstdint>
 #include <functional>
@@ -78,6 +79,10 @@ public:
     // carries no server trust (returns false).
     bool handleChallengeFromURLSession(const KSTURLAuthenticationChallenge& challenge, BBXURLSession* session,
                                        const KSTChallengeCompletion& completionHandler) const;
+
+    // A URL session's answer to a server-trust challenge: in the kits' debug mode the system's own
+    // handling (no pinning); otherwise the credential only for a chain that verifies to a pinned root.
+    net::ChallengeDisposition dispositionForServerTrust(const net::ServerTrust& trust) const;
 
     static KSTCertificateRef createCertificationWithData(const void* bytes, std::uint32_t length);
 

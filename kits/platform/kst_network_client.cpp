@@ -3,7 +3,6 @@
 
 #include "foundation/scheduler.h"
 #include "kits/platform/bbx_url_session.h"
-#include "kits/platform/kit_log.h"
 #include "kits/platform/kst_network_response_handler.h"
 #include "kits/platform/kst_network_retry_delay.h"
 
@@ -18,17 +17,10 @@ public:
 
     net::ChallengeDisposition didReceiveServerTrustChallenge(net::URLSession&, const net::ServerTrust& trust) override
     {
-        // Debug mode turns pinning off.
-        if (isKitDebugLogging() || !pinner)
+        // Without pins the system's handling stands.
+        if (!pinner)
             return net::ChallengeDisposition::performDefaultHandling;
-        KSTURLAuthenticationChallenge challenge;
-        challenge.protectionSpace.host = trust.host;
-        challenge.protectionSpace.serverTrust = KSTServerTrust{trust.certificateChain, trust.host};
-        KSTChallengeDisposition answer = KSTChallengeDisposition::cancelChallenge;
-        pinner->handleChallengeFromURLSession(challenge, nullptr,
-                                              [&](KSTChallengeDisposition disposition, auto) { answer = disposition; });
-        return answer == KSTChallengeDisposition::useCredential ? net::ChallengeDisposition::useCredential
-                                                                : net::ChallengeDisposition::cancelChallenge;
+        return pinner->dispositionForServerTrust(trust);
     }
 
     const std::optional<KSTCertificatePinner> pinner;
