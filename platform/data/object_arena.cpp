@@ -17,8 +17,11 @@ constexpr std::size_t blockSize = 4 * hugePage;
 
 ObjectArena::~ObjectArena()
 {
-    for (const Block& block : blocks_)
-        std::free(block.base);
+    for (Block* block = newest_; block;) {
+        Block* previous = block->previous;
+        std::free(block);
+        block = previous;
+    }
 }
 
 void* ObjectArena::allocate(std::size_t size, std::size_t alignment)
@@ -29,26 +32,35 @@ void* ObjectArena::allocate(std::size_t size, std::size_t alignment)
     };
     std::byte* start = next_ ? aligned(next_) : nullptr;
     if (!start || start + size > end_) {
-        const std::size_t wanted = size + alignment > blockSize ? size + alignment : blockSize;
-        auto* base =
-            static_cast<std::byte*>(std::aligned_alloc(hugePage, (wanted + hugePage - 1) / hugePage * hugePage));
+        const std::size_t needed = sizeof(Block) + size + alignment;
+        const std::size_t reserved = needed > blockSize ? (needed + hugePage - 1) / hugePage * hugePage : blockSize;
+        auto* base = static_cast<std::byte*>(std::aligned_alloc(hugePage, reserved));
         if (!base)
             throw std::bad_alloc();
-        const std::size_t reserved = (wanted + hugePage - 1) / hugePage * hugePage;
-        blocks_.push_back({base, reserved});
+        newest_ = ::new (base) Block{newest_, reserved};
         reserved_ += reserved;
         end_ = base + reserved;
-        start = aligned(base);
+        start = aligned(base + sizeof(Block));
     }
     next_ = start + size;
     return start;
 }
 
-void ObjectArena::adopt(ObjectArena&& other)
+void ObjectArena::adopt(ObjectArena&& other) noexcept
 {
-    blocks_.insert(blocks_.end(), other.blocks_.begin(), other.blocks_.end());
+    if (!other.newest_)
+        return;
+    // The other chain goes below this one, so this arena goes on filling its own newest block.
+    if (!newest_) {
+        newest_ = other.newest_;
+    } else {
+        Block* oldest = newest_;
+        while (oldest->previous)
+            oldest = oldest->previous;
+        oldest->previous = other.newest_;
+    }
     reserved_ += other.reserved_;
-    other.blocks_.clear();
+    other.newest_ = nullptr;
     other.reserved_ = 0;
     other.next_ = other.end_ = nullptr;
 }

@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstddef>
-#include <vector>
 
 namespace data {
 
@@ -21,18 +20,21 @@ public:
     void* allocate(std::size_t size, std::size_t alignment);
 
     // Takes over the blocks of `other` (filled on another thread, say), which is left empty; what
-    // was handed out from them stays valid as long as this arena.
-    void adopt(ObjectArena&& other);
+    // was handed out from them stays valid as long as this arena. It cannot fail, so objects made in
+    // `other` never outlive their memory because a merge ran out of it.
+    void adopt(ObjectArena&& other) noexcept;
 
     // Bytes taken from the system so far.
     std::size_t reservedBytes() const { return reserved_; }
 
 private:
+    // Each block begins with this header; the blocks form a chain from the newest, so neither
+    // taking a block nor adopting another arena's chain allocates anything else.
     struct Block {
-        std::byte* base;
+        Block* previous;
         std::size_t size;
     };
-    std::vector<Block> blocks_;
+    Block* newest_ = nullptr;
     std::byte* next_ = nullptr;
     std::byte* end_ = nullptr;
     std::size_t reserved_ = 0;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -34,4 +35,59 @@ TEST(ObjectArena, AllocationsAreAlignedDisjointAndUsable)
     std::sort(taken.begin(), taken.end());
     for (std::size_t i = 1; i < taken.size(); ++i)
         EXPECT_LE(taken[i - 1].first + taken[i - 1].second, taken[i].first) << "overlap at " << i;
+}
+
+// Adopting moves whole blocks: what the donor handed out keeps its contents for the adopter's
+// lifetime (the sanitizer build sees any block freed twice or early), the donor is left empty and
+// usable, and the adopter goes on filling its own block before taking a new one.
+TEST(ObjectArena, AdoptedMemoryLivesWithTheAdopter)
+{
+    static_assert(noexcept(std::declval<data::ObjectArena&>().adopt(std::declval<data::ObjectArena&&>())));
+    const auto fill = [](data::ObjectArena& arena, std::size_t count, unsigned char mark) {
+        std::vector<unsigned char*> taken;
+        for (std::size_t i = 0; i < count; ++i) {
+            auto* memory = static_cast<unsigned char*>(arena.allocate(1000, 8));
+            std::memset(memory, mark, 1000);
+            taken.push_back(memory);
+        }
+        return taken;
+    };
+    const auto holds = [](const std::vector<unsigned char*>& taken, unsigned char mark) {
+        return std::all_of(taken.begin(), taken.end(), [mark](const unsigned char* memory) {
+            return std::all_of(memory, memory + 1000, [mark](unsigned char byte) { return byte == mark; });
+        });
+    };
+
+    auto adopter = std::make_unique<data::ObjectArena>();
+    const auto own = fill(*adopter, 20000, 0x11); // more than two blocks
+    std::vector<unsigned char*> donated;
+    std::size_t donatedBytes = 0;
+    {
+        data::ObjectArena donor;
+        donated = fill(donor, 20000, 0x22);
+        donatedBytes = donor.reservedBytes();
+        const std::size_t before = adopter->reservedBytes();
+        adopter->adopt(std::move(donor));
+        EXPECT_EQ(adopter->reservedBytes(), before + donatedBytes);
+        EXPECT_EQ(donor.reservedBytes(), 0u);
+        // The emptied donor still works, and what it hands out now is its own again.
+        std::memset(donor.allocate(64, 16), 0x33, 64);
+        adopter->adopt(data::ObjectArena{}); // nothing to take
+    }
+    EXPECT_TRUE(holds(donated, 0x22));
+    EXPECT_TRUE(holds(own, 0x11));
+
+    // The next small request still comes from the adopter's own newest block, right after its last.
+    const std::size_t reserved = adopter->reservedBytes();
+    auto* next = static_cast<unsigned char*>(adopter->allocate(1000, 8));
+    EXPECT_EQ(next, own.back() + 1000);
+    EXPECT_EQ(adopter->reservedBytes(), reserved);
+
+    // An empty arena takes a chain whole.
+    data::ObjectArena empty;
+    empty.adopt(std::move(*adopter));
+    adopter.reset();
+    EXPECT_TRUE(holds(donated, 0x22));
+    EXPECT_TRUE(holds(own, 0x11));
+    EXPECT_EQ(empty.reservedBytes(), reserved);
 }
