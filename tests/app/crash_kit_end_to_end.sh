@@ -8,21 +8,13 @@
 set -euo pipefail
 program=$1
 tool=$2
-home=$(mktemp -d)
+source "$(dirname "$0")/fresh_home.sh"
 pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
-  rm -rf "$home"
-}
-trap cleanup EXIT
-export HOME=$home QT_QPA_PLATFORM=offscreen
-unset XDG_DOCUMENTS_DIR XDG_CONFIG_HOME XDG_CACHE_HOME XDG_DATA_HOME KeystoneSettingsEndpoint
-export XDG_RUNTIME_DIR=$home/runtime
-mkdir -m 700 "$XDG_RUNTIME_DIR"
+stop_programs() { for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done; }
+export QT_QPA_PLATFORM=offscreen
+unset KeystoneSettingsEndpoint
 # In a sanitizer build the sanitizer must leave SIGSEGV to the crash kit, which the check is about.
-export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0:handle_segv=0
-failed=0
-fail() { echo "FAILED: $*"; failed=1; }
+export ASAN_OPTIONS=$ASAN_OPTIONS:handle_segv=0
 
 "$tool" serve --life-ms 120000 --status 200 --content-type application/json --body '{}' >"$home/server.out" &
 pids+=($!)

@@ -10,39 +10,17 @@
 # Usage: end_to_end.sh path/to/horavine   (run inside xvfb-run)
 set -euo pipefail
 program=$1
-home=$(mktemp -d)
+source "$(dirname "$0")/fresh_home.sh"
 first=
-cleanup() {
-  [[ -n $first ]] && kill -TERM "$first" 2>/dev/null || true
-  rm -rf "$home"
-}
-trap cleanup EXIT
-export HOME=$home
-unset XDG_DOCUMENTS_DIR XDG_CONFIG_HOME XDG_CACHE_HOME XDG_DATA_HOME LANG LANGUAGE LC_MONETARY
-# The private folder a desktop session gives its user; the instance sockets live there.
-export XDG_RUNTIME_DIR=$home/runtime
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-# The program is checked for behaviour here; leak checks of the desktop libraries belong elsewhere.
-export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0
+stop_programs() { [[ -n $first ]] && kill -TERM "$first" 2>/dev/null || true; }
+unset LANG LANGUAGE LC_MONETARY
 export HORAVINE_LOG_REFRESH=1 HORAVINE_REPORT_STARTUP=1
 store=$home/Documents/Projects.horavine
 defaults=$home/.config/horavine/defaults.json
-failed=0
-fail() { echo "FAILED: $*"; failed=1; }
 
 # The currency as stored in the defaults file (nlohmann writes UTF-8 as is).
 stored_currency() {
   sed -n 's/.*"defaultProjectHourlyRateCurrency": *"\([^"]*\)".*/\1/p' "$defaults"
-}
-
-# Waits up to $2 tenths of a second for a line matching $1 in the log $3 of process $4.
-wait_for_line() {
-  for _ in $(seq "$2"); do
-    grep -q "$1" "$3" && return 0
-    kill -0 "$4" 2>/dev/null || { echo "the program ended early:"; cat "$3"; exit 1; }
-    sleep 0.1
-  done
-  return 1
 }
 
 LC_ALL=de_DE.UTF-8 "$program" >"$home/first.log" 2>&1 &

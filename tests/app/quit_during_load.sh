@@ -6,31 +6,12 @@
 # Usage: quit_during_load.sh path/to/horavine   (run inside xvfb-run)
 set -euo pipefail
 program=$1
-home=$(mktemp -d)
+source "$(dirname "$0")/fresh_home.sh"
 pid=
-cleanup() {
-  [[ -n $pid ]] && kill -KILL "$pid" 2>/dev/null || true
-  rm -rf "$home"
-}
-trap cleanup EXIT
-export HOME=$home
-unset XDG_DOCUMENTS_DIR XDG_CONFIG_HOME XDG_CACHE_HOME XDG_DATA_HOME
-export XDG_RUNTIME_DIR=$home/runtime
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0
+stop_programs() { [[ -n $pid ]] && kill -KILL "$pid" 2>/dev/null || true; }
 export HORAVINE_REPORT_STARTUP=1
 store=$home/Documents/Projects.horavine
 defaults=$home/.config/horavine/defaults.json
-
-# Waits up to $2 tenths of a second for a line matching $1 in the log $3 of process $4.
-wait_for_line() {
-  for _ in $(seq "$2"); do
-    grep -q "$1" "$3" && return 0
-    kill -0 "$4" 2>/dev/null || { echo "the program ended early:"; cat "$3"; exit 1; }
-    sleep 0.1
-  done
-  return 1
-}
 
 # The program makes the store; then a million timers go into it.
 "$program" >"$home/first.log" 2>&1 &
