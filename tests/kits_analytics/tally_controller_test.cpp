@@ -23,8 +23,8 @@
 #include "log_capture.h"
 #include "loopback_server.h"
 #include "multipart_reader.h"
+#include "suite_certificates.h"
 #include "temp_folder.h"
-#include "test_certificates.h"
 
 #include <gtest/gtest.h>
 
@@ -48,16 +48,8 @@ namespace {
 // system store trusts (debug mode's default handling).
 class TallyControllerTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        certificatesFolder = new testsupport::TempFolder("horavine-tally-certs");
-        certificates = new testsupport::TestCertificates(certificatesFolder->path());
-    }
-    static void TearDownTestSuite()
-    {
-        delete certificates;
-        delete certificatesFolder;
-    }
+    static void SetUpTestSuite() { certificates.make("horavine-tally-certs"); }
+    static void TearDownTestSuite() { certificates.drop(); }
     void SetUp() override
     {
         previous = foundation::scheduler();
@@ -198,8 +190,7 @@ protected:
         return true;
     }
 
-    static testsupport::TempFolder* certificatesFolder;
-    static testsupport::TestCertificates* certificates;
+    static inline testsupport::SuiteCertificates certificates;
     testsupport::TempFolder folder{"horavine-tally"};
     LoopbackServer server{testsupport::LoopbackServerOptions{&certificates->leafA, {}, 60s}};
     std::shared_ptr<foundation::VirtualScheduler> clock = std::make_shared<foundation::VirtualScheduler>();
@@ -208,8 +199,6 @@ protected:
     bool firstInstall = false;
     std::shared_ptr<TLYTallyController> controller;
 };
-testsupport::TempFolder* TallyControllerTest::certificatesFolder = nullptr;
-testsupport::TestCertificates* TallyControllerTest::certificates = nullptr;
 
 } // namespace
 

@@ -20,8 +20,8 @@
 #include "log_capture.h"
 #include "loopback_server.h"
 #include "mutator.h"
+#include "suite_certificates.h"
 #include "temp_folder.h"
-#include "test_certificates.h"
 
 #include <gtest/gtest.h>
 
@@ -112,16 +112,8 @@ private:
 
 class UploaderTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        certificatesFolder = new testsupport::TempFolder("horavine-uploader-certs");
-        certificates = new testsupport::TestCertificates(certificatesFolder->path());
-    }
-    static void TearDownTestSuite()
-    {
-        delete certificates;
-        delete certificatesFolder;
-    }
+    static void SetUpTestSuite() { certificates.make("horavine-uploader-certs"); }
+    static void TearDownTestSuite() { certificates.drop(); }
     void SetUp() override
     {
         previous = foundation::scheduler();
@@ -176,11 +168,8 @@ protected:
     std::shared_ptr<foundation::OperationQueue> queue = std::make_shared<foundation::OperationQueue>(1);
     std::shared_ptr<RecordingDelegate> delegate;
     std::shared_ptr<TLYUploader> uploader;
-    static testsupport::TempFolder* certificatesFolder;
-    static testsupport::TestCertificates* certificates;
+    static inline testsupport::SuiteCertificates certificates;
 };
-testsupport::TempFolder* UploaderTest::certificatesFolder = nullptr;
-testsupport::TestCertificates* UploaderTest::certificates = nullptr;
 
 ScriptedAnswer answer(int status, std::vector<std::pair<std::string, std::string>> headers = {},
                       std::chrono::milliseconds delay = 0ms)

@@ -6,7 +6,7 @@
 #include "hooks/pinned_certificates_hook.h"
 #include "mutator.h"
 #include "scoped_environment.h"
-#include "temp_folder.h"
+#include "suite_certificates.h"
 #include "test_certificates.h"
 
 #include <gtest/gtest.h>
@@ -53,27 +53,16 @@ ChallengeAnswer answer(const KSTCertificatePinner& pinner, std::optional<KSTServ
 
 class CertificatePinnerTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        folder = new testsupport::TempFolder("horavine-pinning");
-        certificates = new testsupport::TestCertificates(folder->path());
-    }
-    static void TearDownTestSuite()
-    {
-        delete certificates;
-        delete folder;
-    }
+    static void SetUpTestSuite() { certificates.make("horavine-pinning"); }
+    static void TearDownTestSuite() { certificates.drop(); }
     static KSTServerTrust trust(std::vector<std::vector<std::uint8_t>> chain, std::string host = "127.0.0.1")
     {
         return {std::move(chain), std::move(host)};
     }
     KSTCertificatePinner pinnerOfA() const { return KSTCertificatePinner({certificateOf(certificates->rootA)}); }
 
-    static testsupport::TempFolder* folder;
-    static testsupport::TestCertificates* certificates;
+    static inline testsupport::SuiteCertificates certificates;
 };
-testsupport::TempFolder* CertificatePinnerTest::folder = nullptr;
-testsupport::TestCertificates* CertificatePinnerTest::certificates = nullptr;
 
 } // namespace
 

@@ -4,8 +4,7 @@
 #include "event_log_reader.h"
 #include "gunzip.h"
 #include "loopback_server.h"
-#include "temp_folder.h"
-#include "test_certificates.h"
+#include "suite_certificates.h"
 
 #include <gtest/gtest.h>
 
@@ -111,20 +110,15 @@ protected:
     static void SetUpTestSuite()
     {
         curl_global_init(CURL_GLOBAL_DEFAULT);
-        folder = new testsupport::TempFolder("horavine-loopback");
-        certificates = new testsupport::TestCertificates(folder->path());
+        certificates.make("horavine-loopback");
     }
     static void TearDownTestSuite()
     {
-        delete certificates;
-        delete folder;
+        certificates.drop();
         curl_global_cleanup();
     }
-    static testsupport::TempFolder* folder;
-    static testsupport::TestCertificates* certificates;
+    static inline testsupport::SuiteCertificates certificates;
 };
-testsupport::TempFolder* LoopbackServerTest::folder = nullptr;
-testsupport::TestCertificates* LoopbackServerTest::certificates = nullptr;
 
 } // namespace
 

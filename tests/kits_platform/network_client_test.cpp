@@ -10,8 +10,7 @@
 
 #include "hooks/default_trust_store_hook.h"
 #include "loopback_server.h"
-#include "temp_folder.h"
-#include "test_certificates.h"
+#include "suite_certificates.h"
 
 #include <gtest/gtest.h>
 
@@ -47,16 +46,8 @@ ScriptedAnswer answer(int status, std::vector<std::pair<std::string, std::string
 
 class NetworkClientTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        folder = new testsupport::TempFolder("horavine-client");
-        certificates = new testsupport::TestCertificates(folder->path());
-    }
-    static void TearDownTestSuite()
-    {
-        delete certificates;
-        delete folder;
-    }
+    static void SetUpTestSuite() { certificates.make("horavine-client"); }
+    static void TearDownTestSuite() { certificates.drop(); }
     void SetUp() override
     {
         previous = foundation::scheduler();
@@ -100,11 +91,8 @@ protected:
 
     std::shared_ptr<foundation::VirtualScheduler> clock = std::make_shared<foundation::VirtualScheduler>();
     std::shared_ptr<foundation::Scheduler> previous;
-    static testsupport::TempFolder* folder;
-    static testsupport::TestCertificates* certificates;
+    static inline testsupport::SuiteCertificates certificates;
 };
-testsupport::TempFolder* NetworkClientTest::folder = nullptr;
-testsupport::TestCertificates* NetworkClientTest::certificates = nullptr;
 
 } // namespace
 

@@ -21,8 +21,8 @@
 #include "multipart_reader.h"
 #include "mutator.h"
 #include "scoped_environment.h"
+#include "suite_certificates.h"
 #include "temp_folder.h"
-#include "test_certificates.h"
 
 #include <gtest/gtest.h>
 #include <openssl/sha.h>
@@ -116,16 +116,8 @@ const std::vector<std::string> formStart{"app[identifier]",          "app[instan
 
 class SettingsOnboardingTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        certificateFolder = new testsupport::TempFolder("horavine-settings-certs");
-        certificates = new testsupport::TestCertificates(certificateFolder->path());
-    }
-    static void TearDownTestSuite()
-    {
-        delete certificates;
-        delete certificateFolder;
-    }
+    static void SetUpTestSuite() { certificates.make("horavine-settings-certs"); }
+    static void TearDownTestSuite() { certificates.drop(); }
 
     void SetUp() override
     {
@@ -233,8 +225,7 @@ protected:
         return folder.path() / "caches" / "io.tessmark.sdk.mac.data" / "com.example.kittest" / "settings.json";
     }
 
-    static testsupport::TempFolder* certificateFolder;
-    static testsupport::TestCertificates* certificates;
+    static inline testsupport::SuiteCertificates certificates;
     testsupport::TempFolder folder{"horavine-settings"};
     LoopbackServer server{{&certificates->leafA, {}, 120s}};
     std::shared_ptr<foundation::VirtualScheduler> clock = std::make_shared<foundation::VirtualScheduler>();
@@ -247,8 +238,6 @@ protected:
     std::optional<std::string> advertisingToken; // what the kit platform holds
     std::shared_ptr<const kits::KSTApplicationIdentiferModel> model;
 };
-testsupport::TempFolder* SettingsOnboardingTest::certificateFolder = nullptr;
-testsupport::TestCertificates* SettingsOnboardingTest::certificates = nullptr;
 
 } // namespace
 

@@ -9,8 +9,7 @@
 
 #include "hooks/default_trust_store_hook.h"
 #include "loopback_server.h"
-#include "temp_folder.h"
-#include "test_certificates.h"
+#include "suite_certificates.h"
 
 #include <gtest/gtest.h>
 
@@ -187,21 +186,13 @@ std::int64_t codeOf(const std::optional<foundation::Error>& error)
 
 class URLSessionTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        folder = new testsupport::TempFolder("horavine-session");
-        certificates = new testsupport::TestCertificates(folder->path());
-    }
-    static void TearDownTestSuite()
-    {
-        delete certificates;
-        delete folder;
-    }
+    static void SetUpTestSuite() { certificates.make("horavine-session"); }
+    static void TearDownTestSuite() { certificates.drop(); }
     void TearDown() override { net::testhooks::setDefaultTrustStoreFile(std::nullopt); }
 
     std::filesystem::path writeFile(const std::string& name, std::size_t size)
     {
-        const auto path = folder->path() / name;
+        const auto path = certificates.folder() / name;
         std::ofstream file(path, std::ios::binary);
         std::string block(1 << 20, '\0');
         for (std::size_t written = 0; written < size; written += block.size()) {
@@ -212,11 +203,8 @@ protected:
         return path;
     }
 
-    static testsupport::TempFolder* folder;
-    static testsupport::TestCertificates* certificates;
+    static inline testsupport::SuiteCertificates certificates;
 };
-testsupport::TempFolder* URLSessionTest::folder = nullptr;
-testsupport::TestCertificates* URLSessionTest::certificates = nullptr;
 
 } // namespace
 
