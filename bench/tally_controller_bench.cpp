@@ -8,6 +8,7 @@
 #include "kits/platform/host_functions.h"
 
 #include "loopback_server.h"
+#include "temp_folder.h"
 
 #include <benchmark/benchmark.h>
 
@@ -23,18 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-struct Folder {
-    Folder() : path(fs::temp_directory_path() / ("tally-controller-bench-" + kits::KSTGenerateUUIDString()))
-    {
-        fs::create_directories(path);
-    }
-    ~Folder()
-    {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-    const fs::path path;
-};
+constexpr const char* folderPrefix = "tally-controller-bench";
 
 // A controller over the folder; `settings` answers what the kit platform would have downloaded.
 std::shared_ptr<kits::TLYTallyController>
@@ -73,8 +63,8 @@ const kits::Attributes attributes{{"timer type", std::string("Period")},
 // writes (and rotates) behind them; the queue drains outside the timing.
 void BM_LogCustomEventWhileTheQueueIsBusy(benchmark::State& state)
 {
-    Folder folder;
-    const auto controller = startController(folder.path);
+    testsupport::TempFolder folder(folderPrefix);
+    const auto controller = startController(folder.path());
     kits::Tally::setEventControllerForTesting(controller);
     std::vector<double> micros;
     std::size_t busyAtEnd = 0;
@@ -109,8 +99,8 @@ void BM_BurstOfTenThousandFromFourThreadsUntilDrained(benchmark::State& state)
     std::size_t packages = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        Folder folder;
-        const auto controller = startController(folder.path);
+        testsupport::TempFolder folder(folderPrefix);
+        const auto controller = startController(folder.path());
         state.ResumeTiming();
         std::vector<std::thread> senders;
         for (int thread = 0; thread < 4; ++thread)
@@ -123,7 +113,7 @@ void BM_BurstOfTenThousandFromFourThreadsUntilDrained(benchmark::State& state)
             sender.join();
         controller->eventQueue()->waitUntilAllOperationsAreFinished();
         state.PauseTiming();
-        for (const auto& entry : fs::directory_iterator(folder.path / "events"))
+        for (const auto& entry : fs::directory_iterator(folder.path() / "events"))
             packages += entry.path().extension() == ".multipartmime";
         state.ResumeTiming();
     }
@@ -149,21 +139,21 @@ void BM_HundredPackagesUploadedToTheLoopbackServer(benchmark::State& state)
     const std::string body(3000, 'e');
     for (auto _ : state) {
         state.PauseTiming();
-        Folder folder;
-        fs::create_directories(folder.path / "events");
+        testsupport::TempFolder folder(folderPrefix);
+        fs::create_directories(folder.path() / "events");
         for (int index = 0; index < 100; ++index) {
             const auto boundary = kits::KSTGenerateUUIDString();
-            std::ofstream(folder.path / "events" / (boundary + ".multipartmime"), std::ios::binary)
+            std::ofstream(folder.path() / "events" / (boundary + ".multipartmime"), std::ios::binary)
                 << "--" << boundary << "\r\n\r\n"
                 << body << "\r\n--" << boundary << "--\r\n";
         }
         server.clearRequests();
         state.ResumeTiming();
-        const auto controller = startController(folder.path, shared);
+        const auto controller = startController(folder.path(), shared);
         const auto end = Clock::now() + std::chrono::seconds(60);
         const auto left = [&] {
             std::size_t count = 0;
-            for (const auto& entry : fs::directory_iterator(folder.path / "events"))
+            for (const auto& entry : fs::directory_iterator(folder.path() / "events"))
                 count += entry.path().extension() == ".multipartmime";
             return count;
         };
