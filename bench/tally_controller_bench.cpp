@@ -16,6 +16,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -44,6 +45,15 @@ startController(const fs::path& root, std::shared_ptr<const foundation::Property
     auto controller = kits::TLYTallyController::initWithBetaToken(std::nullopt, root, environment);
     controller->eventQueue()->waitUntilAllOperationsAreFinished();
     return controller;
+}
+
+// The packages in the controller's event folder.
+std::size_t waitingPackages(const fs::path& root)
+{
+    std::size_t count = 0;
+    for (const auto& entry : fs::directory_iterator(kits::TLYTallyController::eventDirectoryForRootDirectory(root)))
+        count += entry.path().extension() == ".multipartmime";
+    return count;
 }
 
 double percentile(std::vector<double> values, double fraction)
@@ -97,10 +107,14 @@ BENCHMARK(BM_LogCustomEventWhileTheQueueIsBusy)->UseManualTime()->Unit(benchmark
 void BM_BurstOfTenThousandFromFourThreadsUntilDrained(benchmark::State& state)
 {
     std::size_t packages = 0;
+    // Each round's controller and folder go at the next round's start, while the timing is paused.
+    std::optional<testsupport::TempFolder> folder;
+    std::shared_ptr<kits::TLYTallyController> controller;
     for (auto _ : state) {
         state.PauseTiming();
-        testsupport::TempFolder folder(folderPrefix);
-        const auto controller = startController(folder.path());
+        controller.reset();
+        folder.emplace(folderPrefix);
+        controller = startController(folder->path());
         state.ResumeTiming();
         std::vector<std::thread> senders;
         for (int thread = 0; thread < 4; ++thread)
@@ -113,8 +127,7 @@ void BM_BurstOfTenThousandFromFourThreadsUntilDrained(benchmark::State& state)
             sender.join();
         controller->eventQueue()->waitUntilAllOperationsAreFinished();
         state.PauseTiming();
-        for (const auto& entry : fs::directory_iterator(folder.path() / "events"))
-            packages += entry.path().extension() == ".multipartmime";
+        packages += waitingPackages(folder->path());
         state.ResumeTiming();
     }
     state.counters["packages"] = benchmark::Counter(static_cast<double>(packages), benchmark::Counter::kAvgIterations);
@@ -137,30 +150,29 @@ void BM_HundredPackagesUploadedToTheLoopbackServer(benchmark::State& state)
     settings.set("analytics", foundation::PropertyListValue(analytics));
     const auto shared = std::make_shared<const foundation::PropertyListDictionary>(settings);
     const std::string body(3000, 'e');
+    // Each round's controller and folder go at the next round's start, while the timing is paused.
+    std::optional<testsupport::TempFolder> folder;
+    std::shared_ptr<kits::TLYTallyController> controller;
     for (auto _ : state) {
         state.PauseTiming();
-        testsupport::TempFolder folder(folderPrefix);
-        fs::create_directories(folder.path() / "events");
+        controller.reset();
+        folder.emplace(folderPrefix);
+        const fs::path events = kits::TLYTallyController::eventDirectoryForRootDirectory(folder->path());
+        fs::create_directories(events);
         for (int index = 0; index < 100; ++index) {
             const auto boundary = kits::KSTGenerateUUIDString();
-            std::ofstream(folder.path() / "events" / (boundary + ".multipartmime"), std::ios::binary)
+            std::ofstream(events / (boundary + ".multipartmime"), std::ios::binary)
                 << "--" << boundary << "\r\n\r\n"
                 << body << "\r\n--" << boundary << "--\r\n";
         }
         server.clearRequests();
         state.ResumeTiming();
-        const auto controller = startController(folder.path(), shared);
+        controller = startController(folder->path(), shared);
         const auto end = Clock::now() + std::chrono::seconds(60);
-        const auto left = [&] {
-            std::size_t count = 0;
-            for (const auto& entry : fs::directory_iterator(folder.path() / "events"))
-                count += entry.path().extension() == ".multipartmime";
-            return count;
-        };
-        while ((server.requests().size() < 100 || left() > 0) && Clock::now() < end)
+        while ((server.requests().size() < 100 || waitingPackages(folder->path()) > 0) && Clock::now() < end)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         state.PauseTiming();
-        if (server.requests().size() != 100 || left() != 0)
+        if (server.requests().size() != 100 || waitingPackages(folder->path()) != 0)
             state.SkipWithError("not all 100 packages were uploaded exactly once");
         controller->eventQueue()->waitUntilAllOperationsAreFinished();
         state.ResumeTiming();
