@@ -1,6 +1,8 @@
 // The analytics kit's hot paths: building and validating a usage event on the caller's thread, and
 // the event log pipeline writing 10,000 events into logs rotated past 8,000 bytes, each log then
 // compressed and packaged as the controller does.
+#include "tally_metadata.h"
+
 #include "kits/analytics/event_controller.h"
 #include "kits/analytics/tally.h"
 #include "kits/analytics/tly_compress_log_operation.h"
@@ -45,14 +47,7 @@ void BM_TenThousandEventsThroughThePipeline(benchmark::State& state)
     namespace fs = std::filesystem;
     const fs::path directory = fs::temp_directory_path() / ("event_log_bench-" + kits::KSTGenerateUUIDString());
     fs::create_directories(directory);
-    kits::TLYMetadata::Fields fields;
-    fields.APIKey = "0123abcd";
-    fields.executionIdentifier = kits::KSTGenerateUUIDString();
-    fields.installationId = kits::KSTGenerateUUIDString();
-    fields.bundleIdentifier = "com.example.horavine";
-    fields.locale = "en_US";
-    fields.numberOfCores = 8;
-    const auto metadata = std::make_shared<const kits::TLYMetadata>(fields);
+    const auto metadata = bench::tallyMetadata();
     std::size_t packages = 0;
     for (auto _ : state) {
         fs::path log = directory / (kits::KSTGenerateUUIDString() + ".log");

@@ -3,11 +3,11 @@
 // queue has written, rotated and packaged them all, and 100 waiting packages uploaded to a loopback
 // server once settings arrive.
 #include "kits/analytics/tally.h"
-#include "kits/analytics/tly_metadata.h"
 #include "kits/analytics/tly_tally_controller.h"
 #include "kits/platform/host_functions.h"
 
 #include "loopback_server.h"
+#include "tally_metadata.h"
 #include "temp_folder.h"
 
 #include <benchmark/benchmark.h>
@@ -33,15 +33,7 @@ startController(const fs::path& root, std::shared_ptr<const foundation::Property
 {
     kits::TLYTallyController::Environment environment;
     environment.settings = [settings] { return settings; };
-    kits::TLYMetadata::Fields fields;
-    fields.APIKey = "0123abcd";
-    fields.installationId = kits::KSTGenerateUUIDString();
-    fields.executionIdentifier = kits::KSTGenerateUUIDString();
-    fields.bundleIdentifier = "org.horavine.Horavine";
-    fields.locale = "en_US";
-    fields.numberOfCores = 8;
-    const auto metadata = std::make_shared<const kits::TLYMetadata>(fields);
-    environment.metadata = [metadata](const std::optional<std::string>&) { return metadata; };
+    environment.metadata = [metadata = bench::tallyMetadata()](const std::optional<std::string>&) { return metadata; };
     auto controller = kits::TLYTallyController::initWithBetaToken(std::nullopt, root, environment);
     controller->eventQueue()->waitUntilAllOperationsAreFinished();
     return controller;
