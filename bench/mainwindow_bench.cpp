@@ -158,15 +158,7 @@ void BM_StartToFirstPaintedOutline(benchmark::State& state)
         clock.start();
         s.persistence = std::make_unique<model::PersistenceController>(s.store->path());
         loadMs = static_cast<double>(clock.nsecsElapsed()) / 1e6;
-        s.window =
-            std::make_unique<mainwindow::MainWindowController>(&s.persistence->managedObjectContext(), *s.defaults);
-        PaintCounter counter;
-        s.projects().outlineView()->viewport()->installEventFilter(&counter);
-        s.window->show();
-        while (counter.paints == 0 && clock.elapsed() < 30000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        s.projects().outlineView()->viewport()->removeEventFilter(&counter);
-        windowMs = static_cast<double>(clock.nsecsElapsed()) / 1e6 - loadMs;
+        windowMs = showWindowUntilOutlinePainted(s.window, s.context(), *s.defaults);
     }
     state.counters["load_ms"] = loadMs;
     state.counters["window_ms"] = windowMs;
