@@ -76,7 +76,7 @@ std::optional<Launch> launchAndMeasure(const char* program, const std::filesyste
     int status = 0;
     ::waitpid(child, &status, 0);
     ::close(output[0]);
-    if (!seconds)
+    if (!seconds || (withStore && !storeSeconds))
         std::fprintf(stderr, "the program reported no start-up time:\n%s\n", text.c_str());
     if (!seconds)
         return std::nullopt;
@@ -97,6 +97,10 @@ void launchRepeatedly(benchmark::State& state, const char* program, bool withSto
         std::filesystem::remove_all(home, ignored);
         if (!launch) {
             state.SkipWithError("the program did not show its main window");
+            break;
+        }
+        if (withStore && !launch->storeSeconds) {
+            state.SkipWithError("the program did not report its store in the main window");
             break;
         }
         state.SetIterationTime(launch->seconds);
