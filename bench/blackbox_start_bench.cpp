@@ -3,6 +3,7 @@
 // service. Each round is a fresh process (the kits start once per process) with its own folders.
 #include "crash_directory.h"
 #include "foundation/main_bundle.h"
+#include "kits/crash/bbx_file_manager.h"
 #include "kits/crash/blackbox.h"
 #include "kits/platform/keystone.h"
 #include "kits/platform/kit_log.h"
@@ -40,7 +41,7 @@ Round runRound(const fs::path& root)
         {"CFBundleIdentifier", "org.example.bench"},
         {"Keystone",
          foundation::PropertyListDictionary{{"APIKey", "bench-key"}, {"Kits", foundation::PropertyListArray{}}}}});
-    const fs::path active = root / "caches" / "com.faultmere.data" / "org.example.bench" / "v3" / "active";
+    const fs::path active = kits::BBXFileManager().activePath();
     for (int index = 0; index < crashedLaunches; ++index) {
         const std::string identifier = "launch" + std::to_string(index);
         benchcrash::writeReport(active / identifier, identifier);
