@@ -74,11 +74,11 @@ Round runRound(const fs::path& root)
 
 Round roundInChild()
 {
-    const fs::path root = fs::temp_directory_path() / ("blackbox-start-bench-" + std::to_string(::getpid()));
-    fs::create_directories(root);
     int channel[2];
     if (::pipe(channel) != 0)
         return {};
+    const fs::path root = fs::temp_directory_path() / ("blackbox-start-bench-" + std::to_string(::getpid()));
+    fs::create_directories(root);
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(channel[0]);
