@@ -12,8 +12,6 @@
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
-#include <fstream>
-#include <random>
 #include <string>
 
 namespace fs = std::filesystem;
