@@ -21,6 +21,7 @@
 #include "ui/file_panels.h"
 #include "ui/modal_response.h"
 #include "ui/status_item.h"
+#include "ui/widget_extensions.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -38,16 +39,6 @@
 namespace app {
 
 namespace {
-
-void raise(QWidget& window)
-{
-    if (window.isMinimized())
-        window.showNormal();
-    else
-        window.show();
-    window.raise();
-    window.activateWindow();
-}
 
 // The available area of the screen that shows `point`, else of the primary screen.
 QRect availableAreaAt(QPointF point)
@@ -156,7 +147,7 @@ void AppDelegate::terminate()
         services_.quit();
         return;
     }
-    raise(*mainWindow_); // a closed window comes back to carry the question
+    ui::bringToFront(*mainWindow_); // a closed window comes back to carry the question
     ui::Alert{ui::AlertStyle::warning,
               tr("Your changes could not be saved"),
               tr("%1\n\nIf you quit without saving, the changes since the last save are lost.")
@@ -229,7 +220,7 @@ bool AppDelegate::applicationShouldHandleReopen()
 void AppDelegate::showMainWindow(bool onlyIfVisible)
 {
     if (mainWindow_ && (!onlyIfVisible || mainWindow_->isVisible()))
-        raise(*mainWindow_);
+        ui::bringToFront(*mainWindow_);
 }
 
 void AppDelegate::setupStatusBarItem()
@@ -396,7 +387,7 @@ void AppDelegate::openPreferencesWindow()
                     removeStatusBarItem();
             });
     }
-    raise(*preferencesWindow_);
+    ui::bringToFront(*preferencesWindow_);
     kits::TallyEvents::trackOpenPreferencesWindow();
 }
 

@@ -23,6 +23,7 @@
 #include "model/preferences.h"
 #include "ui/alerts.h"
 #include "ui/tray_status_item.h"
+#include "ui/widget_extensions.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
@@ -151,12 +152,8 @@ int main(int argc, char** argv)
     QObject::connect(&instance, &app::SingleInstance::reopenRequested, &mainWindow, [&] {
         if (running)
             running->delegate->applicationShouldHandleReopen();
-        else if (mainWindow.isMinimized())
-            mainWindow.showNormal();
         else
-            mainWindow.show();
-        mainWindow.raise();
-        mainWindow.activateWindow();
+            ui::bringToFront(mainWindow);
         launchReport.reportReopen();
     });
 

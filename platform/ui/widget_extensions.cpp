@@ -1,5 +1,6 @@
 // Helpers shared by views and controllers: image tinting, colours, labels, animated hiding and
-// showing, checkbox state, background colour, dates in line edits and item-view selection.
+// showing, checkbox state, background colour, dates in line edits, item-view selection and bringing
+// a window to the front.
 #include "ui/widget_extensions.h"
 
 #include <QAbstractButton>
@@ -261,6 +262,16 @@ void selectItem(QAbstractItemView& view, const QModelIndex& item)
     view.setAutoScroll(false);
     selection->setCurrentIndex(item, QItemSelectionModel::NoUpdate);
     view.setAutoScroll(autoScroll);
+}
+
+void bringToFront(QWidget& window)
+{
+    if (window.isMinimized())
+        window.showNormal();
+    else
+        window.show();
+    window.raise();
+    window.activateWindow();
 }
 
 } // namespace ui

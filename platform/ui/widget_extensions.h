@@ -1,6 +1,7 @@
 // Small helpers that the views and controllers share on top of Qt widgets: a tinted copy of an image,
 // a lighter colour, a plain label, hiding and showing stacked widgets, a checkbox as a Boolean, a
-// background colour on any widget, a date read from a line edit, and the selected row of an item view.
+// background colour on any widget, a date read from a line edit, the selected row of an item view,
+// and a window brought to the front.
 #pragma once
 
 #include <QColor>
@@ -68,5 +69,8 @@ std::optional<QModelIndex> selectedItem(const QAbstractItemView& view);
 // Selects exactly the item's row, replacing the selection, without scrolling. An item that has no row
 // in the view (of another model, or under a collapsed or hidden parent) changes nothing.
 void selectItem(QAbstractItemView& view, const QModelIndex& item);
+
+// Shows the window (restored when minimised), raises it above the others and activates it.
+void bringToFront(QWidget& window);
 
 } // namespace ui
