@@ -78,9 +78,7 @@ const ProjectsOutlineModel::ProjectNode& ProjectsOutlineModel::sums(ProjectNode&
 {
     if (node.summed)
         return node;
-    node.count = 0;
-    node.stoppedMinutes = 0;
-    node.openTimers.clear();
+    clearSums(node);
     if (node.made) {
         for (model::Timer* timer : node.timers)
             addToSums(node, *timer);
@@ -90,6 +88,13 @@ const ProjectsOutlineModel::ProjectNode& ProjectsOutlineModel::sums(ProjectNode&
     }
     node.summed = true;
     return node;
+}
+
+void ProjectsOutlineModel::clearSums(ProjectNode& node)
+{
+    node.count = 0;
+    node.stoppedMinutes = 0;
+    node.openTimers.clear();
 }
 
 void ProjectsOutlineModel::addToSums(ProjectNode& node, model::Timer& timer)
@@ -115,25 +120,20 @@ void ProjectsOutlineModel::sumAllAtOnce() const
     const data::ObjectContext* context = pending.front()->project->context();
     if (!context)
         return;
-    for (ProjectNode* node : pending) {
-        node->count = 0;
-        node->stoppedMinutes = 0;
-        node->openTimers.clear();
-        node->summing = true;
-    }
+    for (ProjectNode* node : pending)
+        clearSums(*node);
+    // The pending nodes are those still neither summed nor made until the walk is over.
     const auto& timerEntity = *context->model().entity(model::Timer::entityName);
     for (data::Object* object : context->objects(timerEntity)) {
         auto& timer = static_cast<model::Timer&>(*object);
         if (!model::Project::passes(timer, unsortedFilter_))
             continue;
         const auto found = nodeByProject_.find(timer.project());
-        if (found != nodeByProject_.end() && found->second->summing)
+        if (found != nodeByProject_.end() && !found->second->summed && !found->second->made)
             addToSums(*found->second, timer);
     }
-    for (ProjectNode* node : pending) {
-        node->summing = false;
+    for (ProjectNode* node : pending)
         node->summed = true;
-    }
 }
 
 const std::vector<model::Timer*>& ProjectsOutlineModel::timers(const model::Project& project) const

@@ -126,7 +126,6 @@ private:
         std::vector<model::Timer*> timers;
         // The children's count, the minutes of the stopped ones and the open ones, once summed.
         bool summed = false;
-        bool summing = false; // during sumAllAtOnce
         std::size_t count = 0;
         std::int64_t stoppedMinutes = 0;
         std::vector<model::Timer*> openTimers;
@@ -140,6 +139,7 @@ private:
     // Sums every listed project that has neither sums nor children in one walk over the store's
     // timers in their order in memory, which touches far fewer pages than project by project.
     void sumAllAtOnce() const;
+    static void clearSums(ProjectNode& node);
     static void addToSums(ProjectNode& node, model::Timer& timer);
     static std::int64_t duration(const ProjectNode& node);
 
