@@ -345,7 +345,6 @@ protected:
         model::Preferences(*defaults_).setDateFilterRange(model::rawValue(range));
         return std::make_unique<ProjectsViewController>(context_.get(), *defaults_);
     }
-    // The outline's figures against the model's own filtering, project by project and in total.
     // The outline's figures against the model's own filtering, in total (first, so the outline sums
     // every project it has no sums of at once) and project by project.
     static void expectSumsOfTheFilter(ProjectsViewController& controller, const std::string& step)
