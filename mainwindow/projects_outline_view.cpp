@@ -42,11 +42,8 @@ void ProjectsOutlineView::spanProjectRows(int first, int last)
 void ProjectsOutlineView::layOutPendingRows()
 {
     executeDelayedItemsLayout();
-    // No layout was pending: the spans need none.
-    if (allSpansPending_ && model()) {
-        allSpansPending_ = false;
-        spanProjectRows(0, model()->rowCount() - 1);
-    }
+    // No layout was pending, so doItemsLayout() did not run: the spans need none to wait for.
+    spanAllProjectRowsIfPending();
 }
 
 void ProjectsOutlineView::doItemsLayout()
@@ -54,10 +51,15 @@ void ProjectsOutlineView::doItemsLayout()
     // Qt asks every laid-out row whether it spans; with no spans yet that costs nothing, so the
     // spans of a reset come after the layout. Each then finds its row without laying out again.
     ContextMenuOutlineView::doItemsLayout();
-    if (allSpansPending_ && model()) {
-        allSpansPending_ = false;
-        spanProjectRows(0, model()->rowCount() - 1);
-    }
+    spanAllProjectRowsIfPending();
+}
+
+void ProjectsOutlineView::spanAllProjectRowsIfPending()
+{
+    if (!allSpansPending_ || !model())
+        return;
+    allSpansPending_ = false;
+    spanProjectRows(0, model()->rowCount() - 1);
 }
 
 void ProjectsOutlineView::setModel(QAbstractItemModel* model)

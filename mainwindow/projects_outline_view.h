@@ -53,6 +53,8 @@ private:
     void updatePulse();
     std::vector<QModelIndex> runningStatusCells() const;
     void repaintPulsingStatusCells();
+    // The spans asked for by spanAllProjectRowsAfterLayout(), once.
+    void spanAllProjectRowsIfPending();
 
     ProjectsOutlineDelegate* cellDelegate_;
     QTimer pulseTimer_;
