@@ -46,12 +46,11 @@ if grep -q 'store in the main window' "$home/load.log"; then
   echo "the store was in before the signal; nothing to check"
   exit 77
 fi
-failed=0
-grep -q 'main window shown' "$home/load.log" || { echo "FAILED: no window while loading"; failed=1; }
-[[ $status -eq 0 ]] || { echo "FAILED: exit status $status on SIGTERM during the load"; failed=1; }
-[[ $(cksum <"$store") == "$checksum" ]] || { echo "FAILED: the store changed"; failed=1; }
+grep -q 'main window shown' "$home/load.log" || fail "no window while loading"
+[[ $status -eq 0 ]] || fail "exit status $status on SIGTERM during the load"
+[[ $(cksum <"$store") == "$checksum" ]] || fail "the store changed"
 if [[ -f $defaults ]] && grep -q '"MainWindow"' "$defaults"; then
-  echo "FAILED: the window's frame was written"; failed=1
+  fail "the window's frame was written"
 fi
 [[ $failed -eq 0 ]] || { cat "$home/load.log"; exit 1; }
 echo "1 passed, 0 failed"
