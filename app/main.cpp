@@ -56,10 +56,14 @@ int main(int argc, char** argv)
     // whether it opened is awaited here: a store that is locked, newer or unreadable is told before
     // any window, and the failed start writes nothing, not even the defaults.
     app::StoreLoader storeLoader(storePath, foundation::NotificationCenter::defaultCenter());
-    if (!storeLoader.waitUntilOpened()) {
-        const model::PersistenceController failed(storeLoader.take());
+    // Tells why a store that failed to open or load is not there.
+    const auto tellStoreFailed = [](model::PersistenceController::LoadedStore loaded) {
+        const model::PersistenceController failed(std::move(loaded));
         ui::runWarningAlert(nullptr, QObject::tr("Horavine cannot open its projects"),
                             QString::fromStdString(failed.statusMessage()));
+    };
+    if (!storeLoader.waitUntilOpened()) {
+        tellStoreFailed(storeLoader.take());
         return 1;
     }
 
@@ -97,9 +101,7 @@ int main(int argc, char** argv)
         model::PersistenceController::LoadedStore loaded = storeLoader.take();
         if (loaded.status != model::PersistenceController::Status::ok) {
             mainWindow.hide();
-            const model::PersistenceController failed(std::move(loaded));
-            ui::runWarningAlert(nullptr, QObject::tr("Horavine cannot open its projects"),
-                                QString::fromStdString(failed.statusMessage()));
+            tellStoreFailed(std::move(loaded));
             return false;
         }
         running = std::make_unique<Running>(std::move(loaded));
