@@ -24,6 +24,7 @@
 
 #include <fstream>
 #include <future>
+#include <stdexcept>
 
 using model::PersistenceController;
 
@@ -191,6 +192,33 @@ TEST_F(StoreLoaderTest, AStoreThatCannotBeOpenedIsKnownBeforeTheLoad)
     }
     std::ifstream in(storePath(), std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), junk);
+}
+
+// An error thrown on the loading thread is met on the main thread where it would have been met
+// loading there: by the question whether the store opened, or by the hand-over; the loader tells of
+// the end either way, so the launch never waits for a load that is over.
+TEST_F(StoreLoaderTest, AnErrorOnTheLoadingThreadIsMetOnTheMainThread)
+{
+    {
+        app::StoreLoader loader([]() -> app::StoreLoader::OpenedStore { throw std::runtime_error("open"); },
+                                [](app::StoreLoader::OpenedStore) -> app::StoreLoader::LoadedStore {
+                                    throw std::logic_error("loaded what did not open");
+                                });
+        QSignalSpy loaded(&loader, &app::StoreLoader::loaded);
+        EXPECT_THROW(loader.waitUntilOpened(), std::runtime_error);
+        EXPECT_TRUE(loaded.wait(10'000));
+        ASSERT_TRUE(loader.isLoaded()); // take() would not block
+        EXPECT_THROW(loader.take(), std::runtime_error);
+    }
+    writeStore();
+    app::StoreLoader loader(
+        [path = storePath()] { return PersistenceController::openStore(path); },
+        [](app::StoreLoader::OpenedStore) -> app::StoreLoader::LoadedStore { throw std::runtime_error("load"); });
+    QSignalSpy loaded(&loader, &app::StoreLoader::loaded);
+    EXPECT_TRUE(loader.waitUntilOpened());
+    EXPECT_TRUE(loaded.wait(10'000));
+    ASSERT_TRUE(loader.isLoaded());
+    EXPECT_THROW(loader.take(), std::runtime_error);
 }
 
 } // namespace
