@@ -87,7 +87,7 @@ int main(int argc, char** argv)
     };
     std::unique_ptr<Running> running;
     int sessionEndStatus = 0;
-    bool quitting = false; // a signal or the end of the session came first: nothing more is started
+    bool quitting = false; // a quitting signal came before the store: nothing more is started
     QObject::connect(&signalQuitter, &app::UnixSignalQuitter::signalReceived, [&quitting] { quitting = true; });
 
     // Greyed out, and keeping no frame, until the store is in.
