@@ -309,12 +309,6 @@ void BBXCrashReportingController::removeReport(const std::shared_ptr<BBXInternal
 
 // MARK: leftovers
 
-void BBXCrashReportingController::handleContentsInOtherReportingDirectories()
-{
-    handleExistingFilesInProcessing(fileManager_->processingPathContents());
-    handleExistingFilesInPrepared(fileManager_->preparedPathContents());
-}
-
 void BBXCrashReportingController::handleExistingFilesInProcessing(const std::vector<std::string>& paths)
 {
     if (paths.empty())

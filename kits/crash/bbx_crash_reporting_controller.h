@@ -107,8 +107,6 @@ public:
     void handleDelegateCompletionForReport(const std::shared_ptr<BBXInternalReport>& report, bool submit);
     void removeReport(const std::shared_ptr<BBXInternalReport>& report);
 
-    // Both kinds of leftovers as they are now.
-    void handleContentsInOtherReportingDirectories();
     // Packages and sends these directories of "processing" (without processing them again).
     void handleExistingFilesInProcessing(const std::vector<std::string>& paths);
     // Sends these packages of "prepared" that still exist.
