@@ -131,6 +131,8 @@ bool BBXCrashReportingController::startWithProfilingMark(std::uint64_t profiling
     }
     if (!prepareForNewLaunch())
         return false;
+    // From here this launch's marker is in place (an earlier launch's serves as it) until the first
+    // main-queue turn removes it.
     const bool urgent = checkForAndCreateLaunchMarker();
     // Taken before this launch's directory exists, so it is never among the earlier reports, and
     // before any of this launch's work is queued, so a package this launch makes is not also taken
@@ -179,7 +181,6 @@ bool BBXCrashReportingController::prepareForNewLaunch()
 
 std::shared_ptr<BBXInternalReport> BBXCrashReportingController::setupCurrentReport()
 {
-    createLaunchFailureMarker();
     const std::string identifier = Keystone::sharedSDK().executionIdentifier();
     const auto path = fileManager_->setupNewPathForExecutionIdentifier(identifier);
     if (!path)
