@@ -172,10 +172,7 @@ bool BBXCrashReportingController::checkPreconditions()
 bool BBXCrashReportingController::prepareForNewLaunch()
 {
     // The legacy tree must be gone before the new directories are made in its place.
-    auto removal = std::make_shared<foundation::BlockOperation>(
-        [fileManager = fileManager_] { fileManager->removeLegacyDirectories(); });
-    operationQueue_->addOperation(removal);
-    removal->waitUntilFinished();
+    fileManager_->removeLegacyDirectories();
     return fileManager_->prepareForNewLaunch();
 }
 
