@@ -245,20 +245,15 @@ void Blackbox::setFloatValueForKey(float value, const std::string& key)
 void Blackbox::recordError(const foundation::Error& error,
                            const std::optional<foundation::PropertyListDictionary>& additionalUserInfo)
 {
-    const auto info = additionalUserInfo;
-    BBXUserLoggingRecordError(&error, info ? &*info : nullptr);
+    BBXUserLoggingRecordError(&error, additionalUserInfo ? &*additionalUserInfo : nullptr);
 }
 
 void Blackbox::recordCustomExceptionName(const std::string& name, const std::string& reason,
                                          const std::vector<::BBXStackFrame>& frameArray)
 {
-    // The caller's texts and frames are copied: the records point into them while they are written.
-    const std::string nameCopy = name;
-    const std::string reasonCopy = reason;
-    const std::vector<::BBXStackFrame> frames = frameArray;
-    const auto records = BBXExceptionFramesFromStackFrames(frames);
-    BBXExceptionRecord(BBXExceptionTypeCustom, nameCopy.c_str(), reasonCopy.c_str(), records.data(), records.size(),
-                       false);
+    // Written before the call returns, so the records may point into the caller's frames and texts.
+    const auto records = BBXExceptionFramesFromStackFrames(frameArray);
+    BBXExceptionRecord(BBXExceptionTypeCustom, name.c_str(), reason.c_str(), records.data(), records.size(), false);
 }
 
 void Blackbox::recordJavaScriptError(const foundation::PropertyListValue& body)
