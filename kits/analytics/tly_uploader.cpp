@@ -98,25 +98,11 @@ void TLYUploader::startUploadRequest(std::optional<net::URLRequest> request, std
 void TLYUploader::checkForExistingTaskMatchingDescription(std::string description,
                                                           std::function<void(bool)> completionBlock)
 {
+    // Every task of this uploader's sessions, a dropped one's included, is under way by its name from
+    // its start to its final result: the names kept on the queue answer without asking a session.
     operationQueue_->addOperationWithBlock([self = shared_from_this(), description = std::move(description),
                                             completionBlock = std::move(completionBlock)] {
-        const auto session = self->session();
-        if (!session) {
-            completionBlock(self->uploadsUnderWay_.contains(description));
-            return;
-        }
-        // Answered on the queue (the session's delegate queue), where the names under way are kept.
-        session->getTasksWithCompletionHandler(
-            [self, description, completionBlock](auto dataTasks, auto uploadTasks, auto downloadTasks) {
-                const auto matches = [&](const auto& tasks) {
-                    for (const auto& task : tasks)
-                        if (task->taskDescription() == description)
-                            return true;
-                    return false;
-                };
-                completionBlock(matches(uploadTasks) || matches(dataTasks) || matches(downloadTasks)
-                                || self->uploadsUnderWay_.contains(description));
-            });
+        completionBlock(self->uploadsUnderWay_.contains(description));
     });
 }
 

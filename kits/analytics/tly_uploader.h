@@ -61,9 +61,9 @@ public:
     void startUploadRequest(std::optional<net::URLRequest> request, std::string filePath, std::string uniqueName);
     // Runs the block on the queue (there is no background session to reconnect on Linux).
     void attemptToReconnectBackgroundSessionWithCompletionBlock(std::function<void()> block);
-    // Answers on the queue whether a live task of the session has that description, or an upload of
-    // that name is still under way (its task ended but its result is not yet delivered, or it waits
-    // for a retry): a second upload of the file then would send it twice.
+    // Answers on the queue whether an upload of that name is under way: its task is live, or ended
+    // with its result not yet delivered, or it waits for a retry. A second upload of the file then
+    // would send it twice.
     void checkForExistingTaskMatchingDescription(std::string description, std::function<void(bool)> completionBlock);
     // Starts the name's upload again with its original request (the existing-task check applies again).
     void restartTask(net::URLRequest request, std::string uniqueName);
