@@ -9,6 +9,7 @@
 #include "kits/platform/kst_settings_onboarding_manager.h"
 #include "net/url_error.h"
 
+#include "support/eventually.h"
 #include "support/loopback_server.h"
 #include "support/scoped_environment.h"
 
@@ -23,6 +24,7 @@ using foundation::PropertyListDictionary;
 using foundation::PropertyListValue;
 using kits::BBXBetaController;
 using kits::BBXBetaUpdate;
+using testsupport::eventually;
 using testsupport::LoopbackServer;
 using testsupport::ScriptedAnswer;
 using namespace std::chrono_literals;
@@ -44,17 +46,6 @@ public:
 ScriptedAnswer json(int status, std::string body)
 {
     return {status, {}, {{"Content-Type", "application/json"}}, std::move(body)};
-}
-
-template <typename Predicate>
-bool eventually(Predicate predicate)
-{
-    for (int i = 0; i < 500; ++i) {
-        if (predicate())
-            return true;
-        std::this_thread::sleep_for(10ms);
-    }
-    return predicate();
 }
 
 class BetaController : public testing::Test {
@@ -109,7 +100,7 @@ TEST_F(BetaController, WithoutATokenItDoesNotStartAndNeverAsks)
     server.script("GET", checkPath, json(200, R"({"url":"https://example.org/b.zip"})"));
     foundation::NotificationCenter::defaultCenter().post(kits::KSTSettingsAvailableNotification);
     ASSERT_TRUE(server.waitForRequests(1, 5s));
-    ASSERT_TRUE(eventually([&] { return tokened->activeUpdate().has_value(); }));
+    ASSERT_TRUE(eventually([&] { return tokened->activeUpdate().has_value(); }, 5.0));
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].header("X-Blackbox-Beta-Token"), "tok");
@@ -127,7 +118,7 @@ TEST_F(BetaController, ASettingsDownloadAsksOnceAndKeepsTheUpdateThenPausesCheck
     const std::string answer = R"json({"url":"https://example.org/b.zip","version_string":"1.3 (43)"})json";
     server.script("GET", checkPath, json(200, answer));
     foundation::NotificationCenter::defaultCenter().post(kits::KSTSettingsAvailableNotification);
-    ASSERT_TRUE(eventually([&] { return controller->activeUpdate().has_value(); })) << log();
+    ASSERT_TRUE(eventually([&] { return controller->activeUpdate().has_value(); }, 5.0)) << log();
     EXPECT_EQ(controller->activeUpdate()->url(), "https://example.org/b.zip");
     EXPECT_EQ(controller->activeUpdate()->version(), "1.3 (43)");
 
@@ -157,7 +148,7 @@ TEST_F(BetaController, ASettingsDownloadAsksOnceAndKeepsTheUpdateThenPausesCheck
     EXPECT_NE(lines.find("[Blackbox:Beta] Beta update loaded\n"), std::string::npos);
 
     // Checks pause for the settings' duration: a download meanwhile asks nothing.
-    ASSERT_TRUE(eventually([&] { return controller->checksSuspended(); }));
+    ASSERT_TRUE(eventually([&] { return controller->checksSuspended(); }, 5.0));
     EXPECT_EQ(scheduler->requestedDelays().back(), foundation::SchedulerDuration(120));
     controller->checkForUpdate();
     controller->applicationWillEnterForeground();
@@ -170,9 +161,10 @@ TEST_F(BetaController, ASettingsDownloadAsksOnceAndKeepsTheUpdateThenPausesCheck
     server.setHandler(
         [](const testsupport::RecordedRequest&) { return json(200, R"({"url":"https://example.org/c.zip"})"); });
     scheduler->advance(foundation::SchedulerDuration(1));
-    ASSERT_TRUE(eventually([&] { return !controller->checksSuspended() || server.requests().size() > 1; }));
+    ASSERT_TRUE(eventually([&] { return !controller->checksSuspended() || server.requests().size() > 1; }, 5.0));
     foundation::NotificationCenter::defaultCenter().post(kits::KSTSettingsAvailableNotification);
-    ASSERT_TRUE(eventually([&] { return controller->activeUpdate()->url() == "https://example.org/c.zip"; })) << log();
+    ASSERT_TRUE(eventually([&] { return controller->activeUpdate()->url() == "https://example.org/c.zip"; }, 5.0))
+        << log();
     EXPECT_EQ(controller->activeUpdate()->version(), std::nullopt);
 }
 
@@ -182,7 +174,8 @@ TEST_F(BetaController, AFailedLoadStopsChecksForTheLaunch)
     ASSERT_TRUE(controller->start());
     server.script("GET", checkPath, json(403, "{}"));
     controller->checkForUpdate();
-    ASSERT_TRUE(eventually([&] { return log().find("[Blackbox:Beta] Failed to load update '") != std::string::npos; }))
+    ASSERT_TRUE(
+        eventually([&] { return log().find("[Blackbox:Beta] Failed to load update '") != std::string::npos; }, 5.0))
         << log();
     EXPECT_TRUE(controller->retrying());
     EXPECT_FALSE(controller->checksSuspended());
@@ -202,7 +195,8 @@ TEST_F(BetaController, AnAnswerWithoutAUsableURLIsNoUpdate)
     auto controller = BBXBetaController::create(delegate, [] { return std::optional<std::string>("t"); });
     server.script("GET", checkPath, json(200, R"({"version_string":"2.0"})"));
     controller->checkForUpdate();
-    ASSERT_TRUE(eventually([&] { return log().find("Beta update url is invalid") != std::string::npos; })) << log();
+    ASSERT_TRUE(eventually([&] { return log().find("Beta update url is invalid") != std::string::npos; }, 5.0))
+        << log();
     EXPECT_NE(log().find("[Blackbox:Beta] Unable to read beta update data: "), std::string::npos);
     EXPECT_FALSE(controller->activeUpdate());
     // The answer came, so checks pause and the controller is ready for the next one.

@@ -17,6 +17,7 @@
 #include "foundation/main_bundle.h"
 #include "foundation/operation_queue.h"
 #include "foundation/scheduler.h"
+#include "support/eventually.h"
 #include "support/file_contents.h"
 #include "support/loopback_server.h"
 #include "support/manual_main_queue.h"
@@ -26,17 +27,16 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <mutex>
-#include <thread>
 
 namespace fs = std::filesystem;
 using foundation::MainBundle;
 using foundation::PropertyListDictionary;
 using kits::BBXCrashReportingController;
 using kits::BBXInternalReport;
+using testsupport::eventually;
 using testsupport::LoopbackServer;
 using testsupport::readFile;
 using testsupport::writeFile;
@@ -48,19 +48,6 @@ const char* reportsPath = "/sdk-api/v1/platforms/mac/apps/org.example.app/report
 testsupport::ScriptedAnswer answer(int status)
 {
     return {status, {}, {{"Content-Type", "application/json"}}, "{}"};
-}
-
-// Waits up to 10 s for `condition`.
-template <typename Condition>
-bool eventually(Condition condition)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
 }
 
 class FakeDelegate final : public kits::BBXCrashReportingControllerDelegate {
@@ -342,7 +329,7 @@ TEST_F(BBXCrashReportingControllerTest, AFailedInstallationStillHandlesEarlierRe
     EXPECT_FALSE(start());
     EXPECT_NE(log().find("[Blackbox:Crash] Unable to start crash reporter"), std::string::npos);
     EXPECT_EQ(controller->currentReport(), nullptr);
-    ASSERT_TRUE(eventually([&] { return server.requests().size() == 1; }));
+    ASSERT_TRUE(eventually([&] { return server.requests().size() == 1; }, 10.0));
     EXPECT_EQ(uploadedIds(), std::vector<std::string>{"E1"});
 }
 
@@ -359,7 +346,7 @@ TEST_F(BBXCrashReportingControllerTest, EarlierReportsGoToTheDelegateWhichDecide
     delegate->decide = [](const std::string& id) { return id != "E3"; };
 
     ASSERT_TRUE(start());
-    ASSERT_TRUE(eventually([&] { return server.requests().size() == 2; }));
+    ASSERT_TRUE(eventually([&] { return server.requests().size() == 2; }, 10.0));
     settle();
     auto ids = uploadedIds();
     std::sort(ids.begin(), ids.end());
@@ -373,7 +360,7 @@ TEST_F(BBXCrashReportingControllerTest, EarlierReportsGoToTheDelegateWhichDecide
     EXPECT_EQ(fileManager->activePathContents(),
               std::vector<std::string>{fileManager->activePath() + "/" + currentId()});
     EXPECT_TRUE(fileManager->processingPathContents().empty());
-    EXPECT_TRUE(eventually([&] { return fileManager->preparedPathContents().empty(); }));
+    EXPECT_TRUE(eventually([&] { return fileManager->preparedPathContents().empty(); }, 10.0));
 }
 
 TEST_F(BBXCrashReportingControllerTest, ADelegateThatNeverAnswersLeavesTheReportForTheNextLaunch)
@@ -387,7 +374,7 @@ TEST_F(BBXCrashReportingControllerTest, ADelegateThatNeverAnswersLeavesTheReport
     EXPECT_TRUE(server.requests().empty());
     // An answer that comes late still counts.
     delegate->pending.at(0)(true);
-    ASSERT_TRUE(eventually([&] { return server.requests().size() == 1; }));
+    ASSERT_TRUE(eventually([&] { return server.requests().size() == 1; }, 10.0));
     EXPECT_FALSE(fs::exists(waiting));
 }
 
@@ -442,7 +429,7 @@ TEST_F(BBXCrashReportingControllerTest, LeftoversInProcessingAndPreparedAreSent)
     delegate->decide = nullptr;
 
     ASSERT_TRUE(start());
-    ASSERT_TRUE(eventually([&] { return server.requests().size() == 2; }));
+    ASSERT_TRUE(eventually([&] { return server.requests().size() == 2; }, 10.0));
     settle();
     auto ids = uploadedIds();
     std::sort(ids.begin(), ids.end());
@@ -452,7 +439,7 @@ TEST_F(BBXCrashReportingControllerTest, LeftoversInProcessingAndPreparedAreSent)
         EXPECT_EQ(request.body.find(".symbolicated"), std::string::npos);
     EXPECT_FALSE(fs::exists(processing));
     EXPECT_FALSE(fs::exists(broken));
-    EXPECT_TRUE(eventually([&] { return fileManager->preparedPathContents().empty(); }));
+    EXPECT_TRUE(eventually([&] { return fileManager->preparedPathContents().empty(); }, 10.0));
 }
 
 TEST_F(BBXCrashReportingControllerTest, FailedSubmissionsAreRetriedEvery600SecondsWithoutLimit)
@@ -466,8 +453,8 @@ TEST_F(BBXCrashReportingControllerTest, FailedSubmissionsAreRetriedEvery600Secon
     ASSERT_TRUE(fileManager->prepareForNewLaunch());
     earlierLaunch("E1");
     ASSERT_TRUE(start());
-    ASSERT_TRUE(eventually([&] { return server.requests().size() == 1; }));
-    ASSERT_TRUE(eventually([&] { return scheduler->pendingCount() >= 2; })); // the 2 s checks and a retry
+    ASSERT_TRUE(eventually([&] { return server.requests().size() == 1; }, 10.0));
+    ASSERT_TRUE(eventually([&] { return scheduler->pendingCount() >= 2; }, 10.0)); // the 2 s checks and a retry
     settle();
     ASSERT_EQ(fileManager->preparedPathContents().size(), 1u);
     const std::string package = fileManager->preparedPathContents()[0];
@@ -476,13 +463,13 @@ TEST_F(BBXCrashReportingControllerTest, FailedSubmissionsAreRetriedEvery600Secon
     settle();
     EXPECT_EQ(server.requests().size(), 1u);
     scheduler->advance(foundation::SchedulerDuration(1));
-    ASSERT_TRUE(eventually([&] { return server.requests().size() == 2; }));
-    ASSERT_TRUE(eventually([&] { return scheduler->pendingCount() >= 1; }));
+    ASSERT_TRUE(eventually([&] { return server.requests().size() == 2; }, 10.0));
+    ASSERT_TRUE(eventually([&] { return scheduler->pendingCount() >= 1; }, 10.0));
     settle();
     EXPECT_TRUE(fs::exists(package));
     scheduler->advance(foundation::SchedulerDuration(600));
-    ASSERT_TRUE(eventually([&] { return server.requests().size() == 3; }));
-    EXPECT_TRUE(eventually([&] { return !fs::exists(package); }));
+    ASSERT_TRUE(eventually([&] { return server.requests().size() == 3; }, 10.0));
+    EXPECT_TRUE(eventually([&] { return !fs::exists(package); }, 10.0));
     EXPECT_EQ(uploadedIds(), (std::vector<std::string>{"E1", "E1", "E1"}));
 }
 
@@ -507,10 +494,12 @@ TEST_F(BBXCrashReportingControllerTest, AlwaysSendCoversTheRestOfTheLaunch)
         delegate->pending.at(0)(true);
         delegate->pending.at(1)(true);
     }
-    ASSERT_TRUE(eventually([&] {
-        settle();
-        return server.requests().size() == 2;
-    }));
+    ASSERT_TRUE(eventually(
+        [&] {
+            settle();
+            return server.requests().size() == 2;
+        },
+        10.0));
     EXPECT_GE(asked.load(), 1);
     EXPECT_LE(asked.load(), 2);
     EXPECT_EQ(buttons, (std::vector<std::string>{"Send", "Always Send", "Don't Send"}));
@@ -521,10 +510,12 @@ TEST_F(BBXCrashReportingControllerTest, AlwaysSendCoversTheRestOfTheLaunch)
         std::lock_guard lock(delegate->mutex);
         delegate->pending.at(2)(true);
     }
-    ASSERT_TRUE(eventually([&] {
-        settle();
-        return server.requests().size() == 3;
-    }));
+    ASSERT_TRUE(eventually(
+        [&] {
+            settle();
+            return server.requests().size() == 3;
+        },
+        10.0));
     EXPECT_EQ(asked.load(), before);
 }
 
@@ -566,10 +557,12 @@ TEST_F(BBXCrashReportingControllerTest, TwoButtonPromptsAndHostsWithoutAPresente
     makeController();
     earlierLaunch("E2");
     ASSERT_TRUE(start());
-    ASSERT_TRUE(eventually([&] {
-        settle();
-        return server.requests().size() == 1;
-    }));
+    ASSERT_TRUE(eventually(
+        [&] {
+            settle();
+            return server.requests().size() == 1;
+        },
+        10.0));
     EXPECT_EQ(uploadedIds(), std::vector<std::string>{"E2"});
 }
 

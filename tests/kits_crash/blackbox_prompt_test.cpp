@@ -10,22 +10,21 @@
 #include "kits/platform/kit_log.h"
 
 #include "support/child_process.h"
+#include "support/eventually.h"
 #include "support/loopback_server.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
-#include <thread>
 
 namespace fs = std::filesystem;
 using foundation::PropertyListDictionary;
 using kits::Blackbox;
-using namespace std::chrono_literals;
+using testsupport::eventually;
 
 namespace {
 
@@ -44,18 +43,6 @@ void writeCrashedLaunch(const fs::path& active, const std::string& identifier)
               R"({"identity":{"api_key":"k","started_at":1700000000,"session_id":")" + identifier + "\"}}\n");
     writeFile(active / identifier / "signal.bbxrecord", R"({"signal":{"number":11,"time":1700000100}})"
                                                         "\n");
-}
-
-template <typename Predicate>
-bool within(std::chrono::seconds limit, Predicate predicate)
-{
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
 }
 
 } // namespace
@@ -118,7 +105,7 @@ TEST(BlackboxPrompt, AlwaysSendCoversTheWaitingReportsAndOnesHandedOverLater)
             return false;
         };
         std::string seen;
-        if (!within(20s, [&] { return uploaded("launch1") && uploaded("launch2"); }))
+        if (!eventually([&] { return uploaded("launch1") && uploaded("launch2"); }, 20.0))
             return "the first two reports were not sent";
         std::size_t askedBefore = 0;
         {
@@ -131,7 +118,7 @@ TEST(BlackboxPrompt, AlwaysSendCoversTheWaitingReportsAndOnesHandedOverLater)
                 return seen + "; the third report never reached the delegate";
         }
         heldBack(true);
-        if (!within(20s, [&] { return uploaded("launch3"); }))
+        if (!eventually([&] { return uploaded("launch3"); }, 20.0))
             return seen + "; the held-back report was not sent";
         std::lock_guard lock(mutex);
         seen += asked.size() == askedBefore ? "; sent the held-back report without asking" : "; asked again";

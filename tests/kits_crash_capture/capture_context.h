@@ -9,15 +9,13 @@
 #include "kits/crash/capture/bbx_sdk_log.h"
 #include "kits/crash/capture/bbx_support.h"
 
+#include "support/eventually.h"
 #include "support/temp_folder.h"
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace testsupport {
@@ -68,18 +66,6 @@ inline std::vector<nlohmann::ordered_json> orderedSections(const std::filesystem
             lines.push_back(std::move(parsed));
     }
     return lines;
-}
-
-// Waits up to `seconds` for `condition`.
-inline bool eventually(const std::function<bool()>& condition, double seconds = 3.0)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
 }
 
 } // namespace testsupport
