@@ -17,6 +17,7 @@
 #include "kits/platform/kst_settings_onboarding_manager.h"
 
 #include "event_log_reader.h"
+#include "file_contents.h"
 #include "gunzip.h"
 #include "hooks/default_trust_store_hook.h"
 #include "hooks/pinned_certificates_hook.h"
@@ -160,9 +161,7 @@ protected:
     // The log inside a packaged file, or "" when it cannot be read.
     static std::string logOfPackage(const std::filesystem::path& package)
     {
-        std::ifstream stream(package, std::ios::binary);
-        const std::string body{std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
-        const auto parts = testsupport::readMultipartBody(body, package.stem().string());
+        const auto parts = testsupport::readMultipartBody(testsupport::readFile(package), package.stem().string());
         if (!parts.parts || parts.parts->size() != 1)
             return "";
         return testsupport::gunzip(parts.parts->front().body).bytes.value_or("");
@@ -385,7 +384,7 @@ TEST_F(TallyControllerTest, OfFiveHundredPackagesAtStartTheNewestHundredAreKeptA
         char name[16];
         std::snprintf(name, sizeof name, "PKG-%03d", index);
         const auto file = events() / (std::string(name) + ".multipartmime");
-        std::ofstream(file, std::ios::binary) << "--" << name << "--\r\n";
+        testsupport::writeFile(file, "--" + std::string(name) + "--\r\n");
         // The higher the number, the newer the file.
         std::filesystem::last_write_time(file, now - std::chrono::minutes(500 - index));
     }
@@ -534,8 +533,7 @@ TEST_F(TallyControllerTest, SamplingRateTwoFromTheSettingsKeepsOrDropsLifeCycleE
         foundation::NotificationCenter::defaultCenter().post(foundation::ApplicationDidBecomeActiveNotification);
         controller->logEvent(std::make_shared<kits::TLYCustomEvent>("Custom", std::nullopt));
         idle();
-        std::ifstream current(controller->currentLogURL(), std::ios::binary);
-        const std::string log{std::istreambuf_iterator<char>(current), std::istreambuf_iterator<char>()};
+        const std::string log = testsupport::readFile(controller->currentLogURL());
         EXPECT_EQ(customTypesOf(log), std::vector<std::string>{"Custom"}); // never sampled
         if (kept) {
             // "app_became_active" flushes: its log is sent and ends with it.
