@@ -448,9 +448,11 @@ TEST_F(TallyControllerTest, TheFlushTimerSendsOnlyALogOverTheLimit)
     EXPECT_EQ(controller->currentLogURL(), small); // at or under the limit: it waits
     EXPECT_TRUE(std::filesystem::exists(small));
 
-    // Events until the log passes the limit; none of them finds it over, so none rotates.
+    // Events until the log passes the limit; none of them finds it over, so none rotates. Each one adds
+    // bytes, so more events than the limit has bytes mean they stopped reaching the log.
     int written = 0;
     while (std::filesystem::file_size(small) <= 8000) {
+        ASSERT_LE(written, 8000) << "the log stays at " << std::filesystem::file_size(small) << " bytes";
         controller->logEvent(std::make_shared<kits::TLYCustomEvent>("Fill " + std::to_string(written++), std::nullopt));
         idle();
     }
