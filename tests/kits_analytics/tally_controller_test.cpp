@@ -131,9 +131,7 @@ protected:
     // The event names of a recorded upload's log.
     static std::vector<std::string> logNamesOf(const testsupport::RecordedRequest& request)
     {
-        const auto type = request.header("Content-Type").value_or("");
-        const std::string boundary = type.substr(type.find("boundary=") + 9);
-        const auto parts = testsupport::readMultipartBody(request.body, boundary);
+        const auto parts = testsupport::readMultipartBody(request.body, boundaryOf(request));
         if (!parts.parts || parts.parts->size() != 1)
             return {"<bad body: " + parts.error + ">"};
         const auto log = testsupport::gunzip(parts.parts->front().body);
@@ -169,9 +167,7 @@ protected:
     // The boundary a recorded upload names in its "Content-Type".
     static std::string boundaryOf(const testsupport::RecordedRequest& request)
     {
-        const auto type = request.header("Content-Type").value_or("");
-        const auto at = type.find("boundary=");
-        return at == std::string::npos ? "" : type.substr(at + 9);
+        return testsupport::boundaryOf(request.header("Content-Type").value_or(""));
     }
     // Passes every delay asked of the virtual clock until the condition holds (at most 60 s of real time).
     bool advanceUntil(const std::function<bool()>& condition) const
@@ -229,8 +225,7 @@ TEST_F(TallyControllerTest, AFlushedEventIsUploadedOnceSettingsArriveAndNothingI
     const auto now =
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
     EXPECT_LE(std::llabs(now - stamp), 5);
-    const auto type = request.header("Content-Type").value_or("");
-    const auto parts = testsupport::readMultipartBody(request.body, type.substr(type.find("boundary=") + 9));
+    const auto parts = testsupport::readMultipartBody(request.body, boundaryOf(request));
     ASSERT_TRUE(parts.parts) << parts.error;
     ASSERT_EQ(parts.parts->size(), 1u);
     const auto disposition = parts.parts->front().header("Content-Disposition").value_or("");

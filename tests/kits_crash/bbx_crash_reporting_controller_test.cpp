@@ -206,14 +206,14 @@ protected:
                 ids.push_back("elsewhere: " + request.requestLine);
                 continue;
             }
-            const std::string type = request.header("Content-Type").value_or("");
-            const auto form = testsupport::readMultipartBody(request.body, type.substr(type.find('=') + 1));
+            const auto form = testsupport::readMultipartBody(
+                request.body, testsupport::boundaryOf(request.header("Content-Type").value_or("")));
             if (!form.parts) {
                 ids.push_back("unreadable: " + form.error);
                 continue;
             }
             for (const auto& part : *form.parts) {
-                if (part.header("Content-Disposition").value_or("").find("name=\"report_id\"") != std::string::npos)
+                if (part.formName() == "report_id")
                     ids.push_back(part.body);
             }
         }

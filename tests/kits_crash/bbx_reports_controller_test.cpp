@@ -220,8 +220,8 @@ TEST_F(BBXReportsControllerTest, ProcessesPackagesAndSubmitsACrashDirectory)
     EXPECT_TRUE(fileManager->preparedPathContents().empty());
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 1u);
-    const std::string type = requests[0].header("Content-Type").value_or("");
-    const auto form = testsupport::readMultipartBody(requests[0].body, type.substr(type.find('=') + 1));
+    const auto form = testsupport::readMultipartBody(
+        requests[0].body, testsupport::boundaryOf(requests[0].header("Content-Type").value_or("")));
     ASSERT_TRUE(form.parts) << form.error;
     EXPECT_EQ(form.parts->at(1).body, "S-1");
     EXPECT_NE(log().find("[Blackbox:Crash:Reports] Packaged report with id 'S-1' for submission"), std::string::npos);

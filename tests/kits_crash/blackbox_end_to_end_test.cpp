@@ -154,23 +154,21 @@ protected:
 std::map<std::string, std::string> partsOf(const testsupport::RecordedRequest& request)
 {
     std::map<std::string, std::string> parts;
-    const std::string type = request.header("Content-Type").value_or("");
-    const auto form = testsupport::readMultipartBody(request.body, type.substr(type.find('=') + 1));
+    const auto form = testsupport::readMultipartBody(
+        request.body, testsupport::boundaryOf(request.header("Content-Type").value_or("")));
     EXPECT_TRUE(form.parts) << form.error;
     if (!form.parts)
         return parts;
     for (const auto& part : *form.parts) {
-        const std::string disposition = part.header("Content-Disposition").value_or("");
-        const auto start = disposition.find("name=\"");
-        if (start == std::string::npos)
+        const auto name = part.formName();
+        if (!name)
             continue;
-        const std::string name = disposition.substr(start + 6, disposition.find('"', start + 6) - start - 6);
         if (part.header("Content-Type").value_or("") == "application/x-gzip") {
             const auto unpacked = testsupport::gunzip(part.body);
-            EXPECT_TRUE(unpacked.bytes) << name << ": " << unpacked.error;
-            parts[name] = unpacked.bytes.value_or("");
+            EXPECT_TRUE(unpacked.bytes) << *name << ": " << unpacked.error;
+            parts[*name] = unpacked.bytes.value_or("");
         } else {
-            parts[name] = part.body;
+            parts[*name] = part.body;
         }
     }
     return parts;

@@ -286,3 +286,20 @@ TEST(MultipartReaderTest, RefusesBodiesThatBreakTheFormat)
          })
         EXPECT_FALSE(testsupport::readMultipartBody(bad, "B").parts) << bad;
 }
+
+TEST(MultipartReaderTest, NamesAndBoundariesAreReadFromTheirOwnParameters)
+{
+    EXPECT_EQ(testsupport::boundaryOf("multipart/form-data; boundary=B0-1"), "B0-1");
+    EXPECT_EQ(testsupport::boundaryOf("multipart/form-data; charset=utf-8; boundary=\"B 2\""), "B 2");
+    EXPECT_EQ(testsupport::boundaryOf("multipart/form-data"), "");
+    EXPECT_EQ(testsupport::boundaryOf("multipart/form-data; xboundary=B"), "");
+
+    const auto part = [](std::string disposition) {
+        return testsupport::MultipartPart{{{"Content-Disposition", std::move(disposition)}}, ""};
+    };
+    EXPECT_EQ(part("form-data; name=\"report_id\"").formName(), "report_id");
+    EXPECT_EQ(part("form-data; name=\"f\"; filename=\"f.gz\"").formName(), "f");
+    EXPECT_EQ(part("form-data; filename=\"f.gz\"; name=\"f2\"").formName(), "f2");
+    EXPECT_EQ(part("form-data; filename=\"name.gz\"").formName(), std::nullopt);
+    EXPECT_EQ(testsupport::MultipartPart{}.formName(), std::nullopt);
+}

@@ -101,12 +101,8 @@ std::string sha1Hex(const foundation::PropertyListData& data)
 std::vector<std::string> fieldNames(const std::vector<testsupport::MultipartPart>& parts)
 {
     std::vector<std::string> names;
-    static const std::regex name("name=\"([^\"]*)\"");
-    for (const auto& part : parts) {
-        std::smatch match;
-        const std::string disposition = part.header("Content-Disposition").value_or("");
-        names.push_back(std::regex_search(disposition, match, name) ? match[1].str() : "?");
-    }
+    for (const auto& part : parts)
+        names.push_back(part.formName().value_or("?"));
     return names;
 }
 

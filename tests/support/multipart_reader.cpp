@@ -11,6 +11,41 @@ std::optional<std::string> MultipartPart::header(std::string_view name) const
     return std::nullopt;
 }
 
+namespace {
+
+// The value of the parameter `name` in a header value of ";"-separated parameters, unquoted; nothing
+// when it is absent. Matches whole parameter names only: "name" is not found in "filename=...".
+std::optional<std::string> parameter(std::string_view value, std::string_view name)
+{
+    while (!value.empty()) {
+        const auto end = value.find(';');
+        std::string_view item = value.substr(0, end);
+        value = end == std::string_view::npos ? std::string_view() : value.substr(end + 1);
+        while (!item.empty() && item.front() == ' ')
+            item.remove_prefix(1);
+        if (item.size() <= name.size() || !item.starts_with(name) || item[name.size()] != '=')
+            continue;
+        item.remove_prefix(name.size() + 1);
+        if (item.size() >= 2 && item.front() == '"' && item.back() == '"')
+            item = item.substr(1, item.size() - 2);
+        return std::string(item);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<std::string> MultipartPart::formName() const
+{
+    const auto disposition = header("Content-Disposition");
+    return disposition ? parameter(*disposition, "name") : std::nullopt;
+}
+
+std::string boundaryOf(std::string_view contentType)
+{
+    return parameter(contentType, "boundary").value_or("");
+}
+
 MultipartReadResult readMultipartBody(std::string_view body, std::string_view boundary)
 {
     const auto fail = [](std::string why, std::size_t at) {

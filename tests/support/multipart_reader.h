@@ -16,6 +16,8 @@ struct MultipartPart {
     std::string body;
     // The first header of that name (exact case), or nothing.
     std::optional<std::string> header(std::string_view name) const;
+    // The name its "Content-Disposition" gives the part (`form-data; name="x"`), or nothing.
+    std::optional<std::string> formName() const;
 };
 
 struct MultipartReadResult {
@@ -24,5 +26,8 @@ struct MultipartReadResult {
 };
 
 MultipartReadResult readMultipartBody(std::string_view body, std::string_view boundary);
+
+// The boundary a "Content-Type" value names (`multipart/form-data; boundary=B`), or "" when it names none.
+std::string boundaryOf(std::string_view contentType);
 
 } // namespace testsupport
