@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -509,6 +510,9 @@ bool readRows(sqlite3* db, const std::filesystem::path& path, const EntityDescri
         error = "The store " + path.string() + " cannot be read: " + sqlite3_errmsg(db);
         return false;
     }
+    // Finalized however the walk ends: left open by a sink that throws, the read would keep the
+    // file locked against writes for as long as the process runs.
+    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> finalizer(stmt, sqlite3_finalize);
     const auto& attributes = entity.attributes();
     const auto& relationships = entity.relationships();
     std::size_t mismatches = 0;
@@ -543,7 +547,6 @@ bool readRows(sqlite3* db, const std::filesystem::path& path, const EntityDescri
     const bool done = step == SQLITE_DONE;
     if (!done)
         error = "The store " + path.string() + " cannot be read: " + sqlite3_errmsg(db);
-    sqlite3_finalize(stmt);
     if (mismatches > 0)
         foundation::diagnostic(std::to_string(mismatches) + " stored values of " + entity.name()
                                + " were unreadable and read as empty");
@@ -567,9 +570,8 @@ bool SqliteStore::loadRowsOnOwnConnection(const EntityDescription& entity, const
         error = "The store " + path_.string() + " cannot be read: " + reason;
         return false;
     }
-    const bool loaded = readRows(db, path_, entity, sink, error);
-    sqlite3_close_v2(db);
-    return loaded;
+    const std::unique_ptr<sqlite3, int (*)(sqlite3*)> closer(db, sqlite3_close_v2); // on a throw too
+    return readRows(db, path_, entity, sink, error);
 }
 
 std::int64_t SqliteStore::nextPrimaryKey(const EntityDescription& entity) const

@@ -1,9 +1,11 @@
 // The store file: persistence across contexts, files it must not touch, locking, migration, saves.
 #include "test_model.h"
 
+#include <atomic>
 #include <fstream>
 #include <iterator>
 #include <sqlite3.h>
+#include <stdexcept>
 
 using data::Object;
 using data::ObjectContext;
@@ -38,6 +40,40 @@ std::string pragma(const std::filesystem::path& path, const char* sql)
     sqlite3_finalize(stmt);
     sqlite3_close(db);
     return result;
+}
+
+// An object of the test model that throws once a number of them have been made: a stand-in for
+// anything that fails while a load makes objects (memory running out, say).
+struct MadeTooMany : std::runtime_error {
+    MadeTooMany() : std::runtime_error("made too many") {}
+};
+template <int which>
+struct FailingObject : data::Object {
+    static inline std::atomic<int> madeBeforeFailing = -1; // negative: never fails
+    FailingObject()
+    {
+        if (madeBeforeFailing >= 0 && madeBeforeFailing-- == 0)
+            throw MadeTooMany();
+    }
+};
+using FailingNote = FailingObject<0>;
+using FailingTag = FailingObject<1>;
+
+// The test model with notes and tags of those classes.
+const data::ManagedObjectModel& failingModel()
+{
+    static const data::ManagedObjectModel instance([] {
+        std::vector<data::EntityDescription> entities = model().entities();
+        for (auto& description : entities) {
+            if (description.name() == "Note" || description.name() == "Tag")
+                description =
+                    data::EntityDescription(description.name(), description.attributes(), description.relationships(),
+                                            description.name() == "Note" ? data::ObjectClass::of<FailingNote>()
+                                                                         : data::ObjectClass::of<FailingTag>());
+        }
+        return entities;
+    }());
+    return instance;
 }
 
 } // namespace
@@ -177,6 +213,59 @@ TEST(SqliteStore, AnUnreadableLargeTableFailsTheLoadAsAnyOtherDoes)
     };
     check("Apart.db", 3);    // 9,000 tags: the largest table, loaded on a thread of its own
     check("Together.db", 1); // 3,000 tags, below the size that loads apart
+}
+
+// An exception while making objects, on the thread that loads the largest table apart or on the
+// calling one meanwhile, reaches the caller once that thread is joined; every object made on either
+// thread is destroyed in memory still held (the sanitizer build sees any use after free), none is
+// found by key afterwards, and the context takes the store once nothing fails.
+TEST(SqliteStore, AnExceptionOnEitherLoadingThreadReachesTheCallerAndLeavesNothing)
+{
+    TempDir dir;
+    const auto path = dir.path() / "Store.db";
+    NotificationCenter center;
+    constexpr int notes = 5000, tagsPerNote = 2; // the tags, the largest table, load apart
+    {
+        auto context = testmodel::openContext(path, center);
+        Object* folder = context->insertObject(entity("Folder"));
+        for (int n = 0; n < notes; ++n) {
+            Object* note = context->insertObject(entity("Note"));
+            note->setToOne("folder", folder);
+            note->setValue("text", "note " + std::to_string(n));
+            for (int t = 0; t < tagsPerNote; ++t)
+                context->insertObject(entity("Tag"))->setToOne("note", note);
+        }
+        ASSERT_TRUE(context->save().isOk());
+    }
+    const auto& failing = failingModel();
+    const auto& notesEntity = *failing.entity("Note");
+    const auto& tagsEntity = *failing.entity("Tag");
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round == 0 ? "tags" : "notes");
+        auto* madeBeforeFailing = round == 0 ? &FailingTag::madeBeforeFailing : &FailingNote::madeBeforeFailing;
+        ObjectContext context(failing, center);
+        *madeBeforeFailing = 3000;
+        std::string error;
+        EXPECT_THROW(context.attachStore(SqliteStore::open(path, failing, {}, nullptr), error), MadeTooMany);
+        *madeBeforeFailing = -1;
+        for (const auto& description : failing.entities())
+            EXPECT_TRUE(context.objects(description).empty()) << description.name();
+        EXPECT_EQ(context.objectWithPrimaryKey(notesEntity, 1), nullptr);
+        EXPECT_EQ(context.objectWithPrimaryKey(tagsEntity, 1), nullptr);
+
+        // The failed load left no read open on the file, so the store is written again at once.
+        SqliteStore::Options quick;
+        quick.busyTimeoutMilliseconds = 100;
+        ASSERT_TRUE(context.attachStore(SqliteStore::open(path, failing, quick, nullptr), error)) << error;
+        EXPECT_EQ(context.objects(tagsEntity).size(), static_cast<std::size_t>(notes * tagsPerNote));
+        Object* note = context.objectWithPrimaryKey(notesEntity, 1);
+        ASSERT_NE(note, nullptr);
+        EXPECT_EQ(std::get<std::string>(note->value("text")), "note 0");
+        EXPECT_EQ(context.objectWithPrimaryKey(tagsEntity, 1)->toOne("note"), note);
+        note->setValue("weight", round + 1.0);
+        const auto saved = context.save();
+        EXPECT_TRUE(saved.isOk()) << saved.message();
+    }
 }
 
 TEST(SqliteStore, DeletionsAndKeysSurviveReopening)
