@@ -129,6 +129,14 @@ void Operation::start()
     didChangeValueForKey("isFinished");
 }
 
+void BlockOperation::main()
+{
+    const auto block = std::move(block_);
+    block_ = nullptr;
+    if (block)
+        block();
+}
+
 bool Operation::isExecuting() const
 {
     std::lock_guard lock(mutex_);
@@ -255,6 +263,7 @@ void Operation::handleFinish()
     auto self = shared_from_this(); // the queue may hold the last other reference
     if (completion)
         completion();
+    completion = nullptr; // its captures go before anyone waiting for this operation goes on
     {
         std::lock_guard lock(mutex_);
         ended_ = true;

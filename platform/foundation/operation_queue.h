@@ -41,7 +41,8 @@ public:
 
     void addDependency(const std::shared_ptr<Operation>& operation);
     std::vector<std::shared_ptr<Operation>> dependencies() const;
-    // Runs on the thread that finishes the operation, before its queue starts another.
+    // Runs on the thread that finishes the operation, before its queue starts another; released
+    // before the operation's waiters go on.
     void setCompletionBlock(std::function<void()> block);
     std::function<void()> completionBlock() const;
     void setName(std::string name);
@@ -76,11 +77,12 @@ private:
     enum class QueuePhase { none, waiting, ready, started } queuePhase_ = QueuePhase::none;
 };
 
-// An operation that runs a block.
+// An operation that runs a block. The block, and what it captured, goes as soon as it has run, before
+// the operation counts as finished: whoever waits for the operation finds its captures released.
 class BlockOperation final : public Operation {
 public:
     explicit BlockOperation(std::function<void()> block) : block_(std::move(block)) {}
-    void main() override { block_(); }
+    void main() override;
 
 private:
     std::function<void()> block_;

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <future>
 #include <mutex>
+#include <thread>
 
 using namespace foundation;
 
@@ -90,6 +91,31 @@ TEST(OperationQueue, OneAtATimeInInsertionOrderWithCompletionsBetween)
     queue.waitUntilAllOperationsAreFinished();
     EXPECT_EQ(journal.entries(), (std::vector<std::string>{"a", "a done", "b", "b done", "c", "c done"}));
     EXPECT_EQ(queue.operationCount(), 0u);
+}
+
+// An owner that waits for its queue and then goes must not find its objects still held by a worker: a
+// capture released after the wait (a session joining its thread, say) would run while the owner, or
+// the whole process, is being torn down. The slow destructor makes a late release all but certain.
+TEST(OperationQueue, WhatABlockAndItsCompletionCapturedIsGoneWhenTheWaitEnds)
+{
+    struct Held {
+        std::atomic<int>& released;
+        explicit Held(std::atomic<int>& counter) : released(counter) {}
+        ~Held()
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            ++released;
+        }
+    };
+    std::atomic<int> released = 0;
+    OperationQueue queue(1);
+    for (int round = 0; round < 3; ++round) {
+        auto operation = std::make_shared<BlockOperation>([held = std::make_shared<Held>(released)] {});
+        operation->setCompletionBlock([held = std::make_shared<Held>(released)] {});
+        queue.addOperation(std::move(operation));
+        queue.waitUntilAllOperationsAreFinished();
+        EXPECT_EQ(released.load(), 2 * (round + 1));
+    }
 }
 
 TEST(OperationQueue, DependencyAddedAfterQueuingHoldsTheOperationBack)
