@@ -7,6 +7,7 @@
 #include "net/url_error.h"
 
 #include <curl/curl.h>
+#include <openssl/crypto.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
@@ -25,6 +26,16 @@
 #include <unistd.h>
 
 namespace net {
+
+namespace {
+
+// OpenSSL frees its global state from an exit handler unless its first initialisation says otherwise.
+// A session's thread (the kits' live until the process ends) may be inside a handshake or a transfer
+// while the process exits, and would then run on freed state; so OpenSSL is told, before anything
+// uses it, to leave its state to the process's end.
+const bool tlsStateKeptThroughExit = OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
+
+} // namespace
 
 ChallengeDisposition URLSessionDelegate::didReceiveServerTrustChallenge(URLSession&, const ServerTrust&)
 {

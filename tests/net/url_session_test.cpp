@@ -9,6 +9,7 @@
 
 #include "hooks/default_trust_store_hook.h"
 #include "loopback_server.h"
+#include "run_program.h"
 #include "suite_certificates.h"
 
 #include <gtest/gtest.h>
@@ -353,6 +354,24 @@ TEST_F(URLSessionTest, TaskListsAndInvalidateAndCancel)
     std::this_thread::sleep_for(200ms);
     EXPECT_EQ(delegate->calls, heard); // nothing after the invalidation
     EXPECT_TRUE(delegate->completions.empty());
+}
+
+// The kits' sessions live until the process ends, so the program quits with their thread perhaps inside
+// a handshake: the process must still end as it meant to. Each child returns from main with eight TLS
+// connections under way against a server in this process.
+TEST_F(URLSessionTest, AProcessEndsCleanlyWithItsSessionsThreadInTheMiddleOfHandshakes)
+{
+    LoopbackServer server{testsupport::LoopbackServerOptions{&certificates->leafA, {}, 120s}};
+    server.setHandler(
+        [](const testsupport::RecordedRequest&) { return ScriptedAnswer{200, "", {}, "ok", 0ms, AnswerFault::none}; });
+    const auto output = certificates.folder() / "exit-child.out";
+    for (int run = 0; run < 10; ++run) {
+        const int status =
+            testsupport::runProgram({HORAVINE_EXIT_CHILD, server.url("/"), certificates->rootA.certificatePEM.string()},
+                                    output.string(), output.string(), 60s);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << "run " << run << ": status " << status << (WIFSIGNALED(status) ? " (signal)" : "");
+    }
 }
 
 TEST_F(URLSessionTest, TimeOutsAndTransportErrors)
