@@ -12,8 +12,9 @@ namespace kits {
 
 Tally& Tally::sharedInstance()
 {
-    static Tally instance;
-    return instance;
+    // Never destroyed: the kits' threads may still reach it while the process exits.
+    static auto* instance = new Tally();
+    return *instance;
 }
 
 KitClass Tally::kitClass()

@@ -23,8 +23,9 @@ namespace fs = std::filesystem;
 
 Blackbox& Blackbox::sharedInstance()
 {
-    static Blackbox instance;
-    return instance;
+    // Never destroyed: the kits' threads may still reach it while the process exits.
+    static auto* instance = new Blackbox();
+    return *instance;
 }
 
 KitClass Blackbox::kitClass()

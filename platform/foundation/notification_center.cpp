@@ -78,8 +78,9 @@ NotificationCenter::~NotificationCenter() = default;
 
 NotificationCenter& NotificationCenter::defaultCenter()
 {
-    static NotificationCenter center;
-    return center;
+    // Never destroyed: the kits' threads may still reach it while the process exits.
+    static auto* center = new NotificationCenter();
+    return *center;
 }
 
 ObserverToken NotificationCenter::addObserver(std::string name, const void* object, Handler handler)
