@@ -46,8 +46,11 @@ void startKits()
     MainBundle::setInfoDictionary(infoDictionary());
     MainBundle::setCachesDirectory(foundation::xdgCacheHome() / "horavine");
     MainBundle::setApplicationSupportDirectory(foundation::xdgDataHome() / "horavine");
-    // The kits' "main queue" is the application's event loop.
+    // The kits' "main queue" is the application's event loop, while there is one: as the application
+    // object goes (at quit, or at the end of a test program) the kits' threads may still hand work over,
+    // which from then on is dropped. Replacing the executor waits for a hand-over under way.
     foundation::MainQueue::setExecutor([](foundation::Work work) { delay(0, std::move(work)); });
+    qAddPostRoutine([] { foundation::MainQueue::setExecutor([](foundation::Work) {}); });
     kits::Blackbox::sharedInstance().setPromptPresenter(crashReportPromptPresenter());
     kits::Keystone::with({kits::Blackbox::kitClass()});
 }

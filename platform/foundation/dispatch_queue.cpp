@@ -6,6 +6,7 @@
 #include <cstring>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <utility>
 
 namespace foundation {
 
@@ -56,13 +57,18 @@ thread_local const SerialQueue* currentSerialQueue = nullptr;
 
 struct MainExecutor {
     std::mutex mutex;
+    std::condition_variable idle;
     std::function<void(Work)> executor;
+    std::size_t callsUnderWay = 0; // executor calls running outside the mutex
 };
 MainExecutor& mainExecutor()
 {
-    static MainExecutor shared;
-    return shared;
+    // Never destroyed: kit threads may hand work over while the process exits.
+    static auto* shared = new MainExecutor();
+    return *shared;
 }
+// Executor calls the current thread is inside (an executor may hand work over itself).
+thread_local std::size_t executorCallsOnThisThread = 0;
 
 } // namespace
 
@@ -226,19 +232,58 @@ void WorkerPool::run()
 
 void MainQueue::setExecutor(std::function<void(Work)> executor)
 {
-    std::lock_guard lock(mainExecutor().mutex);
-    mainExecutor().executor = std::move(executor);
+    auto& shared = mainExecutor();
+    std::function<void(Work)> previous;
+    std::unique_lock lock(shared.mutex);
+    previous = std::exchange(shared.executor, std::move(executor));
+    // Calls of the previous executor on other threads end before the caller goes on to tear down what
+    // that executor reaches (the application's event loop at quit).
+    shared.idle.wait(lock, [&] { return shared.callsUnderWay <= executorCallsOnThisThread; });
 }
+
+namespace {
+
+// A call of the executor, counted from its copy to its end (however it ends), the copy released first.
+class ExecutorCall {
+public:
+    explicit ExecutorCall(MainExecutor& shared) : shared_(shared)
+    {
+        std::lock_guard lock(shared_.mutex);
+        executor_ = shared_.executor;
+        if (executor_) {
+            ++shared_.callsUnderWay;
+            ++executorCallsOnThisThread;
+        }
+    }
+    ~ExecutorCall()
+    {
+        if (!executor_)
+            return;
+        executor_ = nullptr;
+        --executorCallsOnThisThread;
+        {
+            std::lock_guard lock(shared_.mutex);
+            --shared_.callsUnderWay;
+        }
+        shared_.idle.notify_all();
+    }
+    ExecutorCall(const ExecutorCall&) = delete;
+    ExecutorCall& operator=(const ExecutorCall&) = delete;
+    explicit operator bool() const { return static_cast<bool>(executor_); }
+    void operator()(Work work) const { executor_(std::move(work)); }
+
+private:
+    MainExecutor& shared_;
+    std::function<void(Work)> executor_;
+};
+
+} // namespace
 
 void MainQueue::async(Work work)
 {
-    std::function<void(Work)> executor;
-    {
-        std::lock_guard lock(mainExecutor().mutex);
-        executor = mainExecutor().executor;
-    }
-    if (executor)
-        executor(std::move(work));
+    const ExecutorCall call(mainExecutor());
+    if (call)
+        call(std::move(work));
     else
         WorkerPool::global().async(std::move(work));
 }

@@ -72,7 +72,8 @@ private:
 // The host's main-thread executor (the app's event loop); any thread may hand it work.
 class MainQueue {
 public:
-    // Nullptr: no main queue; work goes to the global pool.
+    // Nullptr: no main queue; work goes to the global pool. Returns once calls of the previous
+    // executor on other threads have ended, so its owner may then tear down what it reaches.
     static void setExecutor(std::function<void(Work)> executor);
     static void async(Work work);
 };

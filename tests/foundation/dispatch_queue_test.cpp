@@ -95,6 +95,35 @@ TEST(WorkerPool, GlobalPoolAndMainQueueRunWork)
     MainQueue::setExecutor(nullptr);
 }
 
+// The application replaces its executor before its event loop goes: a kit thread inside the old
+// executor at that moment must be done with it when the replacement returns. (The slow executor makes
+// a replacement that does not wait all but certain to return first.)
+TEST(WorkerPool, ReplacingTheMainExecutorWaitsForItsCallsUnderWay)
+{
+    std::promise<void> entered;
+    std::atomic<bool> done = false;
+    MainQueue::setExecutor([&](Work) {
+        entered.set_value();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        done = true;
+    });
+    std::thread kit([] { MainQueue::async([] {}); });
+    entered.get_future().wait();
+    MainQueue::setExecutor([](Work) {}); // drops work from now on
+    EXPECT_TRUE(done);
+    kit.join();
+    // An executor may hand work over itself, and may replace itself while doing so.
+    bool replaced = false;
+    MainQueue::setExecutor([&](Work work) {
+        MainQueue::setExecutor(nullptr);
+        replaced = true;
+        work();
+    });
+    bool ran = false;
+    MainQueue::async([&] { ran = true; });
+    EXPECT_TRUE(replaced && ran);
+}
+
 TEST(Scheduler, VirtualClockRunsWorkWhenItsDelayHasPassed)
 {
     VirtualScheduler scheduler;
