@@ -291,12 +291,13 @@ std::unique_ptr<TLYLifecycleEvent> TLYLifecycleEvent::appLaunchedEvent()
 
 const std::map<std::string, std::string>& TLYLifecycleEvent::notificationNameMap()
 {
-    static const std::map<std::string, std::string> map = {
+    // Never destroyed: the event queue may still name an event while the process exits.
+    static const auto* map = new std::map<std::string, std::string>{
         {"NSApplicationWillTerminateNotification", "app_terminated"},
         {"NSApplicationWillResignActiveNotification", "app_became_inactive"},
         {"NSApplicationDidBecomeActiveNotification", "app_became_active"},
     };
-    return map;
+    return *map;
 }
 
 std::string TLYLifecycleEvent::nameFromNotification(const foundation::Notification& notification)

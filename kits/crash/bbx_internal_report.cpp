@@ -83,8 +83,10 @@ std::optional<std::vector<nlohmann::json>> BBXInternalReport::readBBXFileAtPath(
 
 const std::vector<std::string>& BBXInternalReport::crashFilenames()
 {
-    static const std::vector<std::string> names{"exception.bbxrecord", "mach_exception.bbxrecord", "signal.bbxrecord"};
-    return names;
+    // Never destroyed: a processing thread may still read it while the process exits.
+    static const auto* names =
+        new std::vector<std::string>{"exception.bbxrecord", "mach_exception.bbxrecord", "signal.bbxrecord"};
+    return *names;
 }
 
 std::string BBXInternalReport::directoryName() const
@@ -112,14 +114,15 @@ std::string BBXInternalReport::binaryImagePath() const
 
 bool BBXInternalReport::needsToBeSubmitted() const
 {
-    static const std::vector<std::string> names{"exception.bbxrecord",
-                                                "signal.bbxrecord",
-                                                "custom_exception_a.bbxrecord",
-                                                "custom_exception_b.bbxrecord",
-                                                "mach_exception.bbxrecord",
-                                                "errors_a.bbxrecord",
-                                                "errors_b.bbxrecord"};
-    return checkExistenceOfAtLeastOnceFileInArray(names);
+    // Never destroyed: a processing thread may still read it while the process exits.
+    static const auto* names = new std::vector<std::string>{"exception.bbxrecord",
+                                                            "signal.bbxrecord",
+                                                            "custom_exception_a.bbxrecord",
+                                                            "custom_exception_b.bbxrecord",
+                                                            "mach_exception.bbxrecord",
+                                                            "errors_a.bbxrecord",
+                                                            "errors_b.bbxrecord"};
+    return checkExistenceOfAtLeastOnceFileInArray(*names);
 }
 
 bool BBXInternalReport::isCrash() const

@@ -18,8 +18,9 @@ namespace {
 std::mutex demanglerLock;
 BBXDemangleOperation::Demangler& registeredDemangler()
 {
-    static BBXDemangleOperation::Demangler demangler;
-    return demangler;
+    // Never destroyed: a processing thread may still demangle while the process exits.
+    static auto* demangler = new BBXDemangleOperation::Demangler();
+    return *demangler;
 }
 
 } // namespace

@@ -22,8 +22,9 @@ namespace {
 
 std::shared_ptr<BBXMigrationSource>& standardMigrationSource()
 {
-    static std::shared_ptr<BBXMigrationSource> source;
-    return source;
+    // Never destroyed: the kits' threads may still reach it while the process exits.
+    static auto* source = new std::shared_ptr<BBXMigrationSource>();
+    return *source;
 }
 std::mutex standardMigrationSourceMutex;
 

@@ -20,8 +20,9 @@ struct LogState {
 
 LogState& logState()
 {
-    static LogState state;
-    return state;
+    // Never destroyed: the kits' threads may still log while the process exits.
+    static auto* state = new LogState();
+    return *state;
 }
 
 } // namespace

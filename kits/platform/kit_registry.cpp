@@ -15,8 +15,9 @@ struct Registry {
 
 Registry& registry()
 {
-    static Registry shared;
-    return shared;
+    // Never destroyed: the kits' threads may still look a kit up while the process exits.
+    static auto* shared = new Registry();
+    return *shared;
 }
 
 } // namespace

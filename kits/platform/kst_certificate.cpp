@@ -58,8 +58,9 @@ KSTCertificateRef KSTCreateCertificate(const void* bytes, std::size_t length)
 
 const KSTCertificateArray& KSTCarriedRootCertificates()
 {
-    // A function-local static is initialised once, behind the compiler's guard, and then only read.
-    static const KSTCertificateArray roots = [] {
+    // A function-local static is initialised once, behind the compiler's guard, and then only read;
+    // never destroyed, as the kits' threads may still check a server while the process exits.
+    static const auto* roots = new KSTCertificateArray([] {
         KSTCertificateArray parsed;
         for (const auto& root : detail::carriedRootData()) {
             if (auto certificate = KSTCreateCertificate(root.bytes, root.length))
@@ -68,8 +69,8 @@ const KSTCertificateArray& KSTCarriedRootCertificates()
                 kitLog("[Keystone] Carried root certificate " + std::string(root.name) + " cannot be read");
         }
         return parsed;
-    }();
-    return roots;
+    }());
+    return *roots;
 }
 
 } // namespace kits

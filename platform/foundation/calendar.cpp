@@ -104,9 +104,9 @@ const date::time_zone* findZone(const std::string& name)
 void reportUnknownZoneOnce(const std::string& name)
 {
     static std::mutex mutex;
-    static std::set<std::string> reported;
+    static auto* reported = new std::set<std::string>(); // never destroyed: reached from any thread
     std::lock_guard lock(mutex);
-    if (reported.insert(name).second)
+    if (reported->insert(name).second)
         diagnostic("unknown time zone \"" + name + "\"; using UTC");
 }
 
@@ -143,15 +143,19 @@ Calendar Calendar::current()
     std::string key = (tz ? std::string("=") + tz : std::string("-")) + '\n' + localeId;
 
     // Building a calendar looks up the zone and asks ICU for the week; do it once per environment.
+    // Never destroyed: the kits' threads may still ask for it while the process exits.
+    struct Cache {
+        std::string key;
+        std::optional<Calendar> calendar;
+    };
     static std::mutex mutex;
-    static std::string cachedKey;
-    static std::optional<Calendar> cached;
+    static auto* cache = new Cache();
     std::lock_guard lock(mutex);
-    if (!cached || cachedKey != key) {
-        cached.emplace(zoneNameFromEnvironment(tz), localeId);
-        cachedKey = std::move(key);
+    if (!cache->calendar || cache->key != key) {
+        cache->calendar.emplace(zoneNameFromEnvironment(tz), localeId);
+        cache->key = std::move(key);
     }
-    return *cached;
+    return *cache->calendar;
 }
 
 std::chrono::seconds Calendar::utcOffset(Date date) const

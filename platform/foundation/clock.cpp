@@ -30,8 +30,9 @@ private:
 
 InstalledClock& installedClock()
 {
-    static InstalledClock installed;
-    return installed;
+    // Never destroyed: the kits' threads may still read it while the process exits.
+    static auto* installed = new InstalledClock();
+    return *installed;
 }
 
 } // namespace

@@ -22,8 +22,9 @@ struct BundleState {
 
 BundleState& state()
 {
-    static BundleState shared;
-    return shared;
+    // Never destroyed: the kits' threads may still read it while the process exits.
+    static auto* shared = new BundleState();
+    return *shared;
 }
 
 std::filesystem::path homeFolder()
