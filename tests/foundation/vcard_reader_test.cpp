@@ -4,6 +4,8 @@
 
 #include "foundation/diagnostics.h"
 
+#include "support/temp_folder.h"
+
 #include <gtest/gtest.h>
 
 #include <unicode/ustring.h>
@@ -122,8 +124,8 @@ TEST(VCardReader, RefusesOverLongLinesAndFiles)
         folded += " " + std::string(foundation::vCardMaxLineBytes / 16, 'y') + "\n";
     EXPECT_FALSE(parseVCards(folded + "END:VCARD\n").hasValue());
 
-    const auto directory = std::filesystem::path(testing::TempDir()) / "vcard_large";
-    std::filesystem::create_directories(directory);
+    const testsupport::TempFolder temporary("horavine-vcard-large");
+    const auto& directory = temporary.path();
     const auto large = directory / "large.vcf";
     {
         std::ofstream out(large, std::ios::binary);
@@ -142,13 +144,12 @@ TEST(VCardReader, RefusesOverLongLinesAndFiles)
     ASSERT_TRUE(folder.hasValue());
     EXPECT_EQ(*folder, std::vector{person(std::nullopt, "Roe")});
     EXPECT_EQ(capture.lines().size(), 1u);
-    std::filesystem::remove_all(directory);
 }
 
 TEST(VCardReader, ReadsAFolderOfCardFilesInNameOrder)
 {
-    const auto directory = std::filesystem::path(testing::TempDir()) / "vcard_folder";
-    std::filesystem::remove_all(directory);
+    const testsupport::TempFolder temporary("horavine-vcard-folder");
+    const auto& directory = temporary.path();
     std::filesystem::create_directories(directory / "sub.vcf");
     std::ofstream(directory / "b.vcf") << "BEGIN:VCARD\nN:Bee;;;;\nEND:VCARD\n";
     std::ofstream(directory / "a.VCF") << "BEGIN:VCARD\nN:Ay;;;;\nEND:VCARD\n";
@@ -165,7 +166,6 @@ TEST(VCardReader, ReadsAFolderOfCardFilesInNameOrder)
 
     const auto missing = foundation::readVCardLocation(directory / "missing.vcf");
     EXPECT_FALSE(missing.hasValue());
-    std::filesystem::remove_all(directory);
 }
 
 // Random bytes and mutations of valid cards: the reader never faults, and whatever it returns is
