@@ -214,7 +214,7 @@ void ExportViewController::done(int code)
         storeExportSettings();
         if (completionHandler_)
             completionHandler_(format_);
-        // After the handler: a print has finished by now, an export's save dialog is still open.
+        // After the handler, which only starts the presenter's next step (a save dialog, a print).
         kits::TallyEvents::trackStartExport(tallyFormat(format_));
     }
     ending_ = false;

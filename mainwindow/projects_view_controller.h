@@ -29,6 +29,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class QAction;
@@ -232,11 +233,16 @@ public:
     // Export: the options sheet on the format of `tag` (an ExportFormat raw value; text for no tag or
     // a tag that names no format), then a save dialog for the chosen format's one extension; its OK
     // builds the document of the listed projects under the filter as they are then and writes it (a
-    // PDF through Exporter::printDocument). A failed write is told to the user in an alert with the
-    // system's reason.
+    // PDF through Exporter::printDocument) on a later turn, once the dialog has closed. The dialog
+    // proposes exportFileName() in exportFolder(). A failed write is told to the user in an alert with
+    // the system's reason.
     void exportProjects(std::optional<std::int64_t> tag);
+    // The name the save dialog proposes: the listed range and its first day, or "All" and today
+    // ("Week 2024-03-03.csv", "All 2024-03-06.pdf").
+    QString exportFileName(exports::ExportFormat format) const;
     // Print: the options sheet in its print variant; confirming prints the listed projects under the
-    // filter as they are then through the print dialog. A failed print job ends in an alert.
+    // filter as they are then through the print dialog, on a later turn once the sheet has ended. A
+    // failed print job ends in an alert.
     void printProjects();
 
     QAction* action(ProjectsAction which) const { return actions_[static_cast<std::size_t>(which)]; }
@@ -315,6 +321,9 @@ private:
     void centreEmptyView();
     void writeStatusLabels() const;
     void showExportSaveDialog(exports::ExportFormat format, exports::ExportFields fields);
+    // The save dialog's folder: that of the last export while it exists, else Documents.
+    QString exportFolder() const;
+    static constexpr std::string_view lastExportFolderKey = "lastExportFolder";
     void writeExport(exports::ExportFormat format, const exports::ExportFields& fields, const QString& path);
     void showExportFailure(const QString& message, const std::string& reason);
 

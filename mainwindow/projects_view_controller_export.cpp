@@ -6,11 +6,17 @@
 #include "export/export_view_controller.h"
 #include "export/exporter.h"
 
+#include "model/user_dirs.h"
+
+#include "foundation/calendar.h"
+#include "foundation/defaults_store.h"
 #include "ui/alerts.h"
 #include "ui/file_panels.h"
 #include "ui/sheets.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QTimer>
 
 namespace mainwindow {
 
@@ -31,15 +37,44 @@ void ProjectsViewController::printProjects()
     auto* sheet = new exports::ExportViewController(defaults_, this);
     sheet->setFormat(exports::ExportFormat::pdf);
     sheet->setIsPrintDialog(true);
-    // Printing runs to its end inside the handler, so the sheet's "Start export" follows it.
+    // The print dialog and the progress dialog let events through; they run on a later turn, once
+    // the sheet's own handlers have returned, so the sheet (released when it ends) is never under them.
     sheet->setCompletionHandler([this, sheet](exports::ExportFormat) {
-        const foundation::Status status =
-            exports::Exporter::printDocument(projects(), filter(), std::nullopt, sheet->selectedFields(), window());
-        if (!status.isOk())
-            showExportFailure(tr("The projects could not be printed."), status.message());
+        QTimer::singleShot(0, this, [this, fields = sheet->selectedFields()] {
+            const foundation::Status status =
+                exports::Exporter::printDocument(projects(), filter(), std::nullopt, fields, window());
+            if (!status.isOk())
+                showExportFailure(tr("The projects could not be printed."), status.message());
+        });
     });
     sheet->loadViewIfNeeded();
     ui::beginSheet(*this, *sheet, [sheet](ui::ModalResponse) { sheet->deleteLater(); });
+}
+
+QString ProjectsViewController::exportFileName(exports::ExportFormat format) const
+{
+    const model::DateFilterRange range = currentDateFilterRange();
+    const QString ranges[] = {tr("All"), tr("Day"), tr("Week"), tr("Month"), tr("Year"), tr("Custom")};
+    const std::optional<foundation::Date> start = dateFilterStartDate();
+    const foundation::Date day = range != model::DateFilterRange::all && start ? *start : foundation::now();
+    const foundation::DateComponents local = foundation::Calendar::current().components(day);
+    const std::string_view extension = exports::fileExtension(format);
+    return QStringLiteral("%1 %2-%3-%4.%5")
+        .arg(ranges[static_cast<std::size_t>(range)])
+        .arg(local.year.value_or(0), 4, 10, QLatin1Char('0'))
+        .arg(local.month.value_or(0), 2, 10, QLatin1Char('0'))
+        .arg(local.day.value_or(0), 2, 10, QLatin1Char('0'))
+        .arg(QString::fromLatin1(extension.data(), static_cast<int>(extension.size())));
+}
+
+QString ProjectsViewController::exportFolder() const
+{
+    if (const std::optional<std::string> last = defaults_.stringValue(std::string(lastExportFolderKey))) {
+        std::error_code error;
+        if (std::filesystem::is_directory(*last, error))
+            return QString::fromStdString(*last);
+    }
+    return QString::fromStdString(model::documentsFolder().string());
 }
 
 void ProjectsViewController::showExportSaveDialog(exports::ExportFormat format, exports::ExportFields fields)
@@ -49,10 +84,16 @@ void ProjectsViewController::showExportSaveDialog(exports::ExportFormat format, 
     // The dialog makes the name end in the extension ("report" becomes "report.csv").
     panel.allowedFileTypes = {QString::fromLatin1(extension.data(), static_cast<int>(extension.size()))};
     panel.allowsOtherFileTypes = false;
+    // Opens where the last export went (else in Documents), not where any other picker was last.
+    panel.directory = exportFolder();
+    panel.nameFieldStringValue = exportFileName(format);
     panel.beginSheetModal(*window(),
                           [this, format, fields = std::move(fields)](ui::ModalResponse response, QString path) {
-                              if (response == ui::modalResponseOK && !path.isEmpty())
-                                  writeExport(format, fields, path);
+                              if (response != ui::modalResponseOK || path.isEmpty())
+                                  return;
+                              const std::string folder = QFileInfo(path).absolutePath().toStdString();
+                              (void)defaults_.set(std::string(lastExportFolderKey), foundation::DefaultsValue(folder));
+                              writeExport(format, fields, path);
                           });
 }
 

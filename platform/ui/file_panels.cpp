@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QPointer>
 #include <QTimer>
 
 namespace ui {
@@ -55,6 +56,22 @@ QFileDialog* makeDialog(QWidget& window, const QString& title, const QString& di
     return dialog;
 }
 
+// Hands the dialog's answer to `finish` on a later event-loop turn. The dialog emits finished from
+// inside its own key and button handlers and deletes itself once they return; whatever the
+// completion does (an export that lets events through, another dialog) must not run under them.
+template <typename Finish>
+void finishLater(QFileDialog& dialog, QWidget& window, Finish finish)
+{
+    QObject::connect(&dialog, &QFileDialog::finished, &dialog,
+                     [&dialog, window = QPointer<QWidget>(&window), finish = std::move(finish)](int result) {
+                         if (!window)
+                             return;
+                         const QStringList chosen =
+                             result == QDialog::Accepted ? dialog.selectedFiles() : QStringList();
+                         QTimer::singleShot(0, window, [finish, chosen] { finish(chosen); });
+                     });
+}
+
 } // namespace
 
 QString pathWithAllowedFileType(const QString& path, const QStringList& allowedFileTypes, bool allowsOtherFileTypes)
@@ -94,9 +111,8 @@ void SavePanel::beginSheetModal(QWidget& window, std::function<void(ModalRespons
     }
     if (!nameFieldStringValue.isEmpty())
         dialog->selectFile(nameFieldStringValue);
-    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, finish = std::move(finish)](int result) {
-        const QStringList files = dialog->selectedFiles();
-        finish(result == QDialog::Accepted && !files.isEmpty() ? files.first() : QString());
+    finishLater(*dialog, window, [finish = std::move(finish)](const QStringList& files) {
+        finish(files.isEmpty() ? QString() : files.first());
     });
     dialog->open();
 }
@@ -131,9 +147,7 @@ void OpenPanel::beginSheetModal(QWidget& window, std::function<void(ModalRespons
         dialog->setFileMode(allowsMultipleSelection ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
     if (!allowedFileTypes.isEmpty())
         dialog->setNameFilters(nameFilters(allowedFileTypes));
-    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, finish = std::move(finish)](int result) {
-        finish(result == QDialog::Accepted ? dialog->selectedFiles() : QStringList());
-    });
+    finishLater(*dialog, window, std::move(finish));
     dialog->open();
 }
 

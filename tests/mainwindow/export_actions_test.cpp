@@ -11,6 +11,7 @@
 
 #include "kits/analytics/event_controller.h"
 #include "kits/analytics/tally.h"
+#include "support/scoped_environment.h"
 #include "support/scoped_file_limits.h"
 #include "ui/modal_test_hook.h"
 
@@ -19,8 +20,11 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QPrinter>
 #include <QPushButton>
+#include <QTest>
 
 #include <sys/stat.h>
 
@@ -106,6 +110,7 @@ protected:
     }
 
     fs::path folder() const { return fs::path(folder_.path().toStdString()) / "exports"; }
+    fs::path documents() const { return fs::path(folder_.path().toStdString()) / "Documents"; }
     ProjectsViewController& projects() { return *window_.splitViewController()->projectsViewController(); }
     exports::ExportFields storedFields()
     {
@@ -119,6 +124,7 @@ protected:
     }
 
     model::Project* website_ = project("Website");
+    testsupport::ScopedEnvironment documentsFolder_{{"XDG_DOCUMENTS_DIR", documents().string()}};
     ui::ModalTestHook hook_;
     MainWindowController window_{context_.get(), *defaults_};
     bool folderMade_ = fs::create_directory(folder());
@@ -140,6 +146,7 @@ TEST_F(ExportActionsTest, TheFileMenuOffersEveryFormatWithItsTagAndPrint)
 TEST_F(ExportActionsTest, CsvItemWritesTheBuildersDocumentUnderTheNameWithItsExtension)
 {
     testsupport::ScopedUmask mask(022);
+    projects().dateFilterRangeChanged(); // the week stored by the fixture
     window_.exportAction(ExportFormat::csv)->trigger();
     answerEverything();
 
@@ -147,6 +154,9 @@ TEST_F(ExportActionsTest, CsvItemWritesTheBuildersDocumentUnderTheNameWithItsExt
     ASSERT_EQ(hook_.fileDialogs.size(), 1u);
     EXPECT_TRUE(hook_.fileDialogs[0].save);
     EXPECT_EQ(hook_.fileDialogs[0].allowedFileTypes, QStringList{"csv"});
+    // The listed week (from Sunday 3 March) in Documents, whatever folder another picker used last.
+    EXPECT_EQ(hook_.fileDialogs[0].nameFieldStringValue, "Week 2024-03-03.csv");
+    EXPECT_EQ(hook_.fileDialogs[0].directory.toStdString(), documents().string());
     const fs::path written = folder() / "out.csv";
     EXPECT_EQ(entries(folder()), std::vector<std::string>{"out.csv"});
     const std::string expected =
@@ -158,6 +168,15 @@ TEST_F(ExportActionsTest, CsvItemWritesTheBuildersDocumentUnderTheNameWithItsExt
     ASSERT_EQ(::stat(written.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0644u);
     EXPECT_TRUE(hook_.alerts.empty());
+
+    // The next export opens where this one went; with everything listed it proposes "All" and today.
+    model::Preferences(*defaults_).setDateFilterRange(model::rawValue(model::DateFilterRange::all));
+    projects().dateFilterRangeChanged();
+    window_.exportAction(ExportFormat::pdf)->trigger();
+    answerEverything();
+    ASSERT_EQ(hook_.fileDialogs.size(), 2u);
+    EXPECT_EQ(hook_.fileDialogs[1].nameFieldStringValue, "All 2024-03-06.pdf");
+    EXPECT_EQ(hook_.fileDialogs[1].directory.toStdString(), folder().string());
 }
 
 TEST_F(ExportActionsTest, HtmlItemWritesThePageOfTheListedProjects)
@@ -306,6 +325,74 @@ TEST_F(ExportActionsTest, AWriteFailingPartWayKeepsTheOldFileAndTellsTheUserOnce
     EXPECT_EQ(hook_.alerts[0].alert.messageText, "The export could not be saved.");
     EXPECT_EQ(hook_.alerts[0].alert.informativeText, "File too large");
     EXPECT_TRUE(hook_.alerts[0].windowModal);
+}
+
+// Export as a user does it: the real sheet and save dialog, answered with the keyboard, no test hook.
+class ExportThroughTheDialogsTest : public testsupport::StoreFixture {
+protected:
+    ExportThroughTheDialogsTest()
+    {
+        model::Preferences(*defaults_).setExportFields(model::Preferences::defaultExportFields());
+        model::Project* website = project("Website");
+        // Enough rows for several pages, so the progress dialog lets events through between them.
+        for (int i = 0; i < 150; ++i)
+            periodTimer(website, march(4, 9) + std::chrono::minutes(i), 1, "Entry " + std::to_string(i));
+        context_->processPendingChanges();
+        model::Preferences(*defaults_).setDateFilterRange(model::rawValue(model::DateFilterRange::all));
+        window_.splitViewController()->projectsViewController()->dateFilterRangeChanged();
+        window_.show();
+    }
+
+    // The visible top-level widget of type T (a hidden one may still wait for its deletion).
+    template <typename T>
+    static T* shown()
+    {
+        T* found = nullptr;
+        (void)QTest::qWaitFor([&found] {
+            for (QWidget* widget : QApplication::topLevelWidgets())
+                if (auto* candidate = qobject_cast<T*>(widget); candidate && candidate->isVisible())
+                    found = candidate;
+            return found != nullptr;
+        });
+        return found;
+    }
+    static bool anyShown(const char* className)
+    {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (widget->inherits(className) && widget->isVisible())
+                return true;
+        return false;
+    }
+
+    fs::path documents() const { return fs::path(folder_.path().toStdString()) / "Documents"; }
+    bool documentsMade_ = fs::create_directory(documents());
+    testsupport::ScopedEnvironment documentsFolder_{{"XDG_DOCUMENTS_DIR", documents().string()}};
+    MainWindowController window_{context_.get(), *defaults_};
+};
+
+TEST_F(ExportThroughTheDialogsTest, APdfSavedWithReturnInTheSaveDialogAgainAndAgain)
+{
+    for (int round = 0; round < 8; ++round) {
+        SCOPED_TRACE(round);
+        window_.exportAction(ExportFormat::pdf)->trigger();
+        auto* sheet = shown<exports::ExportViewController>();
+        ASSERT_NE(sheet, nullptr);
+        QTest::keyClick(sheet, Qt::Key_Return);
+
+        auto* dialog = shown<QFileDialog>();
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->directory().absolutePath().toStdString(), documents().string());
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        ASSERT_NE(name, nullptr);
+        const fs::path file = documents() / ("round " + std::to_string(round) + ".pdf");
+        // Set rather than typed, so the name field's completer shows no list to take the Return.
+        name->setText(QString::fromStdString(file.filename().string()));
+        QTest::keyClick(name, Qt::Key_Return);
+
+        ASSERT_TRUE(QTest::qWaitFor([&] { return fs::exists(file) && !anyShown("QProgressDialog"); }, 20000));
+        EXPECT_FALSE(anyShown("QFileDialog"));
+        EXPECT_NE(pdfText(file).find("Entry 149"), std::string::npos);
+    }
 }
 
 } // namespace
