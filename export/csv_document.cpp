@@ -1,6 +1,6 @@
 // The CSV export: a header row of the columns the chosen fields call for, then per project its row,
 // its timers' rows and an empty line. Cells are separated by ";"; a cell that would split the row
-// is quoted, every other one is written bare.
+// is quoted, every other one is written bare; names and notes never start a formula.
 #include "export/exporter.h"
 
 #include "export/export_formatters.h"
@@ -59,6 +59,17 @@ private:
     bool first_ = true;
 };
 
+// A cell of the user's own text (names, notes). One starting with "=", "+", "-", "@", a tab or a
+// carriage return would be read as a formula by spreadsheets, which run what it calls (a link that
+// sends the sheet away, a command); such a cell gets a leading "'", which spreadsheets take as "text"
+// and do not show. The values the exporter formats itself ("-CHF 50.00", "-1:30") stay as they are.
+std::string userText(std::string text)
+{
+    if (!text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos)
+        text.insert(text.begin(), '\'');
+    return text;
+}
+
 std::string money(const CsvContext& context, const foundation::Decimal& amount,
                   std::optional<std::string_view> currency)
 {
@@ -115,7 +126,7 @@ std::string timerRow(const model::Timer& timer, const CsvContext& context, std::
         row.add(timer.billed() ? "1" : "0");
     // Without its own notes field a row has no Notes cell at all, one cell short of the header.
     if (context.on(ExportField::timerNotes))
-        row.add(timer.notes().value_or(std::string()));
+        row.add(userText(timer.notes().value_or(std::string())));
     return std::move(row.text());
 }
 
@@ -128,7 +139,7 @@ std::string projectRow(const model::Project& project, const std::vector<model::T
             if (const auto clientName = client->name())
                 name.append(" (").append(*clientName).append(")");
     Row row;
-    row.add(name);
+    row.add(userText(std::move(name)));
     row.add({});
     if (context.on(ExportField::timerStartEnd))
         row.add({});
@@ -154,7 +165,7 @@ std::string projectRow(const model::Project& project, const std::vector<model::T
     if (context.on(ExportField::timerBilled))
         row.add({});
     if (context.on(ExportField::projectNotes))
-        row.add(project.notes().value_or(std::string()));
+        row.add(userText(project.notes().value_or(std::string())));
     return std::move(row.text());
 }
 

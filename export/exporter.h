@@ -41,6 +41,9 @@ struct Exporter {
     // CSV with ";" between cells: a header row, then per project its row, its timers' rows and an
     // empty line. A cell holding ";", a double quote, a line feed or a carriage return is written in
     // double quotes with inner quotes doubled, so it stays one cell; every other cell is bare. No BOM.
+    // A name or note that starts with "=", "+", "-", "@", a tab or a carriage return is written with a
+    // leading "'", so no spreadsheet takes it for a formula; formatted amounts, durations and dates
+    // are written as they are.
     static std::string csvDocument(const std::vector<model::Project*>& projects, const model::Filter& filter,
                                    const ExportFields& fields);
     // The project row and its timer rows, each ending in "\n".

