@@ -1,5 +1,6 @@
 // Exporter::write: the document goes to a new file beside the destination and is renamed over it
-// only once it is complete on disk, so a failed export never leaves a truncated file behind.
+// only once it is complete on disk, so a failed export never leaves a truncated file behind; where
+// the folder takes no new files, a writable destination is rewritten in place instead.
 #include "export/exporter.h"
 #include "foundation/diagnostics.h"
 
@@ -67,6 +68,22 @@ fs::path replacedFile(const fs::path& path)
     return path;
 }
 
+// The destination rewritten through its own name: truncated, written and synced. A reader may see it
+// partly written, so this serves only where no new file can be made beside it. When the file
+// cannot be opened for writing either, the folder's refusal (`refused`) is the reason given.
+foundation::Status writeInPlace(std::string_view text, const fs::path& file, int refused)
+{
+    const int descriptor = ::open(file.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (descriptor < 0)
+        return ioFailure(errno == EACCES || errno == EPERM ? refused : errno);
+    int error = 0;
+    if (::ftruncate(descriptor, 0) != 0 || !writeAll(descriptor, text) || ::fsync(descriptor) != 0)
+        error = errno;
+    if (::close(descriptor) != 0 && !error)
+        error = errno;
+    return error ? ioFailure(error) : foundation::Status::success();
+}
+
 foundation::Status writeAtomically(std::string_view text, const fs::path& destination)
 {
     const fs::path file = replacedFile(destination);
@@ -78,8 +95,13 @@ foundation::Status writeAtomically(std::string_view text, const fs::path& destin
 
     fs::path temporary;
     const int descriptor = createTemporaryFile(folder, file.filename().string(), temporary);
-    if (descriptor < 0)
-        return ioFailure(errno);
+    if (descriptor < 0) {
+        const int refused = errno;
+        // A folder that takes no new files may still hold a file the user may write.
+        if (replacesFile && (refused == EACCES || refused == EPERM))
+            return writeInPlace(text, file, refused);
+        return ioFailure(refused);
+    }
     int error = 0;
     // An existing file keeps its permissions, as it would when written in place.
     if (replacesFile && ::fchmod(descriptor, existing.st_mode & 07777) != 0)

@@ -70,7 +70,7 @@ struct Exporter {
     // PDF and printing: the HTML page without its hidden elements, laid out once at the printable size
     // of the locale's paper (LC_PAPER; Letter in en_US, A4 in de_DE) with margins of 35 points (45 at
     // the top) and painted page by page, with a progress dialog window-modal over `window` whose Cancel
-    // stops it. With `pdfPath` the pages go to a PDF written to a temporary file and renamed there when
+    // stops it. With `pdfPath` the pages go to a PDF made in memory and stored there by write() once
     // complete; without, to the printer chosen in the print dialog. Cancelling either dialog leaves no
     // file and is no failure. A file that cannot be written or a print job that fails returns an
     // ioError for the user, "ERROR: could not export" going to the diagnostics. Qt; main thread.
@@ -84,6 +84,9 @@ struct Exporter {
     // keeps its own; a symbolic link stays and its target is replaced. On failure the destination
     // is untouched, no temporary file stays, "ERROR: could not export" goes to the diagnostics and an
     // ioError with the system's reason ("No space left on device") is returned for the user.
+    // Where the folder takes no new files but the destination may be written (a 0666 file in a 0555
+    // folder), the file is truncated, written and synced in place; a failure then may leave it
+    // partly written and is reported the same way. Success means every byte is on disk.
     static foundation::Status write(std::string_view text, const std::filesystem::path& path);
 };
 

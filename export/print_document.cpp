@@ -1,6 +1,6 @@
 // PDF export and printing: the HTML page, its hidden elements removed (Qt's rich text does not honour
 // "display: none"), laid out once by a QTextDocument at the printable size and painted page by page to
-// a PDF writer on a QSaveFile or to the printer of the print dialog.
+// a PDF writer in memory (then stored by Exporter::write) or to the printer of the print dialog.
 #include "export/exporter.h"
 
 #include "export/html_markup.h"
@@ -11,15 +11,14 @@
 #include "ui/print_panel.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QBuffer>
 #include <QCoreApplication>
-#include <QFile>
 #include <QFont>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QPrinter>
 #include <QProgressDialog>
-#include <QSaveFile>
 #include <QTextDocument>
 #include <QTextOption>
 
@@ -106,24 +105,26 @@ foundation::Status failure(const QString& reason)
     return foundation::Status::failure(foundation::StatusCode::ioError, reason.toStdString());
 }
 
+// The PDF is made in memory and stored by Exporter::write, as the other documents are: atomically,
+// or in place where the folder takes no new files; a cancelled one leaves the destination alone.
 foundation::Status writePdf(const QString& page, const std::filesystem::path& path, QWidget* window)
 {
-    QSaveFile file(QFile::decodeName(path.c_str()));
-    if (!file.open(QIODevice::WriteOnly))
-        return failure(file.errorString());
-    QPdfWriter writer(&file);
-    writer.setCreator(QStringLiteral("Horavine"));
-    writer.setTitle(translated("Projects"));
-    writer.setPageSize(localePaper());
-    writer.setPageMargins(pageMargins, QPageLayout::Point);
-    switch (paintPages(page, writer, window, translated("Exporting…"))) {
-    case PaintOutcome::cancelled: file.cancelWriting(); return foundation::Status::success();
-    case PaintOutcome::failed: file.cancelWriting(); return failure(translated("The PDF could not be made."));
-    case PaintOutcome::done: break;
+    QBuffer pdf;
+    pdf.open(QIODevice::WriteOnly);
+    {
+        QPdfWriter writer(&pdf);
+        writer.setCreator(QStringLiteral("Horavine"));
+        writer.setTitle(translated("Projects"));
+        writer.setPageSize(localePaper());
+        writer.setPageMargins(pageMargins, QPageLayout::Point);
+        switch (paintPages(page, writer, window, translated("Exporting…"))) {
+        case PaintOutcome::cancelled: return foundation::Status::success();
+        case PaintOutcome::failed: return failure(translated("The PDF could not be made."));
+        case PaintOutcome::done: break;
+        }
     }
-    if (!file.commit())
-        return failure(file.errorString());
-    return foundation::Status::success();
+    const QByteArray& bytes = pdf.data();
+    return Exporter::write(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), path);
 }
 
 foundation::Status print(const QString& page, QWidget* window)

@@ -1,16 +1,20 @@
 // Exporter::write: the bytes land whole, new files get a plain write's permissions and existing ones
-// keep theirs, and a write that fails part way leaves the destination as it was and no stray file.
+// keep theirs, and a write that fails part way leaves the destination as it was and no stray file;
+// in a folder that takes no new files a writable file is rewritten in place, and a failure is told.
 #include "export/exporter.h"
 
+#include "support/child_process.h"
 #include "support/scoped_file_limits.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 using exports::Exporter;
@@ -110,6 +114,66 @@ TEST(ExportWriterTest, ADestinationThatCannotBeAFileIsRefusedWithItsReason)
     EXPECT_EQ(folderItself, foundation::Status::failure(foundation::StatusCode::ioError, "Is a directory"));
     EXPECT_EQ(console, "horavine: ERROR: could not export\nhoravine: ERROR: could not export\n");
     EXPECT_TRUE(fs::is_empty(folder.path()));
+}
+
+// Runs `scenario` where file permissions bind: here, or, for root (whom they do not bind), in a child
+// that has become the user nobody. Its report and everything it wrote to stderr.
+testsupport::ChildOutcome whereFilePermissionsBind(const std::function<std::string()>& scenario)
+{
+    if (::geteuid() != 0) {
+        testing::internal::CaptureStderr();
+        std::string report = scenario();
+        return {0, std::move(report), testing::internal::GetCapturedStderr()};
+    }
+    return testsupport::runInChild([&scenario] {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            return std::string("could not become nobody");
+        return scenario();
+    });
+}
+
+std::string said(const foundation::Status& status)
+{
+    return status.isOk() ? "written" : status.message();
+}
+
+TEST(ExportWriterTest, AFolderThatTakesNoNewFilesHasItsWritableFileRewrittenInPlace)
+{
+    testsupport::TempFolder folder;
+    const fs::path locked = folder.path() / "shared";
+    fs::create_directory(locked);
+    const fs::path file = locked / "report.csv";
+    const fs::path readOnly = locked / "frozen.csv";
+    std::ofstream(file) << "a much longer document than the one that replaces it\n";
+    std::ofstream(readOnly) << "frozen\n";
+    ::chmod(file.c_str(), 0666);
+    ::chmod(readOnly.c_str(), 0444);
+    ::chmod(locked.c_str(), 0555);
+
+    const testsupport::ChildOutcome outcome = whereFilePermissionsBind([&] {
+        std::string report;
+        {
+            ScopedFileSizeLimit limit(4096);
+            report += said(Exporter::write(std::string(64 * 1024, 'x'), file)) + "|";
+        }
+        report += said(Exporter::write("Name;Date\n", file)) + "|";
+        report += said(Exporter::write("lost", readOnly)) + "|";
+        report += said(Exporter::write("new", locked / "new.csv"));
+        return report;
+    });
+    ::chmod(locked.c_str(), 0755);
+
+    // A failed write is never a success; the one after it lands whole, in place.
+    EXPECT_EQ(outcome.report, "File too large|written|Permission denied|Permission denied");
+    std::size_t told = 0;
+    for (auto at = outcome.errors.find("ERROR: could not export"); at != std::string::npos;
+         at = outcome.errors.find("ERROR: could not export", at + 1))
+        ++told;
+    EXPECT_EQ(told, 3u) << outcome.errors;
+    EXPECT_EQ(contents(file), "Name;Date\n");
+    EXPECT_EQ(mode(file), 0666u);
+    EXPECT_EQ(contents(readOnly), "frozen\n");
+    EXPECT_EQ(entries(locked), (std::vector<std::string>{"frozen.csv", "report.csv"}));
 }
 
 } // namespace
