@@ -76,4 +76,21 @@ std::string clockDurationText(std::int64_t minutes)
     return text;
 }
 
+std::string durationText(std::int64_t minutes)
+{
+    // The program's own text joins hours and minutes with a no-break space; a document people search,
+    // paste and read elsewhere gets the ordinary one.
+    static constexpr std::string_view noBreakSpace = "\u00A0";
+    const std::string formatted = model::formattedDuration(minutes);
+    std::string text;
+    text.reserve(formatted.size());
+    std::string_view rest = formatted;
+    for (auto at = rest.find(noBreakSpace); at != std::string_view::npos; at = rest.find(noBreakSpace)) {
+        text.append(rest.substr(0, at)).push_back(' ');
+        rest.remove_prefix(at + noBreakSpace.size());
+    }
+    text.append(rest);
+    return text;
+}
+
 } // namespace exports

@@ -61,6 +61,10 @@ private:
     const model::CurrencyFormatter& currency_;
 };
 
+// "02h 05m" for 125 minutes: the program's duration text (model::formattedDuration) with an ordinary
+// space between hours and minutes, as the plain-text and HTML documents show it.
+std::string durationText(std::int64_t minutes);
+
 // "02:05" for 125 minutes: the floor split of hours and minutes, each at least two digits; hours are
 // not capped and a negative duration keeps the floor split (-30 gives "-1:30").
 std::string clockDurationText(std::int64_t minutes);

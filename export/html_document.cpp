@@ -8,7 +8,6 @@
 #include "export/html_templates.h"
 
 #include "model/client.h"
-#include "model/dates.h"
 #include "model/project.h"
 #include "model/timer.h"
 
@@ -54,17 +53,16 @@ void appendTimerRow(std::string& out, std::string_view fragment, const model::Ti
     const std::string date =
         htmlEscaped(context.formatters.timerDateText(timer, context.on(ExportField::timerStartEnd), context.now));
     const std::string notes = htmlEscaped(timer.notes().value_or(std::string()));
-    const std::string durationText = context.on(ExportField::timerDuration) && !expense
-                                         ? htmlEscaped(model::formattedDuration(duration))
-                                         : std::string();
-    const std::string pause = expense ? std::string() : htmlEscaped(model::formattedDuration(timer.pauseDuration()));
+    const std::string durationCell =
+        context.on(ExportField::timerDuration) && !expense ? htmlEscaped(durationText(duration)) : std::string();
+    const std::string pause = expense ? std::string() : htmlEscaped(durationText(timer.pauseDuration()));
     const std::string rate = expense ? std::string() : escapedMoney(context, timer.hourlyRate(), currency);
     const std::string cost = costs.toDouble() > 0.0 ? escapedMoney(context, costs, currency) : std::string();
     const std::string_view billed = timer.billed() ? billedMark : std::string_view();
     appendReplacingPlaceholders(out, fragment,
                                 {{"%date%", date},
                                  {"%notes%", notes},
-                                 {"%duration%", durationText},
+                                 {"%duration%", durationCell},
                                  {"%pause%", pause},
                                  {"%cost%", cost},
                                  {"%hourly_rate%", rate},
@@ -91,7 +89,7 @@ void appendProjectBlock(std::string& out, const model::Project& project, const m
     }
 
     const std::string durationSumText =
-        context.on(ExportField::projectDuration) ? htmlEscaped(model::formattedDuration(durationSum)) : std::string();
+        context.on(ExportField::projectDuration) ? htmlEscaped(durationText(durationSum)) : std::string();
     const auto costSumDecimal = foundation::Decimal::fromDouble(costSum);
     const std::string costSumText = costSumDecimal ? escapedMoney(context, *costSumDecimal, currency) : std::string();
     const bool anyDuration = context.on(ExportField::projectDuration) || context.on(ExportField::timerDuration);

@@ -5,7 +5,6 @@
 #include "export/export_formatters.h"
 
 #include "model/client.h"
-#include "model/dates.h"
 #include "model/project.h"
 #include "model/timer.h"
 
@@ -46,7 +45,7 @@ std::string timerEntry(const model::Timer& timer, const TextContext& context, st
     std::string text = "- ";
     text += context.formatters.timerDateText(timer, context.on(ExportField::timerStartEnd), context.now);
     if (context.on(ExportField::timerDuration) && !expense)
-        text.append(", ").append(model::formattedDuration(duration));
+        text.append(", ").append(durationText(duration));
     text += "\n";
     if (context.on(ExportField::timerNotes))
         if (const auto notes = timer.notes())
@@ -54,7 +53,7 @@ std::string timerEntry(const model::Timer& timer, const TextContext& context, st
     if (!expense) {
         if (context.on(ExportField::timerPause))
             if (const std::int64_t pause = timer.pauseDuration(); pause > 0)
-                appendLabelLine(text, "Pause", model::formattedDuration(pause));
+                appendLabelLine(text, "Pause", durationText(pause));
         if (context.on(ExportField::timerHourlyRate))
             if (const auto rate = timer.customHourlyRate())
                 if (const auto rateText = context.formatters.moneyText(*rate, currency))
@@ -111,7 +110,7 @@ std::string projectBlock(const model::Project& project, const model::Filter& fil
     }
 
     if (context.on(ExportField::projectDuration))
-        text.append("Duration: ").append(model::formattedDuration(durationTotal)).append("\n");
+        text.append("Duration: ").append(durationText(durationTotal)).append("\n");
     if (context.on(ExportField::timerCost))
         if (const auto total = foundation::Decimal::fromDouble(costTotal))
             if (const auto totalText = context.formatters.moneyText(*total, currency))

@@ -13,8 +13,6 @@ using testsupport::january;
 
 namespace {
 
-const std::string nbsp = "\u00A0";
-
 class TextDocumentTest : public testsupport::ExportFixture {};
 
 TEST_F(TextDocumentTest, NoProjectsGiveAnEmptyDocument)
@@ -59,7 +57,7 @@ TEST_F(TextDocumentTest, AProjectWithoutListedTimersEndsAfterItsTotals)
     model::Filter filter = allTimers();
     filter.fromDate = january(4, 0);
     EXPECT_EQ(Exporter::textProjectBlock(*quiet, filter, allFields()),
-              "-------\n Quiet \n-------\n\nline one\nline two\n\nDuration: 00h" + nbsp + "00m\nCost: $0.00\n\n");
+              "-------\n Quiet \n-------\n\nline one\nline two\n\nDuration: 00h 00m\nCost: $0.00\n\n");
     EXPECT_EQ(Exporter::textProjectBlock(*quiet, filter, {}), "-------\n Quiet \n-------\n\n\n");
 }
 
@@ -85,7 +83,7 @@ TEST_F(TextDocumentTest, PauseAndOwnRateLinesAppearOnlyWhenThereIsSomethingToSho
     pause(plain, january(5, 9, 10), january(5, 9, 30));
     plain->setCustomHourlyRate(foundation::Decimal(0));
     EXPECT_EQ(Exporter::textTimerLine(*plain, fields),
-              "- Jan 5, 2024, 9:00\u202FAM\n  Pause: 00h" + nbsp + "20m\n  Hourly Rate: $0.00\n\n");
+              "- Jan 5, 2024, 9:00\u202FAM\n  Pause: 00h 20m\n  Hourly Rate: $0.00\n\n");
 }
 
 TEST_F(TextDocumentTest, FixedDurationsShowTheirDateAndDurationAndTimersWithoutStartShowADashAlone)
@@ -94,9 +92,9 @@ TEST_F(TextDocumentTest, FixedDurationsShowTheirDateAndDurationAndTimersWithoutS
     model::Timer* fixed = timer(site, model::TimerType::duration, january(7, 9), "");
     fixed->setFixedDuration(1500);
     const ExportFields fields = {ExportField::timerDuration, ExportField::timerStartEnd};
-    EXPECT_EQ(Exporter::textTimerLine(*fixed, fields), "- Jan 7, 2024, 25h" + nbsp + "00m\n\n");
+    EXPECT_EQ(Exporter::textTimerLine(*fixed, fields), "- Jan 7, 2024, 25h 00m\n\n");
     fixed->setStart(std::nullopt);
-    EXPECT_EQ(Exporter::textTimerLine(*fixed, fields), "- , 25h" + nbsp + "00m\n\n");
+    EXPECT_EQ(Exporter::textTimerLine(*fixed, fields), "- , 25h 00m\n\n");
     // A type the model never stores is dated like a fixed-duration timer.
     fixed->setStart(january(7, 9));
     fixed->setType(7);
@@ -122,7 +120,7 @@ TEST_F(TextDocumentTest, TotalsCountEveryListedTimerWithExpensesAddingNoTime)
     expense->setFixedCost(foundation::Decimal(2));
     const std::string block =
         Exporter::textProjectBlock(*site, allTimers(), {ExportField::projectDuration, ExportField::timerCost});
-    EXPECT_NE(block.find("Duration: 03h" + nbsp + "00m\nCost: $2.30\n\n"), std::string::npos) << block;
+    EXPECT_NE(block.find("Duration: 03h 00m\nCost: $2.30\n\n"), std::string::npos) << block;
 }
 
 } // namespace
