@@ -99,6 +99,24 @@ PaintOutcome paintPages(const QString& page, QPagedPaintDevice& device, QWidget*
     return target.end() ? PaintOutcome::done : PaintOutcome::failed;
 }
 
+// Notes keep the line breaks they were typed with; the layout takes a CR and an LF each for a break,
+// so CR LF and a lone CR become one LF, as a browser reads them.
+std::string withLineFeeds(std::string_view page)
+{
+    std::string text;
+    text.reserve(page.size());
+    for (std::size_t index = 0; index < page.size(); ++index) {
+        if (page[index] != '\r') {
+            text += page[index];
+            continue;
+        }
+        text += '\n';
+        if (index + 1 < page.size() && page[index + 1] == '\n')
+            ++index;
+    }
+    return text;
+}
+
 foundation::Status failure(const QString& reason)
 {
     foundation::diagnostic("ERROR: could not export");
@@ -150,7 +168,7 @@ foundation::Status Exporter::printDocument(const std::vector<model::Project*>& p
                                            const std::optional<std::filesystem::path>& pdfPath,
                                            const ExportFields& fields, QWidget* window)
 {
-    const std::string page = withoutHiddenElements(htmlDocument(projects, filter, fields));
+    const std::string page = withLineFeeds(withoutHiddenElements(htmlDocument(projects, filter, fields)));
     const QString text = QString::fromUtf8(page.data(), static_cast<qsizetype>(page.size()));
     return pdfPath ? writePdf(text, *pdfPath, window) : print(text, window);
 }
