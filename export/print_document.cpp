@@ -168,7 +168,12 @@ foundation::Status Exporter::printDocument(const std::vector<model::Project*>& p
                                            const std::optional<std::filesystem::path>& pdfPath,
                                            const ExportFields& fields, QWidget* window)
 {
-    const std::string page = withLineFeeds(withoutHiddenElements(htmlDocument(projects, filter, fields)));
+    std::string page = withLineFeeds(withoutHiddenElements(htmlDocument(projects, filter, fields)));
+    // The page keeps dates and amounts on one line, as a browser window can scroll. On paper those
+    // unbreakable cells would take the width the Notes column asks for (35 %), down to a few letters,
+    // or push the table off the page: here they wrap, and Notes keeps its share.
+    if (const auto styleEnd = page.find("</style>"); styleEnd != std::string::npos)
+        page.insert(styleEnd, ".date, .duration, .pause, .amount, .billed { white-space: normal; }\n");
     const QString text = QString::fromUtf8(page.data(), static_cast<qsizetype>(page.size()));
     return pdfPath ? writePdf(text, *pdfPath, window) : print(text, window);
 }

@@ -1,6 +1,7 @@
 // PDF export of the fixture store read back by poppler-utils: page count and paper by locale, the
-// text of the chosen fields only, every word inside the margins, long documents on several pages with
-// each line written once; a file that cannot be made and a cancelled progress dialog leave nothing.
+// text of the chosen fields only, every word inside the margins, the Notes column's width, line
+// breaks and the embedded fallback font, long documents on several pages with each line written once;
+// a file that cannot be made and a cancelled progress dialog leave nothing.
 #include "export/exporter.h"
 
 #include "export_fixture.h"
@@ -15,6 +16,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <regex>
@@ -177,6 +179,69 @@ TEST_F(PdfExportTest, ALongDocumentRunsOverSeveralPagesWritingEachLineOnce)
         ASSERT_GE(box.yMin, 45 - 1.0) << box.text;
         ASSERT_LE(box.yMax, box.pageHeight - 35 + 1.0) << box.text;
     }
+}
+
+TEST_F(PdfExportTest, NotesKeepTheirShareOfTheWidthBesideLargeAmountsAndLongDates)
+{
+    model::Project* big = project("Big");
+    auto* client = model::initInContext<model::Client>(*context_);
+    client->setName("Client");
+    client->setCurrency(std::string("CHF"));
+    big->setClient(client);
+    big->setCustomHourlyRate(foundation::Decimal(999999));
+    const std::string note = "Workshop with the whole team about the next release and its open questions";
+    for (int day = 1; day <= 3; ++day) {
+        model::Timer* period = periodTimer(big, january(day, 9), january(day + 20, 17, 45), note);
+        pause(period, january(day, 10), january(day, 11, 30));
+        period->setBilled(day == 2);
+    }
+    ASSERT_TRUE(Exporter::printDocument({big}, allTimers(), pdf_, testsupport::allFields()).isOk());
+
+    const std::vector<WordBox> boxes = wordBoxes(pdf_);
+    const auto header =
+        std::find_if(boxes.begin(), boxes.end(), [](const WordBox& box) { return box.text == "Notes"; });
+    ASSERT_NE(header, boxes.end());
+    const double tableWidth = header->pageWidth - 2 * 35;
+    // The Notes column begins where at least 35 % of the table's width is left, less its cell padding.
+    EXPECT_LE(header->xMin, header->pageWidth - 35 - 0.35 * tableWidth + 4) << header->xMin;
+    // Its words stay inside it and wrap there: the note's first word is in line with the header.
+    for (const WordBox& box : boxes) {
+        if (box.text == "Workshop") {
+            EXPECT_NEAR(box.xMin, header->xMin, 1.0);
+        }
+    }
+}
+
+TEST_F(PdfExportTest, LineBreaksOfEveryKindAreOneBreakAndMissingGlyphsComeFromAnEmbeddedFont)
+{
+    // A unicorn (U+1F984): DejaVu has no glyph for it.
+    model::Project* notes = project("Notes \U0001F984 \u2714");
+    periodTimer(notes, january(2, 9), january(2, 10), "crlf one\r\ncrlf two\rcrlf three\ncrlf four");
+    ASSERT_TRUE(Exporter::printDocument({notes}, allTimers(), pdf_, defaultFields()).isOk());
+
+    std::vector<double> tops;
+    for (const WordBox& box : wordBoxes(pdf_))
+        if (box.text == "crlf")
+            tops.push_back(box.yMin);
+    ASSERT_EQ(tops.size(), 4u);
+    // One line apart each, the same distance for CR LF, CR and LF.
+    for (std::size_t index = 1; index < tops.size(); ++index)
+        EXPECT_NEAR(tops[index] - tops[index - 1], tops[1] - tops[0], 0.5) << index;
+    EXPECT_LT(tops[1] - tops[0], 20.0);
+
+    // The emoji DejaVu lacks is drawn from the fallback font, which is embedded like DejaVu.
+    const std::string fonts = run("pdffonts '" + pdf_.string() + "' 2>&1");
+    EXPECT_NE(fonts.find("Symbola"), std::string::npos) << fonts;
+    std::istringstream lines(fonts);
+    int listed = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find("DejaVu") != std::string::npos || line.find("Symbola") != std::string::npos) {
+            ++listed;
+            EXPECT_TRUE(std::regex_search(line, std::regex(" yes +(yes|no) +yes "))) << line; // embedded, mapped
+        }
+    }
+    EXPECT_GE(listed, 2);
+    EXPECT_NE(pdfText(pdf_).find("Notes"), std::string::npos) << pdfText(pdf_);
 }
 
 TEST_F(PdfExportTest, AFolderThatDoesNotExistGivesTheReasonAndNoFile)
