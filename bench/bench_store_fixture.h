@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <numeric>
 #include <optional>
 #include <random>
@@ -41,6 +42,10 @@ struct StoreShape {
     int pauses = 200000;
     int largeProjectTimers = 20000; // timers of the one large project; the rest are spread evenly
     int runningTimers = 5;
+    // What the exports are measured on: notes of a few hundred characters over two lines (markup
+    // characters among them) and clients and projects in many currencies, not four.
+    bool longNotes = false;
+    int currencies = 4;
 
     // The default shape, or one scaled down by HORAVINE_BENCH_TIMERS (for profiling under valgrind):
     // pauses and the large project shrink in proportion.
@@ -74,6 +79,10 @@ struct StoreShape {
         add("-r", runningTimers);
         add("-s", model::storeOptions().schemaVersion);
         add("-g", generatorVersion);
+        if (longNotes)
+            tag += "-notes";
+        if (currencies != 4)
+            add("-cur", currencies);
         return tag;
     }
 };
@@ -161,6 +170,21 @@ inline const char* noteKind(int i)
     return kinds[i % 7];
 }
 
+// A long note: its kind and number, then a paragraph over two lines (CR LF between them, as pasted
+// from another program) with characters the HTML escapes.
+inline std::string longNote(int i, int number)
+{
+    static const char* const paragraphs[] = {
+        "Went through the open tickets with the team & agreed on <priorities> for the next 100% release; "
+        "the rest waits for the customer's answer.\r\nFollow-up: write the minutes, send them round and "
+        "book the next meeting for the same time next week, with the design review first.",
+        "Fixed the import of the \"legacy\" files, which broke on names with accents (Café, Zürich) and on "
+        "empty lines.\r\nChecked the result against last month's export; the totals agree to the cent and "
+        "the two reports differ only in their order.",
+    };
+    return std::string(noteKind(i)) + " " + std::to_string(number) + ": " + paragraphs[i % 2];
+}
+
 inline void addPauses(data::ObjectContext& context, model::Timer& timer, int count, Date start, Date end)
 {
     const auto span = std::chrono::floor<minutes>(end - start).count();
@@ -180,14 +204,19 @@ inline void fillStore(data::ObjectContext& context, const StoreShape& shape)
     const Date now = std::chrono::floor<minutes>(foundation::now());
     const Date begin = now - std::chrono::days(730);
     const auto spanMinutes = std::chrono::floor<minutes>(now - begin).count();
-    const char* const currencies[] = {"EUR", "USD", "GBP", "CHF"};
+    static const char* const currencyPool[] = {"EUR", "USD", "GBP", "CHF", "JPY",    "SEK", "NOK",    "DKK",
+                                               "PLN", "CZK", "HUF", "AUD", "CAD",    "NZD", "SGD",    "HKD",
+                                               "INR", "BRL", "MXN", "ZAR", "\u20AC", "$",   "\u00A3", "\u00A5"};
+    const std::size_t currencyCount =
+        std::clamp<std::size_t>(static_cast<std::size_t>(shape.currencies), 1, std::size(currencyPool));
+    auto currency = [&](std::size_t index) { return std::string(currencyPool[index % currencyCount]); };
 
     std::vector<model::Client*> clients;
     for (int c = 0; c < shape.clients; ++c) {
         auto* client = model::initInContext<model::Client>(context);
         client->setName("Client " + std::to_string(c + 1));
         client->setHourlyRate(Decimal(60 + 5 * (c % 12)));
-        client->setCurrency(std::string(currencies[c % 4]));
+        client->setCurrency(currency(static_cast<std::size_t>(c)));
         clients.push_back(client);
     }
 
@@ -207,7 +236,8 @@ inline void fillStore(data::ObjectContext& context, const StoreShape& shape)
         if (p % 6 == 0)
             project->setCustomHourlyRate(money(9000 + 250 * (p % 9)));
         if (p % 23 == 0)
-            project->setCustomCurrency(std::string("CHF"));
+            project->setCustomCurrency(shape.currencies == 4 ? std::string("CHF")
+                                                             : currency(static_cast<std::size_t>(p / 23)));
         project->setArchived(p % 15 == 14);
         project->setExpanded(p % 3 == 0);
         projects.push_back(project);
@@ -221,7 +251,8 @@ inline void fillStore(data::ObjectContext& context, const StoreShape& shape)
         timer->setProject(projects[static_cast<std::size_t>(plan.project)]);
         timer->setType(model::rawValue(plan.type));
         const int number = static_cast<int>(i % 9000) + 1000;
-        timer->setNotes(std::string(noteKind(static_cast<int>(i))) + " " + std::to_string(number));
+        timer->setNotes(shape.longNotes ? longNote(static_cast<int>(i), number)
+                                        : std::string(noteKind(static_cast<int>(i))) + " " + std::to_string(number));
         Date start =
             begin
             + minutes(spanMinutes * static_cast<long long>(i) / static_cast<long long>(plans.size()) + jitter(random));

@@ -1,6 +1,6 @@
 // The text, CSV and HTML exports of 1,000 projects holding 100,000 timers, and the PDF of 100 projects
-// holding 10,000 timers: each document built from the loaded store and written to a file, as one
-// export does it.
+// holding 10,000 timers, with long notes and 24 currencies: each document built from the loaded store
+// and written to a file, as one export does it.
 #include "bench_store_fixture.h"
 
 #include "export/exporter.h"
@@ -23,6 +23,8 @@ bench::StoreShape exportShape()
     shape.timers = 100000;
     shape.pauses = 100000;
     shape.largeProjectTimers = 10000;
+    shape.longNotes = true;
+    shape.currencies = 24;
     return shape;
 }
 
@@ -33,6 +35,8 @@ bench::StoreShape pdfShape()
     shape.timers = 10000;
     shape.pauses = 10000;
     shape.largeProjectTimers = 1000;
+    shape.longNotes = true;
+    shape.currencies = 24;
     return shape;
 }
 
@@ -71,11 +75,19 @@ model::Filter allTimers()
     return filter;
 }
 
+// The process's peak resident size in MiB since the last resetPeakMemory: the loaded store and
+// what the export adds to it.
+double peakMebibytes()
+{
+    return static_cast<double>(bench::processStatusKiB("VmHWM").value_or(0)) / 1024.0;
+}
+
 template <typename Build>
 void buildAndWrite(benchmark::State& state, Build build, const char* fileName)
 {
     const auto folder = bench::detail::makeTemporaryFolder("horavine-bench-export-");
     LoadedStore& loaded = store();
+    bench::resetPeakMemory();
     std::size_t bytes = 0;
     for (auto _ : state) {
         const std::string document = build(loaded.projects, allTimers(), everyField());
@@ -85,6 +97,7 @@ void buildAndWrite(benchmark::State& state, Build build, const char* fileName)
     }
     state.counters["projects"] = static_cast<double>(loaded.projects.size());
     state.counters["MiB"] = static_cast<double>(bytes) / (1024.0 * 1024.0);
+    state.counters["peak_MiB"] = peakMebibytes();
     std::filesystem::remove_all(folder);
 }
 
@@ -111,12 +124,14 @@ void BM_PdfExport(benchmark::State& state)
 {
     const auto folder = bench::detail::makeTemporaryFolder("horavine-bench-pdf-");
     LoadedStore& loaded = pdfStore();
+    bench::resetPeakMemory();
     for (auto _ : state) {
         if (!exports::Exporter::printDocument(loaded.projects, allTimers(), folder / "export.pdf", everyField()).isOk())
             state.SkipWithError("the PDF could not be written");
     }
     state.counters["projects"] = static_cast<double>(loaded.projects.size());
     state.counters["MiB"] = static_cast<double>(std::filesystem::file_size(folder / "export.pdf")) / (1024.0 * 1024.0);
+    state.counters["peak_MiB"] = peakMebibytes();
     std::filesystem::remove_all(folder);
 }
 BENCHMARK(BM_PdfExport)->Unit(benchmark::kMillisecond)->Iterations(1);
