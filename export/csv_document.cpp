@@ -10,6 +10,8 @@
 #include "model/project.h"
 #include "model/timer.h"
 
+#include <vector>
+
 namespace exports {
 namespace {
 
@@ -25,9 +27,11 @@ struct CsvContext {
     bool hasNotesColumn() const { return on(ExportField::projectNotes) || on(ExportField::timerNotes); }
 };
 
-// A row under construction: cells joined by the separator.
+// A row being appended to a document: cells joined by the separator.
 class Row {
 public:
+    explicit Row(std::string& out) : text_(out) {}
+
     void add(std::string_view cell)
     {
         if (!first_)
@@ -35,7 +39,6 @@ public:
         first_ = false;
         appendCell(cell);
     }
-    std::string& text() { return text_; }
 
 private:
     // Bare, a separator or a line break inside a cell would start a new cell or row, and a double
@@ -47,15 +50,14 @@ private:
             return;
         }
         text_ += '"';
-        for (char c : cell) {
-            if (c == '"')
-                text_ += '"';
-            text_ += c;
+        for (auto quote = cell.find('"'); quote != std::string_view::npos; quote = cell.find('"')) {
+            text_.append(cell.substr(0, quote + 1)).push_back('"');
+            cell.remove_prefix(quote + 1);
         }
-        text_ += '"';
+        text_.append(cell).push_back('"');
     }
 
-    std::string text_;
+    std::string& text_;
     bool first_ = true;
 };
 
@@ -76,9 +78,9 @@ std::string money(const CsvContext& context, const foundation::Decimal& amount,
     return context.formatters.moneyText(amount, currency).value_or(std::string());
 }
 
-std::string headerRow(const CsvContext& context)
+void appendHeaderRow(std::string& out, const CsvContext& context)
 {
-    Row row;
+    Row row(out);
     row.add("Name");
     if (context.on(ExportField::timerStartEnd)) {
         row.add("Start");
@@ -98,14 +100,14 @@ std::string headerRow(const CsvContext& context)
         row.add("Billed");
     if (context.hasNotesColumn())
         row.add("Notes");
-    return std::move(row.text());
 }
 
-std::string timerRow(const model::Timer& timer, const CsvContext& context, std::optional<std::string_view> currency)
+void appendTimerRow(std::string& out, const model::Timer& timer, const CsvContext& context,
+                    std::optional<std::string_view> currency, std::int64_t duration)
 {
     const bool expense = timer.isExpenseTimer();
     const std::optional<foundation::Date> start = timer.start();
-    Row row;
+    Row row(out);
     row.add({});
     row.add(start ? context.formatters.dateTimeText(*start) : std::string());
     if (context.on(ExportField::timerStartEnd)) {
@@ -115,8 +117,7 @@ std::string timerRow(const model::Timer& timer, const CsvContext& context, std::
     if (context.hasPauseColumn())
         row.add(expense ? std::string() : clockDurationText(timer.pauseDuration()));
     if (context.hasDurationColumn())
-        row.add(context.on(ExportField::timerDuration) && !expense ? clockDurationText(timer.duration())
-                                                                   : std::string());
+        row.add(context.on(ExportField::timerDuration) && !expense ? clockDurationText(duration) : std::string());
     if (context.hasRateColumn())
         row.add(context.on(ExportField::timerHourlyRate) && !expense ? money(context, timer.hourlyRate(), currency)
                                                                      : std::string());
@@ -127,18 +128,17 @@ std::string timerRow(const model::Timer& timer, const CsvContext& context, std::
     // Without its own notes field a row has no Notes cell at all, one cell short of the header.
     if (context.on(ExportField::timerNotes))
         row.add(userText(timer.notes().value_or(std::string())));
-    return std::move(row.text());
 }
 
-std::string projectRow(const model::Project& project, const std::vector<model::Timer*>& timers,
-                       const CsvContext& context, std::string_view currency)
+void appendProjectRow(std::string& out, const model::Project& project, std::int64_t listedMinutes,
+                      const CsvContext& context, std::string_view currency)
 {
     std::string name = project.name().value_or(std::string());
     if (context.on(ExportField::projectClientName))
         if (const model::Client* client = project.client())
             if (const auto clientName = client->name())
                 name.append(" (").append(*clientName).append(")");
-    Row row;
+    Row row(out);
     row.add(userText(std::move(name)));
     row.add({});
     if (context.on(ExportField::timerStartEnd))
@@ -147,13 +147,8 @@ std::string projectRow(const model::Project& project, const std::vector<model::T
         row.add({});
     if (context.hasDurationColumn()) {
         std::string duration;
-        if (context.on(ExportField::projectDuration)) {
-            // The listed timers' minutes: what Project::duration(filter) sums, without fetching again.
-            std::int64_t minutes = 0;
-            for (const model::Timer* timer : timers)
-                minutes += timer->duration();
-            duration = clockDurationText(minutes);
-        }
+        if (context.on(ExportField::projectDuration))
+            duration = clockDurationText(listedMinutes);
         row.add(duration);
     }
     if (context.hasRateColumn())
@@ -166,20 +161,26 @@ std::string projectRow(const model::Project& project, const std::vector<model::T
         row.add({});
     if (context.on(ExportField::projectNotes))
         row.add(userText(project.notes().value_or(std::string())));
-    return std::move(row.text());
 }
 
-std::string projectRows(const model::Project& project, const model::Filter& filter, const CsvContext& context)
+void appendProjectRows(std::string& out, const model::Project& project, const std::vector<model::Timer*>& timers,
+                       const CsvContext& context)
 {
     const std::string currency = project.currency();
-    const std::vector<model::Timer*> timers = project.timers(filter);
-    std::string rows = projectRow(project, timers, context, currency);
-    rows += "\n";
+    // The listed timers' minutes: what Project::duration(filter) sums, without fetching again.
+    std::vector<std::int64_t> durations;
+    durations.reserve(timers.size());
+    std::int64_t listedMinutes = 0;
     for (const model::Timer* timer : timers) {
-        rows += timerRow(*timer, context, currency);
-        rows += "\n";
+        durations.push_back(timer->duration());
+        listedMinutes += durations.back();
     }
-    return rows;
+    appendProjectRow(out, project, listedMinutes, context, currency);
+    out += "\n";
+    for (std::size_t index = 0; index < timers.size(); ++index) {
+        appendTimerRow(out, *timers[index], context, currency, durations[index]);
+        out += "\n";
+    }
 }
 
 CsvContext makeContext(const ExportFields& fields)
@@ -194,10 +195,19 @@ std::string Exporter::csvDocument(const std::vector<model::Project*>& projects, 
                                   const ExportFields& fields)
 {
     const CsvContext context = makeContext(fields);
-    std::string document = headerRow(context);
-    document += "\n";
+    std::vector<std::vector<model::Timer*>> timersOfProjects;
+    timersOfProjects.reserve(projects.size());
+    std::size_t timerCount = 0;
     for (const model::Project* project : projects) {
-        document += projectRows(*project, filter, context);
+        timersOfProjects.push_back(project->timers(filter));
+        timerCount += timersOfProjects.back().size();
+    }
+    std::string document;
+    document.reserve(documentCapacity(projects.size(), timerCount));
+    appendHeaderRow(document, context);
+    document += "\n";
+    for (std::size_t index = 0; index < projects.size(); ++index) {
+        appendProjectRows(document, *projects[index], timersOfProjects[index], context);
         document += "\n";
     }
     return document;
@@ -206,7 +216,9 @@ std::string Exporter::csvDocument(const std::vector<model::Project*>& projects, 
 std::string Exporter::csvProjectRows(const model::Project& project, const model::Filter& filter,
                                      const ExportFields& fields)
 {
-    return projectRows(project, filter, makeContext(fields));
+    std::string rows;
+    appendProjectRows(rows, project, project.timers(filter), makeContext(fields));
+    return rows;
 }
 
 std::string Exporter::csvTimerRow(const model::Timer& timer, const ExportFields& fields)
@@ -214,7 +226,9 @@ std::string Exporter::csvTimerRow(const model::Timer& timer, const ExportFields&
     std::optional<std::string> currency;
     if (const model::Project* project = timer.project())
         currency = project->currency();
-    return timerRow(timer, makeContext(fields), currency);
+    std::string row;
+    appendTimerRow(row, timer, makeContext(fields), currency, timer.duration());
+    return row;
 }
 
 } // namespace exports

@@ -10,6 +10,7 @@
 #include "foundation/date_text_formatter.h"
 #include "foundation/decimal.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -60,6 +61,14 @@ private:
     foundation::DateIntervalTextFormatter interval_;
     const model::CurrencyFormatter& currency_;
 };
+
+// What a document of `projects` blocks and `timers` rows reserves before it is built: a kilobyte for
+// each, room for long notes, so a document of tens of megabytes is not copied as it grows. The part a
+// document leaves unused is never touched and takes no memory.
+inline std::size_t documentCapacity(std::size_t projects, std::size_t timers)
+{
+    return 4096 + 1024 * (projects + timers);
+}
 
 // "02h 05m" for 125 minutes: the program's duration text (model::formattedDuration) with an ordinary
 // space between hours and minutes, as the plain-text and HTML documents show it.

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 
 namespace exports {
 namespace {
@@ -69,11 +70,10 @@ void appendTimerRow(std::string& out, std::string_view fragment, const model::Ti
                                  {"%billed%", billed}});
 }
 
-void appendProjectBlock(std::string& out, const model::Project& project, const model::Filter& filter,
+void appendProjectBlock(std::string& out, const model::Project& project, const std::vector<model::Timer*>& timers,
                         const HtmlContext& context)
 {
     const std::string currency = project.currency();
-    const std::vector<model::Timer*> timers = project.timers(filter);
     std::vector<std::int64_t> durations;
     std::vector<foundation::Decimal> costs;
     durations.reserve(timers.size());
@@ -113,10 +113,11 @@ void appendProjectBlock(std::string& out, const model::Project& project, const m
     }};
     std::string rowFragment;
     appendReplacingPlaceholders(rowFragment, context.templates.timer, afterTimers);
-    std::string rows;
-    rows.reserve(timers.size() * (rowFragment.size() + 64));
-    for (std::size_t index = 0; index < timers.size(); ++index)
-        appendTimerRow(rows, rowFragment, *timers[index], context, currency, durations[index], costs[index]);
+    // The rows go straight into the block where "%timers%" stands.
+    const std::function<void(std::string&)> writeRows = [&](std::string& rows) {
+        for (std::size_t index = 0; index < timers.size(); ++index)
+            appendTimerRow(rows, rowFragment, *timers[index], context, currency, durations[index], costs[index]);
+    };
 
     const model::Client* client = project.client();
     const std::string name = htmlEscaped(project.name().value_or(std::string()));
@@ -137,7 +138,7 @@ void appendProjectBlock(std::string& out, const model::Project& project, const m
         {"%duration_label%", "Duration"},
         {"%cost_label%", "Cost"},
         {"%billed_label%", "Billed"},
-        {"%timers%", rows},
+        {"%timers%", {}, &writeRows},
     }};
     std::copy(afterTimers.begin(), afterTimers.end(), placeholders.begin() + 12);
     appendReplacingPlaceholders(out, context.templates.project, placeholders);
@@ -149,15 +150,29 @@ std::string Exporter::htmlDocument(const std::vector<model::Project*>& projects,
                                    const ExportFields& fields)
 {
     const HtmlContext context = makeContext(fields);
-    std::string blocks;
+    // The blocks go straight into the page: a page of 100,000 timers is tens of megabytes, and
+    // building it apart and copying it in cost as much as making it.
+    std::vector<std::vector<model::Timer*>> timersOfProjects;
+    timersOfProjects.reserve(projects.size());
+    std::size_t timerCount = 0;
     for (const model::Project* project : projects) {
-        appendProjectBlock(blocks, *project, filter, context);
-        blocks += "\n";
+        timersOfProjects.push_back(project->timers(filter));
+        timerCount += timersOfProjects.back().size();
     }
+    const std::function<void(std::string&)> writeBlocks = [&](std::string& blocks) {
+        for (std::size_t index = 0; index < projects.size(); ++index) {
+            appendProjectBlock(blocks, *projects[index], timersOfProjects[index], context);
+            blocks += "\n";
+        }
+    };
+    // Room for rows with notes of up to about a kilobyte, so the page is not copied as it grows;
+    // what the rows leave unused is never touched and takes no memory.
     std::string page;
-    page.reserve(context.templates.page.size() + context.templates.css.size() + blocks.size());
+    page.reserve(context.templates.page.size() + context.templates.css.size()
+                 + projects.size() * (context.templates.project.size() + 1024)
+                 + timerCount * (context.templates.timer.size() + 1024));
     appendReplacingPlaceholders(page, context.templates.page,
-                                {{"%css%", context.templates.css}, {"%projects%", blocks}});
+                                {{"%css%", context.templates.css}, {"%projects%", {}, &writeBlocks}});
     return page;
 }
 
@@ -165,7 +180,7 @@ std::string Exporter::htmlProjectFragment(const model::Project& project, const m
                                           const ExportFields& fields)
 {
     std::string block;
-    appendProjectBlock(block, project, filter, makeContext(fields));
+    appendProjectBlock(block, project, project.timers(filter), makeContext(fields));
     return block;
 }
 

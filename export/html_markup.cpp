@@ -49,7 +49,11 @@ void appendReplacingPlaceholders(std::string& out, std::string_view text, std::s
             at = text.find('%', at + 1);
             continue;
         }
-        out.append(text.substr(copied, at - copied)).append(match->value);
+        out.append(text.substr(copied, at - copied));
+        if (match->write)
+            (*match->write)(out);
+        else
+            out.append(match->value);
         copied = at + match->text.size();
         at = text.find('%', copied);
     }

@@ -4,6 +4,7 @@
 // "%" in a page comes from the templates.
 #pragma once
 
+#include <functional>
 #include <initializer_list>
 #include <span>
 #include <string>
@@ -16,10 +17,13 @@ namespace exports {
 void appendHtmlEscaped(std::string& out, std::string_view value);
 std::string htmlEscaped(std::string_view value);
 
-// A placeholder with its percent signs ("%date%") and the text that replaces it.
+// A placeholder with its percent signs ("%date%") and the text that replaces it. With `write` set, the
+// text is appended by that function straight to the output instead (for a long text made while it is
+// inserted, such as a project's timer rows, which would otherwise be built and then copied).
 struct Placeholder {
     std::string_view text;
     std::string_view value;
+    const std::function<void(std::string&)>* write = nullptr;
 };
 
 // Appends `text` to `out` with every occurrence of every placeholder replaced, in one linear pass.

@@ -10,6 +10,8 @@
 
 #include "foundation/locale.h"
 
+#include <vector>
+
 namespace exports {
 namespace {
 
@@ -37,12 +39,12 @@ void appendLabelLine(std::string& text, std::string_view label, std::string_view
     text.append("  ").append(label).append(": ").append(value).append("\n");
 }
 
-// One entry; the timer's duration and cost are handed in because the block sums them as well.
-std::string timerEntry(const model::Timer& timer, const TextContext& context, std::optional<std::string_view> currency,
-                       std::int64_t duration, const foundation::Decimal& costs)
+// Appends one entry; the timer's duration and cost are handed in because the block sums them as well.
+void appendTimerEntry(std::string& text, const model::Timer& timer, const TextContext& context,
+                      std::optional<std::string_view> currency, std::int64_t duration, const foundation::Decimal& costs)
 {
     const bool expense = timer.isExpenseTimer();
-    std::string text = "- ";
+    text += "- ";
     text += context.formatters.timerDateText(timer, context.on(ExportField::timerStartEnd), context.now);
     if (context.on(ExportField::timerDuration) && !expense)
         text.append(", ").append(durationText(duration));
@@ -65,7 +67,6 @@ std::string timerEntry(const model::Timer& timer, const TextContext& context, st
     if (context.on(ExportField::timerBilled) && timer.billed())
         text += "  Billed: \u2714\uFE0E\n";
     text += "\n";
-    return text;
 }
 
 std::string projectHeader(const model::Project& project, const TextContext& context, std::string_view currency)
@@ -88,25 +89,29 @@ std::string projectHeader(const model::Project& project, const TextContext& cont
     return header;
 }
 
-std::string projectBlock(const model::Project& project, const model::Filter& filter, const TextContext& context)
+// Appends one project's block. Its totals stand before its entries, so the timers' durations and
+// costs are taken first; the entries then go straight into `text`.
+void appendProjectBlock(std::string& text, const model::Project& project, const std::vector<model::Timer*>& timers,
+                        const TextContext& context)
 {
     const std::string currency = project.currency();
-    std::string text = projectHeader(project, context, currency);
+    text += projectHeader(project, context, currency);
     if (context.on(ExportField::projectNotes))
         if (const auto notes = project.notes())
             text.append(*notes).append("\n\n");
 
-    std::string entries;
+    std::vector<std::int64_t> durations;
+    std::vector<foundation::Decimal> costs;
+    durations.reserve(timers.size());
+    costs.reserve(timers.size());
     std::int64_t durationTotal = 0;
     // Summed in double as the totals of the other documents are; only the sum is made decimal again.
     double costTotal = 0.0;
-    for (const model::Timer* timer : project.timers(filter)) {
-        const std::int64_t duration = timer->duration();
-        const foundation::Decimal costs = timer->costs();
-        entries += timerEntry(*timer, context, currency, duration, costs);
-        entries += "\n";
-        durationTotal += duration;
-        costTotal += costs.toDouble();
+    for (const model::Timer* timer : timers) {
+        durations.push_back(timer->duration());
+        costs.push_back(timer->costs());
+        durationTotal += durations.back();
+        costTotal += costs.back().toDouble();
     }
 
     if (context.on(ExportField::projectDuration))
@@ -116,8 +121,10 @@ std::string projectBlock(const model::Project& project, const model::Filter& fil
             if (const auto totalText = context.formatters.moneyText(*total, currency))
                 text.append("Cost: ").append(*totalText).append("\n");
     text += "\n";
-    text += entries;
-    return text;
+    for (std::size_t index = 0; index < timers.size(); ++index) {
+        appendTimerEntry(text, *timers[index], context, currency, durations[index], costs[index]);
+        text += "\n";
+    }
 }
 
 TextContext makeContext(const ExportFields& fields)
@@ -132,9 +139,17 @@ std::string Exporter::textDocument(const std::vector<model::Project*>& projects,
                                    const ExportFields& fields)
 {
     const TextContext context = makeContext(fields);
-    std::string document;
+    std::vector<std::vector<model::Timer*>> timersOfProjects;
+    timersOfProjects.reserve(projects.size());
+    std::size_t timerCount = 0;
     for (const model::Project* project : projects) {
-        document += projectBlock(*project, filter, context);
+        timersOfProjects.push_back(project->timers(filter));
+        timerCount += timersOfProjects.back().size();
+    }
+    std::string document;
+    document.reserve(documentCapacity(projects.size(), timerCount));
+    for (std::size_t index = 0; index < projects.size(); ++index) {
+        appendProjectBlock(document, *projects[index], timersOfProjects[index], context);
         document += "\n";
     }
     return document;
@@ -143,7 +158,9 @@ std::string Exporter::textDocument(const std::vector<model::Project*>& projects,
 std::string Exporter::textProjectBlock(const model::Project& project, const model::Filter& filter,
                                        const ExportFields& fields)
 {
-    return projectBlock(project, filter, makeContext(fields));
+    std::string block;
+    appendProjectBlock(block, project, project.timers(filter), makeContext(fields));
+    return block;
 }
 
 std::string Exporter::textProjectHeader(const model::Project& project, const ExportFields& fields)
@@ -155,7 +172,9 @@ std::string Exporter::textTimerLine(const model::Timer& timer, const ExportField
 {
     std::string storage;
     const auto currency = currencyOf(timer, storage);
-    return timerEntry(timer, makeContext(fields), currency, timer.duration(), timer.costs());
+    std::string entry;
+    appendTimerEntry(entry, timer, makeContext(fields), currency, timer.duration(), timer.costs());
+    return entry;
 }
 
 } // namespace exports
