@@ -16,8 +16,12 @@ enum URLErrorCode : std::int64_t {
     URLErrorCannotFindHost = -1003,
     URLErrorCannotConnectToHost = -1004,
     URLErrorNetworkConnectionLost = -1005,
+    URLErrorHTTPTooManyRedirects = -1007,
     URLErrorBadServerResponse = -1011,
+    URLErrorAppTransportSecurityRequiresSecureConnection = -1022, // not https where only https may go
     URLErrorFileDoesNotExist = -1100,
+    URLErrorDataLengthExceedsMaximum = -1103, // the answer's body passed the session's cap
+    URLErrorSecureConnectionFailed = -1200,   // the TLS handshake broke down (not a trust decision)
     URLErrorServerCertificateUntrusted = -1202,
     URLErrorCannotWriteToFile = -3003,
 };

@@ -11,7 +11,9 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -21,6 +23,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <pthread.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -72,6 +75,12 @@ struct URLSessionTask::State {
     bool responseDelivered = false;
     bool challengeCancelled = false;
     bool writeFailed = false;
+    bool httpsOnly = false;
+    std::string refusedRedirect; // a redirect target httpsOnly refused
+    long answerStatus = 0;       // of the answer whose header lines arrive
+    std::uint64_t bodyLimit = 0; // 0: none
+    std::uint64_t bodyReceived = 0;
+    bool bodyTooLarge = false;
     bool cancelled = false;
     bool idleTimedOut = false;
     double idleLimit = 60.0; // seconds without progress before the task times out
@@ -134,6 +143,31 @@ struct URLSession::Engine : std::enable_shared_from_this<URLSession::Engine> {
 
 namespace {
 
+constexpr std::string_view downloadFilePrefix = "horavine-download-";
+
+// A download's file and its open, locked descriptor; removed once, at the latest when the last holder goes.
+class DownloadFile {
+public:
+    DownloadFile(std::filesystem::path path, int descriptor) : path_(std::move(path)), descriptor_(descriptor) {}
+    ~DownloadFile() { remove(); }
+    DownloadFile(const DownloadFile&) = delete;
+    DownloadFile& operator=(const DownloadFile&) = delete;
+
+    void remove()
+    {
+        if (!path_.empty())
+            ::unlink(path_.c_str());
+        path_.clear();
+        if (descriptor_ >= 0)
+            ::close(descriptor_);
+        descriptor_ = -1;
+    }
+
+private:
+    std::filesystem::path path_;
+    int descriptor_;
+};
+
 foundation::Error urlError(std::int64_t code, std::string text = {})
 {
     foundation::Error error;
@@ -146,8 +180,18 @@ foundation::Error urlError(std::int64_t code, std::string text = {})
 std::optional<foundation::Error> errorOfTransfer(CURLcode code, const URLSessionTask::State& state)
 {
     const std::string text = state.errorText[0] ? state.errorText : curl_easy_strerror(code);
-    if (state.cancelled || state.challengeCancelled)
+    if (state.cancelled)
         return urlError(URLErrorCancelled, "cancelled");
+    // The trust delegate refused the server: nothing was sent, and asking again changes nothing.
+    if (state.challengeCancelled)
+        return urlError(URLErrorServerCertificateUntrusted,
+                        "the server's certificate does not chain to a trusted root");
+    if (!state.refusedRedirect.empty())
+        return urlError(URLErrorAppTransportSecurityRequiresSecureConnection,
+                        "a redirect to " + state.refusedRedirect + " was refused: only https is allowed");
+    if (state.bodyTooLarge || code == CURLE_FILESIZE_EXCEEDED)
+        return urlError(URLErrorDataLengthExceedsMaximum,
+                        "the answer is longer than " + std::to_string(state.bodyLimit) + " bytes");
     if (state.idleTimedOut)
         return urlError(URLErrorTimedOut, "no progress within the request's time-out");
     if (state.writeFailed)
@@ -162,16 +206,16 @@ std::optional<foundation::Error> errorOfTransfer(CURLcode code, const URLSession
     case CURLE_RECV_ERROR:
     case CURLE_GOT_NOTHING:
     case CURLE_PARTIAL_FILE: return urlError(URLErrorNetworkConnectionLost, text);
+    case CURLE_SSL_CONNECT_ERROR: return urlError(URLErrorSecureConnectionFailed, text);
     case CURLE_PEER_FAILED_VERIFICATION:
-    case CURLE_SSL_CONNECT_ERROR:
     case CURLE_SSL_CERTPROBLEM:
     case CURLE_SSL_CACERT_BADFILE:
     case CURLE_SSL_ISSUER_ERROR: return urlError(URLErrorServerCertificateUntrusted, text);
     case CURLE_URL_MALFORMAT:
     case CURLE_UNSUPPORTED_PROTOCOL:
         return urlError(state.responseDelivered ? URLErrorBadServerResponse : URLErrorBadURL, text);
+    case CURLE_TOO_MANY_REDIRECTS: return urlError(URLErrorHTTPTooManyRedirects, text);
     case CURLE_WEIRD_SERVER_REPLY:
-    case CURLE_TOO_MANY_REDIRECTS:
     case CURLE_BAD_CONTENT_ENCODING: return urlError(URLErrorBadServerResponse, text);
     default: return urlError(URLErrorUnknown, text);
     }
@@ -192,6 +236,30 @@ std::string hostOf(const std::string& url)
     if (host.size() > 2 && host.front() == '[' && host.back() == ']')
         host = host.substr(1, host.size() - 2);
     return host;
+}
+
+bool isHTTPS(std::string_view url)
+{
+    constexpr std::string_view scheme = "https://";
+    return url.size() >= scheme.size() && std::equal(scheme.begin(), scheme.end(), url.begin(), [](char a, char b) {
+               return a == std::tolower(static_cast<unsigned char>(b));
+           });
+}
+
+// A Location header's target made absolute against the URL that answered it.
+std::string resolvedLocation(const char* base, std::string_view location)
+{
+    std::string resolved(location);
+    CURLU* parsed = curl_url();
+    char* whole = nullptr;
+    if (parsed && base && curl_url_set(parsed, CURLUPART_URL, base, CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK
+        && curl_url_set(parsed, CURLUPART_URL, resolved.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK
+        && curl_url_get(parsed, CURLUPART_URL, &whole, CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK) {
+        resolved = whole;
+        curl_free(whole);
+    }
+    curl_url_cleanup(parsed);
+    return resolved;
 }
 
 int verifyServer(X509_STORE_CTX* context, void* argument)
@@ -255,6 +323,9 @@ std::size_t receiveHeader(char* data, std::size_t size, std::size_t count, void*
         line.remove_suffix(1);
     if (line.starts_with("HTTP/")) { // a new answer (after a redirect or a 100 Continue) starts afresh
         state.incoming.headerFields = HTTPHeaderFields();
+        const auto space = line.find(' ');
+        state.answerStatus =
+            space == std::string_view::npos ? 0 : std::atol(std::string(line.substr(space + 1)).c_str());
         return size * count;
     }
     const auto colon = line.find(':');
@@ -262,7 +333,21 @@ std::size_t receiveHeader(char* data, std::size_t size, std::size_t count, void*
         std::string_view value = line.substr(colon + 1);
         while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
             value.remove_prefix(1);
-        state.incoming.headerFields.add(std::string(line.substr(0, colon)), std::string(value));
+        const std::string name(line.substr(0, colon));
+        // A redirect leaves https only with the task's end: the hop is never made.
+        if (state.httpsOnly && state.answerStatus >= 300 && state.answerStatus < 400
+            && headerNamesEqual(name, "Location")) {
+            char* current = nullptr;
+            curl_easy_getinfo(state.easy, CURLINFO_EFFECTIVE_URL, &current);
+            const std::string target = resolvedLocation(current, value);
+            if (!isHTTPS(target)) {
+                state.refusedRedirect = target;
+                if (const auto engine = state.engine.lock(); engine && engine->configuration.insecureURLRefused)
+                    engine->configuration.insecureURLRefused(target);
+                return 0; // ends the transfer
+            }
+        }
+        state.incoming.headerFields.add(name, std::string(value));
     }
     return size * count;
 }
@@ -312,6 +397,15 @@ void URLSession::Engine::completeWithError(const std::shared_ptr<URLSessionTask>
 bool URLSession::Engine::startTransfer(const std::shared_ptr<URLSessionTask>& task)
 {
     auto& state = *task->internal;
+    state.httpsOnly = configuration.httpsOnly;
+    state.bodyLimit = configuration.maximumResponseBytes;
+    if (state.httpsOnly && !isHTTPS(state.request.url)) {
+        if (configuration.insecureURLRefused)
+            configuration.insecureURLRefused(state.request.url);
+        completeWithError(task, urlError(URLErrorAppTransportSecurityRequiresSecureConnection,
+                                         "not sent to " + state.request.url + ": only https is allowed"));
+        return false;
+    }
     if (state.kind == URLSessionTaskKind::upload) {
         do
             state.fd = ::open(state.uploadFile.c_str(), O_RDONLY | O_CLOEXEC);
@@ -322,14 +416,22 @@ bool URLSession::Engine::startTransfer(const std::shared_ptr<URLSessionTask>& ta
         }
     }
     if (state.kind == URLSessionTaskKind::download) {
-        const char* folder = std::getenv("TMPDIR");
-        std::string pattern = std::string(folder && *folder ? folder : "/tmp") + "/horavine-download-XXXXXX";
-        state.fd = ::mkstemp(pattern.data());
+        std::filesystem::path folder = configuration.downloadDirectory;
+        if (folder.empty()) {
+            const char* temporary = std::getenv("TMPDIR");
+            folder = temporary && *temporary ? temporary : "/tmp";
+        }
+        std::error_code ignored; // a folder that cannot be made shows when the file cannot be
+        std::filesystem::create_directories(folder, ignored);
+        std::string pattern = (folder / (std::string(downloadFilePrefix) + "XXXXXX")).string();
+        state.fd = ::mkostemp(pattern.data(), O_CLOEXEC);
         if (state.fd < 0) {
-            completeWithError(task, urlError(URLErrorCannotWriteToFile, "cannot create a download file"));
+            completeWithError(
+                task, urlError(URLErrorCannotWriteToFile, "cannot create a download file in " + folder.string()));
             return false;
         }
-        ::fcntl(state.fd, F_SETFD, FD_CLOEXEC);
+        // Held until the file is removed: a sweep for files left by ended processes passes it by.
+        ::flock(state.fd, LOCK_EX | LOCK_NB);
         state.downloadPath = pattern;
     }
     CURL* easy = curl_easy_init();
@@ -344,9 +446,12 @@ bool URLSession::Engine::startTransfer(const std::shared_ptr<URLSessionTask>& ta
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, state.errorText);
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 16L);
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, std::max(0L, configuration.maximumRedirects));
+    const char* protocols = state.httpsOnly ? "https" : "http,https";
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, protocols);
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, protocols);
+    if (state.bodyLimit > 0) // refused at once when the answer announces a longer body
+        curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(state.bodyLimit));
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
     const std::string caFile = defaultTrustStoreFile();
@@ -430,6 +535,12 @@ bool URLSession::Engine::startTransfer(const std::shared_ptr<URLSessionTask>& ta
 std::size_t URLSessionTask::receiveBody(URLSessionTask& task, std::string_view data)
 {
     auto& state = *task.internal;
+    // Counted as it arrives: an answer without a length, or with a false one, is cut at the cap too.
+    state.bodyReceived += data.size();
+    if (state.bodyLimit > 0 && state.bodyReceived > state.bodyLimit) {
+        state.bodyTooLarge = true;
+        return 0; // ends the transfer
+    }
     const auto engine = state.engine.lock();
     if (!state.responseDelivered) {
         state.responseDelivered = true;
@@ -503,10 +614,12 @@ void URLSession::Engine::finish(const std::shared_ptr<URLSessionTask>& task, std
     }
     curl_slist_free_all(state.headers);
     state.headers = nullptr;
-    if (state.fd >= 0) {
+    // A download's file stays open, and so locked, until it is removed.
+    auto download =
+        std::make_shared<DownloadFile>(state.downloadPath, state.kind == URLSessionTaskKind::download ? state.fd : -1);
+    if (state.fd >= 0 && state.kind != URLSessionTaskKind::download)
         ::close(state.fd);
-        state.fd = -1;
-    }
+    state.fd = -1;
     std::erase(running, task);
     std::optional<HTTPURLResponse> response;
     {
@@ -526,11 +639,10 @@ void URLSession::Engine::finish(const std::shared_ptr<URLSessionTask>& task, std
         state.kind == URLSessionTaskKind::download && !state.downloadPath.empty() && !error
             ? std::optional<std::filesystem::path>(state.downloadPath)
             : std::nullopt;
-    const std::filesystem::path downloadPath = state.downloadPath;
-    const auto removeDownload = [downloadPath] {
-        if (!downloadPath.empty())
-            ::unlink(downloadPath.c_str());
-    };
+    // A failed download's file goes at once; a finished one's once its completion has seen it.
+    if (error)
+        download->remove();
+    const auto removeDownload = [download] { download->remove(); };
     if (state.dataCompletion || state.downloadCompletion) {
         delegateQueue->addOperationWithBlock(
             [task, body = std::move(state.body), response, error, location, removeDownload]() mutable {
@@ -846,6 +958,28 @@ bool URLSession::isInvalidated() const
 {
     std::lock_guard lock(engine_->mutex);
     return engine_->invalidated;
+}
+
+void removeDownloadFiles(const std::filesystem::path& directory, bool includingRunning)
+{
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(directory, error), end; !error && entry != end;
+         entry.increment(error)) {
+        const std::filesystem::path path = entry->path();
+        if (!path.filename().string().starts_with(downloadFilePrefix))
+            continue;
+        if (includingRunning) {
+            ::unlink(path.c_str());
+            continue;
+        }
+        // A running task holds its file's lock; a file whose lock can be had was left behind.
+        const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (descriptor < 0)
+            continue;
+        if (::flock(descriptor, LOCK_EX | LOCK_NB) == 0)
+            ::unlink(path.c_str());
+        ::close(descriptor);
+    }
 }
 
 } // namespace net

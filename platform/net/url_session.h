@@ -28,6 +28,18 @@ struct URLSessionConfiguration {
     HTTPHeaderFields HTTPAdditionalHeaders;
     // Seconds a whole task may take.
     double timeoutIntervalForResource = 7 * 24 * 3600.0;
+    // Only https: a request for another scheme ends with URLErrorAppTransportSecurityRequiresSecureConnection
+    // before anything is connected, and so does a redirect to another scheme (nothing is sent there).
+    bool httpsOnly = false;
+    // Told the URL of each request or redirect target that httpsOnly refused (on the session's thread).
+    std::function<void(const std::string& url)> insecureURLRefused;
+    // Redirects followed at most; one more ends the task with URLErrorHTTPTooManyRedirects.
+    long maximumRedirects = 16;
+    // Bytes an answer's body may bring (0: no cap); one more ends the task with
+    // URLErrorDataLengthExceedsMaximum, and a download's file goes with it.
+    std::uint64_t maximumResponseBytes = 0;
+    // Where download files are made; empty: $TMPDIR, else /tmp.
+    std::filesystem::path downloadDirectory;
 };
 
 // What a TLS peer showed: its chain in DER, leaf first, and the host asked for.
@@ -39,7 +51,7 @@ struct ServerTrust {
 enum class ChallengeDisposition : int {
     useCredential = 0,          // trust this server
     performDefaultHandling = 1, // verify against the default trust store
-    cancelChallenge = 2,        // fail the task with URLErrorCancelled; nothing is sent
+    cancelChallenge = 2,        // fail the task with URLErrorServerCertificateUntrusted; nothing is sent
 };
 
 enum class URLSessionTaskKind { data, upload, download };
@@ -113,7 +125,8 @@ public:
     std::shared_ptr<URLSessionTask> uploadTaskWithRequestFromFile(const URLRequest& request,
                                                                   const std::filesystem::path& file,
                                                                   DataTaskCompletion completion = {});
-    // The body goes to a new mkstemp file in $TMPDIR (else /tmp).
+    // The body goes to a new "horavine-download-*" file in the configuration's download folder, locked
+    // (flock) and kept while the task and its completion run, removed however the task ends.
     std::shared_ptr<URLSessionTask> downloadTaskWithRequest(const URLRequest& request,
                                                             DownloadTaskCompletion completion = {});
 
@@ -134,6 +147,10 @@ private:
     explicit URLSession(std::shared_ptr<Engine> engine);
     std::shared_ptr<Engine> engine_;
 };
+
+// Removes the "horavine-download-*" files of `directory` that no task holds any more (left by a process
+// that ended before removing them), or with `includingRunning` every one of them.
+void removeDownloadFiles(const std::filesystem::path& directory, bool includingRunning = false);
 
 // The CA file that default handling verifies against. The program uses the system's bundle; a
 // test binary links its own definition of this function (tests/support/hooks).

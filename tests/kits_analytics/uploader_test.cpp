@@ -408,7 +408,7 @@ TEST_F(UploaderTest, ServerTrustIsPinnedOutsideDebugMode)
     ASSERT_EQ(finished.size(), 1u);
     ASSERT_TRUE(finished[0].error);
     EXPECT_EQ(finished[0].error->domain, net::URLErrorDomain);
-    EXPECT_EQ(finished[0].error->code, net::URLErrorCancelled);
+    EXPECT_EQ(finished[0].error->code, net::URLErrorServerCertificateUntrusted);
     EXPECT_TRUE(server.requests().empty());
 
     // Pinned to the server's root: sent.

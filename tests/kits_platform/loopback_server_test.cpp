@@ -190,6 +190,7 @@ TEST_F(LoopbackServerTest, FaultyAnswersFailTheClient)
     server.script("GET", "/garbage", faulty(AnswerFault::garbageStatusLine));
     server.script("GET", "/endless", faulty(AnswerFault::endlessHeader));
     server.script("GET", "/short", faulty(AnswerFault::shortBody));
+    server.script("GET", "/endless-body", faulty(AnswerFault::endlessBody));
 
     RequestOptions oneSecond;
     oneSecond.timeoutMilliseconds = 1000;
@@ -207,7 +208,11 @@ TEST_F(LoopbackServerTest, FaultyAnswersFailTheClient)
     const auto shortBody = send(server.url("/short"));
     EXPECT_EQ(shortBody.code, CURLE_PARTIAL_FILE);
     EXPECT_EQ(shortBody.body, "0123456789abcdef");
-    EXPECT_EQ(server.requests().size(), 6u); // every request was recorded before its answer
+    const auto endlessBody = send(server.url("/endless-body"));
+    EXPECT_EQ(endlessBody.code, CURLE_OK); // the close ends a body without a length
+    EXPECT_EQ(endlessBody.body, std::string(std::size_t(64) << 20, 'e'));
+    EXPECT_EQ(server.requests().size(), 7u); // every request was recorded before its answer
+    EXPECT_EQ(server.connectionCount(), 7u);
 }
 
 TEST_F(LoopbackServerTest, TLSWithTheTestRoots)

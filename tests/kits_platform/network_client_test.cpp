@@ -197,7 +197,8 @@ TEST_F(NetworkClientTest, PinningAndDebugMode)
     ASSERT_NE(client->certPinner(), nullptr);
     underA.script("GET", "/", answer(200, {}, "pinned"));
     EXPECT_EQ(run(*client, net::URLRequest(underA.url("/")), 0).first.data, "pinned");
-    EXPECT_EQ(codeOf(run(*client, net::URLRequest(underB.url("/")), 0).first.error), net::URLErrorCancelled);
+    EXPECT_EQ(codeOf(run(*client, net::URLRequest(underB.url("/")), 0).first.error),
+              net::URLErrorServerCertificateUntrusted);
     EXPECT_TRUE(underB.requests().empty());
 
     // Debug mode: default handling, here against a trust store holding B.

@@ -23,6 +23,8 @@
 #include <map>
 #include <mutex>
 #include <netinet/in.h>
+#include <poll.h>
+#include <set>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -465,8 +467,37 @@ TEST_F(URLSessionTest, TrustChallengesDecideWhomToTalkTo)
     EXPECT_FALSE(reached.error) << reached.error->localizedDescription;
     EXPECT_EQ(reached.response->statusCode, 404);
 
-    EXPECT_EQ(codeOf(runData(*session, net::URLRequest(underB.url("/"))).error), net::URLErrorCancelled);
+    // A refused server is an untrusted one, never a cancelled request.
+    const auto refused = runData(*session, net::URLRequest(underB.url("/")));
+    EXPECT_EQ(codeOf(refused.error), net::URLErrorServerCertificateUntrusted);
+    EXPECT_EQ(refused.error->localizedDescription, "the server's certificate does not chain to a trusted root");
     EXPECT_TRUE(underB.requests().empty());
+
+    // A peer that answers the handshake with plain text: the handshake breaks down, which is no trust
+    // decision (and is retried by the kits, unlike a refusal).
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    std::thread peer([listener] {
+        pollfd waiting{listener, POLLIN, 0};
+        if (::poll(&waiting, 1, 20000) != 1)
+            return;
+        const int client = ::accept(listener, nullptr, nullptr);
+        if (client >= 0) {
+            ::send(client, "HTTP/1.1 400 No\r\n\r\n", 19, MSG_NOSIGNAL);
+            ::close(client);
+        }
+    });
+    const auto broken =
+        runData(*session, net::URLRequest("https://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/"));
+    peer.join();
+    ::close(listener);
+    EXPECT_EQ(codeOf(broken.error), net::URLErrorSecureConnectionFailed);
 
     // A leaf under A for another host name, with a pinner that accepts it (it is shown the name the
     // leaf carries): curl's own host check still refuses the server.
@@ -614,6 +645,132 @@ TEST_F(URLSessionTest, RedirectsAreFollowed)
     ASSERT_TRUE(elsewhere.error);
     EXPECT_EQ(elsewhere.error->domain, net::URLErrorDomain);
     EXPECT_EQ(elsewhere.body, "");
+}
+
+TEST_F(URLSessionTest, AnHttpsOnlySessionConnectsNowhereElse)
+{
+    const auto& c = *certificates;
+    LoopbackServer plain;
+    LoopbackServer underA({&c.leafA, {}, 60s});
+    auto delegate = std::make_shared<RecordingDelegate>();
+    delegate->pinner.emplace(
+        kits::KSTCertificateArray{kits::KSTCreateCertificate(c.rootA.der.data(), c.rootA.der.size())});
+    std::mutex mutex;
+    std::vector<std::string> refused;
+    net::URLSessionConfiguration configuration;
+    configuration.httpsOnly = true;
+    configuration.maximumRedirects = 5;
+    configuration.insecureURLRefused = [&](const std::string& url) {
+        std::lock_guard lock(mutex);
+        refused.push_back(url);
+    };
+    auto session = net::URLSession::sessionWithConfiguration(configuration, delegate);
+
+    const auto direct = runData(*session, net::URLRequest(plain.url("/settings")));
+    EXPECT_EQ(codeOf(direct.error), net::URLErrorAppTransportSecurityRequiresSecureConnection);
+    EXPECT_NE(direct.error->localizedDescription.find(plain.url("/settings")), std::string::npos);
+
+    // A 307 to plain http is not followed: the body never goes there.
+    underA.script("POST", "/reports", ScriptedAnswer{307, "", {{"Location", plain.url("/reports")}}, "", 0ms});
+    net::URLRequest post(underA.url("/reports"));
+    post.httpMethod = "POST";
+    post.httpBody = "secret";
+    const auto redirected = runData(*session, post);
+    EXPECT_EQ(codeOf(redirected.error), net::URLErrorAppTransportSecurityRequiresSecureConnection);
+    EXPECT_NE(redirected.error->localizedDescription.find(plain.url("/reports")), std::string::npos);
+    EXPECT_EQ(underA.requests().size(), 1u);
+    EXPECT_EQ(plain.connectionCount(), 0u);
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(refused, (std::vector<std::string>{plain.url("/settings"), plain.url("/reports")}));
+    }
+
+    // Within https five redirects are followed, each hop checked by the delegate; a sixth ends the task.
+    underA.setHandler([](const testsupport::RecordedRequest& request) {
+        const auto path = request.path();
+        const int hop = std::stoi(path.substr(path.rfind('/') + 1));
+        const int limit = path.starts_with("/five/") ? 5 : 6;
+        if (hop == limit)
+            return ScriptedAnswer{200, "", {}, "arrived", 0ms};
+        return ScriptedAnswer{302, "", {{"Location", std::to_string(hop + 1)}}, "", 0ms};
+    });
+    const int challengesBefore = delegate->challenges;
+    const auto five = runData(*session, net::URLRequest(underA.url("/five/0")));
+    ASSERT_FALSE(five.error) << five.error->localizedDescription;
+    EXPECT_EQ(five.body, "arrived");
+    EXPECT_GT(delegate->challenges, challengesBefore);
+    EXPECT_EQ(codeOf(runData(*session, net::URLRequest(underA.url("/six/0"))).error),
+              net::URLErrorHTTPTooManyRedirects);
+    EXPECT_EQ(underA.requests().size(), 1u + 6u + 6u);
+}
+
+TEST_F(URLSessionTest, AnAnswerPastTheCapEndsItsTaskAndLeavesNoFile)
+{
+    LoopbackServer server;
+    const auto downloads = certificates.folder() / "capped-downloads";
+    net::URLSessionConfiguration configuration;
+    configuration.maximumResponseBytes = 1 << 20;
+    configuration.downloadDirectory = downloads;
+    auto session = net::URLSession::sessionWithConfiguration(configuration);
+    server.setHandler([](const testsupport::RecordedRequest&) {
+        return ScriptedAnswer{200, "", {}, "", 0ms, AnswerFault::endlessBody};
+    });
+
+    EXPECT_EQ(codeOf(runData(*session, net::URLRequest(server.url("/endless"))).error),
+              net::URLErrorDataLengthExceedsMaximum);
+    // A length over the cap is refused as it is announced; a body of exactly the cap arrives.
+    server.script("GET", "/announced", ScriptedAnswer{200, "", {}, std::string((1 << 20) + 1, 'a'), 0ms});
+    EXPECT_EQ(codeOf(runData(*session, net::URLRequest(server.url("/announced"))).error),
+              net::URLErrorDataLengthExceedsMaximum);
+    server.script("GET", "/whole", ScriptedAnswer{200, "", {}, std::string(1 << 20, 'w'), 0ms});
+    EXPECT_EQ(runData(*session, net::URLRequest(server.url("/whole"))).body.size(), std::size_t(1) << 20);
+
+    std::promise<std::pair<bool, std::int64_t>> done;
+    session
+        ->downloadTaskWithRequest(net::URLRequest(server.url("/endless")),
+                                  [&](auto location, auto, auto error) {
+                                      done.set_value({location.has_value(), codeOf(error)});
+                                  })
+        ->resume();
+    const auto [located, code] = done.get_future().get();
+    EXPECT_FALSE(located);
+    EXPECT_EQ(code, net::URLErrorDataLengthExceedsMaximum);
+    session->finishTasksAndInvalidate();
+    EXPECT_TRUE(std::filesystem::is_directory(downloads));
+    EXPECT_TRUE(std::filesystem::is_empty(downloads));
+}
+
+TEST_F(URLSessionTest, OnlyDownloadFilesNoTaskHoldsAreSweptUnlessAllAreAsked)
+{
+    LoopbackServer server;
+    server.script("GET", "/stall", ScriptedAnswer{200, "", {}, std::string(4096, 's'), 0ms, AnswerFault::stallMidBody});
+    const auto folder = certificates.folder() / "swept-downloads";
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / "horavine-download-left") << "left by an ended process";
+    std::ofstream(folder / "other-file") << "not ours";
+    net::URLSessionConfiguration configuration;
+    configuration.downloadDirectory = folder;
+    auto session = net::URLSession::sessionWithConfiguration(configuration);
+    auto running = session->downloadTaskWithRequest(net::URLRequest(server.url("/stall")));
+    running->resume();
+    ASSERT_TRUE(server.waitForRequests(1, 10s));
+    const auto names = [&] {
+        std::set<std::string> found;
+        for (const auto& entry : std::filesystem::directory_iterator(folder))
+            found.insert(entry.path().filename().string());
+        return found;
+    };
+    ASSERT_EQ(names().size(), 3u);
+
+    net::removeDownloadFiles(folder);
+    auto kept = names();
+    EXPECT_FALSE(kept.count("horavine-download-left"));
+    EXPECT_TRUE(kept.count("other-file"));
+    ASSERT_EQ(kept.size(), 2u); // the running task's file stays
+
+    net::removeDownloadFiles(folder, true);
+    EXPECT_EQ(names(), std::set<std::string>{"other-file"});
+    session->invalidateAndCancel();
 }
 
 TEST_F(URLSessionTest, ARedirectsTrustChallengeNamesTheHostRedirectedTo)

@@ -91,6 +91,7 @@ struct LoopbackServer::State {
     RequestHandler handler;
     std::set<int> openSockets;
     std::vector<std::thread> connections;
+    std::size_t accepted = 0;
     std::thread acceptor;
     std::mutex stopMutex; // serialises stop()
     int listener = -1;
@@ -389,6 +390,19 @@ bool play(LoopbackServer::State& state, Channel& channel, const ScriptedAnswer& 
     case AnswerFault::shortBody:
         channel.writeAll(responseHead(answer, answer.body.size() + 100) + answer.body);
         return false;
+    case AnswerFault::endlessBody: {
+        // No length: the body ends only when the connection does.
+        std::string head = "HTTP/1.1 " + std::to_string(answer.status) + " "
+                           + (answer.reason.empty() ? reasonOf(answer.status) : answer.reason) + "\r\n";
+        for (const auto& [name, value] : answer.headers)
+            head += name + ": " + value + "\r\n";
+        if (!channel.writeAll(head + "Connection: close\r\n\r\n"))
+            return false;
+        const std::string filler(16384, 'e');
+        for (int round = 0; round < 4096 && channel.writeAll(filler); ++round) { // at most 64 MiB
+        }
+        return false;
+    }
     }
     return false;
 }
@@ -447,6 +461,7 @@ void acceptConnections(const std::shared_ptr<LoopbackServer::State>& state, std:
             break;
         }
         state->openSockets.insert(socket);
+        ++state->accepted;
         state->connections.emplace_back([state, socket] { serveConnection(*state, socket); });
     }
     // Nothing listens once the server stops or its life ends.
@@ -557,6 +572,12 @@ std::vector<RecordedRequest> LoopbackServer::requests() const
 {
     std::lock_guard lock(state_->mutex);
     return state_->recorded;
+}
+
+std::size_t LoopbackServer::connectionCount() const
+{
+    std::lock_guard lock(state_->mutex);
+    return state_->accepted;
 }
 
 void LoopbackServer::clearRequests()

@@ -41,6 +41,7 @@ enum class AnswerFault {
     garbageStatusLine,  // a line that is no HTTP status line
     endlessHeader,      // a header line that never ends
     shortBody,          // Content-Length promises more than the body sent before the close
+    endlessBody,        // the headers without a length, then filler until the client hangs up (64 MiB at most)
 };
 
 struct ScriptedAnswer {
@@ -78,6 +79,8 @@ public:
     void setHandler(RequestHandler handler);
 
     std::vector<RecordedRequest> requests() const;
+    // Connections accepted so far, requests or not (a client that only shook hands counts too).
+    std::size_t connectionCount() const;
     // Forgets the requests recorded so far (a long-lived server would otherwise keep every body).
     void clearRequests();
     // Whether at least `count` requests were recorded within the time-out.
