@@ -1,6 +1,6 @@
 // Decides, for each finished upload task, whether to retry it: the kit platform's response handler
 // classifies the answer, and a back-off timer per upload name spaces the retries (at most 11 per name,
-// then error -6). Server-trust challenges are answered against the pinned roots, except in debug mode.
+// then error -6). Server-trust challenges are answered against the pinned roots, in debug mode too.
 #pragma once
 
 #include "foundation/error.h"
@@ -46,7 +46,7 @@ public:
 
     const KSTCertificatePinner& certPinner() const { return certPinner_; }
 
-    // Debug mode: default handling; otherwise the pinned roots decide (accept or cancel).
+    // The pinned roots decide (accept or cancel), debug mode or not.
     net::ChallengeDisposition handleChallenge(const net::ServerTrust& trust) const;
 
     // Calls `completion` at once with NO and an error, or, for a retry, after the name's next back-off

@@ -17,11 +17,13 @@
 #include "kits/analytics/tly_timer.h"
 #include "kits/analytics/tly_upload_operation.h"
 #include "kits/analytics/tly_write_event_operation.h"
+#include "kits/platform/bbx_url_session.h"
 #include "kits/platform/bundle_functions.h"
 #include "kits/platform/host_functions.h"
 #include "kits/platform/keystone.h"
 #include "kits/platform/kit_log.h"
 #include "kits/platform/kst_multipart_mime_stream_encoder.h"
+#include "kits/platform/kst_network_response_handler.h"
 #include "kits/platform/kst_settings_onboarding_manager.h"
 #include "kits/platform/kst_value_description.h"
 
@@ -276,6 +278,9 @@ void TLYTallyController::initializeSettingsIfNeededWithKeystoneSettings(
             return;
         self->settings_ = TLYSettings(settings);
         if (self->settings_->shouldCollectAnalytics()) {
+            if (const auto url = self->settings_->tallyURL(); url && !BBXURLSession::isSecureURL(*url))
+                kitLog("[Tally] Refusing the events URL \"" + *url
+                       + "\" of the settings: the kits send requests over https only; the events wait on disk");
             log("Tally enabled with settings: " + describe(self->settings_->analyticsSection()));
             log("Logging events to " + self->rootEventDirectory_.string());
             self->setupFlushTimer();
@@ -380,14 +385,38 @@ TLYTallyController::operationsForCompressedLog(const std::filesystem::path& gz)
 std::shared_ptr<foundation::Operation>
 TLYTallyController::uploadOperationForFileAtURL(const std::filesystem::path& file, const std::string& boundary)
 {
-    const bool valid = settings_ && settings_->valid();
-    auto operation = std::make_shared<TLYUploadOperation>(uploader_, valid ? settings_->tallyURL() : std::nullopt,
-                                                          metadata_ ? metadata_->fields().APIKey : std::nullopt,
-                                                          file.string(), boundary);
-    // Without valid settings or an endpoint the package stays for a later upload.
-    if (!valid || !operation->tallyURL())
+    auto operation = std::make_shared<TLYUploadOperation>(
+        uploader_, eventsURL(), metadata_ ? metadata_->fields().APIKey : std::nullopt, file.string(), boundary);
+    // Without valid settings or a usable endpoint the package stays for a later upload.
+    if (!operation->tallyURL())
         operation->cancel();
     return operation;
+}
+
+std::optional<std::string> TLYTallyController::eventsURL() const
+{
+    if (!settings_ || !settings_->valid())
+        return std::nullopt;
+    auto url = settings_->tallyURL();
+    if (!url || !BBXURLSession::isSecureURL(*url))
+        return std::nullopt;
+    return url;
+}
+
+bool TLYTallyController::uploadEndsItsPackage(const std::optional<foundation::Error>& error)
+{
+    if (!error)
+        return true;
+    if (error->domain != KSTNetworkErrorDomain)
+        return false;
+    switch (error->code) {
+    case KSTNetworkErrorUnexpected:
+    case KSTNetworkErrorClient: return true;
+    case TLYUploadErrorRetriesExhausted:
+        // The last try's own error says whether the service answered or could not be reached.
+        return !error->underlyingErrors.empty() && error->underlyingErrors.back().domain == KSTNetworkErrorDomain;
+    default: return false;
+    }
 }
 
 void TLYTallyController::removeAllLogs()
@@ -458,8 +487,12 @@ void TLYTallyController::uploaderDidFinishUploadWithUniqueName(TLYUploader&, con
     if (error)
         log("Failed to upload '" + uniqueName + "': " + describe(*error));
     log("Finished transmission of '" + uniqueName + "'.");
-    if (!uniqueName.empty())
+    if (uniqueName.empty())
+        return;
+    if (uploadEndsItsPackage(error))
         removeQuietly(multipartMimeURLWithBoundary(uniqueName));
+    else
+        log("Keeping '" + uniqueName + "' for a later upload.");
 }
 
 void TLYTallyController::uploaderCompletedRequest(TLYUploader&, const net::URLRequest& request,

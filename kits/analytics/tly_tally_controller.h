@@ -1,7 +1,8 @@
 // The analytics kit's engine: one serial event queue on which every event is gated by the settings,
 // sampled, written to the current log and, when the log grows too large, a flush is asked for or the
 // flush timer finds it too large, rotated through compression, packaging and upload. Nothing is
-// uploaded until valid settings with an events endpoint arrived; packages wait on disk until then.
+// uploaded until valid settings with an https events endpoint arrived; packages wait on disk until
+// then, and stay there until the service accepted them or answered them for good.
 #pragma once
 
 #include "kits/analytics/event_controller.h"
@@ -82,6 +83,12 @@ public:
     static std::optional<std::string> boundaryFromURL(const std::filesystem::path& file);
     std::filesystem::path multipartMimeURLWithBoundary(const std::string& boundary) const;
     std::filesystem::path generateNewLogPath() const;
+    // The settings' events URL when it may be used (https); on the queue.
+    std::optional<std::string> eventsURL() const;
+    // Whether an upload that ended with `error` is over for its package: the service accepted it, or
+    // answered it for good (a client error, an unexpected answer, the retries of its own answers used
+    // up). A connection that failed or was refused, a cancel or an unreadable file keep the package.
+    static bool uploadEndsItsPackage(const std::optional<foundation::Error>& error);
 
     // TLYUploaderDelegate.
     std::string uploaderFilePathForUniqueName(TLYUploader& uploader, const std::string& uniqueName) override;

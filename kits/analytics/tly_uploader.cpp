@@ -5,6 +5,7 @@
 #include "kits/analytics/tly_logger.h"
 #include "kits/analytics/tly_network_retry_handler.h"
 #include "kits/platform/bbx_url_session.h"
+#include "kits/platform/kst_certificate_pinner.h"
 #include "kits/platform/kst_network_response_handler.h"
 
 #include <unistd.h>
@@ -50,9 +51,9 @@ foundation::Error uploadError(std::int64_t code, const std::string& filePath, co
 } // namespace
 
 net::ChallengeDisposition TLYUploaderDelegate::uploaderSessionDidReceiveChallenge(TLYUploader&, net::URLSession&,
-                                                                                  const net::ServerTrust&)
+                                                                                  const net::ServerTrust& trust)
 {
-    return net::ChallengeDisposition::performDefaultHandling;
+    return KSTCertificatePinner(KSTPinnedCertificates()).dispositionForServerTrust(trust);
 }
 
 std::shared_ptr<TLYUploader> TLYUploader::initWithQueue(std::shared_ptr<foundation::OperationQueue> queue,
@@ -161,7 +162,7 @@ net::ChallengeDisposition TLYUploader::URLSessionDidReceiveChallenge(net::URLSes
 {
     if (const auto delegate = delegate_.lock())
         return delegate->uploaderSessionDidReceiveChallenge(*this, session, trust);
-    return net::ChallengeDisposition::performDefaultHandling;
+    return net::ChallengeDisposition::cancelChallenge; // nobody is left to hear of the upload
 }
 
 void TLYUploader::restartTask(net::URLRequest request, std::string uniqueName)

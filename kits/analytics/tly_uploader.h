@@ -40,7 +40,8 @@ public:
                                           const std::optional<net::HTTPURLResponse>& response,
                                           const std::string& uniqueName, const std::optional<foundation::Error>& error,
                                           CompletionHandler completionHandler) = 0;
-    // A server-trust challenge, on the session's transfer thread; default handling unless overridden.
+    // A server-trust challenge, on the session's transfer thread; the kits' pinned roots decide unless
+    // overridden.
     virtual net::ChallengeDisposition
     uploaderSessionDidReceiveChallenge(TLYUploader& uploader, net::URLSession& session, const net::ServerTrust& trust);
 };

@@ -46,13 +46,18 @@ private:
     const std::weak_ptr<BBXNetworkClient> client_;
 };
 
-// The synchronous path replaces a connection that trusted what the system trusts: no pinning.
-class DefaultTrustDelegate final : public net::URLSessionDelegate {
+// The synchronous path trusts what every kit request trusts: the pinned roots.
+class PinnedTrustDelegate final : public net::URLSessionDelegate {
 public:
-    net::ChallengeDisposition didReceiveServerTrustChallenge(net::URLSession&, const net::ServerTrust&) override
+    explicit PinnedTrustDelegate(std::shared_ptr<const KSTCertificatePinner> pinner) : pinner_(std::move(pinner)) {}
+
+    net::ChallengeDisposition didReceiveServerTrustChallenge(net::URLSession&, const net::ServerTrust& trust) override
     {
-        return net::ChallengeDisposition::performDefaultHandling;
+        return pinner_->dispositionForServerTrust(trust);
     }
+
+private:
+    const std::shared_ptr<const KSTCertificatePinner> pinner_;
 };
 
 } // namespace
@@ -152,7 +157,7 @@ void BBXNetworkClient::startImmediateUploadRequest(const net::URLRequest& reques
     // Sent on this thread and awaited, bounded by the request's time-out: a session of its own, so
     // its completion never waits for the queue this thread may be running.
     auto session = BBXURLSession::sessionWithConfiguration(BBXURLSessionConfiguration::ephemeralSessionConfiguration(),
-                                                           std::make_shared<DefaultTrustDelegate>());
+                                                           std::make_shared<PinnedTrustDelegate>(certPinner_));
     if (!session)
         return;
     struct Outcome {
@@ -281,13 +286,22 @@ void BBXNetworkClient::restartTask(const net::URLSessionTask& task)
     const net::URLRequest request = task.originalRequest();
     const std::string path = absolutePathForRelativeTaskPath(task.taskDescription());
     std::weak_ptr<BBXNetworkClient> weakSelf = shared_from_this();
-    runAfterRetryValueFromResponse(response ? &*response : nullptr, [weakSelf, request, path] {
+    auto restart = [weakSelf, request, path] {
         const auto self = weakSelf.lock();
         if (!self)
             return;
         self->operationQueue_->addOperationWithBlock(
             [self, request, path] { self->startNewUploadRequest(request, path); });
-    });
+    };
+    if (!task.error()) {
+        runAfterRetryValueFromResponse(response ? &*response : nullptr, std::move(restart));
+        return;
+    }
+    // Offline, the package is tried again ever less often (2, 2, 4, 8 ... s, at most a day apart)
+    // rather than every 2 s for as long as the launch runs.
+    const std::uint64_t failures = connectionFailures_[task.taskDescription()]++;
+    foundation::scheduler()->after(foundation::SchedulerDuration(KSTComputeRetryDelay(nullptr, failures)),
+                                   std::move(restart));
 }
 
 void BBXNetworkClient::handleTaskCompletedWithError(const net::URLSessionTask& task,
@@ -299,6 +313,7 @@ void BBXNetworkClient::handleTaskCompletedWithError(const net::URLSessionTask& t
 void BBXNetworkClient::handleTaskDescriptionCompletedWithError(const std::string& description,
                                                                const std::optional<foundation::Error>& error)
 {
+    connectionFailures_.erase(description);
     if (const auto delegate = delegate_.lock())
         delegate->networkClientDidFinishUploadWithPath(*this, absolutePathForRelativeTaskPath(description), error);
 }
@@ -312,6 +327,17 @@ void BBXNetworkClient::URLSessionTaskDidCompleteWithError(net::URLSessionTask& t
                                                           const std::optional<foundation::Error>& error)
 {
     const auto response = task.response();
+    // A report the service accepted is delivered, whatever type its answer names: kept, it would be
+    // posted again at every launch.
+    if (!error && response
+        && KSTNetworkResponseHandler::responseTypeForStatus(response->statusCode) == KSTNetworkResponseType::success) {
+        if (!KSTNetworkResponseHandler::contentTypeForResponseMatchesRequest(&*response, task.originalRequest()))
+            kitLog("[Blackbox:Crash:Client] The reports service accepted " + task.taskDescription() + " with status "
+                   + std::to_string(*response->statusCode) + " and content type \""
+                   + response->valueForHTTPHeaderField("Content-Type").value_or("") + "\"; it counts as delivered");
+        handleTaskCompletedWithError(task, std::nullopt);
+        return;
+    }
     KSTNetworkResponseHandler::handleCompletedResponse(response ? &*response : nullptr, task.originalRequest(), error,
                                                        [&](bool retry, std::optional<foundation::Error> outcome) {
                                                            if (retry)

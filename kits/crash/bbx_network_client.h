@@ -1,8 +1,10 @@
 // Uploads a crash report package to the reports service as an upload task from the package file,
 // each task described by the package's path under the kit's root (so a running upload of a package is
-// never started twice), or, when urgent, as a request sent and awaited on the calling thread. A 429
-// or server error restarts the task after the server's delay; every other ending goes to the
-// delegate. Linux has no background sessions: a package not sent stays in "prepared".
+// never started twice), or, when urgent, as a request sent and awaited on the calling thread; both
+// pinned to the kits' roots. A 429 or server error restarts the task after the server's delay, a
+// connection that failed after a back-off growing from 2 s; a success status delivers the report
+// whatever content type it names; every other ending goes to the delegate. Linux has no background
+// sessions: a package not sent stays in "prepared".
 #pragma once
 
 #include "foundation/error.h"
@@ -12,6 +14,7 @@
 #include "net/url_session.h"
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -85,6 +88,8 @@ public:
 
     // Runs `block` after the response's "Retry-After" seconds (at most a day), from the scheduler.
     void runAfterRetryValueFromResponse(const net::HTTPURLResponse* response, std::function<void()> block);
+    // On the queue: after the server's "Retry-After" for an answer, after the package's next back-off
+    // interval for a connection that failed.
     void restartTask(const net::URLSessionTask& task);
     void handleTaskCompletedWithError(const net::URLSessionTask& task, const std::optional<foundation::Error>& error);
     void handleTaskDescriptionCompletedWithError(const std::string& description,
@@ -106,6 +111,8 @@ private:
     std::shared_ptr<const KSTCertificatePinner> certPinner_;
     std::shared_ptr<BBXFileManager> fileManager_;
     std::shared_ptr<net::URLSessionDelegate> sessionDelegate_;
+    // Per task description, the connection failures in a row of the upload under way (on the queue).
+    std::map<std::string, std::uint64_t> connectionFailures_;
 };
 
 } // namespace kits

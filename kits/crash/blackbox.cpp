@@ -151,11 +151,11 @@ std::optional<foundation::PropertyListDictionary> Blackbox::attemptToLoadMacHist
     return std::nullopt;
 }
 
-void Blackbox::setDebugMode(bool)
+void Blackbox::setDebugMode(bool debugMode)
 {
-    // Debug output cannot be turned off once on: the argument does not matter.
-    Keystone::sharedSDK().setDebug(true);
-    if (started_.load())
+    // Debug mode changes what the kits log, nothing else.
+    Keystone::sharedSDK().setDebug(debugMode);
+    if (debugMode && started_.load())
         kitLog("[Blackbox] Warning, consider enabling debug mode before starting Blackbox");
 }
 

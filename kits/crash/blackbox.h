@@ -71,7 +71,7 @@ public:
     // The older kit's defaults, "com.faultmere/BBXUserDefaults.plist" in the application-support folder.
     std::optional<foundation::PropertyListDictionary> attemptToLoadMacHistoricDefaults() const;
 
-    // Turns the kit platform's debug mode on, whatever the argument.
+    // Turns the kit platform's debug mode (the kits' informational log lines) on or off.
     void setDebugMode(bool debugMode);
     bool debugMode() const;
 

@@ -4,8 +4,10 @@
 
 #include "kits/platform/keystone.h"
 
+#include "foundation/application_notifications.h"
 #include "foundation/main_bundle.h"
 #include "foundation/property_list_json.h"
+#include "kits/platform/bbx_url_session.h"
 #include "kits/platform/bbx_user_defaults.h"
 #include "kits/platform/host_functions.h"
 #include "kits/platform/kit_log.h"
@@ -106,7 +108,19 @@ void Keystone::startKits(const std::vector<KitClass>& kits)
     }
     for (const auto& kit : list)
         initializeKit(kit);
+    manageDownloadFiles();
     onboardAppAndDownloadSettings();
+}
+
+void Keystone::manageDownloadFiles()
+{
+    BBXURLSession::removeDownloadFiles(false);
+    terminationObserver_ = foundation::NotificationCenter::defaultCenter().addObserver(
+        foundation::ApplicationWillTerminateNotification, nullptr, [this](const foundation::Notification&) {
+            if (settingsAndOnboardingManager_)
+                settingsAndOnboardingManager_->finishNetworkingSession();
+            BBXURLSession::removeDownloadFiles(true);
+        });
 }
 
 std::vector<KitClass> Keystone::convertToKitClassesIfNeeded(std::vector<KitClass> kits)

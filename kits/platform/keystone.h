@@ -5,6 +5,7 @@
 // configuration, a class that is no kit) raises KSTException from the first with().
 #pragma once
 
+#include "foundation/notification_center.h"
 #include "foundation/property_list.h"
 #include "kits/platform/kit_class.h"
 
@@ -105,6 +106,9 @@ private:
     std::string readInstallationUUID();
     std::string generateInstallationUUID();
     void startKits(const std::vector<KitClass>& kits);
+    // Download files: those ended processes left go at start; at quit the settings sequence ends and
+    // every one goes.
+    void manageDownloadFiles();
 
     mutable std::mutex mutex_; // the lazily read and the set-once values below
     std::optional<foundation::PropertyListDictionary> keystoneConfig_;
@@ -118,6 +122,7 @@ private:
     std::string executionIdentifier_;
     std::shared_ptr<const KSTApplicationIdentiferModel> applicationIdentifierModel_;
     std::shared_ptr<KSTSettingsOnboardingManager> settingsAndOnboardingManager_;
+    foundation::ObserverToken terminationObserver_;
 };
 
 } // namespace kits

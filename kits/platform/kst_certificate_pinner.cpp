@@ -2,8 +2,6 @@
 // certificates as untrusted intermediates, the TLS-server purpose and the host checked on the leaf.
 #include "kits/platform/kst_certificate_pinner.h"
 
-#include "kits/platform/kit_log.h"
-
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
@@ -131,8 +129,6 @@ KSTCertificateRef KSTCertificatePinner::createCertificationWithData(const void* 
 
 net::ChallengeDisposition KSTCertificatePinner::dispositionForServerTrust(const net::ServerTrust& trust) const
 {
-    if (isKitDebugLogging())
-        return net::ChallengeDisposition::performDefaultHandling;
     KSTURLAuthenticationChallenge challenge;
     challenge.protectionSpace.host = trust.host;
     challenge.protectionSpace.serverTrust = KSTServerTrust{trust.certificateChain, trust.host};

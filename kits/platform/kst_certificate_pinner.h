@@ -80,8 +80,8 @@ public:
     bool handleChallengeFromURLSession(const KSTURLAuthenticationChallenge& challenge, BBXURLSession* session,
                                        const KSTChallengeCompletion& completionHandler) const;
 
-    // A URL session's answer to a server-trust challenge: in the kits' debug mode the system's own
-    // handling (no pinning); otherwise the credential only for a chain that verifies to a pinned root.
+    // A URL session's answer to a server-trust challenge: the credential only for a chain that verifies
+    // to a pinned root, in debug mode too (debug mode changes what the kits log, never whom they trust).
     net::ChallengeDisposition dispositionForServerTrust(const net::ServerTrust& trust) const;
 
     static KSTCertificateRef createCertificationWithData(const void* bytes, std::uint32_t length);

@@ -126,8 +126,8 @@ std::optional<foundation::Error> KSTDownloadAndSaveSettingsOperation::replaceSet
     std::filesystem::create_directories(directory, code);
     if (code)
         return fileError("Cannot create " + directory.string(), code);
-    // The download lives in the temporary folder, often another file system: copy it next to its
-    // final name, then rename it into place.
+    // The session removes its download file once this call returns: copy it next to its final name,
+    // then rename it into place.
     std::filesystem::path partial = file;
     partial += ".download-" + std::to_string(getpid());
     std::filesystem::copy_file(downloaded, partial, std::filesystem::copy_options::overwrite_existing, code);

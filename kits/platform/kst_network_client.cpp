@@ -13,17 +13,14 @@ namespace {
 // The session's delegate: answers trust challenges only (every task has a completion block).
 class TrustDelegate final : public net::URLSessionDelegate {
 public:
-    explicit TrustDelegate(std::optional<KSTCertificatePinner> pins) : pinner(std::move(pins)) {}
+    explicit TrustDelegate(KSTCertificatePinner pins) : pinner(std::move(pins)) {}
 
     net::ChallengeDisposition didReceiveServerTrustChallenge(net::URLSession&, const net::ServerTrust& trust) override
     {
-        // Without pins the system's handling stands.
-        if (!pinner)
-            return net::ChallengeDisposition::performDefaultHandling;
-        return pinner->dispositionForServerTrust(trust);
+        return pinner.dispositionForServerTrust(trust);
     }
 
-    const std::optional<KSTCertificatePinner> pinner;
+    const KSTCertificatePinner pinner;
 };
 
 foundation::Error networkError(std::int64_t code)
@@ -48,10 +45,9 @@ std::shared_ptr<KSTNetworkClient> KSTNetworkClient::create(net::URLSessionConfig
                                                            std::optional<KSTCertificateArray> pinnedCertificates)
 {
     std::shared_ptr<KSTNetworkClient> client(new KSTNetworkClient());
-    std::optional<KSTCertificatePinner> pinner;
-    if (pinnedCertificates)
-        pinner.emplace(std::move(*pinnedCertificates));
-    client->trust_ = std::make_shared<TrustDelegate>(std::move(pinner));
+    // One trust rule for every kit request: the pinned roots, never the system's.
+    client->trust_ = std::make_shared<TrustDelegate>(
+        KSTCertificatePinner(pinnedCertificates ? std::move(*pinnedCertificates) : KSTPinnedCertificates()));
     client->session_ =
         BBXURLSession::sessionWithConfiguration(std::move(configuration), client->trust_, std::move(queue));
     if (!client->session_)
@@ -67,8 +63,7 @@ KSTNetworkClient::~KSTNetworkClient()
 
 const KSTCertificatePinner* KSTNetworkClient::certPinner() const
 {
-    const auto& pinner = static_cast<const TrustDelegate&>(*trust_).pinner;
-    return pinner ? &*pinner : nullptr;
+    return &static_cast<const TrustDelegate&>(*trust_).pinner;
 }
 
 void KSTNetworkClient::startDataTaskWithRequest(const net::URLRequest& request, DataCompletion completion,

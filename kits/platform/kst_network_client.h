@@ -1,6 +1,6 @@
 // Sends the kit platform's requests through a URL session, answers server-trust challenges with the
-// pinned roots (default handling in debug mode or without pins), and repeats a request that failed in
-// a retryable way after a growing delay on the kits' scheduler.
+// pinned roots (debug mode included), and repeats a request that failed in a retryable way after a
+// growing delay on the kits' scheduler.
 #pragma once
 
 #include "foundation/error.h"
@@ -31,8 +31,8 @@ public:
                            std::optional<foundation::Error> error)>;
     static constexpr std::uint64_t defaultRetryLimit = 10;
 
-    // The pinner exists only when certificates are given; completions run on `queue` (a new one-at-
-    // a-time queue when none is given). Nothing when no session could be made.
+    // Pins the given certificates, else the kits' pinned roots (KSTPinnedCertificates); completions run
+    // on `queue` (a new one-at-a-time queue when none is given). Nothing when no session could be made.
     static std::shared_ptr<KSTNetworkClient>
     create(net::URLSessionConfiguration configuration = {}, std::shared_ptr<foundation::OperationQueue> queue = nullptr,
            std::optional<KSTCertificateArray> pinnedCertificates = std::nullopt);

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <utility>
 
 namespace kits {
 
@@ -37,6 +38,24 @@ double leadingDouble(std::string_view text)
     return value;
 }
 
+// The type and subtype of a media type ("application/json; charset=utf-8" gives application and json),
+// white space around them dropped; empty when there is no "/".
+std::pair<std::string_view, std::string_view> mediaTypeOf(std::string_view text)
+{
+    const auto trim = [](std::string_view part) {
+        while (!part.empty() && (part.front() == ' ' || part.front() == '\t'))
+            part.remove_prefix(1);
+        while (!part.empty() && (part.back() == ' ' || part.back() == '\t'))
+            part.remove_suffix(1);
+        return part;
+    };
+    const std::string_view essence = text.substr(0, text.find(';'));
+    const auto slash = essence.find('/');
+    if (slash == std::string_view::npos)
+        return {};
+    return {trim(essence.substr(0, slash)), trim(essence.substr(slash + 1))};
+}
+
 } // namespace
 
 void KSTNetworkResponseHandler::handleCompletedResponse(const net::HTTPURLResponse* response,
@@ -47,7 +66,7 @@ void KSTNetworkResponseHandler::handleCompletedResponse(const net::HTTPURLRespon
     if (!block)
         return;
     if (error) {
-        block(error->domain == net::URLErrorDomain && error->code == net::URLErrorTimedOut, error);
+        block(isRetryableTransportError(*error), error);
         return;
     }
     clientResponseType(response, [&](KSTNetworkResponseType type, long status) {
@@ -103,6 +122,20 @@ KSTNetworkResponseType KSTNetworkResponseHandler::responseTypeForStatus(std::opt
     }
 }
 
+bool KSTNetworkResponseHandler::isRetryableTransportError(const foundation::Error& error)
+{
+    if (error.domain != net::URLErrorDomain)
+        return false;
+    switch (error.code) {
+    case net::URLErrorTimedOut:
+    case net::URLErrorCannotFindHost:
+    case net::URLErrorCannotConnectToHost:
+    case net::URLErrorNetworkConnectionLost:
+    case net::URLErrorSecureConnectionFailed: return true;
+    default: return false;
+    }
+}
+
 bool KSTNetworkResponseHandler::contentTypeForResponseMatchesRequest(const net::HTTPURLResponse* response,
                                                                      const net::URLRequest& request)
 {
@@ -112,15 +145,20 @@ bool KSTNetworkResponseHandler::contentTypeForResponseMatchesRequest(const net::
     const auto contentType = headerForResponseWithKey(response, "Content-Type");
     if (!contentType)
         return false;
-    constexpr std::string_view separator = "; charset=";
-    const auto split = contentType->find(separator);
-    const std::string_view type = std::string_view(*contentType).substr(0, split);
-    if (!equalsIgnoringCase(type, *accept))
+    const auto [type, subtype] = mediaTypeOf(*contentType);
+    if (type.empty() || subtype.empty())
         return false;
-    const auto acceptCharset = request.valueForHTTPHeaderField("Accept-Charset");
-    if (acceptCharset && split != std::string::npos)
-        return equalsIgnoringCase(std::string_view(*contentType).substr(split + separator.size()), *acceptCharset);
-    return true;
+    std::string_view ranges = *accept;
+    while (!ranges.empty()) {
+        const auto comma = ranges.find(',');
+        const auto [acceptedType, acceptedSubtype] = mediaTypeOf(ranges.substr(0, comma));
+        const bool anySubtype = acceptedSubtype == "*";
+        if ((acceptedType == "*" && anySubtype)
+            || (equalsIgnoringCase(acceptedType, type) && (anySubtype || equalsIgnoringCase(acceptedSubtype, subtype))))
+            return true;
+        ranges = comma == std::string_view::npos ? std::string_view() : ranges.substr(comma + 1);
+    }
+    return false;
 }
 
 std::optional<foundation::Error> KSTNetworkResponseHandler::errorForResponse(const net::HTTPURLResponse* response,

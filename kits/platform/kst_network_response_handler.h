@@ -37,15 +37,22 @@ enum KSTNetworkErrorCode : std::int64_t {
 class KSTNetworkResponseHandler {
 public:
     using CompletionBlock = std::function<void(bool retry, std::optional<foundation::Error> error)>;
-    // A transport error is retried only when it is the URL domain's time-out, and passed on unchanged;
-    // otherwise the response is classified (a success whose content type does not match becomes an
-    // error of type other).
+    // A transport error is retried when it is one of the URL domain's connection failures (time-out,
+    // host not found, refused, lost or closed before an answer, a broken TLS handshake) and passed on
+    // unchanged; a refused server certificate, a cancel or an https refusal are not retried. Otherwise
+    // the response is classified (a success whose content type does not match becomes an error of
+    // type other).
     static void handleCompletedResponse(const net::HTTPURLResponse* response, const net::URLRequest& request,
                                         const std::optional<foundation::Error>& error, const CompletionBlock& block);
     // The type and the status (0 when the response has none).
     static void clientResponseType(const net::HTTPURLResponse* response,
                                    const std::function<void(KSTNetworkResponseType type, long status)>& handler);
     static KSTNetworkResponseType responseTypeForStatus(std::optional<long> status);
+    // Whether a transport error is a connection failure that a later try may get past.
+    static bool isRetryableTransportError(const foundation::Error& error);
+    // Whether the response's media type is one the request's "Accept" names: type and subtype compared
+    // without regard to case, parameters (a charset among them) ignored, "*/*" and "type/*" honoured.
+    // No "Accept" matches anything; a response without "Content-Type" matches nothing else.
     static bool contentTypeForResponseMatchesRequest(const net::HTTPURLResponse* response,
                                                      const net::URLRequest& request);
     // Nothing for a success; else the error of the type with "type", "status_code", "request_id" and

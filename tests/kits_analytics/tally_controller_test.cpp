@@ -1,8 +1,10 @@
 // The analytics controller on its event queue with the HTTPS loopback server (its root pinned) as events
 // service: nothing is sent before settings arrive and everything waiting goes once they do, the package's
 // part and log, the disabled path, settings applied once, the flush timer, rotation by size, the previous
-// run's crash in its own package, leftovers over the limit at start, retries until given up, a burst of
-// events from several threads, and sampling by the installation hash, alone and as the settings set it.
+// run's crash in its own package, leftovers over the limit at start, retries until given up, packages
+// kept through connections that fail and sent by a later start, an events URL that is not https, a
+// burst of events from several threads, and sampling by the installation hash, alone and as the
+// settings set it.
 #include "kits/analytics/tly_event.h"
 #include "kits/analytics/tly_event_filter.h"
 #include "kits/analytics/tly_logger.h"
@@ -10,12 +12,14 @@
 #include "kits/analytics/tly_settings.h"
 #include "kits/analytics/tly_tally_controller.h"
 #include "kits/analytics/tly_timer.h"
+#include "kits/platform/kit_log.h"
 
 #include "foundation/application_notifications.h"
 #include "foundation/notification_center.h"
 #include "foundation/scheduler.h"
 #include "kits/platform/kst_settings_onboarding_manager.h"
 
+#include "closed_port.h"
 #include "event_log_reader.h"
 #include "file_contents.h"
 #include "gunzip.h"
@@ -45,8 +49,7 @@ using testsupport::LoopbackServer;
 
 namespace {
 
-// The events service is an HTTPS loopback server whose root is the one pinned root, and the one the
-// system store trusts (debug mode's default handling).
+// The events service is an HTTPS loopback server whose root is the one pinned root.
 class TallyControllerTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { certificates.make("horavine-tally-certs"); }
@@ -426,6 +429,104 @@ TEST_F(TallyControllerTest, AnAlwaysBusyServerGetsTwelveAttemptsAndThePackageIsD
     EXPECT_LE(delays[0].count(), 2.21);
     EXPECT_GE(delays[1].count(), 3.59);
     EXPECT_LE(delays[1].count(), 4.41);
+}
+
+// Offline, a package outlives its retries: a refused connection and a server that reads the upload
+// and closes without answering keep it on disk, and a later start sends it.
+TEST_F(TallyControllerTest, PackagesStayThroughFailedConnectionsAndGoAtALaterStart)
+{
+    LogCapture log;
+    kits::TLYLogger::sharedLogger().setDebugMode(true);
+    kits::setKitDebugLogging(true);
+    const auto settingsFor = [&](const std::string& url) {
+        auto settings = *settingsWith({});
+        PropertyListDictionary analytics = *settings.get<PropertyListDictionary>("analytics");
+        analytics.set("url", foundation::PropertyListValue(url));
+        settings.set("analytics", foundation::PropertyListValue(std::move(analytics)));
+        return std::make_shared<const PropertyListDictionary>(std::move(settings));
+    };
+    // Passes the back-off delays until `count` packages were kept, then ends the run.
+    const auto keptAfterRetries = [&](std::size_t count) {
+        const bool ended = advanceUntil([&] {
+            const auto lines = log.lines();
+            return static_cast<std::size_t>(
+                       std::count_if(lines.begin(), lines.end(),
+                                     [](const std::string& line) { return line.starts_with("[Tally] Keeping '"); }))
+                   >= count;
+        });
+        controller->eventQueue()->waitUntilAllOperationsAreFinished();
+        controller.reset();
+        return ended;
+    };
+
+    // Nobody listening at the events URL.
+    const testsupport::ClosedPort closed;
+    ASSERT_NE(closed.port(), 0);
+    currentSettings = settingsFor("https://127.0.0.1:" + std::to_string(closed.port()) + "/spi/v2/events");
+    startController();
+    controller->logEvent(std::make_shared<kits::TLYCustomEvent>("Offline", std::nullopt));
+    foundation::NotificationCenter::defaultCenter().post(foundation::ApplicationDidBecomeActiveNotification);
+    ASSERT_TRUE(keptAfterRetries(1));
+    EXPECT_EQ(filesWith(".multipartmime").size(), 1u);
+    EXPECT_EQ(clock->requestedDelays().size(), 11u); // retried with back-off before it was kept
+
+    // A server that reads each upload and hangs up without an answer.
+    server.setHandler([](const testsupport::RecordedRequest&) {
+        return testsupport::ScriptedAnswer{200, "", {}, "", 0ms, testsupport::AnswerFault::closeWithoutAnswer};
+    });
+    currentSettings = settingsWith({});
+    startController();
+    ASSERT_TRUE(keptAfterRetries(2));
+    EXPECT_EQ(filesWith(".multipartmime").size(), 1u);
+    EXPECT_EQ(server.requests().size(), 12u);
+
+    // Reachable at last: sent, with the second run's log, and gone.
+    server.clearRequests();
+    server.setHandler([](const testsupport::RecordedRequest&) {
+        return testsupport::ScriptedAnswer{202, "", {}, "", 0ms, testsupport::AnswerFault::none};
+    });
+    startController();
+    const bool sent = waitFor([&] { return filesWith(".multipartmime").empty() && server.requests().size() >= 2; });
+    kits::TLYLogger::sharedLogger().setDebugMode(false);
+    kits::setKitDebugLogging(false);
+    ASSERT_TRUE(sent);
+    idle();
+    ASSERT_EQ(server.requests().size(), 2u);
+    std::size_t offline = 0;
+    for (const auto& request : server.requests()) {
+        const auto names = logNamesOf(request);
+        offline += std::count_if(names.begin(), names.end(),
+                                 [](const std::string& name) { return name.find("Offline") != std::string::npos; });
+    }
+    EXPECT_EQ(offline, 1u);
+}
+
+// An events URL that is not https is refused once, and the packages wait on disk.
+TEST_F(TallyControllerTest, AnEventsURLThatIsNotHttpsIsRefusedAndThePackagesWait)
+{
+    std::vector<std::string> lines;
+    std::mutex mutex;
+    kits::setKitLogSink([&](std::string_view line) {
+        std::lock_guard lock(mutex);
+        lines.emplace_back(line);
+    });
+    LoopbackServer plain;
+    auto settings = *settingsWith({});
+    PropertyListDictionary analytics = *settings.get<PropertyListDictionary>("analytics");
+    analytics.set("url", foundation::PropertyListValue(plain.url("/spi/v2/events")));
+    settings.set("analytics", foundation::PropertyListValue(std::move(analytics)));
+    currentSettings = std::make_shared<const PropertyListDictionary>(std::move(settings));
+    firstInstall = true; // "app_installed" flushes at once
+    startController();
+    foundation::NotificationCenter::defaultCenter().post(foundation::ApplicationDidBecomeActiveNotification);
+    idle();
+    kits::setKitLogSink({});
+    EXPECT_EQ(filesWith(".multipartmime").size(), 2u);
+    EXPECT_EQ(plain.connectionCount(), 0u);
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(lines, std::vector<std::string>{"[Tally] Refusing the events URL \"" + plain.url("/spi/v2/events")
+                                              + "\" of the settings: the kits send requests over https only; the "
+                                                "events wait on disk"});
 }
 
 TEST_F(TallyControllerTest, TheFlushTimerSendsOnlyALogOverTheLimit)

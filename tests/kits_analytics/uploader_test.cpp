@@ -1,7 +1,7 @@
-// The event uploader against the loopback server: the upload request and its headers, one task per
-// name, files that are missing or unreadable, retries on the virtual scheduler until -6 with their
-// back-off delays, server trust through the pinned roots, and hostile upload answers through the
-// retry handler.
+// The event uploader against the HTTPS loopback server (its root pinned through the test hook): the
+// upload request and its headers, one task per name, files that are missing or unreadable, retries on
+// the virtual scheduler until -6 with their back-off delays, server trust through the pinned roots in
+// and outside debug mode, and hostile upload answers through the retry handler.
 #include "kits/analytics/tly_backoff_timer.h"
 #include "kits/analytics/tly_logger.h"
 #include "kits/analytics/tly_network_retry_handler.h"
@@ -118,6 +118,8 @@ protected:
     {
         previous = foundation::scheduler();
         foundation::setScheduler(clock);
+        kits::testhooks::setPinnedCertificates(kits::KSTCertificateArray{
+            kits::KSTCreateCertificate(certificates->rootA.der.data(), certificates->rootA.der.size())});
         kits::TLYLogger::sharedLogger().setDebugMode(true);
         delegate = std::make_shared<RecordingDelegate>(folder.path());
         uploader = TLYUploader::initWithQueue(queue, delegate);
@@ -162,13 +164,14 @@ protected:
         return delegate->waitForFinished(finished, 0ms);
     }
 
+    static inline testsupport::SuiteCertificates certificates;
     testsupport::TempFolder folder{"horavine-uploader"};
+    LoopbackServer server{testsupport::LoopbackServerOptions{&certificates->leafA, {}, 60s}};
     std::shared_ptr<foundation::VirtualScheduler> clock = std::make_shared<foundation::VirtualScheduler>();
     std::shared_ptr<foundation::Scheduler> previous;
     std::shared_ptr<foundation::OperationQueue> queue = std::make_shared<foundation::OperationQueue>(1);
     std::shared_ptr<RecordingDelegate> delegate;
     std::shared_ptr<TLYUploader> uploader;
-    static inline testsupport::SuiteCertificates certificates;
 };
 
 ScriptedAnswer answer(int status, std::vector<std::pair<std::string, std::string>> headers = {},
@@ -227,7 +230,6 @@ TEST_F(UploaderTest, TheRequestCarriesTheFileAndTheClientHeadersInOrder)
 TEST_F(UploaderTest, AnUploadPostsTheFileOnceAndFinishesWithoutError)
 {
     LogCapture log;
-    LoopbackServer server;
     server.script("POST", "/spi/v2/events", answer(202));
     const auto operation = operationFor(server.url("/spi/v2/events"), "AAAA-1");
     queue->addOperation(operation);
@@ -248,7 +250,6 @@ TEST_F(UploaderTest, AnUploadPostsTheFileOnceAndFinishesWithoutError)
 TEST_F(UploaderTest, ASecondUploadOfANameWithALiveTaskIsSkipped)
 {
     LogCapture log;
-    LoopbackServer server;
     server.script("POST", "/slow", answer(200, {}, 1500ms));
     const auto path = packagedFile("SAME");
     net::URLRequest request(server.url("/slow"));
@@ -271,7 +272,6 @@ TEST_F(UploaderTest, AnUploadOfANameUnderWayIsSkippedBeforeItsTaskAndDuringItsBa
 {
     LogCapture log;
     kits::TLYLogger::sharedLogger().setDebugMode(true);
-    LoopbackServer server;
     server.script("POST", "/e", answer(202));
     const auto path = packagedFile("TWICE");
     net::URLRequest request(server.url("/e"));
@@ -343,7 +343,6 @@ TEST_F(UploaderTest, AServerThatAlwaysFailsGetsTwelveAttemptsThenMinusSix)
 {
     LogCapture log;
     kits::setKitDebugLogging(true);
-    LoopbackServer server;
     server.setHandler([](const testsupport::RecordedRequest&) { return answer(503); });
     queue->addOperation(operationFor(server.url("/spi/v2/events"), "BUSY"));
     const auto finished = runUntilFinished(1);
@@ -369,7 +368,6 @@ TEST_F(UploaderTest, AServerThatAlwaysFailsGetsTwelveAttemptsThenMinusSix)
 
 TEST_F(UploaderTest, AClientErrorIsNotRetriedAndRetryAfterSpacesARetry)
 {
-    LoopbackServer server;
     server.script("POST", "/refused", answer(403));
     queue->addOperation(operationFor(server.url("/refused"), "REFUSED"));
     auto finished = runUntilFinished(1);
@@ -391,10 +389,9 @@ TEST_F(UploaderTest, AClientErrorIsNotRetriedAndRetryAfterSpacesARetry)
     EXPECT_LE(delays[0].count(), 11.01);
 }
 
-TEST_F(UploaderTest, ServerTrustIsPinnedOutsideDebugMode)
+TEST_F(UploaderTest, ServerTrustIsPinnedInAndOutsideDebugMode)
 {
     const auto& c = *certificates;
-    LoopbackServer server(testsupport::LoopbackServerOptions{&c.leafA, {}, 60s});
     server.setHandler([](const testsupport::RecordedRequest&) { return answer(200); });
 
     // Pinned to another root: the handshake is refused, nothing is sent and nothing is retried.
@@ -410,6 +407,7 @@ TEST_F(UploaderTest, ServerTrustIsPinnedOutsideDebugMode)
     EXPECT_EQ(finished[0].error->domain, net::URLErrorDomain);
     EXPECT_EQ(finished[0].error->code, net::URLErrorServerCertificateUntrusted);
     EXPECT_TRUE(server.requests().empty());
+    EXPECT_EQ(refusing->completedTasks(), 1u); // not retried
 
     // Pinned to the server's root: sent.
     kits::testhooks::setPinnedCertificates(
@@ -423,21 +421,22 @@ TEST_F(UploaderTest, ServerTrustIsPinnedOutsideDebugMode)
     EXPECT_FALSE(finished[0].error);
     EXPECT_EQ(server.requests().size(), 1u);
 
-    // Debug mode: default handling, which trusts the store's roots, not the pins.
+    // Debug mode changes the log, not whom the uploads trust: B's pin still refuses A's server, even with a
+    // trust store that holds A for default handling.
     kits::setKitDebugLogging(true);
     net::testhooks::setDefaultTrustStoreFile(c.rootA.certificatePEM.string());
     queue->addOperation(
         std::make_shared<TLYUploadOperation>(refusingUploader, server.url("/e"), "k", packagedFile("DEBUG"), "DEBUG"));
     finished = refusing->waitForFinished(2);
     ASSERT_EQ(finished.size(), 2u);
-    EXPECT_FALSE(finished[1].error);
-    EXPECT_EQ(server.requests().size(), 2u);
+    ASSERT_TRUE(finished[1].error);
+    EXPECT_EQ(finished[1].error->code, net::URLErrorServerCertificateUntrusted);
+    EXPECT_EQ(server.requests().size(), 1u);
     queue->waitUntilAllOperationsAreFinished();
 }
 
 TEST_F(UploaderTest, ANewTimeOutMakesANewSessionAndLetsRunningTasksFinish)
 {
-    LoopbackServer server;
     server.script("POST", "/slow", answer(200, {}, 800ms));
     server.script("POST", "/fast", answer(200));
     net::URLRequest slow(server.url("/slow"));

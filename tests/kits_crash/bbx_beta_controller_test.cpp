@@ -10,8 +10,10 @@
 #include "net/url_error.h"
 
 #include "support/eventually.h"
+#include "support/hooks/pinned_certificates_hook.h"
 #include "support/loopback_server.h"
 #include "support/scoped_environment.h"
+#include "support/suite_certificates.h"
 
 #include <gtest/gtest.h>
 
@@ -50,8 +52,12 @@ ScriptedAnswer json(int status, std::string body)
 
 class BetaController : public testing::Test {
 protected:
+    static void SetUpTestSuite() { certificates.make("bbx-beta-certs"); }
+    static void TearDownTestSuite() { certificates.drop(); }
     void SetUp() override
     {
+        kits::testhooks::setPinnedCertificates(kits::KSTCertificateArray{
+            kits::KSTCreateCertificate(certificates->rootA.der.data(), certificates->rootA.der.size())});
         MainBundle::setInfoDictionary(PropertyListDictionary{{"CFBundleIdentifier", "org.example.beta"},
                                                              {"CFBundleVersion", "42"},
                                                              {"CFBundleShortVersionString", "1.2"},
@@ -68,6 +74,7 @@ protected:
     {
         kits::setKitLogSink({});
         kits::setKitDebugLogging(false);
+        kits::testhooks::setPinnedCertificates(std::nullopt);
         foundation::setScheduler(nullptr);
         MainBundle::setInfoDictionary(nullptr);
     }
@@ -77,7 +84,8 @@ protected:
         return logged;
     }
 
-    LoopbackServer server;
+    static inline testsupport::SuiteCertificates certificates;
+    LoopbackServer server{{&certificates->leafA, {}, std::chrono::seconds(60)}};
     testsupport::ScopedEnvironment endpoint{{"BlackboxBetaEndpoint", server.url("")}};
     std::shared_ptr<foundation::VirtualScheduler> scheduler = std::make_shared<foundation::VirtualScheduler>();
     std::shared_ptr<Delegate> delegate = std::make_shared<Delegate>();
@@ -144,7 +152,7 @@ TEST_F(BetaController, ASettingsDownloadAsksOnceAndKeepsTheUpdateThenPausesCheck
     EXPECT_EQ(tokenReads, 1);
     const std::string lines = log();
     EXPECT_NE(lines.find("[Blackbox:Beta] Loading beta update\n"), std::string::npos) << lines;
-    EXPECT_NE(lines.find("[Blackbox:Beta] Beta Update-Check url string: 'http://127.0.0.1:"), std::string::npos);
+    EXPECT_NE(lines.find("[Blackbox:Beta] Beta Update-Check url string: 'https://127.0.0.1:"), std::string::npos);
     EXPECT_NE(lines.find("[Blackbox:Beta] Beta update loaded\n"), std::string::npos);
 
     // Checks pause for the settings' duration: a download meanwhile asks nothing.

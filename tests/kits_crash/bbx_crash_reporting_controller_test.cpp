@@ -19,10 +19,12 @@
 #include "foundation/scheduler.h"
 #include "support/eventually.h"
 #include "support/file_contents.h"
+#include "support/hooks/pinned_certificates_hook.h"
 #include "support/loopback_server.h"
 #include "support/manual_main_queue.h"
 #include "support/multipart_reader.h"
 #include "support/scoped_environment.h"
+#include "support/suite_certificates.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -119,8 +121,12 @@ struct Installed {
 
 class BBXCrashReportingControllerTest : public ::testing::Test {
 protected:
+    static void SetUpTestSuite() { certificates.make("bbx-controller-certs"); }
+    static void TearDownTestSuite() { certificates.drop(); }
     void SetUp() override
     {
+        kits::testhooks::setPinnedCertificates(kits::KSTCertificateArray{
+            kits::KSTCreateCertificate(certificates->rootA.der.data(), certificates->rootA.der.size())});
         MainBundle::setCachesDirectory(folder.path() / "caches");
         MainBundle::setApplicationSupportDirectory(folder.path() / "support");
         MainBundle::setInfoDictionary(PropertyListDictionary{{"CFBundleIdentifier", "org.example.app"}});
@@ -144,6 +150,7 @@ protected:
         kits::Blackbox::sharedInstance().setPromptPresenter({});
         kits::setKitLogSink({});
         kits::setKitDebugLogging(false);
+        kits::testhooks::setPinnedCertificates(std::nullopt);
         foundation::MainQueue::setExecutor(nullptr);
         foundation::setScheduler(nullptr);
         MainBundle::setInfoDictionary(nullptr);
@@ -226,8 +233,9 @@ protected:
     }
     std::string currentId() const { return kits::Keystone::sharedSDK().executionIdentifier(); }
 
+    static inline testsupport::SuiteCertificates certificates;
     testsupport::TempFolder folder{"bbx-controller"};
-    LoopbackServer server;
+    LoopbackServer server{{&certificates->leafA, {}, std::chrono::seconds(120)}};
     testsupport::ScopedEnvironment environment{{"BlackboxReportsEndpoint", server.url("")}};
     std::shared_ptr<foundation::VirtualScheduler> scheduler = std::make_shared<foundation::VirtualScheduler>();
     std::shared_ptr<FakeDelegate> delegate = std::make_shared<FakeDelegate>();

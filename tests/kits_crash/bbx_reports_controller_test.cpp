@@ -1,7 +1,8 @@
-// Submission: a crash directory processed, packaged and uploaded to a loopback server named through
-// the environment's reports endpoint; the request's headers and body; the server's answers (client
-// error, wrong content type, rate limit and retry); packages that are empty, missing or not sent
-// because the server never answers; and the network client's task descriptions.
+// Submission: a crash directory processed, packaged and uploaded to an HTTPS loopback server (its root
+// pinned through the test hook) named through the environment's reports endpoint; the request's
+// headers and body; the server's answers (client error, an accepted answer of any content type, rate
+// limit and retry), connection failures retried with back-off; packages that are empty, missing or
+// not sent because the server never answers; pinning on every path; and the task descriptions.
 #include "kits/crash/bbx_file_manager.h"
 #include "kits/crash/bbx_internal_report.h"
 #include "kits/crash/bbx_network_client.h"
@@ -13,14 +14,16 @@
 
 #include "foundation/main_bundle.h"
 #include "foundation/operation_queue.h"
+#include "foundation/scheduler.h"
+#include "net/url_error.h"
 #include "support/file_contents.h"
 #include "support/hooks/default_trust_store_hook.h"
 #include "support/hooks/pinned_certificates_hook.h"
 #include "support/loopback_server.h"
 #include "support/multipart_reader.h"
 #include "support/scoped_environment.h"
+#include "support/suite_certificates.h"
 #include "support/temp_folder.h"
-#include "support/test_certificates.h"
 
 #include <gtest/gtest.h>
 
@@ -81,11 +84,12 @@ public:
     std::optional<std::string> APIKeyForReportsController(BBXReportsController&) override { return "k3y"; }
     std::string bundleIdentifierForReportsController(BBXReportsController&) override { return "org.example.app"; }
 
-    // The completions once there are `count`, waiting at most 10 s.
-    std::vector<Completion> waitForCompletions(std::size_t count)
+    // The completions once there are `count`, waiting at most `limit`.
+    std::vector<Completion> waitForCompletions(std::size_t count,
+                                               std::chrono::milliseconds limit = std::chrono::seconds(10))
     {
         std::unique_lock lock(mutex);
-        changed.wait_for(lock, std::chrono::seconds(10), [&] { return completions.size() >= count; });
+        changed.wait_for(lock, limit, [&] { return completions.size() >= count; });
         return completions;
     }
 
@@ -98,8 +102,13 @@ public:
 
 class BBXReportsControllerTest : public ::testing::Test {
 protected:
+    static void SetUpTestSuite() { certificates.make("bbx-reports-certs"); }
+    static void TearDownTestSuite() { certificates.drop(); }
     void SetUp() override
     {
+        // The client's pinner is made with the client.
+        kits::testhooks::setPinnedCertificates(kits::KSTCertificateArray{
+            kits::KSTCreateCertificate(certificates->rootA.der.data(), certificates->rootA.der.size())});
         MainBundle::setCachesDirectory(folder.path());
         MainBundle::setInfoDictionary(foundation::PropertyListDictionary{{"CFBundleIdentifier", "org.example.app"}});
         kits::setKitLogSink([this](std::string_view line) {
@@ -117,8 +126,19 @@ protected:
         server.stop();
         queue->waitUntilAllOperationsAreFinished();
         kits::setKitLogSink({});
+        kits::setKitDebugLogging(false);
+        kits::testhooks::setPinnedCertificates(std::nullopt);
+        net::testhooks::setDefaultTrustStoreFile(std::nullopt);
+        foundation::setScheduler(nullptr);
         MainBundle::setCachesDirectory(std::nullopt);
         MainBundle::setInfoDictionary(nullptr);
+    }
+    // A client and controller made now, with the pins set at this point.
+    void remakeClient()
+    {
+        client = BBXNetworkClient::initWithQueue(queue, fileManager, pipeline);
+        controller = std::make_shared<BBXReportsController>(queue, pipeline, client, fileManager);
+        pipeline->controller = controller;
     }
 
     // A launch's directory in "active" with a crash file and a log.
@@ -148,8 +168,9 @@ protected:
         return logged;
     }
 
+    static inline testsupport::SuiteCertificates certificates;
     testsupport::TempFolder folder{"bbx-reports"};
-    LoopbackServer server;
+    LoopbackServer server{{&certificates->leafA, {}, std::chrono::seconds(120)}};
     testsupport::ScopedEnvironment environment{{"BlackboxReportsEndpoint", server.url("")}};
     std::shared_ptr<foundation::OperationQueue> queue = std::make_shared<foundation::OperationQueue>(1);
     std::shared_ptr<Pipeline> pipeline = std::make_shared<Pipeline>();
@@ -238,15 +259,70 @@ TEST_F(BBXReportsControllerTest, FailedAnswersKeepThePackage)
     EXPECT_EQ(completions[0].error->domain, kits::KSTNetworkErrorDomain);
     EXPECT_EQ(completions[0].error->code, kits::KSTNetworkErrorClient);
     EXPECT_TRUE(fs::exists(first));
+    EXPECT_EQ(server.requests().size(), 1u);
+}
 
-    const std::string second = package();
-    server.script("POST", reportsPath, {200, {}, {{"Content-Type", "text/html"}}, "<p>ok</p>"});
-    ASSERT_TRUE(controller->uploadPackagedReportAtPath(second, false));
-    completions = pipeline->waitForCompletions(2);
-    ASSERT_EQ(completions.size(), 2u);
-    ASSERT_TRUE(completions[1].error);
-    EXPECT_EQ(completions[1].error->code, kits::KSTNetworkErrorUnexpected);
-    EXPECT_TRUE(fs::exists(second));
+// A success status delivers the report whatever type the answer names; only a type that is not the
+// one asked for is told, once per report.
+TEST_F(BBXReportsControllerTest, AnAcceptedReportIsDeliveredWhateverItsAnswersContentType)
+{
+    const std::vector<ScriptedAnswer> answers{
+        {200, {}, {{"Content-Type", "application/json; charset=utf-8"}}, "{}"},
+        {200, {}, {{"Content-Type", "application/json;charset=\"UTF-8\""}}, "{}"},
+        {202, {}, {}, ""},
+        {200, {}, {{"Content-Type", "text/html"}}, "<p>ok</p>"},
+    };
+    for (std::size_t index = 0; index < answers.size(); ++index) {
+        const std::string path = package();
+        server.script("POST", reportsPath, answers[index]);
+        ASSERT_TRUE(controller->uploadPackagedReportAtPath(path, false));
+        const auto completions = pipeline->waitForCompletions(index + 1);
+        ASSERT_EQ(completions.size(), index + 1);
+        EXPECT_FALSE(completions[index].error) << index;
+        EXPECT_FALSE(fs::exists(path)) << index;
+    }
+    EXPECT_EQ(server.requests().size(), answers.size());
+    const std::string lines = log();
+    const std::string told = "[Blackbox:Crash:Client] The reports service accepted ";
+    std::size_t count = 0;
+    for (auto at = lines.find(told); at != std::string::npos; at = lines.find(told, at + 1))
+        ++count;
+    EXPECT_EQ(count, 2u) << lines;
+    EXPECT_NE(lines.find("with status 202 and content type \"\"; it counts as delivered"), std::string::npos);
+    EXPECT_NE(lines.find("with status 200 and content type \"text/html\"; it counts as delivered"), std::string::npos);
+}
+
+// Refused, reset or closed before an answer: the upload runs again after a back-off that grows, and
+// the report is removed only once the service accepted it.
+TEST_F(BBXReportsControllerTest, ConnectionFailuresRestartTheUploadAfterAGrowingBackOff)
+{
+    const auto clock = std::make_shared<foundation::VirtualScheduler>();
+    foundation::setScheduler(clock);
+    const std::string path = package();
+    for (const auto fault : {testsupport::AnswerFault::closeWithoutAnswer, testsupport::AnswerFault::reset,
+                             testsupport::AnswerFault::closeWithoutAnswer})
+        server.script("POST", reportsPath, {200, {}, {}, "", std::chrono::milliseconds(0), fault});
+    server.script("POST", reportsPath, jsonAnswer(200));
+    ASSERT_TRUE(controller->uploadPackagedReportAtPath(path, false));
+    std::size_t passed = 0;
+    const auto end = Clock::now() + std::chrono::seconds(30);
+    while (pipeline->completions.size() < 1 && Clock::now() < end) {
+        const auto delays = clock->requestedDelays();
+        for (; passed < delays.size(); ++passed)
+            clock->advance(delays[passed]);
+        pipeline->waitForCompletions(1, std::chrono::milliseconds(10));
+    }
+    const auto completions = pipeline->waitForCompletions(1, std::chrono::milliseconds(0));
+    ASSERT_EQ(completions.size(), 1u);
+    EXPECT_FALSE(completions[0].error);
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_EQ(server.requests().size(), 4u);
+    const auto delays = clock->requestedDelays();
+    ASSERT_EQ(delays.size(), 3u);
+    for (const auto& [delay, base] : {std::pair{delays[0], 2.0}, {delays[1], 2.0}, {delays[2], 4.0}}) {
+        EXPECT_GE(delay.count(), base * 0.89);
+        EXPECT_LE(delay.count(), base * 1.11);
+    }
 }
 
 TEST_F(BBXReportsControllerTest, ARateLimitedUploadRunsAgainAfterTheServersDelay)
@@ -352,47 +428,48 @@ TEST_F(BBXReportsControllerTest, WithoutAnEndpointOrWithSubmissionOffThePackageS
     EXPECT_TRUE(fs::exists(path));
 }
 
-TEST_F(BBXReportsControllerTest, UploadsArePinnedOutsideDebugModeAndTheSynchronousPathUsesDefaultTrust)
+TEST_F(BBXReportsControllerTest, EveryUploadPathIsPinnedDebugModeIncluded)
 {
-    testsupport::TestCertificates certificates(folder.path());
-    LoopbackServer tls(testsupport::LoopbackServerOptions{&certificates.leafA, {}, std::chrono::seconds(60)});
-    tls.setHandler([](const testsupport::RecordedRequest&) { return jsonAnswer(200); });
-    testsupport::ScopedEnvironment endpoint{{"BlackboxReportsEndpoint", tls.url("")}};
+    server.setHandler([](const testsupport::RecordedRequest&) { return jsonAnswer(200); });
+    // Pinned to root B, which did not sign the server's certificate; the default trust store holds A.
     kits::testhooks::setPinnedCertificates(kits::KSTCertificateArray{
-        kits::KSTCreateCertificate(certificates.rootB.der.data(), certificates.rootB.der.size())});
-    net::testhooks::setDefaultTrustStoreFile(certificates.rootA.certificatePEM.string());
-    // The pinner is made with the client: a new one sees the pins set above.
-    client = BBXNetworkClient::initWithQueue(queue, fileManager, pipeline);
-    controller = std::make_shared<BBXReportsController>(queue, pipeline, client, fileManager);
-    pipeline->controller = controller;
+        kits::KSTCreateCertificate(certificates->rootB.der.data(), certificates->rootB.der.size())});
+    net::testhooks::setDefaultTrustStoreFile(certificates->rootA.certificatePEM.string());
+    remakeClient();
 
     const std::string refused = package();
     ASSERT_TRUE(controller->uploadPackagedReportAtPath(refused, false));
     auto completions = pipeline->waitForCompletions(1);
     ASSERT_EQ(completions.size(), 1u);
-    EXPECT_TRUE(completions[0].error);
-    EXPECT_TRUE(tls.requests().empty());
+    ASSERT_TRUE(completions[0].error);
+    EXPECT_EQ(completions[0].error->code, net::URLErrorServerCertificateUntrusted);
     EXPECT_TRUE(fs::exists(refused));
 
-    // Urgent: the synchronous request trusts the default store, without pins.
+    // Urgent: the synchronous request refuses the server too; nothing is reported, the package stays.
     EXPECT_TRUE(controller->uploadPackagedReportAtPath(refused, true));
+    EXPECT_EQ(pipeline->waitForCompletions(2, std::chrono::milliseconds(200)).size(), 1u);
+    EXPECT_TRUE(fs::exists(refused));
+
+    // Debug mode changes the log only.
+    kits::setKitDebugLogging(true);
+    ASSERT_TRUE(controller->uploadPackagedReportAtPath(refused, false));
     completions = pipeline->waitForCompletions(2);
     ASSERT_EQ(completions.size(), 2u);
-    EXPECT_FALSE(completions[1].error);
-    EXPECT_FALSE(fs::exists(refused));
+    ASSERT_TRUE(completions[1].error);
+    EXPECT_EQ(completions[1].error->code, net::URLErrorServerCertificateUntrusted);
+    EXPECT_TRUE(server.requests().empty());
+    EXPECT_TRUE(fs::exists(refused));
 
-    // Debug mode: no pinning.
-    kits::setKitDebugLogging(true);
-    const std::string debug = package();
-    ASSERT_TRUE(controller->uploadPackagedReportAtPath(debug, false));
+    // Pinned to A: the urgent path sends it.
+    kits::testhooks::setPinnedCertificates(kits::KSTCertificateArray{
+        kits::KSTCreateCertificate(certificates->rootA.der.data(), certificates->rootA.der.size())});
+    remakeClient();
+    EXPECT_TRUE(controller->uploadPackagedReportAtPath(refused, true));
     completions = pipeline->waitForCompletions(3);
-    kits::setKitDebugLogging(false);
     ASSERT_EQ(completions.size(), 3u);
     EXPECT_FALSE(completions[2].error);
-    EXPECT_EQ(tls.requests().size(), 2u);
-    queue->waitUntilAllOperationsAreFinished();
-    kits::testhooks::setPinnedCertificates(std::nullopt);
-    net::testhooks::setDefaultTrustStoreFile(std::nullopt);
+    EXPECT_FALSE(fs::exists(refused));
+    EXPECT_EQ(server.requests().size(), 1u);
 }
 
 TEST_F(BBXReportsControllerTest, TaskDescriptionsArePathsUnderTheRoot)

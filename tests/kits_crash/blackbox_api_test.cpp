@@ -173,14 +173,21 @@ TEST(BlackboxInstallID, AnOlderKitsDefaultsWinOverThePlatformsIdentifier)
     foundation::MainBundle::setApplicationSupportDirectory(std::nullopt);
 }
 
-TEST(BlackboxDebugMode, AnyArgumentTurnsThePlatformsDebugOn)
+TEST(BlackboxDebugMode, TheArgumentTurnsThePlatformsDebugOnAndOff)
 {
     auto& keystone = Keystone::sharedSDK();
     const bool before = keystone.debug();
     keystone.setDebug(false);
     Blackbox::sharedInstance().setDebugMode(false);
-    EXPECT_TRUE(keystone.debug());
+    EXPECT_FALSE(keystone.debug());
+    EXPECT_FALSE(Blackbox::sharedInstance().debugMode());
+    EXPECT_FALSE(kits::isKitDebugLogging());
+    Blackbox::sharedInstance().setDebugMode(true);
     EXPECT_TRUE(Blackbox::sharedInstance().debugMode());
+    EXPECT_TRUE(kits::isKitDebugLogging());
+    Blackbox::sharedInstance().setDebugMode(false);
+    EXPECT_FALSE(Blackbox::sharedInstance().debugMode());
+    EXPECT_FALSE(kits::isKitDebugLogging());
     keystone.setDebug(before);
 }
 

@@ -1,9 +1,10 @@
 // A crash reaches the reports service: the crash child, launched as an application that starts the
 // kits through the kit platform, crashes in each way a process dies; its next launch sends the report
-// to a loopback server once, with launch 1's files and their symbolicated forms, and leaves only its
-// own directory behind. Also the urgent road after an early death, a refused upload sent by a later
-// launch, disabled reporting, a declining delegate, a clean previous launch and the crash date the
-// delegate sees.
+// to an HTTPS loopback server (its root pinned in the child) once, with launch 1's files and their
+// symbolicated forms, and leaves only its own directory behind. Also the urgent road after an early
+// death, a refused upload sent by a later launch, an accepted answer with a charset sent once over
+// three launches, disabled reporting, a declining delegate, a clean previous launch and the crash
+// date the delegate sees.
 #ifndef HORAVINE_SANITIZED
 // The sanitizers' own fault handlers stand in the capture's way: the plain build runs these.
 #include "kits_crash_capture/crash_child_run.h"
@@ -11,6 +12,7 @@
 #include "support/gunzip.h"
 #include "support/loopback_server.h"
 #include "support/multipart_reader.h"
+#include "support/suite_certificates.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -54,13 +56,20 @@ struct Upload {
 
 class BlackboxEndToEndTest : public ::testing::Test {
 protected:
+    static void SetUpTestSuite()
+    {
+        certificates.make("bbx-end-to-end-certs");
+        writeFile(certificates.folder() / "pinned-root.der",
+                  std::string(certificates->rootA.der.begin(), certificates->rootA.der.end()));
+    }
+    static void TearDownTestSuite() { certificates.drop(); }
     void SetUp() override
     {
         server.setHandler([this](const testsupport::RecordedRequest& request) {
             std::lock_guard lock(mutex);
             if (request.method == "POST" && request.path() == reportsPath)
                 uploads.push_back({realTimeNanoseconds(), request});
-            return testsupport::ScriptedAnswer{answerStatus, {}, {{"Content-Type", "application/json"}}, "{}"};
+            return testsupport::ScriptedAnswer{answerStatus, {}, {{"Content-Type", answerType}}, "{}"};
         });
     }
 
@@ -76,10 +85,12 @@ protected:
             "XDG_DATA_HOME=" + (folder.path() / "data").string(),
             "XDG_CONFIG_HOME=" + (folder.path() / "config").string(),
             "BlackboxReportsEndpoint=" + server.url(""),
+            "HORAVINE_PINNED_ROOT=" + (certificates.folder() / "pinned-root.der").string(),
         };
         for (char** entry = environ; *entry; ++entry) {
             const std::string text = *entry;
-            if (!text.starts_with("XDG_") && !text.starts_with("Blackbox") && !text.starts_with("Keystone"))
+            if (!text.starts_with("XDG_") && !text.starts_with("Blackbox") && !text.starts_with("Keystone")
+                && !text.starts_with("HORAVINE_PINNED_ROOT="))
                 environment.push_back(text);
         }
         Launch result;
@@ -143,10 +154,12 @@ protected:
         return copy;
     }
 
+    static inline testsupport::SuiteCertificates certificates;
     testsupport::TempFolder folder{"bbx-end-to-end"};
-    testsupport::LoopbackServer server;
+    testsupport::LoopbackServer server{{&certificates->leafA, {}, std::chrono::seconds(300)}};
     std::mutex mutex;
     int answerStatus = 200;
+    std::string answerType = "application/json";
     std::vector<Upload> uploads;
 };
 
@@ -269,6 +282,21 @@ TEST_F(BlackboxEndToEndTest, ARefusedUploadStaysForTheNextLaunch)
     EXPECT_EQ(sent[1].request.body, sent[0].request.body); // the kept package itself
     EXPECT_TRUE(entries("prepared").empty());
     EXPECT_EQ(entries("active"), std::vector<std::string>{third.execution});
+}
+
+TEST_F(BlackboxEndToEndTest, AReportAcceptedWithACharsetIsSentOnceOverThreeLaunches)
+{
+    answerType = "application/json;charset=utf-8";
+    const Launch first = launch("segv");
+    ASSERT_TRUE(first.diedBy(SIGSEGV)) << first.errors;
+    for (int later = 0; later < 2; ++later) {
+        const Launch next = launch("clean", "-", "1");
+        ASSERT_TRUE(next.endedCleanly()) << next.errors;
+        EXPECT_TRUE(entries("prepared").empty()) << later;
+    }
+    const auto sent = received();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(partsOf(sent[0].request)["report_id"], first.execution);
 }
 
 TEST_F(BlackboxEndToEndTest, DisabledReportingEmptiesEveryStateAndSendsNothing)

@@ -11,8 +11,10 @@
 
 #include "support/child_process.h"
 #include "support/eventually.h"
+#include "support/hooks/pinned_certificates_hook.h"
 #include "support/loopback_server.h"
 #include "support/temp_folder.h"
+#include "support/test_certificates.h"
 
 #include <gtest/gtest.h>
 
@@ -66,7 +68,10 @@ TEST(BlackboxPrompt, AlwaysSendCoversTheWaitingReportsAndOnesHandedOverLater)
         for (const char* identifier : {"launch1", "launch2", "launch3"})
             writeCrashedLaunch(active, identifier);
 
-        testsupport::LoopbackServer server;
+        const testsupport::TestCertificates certificates(folder.path());
+        kits::testhooks::setPinnedCertificates(kits::KSTCertificateArray{
+            kits::KSTCreateCertificate(certificates.rootA.der.data(), certificates.rootA.der.size())});
+        testsupport::LoopbackServer server({&certificates.leafA, {}, std::chrono::seconds(60)});
         server.setHandler([](const testsupport::RecordedRequest&) {
             return testsupport::ScriptedAnswer{200, {}, {{"Content-Type", "application/json"}}, "{}"};
         });

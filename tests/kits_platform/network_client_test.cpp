@@ -1,25 +1,26 @@
-// The kit network client against the loopback server, its retries on the virtual scheduler: the
-// retry limit, delays from "Retry-After", time-outs retried and refused connections not, an
-// invalidated client, and pinning (turned off in debug mode).
+// The kit network client against the HTTPS loopback server (its root pinned through the test hook),
+// its retries on the virtual scheduler: the retry limit, delays from "Retry-After", time-outs and
+// connection failures retried while refusals are not, an invalidated client, pinning (debug mode
+// included), and the kit sessions' https-only rule and answer cap.
 #include "kits/platform/bbx_url_session.h"
 #include "kits/platform/kit_log.h"
 #include "kits/platform/kst_network_client.h"
+#include "kits/platform/kst_network_response_handler.h"
 
+#include "foundation/main_bundle.h"
 #include "foundation/scheduler.h"
 #include "net/url_error.h"
 
+#include "closed_port.h"
 #include "hooks/default_trust_store_hook.h"
+#include "hooks/pinned_certificates_hook.h"
 #include "loopback_server.h"
 #include "suite_certificates.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <future>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -52,11 +53,14 @@ protected:
     {
         previous = foundation::scheduler();
         foundation::setScheduler(clock);
+        kits::testhooks::setPinnedCertificates(kits::KSTCertificateArray{
+            kits::KSTCreateCertificate(certificates->rootA.der.data(), certificates->rootA.der.size())});
     }
     void TearDown() override
     {
         foundation::setScheduler(previous);
         kits::setKitDebugLogging(false);
+        kits::testhooks::setPinnedCertificates(std::nullopt);
         net::testhooks::setDefaultTrustStoreFile(std::nullopt);
     }
 
@@ -89,21 +93,22 @@ protected:
         return {future.get(), seconds};
     }
 
+    static inline testsupport::SuiteCertificates certificates;
     std::shared_ptr<foundation::VirtualScheduler> clock = std::make_shared<foundation::VirtualScheduler>();
     std::shared_ptr<foundation::Scheduler> previous;
-    static inline testsupport::SuiteCertificates certificates;
+    LoopbackServer server{{&certificates->leafA, {}, 60s}};
 };
 
 } // namespace
 
 TEST_F(NetworkClientTest, RetryLimitCountsRepetitions)
 {
-    LoopbackServer server;
     server.script("GET", "/busy", answer(503));
     server.script("GET", "/busy", answer(503));
     auto client = kits::KSTNetworkClient::create();
     ASSERT_TRUE(client);
-    EXPECT_EQ(client->certPinner(), nullptr);
+    ASSERT_NE(client->certPinner(), nullptr); // without certificates of its own: the kits' pinned roots
+    EXPECT_EQ(client->certPinner()->certificates().size(), 1u);
     const auto [outcome, delays] = run(*client, net::URLRequest(server.url("/busy")), 1);
     EXPECT_EQ(outcome.error->domain, "KSTNetworkError");
     EXPECT_EQ(codeOf(outcome.error), -6);
@@ -116,7 +121,6 @@ TEST_F(NetworkClientTest, RetryLimitCountsRepetitions)
 
 TEST_F(NetworkClientTest, RetryAfterSetsTheDelays)
 {
-    LoopbackServer server;
     for (int attempt = 0; attempt < 4; ++attempt)
         server.script("GET", "/later", answer(429, {{"Retry-After", "30"}}));
     auto client = kits::KSTNetworkClient::create();
@@ -134,7 +138,6 @@ TEST_F(NetworkClientTest, RetryAfterSetsTheDelays)
 
 TEST_F(NetworkClientTest, HostileRetryAfterValuesGiveBoundedDelays)
 {
-    LoopbackServer server;
     for (const char* value : {"inf", "nan", "1e308", "-5"})
         server.script("GET", "/hostile", answer(503, {{"Retry-After", value}}));
     server.script("GET", "/hostile", answer(200, {}, "done"));
@@ -149,37 +152,47 @@ TEST_F(NetworkClientTest, HostileRetryAfterValuesGiveBoundedDelays)
     }
 }
 
-TEST_F(NetworkClientTest, TimeOutsAreRetriedRefusedConnectionsAreNot)
+TEST_F(NetworkClientTest, TimeOutsAndConnectionFailuresAreRetriedRefusalsAreNot)
 {
-    LoopbackServer server;
     server.script("GET", "/flaky", ScriptedAnswer{200, "", {}, std::string(4096, 's'), 0ms, AnswerFault::stallMidBody});
-    server.script("GET", "/flaky", answer(200, {}, "second"));
+    server.script("GET", "/flaky", ScriptedAnswer{200, "", {}, "", 0ms, AnswerFault::closeWithoutAnswer});
+    server.script("GET", "/flaky", ScriptedAnswer{200, "", {}, "", 0ms, AnswerFault::reset});
+    server.script("GET", "/flaky", answer(200, {}, "fourth"));
     auto client = kits::KSTNetworkClient::create();
     net::URLRequest flaky(server.url("/flaky"));
     flaky.timeoutInterval = 1.0;
     const auto [recovered, delays] = run(*client, flaky, 10);
     EXPECT_FALSE(recovered.error);
-    EXPECT_EQ(recovered.data, "second");
-    EXPECT_EQ(server.requests().size(), 2u);
+    EXPECT_EQ(recovered.data, "fourth");
+    EXPECT_EQ(server.requests().size(), 4u);
+    EXPECT_EQ(delays.size(), 3u);
 
-    const int closed = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(closed, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(closed, reinterpret_cast<sockaddr*>(&address), &length);
-    const auto before = clock->requestedDelays().size();
-    const auto [refused, after] =
-        run(*client, net::URLRequest("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/"), 10);
-    ::close(closed);
-    EXPECT_EQ(codeOf(refused.error), net::URLErrorCannotConnectToHost);
-    EXPECT_EQ(after.size(), before); // not repeated
+    // Nobody listening: tried again after the back-off until the limit.
+    std::size_t before = clock->requestedDelays().size();
+    {
+        const testsupport::ClosedPort closed;
+        ASSERT_NE(closed.port(), 0);
+        const auto [refused, after] =
+            run(*client, net::URLRequest("https://127.0.0.1:" + std::to_string(closed.port()) + "/"), 2);
+        EXPECT_EQ(codeOf(refused.error), kits::KSTNetworkErrorRetryLimit);
+        EXPECT_EQ(after.size(), before + 2);
+    }
+
+    // Refusals are final: a plain http URL is never connected to, an unpinned server never trusted.
+    LoopbackServer plain;
+    LoopbackServer underB({&certificates->leafB, {}, 60s});
+    before = clock->requestedDelays().size();
+    EXPECT_EQ(codeOf(run(*client, net::URLRequest(plain.url("/")), 10).first.error),
+              net::URLErrorAppTransportSecurityRequiresSecureConnection);
+    EXPECT_EQ(codeOf(run(*client, net::URLRequest(underB.url("/")), 10).first.error),
+              net::URLErrorServerCertificateUntrusted);
+    EXPECT_EQ(clock->requestedDelays().size(), before);
+    EXPECT_EQ(plain.connectionCount(), 0u);
+    EXPECT_TRUE(underB.requests().empty());
 }
 
 TEST_F(NetworkClientTest, AnInvalidatedClientSendsNothing)
 {
-    LoopbackServer server;
     auto client = kits::KSTNetworkClient::create();
     client->invalidateAndCancel();
     const auto [outcome, delays] = run(*client, net::URLRequest(server.url("/")), 10);
@@ -187,25 +200,27 @@ TEST_F(NetworkClientTest, AnInvalidatedClientSendsNothing)
     EXPECT_TRUE(server.requests().empty());
 }
 
-TEST_F(NetworkClientTest, PinningAndDebugMode)
+TEST_F(NetworkClientTest, PinningHoldsInDebugMode)
 {
     const auto& c = *certificates;
-    LoopbackServer underA({&c.leafA, {}, 60s});
     LoopbackServer underB({&c.leafB, {}, 60s});
     auto client = kits::KSTNetworkClient::create(
         {}, nullptr, kits::KSTCertificateArray{kits::KSTCreateCertificate(c.rootA.der.data(), c.rootA.der.size())});
     ASSERT_NE(client->certPinner(), nullptr);
-    underA.script("GET", "/", answer(200, {}, "pinned"));
-    EXPECT_EQ(run(*client, net::URLRequest(underA.url("/")), 0).first.data, "pinned");
+    server.script("GET", "/", answer(200, {}, "pinned"));
+    EXPECT_EQ(run(*client, net::URLRequest(server.url("/")), 0).first.data, "pinned");
+    const auto refused = run(*client, net::URLRequest(underB.url("/")), 0).first.error;
+    EXPECT_EQ(codeOf(refused), net::URLErrorServerCertificateUntrusted);
+    EXPECT_EQ(refused->localizedDescription, "the server's certificate does not chain to a trusted root");
+    EXPECT_TRUE(underB.requests().empty());
+
+    // Debug mode changes the log, not whom the kits trust: B stays refused, even with a trust store
+    // that holds B for default handling.
+    kits::setKitDebugLogging(true);
+    net::testhooks::setDefaultTrustStoreFile(c.rootB.certificatePEM.string());
     EXPECT_EQ(codeOf(run(*client, net::URLRequest(underB.url("/")), 0).first.error),
               net::URLErrorServerCertificateUntrusted);
     EXPECT_TRUE(underB.requests().empty());
-
-    // Debug mode: default handling, here against a trust store holding B.
-    kits::setKitDebugLogging(true);
-    net::testhooks::setDefaultTrustStoreFile(c.rootB.certificatePEM.string());
-    underB.script("GET", "/", answer(200, {}, "debug"));
-    EXPECT_EQ(run(*client, net::URLRequest(underB.url("/")), 0).first.data, "debug");
 }
 
 TEST(BBXURLSessionTest, FactoriesHandOutPlatformSessions)
@@ -215,6 +230,28 @@ TEST(BBXURLSessionTest, FactoriesHandOutPlatformSessions)
     EXPECT_FALSE(kits::BBXURLSession::sessionWithConfiguration(std::nullopt));
     EXPECT_TRUE(
         kits::BBXURLSession::sessionWithConfiguration(kits::BBXURLSessionConfiguration::defaultSessionConfiguration()));
+
+    // Every kit session keeps the kits' rules: looser values are tightened, tighter ones kept.
+    foundation::MainBundle::setCachesDirectory("/kit-caches");
+    const auto rules = kits::BBXURLSessionConfiguration::defaultSessionConfiguration();
+    EXPECT_TRUE(rules.httpsOnly);
+    EXPECT_TRUE(rules.insecureURLRefused);
+    EXPECT_EQ(rules.maximumRedirects, 5);
+    EXPECT_EQ(rules.maximumResponseBytes, 1u << 20);
+    EXPECT_EQ(rules.downloadDirectory, std::filesystem::path("/kit-caches/io.tessmark.sdk.mac.data/downloads"));
+    net::URLSessionConfiguration loose;
+    loose.maximumRedirects = 50;
+    loose.maximumResponseBytes = 1u << 30;
+    const auto tightened = kits::BBXURLSessionConfiguration::withKitRules(loose);
+    EXPECT_TRUE(tightened.httpsOnly);
+    EXPECT_EQ(tightened.maximumRedirects, 5);
+    EXPECT_EQ(tightened.maximumResponseBytes, 1u << 20);
+    net::URLSessionConfiguration strict;
+    strict.maximumRedirects = 2;
+    strict.maximumResponseBytes = 100;
+    EXPECT_EQ(kits::BBXURLSessionConfiguration::withKitRules(strict).maximumRedirects, 2);
+    EXPECT_EQ(kits::BBXURLSessionConfiguration::withKitRules(strict).maximumResponseBytes, 100u);
+    foundation::MainBundle::setCachesDirectory(std::nullopt);
 
     foundation::Error unwritable{
         std::string(net::URLErrorDomain), net::URLErrorCannotWriteToFile, "disk full", {}, "", {}};

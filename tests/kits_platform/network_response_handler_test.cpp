@@ -110,15 +110,24 @@ TEST(NetworkResponseHandlerTest, ErrorUserInformation)
     EXPECT_TRUE(KSTNetworkResponseHandler::errorForCode(-6, {}).userInfo.entries().empty());
 }
 
-TEST(NetworkResponseHandlerTest, TransportErrorsRetryOnlyOnTimeOut)
+TEST(NetworkResponseHandlerTest, ConnectionFailuresRetryLikeTimeOutsRefusalsDoNot)
 {
-    foundation::Error timeout{std::string(net::URLErrorDomain), net::URLErrorTimedOut, "", {}, "", {}};
-    const auto timedOut = handle(nullptr, {}, timeout);
-    EXPECT_TRUE(timedOut.retry);
-    EXPECT_EQ(timedOut.error->code, -1001);
-    EXPECT_EQ(timedOut.error->domain, net::URLErrorDomain);
+    // Time-out, DNS, refused, reset or closed before an answer, a broken handshake: retried, the error
+    // passed on unchanged.
     for (const std::int64_t code :
-         {net::URLErrorNetworkConnectionLost, net::URLErrorCannotConnectToHost, net::URLErrorCancelled}) {
+         {net::URLErrorTimedOut, net::URLErrorCannotFindHost, net::URLErrorCannotConnectToHost,
+          net::URLErrorNetworkConnectionLost, net::URLErrorSecureConnectionFailed}) {
+        foundation::Error failure{std::string(net::URLErrorDomain), code, "", {}, "", {}};
+        const auto outcome = handle(nullptr, {}, failure);
+        EXPECT_TRUE(outcome.retry) << code;
+        EXPECT_EQ(outcome.error->code, code);
+        EXPECT_EQ(outcome.error->domain, net::URLErrorDomain);
+    }
+    // A refused certificate, a cancel, an https refusal, a cap or a bad answer: final.
+    for (const std::int64_t code :
+         {net::URLErrorServerCertificateUntrusted, net::URLErrorCancelled,
+          net::URLErrorAppTransportSecurityRequiresSecureConnection, net::URLErrorDataLengthExceedsMaximum,
+          net::URLErrorBadServerResponse, net::URLErrorHTTPTooManyRedirects, net::URLErrorFileDoesNotExist}) {
         foundation::Error other{std::string(net::URLErrorDomain), code, "", {}, "", {}};
         const auto outcome = handle(nullptr, {}, other);
         EXPECT_FALSE(outcome.retry) << code;
@@ -138,18 +147,29 @@ TEST(NetworkResponseHandlerTest, ContentTypeMustMatchTheAcceptHeader)
             answer.headerFields.add("Content-Type", *contentType);
         return KSTNetworkResponseHandler::contentTypeForResponseMatchesRequest(&answer, request);
     };
-    EXPECT_TRUE(matches(json, "application/json"));
-    EXPECT_TRUE(matches(json, "Application/JSON; charset=whatever"));
-    EXPECT_FALSE(matches(json, "application/json;charset=utf-8"));
-    EXPECT_FALSE(matches(json, "text/html"));
+    // Type and subtype, without regard to case; parameters, however written, play no part.
+    for (const char* type : {"application/json", "Application/JSON; charset=whatever", "application/json;charset=utf-8",
+                             "application/json; charset=\"utf-8\"", " application/json ; charset=UTF-8"})
+        EXPECT_TRUE(matches(json, type)) << type;
+    for (const char* type : {"text/html", "application/jsonx", "application/json-seq", "application", "", "/json"})
+        EXPECT_FALSE(matches(json, type)) << type;
     EXPECT_FALSE(matches(json, std::nullopt));
     EXPECT_TRUE(matches(net::URLRequest("https://h.test/"), std::nullopt)); // no Accept: anything goes
 
     net::URLRequest withCharset = json;
     withCharset.setValueForHTTPHeaderField("utf-8", "Accept-Charset");
     EXPECT_TRUE(matches(withCharset, "Application/JSON; charset=UTF-8"));
-    EXPECT_FALSE(matches(withCharset, "application/json; charset=latin1"));
+    EXPECT_TRUE(matches(withCharset, "application/json; charset=latin1"));
     EXPECT_TRUE(matches(withCharset, "application/json"));
+
+    // A list of ranges, with parameters and wild cards.
+    net::URLRequest ranges("https://h.test/");
+    ranges.setValueForHTTPHeaderField("text/plain;q=0.5, application/*", "Accept");
+    EXPECT_TRUE(matches(ranges, "application/problem+json"));
+    EXPECT_TRUE(matches(ranges, "TEXT/plain"));
+    EXPECT_FALSE(matches(ranges, "text/html"));
+    ranges.setValueForHTTPHeaderField("*/*", "Accept");
+    EXPECT_TRUE(matches(ranges, "image/png"));
 
     // A success with the wrong type is an error of type other, not retried.
     auto html = response(200, {{"Content-Type", "text/html"}});

@@ -1,8 +1,9 @@
 // The settings download and the onboarding against the loopback server over TLS, its root pinned
 // through the test hook, repetitions passed on the virtual scheduler: the order of download,
 // onboarding and notification, the request's URL and headers, the form, the cache file, the
-// failures, the device-identifier switch and the endpoint lookup; Keystone's start and settings in
-// child processes; the cached file's reading under seeded mutations.
+// failures (a plain http endpoint and an endless answer among them), the device-identifier switch and
+// the endpoint lookup; Keystone's start, settings and download files in child processes; the cached
+// file's reading under seeded mutations.
 #include "kits/platform/host_functions.h"
 #include "kits/platform/keystone.h"
 #include "kits/platform/kit_log.h"
@@ -10,12 +11,12 @@
 #include "kits/platform/kst_network_client.h"
 #include "kits/platform/kst_settings_onboarding_manager.h"
 
+#include "foundation/application_notifications.h"
 #include "foundation/main_bundle.h"
 #include "foundation/notification_center.h"
 #include "foundation/property_list_json.h"
 #include "foundation/scheduler.h"
 
-#include "hooks/default_trust_store_hook.h"
 #include "hooks/pinned_certificates_hook.h"
 #include "loopback_server.h"
 #include "multipart_reader.h"
@@ -25,18 +26,41 @@
 #include "temp_folder.h"
 
 #include <gtest/gtest.h>
+#include <openssl/pem.h>
 #include <openssl/sha.h>
+#include <openssl/x509.h>
 
 #include <atomic>
+#include <fcntl.h>
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <sys/file.h>
 #include <thread>
 #include <unistd.h>
 
 namespace {
 
 using namespace std::chrono_literals;
+
+// The certificate of a PEM file as the kits' pinned set.
+kits::KSTCertificateArray pinnedFromPEM(const char* path)
+{
+    kits::KSTCertificateArray pinned;
+    FILE* file = path ? std::fopen(path, "r") : nullptr;
+    if (!file)
+        return pinned;
+    if (X509* certificate = PEM_read_X509(file, nullptr, nullptr, nullptr)) {
+        unsigned char* der = nullptr;
+        const int length = i2d_X509(certificate, &der);
+        if (length > 0)
+            pinned.push_back(kits::KSTCreateCertificate(der, static_cast<std::size_t>(length)));
+        OPENSSL_free(der);
+        X509_free(certificate);
+    }
+    std::fclose(file);
+    return pinned;
+}
 using foundation::PropertyListArray;
 using foundation::PropertyListDictionary;
 using kits::KSTSettingsOnboardingManager;
@@ -125,8 +149,6 @@ protected:
         foundation::MainBundle::setInfoDictionary(info());
         kits::testhooks::setPinnedCertificates(kits::KSTCertificateArray{
             kits::KSTCreateCertificate(certificates->rootA.der.data(), certificates->rootA.der.size())});
-        // Debug mode turns pinning off: the default handling then trusts root A too.
-        net::testhooks::setDefaultTrustStoreFile(certificates->rootA.certificatePEM.string());
         kits::setKitLogSink([this](std::string_view line) { record(std::string(line)); });
         observer = foundation::NotificationCenter::defaultCenter().addObserver(
             kits::KSTSettingsAvailableNotification, nullptr, [this](const foundation::Notification&) {
@@ -141,7 +163,6 @@ protected:
         kits::setKitLogSink({});
         kits::setKitDebugLogging(false);
         kits::testhooks::setPinnedCertificates(std::nullopt);
-        net::testhooks::setDefaultTrustStoreFile(std::nullopt);
         foundation::MainBundle::setInfoDictionary(nullptr);
         foundation::MainBundle::setIconPNG(std::nullopt);
         foundation::MainBundle::setCachesDirectory(std::nullopt);
@@ -293,7 +314,14 @@ TEST_F(SettingsOnboardingTest, NewApplicationIsCreatedThenTheSecondDownloadIsAnn
 
 TEST_F(SettingsOnboardingTest, SettingsRequestCarriesItsQueryAndHeaders)
 {
-    server.script("GET", settingsPath, json(200, R"({"app":{"status":"activated"}})"));
+    // The media type decides, whatever its parameters say.
+    server.script("GET", settingsPath,
+                  ScriptedAnswer{200,
+                                 "",
+                                 {{"Content-Type", "Application/JSON;charset=\"utf-8\""}},
+                                 R"({"app":{"status":"activated"}})",
+                                 0ms,
+                                 AnswerFault::none});
     auto manager = startManager();
     ASSERT_TRUE(waitForEnd(*manager));
     ASSERT_EQ(server.requests().size(), 1u);
@@ -448,6 +476,38 @@ TEST_F(SettingsOnboardingTest, AdvertisingTokenOnlyWhileDeviceIdentifiersMayBeRe
     }
 }
 
+TEST_F(SettingsOnboardingTest, APlainHttpEndpointIsRefusedWithNothingConnected)
+{
+    LoopbackServer plain;
+    plain.script("GET", settingsPath, json(200, R"({"app":{"status":"new"}})"));
+    foundation::MainBundle::setInfoDictionary(info(plain.url("")));
+    auto manager = startManager();
+    ASSERT_TRUE(waitForEnd(*manager));
+    EXPECT_EQ(plain.connectionCount(), 0u);
+    EXPECT_EQ(notifications.load(), 0);
+    const std::string refused = "[Keystone] Refused to connect to \"" + plain.url(settingsPath);
+    const auto lines = recorded();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [&](const auto& line) { return line.starts_with(refused); }), 1)
+        << testing::PrintToString(lines);
+    EXPECT_GE(indexOf("[Keystone] failed to download settings Error Domain=NSURLErrorDomain Code=-1022"), 0);
+}
+
+TEST_F(SettingsOnboardingTest, AnEndlessAnswerIsCutAtTheCapAndLeavesNoFile)
+{
+    const std::string old = R"({"app":{"status":"activated"},"old":true})";
+    writeFile(cacheFile(), old);
+    server.script("GET", settingsPath, ScriptedAnswer{200, "", {}, "", 0ms, AnswerFault::endlessBody});
+    auto manager = startManager();
+    ASSERT_TRUE(waitForEnd(*manager));
+    EXPECT_EQ(server.requests().size(), 1u); // cut, not repeated
+    EXPECT_GE(indexOf("[Keystone] failed to download settings Error Domain=NSURLErrorDomain Code=-1103"), 0);
+    EXPECT_EQ(notifications.load(), 0);
+    EXPECT_EQ(readFile(cacheFile()), old);
+    const auto downloads = folder.path() / "caches" / "io.tessmark.sdk.mac.data" / "downloads";
+    EXPECT_TRUE(std::filesystem::is_directory(downloads));
+    EXPECT_TRUE(std::filesystem::is_empty(downloads));
+}
+
 TEST_F(SettingsOnboardingTest, EnvironmentEndpointWinsAndWithoutOneNothingIsSent)
 {
     LoopbackServer preferred({&certificates->leafA, {}, 60s});
@@ -587,7 +647,9 @@ TEST(SettingsCacheTest, MutatedSettingsReadAsADictionaryOrNone)
 
 // One launch of the kits in a process of its own (the start call works once per process, and a
 // forked child would lack the worker threads of the parent): run by launchKits below, which passes
-// the folder, the endpoint and the trusted root in the environment.
+// the folder, the endpoint and the pinned root in the environment. A download file it holds (as a
+// running task would) while it starts, and what the start and the quit left of the download files,
+// go to "downloads".
 TEST(KeystoneLaunch, DISABLED_Launch)
 {
     const char* folder = std::getenv("HORAVINE_LAUNCH_FOLDER");
@@ -605,18 +667,28 @@ TEST(KeystoneLaunch, DISABLED_Launch)
     if (endpoint)
         info.set("Blackbox", PropertyListDictionary{{"SettingsEndpoint", endpoint}, {"ConfigureEndpoint", endpoint}});
     foundation::MainBundle::setInfoDictionary(info);
-    // Debug mode: pinning is off and the default handling trusts the test root.
-    net::testhooks::setDefaultTrustStoreFile(std::getenv("HORAVINE_LAUNCH_TRUST"));
+    kits::testhooks::setPinnedCertificates(pinnedFromPEM(std::getenv("HORAVINE_LAUNCH_TRUST")));
     kits::setKitDebugLogging(true);
+    const auto downloads = base / "caches" / "io.tessmark.sdk.mac.data" / "downloads";
+    std::filesystem::create_directories(downloads);
+    const auto held = downloads / "horavine-download-held";
+    const int holder = ::open(held.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ::flock(holder, LOCK_EX);
     std::atomic<bool> announced{false};
     auto token = foundation::NotificationCenter::defaultCenter().addObserver(
         kits::KSTSettingsAvailableNotification, nullptr, [&](const foundation::Notification&) { announced = true; });
     kits::Keystone::with({});
+    const auto present = [&](const char* name) { return std::filesystem::exists(downloads / name) ? "kept" : "gone"; };
+    std::string files =
+        std::string("start: left ") + present("horavine-download-left") + ", held " + present("horavine-download-held");
     for (int wait = 0; endpoint && wait < 3000 && !announced; ++wait)
         std::this_thread::sleep_for(10ms);
     const auto settings = kits::Keystone::sharedSDK().settings();
     std::ofstream(base / "report") << (announced ? "announced " : "silent ")
                                    << (settings ? foundation::jsonFromPropertyList(*settings) : std::string("none"));
+    foundation::NotificationCenter::defaultCenter().post(foundation::ApplicationWillTerminateNotification);
+    std::ofstream(base / "downloads") << files << "; quit: held " << present("horavine-download-held");
+    ::close(holder);
 }
 
 namespace {
@@ -624,6 +696,7 @@ namespace {
 struct Launch {
     std::string report;
     std::string errors;
+    std::string downloads;
 };
 
 Launch launchKits(const std::filesystem::path& folder, const std::optional<std::string>& endpoint,
@@ -638,7 +711,7 @@ Launch launchKits(const std::filesystem::path& folder, const std::optional<std::
                + (folder / "errors").string() + "'";
     std::filesystem::remove(folder / "report");
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
-    return {readFile(folder / "report"), readFile(folder / "errors")};
+    return {readFile(folder / "report"), readFile(folder / "errors"), readFile(folder / "downloads")};
 }
 
 } // namespace
@@ -646,10 +719,14 @@ Launch launchKits(const std::filesystem::path& folder, const std::optional<std::
 TEST_F(SettingsOnboardingTest, KeystoneStartsTheSequenceAndReadsTheCache)
 {
     // First launch: the start call downloads and announces the settings, which Keystone then serves.
+    // It removes the download file an ended process left, not the one a running task holds; its quit
+    // removes that one too.
     const std::string served = R"({"app":{"status":"activated"},"k":1})";
     server.script("GET", settingsPath, json(200, served));
+    writeFile(folder.path() / "caches" / "io.tessmark.sdk.mac.data" / "downloads" / "horavine-download-left", "old");
     const auto first = launchKits(folder.path(), server.url(""), certificates->rootA.certificatePEM);
     EXPECT_EQ(first.report, "announced " + served) << first.errors;
+    EXPECT_EQ(first.downloads, "start: left gone, held kept; quit: held gone");
     EXPECT_EQ(readFile(cacheFile()), served);
     EXPECT_EQ(server.requests().size(), 1u);
 

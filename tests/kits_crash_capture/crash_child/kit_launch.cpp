@@ -5,10 +5,12 @@
 // normally, or crashes as `mode` asks after the main queue's first turn ("early-<mode>": before it).
 // "decline" gives the kit a delegate that declines every report; "detect" one that prints the crash
 // date of each report it is shown ("crashed_on <seconds>"); "activate" posts that the application
-// becomes active and then stops being active, after the first turn.
+// becomes active and then stops being active, after the first turn. The kits pin the DER root named by
+// $HORAVINE_PINNED_ROOT when it is set.
 #include "kit_launch.h"
 
 #include "bus_error.h"
+#include "support/hooks/pinned_certificates_hook.h"
 #include "support/manual_main_queue.h"
 #include "support/real_time.h"
 
@@ -25,6 +27,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 
@@ -109,6 +113,12 @@ int runKitLaunch(int argc, char** argv)
                                {"CFBundleVersion", "7"},
                                {"Keystone", PropertyListDictionary{{"APIKey", "crash-child-key"},
                                                                    {"Kits", foundation::PropertyListArray{}}}}});
+    if (const char* pinned = std::getenv("HORAVINE_PINNED_ROOT")) {
+        std::ifstream file(pinned, std::ios::binary);
+        const std::string der{std::istreambuf_iterator<char>(file), {}};
+        kits::testhooks::setPinnedCertificates(
+            kits::KSTCertificateArray{kits::KSTCreateCertificate(der.data(), der.size())});
+    }
     MainBundle::setCachesDirectory(std::filesystem::path(cache) / "crashchild");
     MainBundle::setApplicationSupportDirectory(std::filesystem::path(data) / "crashchild");
     busFilePath = (std::filesystem::path(cache) / "truncated").string();
