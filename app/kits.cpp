@@ -1,5 +1,6 @@
-// Hands the kits the application's information dictionary, folders, main-thread executor and the crash kit's
-// prompt, then starts the crash kit (which brings the analytics kit) through the kit platform's one start call.
+// Hands the kits the application's information dictionary, folders, icon, main-thread executor and the crash
+// kit's prompt, then starts the crash kit (which brings the analytics kit) through the kit platform's one start
+// call.
 #include "app/kits.h"
 
 #include "app/global_functions.h"
@@ -10,7 +11,11 @@
 #include "kits/platform/keystone.h"
 #include "ui/alerts.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
+#include <QImage>
+#include <QPainter>
+#include <QSvgRenderer>
 #include <QThread>
 
 namespace app {
@@ -40,18 +45,47 @@ kits::BlackboxPromptPresenter crashReportPromptPresenter()
     };
 }
 
-void startKits()
+std::vector<std::uint8_t> applicationIconPNG()
+{
+    constexpr int side = 512;
+    QSvgRenderer renderer(QStringLiteral(":/horavine.svg"));
+    if (!renderer.isValid())
+        return {};
+    QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    {
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        renderer.render(&painter);
+    }
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.save(&buffer, "PNG"))
+        return {};
+    const QByteArray& bytes = buffer.data();
+    return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+}
+
+void handKitsTheirHost()
 {
     using foundation::MainBundle;
     MainBundle::setInfoDictionary(infoDictionary());
     MainBundle::setCachesDirectory(foundation::xdgCacheHome() / "horavine");
     MainBundle::setApplicationSupportDirectory(foundation::xdgDataHome() / "horavine");
+    // Its hash goes with every settings request, the icon itself with the onboarding.
+    if (auto icon = applicationIconPNG(); !icon.empty())
+        MainBundle::setIconPNG(std::move(icon));
     // The kits' "main queue" is the application's event loop, while there is one: as the application
     // object goes (at quit, or at the end of a test program) the kits' threads may still hand work over,
     // which from then on is dropped. Replacing the executor waits for a hand-over under way.
     foundation::MainQueue::setExecutor([](foundation::Work work) { delay(0, std::move(work)); });
     qAddPostRoutine([] { foundation::MainQueue::setExecutor([](foundation::Work) {}); });
     kits::Blackbox::sharedInstance().setPromptPresenter(crashReportPromptPresenter());
+}
+
+void startKits()
+{
+    handKitsTheirHost();
     kits::Keystone::with({kits::Blackbox::kitClass()});
 }
 

@@ -4,6 +4,9 @@
 
 #include "kits/crash/blackbox_delegate.h"
 
+#include <cstdint>
+#include <vector>
+
 namespace app {
 
 // Asks the crash kit's question in an application-modal alert, its buttons in the kit's order, and
@@ -11,7 +14,15 @@ namespace app {
 // An alert closed without a button is not answered: the report stays for the next launch.
 kits::BlackboxPromptPresenter crashReportPromptPresenter();
 
-// Starts the crash kit (and with it the analytics kit) once per process.
+// The application's icon as the kits send it (settings query, onboarding): the icon's SVG rendered as
+// a PNG of 512 × 512 pixels; empty when it cannot be rendered.
+std::vector<std::uint8_t> applicationIconPNG();
+
+// Hands the kits what they take from their host: the information dictionary, the caches and data
+// folders, the icon, the main-thread executor and the crash kit's prompt.
+void handKitsTheirHost();
+
+// Hands the kits their host, then starts the crash kit (and with it the analytics kit) once per process.
 void startKits();
 // Ends the process at once through the crash kit, which records the crash.
 [[noreturn]] void crashForDebugging();
