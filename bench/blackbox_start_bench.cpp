@@ -3,11 +3,13 @@
 // service. Each round is a fresh process (the kits start once per process) with its own folders.
 #include "crash_directory.h"
 #include "foundation/main_bundle.h"
+#include "hooks/pinned_certificates_hook.h"
 #include "kits/crash/bbx_file_manager.h"
 #include "kits/crash/blackbox.h"
 #include "kits/platform/keystone.h"
 #include "kits/platform/kit_log.h"
 #include "loopback_server.h"
+#include "test_certificates.h"
 
 #include <benchmark/benchmark.h>
 
@@ -46,7 +48,12 @@ Round runRound(const fs::path& root)
         const std::string identifier = "launch" + std::to_string(index);
         benchcrash::writeReport(active / identifier, identifier);
     }
+    fs::create_directories(root / "certificates");
+    const testsupport::TestCertificates certificates(root / "certificates");
+    kits::testhooks::setPinnedCertificates(kits::KSTCertificateArray{
+        kits::KSTCreateCertificate(certificates.rootA.der.data(), certificates.rootA.der.size())});
     testsupport::LoopbackServerOptions options;
+    options.identity = &certificates.leafA;
     options.life = std::chrono::seconds(90);
     testsupport::LoopbackServer server(options);
     server.setHandler([](const testsupport::RecordedRequest&) {

@@ -6,9 +6,11 @@
 #include "kits/analytics/tly_tally_controller.h"
 #include "kits/platform/host_functions.h"
 
+#include "hooks/pinned_certificates_hook.h"
 #include "loopback_server.h"
 #include "tally_metadata.h"
 #include "temp_folder.h"
+#include "test_certificates.h"
 
 #include <benchmark/benchmark.h>
 
@@ -130,7 +132,12 @@ BENCHMARK(BM_BurstOfTenThousandFromFourThreadsUntilDrained)->Unit(benchmark::kMi
 // server has all 100 and the folder holds none.
 void BM_HundredPackagesUploadedToTheLoopbackServer(benchmark::State& state)
 {
-    testsupport::LoopbackServer server(testsupport::LoopbackServerOptions{nullptr, {}, std::chrono::minutes(30)});
+    const testsupport::TempFolder certificateFolder(folderPrefix);
+    const testsupport::TestCertificates certificates(certificateFolder.path());
+    kits::testhooks::setPinnedCertificates(kits::KSTCertificateArray{
+        kits::KSTCreateCertificate(certificates.rootA.der.data(), certificates.rootA.der.size())});
+    testsupport::LoopbackServer server(
+        testsupport::LoopbackServerOptions{&certificates.leafA, {}, std::chrono::minutes(30)});
     server.setHandler([](const testsupport::RecordedRequest&) {
         testsupport::ScriptedAnswer answer;
         answer.status = 202;
@@ -169,6 +176,8 @@ void BM_HundredPackagesUploadedToTheLoopbackServer(benchmark::State& state)
         controller->eventQueue()->waitUntilAllOperationsAreFinished();
         state.ResumeTiming();
     }
+    controller.reset();
+    kits::testhooks::setPinnedCertificates(std::nullopt);
 }
 BENCHMARK(BM_HundredPackagesUploadedToTheLoopbackServer)->Unit(benchmark::kMillisecond)->Iterations(5);
 
