@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -147,6 +148,51 @@ QRect ProjectsOutlineDelegate::stopButtonRect(const QRect& cell)
     return {cell.left() + 8 + buttonSize, cell.center().y() - buttonSize / 2 + 1, buttonSize, buttonSize};
 }
 
+QRect ProjectsOutlineDelegate::projectNameRect(const QRect& cell, const QFont& font, const QString& durationText)
+{
+    QFont bold = font;
+    bold.setBold(true);
+    const int durationLeft = newTimerButtonRect(cell).left() - 10 - QFontMetrics(bold).horizontalAdvance(durationText);
+    return {cell.left() + 8, cell.top(), durationLeft - cell.left() - 16, cell.height()};
+}
+
+QWidget* ProjectsOutlineDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                                               const QModelIndex& index) const
+{
+    if (!isProjectRow(index))
+        return nullptr;
+    auto* editor = new QLineEdit(parent);
+    editor->setObjectName(QStringLiteral("projectNameEditor"));
+    QFont bold = option.font;
+    bold.setBold(true);
+    editor->setFont(bold);
+    return editor;
+}
+
+void ProjectsOutlineDelegate::setEditorData(QWidget* editor, const QModelIndex& index) const
+{
+    if (auto* line = qobject_cast<QLineEdit*>(editor)) {
+        line->setText(index.data(Qt::EditRole).toString());
+        line->selectAll();
+    }
+}
+
+void ProjectsOutlineDelegate::setModelData(QWidget* editor, QAbstractItemModel*, const QModelIndex& index) const
+{
+    const auto* line = qobject_cast<QLineEdit*>(editor);
+    // Leaving the field unchanged (a new project's editor closed as it was) is no rename.
+    if (line && projectNameHandler_ && isProjectRow(index) && line->text() != index.data(Qt::EditRole).toString())
+        projectNameHandler_(index, line->text());
+}
+
+void ProjectsOutlineDelegate::updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option,
+                                                   const QModelIndex& index) const
+{
+    const QRect name =
+        projectNameRect(option.rect, option.font, index.data(ProjectsOutlineModel::ProjectDurationRole).toString());
+    editor->setGeometry(name.adjusted(-4, 2, 4, -2));
+}
+
 void ProjectsOutlineDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                                     const QModelIndex& index) const
 {
@@ -202,7 +248,7 @@ void ProjectsOutlineDelegate::paintProject(QPainter* painter, const QStyleOption
     const int durationWidth = boldMetrics.horizontalAdvance(duration);
     const QRect durationRect(button.left() - 10 - durationWidth, cell.top(), durationWidth, cell.height());
 
-    const QRect textArea(cell.left() + 8, cell.top(), durationRect.left() - cell.left() - 16, cell.height());
+    const QRect textArea = projectNameRect(cell, option.font, duration);
     const QString name =
         boldMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight, textArea.width());
     painter->setFont(bold);

@@ -1,11 +1,14 @@
 // Paints every cell of the projects outline (no widget per cell): the spanning project row with its
 // duration and new-timer button, and the timer cells with their state colours, status image and
-// pause/play and stop buttons. Clicks on those painted buttons come out as signals.
+// pause/play and stop buttons. Clicks on those painted buttons come out as signals; the name typed
+// into a project row's editor goes to a handler.
 #pragma once
 
 #include <QColor>
 #include <QElapsedTimer>
 #include <QStyledItemDelegate>
+
+#include <functional>
 
 namespace mainwindow {
 
@@ -17,10 +20,22 @@ public:
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
+    // A project row's name is edited in a line edit over its name; what the user typed goes to the
+    // handler (the model is not written), and only when it differs from the name shown.
+    using ProjectNameHandler = std::function<void(const QModelIndex& index, const QString& name)>;
+    void setProjectNameHandler(ProjectNameHandler handler) { projectNameHandler_ = std::move(handler); }
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override;
+    void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override;
+    void updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option,
+                              const QModelIndex& index) const override;
+
     // Where the painted buttons sit inside a cell: shared by painting and hit testing.
     static QRect newTimerButtonRect(const QRect& projectCell);
     static QRect togglePauseButtonRect(const QRect& actionsCell);
     static QRect stopButtonRect(const QRect& actionsCell);
+    // The area of a project row's name (and client), left of its duration.
+    static QRect projectNameRect(const QRect& projectCell, const QFont& font, const QString& durationText);
 
     // The selection's colour for the outline: the highlight while the outline has the focus in the
     // active window, grey otherwise. Rows are tinted with it and marked by a bar of it.
@@ -48,6 +63,7 @@ private:
     void paintTimerCell(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const;
 
     QElapsedTimer pulseClock_;
+    ProjectNameHandler projectNameHandler_;
 };
 
 } // namespace mainwindow

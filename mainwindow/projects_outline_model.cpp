@@ -526,7 +526,8 @@ QVariant ProjectsOutlineModel::projectData(ProjectNode& node, int role) const
     const model::Project& project = *node.project;
     switch (role) {
     case ItemKindRole: return QVariant::fromValue(static_cast<int>(ItemKind::project));
-    case Qt::DisplayRole: return qText(project.name().value_or(""));
+    case Qt::DisplayRole:
+    case Qt::EditRole: return qText(project.name().value_or(""));
     case ProjectClientRole: return project.client() ? qText(project.client()->name().value_or("")) : QString();
     case ProjectDurationRole:
         // The sums are those of timers(filter), made for the rows that are painted.
@@ -584,10 +585,13 @@ Qt::ItemFlags ProjectsOutlineModel::flags(const QModelIndex& index) const
 {
     // Projects and timers can be dragged; drops are the view's own business (no drop flag needed).
     // A timer never has children, which spares the view a look-up among the expanded rows for each.
+    // A project's name is edited in its row; the edit reaches the store through the controller.
     if (!index.isValid())
         return Qt::NoItemFlags;
     const Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled;
-    return nodeOfIndex(index) ? flags | Qt::ItemNeverHasChildren : flags;
+    if (nodeOfIndex(index))
+        return flags | Qt::ItemNeverHasChildren;
+    return index.column() == 0 ? flags | Qt::ItemIsEditable : flags;
 }
 
 } // namespace mainwindow

@@ -9,6 +9,8 @@
 #include "mainwindow/projects_outline_model.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 
 namespace mainwindow {
@@ -28,6 +30,7 @@ ProjectsOutlineView::ProjectsOutlineView(QWidget* parent)
     // The disclosure controls stay in the first column on screen when columns are dragged around.
     setTreePosition(-1);
     setMouseTracking(true);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
     header()->setStretchLastSection(false);
     pulseTimer_.setInterval(50);
     connect(&pulseTimer_, &QTimer::timeout, this, &ProjectsOutlineView::repaintPulsingStatusCells);
@@ -78,6 +81,55 @@ void ProjectsOutlineView::setModel(QAbstractItemModel* model)
     connect(model, &QAbstractItemModel::layoutChanged, this, &ProjectsOutlineView::schedulePulseCheck);
     connect(this, &QTreeView::expanded, this, &ProjectsOutlineView::schedulePulseCheck, Qt::UniqueConnection);
     connect(this, &QTreeView::collapsed, this, &ProjectsOutlineView::schedulePulseCheck, Qt::UniqueConnection);
+}
+
+QModelIndex ProjectsOutlineView::selectedProjectRow() const
+{
+    const QModelIndexList rows = selectionModel() ? selectionModel()->selectedRows() : QModelIndexList();
+    if (rows.isEmpty() || rows.first().parent().isValid())
+        return {};
+    return rows.first();
+}
+
+bool ProjectsOutlineView::editProjectName(const QModelIndex& projectRow)
+{
+    if (!projectRow.isValid() || projectRow.parent().isValid() || state() == EditingState)
+        return false;
+    const QModelIndex name = projectRow.siblingAtColumn(0);
+    scrollTo(name);
+    return QTreeView::edit(name, AllEditTriggers, nullptr);
+}
+
+void ProjectsOutlineView::keyPressEvent(QKeyEvent* event)
+{
+    // F2 and Return rename the selected project; Escape and Return in the editor are the editor's.
+    const int key = event->key();
+    const bool renameKey = key == Qt::Key_F2 || key == Qt::Key_Return || key == Qt::Key_Enter;
+    if (renameKey && event->modifiers() == Qt::NoModifier && state() != EditingState
+        && editProjectName(selectedProjectRow())) {
+        event->accept();
+        return;
+    }
+    ContextMenuOutlineView::keyPressEvent(event);
+}
+
+void ProjectsOutlineView::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    // A double click on a project's name renames it; elsewhere it expands or collapses the project.
+    const QPoint point = event->position().toPoint();
+    const QModelIndex index = indexAt(point);
+    if (event->button() == Qt::LeftButton && index.isValid() && !index.parent().isValid()) {
+        const QModelIndex name = index.siblingAtColumn(0);
+        QStyleOptionViewItem option;
+        initViewItemOption(&option);
+        const QRect area = ProjectsOutlineDelegate::projectNameRect(
+            visualRect(name), option.font, name.data(ProjectsOutlineModel::ProjectDurationRole).toString());
+        if (area.contains(point) && editProjectName(name)) {
+            event->accept();
+            return;
+        }
+    }
+    ContextMenuOutlineView::mouseDoubleClickEvent(event);
 }
 
 void ProjectsOutlineView::focusInEvent(QFocusEvent* event)

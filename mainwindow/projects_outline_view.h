@@ -1,6 +1,7 @@
 // The outline of projects and timers: one uniform row height (so the view never measures rows),
-// project rows spanning every column, and the pulse of running timers' status dots, which ticks only
-// while a running timer's row is on screen.
+// project rows spanning every column, the pulse of running timers' status dots, which ticks only
+// while a running timer's row is on screen, and the editing of a project's name in its row (F2,
+// Return or a double click on the name).
 #pragma once
 
 #include "mainwindow/context_menu_outline_view.h"
@@ -36,6 +37,10 @@ public:
     void doItemsLayout() override;
 
     void setModel(QAbstractItemModel* model) override;
+    // Opens the name editor of a project row; false for any other row.
+    bool editProjectName(const QModelIndex& projectRow);
+    // The selected row when it is a project's (invalid otherwise).
+    QModelIndex selectedProjectRow() const;
     bool isPulsing() const { return pulseTimer_.isActive(); }
 
 protected:
@@ -45,6 +50,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
     void drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
     // Looks at the shown rows once the current event is handled (many changes, one look) and runs

@@ -162,6 +162,10 @@ void ProjectsViewController::connectOutline()
             outline_->spanProjectRows(first, last);
     });
     auto* cells = outline_->cellDelegate();
+    cells->setProjectNameHandler([this](const QModelIndex& index, const QString& name) {
+        if (auto* project = dynamic_cast<model::Project*>(model_->item(index)))
+            renameProject(*project, name.toStdString());
+    });
     connect(cells, &ProjectsOutlineDelegate::newTimerButtonClicked, this, [this](const QModelIndex& index) {
         if (auto* project = dynamic_cast<model::Project*>(model_->item(index)))
             emit newTimerButtonClicked(project);
@@ -490,6 +494,7 @@ model::Project* ProjectsViewController::newProject()
     model_->insertProject(static_cast<int>(std::min(project->sortOrder(), count)), *project);
     updateEmptyView();
     selectItem(*project);
+    outline_->editProjectName(model_->indexOf(project));
     kits::TallyEvents::trackNewProject();
     return project;
 }

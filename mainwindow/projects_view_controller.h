@@ -196,7 +196,8 @@ public:
     void fixColumnOrder();
     void fixOutlineSize();
 
-    // Makes a project of the selected client, lists it at the place of its sort order and selects it.
+    // Makes a project of the selected client, lists it at the place of its sort order, selects it and
+    // opens its name for editing.
     model::Project* newProject();
 
     // The actions on projects and timers. Each changes the store without processing the pending
@@ -208,7 +209,10 @@ public:
     void deleteSelectedItem();
     // The Delete item and key: the sidebar's delete while it has the focus, else deleteSelectedItem.
     void deleteAction();
-    void projectNameChanged(const std::string& name);
+    // Rename: the selected project (projectNameChanged) or the one whose row was edited takes the
+    // name, trimmed of surrounding white space; an empty name is refused (false) and nothing changes.
+    bool projectNameChanged(const std::string& name);
+    bool renameProject(model::Project& project, const std::string& name);
     void searchAction(const QString& text);
     // The row buttons: a timer of the default type in the project (on today's page), and pause or
     // stop of a timer.

@@ -158,11 +158,22 @@ void ProjectsViewController::deleteSelectedItem()
     }
 }
 
-void ProjectsViewController::projectNameChanged(const std::string& name)
+bool ProjectsViewController::projectNameChanged(const std::string& name)
 {
     const QModelIndexList rows = outline_->selectionModel()->selectedRows();
-    if (auto* project = dynamic_cast<model::Project*>(rows.isEmpty() ? nullptr : model_->item(rows.first())))
-        project->setName(name);
+    auto* project = dynamic_cast<model::Project*>(rows.isEmpty() ? nullptr : model_->item(rows.first()));
+    return project && renameProject(*project, name);
+}
+
+bool ProjectsViewController::renameProject(model::Project& project, const std::string& name)
+{
+    const QString trimmed = QString::fromStdString(name).trimmed();
+    if (trimmed.isEmpty())
+        return false;
+    const std::string stored = trimmed.toStdString();
+    if (project.name() != stored)
+        project.setName(stored);
+    return true;
 }
 
 void ProjectsViewController::searchAction(const QString& text)

@@ -20,6 +20,7 @@
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QPaintEvent>
 #include <QSignalSpy>
 #include <QTest>
@@ -60,6 +61,14 @@ protected:
         auto controller = std::make_unique<ProjectsViewController>(context_.get(), *defaults_);
         controller->resize(800, 500);
         return controller;
+    }
+    // The name editor open in a project row, if any.
+    static QLineEdit* openNameEditor(ProjectsViewController& controller)
+    {
+        for (QLineEdit* editor : controller.outlineView()->viewport()->findChildren<QLineEdit*>("projectNameEditor"))
+            if (!editor->isHidden())
+                return editor;
+        return nullptr;
     }
     static bool isExpanded(ProjectsViewController& controller, model::Project* project)
     {
@@ -141,6 +150,65 @@ TEST_F(ProjectsViewControllerTest, NewProjectRemovesTheEmptyViewAndIsSelected)
     EXPECT_FALSE(controller->isEmptyViewShown());
     EXPECT_EQ(controller->selectedItem(), created);
     EXPECT_EQ(controller->projects(), std::vector<model::Project*>{created});
+
+    // Its name is open for typing at once.
+    QLineEdit* editor = openNameEditor(*controller);
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->selectedText(), "New project");
+    QTest::keyClicks(editor, "Deck");
+    QTest::keyClick(editor, Qt::Key_Return);
+    QCoreApplication::processEvents(); // Return commits on the next turn
+    EXPECT_EQ(created->name(), "Deck");
+}
+
+// F2, Return or a double click on the name open the name in the row; Return stores the typed name
+// as one undo step, Escape and an empty name change nothing; a double click elsewhere opens nothing.
+TEST_F(ProjectsViewControllerTest, AProjectIsRenamedInItsRowByKeyboardAsOneUndoStep)
+{
+    model::Project* garden = project("Garden");
+    periodTimer(garden, march(6, 8), 30);
+    context_->processPendingChanges();
+    auto controller = makeController();
+    controller->show();
+    ProjectsOutlineView& view = *controller->outlineView();
+    controller->selectItem(*garden);
+    const auto rename = [&](Qt::Key opening, const QString& typed, Qt::Key closing) {
+        QTest::keyClick(&view, opening);
+        QLineEdit* editor = openNameEditor(*controller);
+        ASSERT_NE(editor, nullptr);
+        EXPECT_EQ(editor->text(), "Garden");
+        QTest::keyClicks(editor, typed);
+        QTest::keyClick(editor, closing);
+        QCoreApplication::processEvents(); // Return commits on the next turn
+        EXPECT_EQ(openNameEditor(*controller), nullptr);
+        context_->processPendingChanges();
+    };
+    auto& undo = context_->undoManager();
+    const auto steps = undo.undoCount();
+
+    rename(Qt::Key_Return, "Orchard", Qt::Key_Escape);
+    rename(Qt::Key_F2, " ", Qt::Key_Return);
+    EXPECT_EQ(garden->name(), "Garden");
+    EXPECT_EQ(undo.undoCount(), steps);
+
+    rename(Qt::Key_F2, "  Shed ", Qt::Key_Return);
+    EXPECT_EQ(garden->name(), "Shed");
+    EXPECT_EQ(undo.undoCount(), steps + 1);
+    EXPECT_EQ(controller->outlineModel()->indexOf(garden).data().toString(), "Shed");
+    undo.undo();
+    context_->processPendingChanges();
+    EXPECT_EQ(garden->name(), "Garden");
+    EXPECT_EQ(controller->outlineModel()->indexOf(garden).data().toString(), "Garden");
+
+    const QModelIndex row = controller->outlineModel()->indexOf(garden);
+    const QRect rect = view.visualRect(row);
+    QTest::mouseDClick(view.viewport(), Qt::LeftButton, Qt::NoModifier, rect.topLeft() + QPoint(12, rect.height() / 2));
+    ASSERT_NE(openNameEditor(*controller), nullptr);
+    QTest::keyClick(openNameEditor(*controller), Qt::Key_Escape);
+    QTest::mouseDClick(view.viewport(), Qt::LeftButton, Qt::NoModifier,
+                       rect.topRight() + QPoint(-60, rect.height() / 2));
+    EXPECT_EQ(openNameEditor(*controller), nullptr);
+    EXPECT_EQ(garden->name(), "Garden");
 }
 
 TEST_F(ProjectsViewControllerTest, CreatedTimersAreListedInStartOrderExpandedAndSelected)
