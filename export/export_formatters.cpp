@@ -7,8 +7,6 @@
 
 #include "foundation/locale.h"
 
-#include <cstdio>
-
 namespace exports {
 
 using foundation::DateTextStyle;
@@ -70,10 +68,7 @@ std::string ExportFormatters::timerDateText(const model::Timer& timer, bool with
 
 std::string clockDurationText(std::int64_t minutes)
 {
-    const auto [hours, rest] = model::splitHoursMinutes(minutes);
-    char text[48];
-    std::snprintf(text, sizeof text, "%02lld:%02lld", static_cast<long long>(hours), static_cast<long long>(rest));
-    return text;
+    return model::clockDuration(minutes);
 }
 
 std::string durationText(std::int64_t minutes)

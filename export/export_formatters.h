@@ -74,8 +74,8 @@ inline std::size_t documentCapacity(std::size_t projects, std::size_t timers)
 // space between hours and minutes, as the plain-text and HTML documents show it.
 std::string durationText(std::int64_t minutes);
 
-// "02:05" for 125 minutes: the floor split of hours and minutes, each at least two digits; hours are
-// not capped and a negative duration keeps the floor split (-30 gives "-1:30").
+// "02:05" for 125 minutes: hours and minutes, each at least two digits; hours are not capped and a
+// negative duration is a minus sign and its magnitude (-30 gives "-0:30"), as model::clockDuration.
 std::string clockDurationText(std::int64_t minutes);
 
 } // namespace exports

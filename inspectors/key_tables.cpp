@@ -251,14 +251,20 @@ std::optional<ui::KeyAccessor> pauseEntryKey(std::string_view key)
         return accessor(
             key, [](void* c) { return optionalValue(entity<PauseEntry>(c).start()); },
             [](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
-                entity<PauseEntry>(c).setStart(dateValue(value));
+                PauseEntry& entry = entity<PauseEntry>(c);
+                if (auto error = entry.validateStart(dateValue(value)))
+                    return error->localizedDescription;
+                entry.setStart(dateValue(value));
                 return std::nullopt;
             });
     if (key == "end")
         return accessor(
             key, [](void* c) { return optionalValue(entity<PauseEntry>(c).end()); },
             [](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
-                entity<PauseEntry>(c).setEnd(dateValue(value));
+                PauseEntry& entry = entity<PauseEntry>(c);
+                if (auto error = entry.validateEnd(dateValue(value)))
+                    return error->localizedDescription;
+                entry.setEnd(dateValue(value));
                 return std::nullopt;
             });
     if (key == "duration")

@@ -19,7 +19,8 @@ namespace inspectors {
 // "project", the project's "customHourlyRate" and "client", the client's "hourlyRate").
 std::vector<ui::ValueDependency> dependenciesOf(const data::Object* object, std::string_view keyPath);
 
-// "content." followed by: start, end (both checked by the timer's validation), date (the day of the
+// "content." followed by: start, end (both checked by the timer's validation: an end after the start
+// and not in the future), date (the day of the
 // start; writing it keeps the start's time), notes, fixedDuration (whole minutes, 0 or more),
 // fixedCost, customHourlyRate (0 to the maximum rate), billed (billing freezes the rate),
 // billedHourlyRate, hourlyRate, project.hourlyRate, pauseEntriesLabelText (the last four read-only).
@@ -34,7 +35,8 @@ ui::KeyTable clientKeys();
 // derived values, read-only).
 ui::KeyTable projectKeys();
 
-// "content." followed by start and end of a pause entry, duration and formattedDuration (read-only).
+// "content." followed by start and end of a pause entry (neither after now while its timer runs),
+// duration and formattedDuration (read-only).
 ui::KeyTable pauseEntryKeys();
 
 } // namespace inspectors

@@ -36,6 +36,16 @@ namespace {
 const char* outOfRangeMessage = "This pause entry is not within the timer's start and end.";
 const char* overlapMessage = "This pause entry overlaps other pause entries.";
 
+// What is wrong with the entry, nothing when it is fine; an overlap is told before the range.
+const char* conflictMessage(const model::PauseEntry& entry)
+{
+    if (!entry.overlappingOtherPauseEntries().empty())
+        return overlapMessage;
+    if (!entry.inTimerRange())
+        return outOfRangeMessage;
+    return nullptr;
+}
+
 bool isPauseEntryOrTimer(const data::Object* object)
 {
     const std::string& entity = object->entity().name();
@@ -97,15 +107,15 @@ QVariant PauseEntriesTableModel::data(const QModelIndex& index, int role) const
     if (index.column() == rangeColumn && role == Qt::DisplayRole)
         return QString::fromStdString(shown->formattedDuration());
     if (index.column() == durationColumn) {
-        // The length and the warning image take turns; out-of-range entries show no image here.
-        const bool overlaps = !shown->overlappingOtherPauseEntries().empty();
+        // The length and the warning image take turns: an entry that overlaps others or leaves its
+        // timer's range is flagged in its row, whichever row is selected.
+        const char* message = conflictMessage(*shown);
         if (role == Qt::DisplayRole)
-            return overlaps ? QVariant()
-                            : QVariant(QString::fromStdString(model::formattedDuration(shown->duration())));
-        if (role == Qt::DecorationRole && overlaps)
+            return message ? QVariant() : QVariant(QString::fromStdString(model::formattedDuration(shown->duration())));
+        if (role == Qt::DecorationRole && message)
             return QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
-        if (role == Qt::ToolTipRole && overlaps)
-            return PauseEntriesViewController::tr(overlapMessage);
+        if (role == Qt::ToolTipRole && message)
+            return PauseEntriesViewController::tr(message);
     }
     return {};
 }
@@ -253,11 +263,7 @@ void PauseEntriesViewController::updateConflicts()
     const model::PauseEntry* selected = selectedPauseEntry();
     bool conflicts = false;
     for (const model::PauseEntry* entry : timer_->pauseEntries()) {
-        const char* message = nullptr;
-        if (!entry->inTimerRange())
-            message = outOfRangeMessage;
-        if (!entry->overlappingOtherPauseEntries().empty())
-            message = overlapMessage; // replaces the out-of-range message
+        const char* message = conflictMessage(*entry);
         conflicts = conflicts || message;
         if (entry == selected) {
             if (message)

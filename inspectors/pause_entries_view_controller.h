@@ -31,7 +31,8 @@ class Timer;
 namespace inspectors {
 
 // The timer's pause entries by start: column 0 the range, column 1 the length (or, for an entry that
-// overlaps others, a warning image); tinted rows take the warning background.
+// overlaps others or leaves its timer's range, a warning image); tinted rows take the warning
+// background.
 class PauseEntriesTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:

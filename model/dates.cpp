@@ -93,11 +93,35 @@ std::pair<std::int64_t, std::int64_t> splitHoursMinutes(std::int64_t minutes)
     return {hours, rest};
 }
 
+namespace {
+
+// Hours and minutes of the duration's magnitude; unsigned, so that even the most negative minutes
+// have one.
+std::pair<std::uint64_t, std::uint64_t> magnitudeHoursMinutes(std::int64_t minutes)
+{
+    const std::uint64_t magnitude =
+        minutes < 0 ? std::uint64_t{0} - static_cast<std::uint64_t>(minutes) : static_cast<std::uint64_t>(minutes);
+    return {magnitude / 60, magnitude % 60};
+}
+
+} // namespace
+
 std::string formattedDuration(std::int64_t minutes)
 {
-    const auto [hours, rest] = splitHoursMinutes(minutes);
+    const auto [hours, rest] = magnitudeHoursMinutes(minutes);
     char text[64];
-    std::snprintf(text, sizeof text, "%02" PRId64 "h\u00A0%02" PRId64 "m", hours, rest);
+    std::snprintf(text, sizeof text, "%s%02" PRIu64 "h\u00A0%02" PRIu64 "m", minutes < 0 ? "-" : "", hours, rest);
+    return text;
+}
+
+std::string clockDuration(std::int64_t minutes)
+{
+    const auto [hours, rest] = magnitudeHoursMinutes(minutes);
+    char text[48];
+    if (minutes < 0)
+        std::snprintf(text, sizeof text, "-%" PRIu64 ":%02" PRIu64, hours, rest);
+    else
+        std::snprintf(text, sizeof text, "%02" PRIu64 ":%02" PRIu64, hours, rest);
     return text;
 }
 

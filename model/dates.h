@@ -37,7 +37,13 @@ Date subtractingYears(Date date, int years);
 std::pair<std::int64_t, std::int64_t> splitHoursMinutes(std::int64_t minutes);
 
 // "01h\u00A030m": hours and minutes of at least two digits, joined by a no-break space so that a
-// duration never wraps inside; hours are not capped.
+// duration never wraps inside; hours are not capped. A negative duration (an end before its start,
+// as stored files may hold) is a minus sign and its magnitude: -46 is "-00h\u00A046m".
 std::string formattedDuration(std::int64_t minutes);
+
+// The clock text of a duration: "01:30", hours not capped. A negative one is a minus sign and its
+// magnitude with the sign inside the hours' two places, so a column keeps its width: -46 is "-0:46",
+// -74 "-1:14".
+std::string clockDuration(std::int64_t minutes);
 
 } // namespace model

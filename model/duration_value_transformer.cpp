@@ -1,12 +1,10 @@
-// Clock-like duration text; shares the floor split of durations with formattedDuration.
+// Clock-like duration text of whatever holds a number of minutes (model/dates.h clockDuration).
 #include "model/duration_value_transformer.h"
 
 #include "model/dates.h"
 
-#include <cinttypes>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 
 namespace model {
 namespace {
@@ -69,10 +67,7 @@ std::optional<std::string> DurationValueTransformer::transformedValue(const std:
     const std::optional<std::int64_t> minutes = minutesOf(value);
     if (!minutes)
         return std::nullopt;
-    const auto [hours, rest] = splitHoursMinutes(*minutes);
-    char text[48];
-    std::snprintf(text, sizeof text, "%02" PRId64 ":%02" PRId64, hours, rest);
-    return std::string(text);
+    return clockDuration(*minutes);
 }
 
 } // namespace model

@@ -1,4 +1,4 @@
-// Turns a duration in whole minutes into clock-like text ("25:00", "-1:59") for the mini window, the
+// Turns a duration in whole minutes into clock-like text ("25:00", "-0:46") for the mini window, the
 // projects outline and its status line. One way only; anything that is not a number gives nothing.
 #pragma once
 

@@ -70,7 +70,36 @@ bool PauseEntry::inTimerRange() const
         return false;
     if (timerEnd && ownEnd && *ownEnd > *timerEnd)
         return false;
+    if (!timerEnd && (ownStart || ownEnd)) {
+        const foundation::Date now = foundation::now();
+        if ((ownStart && *ownStart > now) || (ownEnd && *ownEnd > now))
+            return false;
+    }
     return true;
+}
+
+namespace {
+
+// A running timer has no end yet: its pauses cannot reach past now.
+std::optional<ModelError> afterNowWhileRunning(const PauseEntry& entry, std::optional<foundation::Date> proposed,
+                                               const char* message)
+{
+    const Timer* owner = entry.timer();
+    if (!proposed || !owner || owner->end() || *proposed <= foundation::now())
+        return std::nullopt;
+    return ModelError{1, message};
+}
+
+} // namespace
+
+std::optional<ModelError> PauseEntry::validateStart(std::optional<foundation::Date> proposed) const
+{
+    return afterNowWhileRunning(*this, proposed, "A pause of a running timer cannot start after now");
+}
+
+std::optional<ModelError> PauseEntry::validateEnd(std::optional<foundation::Date> proposed) const
+{
+    return afterNowWhileRunning(*this, proposed, "A pause of a running timer cannot end after now");
 }
 
 const std::map<std::string, std::vector<std::string>>& PauseEntry::keyDependencies()

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "model/managed_object.h"
+#include "model/model_error.h"
 
 #include "foundation/clock.h"
 
@@ -35,8 +36,13 @@ public:
     std::string formattedDuration() const;
     // The timer's other closed pauses that hold this entry's start or end (bounds inclusive).
     std::vector<PauseEntry*> overlappingOtherPauseEntries() const;
-    // Whether the pause lies within its timer's start and end (missing dates pass).
+    // Whether the pause lies within its timer's start and end (missing dates pass); a running timer
+    // ends now, so a pause of it that starts or ends later is out of range too.
     bool inTimerRange() const;
+    // Edit-time checks of the pause editor: a pause of a running timer cannot start or end after now.
+    // Nothing when acceptable; other conflicts are reported, not refused.
+    std::optional<ModelError> validateStart(std::optional<foundation::Date> proposed) const;
+    std::optional<ModelError> validateEnd(std::optional<foundation::Date> proposed) const;
 
     static const std::map<std::string, std::vector<std::string>>& keyDependencies();
 };

@@ -208,6 +208,8 @@ std::optional<ModelError> Timer::validateEnd(std::optional<foundation::Date> pro
         return std::nullopt;
     if (*proposed < *begin)
         return ModelError{1, "End date must be later than start date"};
+    if (*proposed > foundation::now())
+        return ModelError{1, "End date must not lie in the future"};
     return std::nullopt;
 }
 

@@ -100,7 +100,8 @@ public:
     void togglePause();
     void resumeFromStopped();
 
-    // Edit-time checks of the date editors (never save-time rules): nothing when acceptable.
+    // Edit-time checks of the date editors (never save-time rules): nothing when acceptable. A period
+    // timer's end lies after its start and not in the future.
     std::optional<ModelError> validateStart(std::optional<foundation::Date> proposed) const;
     std::optional<ModelError> validateEnd(std::optional<foundation::Date> proposed) const;
 

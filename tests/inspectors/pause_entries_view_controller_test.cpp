@@ -7,6 +7,7 @@
 #include "inspectors/timer_inspector_view_controller.h"
 
 #include "ui/modal_test_hook.h"
+#include "ui/object_controller.h"
 
 #include <QAction>
 #include <QApplication>
@@ -78,9 +79,11 @@ TEST_F(PauseEntriesTest, APauseStartingBeforeTheTimerIsOutOfRange)
     EXPECT_FALSE(sheet_.editBoxContent()->isHidden());
     EXPECT_EQ(message(), outside);
     EXPECT_TRUE(sheet_.hasConflicts());
-    // Its length shows, with no warning image: only overlaps get one in the table.
-    EXPECT_EQ(sheet_.tableModel()->data(sheet_.tableModel()->index(0, 1), Qt::DisplayRole).toString(),
-              QString::fromUtf8("00h\u00A006m"));
+    // Its row is flagged too, whichever row is selected: the warning image in place of its length.
+    const QModelIndex duration = sheet_.tableModel()->index(0, 1);
+    EXPECT_EQ(sheet_.tableModel()->data(duration, Qt::DisplayRole), QVariant());
+    EXPECT_TRUE(sheet_.tableModel()->data(duration, Qt::DecorationRole).isValid());
+    EXPECT_EQ(sheet_.tableModel()->data(duration, Qt::ToolTipRole).toString(), outside);
 
     // Moved inside the timer in the edit box, the conflict goes.
     sheet_.startField()->setDateTime(QDateTime(QDate(2024, 3, 6), QTime(10, 1), Qt::UTC));
@@ -88,6 +91,36 @@ TEST_F(PauseEntriesTest, APauseStartingBeforeTheTimerIsOutOfRange)
     EXPECT_EQ(early->start(), march(6, 10, 1));
     EXPECT_EQ(message(), QString());
     EXPECT_FALSE(sheet_.hasConflicts());
+    EXPECT_EQ(sheet_.tableModel()->data(duration, Qt::DisplayRole).toString(), QString::fromUtf8("00h\u00A004m"));
+}
+
+// Now is 10:17. A running timer ends now: its pauses cannot be moved past it, and one a stored file
+// holds past it is flagged in its row and in the edit box.
+TEST_F(PauseEntriesTest, APauseOfARunningTimerCannotEndAfterNow)
+{
+    timer_->setEnd(std::nullopt);
+    model::PauseEntry* entry = pause(10, 5, {{10, 10}});
+    model::PauseEntry* stored = pause(10, 12, {{10, 40}});
+    open();
+    std::vector<QString> refusals;
+    select(entry);
+    sheet_.findChild<ui::ObjectController*>()->setRefusalHandler(
+        [&](QWidget&, const QString& text) { refusals.push_back(text); });
+    EXPECT_EQ(message(), QString());
+
+    sheet_.endField()->setDateTime(QDateTime(QDate(2024, 3, 6), QTime(10, 30), Qt::UTC));
+    Q_EMIT sheet_.endField()->editingFinished();
+    EXPECT_EQ(refusals, std::vector<QString>{"A pause of a running timer cannot end after now"});
+    EXPECT_EQ(entry->end(), march(6, 10, 10));
+    sheet_.endField()->setDateTime(QDateTime(QDate(2024, 3, 6), QTime(10, 11), Qt::UTC));
+    Q_EMIT sheet_.endField()->editingFinished();
+    EXPECT_EQ(entry->end(), march(6, 10, 11));
+
+    const QModelIndex storedDuration = sheet_.tableModel()->index(sheet_.tableModel()->row(stored), 1);
+    EXPECT_EQ(sheet_.tableModel()->data(storedDuration, Qt::ToolTipRole).toString(), outside);
+    select(stored);
+    EXPECT_EQ(message(), outside);
+    EXPECT_TRUE(sheet_.hasConflicts());
 }
 
 TEST_F(PauseEntriesTest, SelectingAnInnerPauseTintsTheOuterRowAndNotTheReverse)

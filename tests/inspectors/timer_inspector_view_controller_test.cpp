@@ -209,6 +209,12 @@ TEST_F(TimerInspectorTest, AnEndBeforeTheStartShowsTheModelsMessageAndKeepsTheSt
     Q_EMIT end.editingFinished();
     EXPECT_EQ(timer->end(), march(6, 9, 45));
 
+    // Now is 10:17: an end after it is refused too.
+    end.setDateTime(QDateTime(QDate(2024, 3, 6), QTime(10, 30), Qt::UTC));
+    Q_EMIT end.editingFinished();
+    EXPECT_EQ(refusals.back(), "End date must not lie in the future");
+    EXPECT_EQ(timer->end(), march(6, 9, 45));
+
     // The date row moves the start to another day and keeps its time.
     QDateTimeEdit& date = *pane_.dateField();
     timer->setType(1);

@@ -297,6 +297,9 @@ TEST_F(ProjectsOutlineTest, ColumnTextsOfEachTimerTypeAndState)
     fixed->setFixedCost(foundation::Decimal(99));
     model::Timer* expense = expenseTimer(website, march(6, 4), "12.5", "train ticket");
     model::Timer* expenseWithoutCost = expenseTimer(website, march(6, 3), std::nullopt, "free lunch");
+    // An end 46 minutes before the start, as a stored file may hold it.
+    model::Project* repair = project("Repair");
+    model::Timer* backwards = periodTimer(repair, march(6, 2), -46);
     model::Preferences(*defaults_).setShowsBilledTimers(true);
     auto controller = makeController();
 
@@ -308,6 +311,10 @@ TEST_F(ProjectsOutlineTest, ColumnTextsOfEachTimerTypeAndState)
     EXPECT_EQ(cell(*controller, closed, ColumnIdentifier::duration), "25:00");
     EXPECT_EQ(cell(*controller, fixed, ColumnIdentifier::duration), "00:45");
     EXPECT_EQ(cell(*controller, expense, ColumnIdentifier::duration), "");
+    // A negative duration is its sign and magnitude (the floor split would read "-1:14").
+    EXPECT_EQ(cell(*controller, backwards, ColumnIdentifier::duration), "-0:46");
+    EXPECT_EQ(controller->outlineModel()->indexOf(repair).data(ProjectsOutlineModel::ProjectDurationRole).toString(),
+              "-0:46");
 
     const int costRole = ProjectsOutlineModel::CostTextRole;
     EXPECT_EQ(cell(*controller, expense, ColumnIdentifier::notes, costRole), "€12.50");

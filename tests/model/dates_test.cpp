@@ -96,8 +96,21 @@ TEST(Durations, FormattedWithANoBreakSpace)
                                     "00m");
     EXPECT_EQ(formattedDuration(6000), "100h\xC2\xA0"
                                        "00m");
-    EXPECT_EQ(formattedDuration(-30), "-1h\xC2\xA0"
+    // A negative duration is its sign and magnitude, never the floor split (-1h 14m for -46).
+    EXPECT_EQ(formattedDuration(-46), "-00h\xC2\xA0"
+                                      "46m");
+    EXPECT_EQ(formattedDuration(-90), "-01h\xC2\xA0"
                                       "30m");
-    EXPECT_EQ(formattedDuration(INT64_MIN), "-153722867280912931h\xC2\xA0"
-                                            "52m");
+    EXPECT_EQ(formattedDuration(INT64_MIN), "-153722867280912930h\xC2\xA0"
+                                            "08m");
+}
+
+TEST(Durations, ClockTextOfANegativeDurationIsItsSignAndMagnitude)
+{
+    EXPECT_EQ(clockDuration(90), "01:30");
+    EXPECT_EQ(clockDuration(0), "00:00");
+    EXPECT_EQ(clockDuration(-46), "-0:46");
+    EXPECT_EQ(clockDuration(-74), "-1:14");
+    EXPECT_EQ(clockDuration(-600), "-10:00");
+    EXPECT_EQ(clockDuration(INT64_MIN), "-153722867280912930:08");
 }

@@ -18,7 +18,7 @@ TEST(DurationValueTransformer, Minutes)
     EXPECT_EQ(transformer.transformedValue(1439LL), "23:59");
     EXPECT_EQ(transformer.transformedValue(1500u), "25:00");
     EXPECT_EQ(transformer.transformedValue(std::int16_t{6000}), "100:00");
-    EXPECT_EQ(transformer.transformedValue(-1), "-1:59");
+    EXPECT_EQ(transformer.transformedValue(-1), "-0:01");
     EXPECT_EQ(transformer.transformedValue(std::numeric_limits<std::uint64_t>::max()), std::nullopt);
 }
 

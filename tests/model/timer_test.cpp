@@ -292,6 +292,9 @@ TEST_F(TimerTest, ValidationIsForPeriodTimersOnly)
     EXPECT_EQ(timer->validateEnd(at(9, 59))->localizedDescription, "End date must be later than start date");
     EXPECT_FALSE(timer->validateEnd(at(10, 0)));
     EXPECT_FALSE(timer->validateEnd(std::nullopt));
+    // Now is 12:00: an end may reach it, not pass it.
+    EXPECT_FALSE(timer->validateEnd(at(12, 0)));
+    EXPECT_EQ(timer->validateEnd(at(12, 1))->localizedDescription, "End date must not lie in the future");
     timer->setType(rawValue(TimerType::expense));
     EXPECT_FALSE(timer->validateEnd(at(9, 0)));
 }
@@ -315,12 +318,21 @@ TEST_F(TimerTest, PauseOverlapRangeAndLabels)
     EXPECT_EQ(other->pauseEntriesLabelText(), "3 entries");
     EXPECT_EQ(periodTimer(at(9, 0))->pauseEntriesLabelText(), "0 entries");
 
-    // Range: not before the timer's start, not after its end.
+    // Range: not before the timer's start, not after its end; a running timer ends now (12:00), and
+    // its pauses cannot be edited past it.
     EXPECT_TRUE(running->inTimerRange());
     EXPECT_FALSE(pause(other, at(9, 59), at(10, 5))->inTimerRange());
+    PauseEntry* late = pause(other, at(11, 50), at(12, 1));
+    EXPECT_FALSE(late->inTimerRange());
+    EXPECT_EQ(late->validateEnd(at(12, 1))->localizedDescription, "A pause of a running timer cannot end after now");
+    EXPECT_FALSE(late->validateEnd(at(12, 0)));
+    EXPECT_EQ(late->validateStart(at(12, 1))->localizedDescription,
+              "A pause of a running timer cannot start after now");
+    late->setEnd(at(12, 0));
     other->setEnd(at(10, 40));
     EXPECT_FALSE(pause(other, at(10, 35), at(10, 41))->inTimerRange());
     EXPECT_TRUE(pause(other, at(10, 35), at(10, 40))->inTimerRange());
+    EXPECT_FALSE(late->validateEnd(at(12, 30))); // a stopped timer's pauses are flagged, not refused
 }
 
 TEST_F(TimerTest, PauseDurationsAndTexts)
