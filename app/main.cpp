@@ -92,7 +92,7 @@ int main(int argc, char** argv)
 
     // Greyed out, and keeping no frame, until the store is in.
     mainwindow::MainWindowController mainWindow(nullptr, defaults);
-    mainWindow.waitForStore();
+    mainWindow.waitForStore(QString::fromStdString(storePath.filename().string()));
     launchReport.watchMainWindow(mainWindow);
 
     // The hand-over: the loaded context becomes the main thread's, and everything that reads it is

@@ -56,8 +56,9 @@ MainWindowController::MainWindowController(data::ObjectContext* context, foundat
     fitFrameToScreen(remembered);
 }
 
-void MainWindowController::waitForStore()
+void MainWindowController::waitForStore(const QString& storeName)
 {
+    split_->projectsViewController()->showLoading(storeName);
     // A disabled window passes no click or key to its children, and its actions' shortcuts do
     // not match while every widget they sit in is disabled.
     setEnabled(false);

@@ -42,8 +42,9 @@ public:
 
     // A window made without a context while the store loads: shown at once, but nothing in it can
     // be used (its menus, toolbar and columns, their shortcuts too) until attachContext(). Its frame
-    // is not kept until then: a start that ends before the store is in writes nothing.
-    void waitForStore();
+    // is not kept until then: a start that ends before the store is in writes nothing. The outline
+    // says that the store (`storeName`, the file's name) is loading.
+    void waitForStore(const QString& storeName);
     // The store has loaded: the split view is made anew over `context` and every menu and toolbar
     // item acts on it. Only for a window made without a context; ends waitForStore().
     void attachContext(data::ObjectContext& context);

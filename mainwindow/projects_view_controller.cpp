@@ -30,6 +30,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
+#include <QProgressBar>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
@@ -390,6 +391,8 @@ void ProjectsViewController::updateStatusLabelsAfterPaint()
 void ProjectsViewController::writeStatusLabels() const
 {
     statusLabelsPending_ = false;
+    if (isLoadingShown())
+        return; // nothing is counted before the store is in
     // The listed timers are timers(filter) of each listed project; their sums are made where missing.
     countsStatusLabel_->setText(qText(mainwindow::countsStatusText(model_->projects().size(), model_->timerCount())));
     durationStatusLabel_->setText(qText(mainwindow::durationStatusText(model_->totalDuration())));
@@ -411,7 +414,8 @@ QString ProjectsViewController::durationStatusText() const
 
 void ProjectsViewController::updateEmptyView()
 {
-    const bool empty = model_->projects().empty();
+    // While the store loads, no projects is no news: the loading view stands there instead.
+    const bool empty = model_->projects().empty() && !isLoadingShown();
     emptyView_->setVisible(empty);
     if (empty)
         centreEmptyView();
@@ -422,11 +426,51 @@ bool ProjectsViewController::isEmptyViewShown() const
     return !emptyView_->isHidden();
 }
 
+void ProjectsViewController::showLoading(const QString& storeName)
+{
+    if (!loadingView_) {
+        loadingView_ = new QWidget(outline_->viewport());
+        loadingView_->setObjectName(QStringLiteral("loadingView"));
+        auto* layout = new QVBoxLayout(loadingView_);
+        loadingLabel_ = new QLabel(loadingView_);
+        loadingLabel_->setAlignment(Qt::AlignCenter);
+        loadingLabel_->setEnabled(false);
+        auto* busy = new QProgressBar(loadingView_);
+        busy->setRange(0, 0); // no steps: it only shows that work goes on
+        busy->setTextVisible(false);
+        busy->setFixedWidth(160);
+        layout->addWidget(loadingLabel_);
+        layout->addWidget(busy, 0, Qt::AlignHCenter);
+    }
+    loadingLabel_->setText(tr("Loading %1…").arg(storeName));
+    loadingView_->show();
+    centre(*loadingView_);
+    updateEmptyView();
+    statusLabelsPending_ = false;
+    countsStatusLabel_->clear();
+    durationStatusLabel_->clear();
+}
+
+bool ProjectsViewController::isLoadingShown() const
+{
+    return loadingView_ && !loadingView_->isHidden();
+}
+
+QString ProjectsViewController::loadingText() const
+{
+    return isLoadingShown() ? loadingLabel_->text() : QString();
+}
+
 void ProjectsViewController::centreEmptyView()
 {
-    emptyView_->adjustSize();
+    centre(*emptyView_);
+}
+
+void ProjectsViewController::centre(QWidget& view)
+{
+    view.adjustSize();
     const QSize area = outline_->viewport()->size();
-    emptyView_->move((area.width() - emptyView_->width()) / 2, (area.height() - emptyView_->height()) / 2);
+    view.move((area.width() - view.width()) / 2, (area.height() - view.height()) / 2);
 }
 
 void ProjectsViewController::updateExpandedState()
@@ -563,8 +607,12 @@ void ProjectsViewController::showEvent(QShowEvent* event)
 
 bool ProjectsViewController::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == outline_->viewport() && event->type() == QEvent::Resize && !emptyView_->isHidden())
-        centreEmptyView();
+    if (watched == outline_->viewport() && event->type() == QEvent::Resize) {
+        if (!emptyView_->isHidden())
+            centreEmptyView();
+        if (isLoadingShown())
+            centre(*loadingView_);
+    }
     if (watched == outline_->viewport() && event->type() == QEvent::Paint && statusLabelsPending_
         && !statusLabelsPosted_) {
         // Queued, so it runs once this paint is done.

@@ -268,6 +268,11 @@ public:
     QString countsStatusText() const;
     QString durationStatusText() const;
     bool isEmptyViewShown() const;
+    // While the store loads (a controller made without one, until the window gets the store): a busy
+    // indicator and "Loading <store name>…" in place of the empty view, and no counts below.
+    void showLoading(const QString& storeName);
+    bool isLoadingShown() const;
+    QString loadingText() const;
 
     QMenu* outlineViewMenuForEvent(ContextMenuOutlineView& outlineView, const QContextMenuEvent& event) override;
 
@@ -323,6 +328,7 @@ private:
     void connectOutline();
     void itemDidExpandOrCollapse(const QModelIndex& index, bool expanded);
     void centreEmptyView();
+    void centre(QWidget& view);
     void writeStatusLabels() const;
     void showExportSaveDialog(exports::ExportFormat format, exports::ExportFields fields);
     // The save dialog's folder: that of the last export while it exists, else Documents.
@@ -345,6 +351,8 @@ private:
     mutable bool statusLabelsPending_ = false; // waiting for the outline's next paint
     bool statusLabelsPosted_ = false;          // the update after that paint is queued
     QWidget* emptyView_ = nullptr;
+    QWidget* loadingView_ = nullptr; // made by showLoading
+    QLabel* loadingLabel_ = nullptr;
     QMenu* projectContextMenu_ = nullptr;
     QMenu* timerContextMenu_ = nullptr;
 

@@ -81,10 +81,17 @@ TEST_F(StoreLoaderTest, TheWindowShownBeforeTheLoadEndsOffersNothingUntilTheStor
 
     foundation::DefaultsStore defaults(folder() / "defaults.json");
     mainwindow::MainWindowController window(nullptr, defaults);
-    window.waitForStore();
+    window.waitForStore(QStringLiteral("Projects.horavine"));
     window.show();
     QApplication::setActiveWindow(&window);
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    // It says that the store loads, not that it is empty.
+    const auto* waiting = window.splitViewController()->projectsViewController();
+    EXPECT_EQ(waiting->loadingText(), QString::fromUtf8("Loading Projects.horavine…"));
+    EXPECT_FALSE(waiting->isEmptyViewShown());
+    QApplication::processEvents(); // a paint
+    EXPECT_EQ(waiting->countsStatusText(), "");
+    EXPECT_EQ(waiting->durationStatusText(), "");
 
     int triggered = 0;
     for (QAction* action : window.findChildren<QAction*>())
@@ -126,6 +133,7 @@ TEST_F(StoreLoaderTest, TheWindowShownBeforeTheLoadEndsOffersNothingUntilTheStor
     EXPECT_FALSE(context.undoManager().canUndo());
     ASSERT_EQ(model::fetchAll<model::Project>(context).size(), 1u);
     EXPECT_EQ(window.splitViewController()->projectsViewController()->countsStatusText(), "1 project, 0 timers");
+    EXPECT_FALSE(window.splitViewController()->projectsViewController()->isLoadingShown());
 
     // Handed over, the same shortcut makes a project, and the search field reaches the new outline.
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
@@ -145,7 +153,7 @@ TEST_F(StoreLoaderTest, AWindowThatNeverGotItsStoreKeepsNoFrame)
     foundation::DefaultsStore defaults(folder() / "defaults.json");
     {
         mainwindow::MainWindowController window(nullptr, defaults);
-        window.waitForStore();
+        window.waitForStore(QStringLiteral("Projects.horavine"));
         window.show();
         window.move(40, 30);
         window.close();
@@ -156,7 +164,7 @@ TEST_F(StoreLoaderTest, AWindowThatNeverGotItsStoreKeepsNoFrame)
     PersistenceController controller(storePath(), center_);
     {
         mainwindow::MainWindowController window(nullptr, defaults);
-        window.waitForStore();
+        window.waitForStore(QStringLiteral("Projects.horavine"));
         window.show();
         window.attachContext(controller.managedObjectContext());
     }
