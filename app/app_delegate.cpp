@@ -140,8 +140,9 @@ void AppDelegate::mainWindowDidClose()
 void AppDelegate::terminate()
 {
     auto& store = services_.persistenceController;
-    // save() also writes a removed store file anew, so it runs even without unsaved changes.
-    if (store.save() || !store.hasUnsavedChanges() || !mainWindow_) {
+    // The save also writes a removed store file anew, so it runs even without unsaved changes; and
+    // the field being typed in is committed first, so it is saved too.
+    if (store.saveWithEditInProgress() || !store.hasUnsavedChanges() || !mainWindow_) {
         if (store.hasUnsavedChanges())
             terminateWithoutAsking(); // no window to ask over: the recovery file keeps the changes
         services_.quit();
@@ -195,7 +196,8 @@ void AppDelegate::saveCopyThenQuit()
 int AppDelegate::terminateWithoutAsking()
 {
     auto& store = services_.persistenceController;
-    if (store.save() || !store.hasUnsavedChanges())
+    // As at a quit from the menu, the field being typed in is committed and saved with the rest.
+    if (store.saveWithEditInProgress() || !store.hasUnsavedChanges())
         return 0;
     if (const auto file = store.writeRecoveryFile(); file.hasValue())
         foundation::diagnostic("the store could not be saved; everything Horavine had open is in " + file->string());

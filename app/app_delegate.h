@@ -84,13 +84,14 @@ public:
     // The main window was closed. Without a tray icon on screen nothing would bring it back, so the
     // program quits as from the menu (and saves on the way); with one it keeps running.
     void mainWindowDidClose();
-    // Quit from the menu: one more save of unsaved changes; when it fails, a warning over the main
+    // Quit from the menu: one more save of unsaved changes, the field being typed in included
+    // (PersistenceController::saveWithEditInProgress); when it fails, a warning over the main
     // window offers "Try Again", "Save a Copy…" and "Quit Without Saving" before the program quits.
     // Dismissed without a choice, the program keeps running.
     void terminate();
-    // Quit without anyone to ask (a signal, the end of the desktop session): one more save; when it
-    // fails, the whole store goes to a recovery file named in one line on stderr. Returns the exit
-    // status: 0 when nothing is left unsaved, 1 otherwise.
+    // Quit without anyone to ask (a signal, the end of the desktop session): one more save, the field
+    // being typed in included; when it fails, the whole store goes to a recovery file named in one
+    // line on stderr. Returns the exit status: 0 when nothing is left unsaved, 1 otherwise.
     int terminateWithoutAsking();
     // The application became the active one: a visible main window comes to the front and becomes
     // active, unless the mini window is open.

@@ -146,14 +146,30 @@ std::chrono::milliseconds PersistenceController::retryDelay() const
 
 bool PersistenceController::save()
 {
-    const bool changes = context_->hasUnsavedChanges();
+    return save(false);
+}
+
+bool PersistenceController::saveWithEditInProgress()
+{
+    return save(true);
+}
+
+bool PersistenceController::save(bool editInProgressCounts)
+{
     if (!storeIsOpen())
-        return !changes; // the open failure was reported; nothing may be written over that file
+        return !context_->hasUnsavedChanges(); // the open failure was reported; nothing may be written over that file
+    const bool committedFirst = editInProgressCounts && beforeSave_;
+    if (committedFirst)
+        beforeSave_();
+    const bool changes = context_->hasUnsavedChanges();
     // Without changes only a removed file needs writing: the next launch would find no store.
     if (!changes && status_ != Status::saveFailed
-        && context_->store()->fileState() != data::SqliteStore::FileState::removed)
+        && context_->store()->fileState() != data::SqliteStore::FileState::removed) {
+        if (committedFirst && afterSave_)
+            afterSave_();
         return true;
-    if (beforeSave_)
+    }
+    if (beforeSave_ && !committedFirst)
         beforeSave_();
     const bool saved = saveToStore();
     if (afterSave_)

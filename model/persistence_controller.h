@@ -97,6 +97,9 @@ public:
     // has become writable. The hooks around a real save let the interface commit an edit in
     // progress and put the user back where they were.
     bool save();
+    // The same at quit: the interface's edit in progress is committed through the hooks first, also
+    // when nothing else changed, so that what the user was typing is saved too.
+    bool saveWithEditInProgress();
     // Writes the whole store in memory to a new store file at `path`, which then opens like any
     // store (same identifier, every object). An existing file there is replaced.
     foundation::Status writeCopy(const std::filesystem::path& path) const;
@@ -116,6 +119,8 @@ public:
 
 private:
     void reportFailure(Status status, const std::string& message);
+    // save() and saveWithEditInProgress(): the edit counts as a change of its own in the latter.
+    bool save(bool editInProgressCounts);
     bool saveToStore();
     std::string couldNotSave(SaveProblem problem, const std::string& detail) const;
     void beginFailureEpisode();

@@ -1,10 +1,16 @@
 // A save while the user is typing: the edit is committed first and saved with the rest, and
 // afterwards the same field, or the same table cell in editing mode, has the focus and the selection.
+// A quit by signal saves the field being typed in too.
 #include "app_shell_fixture.h"
 
 #include "app/event_loop_hook.h"
+#include "app/unix_signal_quitter.h"
+#include "inspectors/project_inspector_view_controller.h"
+#include "model/fetch_helpers.h"
 #include "model/project.h"
 #include "ui/autosizing_text_field.h"
+
+#include "support/temp_folder.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -12,7 +18,12 @@
 #include <QTableView>
 #include <QTest>
 #include <QTextCursor>
+#include <QTimer>
 #include <QVBoxLayout>
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -202,6 +213,47 @@ TEST_F(EditPreserverTest, WithoutATextEditTheSaveLeavesTheFocusAlone)
     field->setText(QStringLiteral("typing"));
     ASSERT_TRUE(persistence.save());
     EXPECT_EQ(*endedEdits, 0);
+}
+
+// Logging out sends SIGTERM while a note is half typed in the project pane: nothing has been
+// written to the store yet, and the quit saves it.
+TEST_F(EditPreserverTest, ASignalQuitSavesTheNoteBeingTyped)
+{
+    auto* pane = new inspectors::ProjectInspectorViewController(&persistence.managedObjectContext(), &window);
+    layout->addWidget(pane);
+    pane->setInspectedObject(project);
+    showWindow();
+    pane->notesField()->setFocus();
+    QTest::keyClicks(pane->notesField(), QStringLiteral("half a no"));
+    ASSERT_TRUE(pane->notesField()->isEditing());
+    ASSERT_FALSE(persistence.managedObjectContext().hasUnsavedChanges());
+
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        auto delegate = makeDelegate();
+        app::UnixSignalQuitter quitter({SIGTERM});
+        quitter.setQuitStatus([&delegate] { return delegate->terminateWithoutAsking(); });
+        QTimer::singleShot(0, [] { ::kill(::getpid(), SIGTERM); });
+        const int status = QCoreApplication::exec();
+        std::fflush(nullptr);
+        _exit(status);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "the child ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+
+    // Read back from a copy: this process still has the store open.
+    testsupport::TempFolder copyFolder("horavine-readback");
+    const auto copy = copyFolder.path() / "copy.horavine";
+    std::filesystem::copy_file(persistence.storePath(), copy);
+    foundation::NotificationCenter otherCenter;
+    model::PersistenceController reader(copy, otherCenter);
+    const auto projects = model::fetchAll<model::Project>(reader.managedObjectContext());
+    ASSERT_EQ(projects.size(), 1u);
+    EXPECT_EQ(projects[0]->notes(), "half a no");
 }
 
 } // namespace
