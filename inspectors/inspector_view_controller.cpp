@@ -4,6 +4,7 @@
 #include "data/change_set.h"
 #include "data/object.h"
 #include "data/object_context.h"
+#include "data/undo_manager.h"
 
 #include <memory>
 
@@ -18,9 +19,30 @@ InspectorViewController::InspectorViewController(data::ObjectContext* context, u
             [this](const foundation::Notification& notification) { contextDidChange(notification); });
     }
     connect(objectController_, &ui::ObjectController::contentChanged, this, [this] { contentObjectChanged(); });
+    // Notes written as the user pauses typing are one undo step per edit.
+    connect(objectController_, &ui::ObjectController::editSessionBegan, this, [this] { setCoalescing(true); });
+    connect(objectController_, &ui::ObjectController::editSessionEnded, this, [this] { setCoalescing(false); });
+    // A click on the pane's empty space takes the focus from a field, which ends its edit.
+    setFocusPolicy(Qt::ClickFocus);
 }
 
-InspectorViewController::~InspectorViewController() = default;
+InspectorViewController::~InspectorViewController()
+{
+    // The fields go after this part of the pane: the session they may still end is ended here.
+    disconnect(objectController_, nullptr, this, nullptr);
+    setCoalescing(false);
+}
+
+void InspectorViewController::setCoalescing(bool coalescing)
+{
+    if (!context_ || coalescing == coalescing_)
+        return;
+    coalescing_ = coalescing;
+    if (coalescing)
+        context_->undoManager().beginCoalescing();
+    else
+        context_->undoManager().endCoalescing();
+}
 
 data::Object* InspectorViewController::inspectedObject() const
 {

@@ -1,5 +1,7 @@
 // The base of the inspector panes: the one inspected object in an object controller whose fields
 // are bound to it, and the two hooks of the panes: the object was replaced, the store changed it.
+// A field's edit written in several steps (notes) is one undo step; a click on the pane's empty
+// space ends the edit of the focused field.
 #pragma once
 
 #include "ui/object_controller.h"
@@ -43,9 +45,12 @@ protected:
 
 private:
     void contextDidChange(const foundation::Notification& notification);
+    // Opens or closes the undo manager's session for a field's edit.
+    void setCoalescing(bool coalescing);
 
     data::ObjectContext* context_;
     ui::ObjectController* objectController_;
+    bool coalescing_ = false;
     foundation::ObserverToken contextToken_;
 };
 

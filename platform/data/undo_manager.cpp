@@ -3,6 +3,8 @@
 
 #include "data/object_context.h"
 
+#include <algorithm>
+
 namespace data {
 
 void UndoManager::enableUndoRegistration()
@@ -17,18 +19,47 @@ void UndoManager::record(UndoRecord record)
         open_.push_back(std::move(record));
 }
 
+void UndoManager::endCoalescing()
+{
+    if (coalescing_ > 0 && --coalescing_ == 0)
+        sessionEnding_ = true;
+}
+
+bool UndoManager::joinsSessionGroup(const Group& group) const
+{
+    if (!sessionGroup_ || undoStack_.empty() || *sessionGroup_ != undoStack_.size() - 1)
+        return false;
+    const Group& session = undoStack_.back();
+    return std::all_of(group.begin(), group.end(), [&session](const UndoRecord& record) {
+        return record.kind == UndoRecord::Kind::setAttribute
+               && std::any_of(session.begin(), session.end(), [&record](const UndoRecord& earlier) {
+                      return earlier.kind == UndoRecord::Kind::setAttribute && earlier.object == record.object
+                             && earlier.index == record.index;
+                  });
+    });
+}
+
 void UndoManager::closeGroup()
 {
-    if (open_.empty())
-        return;
-    if (undoing_) {
-        redoStack_.push_back(std::move(open_));
-    } else {
-        undoStack_.push_back(std::move(open_));
-        if (!redoing_)
-            redoStack_.clear();
+    const bool inSession = coalescing_ > 0 || sessionEnding_;
+    sessionEnding_ = false;
+    if (!open_.empty()) {
+        if (undoing_) {
+            redoStack_.push_back(std::move(open_));
+        } else {
+            // A joining group adds nothing to undo: the session's group already holds the values
+            // from before the session.
+            if (redoing_ || !inSession || !joinsSessionGroup(open_)) {
+                undoStack_.push_back(std::move(open_));
+                sessionGroup_ = inSession && !redoing_ ? std::optional(undoStack_.size() - 1) : std::nullopt;
+            }
+            if (!redoing_)
+                redoStack_.clear();
+        }
+        open_.clear();
     }
-    open_.clear();
+    if (coalescing_ == 0)
+        sessionGroup_.reset();
 }
 
 void UndoManager::removeAllActions()
@@ -36,6 +67,7 @@ void UndoManager::removeAllActions()
     open_.clear();
     undoStack_.clear();
     redoStack_.clear();
+    sessionGroup_.reset();
 }
 
 void UndoManager::undo()
@@ -45,6 +77,7 @@ void UndoManager::undo()
         return;
     Group group = std::move(undoStack_.back());
     undoStack_.pop_back();
+    sessionGroup_.reset(); // what is typed after an undo is a step of its own
     replay(std::move(group), true);
     context_.notificationCenter().post(UndoManagerDidUndoChangeNotification, this);
 }
@@ -56,6 +89,7 @@ void UndoManager::redo()
         return;
     Group group = std::move(redoStack_.back());
     redoStack_.pop_back();
+    sessionGroup_.reset();
     replay(std::move(group), false);
     context_.notificationCenter().post(UndoManagerDidRedoChangeNotification, this);
 }

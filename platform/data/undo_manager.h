@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace data {
@@ -52,6 +53,14 @@ public:
 
     void removeAllActions();
 
+    // An edit written in several steps (notes stored whenever the user pauses typing) is one step to
+    // undo: while a session is open (counted), a group that only sets attributes the session's newest
+    // group set too joins that group. endCoalescing() lets the changes still pending join as well;
+    // the session ends with the next close of a group.
+    void beginCoalescing() { ++coalescing_; }
+    void endCoalescing();
+    bool isCoalescing() const { return coalescing_ > 0; }
+
     // Called by the context as it records and processes changes.
     void record(UndoRecord record);
     void closeGroup();
@@ -60,12 +69,18 @@ private:
     using Group = std::vector<UndoRecord>;
 
     void replay(Group group, bool asUndo);
+    // Whether `group` only sets attributes that the session's group, the newest one, sets too.
+    bool joinsSessionGroup(const Group& group) const;
 
     ObjectContext& context_;
     Group open_;
     std::vector<Group> undoStack_;
     std::vector<Group> redoStack_;
     int disabled_ = 0;
+    int coalescing_ = 0;
+    bool sessionEnding_ = false;
+    // The index on the undo stack of the newest group closed in the open session.
+    std::optional<std::size_t> sessionGroup_;
     bool undoing_ = false;
     bool redoing_ = false;
 };

@@ -50,6 +50,12 @@ AutosizingTextField::AutosizingTextField(QWidget* parent) : QTextEdit(parent)
     // layout shrink the field step by step); the height is the hint's.
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     connect(this, &QTextEdit::textChanged, this, &AutosizingTextField::textDidChange);
+    typingPause_.setSingleShot(true);
+    typingPause_.setInterval(typingPauseMilliseconds);
+    connect(&typingPause_, &QTimer::timeout, this, [this] {
+        if (isEditing_)
+            Q_EMIT typingPaused();
+    });
     // Once the builder has set the text and the field stands in its layout, lay it out again.
     QCoreApplication::postEvent(this, new QEvent(QEvent::LayoutRequest));
 }
@@ -96,6 +102,8 @@ void AutosizingTextField::invalidateWordWrappedContentSizeIfNeeded()
 void AutosizingTextField::setIsEditing(bool editing)
 {
     isEditing_ = editing;
+    if (!editing)
+        typingPause_.stop();
     invalidateWordWrappedContentSizeIfNeeded();
 }
 
@@ -125,14 +133,10 @@ void AutosizingTextField::keyPressEvent(QKeyEvent* event)
 {
     UserInput input(*this);
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        if (event->modifiers() & Qt::ShiftModifier) {
-            // A new paragraph, not the text edit's own in-paragraph line separator: the text reads
-            // back with a plain line break.
-            textCursor().insertText(QStringLiteral("\n"));
-            ensureCursorVisible();
-        } else {
-            endEditing();
-        }
+        // A new paragraph, also with Shift, not the text edit's own in-paragraph line separator: the
+        // text reads back with a plain line break.
+        textCursor().insertText(QStringLiteral("\n"));
+        ensureCursorVisible();
         event->accept();
         return;
     }
@@ -167,8 +171,13 @@ void AutosizingTextField::focusOutEvent(QFocusEvent* event)
 
 void AutosizingTextField::textDidChange()
 {
-    if (userInputDepth_ > 0 && !isEditing_)
-        setIsEditing(true);
+    if (userInputDepth_ > 0) {
+        typingPause_.start(); // again from now
+        if (!isEditing_) {
+            setIsEditing(true);
+            Q_EMIT editingStarted();
+        }
+    }
     invalidateWordWrappedContentSizeIfNeeded();
 }
 

@@ -1,10 +1,12 @@
 // A word-wrapping, editable text field whose preferred height follows its text, also while the user
-// types, so that a layout grows and shrinks it with its content. It edits like a one-line field:
-// Return or leaving it ends the edit, Shift+Return types a line break. The inspectors' notes fields.
+// types, so that a layout grows and shrinks it with its content. Return types a line break; leaving
+// the field ends the edit, and a moment without typing is told, so that a binder can store the text
+// before the user leaves. The inspectors' notes fields.
 #pragma once
 
 #include <QSizeF>
 #include <QTextEdit>
+#include <QTimer>
 
 namespace ui {
 
@@ -26,8 +28,8 @@ public:
     void invalidateWordWrappedContentSizeIfNeeded();
     QSizeF previousIntrinsicContentSize() const { return previousIntrinsicContentSize_; }
 
-    // An edit begins with the user's first change of the text and ends with Return, with the loss of
-    // the focus or with endEditing(). Setting the state re-checks the size.
+    // An edit begins with the user's first change of the text and ends with the loss of the focus or
+    // with endEditing(). Setting the state re-checks the size.
     bool isEditing() const { return isEditing_; }
     void setIsEditing(bool editing);
     // Ends the edit in progress, sending editingFinished(); without one, nothing happens.
@@ -35,8 +37,14 @@ public:
 
     // Side padding between the field's edges and its text, on each side.
     static constexpr int textPadding = 2;
+    // How long the user has stopped typing when typingPaused() is sent.
+    static constexpr int typingPauseMilliseconds = 1000;
 
 Q_SIGNALS:
+    // The user's first change of the text began an edit.
+    void editingStarted();
+    // The user changed the text and then typed nothing for typingPauseMilliseconds, still editing.
+    void typingPaused();
     // The edit ended: the moment to write the text where it belongs.
     void editingFinished();
 
@@ -55,6 +63,7 @@ private:
     void textDidChange();
 
     QSizeF previousIntrinsicContentSize_{0.0, 0.0};
+    QTimer typingPause_;
     bool isEditing_ = false;
     int userInputDepth_ = 0;
 };

@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QEvent>
+#include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -208,9 +209,33 @@ TextAreaBinding::TextAreaBinding(QTextEdit& area, ObjectController& controller, 
     : Binding(area, controller, std::move(keyPath)), rich_(&area)
 {
     area.installEventFilter(this);
-    // The self-sizing field ends an edit on Return too.
-    if (auto* field = qobject_cast<AutosizingTextField*>(&area))
+    // The self-sizing field's text is written whenever its user pauses typing, and at the end of an
+    // edit that did not lose the focus (a save commits it).
+    if (auto* field = qobject_cast<AutosizingTextField*>(&area)) {
         connect(field, &AutosizingTextField::editingFinished, this, [this] { commit(); });
+        connect(field, &AutosizingTextField::typingPaused, this, [this] { commit(); });
+        connect(field, &AutosizingTextField::editingStarted, this, [this] {
+            ObjectController* owner = this->controller();
+            if (inEditSession_ || !owner)
+                return;
+            inEditSession_ = true;
+            Q_EMIT owner->editSessionBegan();
+        });
+    }
+}
+
+TextAreaBinding::~TextAreaBinding()
+{
+    endEditSession();
+}
+
+void TextAreaBinding::endEditSession()
+{
+    if (!inEditSession_)
+        return;
+    inEditSession_ = false;
+    if (ObjectController* owner = controller())
+        Q_EMIT owner->editSessionEnded();
 }
 
 QString TextAreaBinding::text() const
@@ -228,8 +253,12 @@ bool TextAreaBinding::eventFilter(QObject* watched, QEvent* event)
     // A widget loses the focus while it is destroyed, too; by then it is no text edit any more.
     const bool stillTextEdit =
         plain_ ? qobject_cast<QPlainTextEdit*>(watched) != nullptr : qobject_cast<QTextEdit*>(watched) != nullptr;
-    if (watched == &widget() && event->type() == QEvent::FocusOut && stillTextEdit)
+    if (watched == &widget() && event->type() == QEvent::FocusOut && stillTextEdit) {
         commit();
+        // The field's own context menu takes the focus for a moment; the edit goes on.
+        if (static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason)
+            endEditSession();
+    }
     return Binding::eventFilter(watched, event);
 }
 

@@ -108,12 +108,15 @@ private:
 };
 
 // Multi-line plain text (QPlainTextEdit or QTextEdit and their subclasses); written when the field
-// loses the keyboard focus, when an AutosizingTextField ends its edit, or when its controller commits.
+// loses the keyboard focus, when an AutosizingTextField ends its edit or its user pauses typing, or
+// when its controller commits. An AutosizingTextField's edit, from the first change to the loss of
+// the focus, is one edit session of the controller.
 class TextAreaBinding : public Binding {
     Q_OBJECT
 public:
     TextAreaBinding(QPlainTextEdit& area, ObjectController& controller, QString keyPath);
     TextAreaBinding(QTextEdit& area, ObjectController& controller, QString keyPath);
+    ~TextAreaBinding() override;
     bool hasEdit() const override;
 
 protected:
@@ -123,9 +126,11 @@ protected:
 
 private:
     QString text() const;
+    void endEditSession();
     QPlainTextEdit* plain_ = nullptr;
     QTextEdit* rich_ = nullptr;
     QString shownText_;
+    bool inEditSession_ = false;
 };
 
 // A date and time editor of an instant, shown as the wall time of the user's time zone (the zone

@@ -91,6 +91,11 @@ Q_SIGNALS:
     void contentChanged();
     // A binding stored the user's value under `keyPath` (after the write, before anything else).
     void valueWritten(const QString& keyPath);
+    // A field that stores its text while the user is still in it (notes, written as the user pauses
+    // typing) tells when the user's edit begins and when it ends (the field lost the focus): the
+    // writes in between are one edit, to be undone at once. Every began is followed by one ended.
+    void editSessionBegan();
+    void editSessionEnded();
 
 private:
     friend class Binding;

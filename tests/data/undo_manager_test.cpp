@@ -205,3 +205,42 @@ TEST(UndoManager, TheScopedSwitchTurnsRegistrationBackOnWhenItsScopeEnds)
     context.processPendingChanges();
     EXPECT_EQ(undo.undoCount(), 2u);
 }
+
+TEST(UndoManager, AnEditWrittenInStepsDuringASessionIsOneStep)
+{
+    NotificationCenter center;
+    ObjectContext context(model(), center);
+    UndoManager& undo = context.undoManager();
+    Object* folder = context.insertObject(entity("Folder"));
+    context.processPendingChanges();
+    const std::size_t before = undo.undoCount();
+
+    undo.beginCoalescing();
+    folder->setValue("name", std::string("dra"));
+    context.processPendingChanges();
+    folder->setValue("name", std::string("draft"));
+    context.processPendingChanges();
+    // Another attribute is a step of its own, and the name after it one more.
+    folder->setValue("order", std::int64_t{2});
+    context.processPendingChanges();
+    folder->setValue("name", std::string("draft 2"));
+    undo.endCoalescing(); // the change still pending joins
+    context.processPendingChanges();
+    EXPECT_EQ(undo.undoCount(), before + 3);
+    EXPECT_FALSE(undo.isCoalescing());
+
+    // After the session every pass is a step again.
+    folder->setValue("name", std::string("final"));
+    context.processPendingChanges();
+    EXPECT_EQ(undo.undoCount(), before + 4);
+    undo.undo();
+    EXPECT_EQ(name(folder), "draft 2");
+    undo.undo();
+    EXPECT_EQ(name(folder), "draft");
+    undo.undo();
+    EXPECT_EQ(std::get<std::int64_t>(folder->value("order")), 0);
+    undo.undo();
+    EXPECT_EQ(name(folder), "New folder");
+    undo.redo();
+    EXPECT_EQ(name(folder), "draft");
+}

@@ -246,14 +246,41 @@ TEST_F(TimerInspectorTest, ChangesElsewhereUpdateIdleFieldsButNotTheOneBeingEdit
     inspect(other);
     EXPECT_EQ(timer->notes(), "typing");
     EXPECT_EQ(pane_.notesField()->toPlainText(), "other");
+}
 
-    // Return in the notes ends the edit and writes it, once.
+// Notes take line breaks; what is typed is stored whenever the user pauses, still in the field, and
+// when the focus leaves it for the pane's empty space: the whole edit is one step to undo.
+TEST_F(TimerInspectorTest, NotesAreMultiLineStoredAsTypingPausesAndUndoneAsOneEdit)
+{
+    model::Timer* timer = periodTimer(website_, march(6, 9), 30, "Pots");
+    inspect(timer);
+    pane_.resize(420, 900);
+    pane_.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&pane_));
     ui::AutosizingTextField& notes = *pane_.notesField();
+    notes.setFocus();
     notes.moveCursor(QTextCursor::End);
-    QTest::keyClicks(&notes, " notes");
-    EXPECT_EQ(other->notes(), "other");
+    const auto steps = context_->undoManager().undoCount();
+
     QTest::keyClick(&notes, Qt::Key_Return);
-    EXPECT_EQ(other->notes(), "other notes");
+    QTest::keyClicks(&notes, "Seeds");
+    EXPECT_EQ(timer->notes(), "Pots");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return timer->notes() == "Pots\nSeeds"; }, 10000));
+    EXPECT_TRUE(notes.hasFocus());
+    endTurn();
+    QTest::keyClicks(&notes, " and soil");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return timer->notes() == "Pots\nSeeds and soil"; }, 10000));
+    endTurn();
+    QTest::keyClicks(&notes, "!");
+    QTest::mouseClick(&pane_, Qt::LeftButton, Qt::NoModifier, QPoint(10, pane_.height() - 10));
+    EXPECT_FALSE(notes.hasFocus());
+    EXPECT_EQ(timer->notes(), "Pots\nSeeds and soil!");
+    endTurn();
+
+    EXPECT_EQ(context_->undoManager().undoCount(), steps + 1);
+    context_->undoManager().undo();
+    EXPECT_EQ(timer->notes(), "Pots");
+    EXPECT_EQ(notes.toPlainText(), "Pots");
 }
 
 TEST_F(TimerInspectorTest, ThePauseButtonFollowsPausesMadeHereAndElsewhere)

@@ -192,28 +192,35 @@ TEST_F(AutosizingTextFieldInWindow, WhileEditingTheHeightIsTheTypedTextsPlusFive
     EXPECT_EQ(field->height(), 39);
 }
 
-TEST_F(AutosizingTextFieldInWindow, ReturnEndsTheEditShiftReturnBreaksTheLineAndLeavingEndsItToo)
+TEST_F(AutosizingTextFieldInWindow, ReturnBreaksTheLinePausesAreToldAndLeavingEndsTheEdit)
 {
     show();
+    QSignalSpy started(field, &ui::AutosizingTextField::editingStarted);
+    QSignalSpy paused(field, &ui::AutosizingTextField::typingPaused);
     QSignalSpy finished(field, &ui::AutosizingTextField::editingFinished);
     field->setFocus();
     EXPECT_FALSE(field->isEditing()); // the focus alone begins nothing
     QTest::keyClicks(field, QStringLiteral("Hoe"));
     EXPECT_TRUE(field->isEditing());
+    EXPECT_EQ(started.count(), 1);
     const int oneLine = field->height();
+    QTest::keyClick(field, Qt::Key_Return);
     QTest::keyClick(field, Qt::Key_Return, Qt::ShiftModifier);
     QTest::keyClicks(field, QStringLiteral("Spade"));
     settle();
-    EXPECT_EQ(field->toPlainText(), QStringLiteral("Hoe\nSpade"));
+    EXPECT_EQ(field->toPlainText(), QStringLiteral("Hoe\n\nSpade"));
     EXPECT_GT(field->height(), oneLine); // grows while typing
     EXPECT_EQ(finished.count(), 0);
+    EXPECT_EQ(started.count(), 1);
 
-    QTest::keyClick(field, Qt::Key_Return);
-    EXPECT_EQ(finished.count(), 1);
-    EXPECT_FALSE(field->isEditing());
-    EXPECT_EQ(field->toPlainText(), QStringLiteral("Hoe\nSpade")); // no line break typed
+    // A moment without typing is told once, and the edit goes on.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return paused.count() == 1; }, 10000));
+    EXPECT_TRUE(field->isEditing());
+    EXPECT_EQ(finished.count(), 0);
 
     // The text set by a binder while the field has the focus begins no edit.
+    field->endEditing();
+    EXPECT_EQ(finished.count(), 1);
     field->setPlainText(QStringLiteral("Hoe\nSpade\nFork"));
     EXPECT_FALSE(field->isEditing());
     other->setFocus();
@@ -221,6 +228,7 @@ TEST_F(AutosizingTextFieldInWindow, ReturnEndsTheEditShiftReturnBreaksTheLineAnd
 
     field->setFocus();
     QTest::keyClicks(field, QStringLiteral("!"));
+    EXPECT_EQ(started.count(), 2);
     other->setFocus();
     EXPECT_EQ(finished.count(), 2);
     EXPECT_FALSE(field->isEditing());

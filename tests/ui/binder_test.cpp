@@ -356,12 +356,18 @@ TEST_F(BinderTest, DatesShowAndWriteTheWallTimeOfTheUsersZone)
     EXPECT_EQ(first.when, testsupport::utc(2024, 12, 24, 17)); // winter: UTC+1
 }
 
-TEST_F(BinderTest, AnAutosizingFieldIsWrittenWhenReturnEndsItsEditInsideTheField)
+// An autosizing field is written when its user pauses typing, still inside it, and once more when
+// the focus leaves; the controller hears of the edit's begin and end once each.
+TEST_F(BinderTest, AnAutosizingFieldIsWrittenWhenTypingPausesInsideTheField)
 {
     QWidget window;
     auto* notes = new ui::AutosizingTextField(&window);
+    auto* other = new QLineEdit(&window);
+    other->move(0, 100);
     ui::bindText(*notes, controller, "content.name");
     controller.setContent(&first);
+    QSignalSpy began(&controller, &ui::ObjectController::editSessionBegan);
+    QSignalSpy ended(&controller, &ui::ObjectController::editSessionEnded);
     window.show();
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
@@ -369,10 +375,19 @@ TEST_F(BinderTest, AnAutosizingFieldIsWrittenWhenReturnEndsItsEditInsideTheField
     notes->moveCursor(QTextCursor::End);
     QTest::keyClicks(notes, QStringLiteral(" draft"));
     EXPECT_EQ(first.writes, 0);
-    QTest::keyClick(notes, Qt::Key_Return);
+    EXPECT_EQ(began.count(), 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return first.writes == 1; }, 10000));
     EXPECT_EQ(first.name, "First draft");
-    EXPECT_EQ(first.writes, 1);
     EXPECT_TRUE(notes->hasFocus());
+
+    QTest::keyClick(notes, Qt::Key_Return);
+    QTest::keyClicks(notes, QStringLiteral("two"));
+    EXPECT_EQ(ended.count(), 0);
+    other->setFocus();
+    EXPECT_EQ(first.name, "First draft\ntwo");
+    EXPECT_EQ(first.writes, 2);
+    EXPECT_EQ(began.count(), 1);
+    EXPECT_EQ(ended.count(), 1);
 }
 
 TEST(NumberText, WritesExactDecimalsInTheLocalesWay)
