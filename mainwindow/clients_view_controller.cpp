@@ -53,6 +53,9 @@ ClientsViewController::ClientsViewController(data::ObjectContext* context, found
     outline_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     outline_->setContextMenuDelegate(this);
     outline_->setDragAndDropDelegate(this, {pasteboardMimeType(model::PasteboardTypes::project)});
+    // A client dragged onto a project keeps the outline's projects in place: the row is chosen on
+    // release.
+    outline_->setSelectsOnRelease(true);
     layout->addWidget(outline_);
 
     clientContextMenu_ = new QMenu(this);

@@ -3,16 +3,19 @@
 // the drop (a move is a change of the store that the drop makes, not a removal at the source).
 #include "mainwindow/context_menu_outline_view.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QDrag>
 #include <QDragEnterEvent>
 #include <QMenu>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
 #include <QScrollBar>
 
 #include <algorithm>
+#include <utility>
 
 namespace mainwindow {
 
@@ -31,6 +34,62 @@ ContextMenuOutlineView::ContextMenuOutlineView(QWidget* parent) : QTreeView(pare
 {
     dragScrollTimer_.setInterval(50);
     connect(&dragScrollTimer_, &QTimer::timeout, this, &ContextMenuOutlineView::dragScrollStep);
+}
+
+QItemSelectionModel::SelectionFlags ContextMenuOutlineView::selectionCommand(const QModelIndex& index,
+                                                                             const QEvent* event) const
+{
+    const auto* mouse = selectsOnRelease_ ? dynamic_cast<const QMouseEvent*>(event) : nullptr;
+    if (mouse && mouse->modifiers() == Qt::NoModifier) {
+        const bool left = mouse->button() == Qt::LeftButton;
+        if ((left && event->type() == QEvent::MouseButtonPress)
+            || (event->type() == QEvent::MouseMove && (mouse->buttons() & Qt::LeftButton)))
+            return QItemSelectionModel::NoUpdate;
+        if (left && event->type() == QEvent::MouseButtonRelease)
+            return index.isValid() ? QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows
+                                   : QItemSelectionModel::NoUpdate;
+    }
+    return QTreeView::selectionCommand(index, event);
+}
+
+void ContextMenuOutlineView::mousePressEvent(QMouseEvent* event)
+{
+    pressedRow_ = QPersistentModelIndex();
+    dragEndsPress_ = false;
+    if (selectsOnRelease_ && event->button() == Qt::LeftButton && event->modifiers() == Qt::NoModifier) {
+        pressedRow_ = indexAt(event->position().toPoint()).siblingAtColumn(0);
+        pressPoint_ = event->position().toPoint();
+    }
+    QTreeView::mousePressEvent(event);
+}
+
+void ContextMenuOutlineView::mouseMoveEvent(QMouseEvent* event)
+{
+    // The view's own drag needs a selected row to carry; here the pressed row is carried instead.
+    if (!pressedRow_.isValid() || !(event->buttons() & Qt::LeftButton)) {
+        QTreeView::mouseMoveEvent(event);
+        return;
+    }
+    if ((event->position().toPoint() - pressPoint_).manhattanLength() < QApplication::startDragDistance())
+        return;
+    draggedRow_ = pressedRow_;
+    pressedRow_ = QPersistentModelIndex();
+    dragEndsPress_ = true;
+    if (model()->flags(draggedRow_) & Qt::ItemIsDragEnabled)
+        startDrag(model()->supportedDragActions());
+    draggedRow_ = QPersistentModelIndex();
+    setState(NoState);
+}
+
+void ContextMenuOutlineView::mouseReleaseEvent(QMouseEvent* event)
+{
+    pressedRow_ = QPersistentModelIndex();
+    // The press that began a drag selects nothing when its button comes up.
+    if (std::exchange(dragEndsPress_, false) && event->button() == Qt::LeftButton) {
+        setState(NoState);
+        return;
+    }
+    QTreeView::mouseReleaseEvent(event);
 }
 
 QMenu* ContextMenuOutlineView::menuForEvent(const QContextMenuEvent& event)
@@ -138,7 +197,9 @@ void ContextMenuOutlineView::startDrag(Qt::DropActions supportedActions)
         return;
     }
     const QModelIndexList selected = selectionModel() ? selectionModel()->selectedRows() : QModelIndexList();
-    const QModelIndex row = selected.isEmpty() ? currentIndex().siblingAtColumn(0) : selected.first();
+    QModelIndex row = selected.isEmpty() ? currentIndex().siblingAtColumn(0) : selected.first();
+    if (draggedRow_.isValid())
+        row = draggedRow_;
     if (!row.isValid() || !(model()->flags(row) & Qt::ItemIsDragEnabled))
         return;
     std::unique_ptr<QMimeData> mimeData = dragAndDropDelegate_->outlineViewPasteboardWriterForItem(*this, row);

@@ -6,6 +6,7 @@
 
 #include "mainwindow/outline_drag_and_drop.h"
 
+#include <QPersistentModelIndex>
 #include <QStringList>
 #include <QTimer>
 #include <QTreeView>
@@ -54,7 +55,16 @@ public:
     // tests put a stand-in here, as a real drag needs a pointer and a window system.
     std::function<Qt::DropAction(QDrag& drag)> dragExecutor;
 
+    // A left click selects its row when the button comes up, not when it goes down, and a drag
+    // started on a row carries that row: the selection (and whatever follows it) stays as it was.
+    void setSelectsOnRelease(bool onRelease) { selectsOnRelease_ = onRelease; }
+
 protected:
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                         const QEvent* event = nullptr) const override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void startDrag(Qt::DropActions supportedActions) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -80,6 +90,12 @@ private:
     std::optional<OutlineDropTarget> dropIndicator_;
     QTimer dragScrollTimer_;
     QPoint dragPoint_;
+    bool selectsOnRelease_ = false;
+    // With selectsOnRelease_: the row a left button went down on, and where; the row being dragged.
+    QPersistentModelIndex pressedRow_;
+    QPoint pressPoint_;
+    QPersistentModelIndex draggedRow_;
+    bool dragEndsPress_ = false;
 };
 
 } // namespace mainwindow

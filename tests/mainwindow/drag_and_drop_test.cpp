@@ -534,6 +534,54 @@ TEST_F(DragAndDropTest, AClientFromTheSidebarDroppedOnAProjectBecomesItsClient)
     EXPECT_EQ(projects.outlineModel()->indexOf(a).data(ProjectsOutlineModel::ProjectClientRole).toString(), "ACME");
 }
 
+// Pressing a client in the sidebar chooses nothing yet: the outline keeps listing the projects of
+// all clients, so the client can be dragged onto another client's project. A click chooses the
+// client when the button comes up.
+TEST_F(DragAndDropTest, AClientDraggedWithTheMouseOntoAnotherClientsProjectBecomesItsClient)
+{
+    model::Client* acme = client("ACME");
+    model::Client* globex = client("Globex");
+    model::Project* rocket = project("Rocket", false, globex);
+    ProjectsViewController& projects = window();
+    ClientsViewController& sidebar = *sidebar_;
+    ContextMenuOutlineView& sidebarView = *sidebar.clientsOutlineView();
+    ProjectsOutlineView& view = *projects.outlineView();
+    const SidebarItem allProjects = std::string(ClientsOutlineModel::allProjectsIdentifier);
+    ASSERT_EQ(sidebar.selectedItem(), allProjects);
+
+    int drags = 0;
+    sidebarView.dragExecutor = [&](QDrag& drag) {
+        ++drags;
+        EXPECT_EQ(sidebar.selectedItem(), allProjects);
+        const QModelIndex row = projects.outlineModel()->indexOf(rocket);
+        EXPECT_TRUE(row.isValid());
+        const QPoint end = view.visualRect(row).center();
+        QDragEnterEvent enter(end, everyAction, drag.mimeData(), Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(view.viewport(), &enter);
+        QDragMoveEvent moved(end, everyAction, drag.mimeData(), Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(view.viewport(), &moved);
+        QDropEvent dropped(end, everyAction, drag.mimeData(), Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(view.viewport(), &dropped);
+        return dropped.isAccepted() ? dropped.dropAction() : Qt::IgnoreAction;
+    };
+    QWidget& viewport = *sidebarView.viewport();
+    const QPoint acmePoint = sidebarView.visualRect(sidebar.outlineModel()->indexOf(acme)).center();
+    QTest::mousePress(&viewport, Qt::LeftButton, Qt::NoModifier, acmePoint);
+    EXPECT_EQ(sidebar.selectedItem(), allProjects);
+    const QPoint to = acmePoint + QPoint(0, QApplication::startDragDistance() + 2);
+    QMouseEvent moved(QEvent::MouseMove, to, viewport.mapToGlobal(to), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&viewport, &moved);
+    QTest::mouseRelease(&viewport, Qt::LeftButton, Qt::NoModifier, to);
+    endTurn();
+    EXPECT_EQ(drags, 1);
+    EXPECT_EQ(rocket->client(), acme);
+    EXPECT_EQ(sidebar.selectedItem(), allProjects);
+
+    QTest::mouseClick(&viewport, Qt::LeftButton, Qt::NoModifier, acmePoint);
+    EXPECT_EQ(sidebar.selectedItem(), SidebarItem(acme));
+    EXPECT_EQ(projects.projects(), std::vector<model::Project*>{rocket});
+}
+
 TEST_F(DragAndDropTest, AProjectDroppedOnAClientRowOfTheSidebarGetsThatClient)
 {
     model::Client* acme = client("ACME");
