@@ -156,7 +156,10 @@ void ProjectsViewController::connectOutline()
             [this](const QModelIndex& index) { itemDidExpandOrCollapse(index, true); });
     connect(outline_, &QTreeView::collapsed, this,
             [this](const QModelIndex& index) { itemDidExpandOrCollapse(index, false); });
-    connect(outline_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { updateSelection(); });
+    connect(outline_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        if (!keepingSelection_)
+            updateSelection();
+    });
     connect(model_, &QAbstractItemModel::modelReset, outline_, &ProjectsOutlineView::spanAllProjectRowsAfterLayout);
     connect(model_, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex& parent, int first, int last) {
         if (!parent.isValid())

@@ -322,6 +322,9 @@ private:
     void contextDidChange(const data::ChangeSet& changes);
     // Updated projects that stopped or started passing the predicate leave or join the list.
     bool applyPredicateToUpdatedProjects(const data::ChangeSet& changes);
+    // After rows moved: the item selected before is selected again, in view, without a report of
+    // the selections in between; one that has no row any more gives way to what the view selects.
+    void restoreSelection(data::Object* selected);
     bool sidebarHasFocus() const;
     void didUndoOrRedo();
     void createNewTimerFromNotification(const foundation::Notification& notification);
@@ -375,6 +378,8 @@ private:
     std::unique_ptr<inspectors::PopoverDatePickerController> dateFilterDatePicker_;
     model::DateFilterState dateFilter_;
     data::Object* selectedItem_ = nullptr;
+    // While set, selections made by the view as rows come and go are not reported.
+    bool keepingSelection_ = false;
     ProjectsPredicate projectsPredicate_;
     model::Client* selectedClient_ = nullptr;
     std::optional<std::string> searchTerm_;

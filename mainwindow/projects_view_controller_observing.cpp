@@ -97,6 +97,11 @@ void ProjectsViewController::contextDidChange(const data::ChangeSet& changes)
                 changedProjects.push_back(project);
         }
     }
+    // A timer whose row moves (its start edited in the pane) leaves and joins its project's rows;
+    // the view would hand the selection to a neighbour or to the project meanwhile. The selected
+    // item keeps it while it is listed, and the pane stays on it.
+    data::Object* const selected = selectedItem_;
+    keepingSelection_ = true;
     for (model::Project* project : changedProjects) {
         const QModelIndex projectRow = model_->indexOf(project);
         if (!projectRow.isValid())
@@ -108,10 +113,28 @@ void ProjectsViewController::contextDidChange(const data::ChangeSet& changes)
             model_->announceTimerRows(*project, changedTimers[project]);
         model_->announceProjectChanged(*project);
     }
+    keepingSelection_ = false;
+    restoreSelection(selected);
     refreshDurationsInList();
     updateStatusLabels();
     refreshAllProjectActionButtons();
     validateActions();
+}
+
+void ProjectsViewController::restoreSelection(data::Object* selected)
+{
+    const QModelIndex row = selected && !selected->isDeleted() ? rowIndexOf(*selected) : QModelIndex();
+    const auto selectedRows = [this] { return outline_->selectionModel()->selectedRows(); };
+    if (row.isValid() && (selectedRows().size() != 1 || selectedRows().first() != row)) {
+        keepingSelection_ = true;
+        selectItem(*selected);
+        keepingSelection_ = false;
+        outline_->scrollTo(row);
+    }
+    // What the view selects now, when it is not what was reported (the item left the list).
+    const QModelIndexList rows = selectedRows();
+    if ((rows.isEmpty() ? nullptr : model_->item(rows.first())) != selectedItem_)
+        updateSelection();
 }
 
 bool ProjectsViewController::applyPredicateToUpdatedProjects(const data::ChangeSet& changes)

@@ -284,6 +284,32 @@ TEST_F(ProjectsViewControllerTest, SelectionIsReportedAndSurvivesListUpdates)
     EXPECT_EQ(controller->selectedProject(), nullptr);
 }
 
+// A timer's start edited (in the pane) so that its row moves among its project's timers stays
+// selected, in view, and the pane is not told of any other selection meanwhile.
+TEST_F(ProjectsViewControllerTest, AnEditedTimerWhoseRowMovesStaysSelected)
+{
+    model::Project* website = project("Website");
+    website->setExpanded(true);
+    periodTimer(website, march(6, 8), 30, "early");
+    model::Timer* late = periodTimer(website, march(6, 9), 30, "late");
+    context_->processPendingChanges();
+    auto controller = makeController();
+    controller->show();
+    RecordingDelegate delegate;
+    controller->setDelegate(&delegate);
+    controller->selectItem(*late);
+    ASSERT_EQ(delegate.calls, std::vector<std::string>{"timer late"});
+
+    late->setStart(march(6, 7));
+    context_->processPendingChanges();
+    EXPECT_EQ(controller->rowIndexOf(*late).row(), 0);
+    EXPECT_EQ(controller->selectedItem(), late);
+    const QModelIndexList rows = controller->outlineView()->selectionModel()->selectedRows();
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(rows.first(), controller->rowIndexOf(*late));
+    EXPECT_EQ(delegate.calls, std::vector<std::string>{"timer late"});
+}
+
 TEST_F(ProjectsViewControllerTest, ItemsWithoutARowAreNeitherSelectedNorReloaded)
 {
     model::Project* website = project("Website");
