@@ -192,7 +192,16 @@ std::optional<ui::KeyAccessor> timerKey(std::string_view key)
     return std::nullopt;
 }
 
-std::optional<ui::KeyAccessor> projectKey(std::string_view key)
+// Writes now, or leaves the write to the gate.
+std::optional<std::string> throughGate(const CurrencyChangeGate& gate, model::Project& project,
+                                       const std::string& newCurrency, std::function<void()> change)
+{
+    if (!gate || gate(project, newCurrency, change))
+        change();
+    return std::nullopt;
+}
+
+std::optional<ui::KeyAccessor> projectKey(std::string_view key, const CurrencyChangeGate& gate)
 {
     using model::Project;
     if (key == "client")
@@ -202,7 +211,7 @@ std::optional<ui::KeyAccessor> projectKey(std::string_view key)
                 data::Object* client = entity<Project>(c).client();
                 return ui::BoundValue(ui::ObjectValue{client});
             },
-            [](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
+            [gate](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
                 Project& project = entity<Project>(c);
                 const auto* chosen = std::get_if<ui::ObjectValue>(&value);
                 auto* object = chosen ? static_cast<data::Object*>(chosen->object) : nullptr;
@@ -210,8 +219,9 @@ std::optional<ui::KeyAccessor> projectKey(std::string_view key)
                 if (object
                     && (object->context() != project.context() || object->entity().name() != model::Client::entityName))
                     return "Choose one of the clients.";
-                project.setClient(static_cast<model::Client*>(object));
-                return std::nullopt;
+                auto* client = static_cast<model::Client*>(object);
+                return throughGate(gate, project, Project::currencyOf(project.customCurrency(), client),
+                                   [&project, client] { project.setClient(client); });
             });
     if (key == "notes")
         return accessor(
@@ -231,11 +241,13 @@ std::optional<ui::KeyAccessor> projectKey(std::string_view key)
     if (key == "customCurrency")
         return accessor(
             key, [](void* c) { return optionalValue(entity<Project>(c).customCurrency()); },
-            [](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
+            [gate](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
                 // An emptied box leaves the project without a currency of its own.
+                Project& project = entity<Project>(c);
                 const auto* text = std::get_if<std::string>(&value);
-                entity<Project>(c).setCustomCurrency(text && !text->empty() ? std::optional(*text) : std::nullopt);
-                return std::nullopt;
+                const auto own = text && !text->empty() ? std::optional(*text) : std::nullopt;
+                return throughGate(gate, project, Project::currencyOf(own, project.client()),
+                                   [&project, own] { project.setCustomCurrency(own); });
             });
     if (key == "hourlyRate")
         return accessor(key, [](void* c) { return ui::BoundValue(entity<Project>(c).hourlyRate()); });
@@ -341,9 +353,13 @@ ui::KeyTable clientKeys()
     return tableOf(clientKey);
 }
 
-ui::KeyTable projectKeys()
+ui::KeyTable projectKeys(CurrencyChangeGate gate)
 {
-    return tableOf(projectKey);
+    return [gate = std::move(gate)](std::string_view keyPath) -> std::optional<ui::KeyAccessor> {
+        if (!keyPath.starts_with(contentPrefix))
+            return std::nullopt;
+        return projectKey(keyPath.substr(contentPrefix.size()), gate);
+    };
 }
 
 ui::KeyTable pauseEntryKeys()

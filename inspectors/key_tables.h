@@ -5,11 +5,16 @@
 
 #include "ui/object_controller.h"
 
+#include <functional>
+#include <string>
 #include <string_view>
 #include <vector>
 
 namespace data {
 class Object;
+}
+namespace model {
+class Project;
 }
 
 namespace inspectors {
@@ -30,10 +35,16 @@ ui::KeyTable timerKeys();
 // kept to two places) and currency (an empty text is stored as none) of a client.
 ui::KeyTable clientKeys();
 
+// Asked before a write of the project's client or own currency would change the currency it shows
+// its billed timers in: `change` makes the write. True to write now; false when the gate writes later
+// (after asking the user) or never.
+using CurrencyChangeGate =
+    std::function<bool(model::Project& project, const std::string& newCurrency, std::function<void()> change)>;
+
 // "content." followed by: client (one of the store's clients, or none), notes, customHourlyRate (0 to
 // the maximum rate), customCurrency (an empty text is no own currency), hourlyRate and currency (the
-// derived values, read-only).
-ui::KeyTable projectKeys();
+// derived values, read-only). A change of client or own currency passes `gate` first, when given.
+ui::KeyTable projectKeys(CurrencyChangeGate gate = {});
 
 // "content." followed by start and end of a pause entry (neither after now while its timer runs),
 // duration and formattedDuration (read-only).

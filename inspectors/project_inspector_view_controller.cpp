@@ -13,6 +13,7 @@
 #include "model/fetch_helpers.h"
 #include "model/preferences.h"
 #include "model/project.h"
+#include "ui/alerts.h"
 #include "ui/autosizing_text_field.h"
 #include "ui/bindings.h"
 
@@ -20,6 +21,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QScrollArea>
 #include <QSignalBlocker>
 #include <QStyle>
@@ -74,7 +76,13 @@ const char* ProjectInspectorViewController::text(HourlyRateType type)
 }
 
 ProjectInspectorViewController::ProjectInspectorViewController(data::ObjectContext* context, QWidget* parent)
-    : InspectorViewController(context, projectKeys(), parent), context_(context)
+    : InspectorViewController(
+        context,
+        projectKeys([this](model::Project& project, const std::string& newCurrency, std::function<void()> change) {
+            return confirmCurrencyChange(project, newCurrency, std::move(change));
+        }),
+        parent),
+      context_(context)
 {
     setObjectName(QStringLiteral("ProjectInspector"));
     attachmentsArrayController_ = new AttachmentsArrayController(context, this);
@@ -235,6 +243,31 @@ void ProjectInspectorViewController::updateHourlyRateUI()
     currencyComboBox_->setEnabled(hourlyRatePopUpButton_->currentIndex() == customRateItem && !shown->archived());
 }
 
+bool ProjectInspectorViewController::confirmCurrencyChange(model::Project& project, const std::string& newCurrency,
+                                                           std::function<void()> change,
+                                                           std::function<void()> cancelled)
+{
+    const std::size_t billed = project.billedTimersRelabelledBy(newCurrency);
+    if (billed == 0)
+        return true;
+    const QString currency = QString::fromStdString(newCurrency);
+    const QString timers = billed == 1 ? tr("1 billed timer") : tr("%1 billed timers").arg(billed);
+    // The timers keep their amounts: only the currency they are shown in changes.
+    ui::Alert{
+        ui::AlertStyle::warning,
+        tr("Change the currency of “%1” to %2?").arg(QString::fromStdString(project.name().value_or("")), currency),
+        tr("%1 of this project will be shown in %2. Their amounts stay as they were billed.").arg(timers, currency),
+        {tr("Change"), tr("Cancel")}}
+        .beginSheetModal(*window(), [object = static_cast<data::Object*>(&project), change = std::move(change),
+                                     cancelled = std::move(cancelled)](ui::ModalResponse response) {
+            if (response == ui::alertFirstButtonReturn && !object->isDeleted())
+                change();
+            else if (cancelled)
+                cancelled();
+        });
+    return false;
+}
+
 void ProjectInspectorViewController::hourlyRateTypeChanged(int index)
 {
     model::Project* shown = project();
@@ -248,13 +281,34 @@ void ProjectInspectorViewController::hourlyRateTypeChanged(int index)
         updateHourlyRateUI();
         return;
     }
+    const std::string newCurrency =
+        chosen == HourlyRateType::custom
+            ? model::Project::currencyOf(model::Preferences::standard().defaultProjectHourlyRateCurrency(), nullptr)
+            : model::Project::currencyOf(std::nullopt, shown->client());
+    QPointer<ProjectInspectorViewController> guard(this);
+    const auto apply = [guard, shown, chosen] {
+        if (guard)
+            guard->applyHourlyRateType(*shown, chosen);
+    };
+    const auto restore = [guard] {
+        if (guard)
+            guard->updateHourlyRateUI();
+    };
+    if (confirmCurrencyChange(*shown, newCurrency, apply, restore))
+        apply();
+    else
+        updateHourlyRateUI(); // the pop-up shows the kind in force until the answer
+}
+
+void ProjectInspectorViewController::applyHourlyRateType(model::Project& shown, HourlyRateType chosen)
+{
     if (chosen == HourlyRateType::custom) {
         const model::Preferences& preferences = model::Preferences::standard();
-        shown->setCustomHourlyRate(preferences.defaultProjectHourlyRate());
-        shown->setCustomCurrency(preferences.defaultProjectHourlyRateCurrency());
+        shown.setCustomHourlyRate(preferences.defaultProjectHourlyRate());
+        shown.setCustomCurrency(preferences.defaultProjectHourlyRateCurrency());
     } else {
-        shown->setCustomHourlyRate(std::nullopt);
-        shown->setCustomCurrency(std::nullopt);
+        shown.setCustomHourlyRate(std::nullopt);
+        shown.setCustomCurrency(std::nullopt);
     }
     updateHourlyRateUI();
     kits::TallyEvents::trackProjectHourlyRateTypeChanged(

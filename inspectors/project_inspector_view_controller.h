@@ -6,6 +6,9 @@
 
 #include "inspectors/inspector_view_controller.h"
 
+#include <functional>
+#include <string>
+
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -58,7 +61,14 @@ protected:
     void contentObjectChanged() override;
     void contentObjectUpdated() override;
 
+    // Before a change that shows the project's billed timers in another currency (`newCurrency`):
+    // asks the user, naming how many, over the pane's window (Change / Cancel), and makes the change
+    // or calls `cancelled` with the answer. True when there is nothing to ask: the caller changes now.
+    bool confirmCurrencyChange(model::Project& project, const std::string& newCurrency, std::function<void()> change,
+                               std::function<void()> cancelled = {});
+
 private:
+    void applyHourlyRateType(model::Project& shown, HourlyRateType chosen);
     void buildRows();
     void reloadClients();
     void clientsMayHaveChanged(const foundation::Notification& notification);

@@ -54,9 +54,23 @@ foundation::Decimal Project::hourlyRate() const
 
 std::string Project::currency() const
 {
-    if (auto own = customCurrency())
-        return *own;
-    if (const Client* owner = client())
+    return currencyOf(customCurrency(), client());
+}
+
+std::size_t Project::billedTimersRelabelledBy(const std::string& newCurrency) const
+{
+    if (newCurrency == currency())
+        return 0;
+    const std::vector<Timer*> all = timers();
+    return static_cast<std::size_t>(std::count_if(
+        all.begin(), all.end(), [](const Timer* timer) { return timer->billed() && !timer->isDeleted(); }));
+}
+
+std::string Project::currencyOf(const std::optional<std::string>& ownCurrency, const Client* owner)
+{
+    if (ownCurrency)
+        return *ownCurrency;
+    if (owner)
         if (auto theirs = owner->currency())
             return *theirs;
     const auto locale = foundation::Locale::current(foundation::LocaleCategory::monetary);

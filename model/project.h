@@ -71,6 +71,11 @@ public:
     // The project's own currency, else its client's, else the locale's symbol, else its code, else
     // "$"; an empty string is a value and stops the chain.
     std::string currency() const;
+    // The currency a project would have with this own currency and this client.
+    static std::string currencyOf(const std::optional<std::string>& ownCurrency, const Client* owner);
+    // How many billed timers would be shown in `newCurrency` (their amounts unchanged) if the
+    // project's currency became it: all billed timers when it differs from the currency now, else 0.
+    std::size_t billedTimersRelabelledBy(const std::string& newCurrency) const;
     // The timers without an end, paused ones included.
     std::vector<Timer*> runningTimers() const;
 

@@ -9,7 +9,9 @@
 #include "model/attachment.h"
 #include "model/preferences.h"
 #include "ui/autosizing_text_field.h"
+#include "ui/modal_test_hook.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 
@@ -130,6 +132,63 @@ TEST_F(ProjectInspectorTest, OwnRateAndCurrencyAreEditedThroughTheirFieldsWithin
     const QStringList firstSymbols{pane_.currencyComboBox()->itemText(0), pane_.currencyComboBox()->itemText(1),
                                    pane_.currencyComboBox()->itemText(2), pane_.currencyComboBox()->itemText(3)};
     EXPECT_EQ(firstSymbols, (QStringList{"€", "$", "£", "¥"}));
+}
+
+// Billed timers keep their amounts; a new currency would only relabel them. Before that happens the
+// user is asked, with the number of billed timers named, and Cancel leaves the currency as it was.
+TEST_F(ProjectInspectorTest, ACurrencyChangeThatRelabelsBilledTimersIsAskedFirst)
+{
+    website_->setCustomHourlyRate(foundation::Decimal(80));
+    website_->setCustomCurrency("$");
+    for (int hour : {8, 9}) {
+        model::Timer* timer = periodTimer(website_, testsupport::march(4, hour), 150);
+        timer->setBilled(true);
+    }
+    periodTimer(website_, testsupport::march(5, 8), 60);
+    model::Project* intranet = project("Intranet", false, acme_);
+    intranet->setCustomHourlyRate(foundation::Decimal(80));
+    inspect(website_);
+    ui::ModalTestHook hook;
+    std::vector<ui::ModalResponse> answers{ui::alertSecondButtonReturn, ui::alertFirstButtonReturn};
+    hook.answerAlert = [&](const ui::PresentedAlert&) {
+        const ui::ModalResponse answer = answers.front();
+        answers.erase(answers.begin());
+        return answer;
+    };
+    const auto typeCurrency = [this](const QString& text) {
+        pane_.currencyComboBox()->setCurrentText(text);
+        Q_EMIT pane_.currencyComboBox()->lineEdit()->editingFinished();
+        QApplication::processEvents();
+    };
+
+    typeCurrency("CHF");
+    ASSERT_EQ(hook.alerts.size(), 1u);
+    EXPECT_EQ(hook.alerts[0].alert.buttons, (QStringList{"Change", "Cancel"}));
+    EXPECT_TRUE(
+        hook.alerts[0].alert.informativeText.startsWith("2 billed timers of this project will be shown in CHF"));
+    EXPECT_EQ(website_->customCurrency(), "$");
+    EXPECT_EQ(pane_.currencyComboBox()->currentText(), "$");
+
+    typeCurrency("CHF");
+    ASSERT_EQ(hook.alerts.size(), 2u);
+    EXPECT_EQ(website_->customCurrency(), "CHF");
+    endTurn();
+    EXPECT_EQ(pane_.currencyComboBox()->currentText(), "CHF");
+
+    // Back to the client's rate and currency ($): asked too; the same currency again asks nothing.
+    answers = {ui::alertSecondButtonReturn};
+    pane_.hourlyRateTypeChanged(0);
+    ASSERT_EQ(hook.alerts.size(), 3u);
+    EXPECT_EQ(website_->customCurrency(), "CHF");
+    EXPECT_EQ(pane_.hourlyRatePopUpButton()->currentIndex(), 1);
+    typeCurrency("CHF");
+    EXPECT_EQ(hook.alerts.size(), 3u);
+
+    // A project without billed timers changes at once.
+    inspect(intranet);
+    typeCurrency("£");
+    EXPECT_EQ(intranet->customCurrency(), "£");
+    EXPECT_EQ(hook.alerts.size(), 3u);
 }
 
 TEST_F(ProjectInspectorTest, TheArchiveWarningFollowsTheStoreAndLeavesAnOwnRateEditable)
