@@ -36,6 +36,11 @@ public:
     // Puts the keyboard focus into the duration editor (timer pane); other panes ignore it.
     virtual void focusDurationPicker() {}
 
+    // The narrowest width at which every control of the pane still shows whole, and the width the
+    // pane shows at ease; the inspector column holds them.
+    virtual int minimumColumnWidth() const { return minimumSizeHint().width(); }
+    virtual int preferredColumnWidth() const { return sizeHint().width(); }
+
 protected:
     // After the inspected object was replaced.
     virtual void contentObjectChanged() {}

@@ -166,6 +166,16 @@ void ProjectInspectorViewController::buildRows()
     ui::bindText(*notesField_, bindings, QStringLiteral("content.notes"));
 }
 
+int ProjectInspectorViewController::minimumColumnWidth() const
+{
+    return scrollView_->widget()->minimumSizeHint().width() + style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+}
+
+int ProjectInspectorViewController::preferredColumnWidth() const
+{
+    return scrollView_->widget()->sizeHint().width() + style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+}
+
 model::Project* ProjectInspectorViewController::project() const
 {
     return dynamic_cast<model::Project*>(inspectedObject());

@@ -46,6 +46,10 @@ public:
     // in force changes nothing.
     void hourlyRateTypeChanged(int index);
 
+    // The pane scrolls its rows up and down only: its width is that of its rows and the scroll bar.
+    int minimumColumnWidth() const override;
+    int preferredColumnWidth() const override;
+
     // The pane's controls.
     QScrollArea* scrollView() const { return scrollView_; }
     QComboBox* clientsPopUpButton() const { return clientsPopUpButton_; }

@@ -16,6 +16,9 @@
 #include <QLayout>
 #include <QTimer>
 
+#include <algorithm>
+#include <utility>
+
 namespace mainwindow {
 
 MainSplitViewController::MainSplitViewController(data::ObjectContext* context, foundation::DefaultsStore& defaults,
@@ -68,6 +71,72 @@ void MainSplitViewController::setClientsViewController(ClientsViewController* co
     clientsViewController_->installEventFilter(this);
     projectsViewController_->setClientsViewController(controller);
     updateCollapseButtons();
+}
+
+void MainSplitViewController::setInspectorPaneFactory(InspectorPaneFactory factory)
+{
+    paneFactory_ = std::move(factory);
+    pane(true);
+    pane(false);
+    fitInspectorColumn();
+}
+
+void MainSplitViewController::fitInspectorColumn()
+{
+    int minimum = 0, preferred = 0;
+    for (const inspectors::InspectorViewController* made : {projectInspector_, timerInspector_}) {
+        if (!made)
+            continue;
+        minimum = std::max(minimum, made->minimumColumnWidth());
+        preferred = std::max(preferred, made->preferredColumnWidth());
+    }
+    if (minimum == 0)
+        return;
+    inspectorContainer_->setMinimumWidth(std::max(inspectorContainer_->minimumWidth(), minimum));
+    expandedWidths_[inspectorColumn] = std::max(expandedWidths_[inspectorColumn], preferred);
+    if (widthsRestored_ || isCollapsed(inspectorColumn))
+        return;
+    QList<int> widths = sizes();
+    const int wanted = std::max(widths[inspectorColumn], preferred);
+    widths[projectsColumn] = std::max(0, widths[projectsColumn] - (wanted - widths[inspectorColumn]));
+    widths[inspectorColumn] = wanted;
+    setSizes(widths);
+}
+
+void MainSplitViewController::restoreColumnWidths(const QByteArray& state)
+{
+    if (state.isEmpty())
+        return;
+    widthsRestored_ = true;
+    // Widths given before the split view has its own width would be squeezed into the width it has
+    // then: they wait for it to be shown.
+    if (isVisible())
+        applyColumnWidths(state);
+    else
+        pendingWidths_ = state;
+}
+
+void MainSplitViewController::adoptColumnWidths(const MainSplitViewController& other)
+{
+    expandedWidths_ = other.expandedWidths_;
+    restoreColumnWidths(other.saveState());
+    widthsRestored_ = other.widthsRestored_;
+}
+
+void MainSplitViewController::applyColumnWidths(const QByteArray& state)
+{
+    if (!restoreState(state)) {
+        widthsRestored_ = false; // not a state this split view wrote: the panes decide
+        fitInspectorColumn();
+    }
+    updateCollapseButtons();
+}
+
+void MainSplitViewController::showEvent(QShowEvent* event)
+{
+    QSplitter::showEvent(event);
+    if (!pendingWidths_.isEmpty())
+        applyColumnWidths(std::exchange(pendingWidths_, QByteArray()));
 }
 
 void MainSplitViewController::setClientCollapseButton(QAbstractButton* button)

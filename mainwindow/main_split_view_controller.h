@@ -56,7 +56,14 @@ public:
 
     // The sidebar replaces the empty first column and gets this controller as its delegate.
     void setClientsViewController(ClientsViewController* controller);
-    void setInspectorPaneFactory(InspectorPaneFactory factory) { paneFactory_ = std::move(factory); }
+    // Makes both panes at once: the inspector column is kept at least as wide as either needs to show
+    // its controls whole, and opens as wide as they show at ease unless widths were restored.
+    void setInspectorPaneFactory(InspectorPaneFactory factory);
+
+    // The column widths kept across restarts (as the window keeps its frame): what saveState() wrote,
+    // or the widths of another split view (the one the window showed while the store loaded).
+    void restoreColumnWidths(const QByteArray& state);
+    void adoptColumnWidths(const MainSplitViewController& other);
 
     ClientsViewController* clientsViewController() const { return clientsViewController_; }
     ProjectsViewController* projectsViewController() const { return projectsViewController_; }
@@ -103,6 +110,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 signals:
     // The selection changed: menu items that depend on it are to be validated again.
@@ -110,6 +118,9 @@ signals:
 
 private:
     void createTimerForSelectedProject(model::TimerType type);
+    // The inspector column's minimum and, unless widths were restored, its width, from the panes.
+    void fitInspectorColumn();
+    void applyColumnWidths(const QByteArray& state);
     void updateCollapseButtons();
     inspectors::InspectorViewController* pane(bool forProject);
 
@@ -130,6 +141,8 @@ private:
     inspectors::InspectorViewController* timerInspector_ = nullptr;
     data::Object* editedItem_ = nullptr;
     std::array<int, 3> expandedWidths_{200, 560, 260};
+    bool widthsRestored_ = false;
+    QByteArray pendingWidths_; // restored widths waiting for the first show
 };
 
 } // namespace mainwindow

@@ -71,7 +71,7 @@ void MainWindowController::attachContext(data::ObjectContext& context)
         return;
     context_ = &context;
     auto* split = new MainSplitViewController(context_, defaults_, this);
-    split->setSizes(split_->sizes());
+    split->adoptColumnWidths(*split_);
     // The old split view's actions leave the menus with it; the menus are built again around the
     // new one's.
     for (QMenu* menu : menus_)
@@ -115,9 +115,12 @@ MainWindowController::~MainWindowController()
     saveFrame();
 }
 
-// The window's frame is kept in the defaults under its autosave name, as Qt's own geometry text.
+// The window's frame is kept in the defaults under its autosave name, as Qt's own geometry text,
+// and so are the widths of its columns.
 bool MainWindowController::restoreFrame()
 {
+    if (auto columns = defaults_.stringValue(columnsAutosaveName))
+        split_->restoreColumnWidths(QByteArray::fromBase64(QByteArray::fromStdString(*columns)));
     if (auto frame = defaults_.stringValue(frameAutosaveName))
         return restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(*frame)));
     return false;
@@ -172,6 +175,9 @@ void MainWindowController::saveFrame()
     const QByteArray frame = saveGeometry().toBase64();
     if (defaults_.stringValue(frameAutosaveName) != frame.toStdString())
         defaults_.set(frameAutosaveName, frame.toStdString());
+    const QByteArray columns = split_->saveState().toBase64();
+    if (defaults_.stringValue(columnsAutosaveName) != columns.toStdString())
+        defaults_.set(columnsAutosaveName, columns.toStdString());
 }
 
 void MainWindowController::closeEvent(QCloseEvent* event)

@@ -77,8 +77,9 @@ public:
     // Enables the items that depend on the selection and on the undo history.
     void validateMenuItems();
 
-    // The defaults key of the window's frame.
+    // The defaults keys of the window's frame and of its columns' widths.
     static constexpr const char* frameAutosaveName = "MainWindow";
+    static constexpr const char* columnsAutosaveName = "MainSplitView";
     // The frame of a first window, before it is fitted to its screen.
     static constexpr QSize defaultSize{1100, 680};
     // Room for every toolbar item; never more than the screen has.
