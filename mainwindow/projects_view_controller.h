@@ -169,6 +169,8 @@ public:
     DateFilterLabel* yearFilterTextField() const { return yearFilterTextField_; }
     QDateEdit* dateFilterStartDateControl() const { return dateFilterStartDateControl_; }
     QDateEdit* dateFilterEndDateControl() const { return dateFilterEndDateControl_; }
+    // Shown on the custom page while its start lies after its end.
+    QLabel* dateFilterReversedLabel() const { return dateFilterReversedLabel_; }
     // The last date picker opened from the bar (kept until the next one opens).
     inspectors::PopoverDatePickerController* dateFilterDatePicker() const { return dateFilterDatePicker_.get(); }
 
@@ -374,6 +376,7 @@ private:
     DateFilterLabel* yearFilterTextField_ = nullptr;
     QDateEdit* dateFilterStartDateControl_ = nullptr;
     QDateEdit* dateFilterEndDateControl_ = nullptr;
+    QLabel* dateFilterReversedLabel_ = nullptr;
     bool showingDateFilterBounds_ = false;
     std::unique_ptr<inspectors::PopoverDatePickerController> dateFilterDatePicker_;
     model::DateFilterState dateFilter_;

@@ -78,8 +78,13 @@ QWidget* ProjectsViewController::buildDateFilterBar()
     centredPage(dateFilterTabView_, {yearFilterTextField_});
     dateFilterStartDateControl_ = dateFilterBoundControl("dateFilterStartDate", nullptr, false);
     dateFilterEndDateControl_ = dateFilterBoundControl("dateFilterEndDate", nullptr, true);
-    centredPage(dateFilterTabView_,
-                {new QLabel(tr("From")), dateFilterStartDateControl_, new QLabel(tr("to")), dateFilterEndDateControl_});
+    // A start after the end matches no timer; the bar says so rather than leave the list empty.
+    dateFilterReversedLabel_ = new QLabel(tr("“From” is after “to”: no timer can match"));
+    dateFilterReversedLabel_->setObjectName("dateFilterReversedLabel");
+    dateFilterReversedLabel_->setStyleSheet(QStringLiteral("color: #b3261e;"));
+    dateFilterReversedLabel_->hide();
+    centredPage(dateFilterTabView_, {new QLabel(tr("From")), dateFilterStartDateControl_, new QLabel(tr("to")),
+                                     dateFilterEndDateControl_, dateFilterReversedLabel_});
 
     dateFilterNavigationSegmentedControl_ = new QWidget(dateFilterView_);
     dateFilterNavigationSegmentedControl_->setObjectName("dateFilterNavigationSegmentedControl");
@@ -172,6 +177,8 @@ void ProjectsViewController::updateDateFilterBar()
             control->calendarWidget()->setCurrentPage(reference.year(), reference.month());
     }
     showingDateFilterBounds_ = false;
+
+    dateFilterReversedLabel_->setVisible(range == model::DateFilterRange::custom && start && end && *start > *end);
 
     const bool hidden = range == model::DateFilterRange::all;
     if (hidden != dateFilterBarHiddenRequested_)

@@ -22,6 +22,7 @@
 #include <QButtonGroup>
 #include <QCalendarWidget>
 #include <QDateEdit>
+#include <QLabel>
 #include <QStackedWidget>
 #include <QTest>
 #include <QVariantAnimation>
@@ -250,6 +251,15 @@ TEST_F(DateFilterBarTest, CustomKeepsTheBoundsShownBeforeAndItsControlsSetWholeD
     EXPECT_EQ(listed[0]->notes(), "late");
     controller->dateFilterStartDateControl()->setDate(QDate(2024, 3, 18));
     EXPECT_EQ(controller->dateFilterStartDate(), berlin(2024, 3, 18, 0));
+
+    // A start after the end lists nothing, and the bar says why until the days are in order again.
+    EXPECT_TRUE(controller->dateFilterReversedLabel()->isHidden());
+    controller->dateFilterStartDateControl()->setDate(QDate(2024, 3, 22));
+    EXPECT_TRUE(controller->currentTimersForProject(*work).empty());
+    EXPECT_FALSE(controller->dateFilterReversedLabel()->isHidden());
+    controller->dateFilterEndDateControl()->setDate(QDate(2024, 3, 22));
+    EXPECT_TRUE(controller->dateFilterReversedLabel()->isHidden());
+    controller->dateFilterStartDateControl()->setDate(QDate(2024, 3, 18));
 
     // An empty bound shows no date; its calendar opens on the month of the reference date.
     controller->setDateFilterBounds(std::nullopt, controller->dateFilterEndDate());
