@@ -16,11 +16,21 @@
 #include <QComboBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <optional>
+#include <string>
+
 namespace inspectors {
+
+struct ClientEditorViewController::OpeningValues {
+    std::optional<std::string> name;
+    std::optional<foundation::Decimal> hourlyRate;
+    std::optional<std::string> currency;
+};
 
 ClientEditorViewController::ClientEditorViewController(QWidget* parent)
     : QWidget(parent), objectController_(new ui::ObjectController(clientKeys(), this))
@@ -56,10 +66,7 @@ ClientEditorViewController::ClientEditorViewController(QWidget* parent)
     connect(doneButton_, &QPushButton::clicked, this, &ClientEditorViewController::done);
     connect(cancelButton_, &QPushButton::clicked, this, &ClientEditorViewController::cancel);
 
-    ui::bindWidget<ui::TextFieldBinding>(*nameField_, *objectController_, QStringLiteral("content.name"));
-    ui::bindWidget<ui::DecimalFieldBinding>(*hourlyRateField_, *objectController_, QStringLiteral("content.hourlyRate"),
-                                            2);
-    ui::bindWidget<ui::ComboBoxTextBinding>(*currencyComboBox_, *objectController_, QStringLiteral("content.currency"));
+    bindFields();
     objectController_->setRefusalHandler([this](QWidget&, const QString& message) {
         QWidget* window = presentingWindow_ ? presentingWindow_.data() : this->window();
         ui::Alert alert;
@@ -87,14 +94,68 @@ ClientEditorViewController::clientEditorViewController(model::Client* client, bo
     return editor;
 }
 
+void ClientEditorViewController::bindFields()
+{
+    ui::bindWidget<ui::TextFieldBinding>(*nameField_, *objectController_, QStringLiteral("content.name"));
+    ui::bindWidget<ui::DecimalFieldBinding>(*hourlyRateField_, *objectController_, QStringLiteral("content.hourlyRate"),
+                                            2);
+    ui::bindWidget<ui::ComboBoxTextBinding>(*currencyComboBox_, *objectController_, QStringLiteral("content.currency"));
+}
+
 void ClientEditorViewController::viewDidLoad()
 {
     buttonContainer_->setVisible(isEditingNewClient_);
     currencyComboBox_->clear();
     for (const std::string& symbol : model::currencySymbols())
         currencyComboBox_->addItem(QString::fromStdString(symbol));
+    bindFields();
     objectController_->setContent(client_ && client_->context() ? client_ : nullptr);
+    if (client_)
+        openingValues_ =
+            std::make_unique<OpeningValues>(OpeningValues{client_->name(), client_->hourlyRate(), client_->currency()});
     observeContext();
+}
+
+void ClientEditorViewController::letGoOfEdits()
+{
+    // The fields are let go instead of written, and bound again for a next opening.
+    for (QWidget* field : {static_cast<QWidget*>(nameField_), static_cast<QWidget*>(hourlyRateField_),
+                           static_cast<QWidget*>(currencyComboBox_)})
+        ui::unbind(*field);
+    objectController_->setContent(nullptr);
+    bindFields();
+}
+
+void ClientEditorViewController::keyPressEvent(QKeyEvent* event)
+{
+    // Escape comes here from the fields, before the popover would close and write their edits.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        revert();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void ClientEditorViewController::revert()
+{
+    if (isEditingNewClient_) {
+        cancel();
+        return;
+    }
+    if (client_ && !client_->isDeleted() && openingValues_) {
+        letGoOfEdits();
+        const OpeningValues& opening = *openingValues_;
+        if (client_->name() != opening.name)
+            client_->setName(opening.name);
+        if (client_->hourlyRate() != opening.hourlyRate)
+            client_->setHourlyRate(opening.hourlyRate);
+        if (client_->currency() != opening.currency)
+            client_->setCurrency(opening.currency);
+    }
+    dismissController();
+    if (completionHandler)
+        completionHandler(true);
 }
 
 void ClientEditorViewController::observeContext()
@@ -162,11 +223,8 @@ void ClientEditorViewController::cancel()
 {
     if (isEditingNewClient_ && client_ && !client_->isDeleted()) {
         if (data::ObjectContext* context = client_->context()) {
-            // Edits in progress go with the client: the fields are let go instead of written.
-            for (QWidget* field : {static_cast<QWidget*>(nameField_), static_cast<QWidget*>(hourlyRateField_),
-                                   static_cast<QWidget*>(currencyComboBox_)})
-                ui::unbind(*field);
-            objectController_->setContent(nullptr);
+            // Edits in progress go with the client.
+            letGoOfEdits();
             context->deleteObject(client_);
         }
     }

@@ -1,7 +1,8 @@
 // The client editor: a small popover with the name, hourly rate and currency symbol of one client,
 // bound to it, so each value reaches the client as its field finishes editing. For a client made just
-// before the editor opened it shows Done and Cancel (Cancel deletes the client again); for an existing
-// client it has no buttons and closes when the user clicks elsewhere.
+// before the editor opened it shows Done and Cancel (Cancel deletes the client again, and so does
+// Escape); for an existing client it has no buttons, closes when the user clicks elsewhere, and
+// Escape closes it with the client's values as they were when it opened.
 #pragma once
 
 #include "foundation/notification_center.h"
@@ -65,8 +66,18 @@ public:
     void cancel();
     // The popover closed (by a button, a click elsewhere or Escape): completes with false.
     void popoverDidClose();
+    // Escape: Cancel for a new client; for an existing one the values it had when the editor opened
+    // come back, the edits in progress are let go and the editor closes, completing with true.
+    void revert();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // The values of the client when the editor opened, for Escape to put back.
+    struct OpeningValues;
+    void bindFields();
+    void letGoOfEdits();
     void dismissController();
     void observeContext();
 
@@ -80,6 +91,7 @@ private:
     QPushButton* doneButton_ = nullptr;
     QPushButton* cancelButton_ = nullptr;
     std::unique_ptr<ui::Popover> popover_;
+    std::unique_ptr<OpeningValues> openingValues_;
     // Refused values are told over the window the editor was opened from: the popover closes.
     QPointer<QWidget> presentingWindow_;
     foundation::ObserverToken contextToken_;

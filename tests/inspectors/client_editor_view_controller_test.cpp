@@ -17,6 +17,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTest>
 
 using inspectors::ClientEditorViewController;
 
@@ -105,6 +106,36 @@ TEST_F(ClientEditorTest, AnExistingClientHasNoButtonsAndAClickOutsideWritesAndCo
     auto again = openEditor(acme, false);
     again->cancel();
     EXPECT_FALSE(acme->isDeleted());
+}
+
+// Escape in a new client's popover is its Cancel; in an existing client's it puts back the values
+// the client had when the editor opened, those already written included, and writes nothing typed.
+TEST_F(ClientEditorTest, EscapeCancelsANewClientAndRevertsAnExistingOne)
+{
+    model::Client* fresh = client("New Client");
+    auto editor = openEditor(fresh, true);
+    editor->nameField()->setText("typed");
+    QTest::keyClick(editor->nameField(), Qt::Key_Escape);
+    settle();
+    endTurn();
+    EXPECT_TRUE(fresh->isDeleted());
+    EXPECT_EQ(completions_, (std::vector<bool>{true, false}));
+
+    completions_.clear();
+    model::Client* acme = client("ACME");
+    acme->setCurrency("$");
+    auto edit = openEditor(acme, false);
+    edit->nameField()->setText("ACME Corp");
+    Q_EMIT edit->nameField()->editingFinished();
+    EXPECT_EQ(acme->name(), "ACME Corp");
+    edit->currencyComboBox()->setCurrentText("£");
+    QTest::keyClick(edit->currencyComboBox()->lineEdit(), Qt::Key_Escape);
+    settle();
+    EXPECT_EQ(edit->popover(), nullptr);
+    EXPECT_EQ(acme->name(), "ACME");
+    EXPECT_EQ(acme->currency(), "$");
+    EXPECT_FALSE(acme->isDeleted());
+    EXPECT_EQ(completions_, (std::vector<bool>{true, false}));
 }
 
 TEST_F(ClientEditorTest, ARateOutOfRangeOrNoNumberIsRefusedAndTheStoredRateStays)
