@@ -5,6 +5,7 @@
 
 #include "kits/analytics/tally_events.h"
 #include "mainwindow/projects_view_controller.h"
+#include "model/client.h"
 #include "model/fetch_helpers.h"
 #include "model/project.h"
 #include "model/timer.h"
@@ -120,6 +121,9 @@ MiniWindowViewController::MiniWindowViewController(data::ObjectContext* context,
     timersTableView_->verticalHeader()->setDefaultSectionSize(rowHeight);
     timersTableView_->setFixedHeight(rowHeight);
     layout->addWidget(timersTableView_);
+    emptyLabel_ = new QLabel(tr("No Running Timers"), timersTableView_->viewport());
+    emptyLabel_->setAlignment(Qt::AlignCenter);
+    emptyLabel_->setEnabled(false);
 
     actionMenu_ = new QMenu(this);
 
@@ -132,6 +136,7 @@ MiniWindowViewController::MiniWindowViewController(data::ObjectContext* context,
     rearrangeObjects();
     tableHeightTarget_ = -1; // the first height is set at once, not animated
     updateTableHeight();
+    updateEmptyLabel();
     reloadProjects();
     setupObservings();
 }
@@ -182,6 +187,7 @@ void MiniWindowViewController::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     updateNewTimerButton();
+    updateEmptyLabel();
 }
 
 bool MiniWindowViewController::rearrangeObjects()
@@ -232,8 +238,16 @@ void MiniWindowViewController::arrangedObjectsDidChange()
 {
     if (rearrangeObjects()) {
         updateTableHeight();
+        updateEmptyLabel();
         updateNewTimerButton();
     }
+}
+
+void MiniWindowViewController::updateEmptyLabel()
+{
+    // The list's one empty row says why it is empty.
+    emptyLabel_->setGeometry(0, 0, timersTableView_->viewport()->width(), rowHeight);
+    emptyLabel_->setVisible(timers_.empty());
 }
 
 void MiniWindowViewController::contextDidChange(const data::ChangeSet& changes)
@@ -259,6 +273,8 @@ void MiniWindowViewController::contextDidChange(const data::ChangeSet& changes)
         } else if (auto* project = dynamic_cast<model::Project*>(object)) {
             projectsChanged = true;
             updatedProjects.insert(project);
+        } else if (dynamic_cast<model::Client*>(object)) {
+            projectsChanged = true; // a client's name shows beside its projects' names
         }
     }
     if (!updatedProjects.empty()) {
@@ -368,9 +384,15 @@ void MiniWindowViewController::reloadProjects()
     std::vector<model::Project*> projects;
     if (context_)
         projects = model::fetchAll<model::Project>(*context_, [](const model::Project& p) { return !p.archived(); });
+    // Projects of the same name are told apart by their clients: "Website — ACME".
     QStringList names;
-    for (const model::Project* project : projects)
-        names.push_back(QString::fromStdString(project->name().value_or("")));
+    for (const model::Project* project : projects) {
+        QString name = QString::fromStdString(project->name().value_or(""));
+        const model::Client* client = project->client();
+        if (const std::string clientName = client ? client->name().value_or("") : ""; !clientName.empty())
+            name += QStringLiteral(" — ") + QString::fromStdString(clientName);
+        names.push_back(name);
+    }
     bool sameNames = projects == projects_ && projectPopupButton_->count() == names.size();
     for (int index = 0; sameNames && index < names.size(); ++index)
         sameNames = projectPopupButton_->itemText(index) == names[index];

@@ -1,6 +1,7 @@
 // The mini window's content: the running period timers (paused ones too) by start, each row with a
-// pause-or-resume and a stop button; a form that slides open to ask for a new period timer for a
-// project with notes; and an action menu. It never creates a timer itself: it posts the request the
+// pause-or-resume and a stop button (a line saying there are none in their place); a form that slides
+// open to ask for a new period timer for a project (named with its client) with notes; and an action
+// menu. It never creates a timer itself: it posts the request the
 // projects outline answers. Rows follow the store's change notices and the refresh tick.
 #pragma once
 
@@ -17,6 +18,7 @@
 
 class QComboBox;
 class QGraphicsOpacityEffect;
+class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
@@ -59,6 +61,8 @@ public:
     void chooseProject(model::Project* project);
 
     MiniWindowTimerTableView* timersTableView() const { return timersTableView_; }
+    // The line shown in the list while no timer runs.
+    QLabel* emptyLabel() const { return emptyLabel_; }
     QWidget* newTimerContainerView() const { return newTimerContainerView_; }
     QComboBox* projectPopupButton() const { return projectPopupButton_; }
     QLineEdit* notesTextField() const { return notesTextField_; }
@@ -94,6 +98,7 @@ private:
     void removeObservings();
     void arrangedObjectsDidChange();
     void updateTableHeight();
+    void updateEmptyLabel();
     void showNewTimerContainer();
     void hideNewTimerContainer();
     void updateNewTimerButton();
@@ -114,6 +119,7 @@ private:
     foundation::ObserverToken refreshToken_;
 
     MiniWindowTimerTableView* timersTableView_ = nullptr;
+    QLabel* emptyLabel_ = nullptr;
     QWidget* newTimerContainerView_ = nullptr;
     QComboBox* projectPopupButton_ = nullptr;
     QLineEdit* notesTextField_ = nullptr;

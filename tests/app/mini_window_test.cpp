@@ -12,6 +12,7 @@
 #include "kits/analytics/event_controller.h"
 #include "kits/analytics/tally.h"
 #include "mainwindow/projects_view_controller.h"
+#include "model/client.h"
 #include "model/managed_object.h"
 #include "model/pause_entry.h"
 #include "model/project.h"
@@ -413,6 +414,9 @@ TEST_F(MiniWindowTest, TheTableShowsRunningPeriodTimersByStartAndGrowsToTwoAndAH
     };
     EXPECT_EQ(rows(), 1.0);
     EXPECT_TRUE(content.timers().empty());
+    // The one empty row says that nothing runs.
+    EXPECT_FALSE(content.emptyLabel()->isHidden());
+    EXPECT_EQ(content.emptyLabel()->text(), "No Running Timers");
 
     std::vector<model::Timer*> running;
     const std::vector<std::pair<int, double>> steps{{1, 1.0}, {2, 2.0}, {3, 2.5}, {5, 2.5}};
@@ -421,6 +425,7 @@ TEST_F(MiniWindowTest, TheTableShowsRunningPeriodTimersByStartAndGrowsToTwoAndAH
             running.push_back(timer(website, model::TimerType::period, march(6, 9, 50 - 10 * int(running.size()))));
         endTurn();
         EXPECT_EQ(rows(), height) << count << " timers";
+        EXPECT_TRUE(content.emptyLabel()->isHidden());
         EXPECT_EQ(content.timers().size(), static_cast<std::size_t>(count));
     }
     // By start: the last made started first.
@@ -557,6 +562,18 @@ TEST_F(MiniWindowTest, TheProjectChoiceFollowsTheStoreByIdentity)
     shop->setName("Shop (old)");
     endTurn();
     EXPECT_EQ(content.projectPopupButton()->currentText(), "Shop (old)");
+
+    // Equal names are told apart by their clients, whose new names follow.
+    auto* acme = model::initInContext<model::Client>(context());
+    acme->setName("ACME");
+    shop->setName("Website");
+    shop->setClient(acme);
+    endTurn();
+    EXPECT_EQ(content.projectPopupButton()->itemText(1), "Website");
+    EXPECT_EQ(content.projectPopupButton()->currentText(), "Website — ACME");
+    acme->setName("ACME Inc.");
+    endTurn();
+    EXPECT_EQ(content.projectPopupButton()->currentText(), "Website — ACME Inc.");
 
     // Archived, it leaves the list and the choice is cleared; the button stays enabled.
     shop->setArchived(true);
