@@ -83,6 +83,51 @@ void ProjectsOutlineView::setModel(QAbstractItemModel* model)
     connect(this, &QTreeView::collapsed, this, &ProjectsOutlineView::schedulePulseCheck, Qt::UniqueConnection);
 }
 
+QColor ProjectsOutlineView::gridColour()
+{
+    return QColor::fromRgbF(0.9f, 0.9f, 0.9f);
+}
+
+QRect ProjectsOutlineView::gridArea() const
+{
+    if (!model() || model()->rowCount() == 0)
+        return {};
+    // The last row shown, then two rows up.
+    QModelIndex row = model()->index(model()->rowCount() - 1, 0);
+    while (isExpanded(row) && model()->rowCount(row) > 0)
+        row = model()->index(model()->rowCount(row) - 1, 0, row);
+    for (int up = 0; up < 2 && row.isValid(); ++up)
+        row = indexAbove(row);
+    if (!row.isValid())
+        return {};
+    return QRect(0, 0, viewport()->width(), visualRect(row).bottom() + 1);
+}
+
+void ProjectsOutlineView::paintEvent(QPaintEvent* event)
+{
+    paintedGridArea_ = gridArea();
+    ContextMenuOutlineView::paintEvent(event);
+}
+
+void ProjectsOutlineView::drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    ContextMenuOutlineView::drawRow(painter, option, index);
+    // Project rows span the columns: only timer rows have cells to part.
+    if (!index.parent().isValid() || paintedGridArea_.isEmpty() || option.rect.bottom() > paintedGridArea_.bottom())
+        return;
+    painter->save();
+    painter->setPen(gridColour());
+    const QHeaderView* columns = header();
+    for (int visual = 0; visual + 1 < columns->count(); ++visual) {
+        const int logical = columns->logicalIndex(visual);
+        if (columns->isSectionHidden(logical))
+            continue;
+        const int x = columns->sectionViewportPosition(logical) + columns->sectionSize(logical) - 1;
+        painter->drawLine(x, option.rect.top(), x, option.rect.bottom());
+    }
+    painter->restore();
+}
+
 QModelIndex ProjectsOutlineView::selectedProjectRow() const
 {
     const QModelIndexList rows = selectionModel() ? selectionModel()->selectedRows() : QModelIndexList();

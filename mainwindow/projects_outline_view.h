@@ -1,7 +1,7 @@
 // The outline of projects and timers: one uniform row height (so the view never measures rows),
 // project rows spanning every column, the pulse of running timers' status dots, which ticks only
-// while a running timer's row is on screen, and the editing of a project's name in its row (F2,
-// Return or a double click on the name).
+// while a running timer's row is on screen, the grid lines between timer cells, and the editing of a
+// project's name in its row (F2, Return or a double click on the name).
 #pragma once
 
 #include "mainwindow/context_menu_outline_view.h"
@@ -37,6 +37,11 @@ public:
     void doItemsLayout() override;
 
     void setModel(QAbstractItemModel* model) override;
+    // Where the grid lines between the timer rows' cells are drawn (viewport coordinates): from the
+    // top down to the bottom of the third row from the end, so the last two rows and the space below
+    // the rows have none; empty with fewer than three rows.
+    QRect gridArea() const;
+    static QColor gridColour();
     // Opens the name editor of a project row; false for any other row.
     bool editProjectName(const QModelIndex& projectRow);
     // The selected row when it is a project's (invalid otherwise).
@@ -50,6 +55,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
     void drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const override;
+    void paintEvent(QPaintEvent* event) override;
+    void drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     void keyPressEvent(QKeyEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
@@ -67,6 +74,7 @@ private:
     QTimer pulseTimer_;
     bool pulseCheckScheduled_ = false;
     bool allSpansPending_ = false;
+    QRect paintedGridArea_; // gridArea() while a paint is under way
 };
 
 } // namespace mainwindow

@@ -310,6 +310,33 @@ TEST_F(ProjectsViewControllerTest, AnEditedTimerWhoseRowMovesStaysSelected)
     EXPECT_EQ(delegate.calls, std::vector<std::string>{"timer late"});
 }
 
+// Grid lines part the timer cells down to the bottom of the third row from the end: the last two
+// rows have none, and with fewer than three rows there are none at all.
+TEST_F(ProjectsViewControllerTest, GridLinesEndAtTheThirdRowFromTheEnd)
+{
+    model::Project* website = project("Website");
+    website->setExpanded(true);
+    for (int hour : {6, 7, 8, 9})
+        periodTimer(website, march(6, hour), 30);
+    context_->processPendingChanges();
+    auto controller = makeController();
+    controller->show();
+    ProjectsOutlineView& view = *controller->outlineView();
+    const auto timers = controller->currentTimersForProject(*website);
+    ASSERT_EQ(timers.size(), 4u);
+    const auto rowRect = [&](model::Timer* timer) { return view.visualRect(controller->rowIndexOf(*timer)); };
+    EXPECT_EQ(view.gridArea().bottom(), rowRect(timers[1]).bottom()); // 5 rows: the third from the end
+
+    const int date = static_cast<int>(ColumnIdentifier::date);
+    const int x = view.header()->sectionViewportPosition(date) + view.header()->sectionSize(date) - 1;
+    const QImage painted = view.viewport()->grab().toImage();
+    EXPECT_EQ(painted.pixelColor(x, rowRect(timers[0]).center().y()).rgb(), ProjectsOutlineView::gridColour().rgb());
+    EXPECT_NE(painted.pixelColor(x, rowRect(timers[2]).center().y()).rgb(), ProjectsOutlineView::gridColour().rgb());
+
+    view.collapse(controller->outlineModel()->indexOf(website));
+    EXPECT_TRUE(view.gridArea().isEmpty());
+}
+
 TEST_F(ProjectsViewControllerTest, ItemsWithoutARowAreNeitherSelectedNorReloaded)
 {
     model::Project* website = project("Website");
