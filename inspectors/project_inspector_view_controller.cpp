@@ -3,6 +3,7 @@
 
 #include "inspectors/attachments_array_controller.h"
 #include "inspectors/attachments_table_view_controller.h"
+#include "inspectors/currency_change_alert.h"
 #include "inspectors/key_tables.h"
 
 #include "data/change_set.h"
@@ -13,7 +14,6 @@
 #include "model/fetch_helpers.h"
 #include "model/preferences.h"
 #include "model/project.h"
-#include "ui/alerts.h"
 #include "ui/autosizing_text_field.h"
 #include "ui/bindings.h"
 
@@ -257,25 +257,7 @@ bool ProjectInspectorViewController::confirmCurrencyChange(model::Project& proje
                                                            std::function<void()> change,
                                                            std::function<void()> cancelled)
 {
-    const std::size_t billed = project.billedTimersRelabelledBy(newCurrency);
-    if (billed == 0)
-        return true;
-    const QString currency = QString::fromStdString(newCurrency);
-    const QString timers = billed == 1 ? tr("1 billed timer") : tr("%1 billed timers").arg(billed);
-    // The timers keep their amounts: only the currency they are shown in changes.
-    ui::Alert{
-        ui::AlertStyle::warning,
-        tr("Change the currency of “%1” to %2?").arg(QString::fromStdString(project.name().value_or("")), currency),
-        tr("%1 of this project will be shown in %2. Their amounts stay as they were billed.").arg(timers, currency),
-        {tr("Change"), tr("Cancel")}}
-        .beginSheetModal(*window(), [object = static_cast<data::Object*>(&project), change = std::move(change),
-                                     cancelled = std::move(cancelled)](ui::ModalResponse response) {
-            if (response == ui::alertFirstButtonReturn && !object->isDeleted())
-                change();
-            else if (cancelled)
-                cancelled();
-        });
-    return false;
+    return askBeforeRelabellingBilledTimers(*window(), project, newCurrency, std::move(change), std::move(cancelled));
 }
 
 void ProjectInspectorViewController::hourlyRateTypeChanged(int index)

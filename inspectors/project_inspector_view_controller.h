@@ -66,8 +66,8 @@ protected:
     void contentObjectUpdated() override;
 
     // Before a change that shows the project's billed timers in another currency (`newCurrency`):
-    // asks the user, naming how many, over the pane's window (Change / Cancel), and makes the change
-    // or calls `cancelled` with the answer. True when there is nothing to ask: the caller changes now.
+    // asks over the pane's window (askBeforeRelabellingBilledTimers). True when there is nothing to
+    // ask: the caller changes now.
     bool confirmCurrencyChange(model::Project& project, const std::string& newCurrency, std::function<void()> change,
                                std::function<void()> cancelled = {});
 

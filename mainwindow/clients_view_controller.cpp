@@ -8,6 +8,7 @@
 #include "mainwindow/people_picker_view_controller.h"
 
 #include "inspectors/client_editor_view_controller.h"
+#include "inspectors/currency_change_alert.h"
 
 #include "model/client.h"
 #include "model/client_import.h"
@@ -237,8 +238,12 @@ bool ClientsViewController::outlineViewAcceptDrop(ContextMenuOutlineView&, const
     const auto* client = item ? std::get_if<model::Client*>(&*item) : nullptr;
     if (auto* project = dynamic_cast<model::Project*>(dragged); project && client) {
         // The outline follows through the change notice: a project given another client leaves a
-        // list narrowed to its old one.
-        project->setClient(*client);
+        // list narrowed to its old one. A client whose currency would relabel the project's billed
+        // timers is asked about first.
+        const auto assign = [project, owner = *client] { project->setClient(owner); };
+        if (inspectors::askBeforeRelabellingBilledTimers(
+                *window(), *project, model::Project::currencyOf(project->customCurrency(), *client), assign))
+            assign();
         kits::TallyEvents::trackDropProjectOnClient();
     }
     return true;

@@ -7,6 +7,8 @@
 #include "mainwindow/projects_outline_model.h"
 #include "mainwindow/projects_outline_view.h"
 
+#include "inspectors/currency_change_alert.h"
+
 #include "model/client.h"
 #include "model/fetch_helpers.h"
 #include "model/project.h"
@@ -105,8 +107,12 @@ bool ProjectsViewController::outlineViewAcceptDrop(ContextMenuOutlineView&, cons
         if (ontoItem)
             moveTimer(*timer, *ontoItem);
     } else if (auto* client = dynamic_cast<model::Client*>(dragged)) {
-        if (ontoItem)
-            ontoItem->setClient(client);
+        // A client whose currency would relabel the project's billed timers is asked about first.
+        const auto assign = [ontoItem, client] { ontoItem->setClient(client); };
+        if (ontoItem
+            && inspectors::askBeforeRelabellingBilledTimers(
+                *window(), *ontoItem, model::Project::currencyOf(ontoItem->customCurrency(), client), assign))
+            assign();
     }
     return true;
 }

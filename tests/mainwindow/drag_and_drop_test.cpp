@@ -17,6 +17,7 @@
 
 #include "kits/analytics/event_controller.h"
 #include "kits/analytics/tally.h"
+#include "ui/modal_test_hook.h"
 
 #include "store_fixture.h"
 
@@ -515,6 +516,7 @@ TEST_F(DragAndDropTest, FilesDroppedOnAProjectOrItsTimersAreAttachedOnce)
 TEST_F(DragAndDropTest, AClientFromTheSidebarDroppedOnAProjectBecomesItsClient)
 {
     model::Client* acme = client("ACME");
+    model::Client* globex = client("Globex");
     model::Project* a = project("A");
     model::Timer* timer = periodTimer(a, march(6, 9), 30);
     ProjectsViewController& projects = window();
@@ -532,6 +534,26 @@ TEST_F(DragAndDropTest, AClientFromTheSidebarDroppedOnAProjectBecomesItsClient)
     EXPECT_EQ(a->client(), acme);
     EXPECT_TRUE(eventNames().empty());
     EXPECT_EQ(projects.outlineModel()->indexOf(a).data(ProjectsOutlineModel::ProjectClientRole).toString(), "ACME");
+
+    // A client whose currency would relabel billed timers is asked about first; Cancel keeps the
+    // project's client.
+    acme->setCurrency("$");
+    globex->setCurrency("CHF");
+    timer->setBilled(true);
+    endTurn();
+    ui::ModalTestHook hook;
+    hook.answerAlert = [](const ui::PresentedAlert&) { return ui::alertSecondButtonReturn; };
+    const auto globexDrag = sidebar.outlineViewPasteboardWriterForItem(*sidebar.clientsOutlineView(),
+                                                                       sidebar.outlineModel()->indexOf(globex));
+    ASSERT_TRUE(globexDrag);
+    EXPECT_TRUE(dropOnOutline(projects, *globexDrag, onto(projects, a)).accepted);
+    ASSERT_EQ(hook.alerts.size(), 1u);
+    EXPECT_TRUE(hook.alerts[0].alert.informativeText.startsWith("1 billed timer of this project will be shown in CHF"));
+    EXPECT_EQ(a->client(), acme);
+    hook.answerAlert = [](const ui::PresentedAlert&) { return ui::alertFirstButtonReturn; };
+    dropOnOutline(projects, *globexDrag, onto(projects, a));
+    QApplication::processEvents(); // the answer comes once the sheet is over
+    EXPECT_EQ(a->client(), globex);
 }
 
 // Pressing a client in the sidebar chooses nothing yet: the outline keeps listing the projects of
