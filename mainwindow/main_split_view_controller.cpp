@@ -118,9 +118,10 @@ void MainSplitViewController::restoreColumnWidths(const QByteArray& state)
 
 void MainSplitViewController::adoptColumnWidths(const MainSplitViewController& other)
 {
+    // Only restored widths are worth taking over; others are the defaults this one has too.
     expandedWidths_ = other.expandedWidths_;
-    restoreColumnWidths(other.saveState());
-    widthsRestored_ = other.widthsRestored_;
+    if (other.widthsRestored_)
+        restoreColumnWidths(other.pendingWidths_.isEmpty() ? other.saveState() : other.pendingWidths_);
 }
 
 void MainSplitViewController::applyColumnWidths(const QByteArray& state)
