@@ -71,11 +71,13 @@ std::vector<Candidate> functionsOf(const elf::Bytes& elf, const elf::Header& hea
 ElfSymbolTable::ElfSymbolTable(std::vector<ElfSymbol> symbols, std::string source)
     : symbols_(std::move(symbols)), source_(std::move(source))
 {
+    // A function that runs past the end of the address space is no function: no address could
+    // find it again, so it is dropped rather than listed.
+    std::erase_if(symbols_, [](const ElfSymbol& symbol) { return symbol.size > UINT64_MAX - symbol.start; });
     std::uint64_t reach = 0;
     reach_.reserve(symbols_.size());
     for (const auto& symbol : symbols_) {
-        const std::uint64_t end = symbol.start + symbol.size;
-        reach = std::max(reach, end < symbol.start ? UINT64_MAX : end);
+        reach = std::max(reach, symbol.start + symbol.size);
         reach_.push_back(reach);
     }
 }

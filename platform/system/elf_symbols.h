@@ -47,6 +47,8 @@ public:
     // ".symtab", ".dynsym", or empty when the file has neither.
     const std::string& source() const { return source_; }
 
+    // `symbols` sorted by start; those whose [start, start + size) would pass the end of the
+    // address space are left out.
     explicit ElfSymbolTable(std::vector<ElfSymbol> symbols, std::string source);
 
 private:

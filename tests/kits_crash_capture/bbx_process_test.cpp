@@ -28,7 +28,7 @@ void bbxTestSnapshotThroughCallOnce(std::vector<nlohmann::ordered_json>* lines);
 extern "C" {
 std::atomic<std::size_t> parkedCount{0};
 
-__attribute__((noinline)) void bbxTestParkedWorker(std::atomic<bool>* stop)
+__attribute__((noinline, noclone)) void bbxTestParkedWorker(std::atomic<bool>* stop)
 {
     parkedCount.fetch_add(1);
     while (!stop->load()) {
@@ -38,7 +38,7 @@ __attribute__((noinline)) void bbxTestParkedWorker(std::atomic<bool>* stop)
     asm volatile("" ::: "memory");
 }
 
-__attribute__((noinline)) int bbxTestRecurse(int depth, std::atomic<bool>* stop)
+__attribute__((noinline, noclone)) int bbxTestRecurse(int depth, std::atomic<bool>* stop)
 {
     if (depth == 0) {
         bbxTestParkedWorker(stop);
@@ -255,7 +255,8 @@ TEST(BBXHandler, ThreadBlockingTheSignalIsWrittenEmpty)
     EXPECT_NE(testsupport::sdkLogText().find("did not answer"), std::string::npos);
 }
 
-extern "C" __attribute__((noinline)) void bbxTestSnapshotThroughCallOnce(std::vector<nlohmann::ordered_json>* lines)
+extern "C" __attribute__((noinline, noclone)) void
+bbxTestSnapshotThroughCallOnce(std::vector<nlohmann::ordered_json>* lines)
 {
     std::once_flag once;
     std::call_once(once, [lines] { *lines = snapshot(); });

@@ -124,7 +124,7 @@ int compareWalkingOnce(const void* left, const void* right)
     return *static_cast<const int*>(left) - *static_cast<const int*>(right);
 }
 
-__attribute__((noinline)) void sortThroughLibc()
+__attribute__((noinline, noclone)) void sortThroughLibc()
 {
     // libc's own qsort: under the sanitizers the plain name is their interceptor.
     using Sort = void (*)(void*, std::size_t, std::size_t, int (*)(const void*, const void*));

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <dlfcn.h>
@@ -281,6 +282,13 @@ TEST(ImageSymbols, LookupsHonourSizesAndNesting)
     EXPECT_EQ(name(0x1100), "-"); // sizes are honoured: the gap before "next" is nobody's
     EXPECT_EQ(name(0x200f), "next");
     EXPECT_EQ(name(0x2010), "-");
+
+    // A function running past the end of the address space (a damaged table) is left out: listed,
+    // it could not be found at its own start.
+    const os::ElfSymbolTable wrapping({{"last", UINT64_MAX - 0x20, 0x10}, {"wraps", UINT64_MAX, 0x103}}, ".symtab");
+    ASSERT_EQ(wrapping.symbols().size(), 1u);
+    EXPECT_EQ(wrapping.symbols()[0].name, "last");
+    EXPECT_EQ(wrapping.functionContaining(UINT64_MAX), nullptr);
 }
 
 TEST(ImageSymbols, SymtabComesBeforeDynsym)

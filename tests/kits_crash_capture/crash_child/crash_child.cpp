@@ -102,7 +102,7 @@ void faultInCallback(void*)
 
 // Forty distinct functions deep (so no frame repeats), then parked.
 template <int depth>
-__attribute__((noinline)) int chain()
+__attribute__((noinline, noclone)) int chain()
 {
     int result = 0;
     if constexpr (depth == 0) {
@@ -139,7 +139,7 @@ void free(void* pointer)
     __libc_free(pointer);
 }
 
-__attribute__((noinline)) void crash_here(int mode)
+__attribute__((noinline, noclone)) void crash_here(int mode)
 {
     if (mode == 0) {
         *static_cast<volatile int*>(nullptr) = 1;
@@ -151,7 +151,7 @@ __attribute__((noinline)) void crash_here(int mode)
     asm volatile("" ::: "memory");
 }
 
-__attribute__((noinline)) void throw_here(int kind)
+__attribute__((noinline, noclone)) void throw_here(int kind)
 {
     switch (kind) {
     case 0: throw std::runtime_error("boom");
@@ -161,7 +161,7 @@ __attribute__((noinline)) void throw_here(int kind)
     }
 }
 
-__attribute__((noinline)) int recurse_forever(int depth)
+__attribute__((noinline, noclone)) int recurse_forever(int depth)
 {
     if (depth == recursionLimit)
         return 0;
@@ -183,7 +183,7 @@ __attribute__((naked, noinline, aligned(4096))) void crash_here()
 }
 
 // A static function between main and crash_here() on the crashed stack.
-static __attribute__((noinline)) void call_crash_here()
+static __attribute__((noinline, noclone)) void call_crash_here()
 {
     crash_here();
     asm volatile("" ::: "memory");

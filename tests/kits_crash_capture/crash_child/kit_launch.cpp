@@ -46,14 +46,14 @@ testsupport::ManualMainQueue mainQueue;
 
 } // namespace
 
-static __attribute__((noinline)) void throw_here()
+static __attribute__((noinline, noclone)) void throw_here()
 {
     throw std::runtime_error("uncaught in the crash child");
 }
 
 // The frame every kind of crash passes through (and, overflowing, repeats), so the report names it;
 // kept whole (no separate cold part, which would be named "crash_here() [clone .cold]").
-static __attribute__((noinline, optimize("no-reorder-blocks-and-partition"))) int crash_here()
+static __attribute__((noinline, noclone, optimize("no-reorder-blocks-and-partition"))) int crash_here()
 {
     volatile char pad[128];
     pad[0] = 1;

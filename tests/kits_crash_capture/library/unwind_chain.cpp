@@ -14,7 +14,7 @@ extern "C" __attribute__((visibility("default"))) int unwindRecursionStart(Unwin
 
 namespace {
 
-__attribute__((noinline)) int level6(UnwindChainCallback callback, void* argument, int value)
+__attribute__((noinline, noclone)) int level6(UnwindChainCallback callback, void* argument, int value)
 {
     ucontext_t context;
     void* trace[128];
@@ -27,7 +27,7 @@ __attribute__((noinline)) int level6(UnwindChainCallback callback, void* argumen
 
 // Each level does work after its call, so none becomes a tail call.
 #define HORAVINE_CHAIN_LEVEL(name, next)                                                                               \
-    __attribute__((noinline)) int name(UnwindChainCallback callback, void* argument, int value)                        \
+    __attribute__((noinline, noclone)) int name(UnwindChainCallback callback, void* argument, int value)               \
     {                                                                                                                  \
         const int result = next(callback, argument, value * 3 + 1);                                                    \
         asm volatile("" ::: "memory");                                                                                 \
@@ -41,14 +41,16 @@ HORAVINE_CHAIN_LEVEL(level2, level3)
 
 } // namespace
 
-extern "C" __attribute__((noinline)) int unwindChainStart(UnwindChainCallback callback, void* argument, int value)
+extern "C" __attribute__((noinline, noclone)) int unwindChainStart(UnwindChainCallback callback, void* argument,
+                                                                   int value)
 {
     const int result = level2(callback, argument, value + 7);
     asm volatile("" ::: "memory");
     return result + 1;
 }
 
-extern "C" __attribute__((noinline)) int unwindRecursionStart(UnwindChainCallback callback, void* argument, int depth)
+extern "C" __attribute__((noinline, noclone)) int unwindRecursionStart(UnwindChainCallback callback, void* argument,
+                                                                       int depth)
 {
     if (depth <= 0)
         return level6(callback, argument, depth);
