@@ -1,10 +1,11 @@
 // Opening the store, saving on every change notice, and the look-ups the views use.
 #include "model/persistence_controller.h"
 
-#include "foundation/diagnostics.h"
 #include "model/data_model.h"
 #include "model/pasteboard_types.h"
-#include "model/user_dirs.h"
+
+#include "foundation/diagnostics.h"
+#include "foundation/user_dirs.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -60,7 +61,7 @@ std::string utcNameStamp()
 
 std::filesystem::path PersistenceController::defaultStorePath()
 {
-    return documentsFolder() / "Projects.horavine";
+    return foundation::documentsFolder() / "Projects.horavine";
 }
 
 std::filesystem::path PersistenceController::recoveryFolder()

@@ -67,7 +67,7 @@ public:
     PersistenceController(const PersistenceController&) = delete;
     PersistenceController& operator=(const PersistenceController&) = delete;
 
-    // The Documents folder (user_dirs.h) / "Projects.horavine".
+    // The Documents folder (foundation/user_dirs.h) / "Projects.horavine".
     static std::filesystem::path defaultStorePath();
     // $XDG_DATA_HOME/horavine (else ~/.local/share/horavine): where recovery files go.
     static std::filesystem::path recoveryFolder();

@@ -5,11 +5,13 @@
 
 #include "support/child_process.h"
 #include "support/scoped_environment.h"
+#include "support/temp_folder.h"
 #include "system/elf_identity.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
 #include <sys/ptrace.h>
 #include <unistd.h>
 
@@ -126,9 +128,21 @@ TEST(BBXHost, TakesPageSizeAndDocumentsFolder)
         EXPECT_STREQ(BBXContextGet()->documentsPath, "/srv/documents");
     }
     {
-        testsupport::ScopedEnvironment environment({{"XDG_DOCUMENTS_DIR", std::nullopt}, {"HOME", "/home/someone"}});
+        testsupport::ScopedEnvironment environment({{"XDG_DOCUMENTS_DIR", std::nullopt},
+                                                    {"HOME", "/home/someone"},
+                                                    {"XDG_CONFIG_HOME", "/nonexistent-config-folder"}});
         BBXHostInitialize();
         EXPECT_STREQ(BBXContextGet()->documentsPath, "/home/someone/Documents");
+    }
+    {
+        // A translated Documents folder, named as desktops name it: the store's folder.
+        testsupport::TempFolder config("bbx-host-config");
+        std::ofstream(config.path() / "user-dirs.dirs") << "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n";
+        testsupport::ScopedEnvironment environment({{"XDG_DOCUMENTS_DIR", std::nullopt},
+                                                    {"HOME", "/home/someone"},
+                                                    {"XDG_CONFIG_HOME", config.path().string()}});
+        BBXHostInitialize();
+        EXPECT_STREQ(BBXContextGet()->documentsPath, "/home/someone/Dokumente");
     }
     EXPECT_EQ(BBXContextGet()->pageSize, BBXHostGetPageSize());
 }

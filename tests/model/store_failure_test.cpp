@@ -8,7 +8,8 @@
 #include "model/persistence_controller.h"
 #include "model/project.h"
 #include "model/timer.h"
-#include "model/user_dirs.h"
+
+#include "foundation/user_dirs.h"
 
 #include "support/faulty_vfs.h"
 #include "support/scoped_environment.h"
@@ -365,34 +366,6 @@ TEST_F(StoreFailureTest, AReplacedStoreFileIsNeverWrittenOverAndTheChangesGoToAR
     EXPECT_EQ(controller.failureEpisode(), 1);
 }
 
-TEST(UserDirs, TheDocumentsLineOfUserDirsNamesTheFolder)
-{
-    const std::filesystem::path home = "/home/ann";
-    const char* key = "XDG_DOCUMENTS_DIR";
-    EXPECT_EQ(userDirFromConfig("XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n", key, home), home / "Dokumente");
-    EXPECT_EQ(userDirFromConfig("XDG_DOCUMENTS_DIR=\"/srv/papers\"", key, home), std::filesystem::path("/srv/papers"));
-    EXPECT_EQ(userDirFromConfig("  XDG_DOCUMENTS_DIR = \"$HOME/My \\\"Files\\\"\" \n", key, home),
-              home / "My \"Files\"");
-    EXPECT_EQ(userDirFromConfig("XDG_DOCUMENTS_DIR=$HOME/Bare\n", key, home), home / "Bare");
-    EXPECT_EQ(userDirFromConfig("XDG_DOCUMENTS_DIR=\"$HOME\"\n", key, home), home);
-    // Comments, other keys and a key that only starts the same are no entries; the last entry wins.
-    EXPECT_EQ(userDirFromConfig("# XDG_DOCUMENTS_DIR=\"$HOME/Commented\"\n"
-                                "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
-                                "XDG_DOCUMENTS_DIRS=\"$HOME/Other\"\n"
-                                "XDG_DOCUMENTS_DIR=\"$HOME/First\"\n"
-                                "XDG_DOCUMENTS_DIR=\"$HOME/Second\"\n",
-                                key, home),
-              home / "Second");
-    EXPECT_EQ(userDirFromConfig("# XDG_DOCUMENTS_DIR=\"$HOME/Commented\"\nXDG_MUSIC_DIR=\"$HOME/Music\"\n", key, home),
-              std::nullopt);
-    EXPECT_EQ(userDirFromConfig("", key, home), std::nullopt);
-    // Relative paths, other variables and an unclosed quote are not valid entries.
-    EXPECT_EQ(userDirFromConfig("XDG_DOCUMENTS_DIR=\"Documents\"\nXDG_DOCUMENTS_DIR=\"$XDG/x\"\n"
-                                "XDG_DOCUMENTS_DIR=\"$HOME/open",
-                                key, home),
-              std::nullopt);
-}
-
 TEST(UserDirs, TheEnvironmentThenUserDirsThenDocumentsInHome)
 {
     testsupport::TempFolder home("horavine-userdirs");
@@ -401,12 +374,12 @@ TEST(UserDirs, TheEnvironmentThenUserDirsThenDocumentsInHome)
     testsupport::ScopedEnvironment environment{{"HOME", home.path().string()},
                                                {"XDG_CONFIG_HOME", config.string()},
                                                {"XDG_DOCUMENTS_DIR", std::nullopt}};
-    EXPECT_EQ(documentsFolder(), home.path() / "Documents");
+    EXPECT_EQ(foundation::documentsFolder(), home.path() / "Documents");
     std::ofstream(config / "user-dirs.dirs") << "# written by the desktop\nXDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n";
-    EXPECT_EQ(documentsFolder(), home.path() / "Dokumente");
+    EXPECT_EQ(foundation::documentsFolder(), home.path() / "Dokumente");
     EXPECT_EQ(PersistenceController::defaultStorePath(), home.path() / "Dokumente" / "Projects.horavine");
     testsupport::ScopedEnvironment variable{{"XDG_DOCUMENTS_DIR", "/srv/documents"}};
-    EXPECT_EQ(documentsFolder(), std::filesystem::path("/srv/documents"));
+    EXPECT_EQ(foundation::documentsFolder(), std::filesystem::path("/srv/documents"));
 }
 
 TEST_F(StoreFailureTest, ARemovedStoreFileIsWrittenAnewAtTheNextSaveEvenWithoutChanges)

@@ -1,5 +1,5 @@
-// Host set-up for the capture. Linux counterparts: sysconf for the page size, the XDG Documents
-// folder, and TracerPid of procfs for the kernel's traced flag.
+// Host set-up for the capture. Linux counterparts: sysconf for the page size, the Documents folder
+// by the same user-dirs rule as the store, and TracerPid of procfs for the kernel's traced flag.
 #include "kits/crash/capture/bbx_host.h"
 
 #include "kits/crash/capture/bbx_context.h"
@@ -7,7 +7,8 @@
 #include "kits/crash/capture/bbx_sdk_log.h"
 #include "kits/crash/capture/bbx_support.h"
 
-#include <cstdlib>
+#include "foundation/user_dirs.h"
+
 #include <string>
 #include <unistd.h>
 
@@ -27,11 +28,7 @@ void BBXHostInitialize()
     if (!context)
         return;
     context->pageSize = BBXHostGetPageSize();
-    std::string documents;
-    if (const char* configured = std::getenv("XDG_DOCUMENTS_DIR"); configured && *configured)
-        documents = configured;
-    else if (const char* home = std::getenv("HOME"); home && *home)
-        documents = std::string(home) + "/Documents";
+    const std::string documents = foundation::documentsFolder().string();
     context->documentsPath = documents.empty() ? nullptr : BBXDuplicateString(documents.c_str());
 }
 

@@ -1,12 +1,13 @@
 // The user's Documents folder by the freedesktop user-dirs rules: $XDG_DOCUMENTS_DIR when set, else
-// the XDG_DOCUMENTS_DIR line of $XDG_CONFIG_HOME/user-dirs.dirs, else ~/Documents.
+// the XDG_DOCUMENTS_DIR line of $XDG_CONFIG_HOME/user-dirs.dirs, else ~/Documents. The store and the
+// crash kit's storage figures both use it, so both name the same folder.
 #pragma once
 
 #include <filesystem>
 #include <optional>
 #include <string_view>
 
-namespace model {
+namespace foundation {
 
 // The folder a user-dirs.dirs text names under `key` (such as "XDG_DOCUMENTS_DIR"): the last line
 // that sets it, with its value quoted or bare, "$HOME" or "$HOME/..." taken relative to `home`, or
@@ -19,4 +20,4 @@ std::optional<std::filesystem::path> userDirFromConfig(std::string_view text, st
 // folder when not even $HOME is set.
 std::filesystem::path documentsFolder();
 
-} // namespace model
+} // namespace foundation

@@ -1,12 +1,12 @@
 // Reading user-dirs.dirs, the file desktops use to name the user's special folders.
-#include "model/user_dirs.h"
+#include "foundation/user_dirs.h"
 
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
 
-namespace model {
+namespace foundation {
 
 namespace {
 
@@ -89,4 +89,4 @@ std::filesystem::path documentsFolder()
     return home / "Documents";
 }
 
-} // namespace model
+} // namespace foundation
