@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #include <utility>
@@ -25,6 +26,7 @@ class QueueThreadRecord {
 public:
     explicit QueueThreadRecord(const std::string& label)
     {
+        nameCurrentThread(threadNameOfLabel(label));
         const pid_t self = currentThreadId();
         for (auto& slot : queueThreads) {
             pid_t expected = 0;
@@ -55,6 +57,15 @@ private:
 
 thread_local const SerialQueue* currentSerialQueue = nullptr;
 
+// At most the bytes a thread name holds; a cut that would split a character leaves it out whole.
+std::string_view cutToThreadName(std::string_view name)
+{
+    std::size_t length = std::min(name.size(), threadNameCapacity);
+    while (length > 0 && length < name.size() && (static_cast<unsigned char>(name[length]) & 0xc0) == 0x80)
+        --length;
+    return name.substr(0, length);
+}
+
 struct MainExecutor {
     std::mutex mutex;
     std::condition_variable idle;
@@ -71,6 +82,18 @@ MainExecutor& mainExecutor()
 thread_local std::size_t executorCallsOnThisThread = 0;
 
 } // namespace
+
+std::string threadNameOfLabel(std::string_view label)
+{
+    if (const std::size_t dot = label.rfind('.'); dot != std::string_view::npos && dot + 1 < label.size())
+        label.remove_prefix(dot + 1);
+    return std::string(cutToThreadName(label));
+}
+
+void nameCurrentThread(std::string_view name)
+{
+    ::pthread_setname_np(::pthread_self(), std::string(cutToThreadName(name)).c_str());
+}
 
 pid_t currentThreadId()
 {

@@ -2,7 +2,8 @@
 // thread that runs its work in order; sync() runs work on the caller's thread once everything queued
 // before it has run, while the queue waits. A small pool serves "global" work, and the main queue is
 // the executor the host hands in (the kits' work falls back to the pool without one). Each queue and
-// pool thread records its kernel thread id and label in a fixed table a signal handler may read.
+// pool thread records its kernel thread id and label in a fixed table a signal handler may read, and
+// carries a short form of its label as its thread name.
 #pragma once
 
 #include <condition_variable>
@@ -11,6 +12,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 #include <thread>
 #include <vector>
@@ -84,6 +86,14 @@ inline constexpr std::size_t queueLabelCapacity = 96; // with the terminating NU
 // Copies the label of the queue thread `thread` (a kernel thread id) into `label`; false when that
 // thread is no queue thread. Async-signal-safe.
 bool queueLabelOfThread(pid_t thread, char* label, std::size_t capacity);
+
+// The name a queue thread carries in the kernel, which keeps 15 bytes: the label's last dot-separated
+// part (the kits' queues share their reverse-domain prefix, so its start would name them all alike),
+// cut at 15 bytes but never inside a UTF-8 sequence. Queue and pool threads name themselves so.
+inline constexpr std::size_t threadNameCapacity = 15;
+std::string threadNameOfLabel(std::string_view label);
+// Names the calling thread `name`, cut as above (a debugger, /proc and the crash kit's reports show it).
+void nameCurrentThread(std::string_view name);
 // The calling thread's kernel id. Async-signal-safe.
 pid_t currentThreadId();
 

@@ -60,6 +60,7 @@ private:
 
     void run()
     {
+        nameCurrentThread("scheduler");
         std::unique_lock lock(mutex_);
         while (!stopping_) {
             timers_.erase(std::remove_if(timers_.begin(), timers_.end(),

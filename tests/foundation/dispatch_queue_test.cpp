@@ -1,5 +1,5 @@
 // Serial queues, the pool and the main-queue hand-over; the queue-thread table read from a signal
-// handler; the virtual scheduler; the random source and the activity register.
+// handler and the threads' names; the virtual scheduler; the random source and the activity register.
 #include "foundation/activity_register.h"
 #include "foundation/dispatch_queue.h"
 #include "foundation/random_source.h"
@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstring>
 #include <future>
+#include <pthread.h>
 #include <set>
 #include <thread>
 
@@ -52,22 +53,33 @@ TEST(SerialQueue, RunsWorkInOrderAndSyncOnTheCallersThread)
     EXPECT_EQ(queue.label(), "com.example.order");
 }
 
-TEST(SerialQueue, SignalHandlerReadsEachQueueThreadsLabel)
+TEST(SerialQueue, SignalHandlerReadsEachQueueThreadsLabelAndTheThreadCarriesItsName)
 {
     struct sigaction action {};
     action.sa_handler = readOwnLabel;
     sigemptyset(&action.sa_mask);
     struct sigaction previous {};
     ASSERT_EQ(::sigaction(SIGUSR1, &action, &previous), 0);
-    for (const char* label : {"com.example.first", "com.example.second", "com.example.third"}) {
+    for (const auto& [label, name] : {std::pair{"com.example.kit.first", "first"},
+                                      {"com.example.second", "second"},
+                                      {"com.example.a-label-longer-than-a-name", "a-label-longer-"}}) {
         SerialQueue queue(label);
-        std::string seen;
+        char threadName[32] = {};
         queue.sync([] {}); // the thread has started and recorded itself
-        queue.async([] { ::pthread_kill(::pthread_self(), SIGUSR1); });
+        queue.async([&threadName] {
+            ::pthread_getname_np(::pthread_self(), threadName, sizeof threadName);
+            ::pthread_kill(::pthread_self(), SIGUSR1);
+        });
         queue.sync([&] {});
         EXPECT_EQ(handlerFoundLabel, 1) << label;
         EXPECT_STREQ(labelSeenInHandler, label);
+        EXPECT_STREQ(threadName, name);
     }
+    // A label without dots names its thread whole; a cut never splits a character (2 bytes each).
+    EXPECT_EQ(threadNameOfLabel("plain"), "plain");
+    EXPECT_EQ(threadNameOfLabel("trailing."), "trailing.");
+    EXPECT_EQ(threadNameOfLabel("com.example.\u00e4\u00e4\u00e4\u00e4\u00e4\u00e4\u00e4\u00e4"),
+              "\u00e4\u00e4\u00e4\u00e4\u00e4\u00e4\u00e4");
     // A thread that is no queue thread has no label.
     char label[8];
     EXPECT_FALSE(queueLabelOfThread(currentThreadId(), label, sizeof label));

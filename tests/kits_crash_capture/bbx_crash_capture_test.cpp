@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 
 namespace {
 
@@ -80,6 +81,17 @@ TEST(BBXCrashCapture, BadAccessIsRecordedBeforeTheProcessDies)
     EXPECT_EQ(thread["registers"]["rip"], thread["stacktrace"][0]);
     const auto names = run.functionNames(thread["stacktrace"]);
     EXPECT_NE(std::find(names.begin(), names.end(), "main"), names.end()) << testing::PrintToString(names);
+    // The kit's threads carry their names (the queues' labels shortened), and the record shows them.
+    const auto& queues = lines.at(3)["dispatch_queue_names"];
+    const auto& threadNames = lines.at(4)["thread_names"];
+    ASSERT_EQ(queues.size(), threadNames.size());
+    std::map<std::string, std::string> nameOfQueue;
+    for (std::size_t index = 0; index < queues.size(); ++index)
+        nameOfQueue[queues[index].get<std::string>()] = threadNames[index].get<std::string>();
+    EXPECT_EQ(nameOfQueue["com.mirrowick.blackbox.mac.binary-images"], "binary-images");
+    EXPECT_EQ(nameOfQueue["com.mirrowick.blackbox.mac.logging"], "logging");
+    EXPECT_EQ(nameOfQueue["com.mirrowick.blackbox.mac.exception"], "exception");
+    EXPECT_NE(std::find(threadNames.begin(), threadNames.end(), "scheduler"), threadNames.end()) << threadNames;
     // Set-up left its other files.
     EXPECT_EQ(run.lines("metadata.bbxrecord").size(), 4u);
     EXPECT_FALSE(run.lines("binary_images.bbxrecord").empty());
