@@ -122,8 +122,9 @@ TEST(MachOOracle, ReaderAgreesWithOtoolOnLinkedDylibs)
     ASSERT_EQ(expected["arm64"].uuid.size(), 32u);
     EXPECT_EQ(expected["x86_64"].dylibs, std::vector<std::string>{"@rpath/libtest.dylib"});
 
-    auto binary = kits::BBXMachOBinary::MachOBinaryWithPath(at + "fat.dylib");
-    ASSERT_TRUE(binary);
+    const auto fat = kits::BBXMachOBinary::MachOBinaryWithPath(at + "fat.dylib");
+    ASSERT_TRUE(fat.hasValue()) << fat.status().message();
+    const auto& binary = fat.value();
     ASSERT_EQ(binary->slices().size(), 2u);
     for (const auto& slice : binary->slices()) {
         const auto& oracle = expected[slice.architectureName()];

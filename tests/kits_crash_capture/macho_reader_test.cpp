@@ -1,7 +1,7 @@
 // The Mach-O reader on files the tests write: thin and fat images, slices at the fat table's offsets,
 // UUIDs, versions and dylibs, the instance identifier's order, files refused before mapping, damaged
-// command lists and fat tables, dSYM bundles, and the reader under every truncation and seeded
-// mutations of each file.
+// command lists, fat files running past their end refused with the reason, dSYM bundles, and the
+// reader under every truncation and seeded mutations of each file.
 #include "kits/crash/capture/bbx_dsym.h"
 #include "kits/crash/capture/bbx_macho.h"
 #include "kits/crash/capture/bbx_macho_binary.h"
@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <memory>
 
@@ -72,6 +73,17 @@ BBXMachOFile inMemory(const std::string& bytes)
     return {-1, bytes.size(), reinterpret_cast<const std::uint8_t*>(bytes.data())};
 }
 
+// The binary of a file the reader must accept; nullptr (and a failure naming the reason) otherwise.
+std::unique_ptr<kits::BBXMachOBinary> readBinary(const std::filesystem::path& path)
+{
+    auto binary = kits::BBXMachOBinary::MachOBinaryWithPath(path);
+    if (!binary.hasValue()) {
+        ADD_FAILURE() << binary.status().message();
+        return nullptr;
+    }
+    return std::move(binary).value();
+}
+
 void putWord(std::string& bytes, std::size_t offset, std::uint32_t value)
 {
     for (int index = 0; index < 4; ++index)
@@ -83,8 +95,7 @@ void putWord(std::string& bytes, std::size_t offset, std::uint32_t value)
 TEST(MachOReader, ThinFileGivesArchitectureVersionsDylibAndUUID)
 {
     testsupport::TempFolder folder;
-    auto binary =
-        kits::BBXMachOBinary::MachOBinaryWithPath(writeFile(folder.path() / "thin", MachOMaker::thin(x86Slice())));
+    auto binary = readBinary(writeFile(folder.path() / "thin", MachOMaker::thin(x86Slice())));
     ASSERT_TRUE(binary);
     ASSERT_EQ(binary->slices().size(), 1u);
     const auto& slice = binary->slices().front();
@@ -100,8 +111,7 @@ TEST(MachOReader, ThinFileGivesArchitectureVersionsDylibAndUUID)
     EXPECT_EQ(binary->sliceForArchitecture("x86_64"), &slice);
     EXPECT_EQ(binary->sliceForArchitecture("i386"), nullptr);
 
-    auto i386 =
-        kits::BBXMachOBinary::MachOBinaryWithPath(writeFile(folder.path() / "i386", MachOMaker::thin(i386Slice())));
+    auto i386 = readBinary(writeFile(folder.path() / "i386", MachOMaker::thin(i386Slice())));
     ASSERT_TRUE(i386);
     ASSERT_EQ(i386->slices().size(), 1u);
     EXPECT_EQ(i386->slices().front().architectureName(), "i386");
@@ -129,7 +139,7 @@ TEST(MachOReader, FatFileSlicesLieAtTheTableOffsetsAndIdentifierFollowsNames)
         EXPECT_EQ(file.fileDescriptor, -1);
         EXPECT_EQ(file.mappedAddress, nullptr);
 
-        auto binary = kits::BBXMachOBinary::MachOBinaryWithPath(path);
+        auto binary = readBinary(path);
         ASSERT_TRUE(binary);
         std::vector<std::string> seen;
         binary->enumerateUUIDs([&](const std::string& uuid, const std::string& architecture) {
@@ -148,12 +158,12 @@ TEST(MachOReader, MissingPartsAndUnknownFilesGiveEmptyValues)
     testsupport::TempFolder folder;
     ThinMachO withoutUUID = x86Slice();
     withoutUUID.uuid.reset();
-    auto binary =
-        kits::BBXMachOBinary::MachOBinaryWithPath(writeFile(folder.path() / "no-uuid", MachOMaker::thin(withoutUUID)));
+    auto binary = readBinary(writeFile(folder.path() / "no-uuid", MachOMaker::thin(withoutUUID)));
     ASSERT_TRUE(binary);
     ASSERT_EQ(binary->slices().size(), 1u);
     EXPECT_EQ(binary->slices().front().uuid(), "");
-    EXPECT_EQ(binary->instanceIdentifier(), kits::KSTSHA1HexOfBytes("", 0));
+    // No UUID, no identifier: the SHA-1 of nothing would name every such file alike.
+    EXPECT_EQ(binary->instanceIdentifier(), std::nullopt);
 
     // 15 bytes are refused, as are folders and missing files; the record stays closed.
     BBXMachOFile file;
@@ -164,7 +174,10 @@ TEST(MachOReader, MissingPartsAndUnknownFilesGiveEmptyValues)
         EXPECT_EQ(file.mappedAddress, nullptr);
         EXPECT_EQ(file.mappedSize, 0u);
     }
-    EXPECT_FALSE(kits::BBXMachOBinary::MachOBinaryWithPath(folder.path() / "short"));
+    const auto refused = kits::BBXMachOBinary::MachOBinaryWithPath(folder.path() / "short");
+    ASSERT_FALSE(refused.hasValue());
+    EXPECT_EQ(refused.status().message(),
+              (folder.path() / "short").string() + ": no regular file of at least 16 bytes that can be mapped");
 
     // 16 zero bytes: one slice of CPU type 0, no commands.
     ASSERT_TRUE(
@@ -177,6 +190,11 @@ TEST(MachOReader, MissingPartsAndUnknownFilesGiveEmptyValues)
     EXPECT_TRUE(commandsOf(records[0]).empty());
     EXPECT_STREQ(kits::BBXMachOSliceGetArchitectureName(&records[0]), "unknown");
     kits::BBXMachOFileDestroy(&file);
+    // As a binary it is refused: nothing in it is a Mach-O image.
+    const auto zero = kits::BBXMachOBinary::MachOBinaryWithPath(folder.path() / "zero");
+    ASSERT_FALSE(zero.hasValue());
+    EXPECT_NE(zero.status().message().find("no Mach-O image (magic number 0x00000000)"), std::string::npos)
+        << zero.status().message();
 }
 
 TEST(MachOReader, ArchitectureNamesAndVersions)
@@ -276,33 +294,60 @@ TEST(MachOReader, CommandContentsAreReadOnlyInsideTheirCommand)
     EXPECT_FALSE(kits::BBXMachOIsEncrypted({0x2c, 24, crypt}));
 }
 
-TEST(MachOReader, FatTablesAreBelievedOnlyInsideTheFile)
+TEST(MachOReader, FilesRunningPastTheirEndAreRefusedWithTheReason)
 {
-    std::string fat = MachOMaker::fat({x86Slice(), i386Slice()});
-    auto bigWordAt = [&](std::size_t offset, std::uint32_t value) {
-        for (int index = 0; index < 4; ++index)
-            fat[offset + index] = static_cast<char>(value >> (8 * (3 - index)));
+    const std::string good = MachOMaker::fat({x86Slice(), i386Slice()});
+    auto refusal = [](const std::string& bytes) {
+        std::string reason;
+        std::size_t handedOut = 0;
+        const auto file = inMemory(bytes);
+        const bool read = kits::BBXMachOFileEnumerateSlices(
+            &file, [&](const BBXMachOSliceRecord&) { ++handedOut; }, &reason);
+        EXPECT_EQ(handedOut, 0u) << "a refused table hands out no slice";
+        return read ? std::string("read") : reason;
     };
-    const auto start = reinterpret_cast<const std::uint8_t*>(fat.data());
+    ASSERT_EQ(slicesOf(inMemory(good)).size(), 2u);
+    auto bigWordAt = [](std::string bytes, std::size_t offset, std::uint32_t value) {
+        for (int index = 0; index < 4; ++index)
+            bytes[offset + index] = static_cast<char>(value >> (8 * (3 - index)));
+        return bytes;
+    };
+    const std::string size = std::to_string(good.size());
+    auto tableWord = [&good](std::size_t offset) {
+        std::uint32_t value = 0;
+        for (std::size_t index = 0; index < 4; ++index)
+            value = value << 8 | static_cast<std::uint8_t>(good[offset + index]);
+        return std::to_string(value);
+    };
 
-    // A huge count reads only the entries the file can hold; those that name bytes outside the file
-    // (read from the slices' contents) are left out.
-    bigWordAt(4, 0xffffffff);
-    auto records = slicesOf(inMemory(fat));
-    EXPECT_LE(records.size(), (fat.size() - 8) / 20);
-    EXPECT_GE(records.size(), (4096 - 8) / 20); // the zero entries before the first slice
-    for (const auto& record : records)
-        EXPECT_LE(record.startAddress - start + record.size, fat.size());
+    // A fat file cut inside its second slice is no healthy one-slice file.
+    const std::string cut = good.substr(0, 8192 + 100);
+    EXPECT_EQ(refusal(cut), "slice 2 of 2 (offset 8192, " + std::to_string(good.size() - 8192)
+                                + " bytes) runs past the end of the file (8292 bytes)");
+    EXPECT_EQ(refusal(good.substr(0, 6)), "the fat header runs past the end of the file (6 bytes)");
+    EXPECT_EQ(refusal(good.substr(0, 8 + 20 + 10)),
+              "the fat table of 2 slices runs past the end of the file (38 bytes)");
+    EXPECT_EQ(refusal(bigWordAt(good, 4, 0xffffffff)),
+              "the fat table of 4294967295 slices runs past the end of the file (" + size + " bytes)");
+    EXPECT_EQ(refusal(bigWordAt(good, 8 + 8, static_cast<std::uint32_t>(good.size()))),
+              "slice 1 of 2 (offset " + size + ", " + tableWord(8 + 12) + " bytes) runs past the end of the file ("
+                  + size + " bytes)");
+    EXPECT_EQ(refusal(bigWordAt(good, 4, 0)), "read"); // no slices is no damage
 
-    bigWordAt(4, 2);
-    bigWordAt(8 + 8, static_cast<std::uint32_t>(fat.size()));       // first slice starts at the end
-    bigWordAt(8 + 20 + 12, static_cast<std::uint32_t>(fat.size())); // second slice too long
-    EXPECT_TRUE(slicesOf(inMemory(fat)).empty());
-
-    // Only the header: no entries at all.
-    EXPECT_TRUE(slicesOf(inMemory(fat.substr(0, 8))).empty());
-    // A table cut in its second entry: only the first entry is read, and its slice lies beyond the cut.
-    EXPECT_TRUE(slicesOf(inMemory(MachOMaker::fat({x86Slice(), i386Slice()}).substr(0, 8 + 20 + 10))).empty());
+    // The binary gives the file and the reason; so it does for a slice whose commands run past it.
+    testsupport::TempFolder folder;
+    const auto cutBinary = kits::BBXMachOBinary::MachOBinaryWithPath(writeFile(folder.path() / "cut", cut));
+    ASSERT_FALSE(cutBinary.hasValue());
+    EXPECT_EQ(cutBinary.status().message(), (folder.path() / "cut").string() + ": " + refusal(cut));
+    std::string longCommands = good;
+    putWord(longCommands, 8192 + 20, 0x7fffffff);
+    const auto commands =
+        kits::BBXMachOBinary::MachOBinaryWithPath(writeFile(folder.path() / "commands", longCommands));
+    ASSERT_FALSE(commands.hasValue());
+    EXPECT_EQ(commands.status().message(),
+              (folder.path() / "commands").string()
+                  + ": slice 2 of 2: the load commands (2147483647 bytes) run past the end of the slice ("
+                  + std::to_string(good.size() - 8192) + " bytes)");
 }
 
 TEST(MachOReader, DSYMBundleGivesIdentifierVersionsAndUUIDs)
@@ -362,16 +407,30 @@ TEST(MachOReader, ReaderAnswersEveryMutation)
             const BBXMachOFile file{-1, input.size(), input.empty() ? nullptr : bytes.get()};
             bool sound = true;
             std::vector<std::pair<std::string, std::string>> uuids;
-            kits::BBXMachOFileEnumerateSlices(&file, [&](const BBXMachOSliceRecord& record) {
-                sound = sound && record.startAddress >= bytes.get()
-                        && record.startAddress + record.size <= bytes.get() + input.size();
-                const kits::BBXMachOSlice slice(record);
-                sound = sound && (slice.uuid().empty() || slice.uuid().size() == 32);
-                for (const auto& dylib : slice.linkedDylibs())
-                    sound = sound && dylib.find('\0') == std::string::npos;
-                uuids.emplace_back(slice.architectureName(), slice.uuid());
-            });
-            return sound && kits::BBXMachOInstanceIdentifier(uuids).size() == 40;
+            std::string reason;
+            const bool read = kits::BBXMachOFileEnumerateSlices(
+                &file,
+                [&](const BBXMachOSliceRecord& record) {
+                    sound = sound && record.startAddress >= bytes.get()
+                            && record.startAddress + record.size <= bytes.get() + input.size();
+                    const kits::BBXMachOSlice slice(record);
+                    sound = sound && (slice.uuid().empty() || slice.uuid().size() == 32);
+                    // A slice read in part has nothing to show.
+                    sound =
+                        sound && (slice.problem().empty() || (slice.uuid().empty() && slice.linkedDylibs().empty()));
+                    for (const auto& dylib : slice.linkedDylibs())
+                        sound = sound && dylib.find('\0') == std::string::npos;
+                    uuids.emplace_back(slice.architectureName(), slice.uuid());
+                },
+                &reason);
+            // Refused files say why and hand out nothing; read ones have an identifier exactly when a
+            // slice has a UUID.
+            if (!read)
+                return sound && uuids.empty() && !reason.empty();
+            const auto identifier = kits::BBXMachOInstanceIdentifier(uuids);
+            const bool anyUUID =
+                std::any_of(uuids.begin(), uuids.end(), [](const auto& pair) { return !pair.second.empty(); });
+            return sound && identifier.has_value() == anyUUID && (!identifier || identifier->size() == 40);
         });
     EXPECT_FALSE(failure) << failure->where;
 }

@@ -62,9 +62,10 @@ std::unique_ptr<BBXdSYM> BBXdSYM::initWithURL(const std::filesystem::path& bundl
 
     std::unique_ptr<BBXdSYM> dsym(new BBXdSYM());
     dsym->bundle_ = bundle;
-    dsym->binary_ = BBXMachOBinary::MachOBinaryWithPath(entries.front());
-    if (!dsym->binary_)
+    auto binary = BBXMachOBinary::MachOBinaryWithPath(entries.front());
+    if (!binary.hasValue())
         return nullptr;
+    dsym->binary_ = std::move(binary).value();
     if (auto info = readInfoDictionary(bundle / "Contents" / "Info.plist")) {
         dsym->bundleIdentifier_ = stringValue(*info, "CFBundleIdentifier");
         if (dsym->bundleIdentifier_ && dsym->bundleIdentifier_->starts_with(dsymIdentifierPrefix))

@@ -1,6 +1,7 @@
 // The Mach-O walks. Fields are copied out of the bytes with memcpy after a range check; fat tables
 // are big-endian, thin headers are used in host order as read (a byte-swapped header's fields then
-// make no sense, and the range checks turn it into a slice without commands).
+// make no sense, and the range checks refuse its commands). Every table is checked whole before any
+// of it is handed out.
 #include "kits/crash/capture/bbx_macho.h"
 
 #include "kits/crash/capture/bbx_macho_headers.h"
@@ -37,6 +38,23 @@ std::uint32_t bigEndianWord(const std::uint8_t* address)
 {
     return std::uint32_t(address[0]) << 24 | std::uint32_t(address[1]) << 16 | std::uint32_t(address[2]) << 8
            | std::uint32_t(address[3]);
+}
+
+// Stores `text` as the reason when the caller asked for one; false, for the caller to return.
+bool refuse(std::string* reason, std::string text)
+{
+    if (reason)
+        *reason = std::move(text);
+    return false;
+}
+
+std::string hexWord(std::uint32_t value)
+{
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string text = "0x";
+    for (int shift = 28; shift >= 0; shift -= 4)
+        text += digits[(value >> shift) & 0xf];
+    return text;
 }
 
 bool isVersionMinimum(std::uint32_t command)
@@ -96,26 +114,34 @@ void BBXMachOFileDestroy(BBXMachOFile* file)
     *file = BBXMachOFile{};
 }
 
-bool BBXMachOFileEnumerateSlices(const BBXMachOFile* file, const std::function<void(const BBXMachOSliceRecord&)>& block)
+bool BBXMachOFileEnumerateSlices(const BBXMachOFile* file, const std::function<void(const BBXMachOSliceRecord&)>& block,
+                                 std::string* reason)
 {
     if (!file || !file->mappedAddress || file->mappedSize < 4 || !block)
-        return false;
+        return refuse(reason, "nothing is mapped");
     const std::uint8_t* start = file->mappedAddress;
     const std::uint64_t size = file->mappedSize;
     const auto magic = copyOut<std::uint32_t>(start);
     if (magic == FAT_MAGIC || magic == FAT_CIGAM) {
+        const std::string fileSize = " past the end of the file (" + std::to_string(size) + " bytes)";
         if (size < sizeof(fat_header))
-            return true;
-        // Entries that the file cannot hold are not believed, whatever the count says.
-        const std::uint64_t count = std::min<std::uint64_t>(bigEndianWord(start + 4), (size - 8) / sizeof(fat_arch));
+            return refuse(reason, "the fat header runs" + fileSize);
+        const std::uint64_t count = bigEndianWord(start + 4);
+        if (!fits(size, sizeof(fat_header), count * sizeof(fat_arch)))
+            return refuse(reason, "the fat table of " + std::to_string(count) + " slices runs" + fileSize);
         for (std::uint64_t index = 0; index < count; ++index) {
             const std::uint8_t* entry = start + sizeof(fat_header) + index * sizeof(fat_arch);
             const std::uint32_t offset = bigEndianWord(entry + 8);
             const std::uint32_t sliceSize = bigEndianWord(entry + 12);
             if (!fits(size, offset, sliceSize))
-                continue;
-            block(BBXMachOSliceRecord{start + offset, static_cast<std::int32_t>(bigEndianWord(entry)),
-                                      static_cast<std::int32_t>(bigEndianWord(entry + 4)), sliceSize});
+                return refuse(reason, "slice " + std::to_string(index + 1) + " of " + std::to_string(count)
+                                          + " (offset " + std::to_string(offset) + ", " + std::to_string(sliceSize)
+                                          + " bytes) runs" + fileSize);
+        }
+        for (std::uint64_t index = 0; index < count; ++index) {
+            const std::uint8_t* entry = start + sizeof(fat_header) + index * sizeof(fat_arch);
+            block(BBXMachOSliceRecord{start + bigEndianWord(entry + 8), static_cast<std::int32_t>(bigEndianWord(entry)),
+                                      static_cast<std::int32_t>(bigEndianWord(entry + 4)), bigEndianWord(entry + 12)});
         }
         return true;
     }
@@ -146,10 +172,11 @@ const char* BBXMachOSliceGetArchitectureName(const BBXMachOSliceRecord* slice)
 }
 
 bool BBXMachOSliceEnumerateLoadCommands(BBXMachOSliceRecord* slice,
-                                        const std::function<void(const BBXMachOLoadCommand&)>& block)
+                                        const std::function<void(const BBXMachOLoadCommand&)>& block,
+                                        std::string* reason)
 {
     if (!slice || !slice->startAddress || !block || slice->size < 4)
-        return false;
+        return refuse(reason, "the slice is empty");
     const std::uint8_t* start = slice->startAddress;
     const auto magic = copyOut<std::uint32_t>(start);
     std::uint64_t headerSize = 0;
@@ -158,24 +185,30 @@ bool BBXMachOSliceEnumerateLoadCommands(BBXMachOSliceRecord* slice,
     else if (magic == MH_MAGIC_64 || magic == MH_CIGAM_64)
         headerSize = sizeof(mach_header_64);
     else
-        return false;
+        return refuse(reason, "no Mach-O image (magic number " + hexWord(magic) + ")");
+    const std::string sliceSize = " past the end of the slice (" + std::to_string(slice->size) + " bytes)";
     if (slice->size < headerSize)
-        return false;
+        return refuse(reason, "the Mach-O header runs" + sliceSize);
     const auto header = copyOut<mach_header>(start);
     slice->cpuType = header.cputype;
     slice->cpuSubtype = header.cpusubtype;
 
     // The commands must all fit before any is handed out: a bad slice yields none.
     if (header.sizeofcmds > slice->size - headerSize)
-        return false;
+        return refuse(reason, "the load commands (" + std::to_string(header.sizeofcmds) + " bytes) run" + sliceSize);
     const std::uint64_t limit = header.sizeofcmds;
+    const std::string ofCount = " of " + std::to_string(header.ncmds);
     std::uint64_t offset = 0;
     for (std::uint32_t index = 0; index < header.ncmds; ++index) {
+        const std::string which = "load command " + std::to_string(index + 1) + ofCount;
         if (!fits(limit, offset, sizeof(load_command)))
-            return false;
+            return refuse(reason, which + " runs past the commands' " + std::to_string(limit) + " bytes");
         const auto command = copyOut<load_command>(start + headerSize + offset);
-        if (command.cmdsize < sizeof(load_command) || !fits(limit, offset, command.cmdsize))
-            return false;
+        if (command.cmdsize < sizeof(load_command))
+            return refuse(reason, which + " is shorter than 8 bytes");
+        if (!fits(limit, offset, command.cmdsize))
+            return refuse(reason, which + " (" + std::to_string(command.cmdsize) + " bytes) runs past the commands' "
+                                      + std::to_string(limit) + " bytes");
         offset += command.cmdsize;
     }
     offset = 0;

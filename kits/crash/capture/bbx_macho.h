@@ -1,7 +1,7 @@
 // Plain functions over Mach-O bytes: map a file, walk its slices (fat or thin) and each slice's load
 // commands, and read the few commands the kits look into. Every read is checked against the bytes a
-// slice may hold, so a truncated or damaged file yields fewer slices or commands, never a read
-// outside the mapping.
+// slice may hold: a fat table or a command list that runs past its end is refused whole, with the
+// reason, never read in part or outside the mapping.
 #pragma once
 
 #include <array>
@@ -52,11 +52,12 @@ bool BBXMachOFileInitWithPath(BBXMachOFile* file, const char* path);
 // Unmaps and closes; the record is reset.
 void BBXMachOFileDestroy(BBXMachOFile* file);
 
-// Calls `block` with each slice: the entries of a fat file that lie inside it (read big-endian), the
-// file itself for a thin file, else the file itself with CPU type and subtype 0. False when nothing
-// is mapped.
-bool BBXMachOFileEnumerateSlices(const BBXMachOFile* file,
-                                 const std::function<void(const BBXMachOSliceRecord&)>& block);
+// Calls `block` with each slice: the entries of a fat file (read big-endian), the file itself for a
+// thin file, else the file itself with CPU type and subtype 0. A fat file whose table or any of whose
+// slices runs past the end of the file is refused before any slice is handed out: false, with the
+// reason in `reason` when given; false also when nothing is mapped.
+bool BBXMachOFileEnumerateSlices(const BBXMachOFile* file, const std::function<void(const BBXMachOSliceRecord&)>& block,
+                                 std::string* reason = nullptr);
 
 // The name of the slice's architecture: "arm64", "armv7s", "armv7k", the names of the table of known
 // CPUs ("x86_64", "i386", ...), else "unknown".
@@ -64,9 +65,11 @@ const char* BBXMachOSliceGetArchitectureName(const BBXMachOSliceRecord* slice);
 
 // Fills the slice's CPU type and subtype from its header and calls `block` with each load command.
 // A slice whose header or commands do not fit (commands shorter than 8 bytes, passing the header's
-// sizeofcmds or the slice) is bad and yields no command; false then, and for unknown magic numbers.
+// sizeofcmds or the slice) is bad and yields no command; false then, and for unknown magic numbers,
+// with the reason in `reason` when given.
 bool BBXMachOSliceEnumerateLoadCommands(BBXMachOSliceRecord* slice,
-                                        const std::function<void(const BBXMachOLoadCommand&)>& block);
+                                        const std::function<void(const BBXMachOLoadCommand&)>& block,
+                                        std::string* reason = nullptr);
 
 // The commands' contents; nothing when the command is of another kind or too short for its layout.
 std::optional<std::array<std::uint8_t, 16>> BBXMachOGetUUID(const BBXMachOLoadCommand& command);

@@ -10,7 +10,7 @@ namespace kits {
 
 BBXMachOSlice::BBXMachOSlice(BBXMachOSliceRecord slice) : slice_(slice)
 {
-    BBXMachOSliceEnumerateLoadCommands(&slice_, [this](const BBXMachOLoadCommand& command) {
+    const auto readCommand = [this](const BBXMachOLoadCommand& command) {
         switch (command.command) {
         case macho::LC_VERSION_MIN_MACOSX:
         case macho::LC_VERSION_MIN_IPHONEOS:
@@ -31,7 +31,9 @@ BBXMachOSlice::BBXMachOSlice(BBXMachOSliceRecord slice) : slice_(slice)
             break;
         default: break;
         }
-    });
+    };
+    if (!BBXMachOSliceEnumerateLoadCommands(&slice_, readCommand, &problem_) && problem_.empty())
+        problem_ = "the load commands cannot be read";
 }
 
 std::string BBXMachOSlice::architectureName() const
@@ -39,18 +41,30 @@ std::string BBXMachOSlice::architectureName() const
     return BBXMachOSliceGetArchitectureName(&slice_);
 }
 
-std::unique_ptr<BBXMachOBinary> BBXMachOBinary::MachOBinaryWithPath(const std::filesystem::path& path)
+foundation::Result<std::unique_ptr<BBXMachOBinary>>
+BBXMachOBinary::MachOBinaryWithPath(const std::filesystem::path& path)
 {
+    const auto refused = [&path](const std::string& reason) {
+        return foundation::Status::failure(foundation::StatusCode::corruptData, path.string() + ": " + reason);
+    };
     std::unique_ptr<BBXMachOBinary> binary(new BBXMachOBinary());
     binary->path_ = path;
     binary->URL_ = BBXFileURLFromPath(path);
     if (!BBXMachOFileInitWithPath(&binary->file_, path.c_str()))
-        return nullptr;
-    BBXMachOFileEnumerateSlices(&binary->file_,
-                                [&](const BBXMachOSliceRecord& slice) { binary->slices_.emplace_back(slice); });
+        return foundation::Status::failure(foundation::StatusCode::ioError,
+                                           path.string() + ": no regular file of at least 16 bytes that can be mapped");
+    std::string reason;
+    if (!BBXMachOFileEnumerateSlices(
+            &binary->file_, [&](const BBXMachOSliceRecord& slice) { binary->slices_.emplace_back(slice); }, &reason))
+        return refused(reason);
     std::vector<std::pair<std::string, std::string>> pairs;
-    for (const auto& slice : binary->slices_)
+    for (std::size_t index = 0; index < binary->slices_.size(); ++index) {
+        const auto& slice = binary->slices_[index];
+        if (!slice.problem().empty())
+            return refused("slice " + std::to_string(index + 1) + " of " + std::to_string(binary->slices_.size()) + ": "
+                           + slice.problem());
         pairs.emplace_back(slice.architectureName(), slice.uuid());
+    }
     binary->instanceIdentifier_ = BBXMachOInstanceIdentifier(std::move(pairs));
     return binary;
 }
@@ -76,7 +90,8 @@ const BBXMachOSlice* BBXMachOBinary::sliceForArchitecture(const std::string& arc
     return nullptr;
 }
 
-std::string BBXMachOInstanceIdentifier(std::vector<std::pair<std::string, std::string>> architectureUUIDs)
+std::optional<std::string>
+BBXMachOInstanceIdentifier(std::vector<std::pair<std::string, std::string>> architectureUUIDs)
 {
     // Plain byte comparison of the names; slices of one architecture keep their file order.
     std::stable_sort(architectureUUIDs.begin(), architectureUUIDs.end(),
@@ -84,6 +99,8 @@ std::string BBXMachOInstanceIdentifier(std::vector<std::pair<std::string, std::s
     std::string joined;
     for (const auto& [architecture, uuid] : architectureUUIDs)
         joined += uuid;
+    if (joined.empty())
+        return std::nullopt;
     return KSTSHA1HexOfBytes(joined.data(), static_cast<std::uint32_t>(joined.size()));
 }
 

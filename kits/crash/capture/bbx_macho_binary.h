@@ -1,13 +1,17 @@
 // A Mach-O file as the kits describe it: each slice's architecture, UUID, linked dylibs and versions,
 // and an instance identifier over all slices' UUIDs. The values are copied out while the file is
-// mapped; the mapping lives as long as the binary.
+// mapped; the mapping lives as long as the binary. A file that cannot be read whole is refused with
+// the reason, and a file whose slices carry no UUID has no instance identifier.
 #pragma once
 
 #include "kits/crash/capture/bbx_macho.h"
 
+#include "foundation/status.h"
+
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +22,8 @@ public:
     // Reads the slice's load commands (initWithSlice).
     explicit BBXMachOSlice(BBXMachOSliceRecord slice);
 
+    // Why the load commands could not be read (then none were); empty when they were.
+    const std::string& problem() const { return problem_; }
     const BBXMachOSliceRecord& slice() const { return slice_; }
     std::string architectureName() const;
     // 32 lower-case hexadecimal characters; empty when the slice has no UUID command.
@@ -29,6 +35,7 @@ public:
 
 private:
     BBXMachOSliceRecord slice_;
+    std::string problem_;
     std::string uuid_;
     std::vector<std::string> linkedDylibs_;
     BBXMachOVersion minimumOSVersion_;
@@ -37,8 +44,10 @@ private:
 
 class BBXMachOBinary {
 public:
-    // Maps the file and reads its slices; nothing when it cannot be mapped.
-    static std::unique_ptr<BBXMachOBinary> MachOBinaryWithPath(const std::filesystem::path& path);
+    // Maps the file and reads its slices. Fails, with the path and the reason, when the file cannot
+    // be mapped, its fat table or a slice runs past its end, or a slice's load commands cannot be
+    // read (no Mach-O header, or commands running past the slice).
+    static foundation::Result<std::unique_ptr<BBXMachOBinary>> MachOBinaryWithPath(const std::filesystem::path& path);
 
     BBXMachOBinary(const BBXMachOBinary&) = delete;
     BBXMachOBinary& operator=(const BBXMachOBinary&) = delete;
@@ -55,8 +64,9 @@ public:
     // The first slice of that architecture; nullptr when there is none.
     const BBXMachOSlice* sliceForArchitecture(const std::string& architectureName) const;
     // SHA-1 (40 lower-case hexadecimal characters) of the slices' UUID texts joined in the order of
-    // their architecture names; computed once, when the file is read.
-    const std::string& instanceIdentifier() const { return instanceIdentifier_; }
+    // their architecture names, computed once, when the file is read; none when no slice has a UUID
+    // (the SHA-1 of nothing would name every such file alike).
+    const std::optional<std::string>& instanceIdentifier() const { return instanceIdentifier_; }
 
 private:
     BBXMachOBinary() = default;
@@ -65,11 +75,13 @@ private:
     std::filesystem::path path_;
     BBXMachOFile file_;
     std::vector<BBXMachOSlice> slices_;
-    std::string instanceIdentifier_;
+    std::optional<std::string> instanceIdentifier_;
 };
 
-// The instance identifier of slices with these (architecture name, UUID text) pairs.
-std::string BBXMachOInstanceIdentifier(std::vector<std::pair<std::string, std::string>> architectureUUIDs);
+// The instance identifier of slices with these (architecture name, UUID text) pairs; none when no
+// slice has a UUID.
+std::optional<std::string>
+BBXMachOInstanceIdentifier(std::vector<std::pair<std::string, std::string>> architectureUUIDs);
 
 // A path as a "file://" URL: bytes other than letters, digits, "-._~/" are percent-encoded.
 std::string BBXFileURLFromPath(const std::filesystem::path& path);
