@@ -5,6 +5,7 @@
 #include "kits/crash/capture/bbx_binary_image.h"
 #include "kits/crash/capture/bbx_file.h"
 #include "kits/platform/kit_log.h"
+#include "system/elf_identity.h"
 #include "system/elf_symbols.h"
 
 #include <algorithm>
@@ -15,6 +16,7 @@ namespace kits {
 
 struct BBXSymbolResolver::LoadedImage {
     BBXBinaryImageDetails details;
+    bool mapped = true; // loaded in this process, so the dynamic loader may name what the file does not
 };
 
 namespace {
@@ -75,15 +77,40 @@ bool BBXSymbolResolver::fillInImageDetails(BBXBinaryImageDetails* details, const
     return BBXBinaryImageFindImageForUUID(uuid.c_str(), details);
 }
 
-const BBXSymbolResolver::LoadedImage* BBXSymbolResolver::loadedImageForUUID(const std::string& uuid)
+const BBXSymbolResolver::LoadedImage* BBXSymbolResolver::imageOf(const nlohmann::json& recorded)
 {
-    const auto known = loaded_.find(uuid);
+    const auto uuid = recorded.find("uuid");
+    if (uuid == recorded.end() || !uuid->is_string())
+        return nullptr;
+    const std::string text = uuid->get<std::string>();
+    const auto known = loaded_.find(text);
     if (known != loaded_.end())
         return known->second.get();
     auto image = std::make_unique<LoadedImage>();
-    if (!fillInImageDetails(&image->details, uuid))
-        image.reset();
-    return loaded_.emplace(uuid, std::move(image)).first->second.get();
+    if (!fillInImageDetails(&image->details, text))
+        image = imageFromFile(recorded);
+    return loaded_.emplace(text, std::move(image)).first->second.get();
+}
+
+// The image file at the entry's path, placed where the crashed launch had it: only when the file's
+// build ID is still the recorded one (an updated library names nothing rather than the wrong thing).
+std::unique_ptr<BBXSymbolResolver::LoadedImage> BBXSymbolResolver::imageFromFile(const nlohmann::json& recorded)
+{
+    const auto path = recorded.find("path");
+    const auto uuid = recorded.find("uuid");
+    const auto base = unsignedValue(recorded, "base");
+    if (path == recorded.end() || !path->is_string() || uuid == recorded.end() || !uuid->is_string() || !base)
+        return nullptr;
+    const auto file = os::readElfIdentity(path->get<std::string>());
+    if (!file || file.identity->uuid.empty() || file.identity->uuid != uuid->get<std::string>()
+        || file.identity->base > *base)
+        return nullptr;
+    auto image = std::make_unique<LoadedImage>();
+    image->mapped = false;
+    image->details.path = path->get<std::string>();
+    image->details.headerAddress = *base;
+    image->details.slide = *base - file.identity->base;
+    return image;
 }
 
 std::optional<BBXSymbolResolver::Symbol> BBXSymbolResolver::lookUp(const LoadedImage& image, std::uint64_t address)
@@ -101,7 +128,7 @@ std::optional<BBXSymbolResolver::Symbol> BBXSymbolResolver::lookUp(const LoadedI
         }
     }
     Dl_info info{};
-    if (::dladdr(reinterpret_cast<const void*>(static_cast<std::uintptr_t>(address)), &info) == 0)
+    if (!image.mapped || ::dladdr(reinterpret_cast<const void*>(static_cast<std::uintptr_t>(address)), &info) == 0)
         return std::nullopt;
     Symbol symbol;
     if (info.dli_sname)
@@ -117,10 +144,7 @@ bool BBXSymbolResolver::updateStackFrame(BBXStackFrame& frame, bool asRecorded)
     const nlohmann::json* recorded = loadedBinaryImageForPC(frame.address);
     if (!recorded)
         return false;
-    const auto uuid = recorded->find("uuid");
-    if (uuid == recorded->end() || !uuid->is_string())
-        return false;
-    const LoadedImage* image = loadedImageForUUID(uuid->get<std::string>());
+    const LoadedImage* image = imageOf(*recorded);
     if (!image)
         return false;
 

@@ -1,7 +1,9 @@
 // Names the program counters of a crashed launch on the machine that crashed: the launch's image log
 // says which image held an address; the same image (matched by its UUID) loaded in this process gives
 // the address here, and that image file's ELF symbol table (else the dynamic loader) names it.
-// An image that is not loaded now leaves its frames unnamed. One queue at a time.
+// An image that is not loaded now (a plugin the crashed launch loaded late) is read from its recorded
+// file when that file still carries the recorded build ID; otherwise its frames stay unnamed. One
+// queue at a time.
 #pragma once
 
 #include "kits/crash/bbx_stack_frame.h"
@@ -52,10 +54,12 @@ private:
     struct LoadedImage;
     // The function holding a local address: the image file's symbol table, else the dynamic loader.
     std::optional<Symbol> lookUp(const LoadedImage& image, std::uint64_t address);
-    const LoadedImage* loadedImageForUUID(const std::string& uuid);
+    // The image of a log entry: loaded now, else its file when the build ID matches; nullptr when neither.
+    const LoadedImage* imageOf(const nlohmann::json& recorded);
+    static std::unique_ptr<LoadedImage> imageFromFile(const nlohmann::json& recorded);
 
     std::vector<nlohmann::json> binaryImages_;
-    // By UUID: the image loaded now (none when it is not), read once per resolver.
+    // By UUID: the image loaded now or its file (none when neither), read once per resolver.
     std::map<std::string, std::unique_ptr<LoadedImage>> loaded_;
     std::map<std::string, std::shared_ptr<const os::ElfSymbolTable>> tables_;
 };

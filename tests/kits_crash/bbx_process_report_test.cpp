@@ -217,6 +217,38 @@ TEST_F(BBXSymbolResolverTest, ImagesNotLoadedNowUnloadedOrUnplacedTakeNoPart)
     EXPECT_FALSE(resolver.loadBinaryImagesFromFile(""));
 }
 
+TEST(BBXSymbolResolverFileTest, AnImageNotLoadedNowIsReadFromItsFileWhileItsBuildIDMatches)
+{
+    // A library this process never loaded, as a crashed launch that had loaded it logged it.
+    const std::string plugin = HORAVINE_IMAGE_PLUGIN;
+    const auto file = os::readElfIdentity(plugin);
+    ASSERT_TRUE(file) << file.error;
+    ASSERT_EQ(file.identity->uuid.size(), 32u);
+    const auto table = os::ElfSymbolTable::read(plugin);
+    ASSERT_TRUE(table) << table.error;
+    const os::ElfSymbol* middle = nullptr;
+    for (const auto& symbol : table.table->symbols())
+        middle = symbol.name == "imagePluginMiddle" ? &symbol : middle;
+    ASSERT_NE(middle, nullptr);
+    const std::uint64_t base = 0x7f1200000000;
+    const std::uint64_t elsewhere = 0x7f3400000000;
+    testsupport::TempFolder folder;
+    const fs::path log = folder.path() / "binary_images.bbxrecord";
+    writeFile(log, loadLine(file.identity->uuid, base, file.identity->size, plugin)
+                       + loadLine("0123456789abcdef0123456789abcdef", elsewhere, file.identity->size, plugin));
+    BBXSymbolResolver resolver;
+    ASSERT_TRUE(resolver.loadBinaryImagesFromFile(log.string()));
+
+    const std::uint64_t offset = middle->start - file.identity->base;
+    const auto named = resolver.frameForAddress(base + offset + 3);
+    ASSERT_TRUE(named);
+    EXPECT_EQ(named->symbol, "imagePluginMiddle");
+    EXPECT_EQ(named->offset, 3u);
+    EXPECT_EQ(named->library, fs::path(plugin).filename().string());
+    // The same file under another build ID (the library was updated since): nothing is named.
+    EXPECT_FALSE(resolver.frameForAddress(elsewhere + offset + 3));
+}
+
 TEST(BBXSerializeSymbolicatedFramesTest, WritesOneThreadsLine)
 {
     testsupport::TempFolder folder;
@@ -462,6 +494,25 @@ TEST(BBXProcessCrashChildTest, NamesTheCrashedThreadsFrames)
             libcNamed = true;
     }
     EXPECT_TRUE(libcNamed) << frames.dump();
+}
+
+TEST(BBXProcessCrashChildTest, ACrashInALibraryLoadedAMomentBeforeIsNamedWithItsWholeCallerChain)
+{
+    testsupport::CrashRun run;
+    const auto frames = crashedThreadAfter("plugin", run);
+    ASSERT_TRUE(frames.is_array() && frames.size() >= 5) << frames.dump();
+    const std::string plugin = fs::path(HORAVINE_IMAGE_PLUGIN).filename().string();
+    const std::string child = fs::path(HORAVINE_CRASH_CHILD).filename().string();
+    const std::vector<std::pair<std::string, std::string>> expected = {{"imagePluginFault", plugin},
+                                                                       {"imagePluginMiddle", plugin},
+                                                                       {"imagePluginCrash", plugin},
+                                                                       {"crash_in_plugin", child},
+                                                                       {"main", child}};
+    for (std::size_t index = 0; index < expected.size(); ++index) {
+        EXPECT_EQ(frames[index]["symbol"], expected[index].first) << index << " " << frames.dump();
+        EXPECT_EQ(frames[index]["library"], expected[index].second) << index;
+    }
+    EXPECT_FALSE(run.has("heap-during-capture")) << "the capturing thread allocated";
 }
 
 TEST(BBXProcessCrashChildTest, AFaultAtAFunctionsFirstInstructionNamesThatFunction)

@@ -1,5 +1,6 @@
 // The crash-time image list and "binary_images.bbxrecord": every loaded object at set-up, loads and
-// unloads seen within the poll, slots claimed once, the untracked warning, framework bundle keys.
+// unloads seen within the poll or at once from the loader's own list, slots claimed once, the
+// untracked warning, framework bundle keys.
 #include "capture_context.h"
 
 #include "system/elf_identity.h"
@@ -188,6 +189,53 @@ TEST(BBXBinaryImage, FindsImagesByUUID)
     EXPECT_EQ(details.architecture, "x86_64");
     EXPECT_FALSE(BBXBinaryImageFindImageForUUID("00000000000000000000000000000000", &details));
     EXPECT_FALSE(BBXBinaryImageFindImageForUUID(nullptr, &details));
+}
+
+TEST(BBXBinaryImage, ACaptureReadsTheLoadersOwnListWithoutWaitingForTheLook)
+{
+    SKIP_WHEN_LOADING_IS_UNSEEN();
+    ASSERT_NE(captureContext(), nullptr);
+    // The earlier tests' unloads are seen first (the loader may place the copy where one of theirs was).
+    ASSERT_TRUE(eventually([] {
+        const auto loaded = os::loadedImages();
+        for (auto& slot : captureContext()->state->binaryImages.nodes) {
+            const auto base = std::atomic_ref<std::uint64_t>(slot.base).load();
+            const auto size = std::atomic_ref<std::uint64_t>(slot.size).load();
+            if (size != 0
+                && std::none_of(loaded.begin(), loaded.end(), [&](const auto& image) { return image.base == base; }))
+                return false;
+        }
+        return true;
+    }));
+    // A copy of its own, so the periodic look's lines for the other tests' path do not mix in.
+    const auto copy = testsupport::captureFolder() / "loaded-just-now.so";
+    std::filesystem::copy_file(HORAVINE_IMAGE_PLUGIN, copy, std::filesystem::copy_options::overwrite_existing);
+    const std::string path = std::filesystem::canonical(copy).string();
+    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(handle, nullptr) << ::dlerror();
+    const auto address = reinterpret_cast<std::uint64_t>(::dlsym(handle, "imagePluginFunction"));
+    const auto loaded = os::loadedImageContaining(address);
+    ASSERT_TRUE(loaded);
+
+    BBXBinaryImageSafeSyncWithLoader();
+    kits::BBXBinaryImageNode node;
+    ASSERT_TRUE(BBXBinaryImageSafeFindImageForAddress(address, &node));
+    EXPECT_EQ(node.base, loaded->base);
+    EXPECT_EQ(node.size, loaded->size);
+    EXPECT_EQ(node.ehFrame, loaded->ehFrameHeader);
+    const auto loads = linesFor("load", path);
+    ASSERT_FALSE(loads.empty());
+    EXPECT_EQ(loads[0]["uuid"], loaded->uuid);
+    EXPECT_EQ(loads[0]["base"], loaded->base);
+    EXPECT_EQ(loads[0]["size"], loaded->size);
+
+    // Gone from the loader's list, gone from the image list; everything still loaded stays.
+    ASSERT_EQ(::dlclose(handle), 0);
+    BBXBinaryImageSafeSyncWithLoader();
+    EXPECT_FALSE(BBXBinaryImageSafeFindImageForAddress(address, &node));
+    for (const auto& image : os::loadedImages()) {
+        EXPECT_TRUE(BBXBinaryImageSafeFindImageForAddress(image.base, &node)) << image.path;
+    }
 }
 
 // Fills every free slot, so this test runs last in the file.

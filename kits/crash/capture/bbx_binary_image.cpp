@@ -5,6 +5,7 @@
 
 #include "kits/crash/capture/bbx_context.h"
 #include "kits/crash/capture/bbx_file.h"
+#include "kits/crash/capture/bbx_loader_list.h"
 #include "kits/crash/capture/bbx_sdk_log.h"
 #include "kits/crash/capture/bbx_support.h"
 
@@ -44,6 +45,38 @@ kits::BBXBinaryImageNode* slots()
 {
     BBXContext* context = BBXContextGet();
     return context && context->state ? context->state->binaryImages.nodes : nullptr;
+}
+
+// The live slot holding an image at `base` (released slots keep their base with size 0); nullptr
+// when none does.
+kits::BBXBinaryImageNode* liveSlotAt(std::uint64_t base)
+{
+    kits::BBXBinaryImageNode* nodes = slots();
+    for (std::size_t index = 0; nodes && index < BBXBinaryImageSlotCount; ++index) {
+        if (field(nodes[index].base).load(std::memory_order_acquire) == base
+            && field(nodes[index].size).load(std::memory_order_acquire) != 0)
+            return &nodes[index];
+    }
+    return nullptr;
+}
+
+bool holdsImageAt(std::uint64_t base)
+{
+    return liveSlotAt(base) != nullptr;
+}
+
+// True when the list holds this very image; a slot at its base that differs in span or frame
+// information belongs to an image unloaded since (its place taken) and is released.
+bool holdsImage(const kits::BBXBinaryImageNode& node)
+{
+    kits::BBXBinaryImageNode* slot = liveSlotAt(node.base);
+    if (!slot)
+        return false;
+    const std::uint64_t size = field(slot->size).load(std::memory_order_acquire);
+    if (size == node.size && field(slot->ehFrame).load(std::memory_order_relaxed) == node.ehFrame)
+        return true;
+    BBXBinaryImageStoreNode({node.base, size, 0, 0, 0}, false);
+    return false;
 }
 
 // The loader's counters of objects added and removed since the process began.
@@ -109,10 +142,13 @@ Watch& watch()
     return *made;
 }
 
+// A capture that read the loader's list may have stored and logged the image already.
 void addImage(const BBXBinaryImageDetails& details)
 {
-    BBXBinaryImageStoreNode(details.node(), true);
-    BBXBinaryImageRecordSlice(details, true);
+    if (!holdsImage(details.node())) {
+        BBXBinaryImageStoreNode(details.node(), true);
+        BBXBinaryImageRecordSlice(details, true);
+    }
     watch().images[details.headerAddress] = details;
 }
 
@@ -133,7 +169,8 @@ void checkForChanges()
             ++entry;
             continue;
         }
-        BBXBinaryImageStoreNode(entry->second.node(), false);
+        if (holdsImageAt(entry->first))
+            BBXBinaryImageStoreNode(entry->second.node(), false);
         BBXBinaryImageRecordSlice(entry->second, false);
         entry = known.images.erase(entry);
     }
@@ -202,6 +239,61 @@ std::string resolvedPath(const std::filesystem::path& path)
     return error ? path.string() : target.string();
 }
 
+// One crash-time pass over the loader's list: the bases it lists, and the log file, opened at the
+// first image to add.
+struct LoaderSync {
+    const char* logPath = nullptr;
+    BBXFile log;
+    std::uint64_t listed[BBXBinaryImageSlotCount];
+    std::size_t listedCount = 0;
+    bool overflow = false;
+};
+
+constexpr std::size_t loaderNameCapacity = 1024;
+
+// The loader's file name of an object, copied byte by byte (it lies in loader memory); empty when
+// unreadable, cut at the capacity.
+void copyLoaderName(const char* name, char* out)
+{
+    std::size_t length = 0;
+    for (; name && length + 1 < loaderNameCapacity; ++length) {
+        if (!BBXReadMemory(name + length, &out[length], 1) || out[length] == '\0')
+            break;
+    }
+    out[length] = '\0';
+}
+
+void syncLoaderObject(const BBXLoaderObject& object, void* data)
+{
+    auto& sync = *static_cast<LoaderSync*>(data);
+    if (sync.listedCount < BBXBinaryImageSlotCount)
+        sync.listed[sync.listedCount++] = object.node.base;
+    else
+        sync.overflow = true;
+    if (holdsImage(object.node) || !BBXBinaryImageStoreNode(object.node, true))
+        return;
+    BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Image at %p was loaded since the last look\n",
+            reinterpret_cast<void*>(object.node.base));
+    if (!BBXFileIsOpen(&sync.log)) {
+        if (!sync.logPath || !BBXFileInitWithPath(&sync.log, sync.logPath, false)) {
+            BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: unable to open binary image log file\n");
+            return;
+        }
+        // The queue may have stopped in the middle of a line: end it, so this line reads on its own.
+        BBXFileWriteWithRetries(sync.log.fd, "\n", 1);
+    }
+    char path[loaderNameCapacity];
+    copyLoaderName(object.name, path);
+    BBXFileWriteSectionStart(&sync.log, "load");
+    BBXFileWriteHashStart(&sync.log);
+    BBXFileWriteHashEntryString(&sync.log, "path", path[0] ? path : nullptr);
+    BBXFileWriteHashEntryString(&sync.log, "uuid", object.uuid);
+    BBXFileWriteHashEntryUint64(&sync.log, "base", object.node.base);
+    BBXFileWriteHashEntryUint64(&sync.log, "size", object.node.size);
+    BBXFileWriteHashEnd(&sync.log);
+    BBXFileWriteSectionEnd(&sync.log);
+}
+
 } // namespace
 
 void BBXBinaryImageInit()
@@ -227,6 +319,8 @@ void BBXBinaryImageInit()
         for (const auto& image : objects.images)
             addImage(image);
         BBXFileClose(&state.file);
+        state.loader = BBXLoaderListLocate();
+        state.programBase = objects.images.empty() ? 0 : objects.images.front().headerAddress;
     });
     std::weak_ptr<foundation::SerialQueue> weakQueue = queue;
     watch().timer =
@@ -272,6 +366,36 @@ bool BBXBinaryImageStoreNode(const kits::BBXBinaryImageNode& node, bool load)
     BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Error: Unable to track a %s node %p\n", load ? "loaded" : "unloaded",
             reinterpret_cast<void*>(node.base));
     return false;
+}
+
+void BBXBinaryImageSafeSyncWithLoader()
+{
+    BBXContext* context = BBXContextGet();
+    if (!context || !context->state)
+        return;
+    BBXBinaryImageState& state = context->state->binaryImages;
+    LoaderSync sync;
+    sync.logPath = context->binaryImagesPath;
+    const BBXLoaderListWalk walk = BBXLoaderListEnumerate(state.loader, syncLoaderObject, &sync);
+    BBXFileClose(&sync.log);
+    if (!walk.complete || sync.overflow)
+        return;
+    // Whatever the loader no longer lists is gone (the program stays: a fixed-address one cannot be
+    // placed from the list). Its unload line is left to the periodic look, which a dying process skips.
+    for (auto& slot : state.nodes) {
+        const std::uint64_t base = field(slot.base).load(std::memory_order_acquire);
+        const std::uint64_t size = field(slot.size).load(std::memory_order_acquire);
+        if (base == 0 || size == 0 || base == state.programBase)
+            continue;
+        bool listed = false;
+        for (std::size_t index = 0; index < sync.listedCount && !listed; ++index)
+            listed = sync.listed[index] == base;
+        if (listed)
+            continue;
+        BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Image at %p was unloaded since the last look\n",
+                reinterpret_cast<void*>(base));
+        BBXBinaryImageStoreNode({base, size, 0, 0, 0}, false);
+    }
 }
 
 bool BBXBinaryImageSafeFindImageForAddress(std::uint64_t address, kits::BBXBinaryImageNode* node)

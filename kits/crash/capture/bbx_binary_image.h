@@ -2,7 +2,9 @@
 // claimed lock-free) and the log of every load and unload, "binary_images.bbxrecord", from which the
 // next launch names a crash's functions. glibc has no loader callbacks: set-up reports every object
 // loaded so far, then the binary-images queue compares the loader's load and unload counters every
-// second and, on a change, stores and logs each new image and each one gone.
+// second and, on a change, stores and logs each new image and each one gone. A capture does not wait
+// for that look: it reads the loader's own list first (BBXBinaryImageSafeSyncWithLoader), so an
+// object loaded a moment before the crash unwinds and is named like any other.
 #pragma once
 
 #include "kits/crash/capture/bbx_unwind.h"
@@ -45,6 +47,11 @@ inline constexpr double BBXBinaryImagePollSeconds = 1.0;
 void BBXBinaryImageInit();
 // Claims (load) or releases (unload) the node's slot; false, with a warning, when no slot matches.
 bool BBXBinaryImageStoreNode(const kits::BBXBinaryImageNode& node, bool load);
+// Brings the list up to date with the loader's own list: each object it lists that the list lacks
+// is stored and gets its load line in the log; when the loader's list was read whole and no change
+// was under way, slots of objects it no longer lists are released. Async-signal-safe (no heap, no
+// locks, no loader calls); the capture runs it before walking any stack.
+void BBXBinaryImageSafeSyncWithLoader();
 // The first slot holding `address`. Crash-safe: no heap, no locks, no loader calls.
 bool BBXBinaryImageSafeFindImageForAddress(std::uint64_t address, kits::BBXBinaryImageNode* node);
 bool BBXBinaryImageHasUnwindInfo(const kits::BBXBinaryImageNode& node);

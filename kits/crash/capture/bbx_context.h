@@ -5,6 +5,7 @@
 #pragma once
 
 #include "kits/crash/capture/bbx_file.h"
+#include "kits/crash/capture/bbx_loader_list.h"
 #include "kits/crash/capture/bbx_unwind.h"
 #include "kits/crash/capture/bbx_user_logging_files.h"
 
@@ -49,10 +50,13 @@ struct BBXContextInitData {
 inline constexpr std::size_t BBXBinaryImageSlotCount = 512;
 
 // The image list of the crash-time state: a slot whose base is 0 is free; an unloaded image keeps
-// its base with size 0, so its slot never matches and is never reused.
+// its base with size 0, so its slot never matches and is never reused. The loader's list and the
+// program's base, found at set-up, let a capture bring the list up to date.
 struct BBXBinaryImageState {
     BBXFile file; // the binary-image log while its first burst is written
     kits::BBXBinaryImageNode nodes[BBXBinaryImageSlotCount];
+    BBXLoaderListAnchor loader;
+    std::uint64_t programBase;
 };
 
 struct BBXCrashTimeState {

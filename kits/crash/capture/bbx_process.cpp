@@ -507,6 +507,8 @@ void BBXHandler(BBXFile* file, pid_t crashedThread, const ucontext_t* userContex
     BBXProcess process;
     BBXProcessInit(&process, crashedThread, userContext);
     BBXProcessSuspendAllOtherThreads(&process);
+    // An object loaded since the image list's last look must be in it before any stack is walked.
+    BBXBinaryImageSafeSyncWithLoader();
     BBXProcessRecordAllThreads(&process, file);
     BBXProcessRecordRuntimeInfo(&process, file);
     BBXProcessRecordDispatchQueueNames(&process, file);

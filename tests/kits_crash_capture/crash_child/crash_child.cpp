@@ -1,5 +1,6 @@
 // A program that installs the crash capture on the directory it is given, prints where its functions
-// crash_here and throw_here lie, and crashes as asked (crash_child <directory> <mode>); or, as
+// crash_here and throw_here lie, and crashes as asked (crash_child <directory> <mode>), also inside a
+// library it loads a moment before ("plugin"); or, as
 // `crash_child kit ...`, a launch of an application that starts the kits (kit_launch.cpp). The capture
 // tests run it and read what it left. While a capture is under way (the crashed flag is set), any
 // malloc, calloc, realloc or free on the capturing thread leaves the file "heap-during-capture" in
@@ -25,6 +26,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <stdexcept>
 #include <string>
@@ -42,6 +44,7 @@ void __libc_free(void* pointer);
 void crash_here(int mode);
 void throw_here(int kind);
 int recurse_forever(int depth);
+int crash_in_plugin(int (*crash)(int));
 }
 
 namespace {
@@ -161,6 +164,14 @@ __attribute__((noinline, noclone)) void throw_here(int kind)
     }
 }
 
+// The program's frame below the library's three.
+__attribute__((noinline, noclone)) int crash_in_plugin(int (*crash)(int))
+{
+    int result = crash(1);
+    asm volatile("" : "+r"(result)::"memory");
+    return result;
+}
+
 __attribute__((noinline, noclone)) int recurse_forever(int depth)
 {
     if (depth == recursionLimit)
@@ -241,6 +252,13 @@ int main(int argc, char** argv)
         // The call itself faults: the first instruction cannot be fetched.
         ::mprotect(reinterpret_cast<void*>(static_cast<void (*)()>(crash_here)), 4096, PROT_READ);
         call_crash_here();
+    } else if (mode == "plugin") {
+        // Loaded and crashed in at once: the image list's periodic look cannot have seen it.
+        void* plugin = ::dlopen(HORAVINE_IMAGE_PLUGIN, RTLD_NOW | RTLD_LOCAL);
+        const auto crash = plugin ? reinterpret_cast<int (*)(int)>(::dlsym(plugin, "imagePluginCrash")) : nullptr;
+        if (!crash)
+            return 7;
+        crash_in_plugin(crash);
     } else if (mode == "segv" || mode == "prior-handler" || mode == "callback-fault")
         crash_here(0);
     else if (mode == "abort")
