@@ -79,10 +79,14 @@ struct BBXContextSignalRecord {
     std::uint8_t previousStackSaved;
 };
 
-// The C++ exceptions' part: the record file and the terminate handler the kit replaced.
+// The C++ exceptions' part: the record file, the terminate handler the kit replaced, and where the
+// runtime's std::terminate lies (both 0 when it cannot be found), past which an uncaught exception's
+// stack is recorded.
 struct BBXContextExceptionRecord {
     const char* path;
     void (*previousTerminateHandler)();
+    std::uint64_t terminateStart;
+    std::uint64_t terminateEnd;
 };
 
 inline constexpr std::size_t BBXContextBlockSize = 262144;

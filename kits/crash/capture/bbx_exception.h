@@ -1,6 +1,7 @@
 // Uncaught C++ exceptions: the kit's terminate handler names the exception, writes
-// "exception.bbxrecord" (the exception line, then the snapshot with the thrower as the current
-// thread) and hands over to the terminate handler that was there before, which aborts.
+// "exception.bbxrecord" (the exception line, then the snapshot with the thrower as the crashed
+// thread, its stack starting at the throw site) and hands over to the terminate handler that was
+// there before, which aborts.
 #pragma once
 
 #include "kits/crash/capture/bbx_context.h"
@@ -26,11 +27,16 @@ struct BBXExceptionFrame {
     std::uint64_t line = 0;
 };
 
-// Resets the exception file and installs the terminate handler, keeping the previous one in `record`.
+// Resets the exception file, finds the runtime's std::terminate and installs the terminate handler,
+// keeping the previous one in `record`.
 void BBXExceptionInitialize(BBXContextExceptionRecord* record);
+// The thrower's stack in the snapshot starts at the throw site: past the kit's frames, std::terminate
+// and the runtime's frames that called it (the throw, or the call of terminate for an exception that
+// left a noexcept function); the frame of the kit's handler's caller when std::terminate is not found.
 [[noreturn]] void BBXTerminateHandler();
 // Types 1 and 2: the exception line and the snapshot into the exception file, synchronously on the
-// exception queue (on the calling thread). Does nothing before set-up has finished.
+// exception queue (on the calling thread), the caller's stack starting at the caller. Does nothing
+// before set-up has finished.
 void BBXExceptionRecord(std::uint32_t type, const char* name, const char* reason, const BBXExceptionFrame* frames,
                         std::size_t frameCount, bool attemptDelivery);
 void BBXExceptionWrite(BBXFile* file, std::uint32_t type, const char* name, const char* reason,

@@ -148,23 +148,6 @@ kits::BBXMemoryReader safeMemory()
             nullptr};
 }
 
-void stateFromDwarf(const kits::BBXDwarfRegisters& registers, BBXThreadState* state)
-{
-    const std::uint64_t* value = registers.value;
-    std::uint64_t* out = state->registers;
-    out[BBXThreadRegisterRAX] = value[0];
-    out[BBXThreadRegisterRDX] = value[1];
-    out[BBXThreadRegisterRCX] = value[2];
-    out[BBXThreadRegisterRBX] = value[3];
-    out[BBXThreadRegisterRSI] = value[4];
-    out[BBXThreadRegisterRDI] = value[5];
-    out[BBXThreadRegisterRBP] = value[6];
-    out[BBXThreadRegisterRSP] = value[7];
-    for (std::size_t index = 0; index < 8; ++index)
-        out[BBXThreadRegisterR8 + index] = value[8 + index];
-    out[BBXThreadRegisterRIP] = value[kits::BBXDwarfRegisterRIP];
-}
-
 // The registers of the thread as BBXProcessGetThreadState's caller has them: getcontext() here, then
 // two steps of the unwinder (out of this function and out of BBXProcessGetThreadState), so the walk
 // starts in a frame that is still live while the caller walks. Code without frame pointers keeps none
@@ -184,7 +167,7 @@ __attribute__((noinline)) void fakeCurrentThread(BBXThreadState* state)
         if (!kits::BBXUnwindNextFrameUsingAllStrategies(&cursor))
             return;
     }
-    stateFromDwarf(cursor.registers, state);
+    *state = BBXThreadStateFromDwarfRegisters(cursor.registers);
 }
 
 bool writeEmptyThread(BBXFile* file, bool crashed)
@@ -270,6 +253,37 @@ void BBXThreadStateFromMachineContext(const mcontext_t& machine, BBXThreadState*
     out[BBXThreadRegisterCS] = segments & 0xffff;
     out[BBXThreadRegisterGS] = (segments >> 16) & 0xffff;
     out[BBXThreadRegisterFS] = (segments >> 32) & 0xffff;
+}
+
+void BBXMachineContextFromThreadState(const BBXThreadState& state, mcontext_t* machine)
+{
+    auto& g = machine->gregs;
+    const std::uint64_t* in = state.registers;
+    const int order[] = {REG_RAX, REG_RBX, REG_RCX, REG_RDX, REG_RDI, REG_RSI, REG_RBP, REG_RSP, REG_R8,
+                         REG_R9,  REG_R10, REG_R11, REG_R12, REG_R13, REG_R14, REG_R15, REG_RIP, REG_EFL};
+    for (std::size_t index = 0; index < std::size(order); ++index)
+        g[order[index]] = static_cast<greg_t>(in[index]);
+    g[REG_CSGSFS] = static_cast<greg_t>((in[BBXThreadRegisterCS] & 0xffff) | (in[BBXThreadRegisterGS] & 0xffff) << 16
+                                        | (in[BBXThreadRegisterFS] & 0xffff) << 32);
+}
+
+BBXThreadState BBXThreadStateFromDwarfRegisters(const kits::BBXDwarfRegisters& registers)
+{
+    const std::uint64_t* value = registers.value;
+    BBXThreadState state;
+    std::uint64_t* out = state.registers;
+    out[BBXThreadRegisterRAX] = value[0];
+    out[BBXThreadRegisterRDX] = value[1];
+    out[BBXThreadRegisterRCX] = value[2];
+    out[BBXThreadRegisterRBX] = value[3];
+    out[BBXThreadRegisterRSI] = value[4];
+    out[BBXThreadRegisterRDI] = value[5];
+    out[BBXThreadRegisterRBP] = value[6];
+    out[BBXThreadRegisterRSP] = value[7];
+    for (std::size_t index = 0; index < 8; ++index)
+        out[BBXThreadRegisterR8 + index] = value[8 + index];
+    out[BBXThreadRegisterRIP] = value[kits::BBXDwarfRegisterRIP];
+    return state;
 }
 
 kits::BBXDwarfRegisters BBXThreadStateDwarfRegisters(const BBXThreadState& state)

@@ -105,4 +105,6 @@ void BBXHandler(BBXFile* file, pid_t crashedThread, const ucontext_t* userContex
 
 // Conversions between a machine context, the record's order and the unwinder's (DWARF) order.
 void BBXThreadStateFromMachineContext(const mcontext_t& machine, BBXThreadState* state);
+void BBXMachineContextFromThreadState(const BBXThreadState& state, mcontext_t* machine);
 kits::BBXDwarfRegisters BBXThreadStateDwarfRegisters(const BBXThreadState& state);
+BBXThreadState BBXThreadStateFromDwarfRegisters(const kits::BBXDwarfRegisters& registers);
