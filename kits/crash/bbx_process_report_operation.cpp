@@ -48,6 +48,12 @@ std::optional<BBXThreadArray> BBXProcessReportOperation::threadArrayFromFile(con
                 frames.push_back(BBXStackFrame::stackFrameWithAddress(
                     address.is_number_unsigned() ? address.get<std::uint64_t>() : 0));
             }
+            // The positions of the frames found by scanning the stack; others (or none) are ignored.
+            const auto scanned = thread.find("scanned_frames");
+            for (const auto& position : scanned != thread.end() && scanned->is_array() ? *scanned : nlohmann::json()) {
+                if (position.is_number_unsigned() && position.get<std::uint64_t>() < frames.size())
+                    frames[position.get<std::uint64_t>()].scanned = true;
+            }
         }
         array.push_back(std::move(frames));
     }

@@ -19,6 +19,7 @@ struct BBXStackFrame {
     std::uint32_t lineNumber = 0;
     std::uint64_t offset = 0; // from the start of the symbol
     std::uint64_t address = 0;
+    bool scanned = false; // found by scanning the stack at crash time, not by unwinding it: a guess
 
     static BBXStackFrame stackFrame() { return {}; }
     static BBXStackFrame stackFrameWithAddress(std::uint64_t address);

@@ -155,6 +155,8 @@ void BBXSerializeSymbolicatedFramesOperation::main()
                 BBXFileWriteHashEntryNSString(&file, "raw_symbol", frame.rawSymbol ? &*frame.rawSymbol : nullptr);
             BBXFileWriteHashEntryUint64(&file, "offset", frame.offset);
             BBXFileWriteHashEntryNSString(&file, "library", frame.library ? &*frame.library : nullptr);
+            if (frame.scanned)
+                BBXFileWriteHashEntryBoolean(&file, "scanned", true);
             BBXFileWriteHashEnd(&file);
         }
         BBXFileWriteArrayEnd(&file);

@@ -258,13 +258,15 @@ TEST(BBXSerializeSymbolicatedFramesTest, WritesOneThreadsLine)
     named.library = "libfoo.so";
     auto plain = BBXStackFrame::stackFrameWithSymbol("main");
     plain.library = "program";
+    plain.scanned = true;
     auto threads = std::make_shared<kits::BBXThreadArray>(
         kits::BBXThreadArray{{named, plain, BBXStackFrame::stackFrameWithAddress(9)}, {}});
     const fs::path output = folder.path() / "signal.bbxrecord.symbolicated";
     std::make_shared<kits::BBXSerializeSymbolicatedFramesOperation>(threads, output.string())->start();
     const std::string expected =
         R"x({"threads":[[{"symbol":"Foo::Foo()","raw_symbol":"_ZN3FooC2Ev","offset":4,"library":"libfoo.so"},)x"
-        R"x({"symbol":"main","offset":0,"library":"program"},{"symbol":null,"offset":0,"library":null}],[]]})x"
+        R"x({"symbol":"main","offset":0,"library":"program","scanned":true},)x"
+        R"x({"symbol":null,"offset":0,"library":null}],[]]})x"
         "\n";
     EXPECT_EQ(readFile(output), expected);
 
@@ -513,6 +515,23 @@ TEST(BBXProcessCrashChildTest, ACrashInALibraryLoadedAMomentBeforeIsNamedWithIts
         EXPECT_EQ(frames[index]["library"], expected[index].second) << index;
     }
     EXPECT_FALSE(run.has("heap-during-capture")) << "the capturing thread allocated";
+}
+
+TEST(BBXProcessCrashChildTest, AFrameFoundByScanningTheStackIsMarkedInTheRecordAndTheReport)
+{
+    testsupport::CrashRun run;
+    const auto frames = crashedThreadAfter("jump-nowhere", run);
+    // The fault's PC lies in no image: only the stack scan finds the caller.
+    const auto threads = run.lines("signal.bbxrecord").at(1)["threads"];
+    const auto crashed = std::find_if(threads.begin(), threads.end(),
+                                      [](const nlohmann::json& thread) { return thread.contains("crashed"); });
+    ASSERT_NE(crashed, threads.end());
+    EXPECT_EQ((*crashed)["stacktrace"].at(0), 0x7000u);
+    EXPECT_EQ((*crashed)["scanned_frames"], nlohmann::json::parse("[1]"));
+    ASSERT_TRUE(frames.is_array() && frames.size() >= 2) << frames.dump();
+    EXPECT_FALSE(frames[0].contains("scanned"));
+    EXPECT_EQ(frames[1]["symbol"], "jump_nowhere");
+    EXPECT_EQ(frames[1]["scanned"], true);
 }
 
 TEST(BBXProcessCrashChildTest, AFaultAtAFunctionsFirstInstructionNamesThatFunction)

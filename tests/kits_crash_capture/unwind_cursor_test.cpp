@@ -177,11 +177,15 @@ TEST_F(UnwindCursorTest, FirstStepScansTheStackForTheReturnAddress)
     BBXUnwindCursor cursor;
     kits::BBXUnwindInit(&cursor, registers, testsupport::bufferMemory(stack), testsupport::nodeFinder(nodes));
     std::vector<std::uint64_t> frames;
-    while (kits::BBXUnwindNextFrameUsingAllStrategies(&cursor))
+    std::vector<bool> scanned;
+    while (kits::BBXUnwindNextFrameUsingAllStrategies(&cursor)) {
         frames.push_back(kits::BBXUnwindGetPC(&cursor));
+        scanned.push_back(kits::BBXUnwindFrameWasScanned(&cursor));
+    }
     // The scan stops at the first word inside an image (not at 0x5300 further up), keeps SP, and the
-    // next step follows the frame pointer.
+    // next step follows the frame pointer. Only the scanned frame says so.
     EXPECT_EQ(frames, (std::vector<std::uint64_t>{0x5010, 0x5123, 0x5200}));
+    EXPECT_EQ(scanned, (std::vector<bool>{false, true, false}));
     const std::string log = readLog(logPath());
     EXPECT_NE(log.find("Stack scan successful"), std::string::npos) << log;
     EXPECT_NE(log.find("FP is zero, aborting unwind"), std::string::npos) << log;

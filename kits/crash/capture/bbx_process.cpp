@@ -180,11 +180,21 @@ bool writeEmptyThread(BBXFile* file, bool crashed)
     return ok && BBXFileWriteHashEnd(file);
 }
 
+// The positions in a written stacktrace of the frames found by scanning the stack (the scan runs on
+// a walk's first step only, so a few places are plenty).
+struct ScannedFrames {
+    static constexpr std::size_t capacity = 8;
+    std::uint64_t positions[capacity];
+    std::size_t count = 0;
+};
+
 // The stacktrace array by the recursion rule: after 10 frames in a row with the same PC, that PC is no
 // longer written (and the log is cut to warnings) until another PC comes.
-bool writeStacktrace(BBXFile* file, kits::BBXUnwindCursor* cursor, std::uint64_t* repeatedPC, std::uint32_t* repeats)
+bool writeStacktrace(BBXFile* file, kits::BBXUnwindCursor* cursor, std::uint64_t* repeatedPC, std::uint32_t* repeats,
+                     ScannedFrames* scanned)
 {
     const std::uint32_t savedLevel = BBXSDKLogMinimumLevel();
+    std::uint64_t written = 0;
     bool ok = BBXFileWriteHashKey(file, "stacktrace") && BBXFileWriteArrayStart(file);
     while (ok && kits::BBXUnwindNextFrameUsingAllStrategies(cursor)) {
         const std::uint64_t pc = kits::BBXUnwindGetPC(cursor);
@@ -202,7 +212,10 @@ bool writeStacktrace(BBXFile* file, kits::BBXUnwindCursor* cursor, std::uint64_t
         }
         if (*repeatedPC != 0)
             BBXSDKLogSetMinimumLevel(savedLevel);
+        if (kits::BBXUnwindFrameWasScanned(cursor) && scanned->count < ScannedFrames::capacity)
+            scanned->positions[scanned->count++] = written;
         ok = BBXFileWriteArrayEntryUint64(file, pc);
+        ++written;
     }
     BBXSDKLogSetMinimumLevel(savedLevel);
     return ok && BBXFileWriteArrayEnd(file);
@@ -218,7 +231,14 @@ bool writeThread(BBXFile* file, const BBXThreadState& state, bool crashed)
     kits::BBXUnwindInit(&cursor, BBXThreadStateDwarfRegisters(state), safeMemory(), BBXBinaryImageFinder());
     std::uint64_t repeatedPC = 0;
     std::uint32_t repeats = 0;
-    ok = ok && writeStacktrace(file, &cursor, &repeatedPC, &repeats);
+    ScannedFrames scanned;
+    ok = ok && writeStacktrace(file, &cursor, &repeatedPC, &repeats, &scanned);
+    if (scanned.count > 0) {
+        ok = ok && BBXFileWriteHashKey(file, "scanned_frames") && BBXFileWriteArrayStart(file);
+        for (std::size_t index = 0; ok && index < scanned.count; ++index)
+            ok = BBXFileWriteArrayEntryUint64(file, scanned.positions[index]);
+        ok = ok && BBXFileWriteArrayEnd(file);
+    }
     if (crashed)
         ok = ok && BBXFileWriteHashEntryBoolean(file, "crashed", true);
     if (repeatedPC != 0) {

@@ -1,6 +1,7 @@
 // The snapshot every capture appends to its record file (BBXHandler): every thread's registers and
-// unwound stack, the runtime line, queue and thread names, memory and CPU figures, and the free space
-// of the user's Documents volume. Linux has no in-process thread suspension: the capture sends every
+// unwound stack (with "scanned_frames", the positions of frames found by scanning the stack rather
+// than unwinding it), the runtime line, queue and thread names, memory and CPU figures, and the free
+// space of the user's Documents volume. Linux has no in-process thread suspension: the capture sends every
 // other thread a real-time signal the kit reserves; its handler copies the interrupted registers into
 // the context's thread-state block and waits there until released. No heap, no locks.
 #pragma once

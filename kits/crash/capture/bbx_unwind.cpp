@@ -119,6 +119,7 @@ bool advance(BBXUnwindCursor* cursor)
         BBX_LOG(BBXSDKLogLevelWarn, "WARN  [%s:%d] Exceeded maximum number of frames\n");
         return false;
     }
+    cursor->scanned = false;
     if (cursor->frameCount > 0) {
 #if !defined(__x86_64__)
         // Every strategy reads x86-64 frames: elsewhere a walk records the thread's own PC only.
@@ -206,6 +207,7 @@ bool BBXUnwindInit(BBXUnwindCursor* cursor, const BBXDwarfRegisters& registers, 
     cursor->memory = {cachedRead, &cursor->cache};
     cursor->reuseRepeatedRules = true;
     cursor->lastRules.pc = 0;
+    cursor->scanned = false;
     return true;
 }
 
@@ -241,6 +243,11 @@ std::uint32_t BBXUnwindGetRepeatCount(const BBXUnwindCursor* cursor)
     return reinterpret_cast<std::uintptr_t>(cursor) < lowestValidAddress ? 0 : cursor->repeatCount;
 }
 
+bool BBXUnwindFrameWasScanned(const BBXUnwindCursor* cursor)
+{
+    return reinterpret_cast<std::uintptr_t>(cursor) >= lowestValidAddress && cursor->scanned;
+}
+
 bool BBXUnwindIsValid(const BBXUnwindCursor* cursor)
 {
     return reinterpret_cast<std::uintptr_t>(cursor) >= lowestValidAddress
@@ -254,6 +261,7 @@ bool BBXUnwindWithFramePointer(BBXUnwindCursor* cursor, bool firstStep)
         BBX_LOG(BBXSDKLogLevelInfo, "INFO  [%s:%d] Attempting stack scan\n");
         if (BBXUnwindFirstExecutableAddress(cursor)) {
             BBX_LOG(BBXSDKLogLevelInfo, "INFO  [%s:%d] Stack scan successful\n");
+            cursor->scanned = true;
             return true;
         }
     }

@@ -73,6 +73,7 @@ struct BBXUnwindCursor {
     BBXUnwindMemoryCache cache;
     bool reuseRepeatedRules = true; // BBXUnwindInit turns it on; off, every frame's rules are found afresh
     BBXUnwindRuleCache lastRules;
+    bool scanned = false; // the frame last yielded was found by the stack scan, not by unwinding
 };
 
 constexpr std::uint32_t BBXUnwindMaximumFrames = 600000;
@@ -89,6 +90,9 @@ bool BBXUnwindNextFrameUsingAllStrategies(BBXUnwindCursor* cursor);
 std::uint64_t BBXUnwindGetPC(const BBXUnwindCursor* cursor);
 std::uint64_t BBXUnwindGetStackPointer(const BBXUnwindCursor* cursor);
 std::uint32_t BBXUnwindGetRepeatCount(const BBXUnwindCursor* cursor);
+// True when the frame last yielded was found by scanning the stack: a guess that may skip callers or
+// name a stale return address, which records mark as such.
+bool BBXUnwindFrameWasScanned(const BBXUnwindCursor* cursor);
 // PC and SP both at or above 4096.
 bool BBXUnwindIsValid(const BBXUnwindCursor* cursor);
 

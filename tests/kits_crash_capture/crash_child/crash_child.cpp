@@ -45,6 +45,7 @@ void crash_here(int mode);
 void throw_here(int kind);
 int recurse_forever(int depth);
 int crash_in_plugin(int (*crash)(int));
+void jump_nowhere();
 }
 
 namespace {
@@ -172,6 +173,18 @@ __attribute__((noinline, noclone)) int crash_in_plugin(int (*crash)(int))
     return result;
 }
 
+// Calls an address no image holds (below the lowest address a mapping may have), with rbp a little
+// up the stack: only a scan of the stack finds the caller.
+__attribute__((noinline, noclone)) void jump_nowhere()
+{
+    asm volatile("push %%rbp\n\t"
+                 "lea 64(%%rsp), %%rbp\n\t"
+                 "mov $0x7000, %%eax\n\t"
+                 "call *%%rax\n\t"
+                 "pop %%rbp" ::
+                     : "rax", "memory");
+}
+
 __attribute__((noinline, noclone)) int recurse_forever(int depth)
 {
     if (depth == recursionLimit)
@@ -259,6 +272,8 @@ int main(int argc, char** argv)
         if (!crash)
             return 7;
         crash_in_plugin(crash);
+    } else if (mode == "jump-nowhere") {
+        jump_nowhere();
     } else if (mode == "segv" || mode == "prior-handler" || mode == "callback-fault")
         crash_here(0);
     else if (mode == "abort")
