@@ -349,4 +349,16 @@ TEST(BBXHandler, RegistersComeFromTheMachineContext)
     const auto dwarf = BBXThreadStateDwarfRegisters(state);
     EXPECT_EQ(dwarf.value[3], state.registers[BBXThreadRegisterRBX]); // DWARF 3 is rbx
     EXPECT_EQ(dwarf.value[kits::BBXDwarfRegisterRSP], state.registers[BBXThreadRegisterRSP]);
+
+    // And back: the unwinder's registers (an exception's throw site) as a machine context.
+    BBXThreadState unwound = BBXThreadStateFromDwarfRegisters(dwarf);
+    unwound.registers[BBXThreadRegisterCS] = 0x33;
+    unwound.registers[BBXThreadRegisterGS] = 0x10;
+    unwound.registers[BBXThreadRegisterFS] = 0x2b;
+    unwound.registers[BBXThreadRegisterRFLAGS] = state.registers[BBXThreadRegisterRFLAGS];
+    ucontext_t rebuilt{};
+    BBXMachineContextFromThreadState(unwound, &rebuilt.uc_mcontext);
+    for (int index : {REG_RAX, REG_RBX, REG_RCX, REG_RDX, REG_RDI, REG_RSI, REG_RBP, REG_RSP, REG_R8, REG_R15, REG_RIP,
+                      REG_EFL, REG_CSGSFS})
+        EXPECT_EQ(rebuilt.uc_mcontext.gregs[index], g[index]) << index;
 }

@@ -67,15 +67,19 @@ __attribute__((noinline, noclone)) StackStart findStackStart(bool throwSite)
     const BBXContext* context = BBXContextGet();
     const std::uint64_t terminateStart = context ? context->exceptionRecord.terminateStart : 0;
     const std::uint64_t terminateEnd = context ? context->exceptionRecord.terminateEnd : 0;
+    const bool toThrowSite = throwSite && terminateStart != 0;
     kits::BBXBinaryImageNode runtime;
     bool pastTerminate = false;
     for (int frame = 0; frame < startSearchFrames && kits::BBXUnwindNextFrameUsingAllStrategies(&cursor); ++frame) {
         const std::uint64_t pc = kits::BBXUnwindGetPC(&cursor);
         const std::uint64_t call = frame == 0 ? pc : pc - 1;
-        if (frame == 2)
+        if (frame == 2) {
             startAt(cursor, &start);
-        if (!throwSite || terminateStart == 0)
-            break;
+            if (!toThrowSite)
+                break;
+        }
+        if (!toThrowSite)
+            continue;
         if (!pastTerminate) {
             pastTerminate = call >= terminateStart && call < terminateEnd
                             && BBXBinaryImageSafeFindImageForAddress(terminateStart, &runtime);

@@ -1,8 +1,6 @@
-// The dynamic loader's own list of loaded objects, read at crash time: its debugger rendezvous (found
-// through the program's DT_DEBUG entry) links every namespace's chain of link maps, and each object's
-// ELF and program headers give its span, its .eh_frame_hdr and its build ID. Every byte is read with
-// BBXReadMemory: no loader calls, no locks, no heap, so an object mapped a moment ago is seen even
-// while the loader is busy, and a list torn by a crash ends the walk instead of faulting.
+// The dynamic loader's own list of loaded objects, read at crash time with BBXReadMemory only (no
+// loader calls, no locks, no heap): an object mapped a moment ago is seen even while the loader is
+// busy, and a list torn by a crash ends the walk instead of faulting.
 #pragma once
 
 #include "kits/crash/capture/bbx_unwind.h"
@@ -10,13 +8,15 @@
 #include <cstddef>
 #include <cstdint>
 
-// Where the loader's list starts, found once in normal operation (BBXLoaderListLocate).
+// Where the loader's list starts, found once in normal operation (BBXLoaderListLocate): the debugger
+// rendezvous named by the program's DT_DEBUG entry links every namespace's chain of link maps.
 struct BBXLoaderListAnchor {
     std::uint64_t rendezvous = 0; // the loader's r_debug; 0 when the program has no DT_DEBUG
     std::uint64_t firstMap = 0;   // the program's link map, walked when there is no rendezvous
 };
 
-// One object of the list as the walk hands it over.
+// One object of the list as the walk hands it over: its ELF and program headers give its span, its
+// .eh_frame_hdr and its build ID.
 struct BBXLoaderObject {
     kits::BBXBinaryImageNode node; // base, size and .eh_frame_hdr as the image list keeps them
     char uuid[33];                 // the build ID's first 16 bytes in hexadecimal; empty without one
