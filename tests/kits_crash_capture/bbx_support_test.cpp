@@ -6,6 +6,7 @@
 #include "foundation/main_bundle.h"
 #include "foundation/scheduler.h"
 #include "kits/crash/capture/bbx_allocator.h"
+#include "kits/crash/capture/bbx_context.h"
 #include "kits/crash/capture/bbx_sdk_log.h"
 
 #include "sdk_log_fixture.h"
@@ -130,7 +131,8 @@ TEST_F(BBXSupportTest, StringAndFileHelpers)
     ASSERT_NE(allocator, nullptr);
     BBXSetDuplicateStringAllocator(allocator);
     char* copy = BBXDuplicateString("report path");
-    BBXSetDuplicateStringAllocator(nullptr);
+    // Back to the process's context (when a test made one), whose later copies must not leak.
+    BBXSetDuplicateStringAllocator(BBXContextGet() ? BBXContextGet()->allocator : nullptr);
     ASSERT_NE(copy, nullptr);
     EXPECT_STREQ(copy, "report path");
     EXPECT_GE(copy, allocator->protectableStart);
