@@ -6,10 +6,9 @@
 #include "export/export_view_controller.h"
 #include "export/exporter.h"
 
-#include "model/user_dirs.h"
-
 #include "foundation/calendar.h"
 #include "foundation/defaults_store.h"
+#include "foundation/user_dirs.h"
 #include "ui/alerts.h"
 #include "ui/file_panels.h"
 #include "ui/sheets.h"
@@ -74,7 +73,7 @@ QString ProjectsViewController::exportFolder() const
         if (std::filesystem::is_directory(*last, error))
             return QString::fromStdString(*last);
     }
-    return QString::fromStdString(model::documentsFolder().string());
+    return QString::fromStdString(foundation::documentsFolder().string());
 }
 
 void ProjectsViewController::showExportSaveDialog(exports::ExportFormat format, exports::ExportFields fields)
