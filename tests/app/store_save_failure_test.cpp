@@ -13,7 +13,9 @@
 #include "model/timer.h"
 #include "ui/modal_test_hook.h"
 
+#include "support/eventually.h"
 #include "support/faulty_vfs.h"
+#include "support/file_contents.h"
 #include "support/scoped_environment.h"
 #include "support/temp_folder.h"
 
@@ -24,7 +26,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -303,6 +307,64 @@ TEST_F(StoreSaveFailureTest, ASignalLeavesARecoveryFileWithEveryObjectAndAFailin
     QCoreApplication::processEvents();
     ASSERT_FALSE(hook.alerts.empty());
     EXPECT_TRUE(hook.alerts[0].alert.informativeText.contains(QString::fromStdString(recovered[0].string())));
+}
+
+TEST_F(StoreSaveFailureTest, AQuitSignalEndsAStuckMainLoopWithoutWritingTheStore)
+{
+    open();
+    addProjects(2);
+    // A change the store has not seen: the next save would write it.
+    model::initInContext<model::Project>(persistence->managedObjectContext())->setName("Unsaved");
+    const std::string saved = testsupport::readFile(storePath());
+    for (const bool secondSignal : {false, true}) {
+        SCOPED_TRACE(secondSignal ? "a second signal" : "the watchdog");
+        std::FILE* errors = std::tmpfile();
+        ASSERT_NE(errors, nullptr);
+        std::fflush(nullptr);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::dup2(::fileno(errors), STDERR_FILENO);
+            auto delegate = makeDelegate();
+            // Given the second signal, the watchdog would wait far longer than the test does.
+            app::UnixSignalQuitter quitter({SIGTERM, SIGINT}, std::chrono::seconds(secondSignal ? 600 : 1));
+            quitter.setQuitStatus([&delegate] { return delegate->terminateWithoutAsking(); });
+            QTimer::singleShot(0, [secondSignal] {
+                ::kill(::getpid(), SIGTERM);
+                if (secondSignal)
+                    ::kill(::getpid(), SIGINT);
+                for (;;) // the main loop never comes back to read the signal
+                    ::pause();
+            });
+            QCoreApplication::exec();
+            _exit(0);
+        }
+        int status = 0;
+        const bool ended = testsupport::eventually([&] { return ::waitpid(child, &status, WNOHANG) == child; }, 60);
+        if (!ended) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+        }
+        ASSERT_TRUE(ended) << "the process did not end";
+        ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+        std::string lines;
+        std::rewind(errors);
+        for (int c; (c = std::fgetc(errors)) != EOF;)
+            lines.push_back(static_cast<char>(c));
+        std::fclose(errors);
+        if (secondSignal) {
+            EXPECT_EQ(WEXITSTATUS(status), 128 + SIGINT);
+            EXPECT_NE(lines.find("second quitting signal"), std::string::npos) << lines;
+        } else {
+            EXPECT_EQ(WEXITSTATUS(status), app::UnixSignalQuitter::watchdogExitStatus);
+            EXPECT_NE(lines.find("horavine: the program did not answer the quitting signal within 1 s; it ends "
+                                 "without saving, and the store keeps its last save\n"),
+                      std::string::npos)
+                << lines;
+        }
+        EXPECT_EQ(testsupport::readFile(storePath()), saved);
+        EXPECT_TRUE(model::PersistenceController::recoveryFiles().empty());
+    }
 }
 
 TEST_F(StoreSaveFailureTest, ARemovedStoreFileIsWrittenAnewAndTheUserIsTold)
