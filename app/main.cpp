@@ -12,9 +12,11 @@
 #include "app/single_instance.h"
 #include "app/store_loader.h"
 #include "app/store_save_monitor.h"
+#include "app/thread_budget.h"
 #include "app/unix_signal_quitter.h"
 #include "app/updater.h"
 #include "foundation/defaults_store.h"
+#include "foundation/diagnostics.h"
 #include "foundation/locale.h"
 #include "mainwindow/clients_view_controller.h"
 #include "mainwindow/main_split_view_controller.h"
@@ -31,9 +33,11 @@
 #include <QSessionManager>
 
 #include <csignal>
+#include <cstdlib>
 
 int main(int argc, char** argv)
 {
+    app::limitThreadCosts();
     const std::filesystem::path storePath = model::PersistenceController::defaultStorePath();
     const QString instanceName = app::SingleInstance::serverName(storePath);
     // Before anything is opened or written: a running instance of this store takes over.
@@ -42,6 +46,12 @@ int main(int argc, char** argv)
 
     app::choosePlatform(argc, argv);
     QApplication application(argc, argv);
+    if (!app::startQtThreads()) {
+        foundation::diagnostic("Horavine cannot start: the system does not let it start the threads it needs "
+                               "(is the address-space limit, ulimit -v, too low?)");
+        // Not a return: Qt's thread pool would wait for ever, at exit, for a thread that never started.
+        std::_Exit(1);
+    }
     QApplication::setApplicationName(QStringLiteral("Horavine"));
     QApplication::setDesktopFileName(QStringLiteral("horavine"));
     QApplication::setQuitOnLastWindowClosed(false);

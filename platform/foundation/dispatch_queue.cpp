@@ -6,6 +6,7 @@
 #include <cstring>
 #include <pthread.h>
 #include <sys/syscall.h>
+#include <system_error>
 #include <unistd.h>
 #include <utility>
 
@@ -223,8 +224,15 @@ WorkerPool& WorkerPool::global()
 
 WorkerPool::WorkerPool(std::string label, std::size_t threads) : label_(std::move(label))
 {
-    for (std::size_t index = 0; index < std::max<std::size_t>(threads, 1); ++index)
-        threads_.emplace_back([this] { run(); });
+    for (std::size_t index = 0; index < std::max<std::size_t>(threads, 1); ++index) {
+        try {
+            threads_.emplace_back([this] { run(); });
+        } catch (const std::system_error&) {
+            if (threads_.empty())
+                throw;
+            break;
+        }
+    }
 }
 
 WorkerPool::~WorkerPool()

@@ -53,6 +53,8 @@ class WorkerPool {
 public:
     // The process-wide pool ("global queue"), never destroyed.
     static WorkerPool& global();
+    // Starts up to `threads` threads (at least one): where the system lets fewer start (a tight
+    // address-space limit), the pool works with those; without any it throws std::system_error.
     WorkerPool(std::string label, std::size_t threads);
     ~WorkerPool();
     WorkerPool(const WorkerPool&) = delete;
