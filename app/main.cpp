@@ -155,6 +155,8 @@ int main(int argc, char** argv)
         running->saveMonitor = std::make_unique<app::StoreSaveMonitor>(
             running->persistenceController, &mainWindow,
             [&mainWindow](const QString& mark) { mainWindow.setSaveStatusMark(mark); });
+        // Quit chosen over a damaged store: as from the menu (what cannot be saved is asked about).
+        running->saveMonitor->setQuit([&delegate] { delegate.terminate(); });
         running->saveMonitor->start();
         // Closed while the store loaded: as if closed now (quits unless the tray icon is up).
         if (!mainWindow.isVisible())

@@ -1,7 +1,8 @@
 // Carries the store's save failures to the user: one window-modal warning per failure episode with
 // the cause in plain words, the "Not saved" mark while the episode lasts, the retries on its own with
 // back-off (besides the save at every change), the notice that a removed store file was written anew,
-// and at launch the notice of recovery files left by an earlier run.
+// and at launch the question what to do with a store found damaged and the notice of recovery files
+// left by an earlier run.
 #pragma once
 
 #include "foundation/notification_center.h"
@@ -31,8 +32,12 @@ public:
     StoreSaveMonitor(model::PersistenceController& persistenceController, QWidget* window, MarkSetter setMark,
                      QObject* parent = nullptr);
 
-    // After the main window is up: tells of recovery files of earlier runs, then of a store that
-    // opened read-only, then follows every save.
+    // Quit chosen over a damaged store (default: QCoreApplication::quit()).
+    void setQuit(std::function<void()> quit) { quit_ = std::move(quit); }
+
+    // After the main window is up: asks what to do with a store found damaged (Continue writes it
+    // anew from what was read, Quit quits; nothing is written before the answer), tells of recovery
+    // files of earlier runs, then of a store that opened read-only, then follows every save.
     void start();
 
     static QString notSavedMark();
@@ -41,12 +46,15 @@ public:
     int warnedEpisode() const { return warnedEpisode_; }
 
 private:
+    void askAboutDamage();
+    void tellOfRecoveryFiles();
     void saveStatusDidChange();
     void warn();
 
     model::PersistenceController& persistenceController_;
     QPointer<QWidget> window_;
     MarkSetter setMark_;
+    std::function<void()> quit_;
     QTimer retryTimer_;
     int warnedEpisode_ = 0;
     foundation::ObserverToken statusToken_;

@@ -57,6 +57,37 @@ std::string utcNameStamp()
     return text;
 }
 
+// Copies the damaged store file, as it is, to "<name> (damaged <UTC date and time>)<extension>" beside
+// it; never over an existing file.
+void keepCopyOfDamagedStore(const std::filesystem::path& storePath, PersistenceController::StoreDamage& damage)
+{
+    const std::string stem = storePath.stem().string() + " (damaged " + utcNameStamp() + ")";
+    const std::string extension = storePath.extension().string();
+    std::filesystem::path copy = storePath.parent_path() / (stem + extension);
+    std::error_code ec;
+    for (int n = 2; std::filesystem::exists(copy, ec); ++n)
+        copy = storePath.parent_path() / (stem + " " + std::to_string(n) + extension);
+    if (std::filesystem::copy_file(storePath, copy, std::filesystem::copy_options::none, ec))
+        damage.keptCopy = copy;
+    else
+        damage.copyProblem = ec.message();
+}
+
+std::string describeDamage(const std::filesystem::path& storePath, const PersistenceController::StoreDamage& damage)
+{
+    std::string text = "the store " + storePath.string() + " is damaged:";
+    if (!damage.integrityProblem.empty())
+        text += " its structure check failed (" + damage.integrityProblem + ");";
+    if (damage.unreadableValues > 0)
+        text += " " + std::to_string(damage.unreadableValues) + " stored values could not be read;";
+    if (damage.danglingReferences > 0)
+        text += " " + std::to_string(damage.danglingReferences) + " references point to missing objects;";
+    text.back() = '.';
+    text += damage.keptCopy.empty() ? " No copy of it could be kept (" + damage.copyProblem + ")."
+                                    : " A copy of it as it was is kept at " + damage.keptCopy.string() + ".";
+    return text + " Nothing is written to it until you choose to go on.";
+}
+
 } // namespace
 
 std::filesystem::path PersistenceController::defaultStorePath()
@@ -103,9 +134,21 @@ PersistenceController::LoadedStore PersistenceController::loadStore(OpenedStore 
                                                                     foundation::NotificationCenter& center)
 {
     LoadedStore loaded{std::move(opened.storePath), std::make_unique<data::ObjectContext>(managedObjectModel(), center),
-                       opened.status, std::move(opened.message)};
-    if (opened.store && !loaded.context->attachStore(std::move(opened.store), loaded.message))
+                       opened.status, std::move(opened.message), std::nullopt};
+    if (!opened.store)
+        return loaded;
+    std::optional<std::string> integrityProblem = opened.store->quickCheck();
+    if (!loaded.context->attachStore(std::move(opened.store), loaded.message)) {
         loaded.status = Status::cannotOpen;
+        return loaded;
+    }
+    const data::ObjectContext::LoadReport& report = loaded.context->loadReport();
+    if (integrityProblem || report.unreadableValues > 0 || report.danglingReferences > 0) {
+        StoreDamage damage{integrityProblem.value_or(""), report.unreadableValues, report.danglingReferences, {}, {}};
+        keepCopyOfDamagedStore(loaded.storePath, damage);
+        foundation::diagnostic(describeDamage(loaded.storePath, damage));
+        loaded.damage = std::move(damage);
+    }
     return loaded;
 }
 
@@ -115,8 +158,12 @@ PersistenceController::PersistenceController(std::filesystem::path storePath, fo
 
 PersistenceController::PersistenceController(LoadedStore loaded)
     : storePath_(std::move(loaded.storePath)), center_(loaded.context->notificationCenter()),
-      context_(std::move(loaded.context))
+      context_(std::move(loaded.context)), damage_(std::move(loaded.damage))
 {
+    if (damage_ && loaded.status == Status::ok) {
+        damageState_ = DamageState::awaitingDecision;
+        statusMessage_ = describeDamage(storePath_, *damage_);
+    }
     if (loaded.status != Status::ok) {
         reportFailure(loaded.status, loaded.message);
     } else if (context_->store()->isReadOnly()) {
@@ -157,14 +204,16 @@ bool PersistenceController::saveWithEditInProgress()
 
 bool PersistenceController::save(bool editInProgressCounts)
 {
-    if (!storeIsOpen())
-        return !context_->hasUnsavedChanges(); // the open failure was reported; nothing may be written over that file
+    if (!storeIsOpen() || damageState_ == DamageState::awaitingDecision)
+        return !context_
+                    ->hasUnsavedChanges(); // nothing may be written over that file (the failure or the damage was told)
     const bool committedFirst = editInProgressCounts && beforeSave_;
     if (committedFirst)
         beforeSave_();
     const bool changes = context_->hasUnsavedChanges();
-    // Without changes only a removed file needs writing: the next launch would find no store.
-    if (!changes && status_ != Status::saveFailed
+    // Without changes only a removed file (the next launch would find no store), or one to write anew,
+    // needs writing.
+    if (!changes && status_ != Status::saveFailed && damageState_ == DamageState::none
         && context_->store()->fileState() != data::SqliteStore::FileState::removed) {
         if (committedFirst && afterSave_)
             afterSave_();
@@ -182,7 +231,7 @@ bool PersistenceController::saveToStore()
 {
     data::SqliteStore& store = *context_->store();
     switch (store.fileState()) {
-    case data::SqliteStore::FileState::removed: return recreateRemovedStore();
+    case data::SqliteStore::FileState::removed: damageState_ = DamageState::none; return recreateRemovedStore();
     case data::SqliteStore::FileState::replaced: return keepChangesOfReplacedStore();
     case data::SqliteStore::FileState::same: break;
     }
@@ -190,6 +239,8 @@ bool PersistenceController::saveToStore()
         if (std::string why; !store.reopen(why))
             return failSave(SaveProblem::readOnly, couldNotSave(SaveProblem::readOnly, why));
     }
+    if (damageState_ == DamageState::rewritePending)
+        return rewriteDamagedStore();
     if (const foundation::Status saved = context_->save(); !saved.isOk()) {
         const SaveProblem problem = problemOf(store.lastWriteProblem());
         return failSave(problem, couldNotSave(problem, saved.message()));
@@ -248,6 +299,27 @@ bool PersistenceController::recreateRemovedStore()
         + " was removed while Horavine was running. Everything Horavine had open was written to it anew.";
     foundation::diagnostic(message);
     center_.post(StoreFileRecreatedNotification, this, {{"message", message}});
+    return true;
+}
+
+bool PersistenceController::continueWithDamagedStore()
+{
+    if (damageState_ != DamageState::awaitingDecision)
+        return damageState_ == DamageState::none;
+    damageState_ = DamageState::rewritePending;
+    if (status_ == Status::ok)
+        statusMessage_.clear();
+    return save();
+}
+
+bool PersistenceController::rewriteDamagedStore()
+{
+    // Writing into a damaged file may spread the damage: the file is made anew from what was read.
+    if (const foundation::Status rewritten = context_->rewriteStore(); !rewritten.isOk())
+        return failSave(SaveProblem::ioError, couldNotSave(SaveProblem::ioError, rewritten.message()));
+    damageState_ = DamageState::none;
+    foundation::diagnostic("the store " + storePath_.string() + " was written anew from what could be read of it");
+    saveSucceeded();
     return true;
 }
 

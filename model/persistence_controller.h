@@ -33,6 +33,16 @@ public:
     // (std::string) tells the user what happened.
     static constexpr const char* StoreFileRecreatedNotification = "PersistenceControllerStoreFileRecreated";
 
+    // What the checks at open found wrong with the store file. Such a file is never written to
+    // before the user chose to go on with it; a copy of it as it was is kept beside it first.
+    struct StoreDamage {
+        std::string integrityProblem; // what SQLite's quick check found; empty when it passed
+        std::size_t unreadableValues = 0;
+        std::size_t danglingReferences = 0;
+        std::filesystem::path keptCopy; // empty when no copy could be made
+        std::string copyProblem;        // why not
+    };
+
     // The two steps of a launch that may run on a thread of their own while the main thread starts
     // the interface: neither posts a notice, adds an observer or touches anything shared. Their
     // result then passes to the main thread, which makes the controller of it; from then on only
@@ -48,10 +58,13 @@ public:
         std::unique_ptr<data::ObjectContext> context; // every object; no store when open or load failed
         Status status = Status::ok;                   // ok, cannotOpen or storeInUse
         std::string message;
+        std::optional<StoreDamage> damage;
     };
     // Opens (or creates) the store file: the lock, the schema and its version are checked here.
     static OpenedStore openStore(std::filesystem::path storePath);
-    // Loads every object of an opened store into a new context that posts to `center`.
+    // Checks the file's structure (time linear in its size), then loads every object of an opened
+    // store into a new context that posts to `center`. A damaged file (or values and references it
+    // could not read) is copied beside itself, as it is, and told in `damage`.
     static LoadedStore loadStore(OpenedStore opened, foundation::NotificationCenter& center);
 
     // Opens (or creates) the store at `storePath`. When it cannot be opened the controller still
@@ -89,6 +102,15 @@ public:
     std::chrono::milliseconds retryDelay() const;
     // The changes the file does not have yet, also when a failure was passed over for them.
     bool hasUnsavedChanges() const { return context_->hasUnsavedChanges(); }
+
+    // What was found wrong with the store at open; nothing for a sound store.
+    const std::optional<StoreDamage>& damage() const { return damage_; }
+    // While true nothing is written to the damaged store: saves keep the changes and answer false.
+    bool awaitsDamageDecision() const { return damageState_ == DamageState::awaitingDecision; }
+    // The user chose to go on: the store file is written anew from what could be read (same
+    // identifier and permissions), in place of the damaged one, and saved to from then on. A failure
+    // is a failed save, retried like any other.
+    bool continueWithDamagedStore();
 
     // Writes the unsaved changes. Before writing it checks that the path still names the file the
     // store has open: a removed file is written anew from memory (also when nothing changed), a
@@ -128,6 +150,7 @@ private:
     void saveSucceeded();
     bool recreateRemovedStore();
     bool keepChangesOfReplacedStore();
+    bool rewriteDamagedStore();
 
     std::filesystem::path storePath_;
     foundation::NotificationCenter& center_;
@@ -143,6 +166,9 @@ private:
     // The recovery file of the current episode, and whether changes came after it was written.
     std::optional<std::filesystem::path> recoveryFile_;
     bool changedSinceRecoveryFile_ = false;
+    enum class DamageState { none, awaitingDecision, rewritePending };
+    std::optional<StoreDamage> damage_;
+    DamageState damageState_ = DamageState::none;
 };
 
 // The object a drag carries among the live objects of `context`. `pasteboard` answers the text a

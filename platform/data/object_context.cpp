@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
@@ -124,7 +125,7 @@ bool ObjectContext::attachStore(std::unique_ptr<SqliteStore> store, std::string&
             apart = &entity;
     }
     const auto loadEntity = [&](const EntityDescription& entity, ObjectArena& arena, bool ownConnection,
-                                std::string& failure) {
+                                std::string& failure, std::size_t& unreadableValues) {
         const auto entityIndex = static_cast<std::size_t>(entity.index());
         // Sized once from the next key (an upper bound of the rows), so no list is regrown and
         // no regrown list leaves its old memory in the loading thread's heap.
@@ -147,14 +148,16 @@ bool ObjectContext::attachStore(std::unique_ptr<SqliteStore> store, std::string&
             highest = std::max(highest, row.primaryKey);
             registerLive(*object);
         };
-        const bool loaded = ownConnection ? store->loadRowsOnOwnConnection(entity, sink, failure)
-                                          : store->loadRows(entity, sink, failure);
+        const bool loaded = ownConnection ? store->loadRowsOnOwnConnection(entity, sink, failure, unreadableValues)
+                                          : store->loadRows(entity, sink, failure, unreadableValues);
         if (loaded)
             nextKey_[entityIndex] = std::max(store->nextPrimaryKey(entity), highest + 1);
         return loaded;
     };
     ObjectArena apartArena;
     std::string apartError;
+    std::size_t unreadableValues = 0;
+    std::size_t apartUnreadableValues = 0;
     bool apartLoaded = true;
     std::exception_ptr apartException;
     std::thread apartThread;
@@ -162,7 +165,7 @@ bool ObjectContext::attachStore(std::unique_ptr<SqliteStore> store, std::string&
         try {
             apartThread = std::thread([&] {
                 try {
-                    apartLoaded = loadEntity(*apart, apartArena, true, apartError);
+                    apartLoaded = loadEntity(*apart, apartArena, true, apartError, apartUnreadableValues);
                 } catch (...) {
                     apartException = std::current_exception();
                 }
@@ -176,7 +179,7 @@ bool ObjectContext::attachStore(std::unique_ptr<SqliteStore> store, std::string&
     std::exception_ptr exception;
     try {
         for (const auto& entity : model_.entities()) {
-            if (&entity != apart && !loadEntity(entity, arena_, false, error)) {
+            if (&entity != apart && !loadEntity(entity, arena_, false, error, unreadableValues)) {
                 loaded = false;
                 failed = &entity;
                 break;
@@ -200,8 +203,9 @@ bool ObjectContext::attachStore(std::unique_ptr<SqliteStore> store, std::string&
         byLargeKey_[apartIndex].clear();
         for (std::size_t r = 0; r < apart->relationships().size(); ++r)
             links[firstList[apartIndex] + r].clear();
+        apartUnreadableValues = 0;
         try {
-            if (std::string retryError; !loadEntity(*apart, arena_, false, retryError)) {
+            if (std::string retryError; !loadEntity(*apart, arena_, false, retryError, apartUnreadableValues)) {
                 loaded = false;
                 error = std::move(retryError);
             }
@@ -268,6 +272,7 @@ bool ObjectContext::attachStore(std::unique_ptr<SqliteStore> store, std::string&
     if (dangling > 0)
         foundation::diagnostic(std::to_string(dangling)
                                + " stored references point to missing objects and were left empty");
+    loadReport_ = {unreadableValues + apartUnreadableValues, dangling};
     storeIdentifier_ = store->uuid();
     store_ = std::move(store);
     for (const auto& list : live_)
@@ -625,10 +630,11 @@ foundation::Status ObjectContext::save()
     return foundation::Status::success();
 }
 
-foundation::Status ObjectContext::writeCopy(const std::filesystem::path& path, bool replaceExisting) const
+foundation::Status ObjectContext::writeCopy(const std::filesystem::path& path, const CopyOptions& copyOptions) const
 {
     if (!store_)
         return foundation::Status::failure(foundation::StatusCode::unavailable, "there is no store to copy");
+    const bool replaceExisting = copyOptions.replaceExisting;
     std::error_code ec;
     std::filesystem::create_directories(path.parent_path(), ec);
     const std::filesystem::path temporary =
@@ -638,6 +644,20 @@ foundation::Status ObjectContext::writeCopy(const std::filesystem::path& path, b
         std::filesystem::remove(temporary, ignored);
         std::filesystem::remove(std::filesystem::path(temporary.string() + "-journal"), ignored);
     };
+    if (copyOptions.permissions) {
+        // Made empty with its permissions before SQLite writes a byte (its journal takes the same ones),
+        // so the data is never readable by more people than it should be.
+        const auto mode = static_cast<mode_t>(*copyOptions.permissions);
+        const int made = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (made < 0 || ::fchmod(made, mode) != 0) {
+            const std::string why = std::strerror(errno);
+            if (made >= 0)
+                ::close(made);
+            discardTemporary();
+            return foundation::Status::failure(foundation::StatusCode::ioError, why);
+        }
+        ::close(made);
+    }
     SqliteStore::Options options = store_->options();
     options.identifier = storeIdentifier_;
     StoreError openError{};
@@ -683,10 +703,29 @@ foundation::Status ObjectContext::writeCopy(const std::filesystem::path& path, b
 
 foundation::Status ObjectContext::recreateStore()
 {
+    return replaceStoreFile(CopyOptions{});
+}
+
+foundation::Status ObjectContext::rewriteStore()
+{
+    if (!store_)
+        return foundation::Status::failure(foundation::StatusCode::unavailable, "there is no store");
+    std::error_code ec;
+    const auto permissions = std::filesystem::status(store_->path(), ec).permissions();
+    if (ec)
+        return foundation::Status::failure(foundation::StatusCode::ioError, ec.message());
+    CopyOptions options;
+    options.replaceExisting = true;
+    options.permissions = permissions & std::filesystem::perms::mask;
+    return replaceStoreFile(options);
+}
+
+foundation::Status ObjectContext::replaceStoreFile(const CopyOptions& copyOptions)
+{
     if (!store_)
         return foundation::Status::failure(foundation::StatusCode::unavailable, "there is no store");
     const std::filesystem::path path = store_->path();
-    if (foundation::Status copied = writeCopy(path, false); !copied.isOk())
+    if (foundation::Status copied = writeCopy(path, copyOptions); !copied.isOk())
         return copied;
     SqliteStore::Options options = store_->options();
     options.identifier = storeIdentifier_;

@@ -45,8 +45,17 @@ public:
     foundation::NotificationCenter& notificationCenter() const { return center_; }
     UndoManager& undoManager() { return undoManager_; }
 
+    // What a load had to leave out: stored values of a foreign kind (read as empty) and references
+    // to objects that are not there (left empty). Both are also told in a diagnostic line.
+    struct LoadReport {
+        std::size_t unreadableValues = 0;
+        std::size_t danglingReferences = 0;
+    };
+
     // Loads every object of `store` into an empty context; the store then receives the saves.
     bool attachStore(std::unique_ptr<SqliteStore> store, std::string& error);
+    // What the load of attachStore() left out.
+    const LoadReport& loadReport() const { return loadReport_; }
     SqliteStore* store() const { return store_.get(); }
     // The identifier that URIs of this context carry.
     const std::string& storeIdentifier() const { return storeIdentifier_; }
@@ -83,16 +92,30 @@ public:
     // (unavailable while the file is busy, else ioError) the changes stay pending for the next save.
     foundation::Status save();
 
+    struct CopyOptions {
+        // False: a file that took the path meanwhile is left alone and the copy fails.
+        bool replaceExisting = false;
+        // The copy's permission bits, whatever the umask; nothing: as the umask gives them.
+        std::optional<std::filesystem::perms> permissions;
+    };
     // Writes every live object (pending changes included), with its key and this context's store
-    // identifier, to a new store file at `path`: under a temporary name first, then renamed into
-    // place, so a failure leaves nothing half-written there. With `replaceExisting` false a file
-    // that took `path` meanwhile is left alone and the copy fails. Needs an attached store
-    // (unavailable without one).
-    foundation::Status writeCopy(const std::filesystem::path& path, bool replaceExisting) const;
+    // identifier, to a new store file at `path`: under a temporary name first (with its permissions
+    // from the start), then renamed into place, so a failure leaves nothing half-written there. Needs
+    // an attached store (unavailable without one).
+    foundation::Status writeCopy(const std::filesystem::path& path, const CopyOptions& options) const;
+    foundation::Status writeCopy(const std::filesystem::path& path, bool replaceExisting) const
+    {
+        CopyOptions options;
+        options.replaceExisting = replaceExisting;
+        return writeCopy(path, options);
+    }
     // For a store whose file was removed: writes every live object anew at the store's path (same
     // identifier, so URIs stay valid) and saves to that file from then on; nothing stays unsaved.
     // On failure the context keeps its old store and its unsaved changes.
     foundation::Status recreateStore();
+    // The same in place of a store file that is there (one found damaged): the new file takes its
+    // name and its permissions; the old one is never written to.
+    foundation::Status rewriteStore();
 
 private:
     friend class Object;
@@ -122,11 +145,13 @@ private:
     // The same in another arena (a load on another thread).
     Object* makeObject(const EntityDescription& entity, std::vector<Value>* values, ObjectArena& arena);
     void destroyObjects();
+    foundation::Status replaceStoreFile(const CopyOptions& options);
 
     const ManagedObjectModel& model_;
     foundation::NotificationCenter& center_;
     std::unique_ptr<SqliteStore> store_;
     std::string storeIdentifier_;
+    LoadReport loadReport_;
     ObjectArena arena_;
     // Every object made here is in one of these two: the live ones per entity, the deleted ones
     // (kept for undo) in one list. Objects live in the arena; the lists are how they are destroyed.

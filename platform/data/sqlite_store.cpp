@@ -499,7 +499,7 @@ bool SqliteStore::loadMetadata(std::string& error)
 namespace {
 
 bool readRows(sqlite3* db, const std::filesystem::path& path, const EntityDescription& entity,
-              const std::function<void(StoredRow&)>& sink, std::string& error)
+              const std::function<void(StoredRow&)>& sink, std::string& error, std::size_t& unreadableValues)
 {
     std::string sql = "SELECT \"id\"";
     for (const auto& column : columnNames(entity))
@@ -550,19 +550,47 @@ bool readRows(sqlite3* db, const std::filesystem::path& path, const EntityDescri
     if (mismatches > 0)
         foundation::diagnostic(std::to_string(mismatches) + " stored values of " + entity.name()
                                + " were unreadable and read as empty");
+    unreadableValues += mismatches;
     return done;
 }
 
 } // namespace
 
-bool SqliteStore::loadRows(const EntityDescription& entity, const std::function<void(StoredRow&)>& sink,
-                           std::string& error)
+std::optional<std::string> SqliteStore::quickCheck() const
 {
-    return readRows(db_, path_, entity, sink, error);
+    // Ten findings say enough; the check stops counting there.
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db_, "PRAGMA quick_check(10)", -1, &stmt, nullptr) != SQLITE_OK) {
+        std::string problem = sqlite3_errmsg(db_);
+        sqlite3_finalize(stmt);
+        return problem;
+    }
+    std::string findings;
+    int step;
+    while ((step = sqlite3_step(stmt)) == SQLITE_ROW) {
+        const auto* text = sqlite3_column_text(stmt, 0);
+        const std::string finding = text ? reinterpret_cast<const char*>(text) : "";
+        if (finding == "ok")
+            continue;
+        findings += (findings.empty() ? "" : "; ") + finding;
+    }
+    if (step != SQLITE_DONE)
+        findings += (findings.empty() ? "" : "; ") + std::string(sqlite3_errmsg(db_));
+    sqlite3_finalize(stmt);
+    if (findings.empty())
+        return std::nullopt;
+    std::replace(findings.begin(), findings.end(), '\n', ' ');
+    return findings;
+}
+
+bool SqliteStore::loadRows(const EntityDescription& entity, const std::function<void(StoredRow&)>& sink,
+                           std::string& error, std::size_t& unreadableValues)
+{
+    return readRows(db_, path_, entity, sink, error, unreadableValues);
 }
 
 bool SqliteStore::loadRowsOnOwnConnection(const EntityDescription& entity, const std::function<void(StoredRow&)>& sink,
-                                          std::string& error) const
+                                          std::string& error, std::size_t& unreadableValues) const
 {
     std::string reason;
     sqlite3* db = connect(path_, SQLITE_OPEN_READONLY, options_.busyTimeoutMilliseconds, reason);
@@ -571,7 +599,7 @@ bool SqliteStore::loadRowsOnOwnConnection(const EntityDescription& entity, const
         return false;
     }
     const std::unique_ptr<sqlite3, int (*)(sqlite3*)> closer(db, sqlite3_close_v2); // on a throw too
-    return readRows(db, path_, entity, sink, error);
+    return readRows(db, path_, entity, sink, error, unreadableValues);
 }
 
 std::int64_t SqliteStore::nextPrimaryKey(const EntityDescription& entity) const

@@ -77,12 +77,19 @@ public:
     // Compares the file at path() with the one held open: a stat() and an fstat(), no I/O on the data.
     FileState fileState() const;
 
-    // Every row of an entity, in primary-key order; the sink may take the row's values.
-    bool loadRows(const EntityDescription& entity, const std::function<void(StoredRow&)>& sink, std::string& error);
+    // SQLite's quick check of the file's structure (pages, b-trees, free list; not whether indexes
+    // match their tables), in time linear in the file's size; writes nothing. Nothing when the file
+    // is sound, else what the check found (its first few findings, in one line).
+    std::optional<std::string> quickCheck() const;
+
+    // Every row of an entity, in primary-key order; the sink may take the row's values. Stored values
+    // of a foreign kind, and rows without a usable key, are left out and added to `unreadableValues`.
+    bool loadRows(const EntityDescription& entity, const std::function<void(StoredRow&)>& sink, std::string& error,
+                  std::size_t& unreadableValues);
     // The same over a read-only connection of its own, opened for the call: another thread may load
     // entities this way while loadRows() runs. Nothing may write to the store meanwhile.
     bool loadRowsOnOwnConnection(const EntityDescription& entity, const std::function<void(StoredRow&)>& sink,
-                                 std::string& error) const;
+                                 std::string& error, std::size_t& unreadableValues) const;
     // The next unused primary key of an entity (keys are never reused, even after deletions).
     std::int64_t nextPrimaryKey(const EntityDescription& entity) const;
 

@@ -13,6 +13,7 @@
 #include "model/timer.h"
 #include "ui/modal_test_hook.h"
 
+#include "support/damaged_store.h"
 #include "support/eventually.h"
 #include "support/faulty_vfs.h"
 #include "support/file_contents.h"
@@ -307,6 +308,51 @@ TEST_F(StoreSaveFailureTest, ASignalLeavesARecoveryFileWithEveryObjectAndAFailin
     QCoreApplication::processEvents();
     ASSERT_FALSE(hook.alerts.empty());
     EXPECT_TRUE(hook.alerts[0].alert.informativeText.contains(QString::fromStdString(recovered[0].string())));
+}
+
+TEST_F(StoreSaveFailureTest, ADamagedStoreIsToldAndNothingIsWrittenBeforeTheUsersChoice)
+{
+    open();
+    addProjects(4);
+    persistence.reset();
+    ASSERT_TRUE(testsupport::flipKeyBitOfSecondRow(storePath(), "Project"));
+    const std::string damaged = testsupport::readFile(storePath());
+    for (const bool goOn : {false, true}) {
+        SCOPED_TRACE(goOn ? "Continue" : "Quit");
+        open();
+        ASSERT_TRUE(persistence->damage().has_value());
+        const std::filesystem::path keptCopy = persistence->damage()->keptCopy;
+        EXPECT_EQ(testsupport::readFile(keptCopy), damaged);
+        ui::ModalTestHook hook;
+        hook.answerAlert = [goOn](const ui::PresentedAlert&) {
+            return goOn ? ui::alertFirstButtonReturn : ui::alertSecondButtonReturn;
+        };
+        quits = 0;
+        auto monitor = startMonitor();
+        monitor->setQuit([this] { ++quits; });
+        // A change while the question waits for its answer: kept, not written.
+        addProjects(1);
+        EXPECT_TRUE(persistence->hasUnsavedChanges());
+        EXPECT_EQ(testsupport::readFile(storePath()), damaged);
+        const auto alerts = windowModalAlerts(hook);
+        ASSERT_EQ(alerts.size(), 1u);
+        EXPECT_EQ(alerts[0]->alert.alertStyle, ui::AlertStyle::critical);
+        EXPECT_TRUE(alerts[0]->alert.informativeText.contains("out of order"));
+        EXPECT_TRUE(alerts[0]->alert.informativeText.contains(QString::fromStdString(keptCopy.string())));
+        EXPECT_EQ(alerts[0]->alert.buttons, (QStringList{"Continue", "Quit"}));
+        if (!goOn) {
+            ASSERT_TRUE(processEventsUntil([&] { return quits == 1; }));
+            EXPECT_EQ(testsupport::readFile(storePath()), damaged);
+            monitor.reset();
+            persistence.reset();
+            continue;
+        }
+        ASSERT_TRUE(processEventsUntil([&] { return !persistence->hasUnsavedChanges(); }));
+        EXPECT_EQ(quits, 0);
+        EXPECT_FALSE(persistence->awaitsDamageDecision());
+        EXPECT_EQ(projectNamesIn(storePath()), projectNamesInMemory());
+        EXPECT_EQ(testsupport::readFile(keptCopy), damaged);
+    }
 }
 
 TEST_F(StoreSaveFailureTest, AQuitSignalEndsAStuckMainLoopWithoutWritingTheStore)

@@ -1,6 +1,8 @@
 // The store file: persistence across contexts, files it must not touch, locking, migration, saves.
 #include "test_model.h"
 
+#include "support/damaged_store.h"
+
 #include <atomic>
 #include <fstream>
 #include <iterator>
@@ -440,6 +442,32 @@ TEST(SqliteStore, UnreadableValuesAndDanglingReferencesLoadAsEmpty)
     EXPECT_TRUE(data::isAbsent(notes[0]->value("when")));
     EXPECT_TRUE(data::isAbsent(notes[0]->value("amount")));
     EXPECT_EQ(notes[0]->toOne("folder"), nullptr);
+    // Told to the caller, which tells the user.
+    EXPECT_EQ(context->loadReport().unreadableValues, 2u);
+    EXPECT_EQ(context->loadReport().danglingReferences, 1u);
+    // The file itself is sound.
+    EXPECT_EQ(context->store()->quickCheck(), std::nullopt);
+}
+
+TEST(SqliteStore, TheQuickCheckFindsAFlippedKeyThatEveryRowStillReadsAround)
+{
+    TempDir dir;
+    const auto path = dir.path() / "Store.db";
+    NotificationCenter center;
+    {
+        auto context = testmodel::openContext(path, center);
+        for (const char* name : {"Ann", "Bob", "Cy", "Di"})
+            context->insertObject(entity("Person"))->setValue("name", std::string(name));
+        ASSERT_TRUE(context->save().isOk());
+    }
+    ASSERT_TRUE(testsupport::flipKeyBitOfSecondRow(path, "Person"));
+    const std::string damaged = readFile(path);
+    auto context = testmodel::openContext(path, center);
+    const std::optional<std::string> problem = context->store()->quickCheck();
+    ASSERT_TRUE(problem.has_value());
+    EXPECT_NE(problem->find("out of order"), std::string::npos) << *problem;
+    EXPECT_EQ(context->fetch(entity("Person")).size(), 4u);
+    EXPECT_EQ(readFile(path), damaged) << "the check wrote to the file";
 }
 
 TEST(SqliteStore, ACopyNeverTakesTheNameOfAnExistingFileUnlessAskedTo)

@@ -11,6 +11,7 @@
 
 #include "foundation/user_dirs.h"
 
+#include "support/damaged_store.h"
 #include "support/faulty_vfs.h"
 #include "support/scoped_environment.h"
 #include "support/temp_folder.h"
@@ -92,6 +93,7 @@ void expectFileHolds(const std::filesystem::path& file, data::ObjectContext& con
     NotificationCenter center;
     PersistenceController reader(copy, center);
     ASSERT_TRUE(reader.storeIsOpen()) << reader.statusMessage();
+    EXPECT_FALSE(reader.damage().has_value()) << reader.statusMessage();
     EXPECT_EQ(reader.managedObjectContext().storeIdentifier(), context.storeIdentifier());
     expectSameObjects(context, reader.managedObjectContext());
 }
@@ -199,6 +201,54 @@ TEST_F(StoreFailureTest, ACopyWrittenWhileTheStoreFailsOpensWithEveryObject)
     EXPECT_EQ(recovery->filename().string().rfind("Recovered ", 0), 0u) << *recovery;
     EXPECT_EQ(PersistenceController::recoveryFiles(), std::vector<std::filesystem::path>{*recovery});
     expectFileHolds(*recovery, context);
+}
+
+TEST_F(StoreFailureTest, ADamagedStoreIsKeptAsItWasAndWrittenAnewOnlyOnceTheUserGoesOn)
+{
+    {
+        NotificationCenter center;
+        PersistenceController controller(store(), center);
+        for (const char* name : {"One", "Two", "Three", "Four"})
+            addProjectWithTimer(controller.managedObjectContext(), name);
+        controller.managedObjectContext().processPendingChanges();
+    }
+    ASSERT_TRUE(testsupport::flipKeyBitOfSecondRow(store(), "Project"));
+    constexpr auto permissions =
+        std::filesystem::perms::owner_read | std::filesystem::perms::owner_write | std::filesystem::perms::group_read;
+    std::filesystem::permissions(store(), permissions);
+    const std::string damaged = readFile(store());
+
+    NotificationCenter center;
+    PersistenceController controller(store(), center);
+    ASSERT_TRUE(controller.damage().has_value());
+    const PersistenceController::StoreDamage damage = *controller.damage();
+    EXPECT_NE(damage.integrityProblem.find("out of order"), std::string::npos) << damage.integrityProblem;
+    EXPECT_EQ(damage.danglingReferences, 1u) << "the timer of the project whose key changed";
+    ASSERT_FALSE(damage.keptCopy.empty()) << damage.copyProblem;
+    EXPECT_EQ(damage.keptCopy.parent_path(), store().parent_path());
+    EXPECT_EQ(readFile(damage.keptCopy), damaged);
+    EXPECT_TRUE(controller.awaitsDamageDecision());
+
+    // Changes before the answer are kept, and nothing reaches the file.
+    auto& context = controller.managedObjectContext();
+    addProjectWithTimer(context, "Five");
+    context.processPendingChanges();
+    EXPECT_FALSE(controller.save());
+    EXPECT_TRUE(controller.hasUnsavedChanges());
+    EXPECT_EQ(readFile(store()), damaged);
+
+    // Going on writes what was read, and those changes, to a sound file with the old permissions.
+    ASSERT_TRUE(controller.continueWithDamagedStore()) << controller.statusMessage();
+    EXPECT_FALSE(controller.awaitsDamageDecision());
+    EXPECT_FALSE(controller.hasUnsavedChanges());
+    EXPECT_EQ(controller.status(), PersistenceController::Status::ok);
+    EXPECT_EQ(std::filesystem::status(store()).permissions(), permissions);
+    expectFileHolds(store(), context);
+    fetchAll<Project>(context).front()->setName(std::string("Renamed after"));
+    context.processPendingChanges();
+    EXPECT_FALSE(controller.hasUnsavedChanges());
+    expectFileHolds(store(), context);
+    EXPECT_EQ(readFile(damage.keptCopy), damaged);
 }
 
 TEST_F(StoreFailureTest, AStoreOpenedReadOnlyIsConnectedAnewOnceItIsWritable)
