@@ -3,6 +3,7 @@
 
 #include "model/persistence_controller.h"
 #include "ui/alerts.h"
+#include "ui/desktop_services.h"
 
 #include <QCoreApplication>
 #include <QWidget>
@@ -12,7 +13,7 @@ namespace app {
 StoreSaveMonitor::StoreSaveMonitor(model::PersistenceController& persistenceController, QWidget* window,
                                    MarkSetter setMark, QObject* parent)
     : QObject(parent), persistenceController_(persistenceController), window_(window), setMark_(std::move(setMark)),
-      quit_([] { QCoreApplication::quit(); })
+      quit_([] { QCoreApplication::quit(); }), reveal_([](const QUrl& file) { ui::revealInFileManager(file); })
 {
     retryTimer_.setSingleShot(true);
     connect(&retryTimer_, &QTimer::timeout, this, [this] { persistenceController_.save(); });
@@ -85,7 +86,7 @@ void StoreSaveMonitor::askAboutDamage()
 
 void StoreSaveMonitor::tellOfRecoveryFiles()
 {
-    const auto recovered = model::PersistenceController::recoveryFiles();
+    const auto recovered = persistenceController_.recoveryFilesOfThisStore();
     if (recovered.empty() || !window_) {
         saveStatusDidChange();
         return;
@@ -100,8 +101,11 @@ void StoreSaveMonitor::tellOfRecoveryFiles()
            "store. It opens like any store: to use it, quit Horavine and put it in place of %2. "
            "Horavine tells you of it at every launch until you move or delete it.")
             .arg(names.join(QStringLiteral("\n")), QString::fromStdString(persistenceController_.storePath().string())),
-        {}}
-        .beginSheetModal(*window_, [this](ui::ModalResponse) {
+        {tr("OK"), tr("Show in File Manager")}}
+        .beginSheetModal(*window_, [this, recovered](ui::ModalResponse response) {
+            if (response == ui::alertSecondButtonReturn)
+                for (const auto& file : recovered)
+                    reveal_(QUrl::fromLocalFile(QString::fromStdString(file.string())));
             saveStatusDidChange(); // the state of the store follows once the notice is read
         });
 }

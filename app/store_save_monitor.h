@@ -2,7 +2,7 @@
 // the cause in plain words, the "Not saved" mark while the episode lasts, the retries on its own with
 // back-off (besides the save at every change), the notice that a removed store file was written anew,
 // and at launch the question what to do with a store found damaged and the notice of recovery files
-// left by an earlier run.
+// an earlier run left of this store.
 #pragma once
 
 #include "foundation/notification_center.h"
@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QString>
 #include <QTimer>
+#include <QUrl>
 
 #include <functional>
 
@@ -34,10 +35,13 @@ public:
 
     // Quit chosen over a damaged store (default: QCoreApplication::quit()).
     void setQuit(std::function<void()> quit) { quit_ = std::move(quit); }
+    // Shows a file selected in the file manager (default: ui::revealInFileManager).
+    void setReveal(std::function<void(const QUrl& file)> reveal) { reveal_ = std::move(reveal); }
 
     // After the main window is up: asks what to do with a store found damaged (Continue writes it
-    // anew from what was read, Quit quits; nothing is written before the answer), tells of recovery
-    // files of earlier runs, then of a store that opened read-only, then follows every save.
+    // anew from what was read, Quit quits; nothing is written before the answer), tells of this
+    // store's recovery files of earlier runs, then of a store that opened read-only, then follows
+    // every save.
     void start();
 
     static QString notSavedMark();
@@ -55,6 +59,7 @@ private:
     QPointer<QWidget> window_;
     MarkSetter setMark_;
     std::function<void()> quit_;
+    std::function<void(const QUrl& file)> reveal_;
     QTimer retryTimer_;
     int warnedEpisode_ = 0;
     foundation::ObserverToken statusToken_;

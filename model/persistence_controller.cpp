@@ -340,9 +340,43 @@ bool PersistenceController::keepChangesOfReplacedStore()
     return failSave(SaveProblem::replaced, message);
 }
 
+namespace {
+
+constexpr auto ownerOnly = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write;
+
+std::string canonicalText(const std::filesystem::path& path)
+{
+    std::error_code ec;
+    const std::filesystem::path canonical = std::filesystem::weakly_canonical(path, ec);
+    return (ec ? path : canonical).string();
+}
+
+} // namespace
+
 foundation::Status PersistenceController::writeCopy(const std::filesystem::path& path) const
 {
-    return context_->writeCopy(path, true);
+    return context_->writeCopy(path, {.replaceExisting = true, .permissions = ownerOnly, .metadata = {}});
+}
+
+std::vector<std::filesystem::path> PersistenceController::recoveryFilesOfThisStore() const
+{
+    const std::string storeText = canonicalText(storePath_);
+    std::vector<std::filesystem::path> files;
+    for (const std::filesystem::path& file : recoveryFiles()) {
+        const auto metadata = data::SqliteStore::readMetadata(file);
+        if (!metadata)
+            continue;
+        const auto valueOf = [&metadata](std::string_view key) -> std::optional<std::string> {
+            for (const auto& [rowKey, value] : *metadata)
+                if (rowKey == key)
+                    return value;
+            return std::nullopt;
+        };
+        const std::optional<std::string> recoveredFrom = valueOf(recoveredFromKey);
+        if (recoveredFrom ? *recoveredFrom == storeText : valueOf("uuid") == context_->storeIdentifier())
+            files.push_back(file);
+    }
+    return files;
 }
 
 foundation::Result<std::filesystem::path> PersistenceController::writeRecoveryFile()
@@ -358,7 +392,10 @@ foundation::Result<std::filesystem::path> PersistenceController::writeRecoveryFi
         for (int n = 2; std::filesystem::exists(path, ec); ++n)
             path = folder / (stem + " " + std::to_string(n) + ".horavine");
     }
-    if (foundation::Status written = context_->writeCopy(path, true); !written.isOk())
+    const data::ObjectContext::CopyOptions options{.replaceExisting = true,
+                                                   .permissions = ownerOnly,
+                                                   .metadata = {{recoveredFromKey, canonicalText(storePath_)}}};
+    if (foundation::Status written = context_->writeCopy(path, options); !written.isOk())
         return written;
     recoveryFile_ = path;
     changedSinceRecoveryFile_ = false;

@@ -86,6 +86,9 @@ public:
     static std::filesystem::path recoveryFolder();
     // The recovery files in recoveryFolder(), oldest name first.
     static std::vector<std::filesystem::path> recoveryFiles();
+    // Those made from this store: each records the path of the store it was made from (files
+    // without that record go by the store's identifier).
+    std::vector<std::filesystem::path> recoveryFilesOfThisStore() const;
 
     data::ObjectContext& managedObjectContext() { return *context_; }
     const std::filesystem::path& storePath() const { return storePath_; }
@@ -123,12 +126,15 @@ public:
     // when nothing else changed, so that what the user was typing is saved too.
     bool saveWithEditInProgress();
     // Writes the whole store in memory to a new store file at `path`, which then opens like any
-    // store (same identifier, every object). An existing file there is replaced.
+    // store (same identifier, every object). An existing file there is replaced. Only its owner may
+    // read it (mode 0600): it holds all of the user's data.
     foundation::Status writeCopy(const std::filesystem::path& path) const;
     // Writes the whole store in memory to "Recovered <UTC date and time>.horavine" in
-    // recoveryFolder(); within one failure episode the same file is brought up to date. Answers its
-    // path.
+    // recoveryFolder(), mode 0600, recording the path of this store in it; within one failure
+    // episode the same file is brought up to date. Answers its path.
     foundation::Result<std::filesystem::path> writeRecoveryFile();
+    // The metadata key under which a recovery file records the store it was made from.
+    static constexpr const char* recoveredFromKey = "recoveredFrom";
     void setSaveHooks(std::function<void()> beforeSave, std::function<void()> afterSave);
 
     std::vector<data::Object*> fetch(const data::EntityDescription& entity, const data::Predicate& predicate = {},

@@ -672,7 +672,11 @@ foundation::Status ObjectContext::writeCopy(const std::filesystem::path& path, c
     for (const auto& entity : model_.entities())
         batch.nextKeys.emplace_back(entity.index(), nextKey_[static_cast<std::size_t>(entity.index())]);
     std::string error;
-    const bool written = copy->write(batch, error);
+    bool written = copy->write(batch, error);
+    for (const auto& [key, value] : copyOptions.metadata) {
+        if (written)
+            written = copy->writeMetadata(key, value, error);
+    }
     copy.reset(); // closes the connection and drops its lock before the file moves
     if (!written) {
         discardTemporary();

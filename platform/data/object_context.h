@@ -97,6 +97,8 @@ public:
         bool replaceExisting = false;
         // The copy's permission bits, whatever the umask; nothing: as the umask gives them.
         std::optional<std::filesystem::perms> permissions;
+        // Further rows of the copy's metadata table (key, text), such as where a copy came from.
+        std::vector<std::pair<std::string, std::string>> metadata;
     };
     // Writes every live object (pending changes included), with its key and this context's store
     // identifier, to a new store file at `path`: under a temporary name first (with its permissions

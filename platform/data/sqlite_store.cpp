@@ -643,6 +643,59 @@ bool SqliteStore::bindRow(sqlite3_stmt* stmt, const Object& object, std::string&
     return status == SQLITE_OK;
 }
 
+bool SqliteStore::writeMetadata(const std::string& key, const std::string& value, std::string& error)
+{
+    if (key == "uuid") {
+        error = "the identifier is not metadata to set";
+        return false;
+    }
+    sqlite3_stmt* stmt = statement(std::string("INSERT OR REPLACE INTO ") + metadataTable + " VALUES (?, ?)", error);
+    if (!stmt)
+        return false;
+    const bool written =
+        sqlite3_bind_text(stmt, 1, key.data(), static_cast<int>(key.size()), SQLITE_TRANSIENT) == SQLITE_OK
+        && sqlite3_bind_text(stmt, 2, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT) == SQLITE_OK
+        && sqlite3_step(stmt) == SQLITE_DONE;
+    if (!written) {
+        error = sqlite3_errmsg(db_);
+        lastWriteProblem_ = classify(sqlite3_extended_errcode(db_));
+    }
+    sqlite3_reset(stmt);
+    sqlite3_clear_bindings(stmt);
+    return written;
+}
+
+std::optional<std::vector<std::pair<std::string, std::string>>>
+SqliteStore::readMetadata(const std::filesystem::path& path)
+{
+    std::string ignored;
+    sqlite3* db = connect(path, SQLITE_OPEN_READONLY, 0, ignored);
+    if (!db)
+        return std::nullopt;
+    const std::unique_ptr<sqlite3, int (*)(sqlite3*)> closer(db, sqlite3_close_v2);
+    sqlite3_stmt* stmt = nullptr;
+    const std::string sql = std::string("SELECT key, value FROM ") + metadataTable;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(stmt);
+        return std::nullopt;
+    }
+    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> finalizer(stmt, sqlite3_finalize);
+    std::vector<std::pair<std::string, std::string>> rows;
+    int step;
+    while ((step = sqlite3_step(stmt)) == SQLITE_ROW) {
+        if (sqlite3_column_type(stmt, 0) != SQLITE_TEXT || sqlite3_column_type(stmt, 1) != SQLITE_TEXT)
+            continue;
+        const auto text = [stmt](int column) {
+            return std::string(reinterpret_cast<const char*>(sqlite3_column_text(stmt, column)),
+                               static_cast<std::size_t>(sqlite3_column_bytes(stmt, column)));
+        };
+        rows.emplace_back(text(0), text(1));
+    }
+    if (step != SQLITE_DONE)
+        return std::nullopt;
+    return rows;
+}
+
 bool SqliteStore::write(const Batch& batch, std::string& error)
 {
     // Rows in table and key order touch the file's pages in order, which keeps large batches

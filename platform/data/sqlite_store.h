@@ -102,6 +102,13 @@ public:
     };
     bool write(const Batch& batch, std::string& error);
     WriteProblem lastWriteProblem() const { return lastWriteProblem_; }
+    // Sets one text row of the store's metadata table (the identifier's key is refused).
+    bool writeMetadata(const std::string& key, const std::string& value, std::string& error);
+    // The text rows of the metadata table of the store file at `path`, read over a read-only
+    // connection of their own, without the lock and without writing; nothing when the file is no
+    // store of ours that can be read.
+    static std::optional<std::vector<std::pair<std::string, std::string>>>
+    readMetadata(const std::filesystem::path& path);
 
 private:
     SqliteStore(std::filesystem::path path, const ManagedObjectModel& model, const Options& options, sqlite3* db,

@@ -1,6 +1,8 @@
 // What the user sees when the store cannot be written: one warning per episode and the "Not saved"
 // mark until a retry of its own succeeds; the quit question with each of its answers; a recovery
-// file and a failing exit status when a signal ends the program.
+// file and a failing exit status when a signal ends the program, and at the next launch the notice
+// of this store's recovery files; a damaged store told before anything is written to it; and a
+// stuck main loop that a quitting signal still ends.
 #include "app/app_delegate.h"
 #include "app/store_save_monitor.h"
 #include "app/unix_signal_quitter.h"
@@ -301,13 +303,28 @@ TEST_F(StoreSaveFailureTest, ASignalLeavesARecoveryFileWithEveryObjectAndAFailin
     ASSERT_EQ(recovered.size(), 1u);
     EXPECT_EQ(projectNamesIn(recovered[0]), expected);
 
-    // The next launch tells of it, and where it is.
+    // Another store's recovery file lies beside it.
+    foundation::NotificationCenter otherCenter;
+    model::PersistenceController other(folder.path() / "Other" / "Projects.horavine", otherCenter);
+    model::initInContext<model::Project>(other.managedObjectContext())->setName("Other");
+    const auto othersRecovery = other.writeRecoveryFile();
+    ASSERT_TRUE(othersRecovery.hasValue()) << othersRecovery.status().message();
+
+    // The next launch tells of this store's file only, and shows it in the file manager when asked.
     vfs.failWrites(SQLITE_OK);
     ui::ModalTestHook hook;
-    auto monitor = startMonitor();
+    hook.answerAlert = [](const ui::PresentedAlert&) { return ui::alertSecondButtonReturn; };
+    auto monitor = std::make_unique<app::StoreSaveMonitor>(*persistence, &window, [](const QString&) {});
+    std::vector<QUrl> revealed;
+    monitor->setReveal([&revealed](const QUrl& file) { revealed.push_back(file); });
+    monitor->start();
     QCoreApplication::processEvents();
     ASSERT_FALSE(hook.alerts.empty());
     EXPECT_TRUE(hook.alerts[0].alert.informativeText.contains(QString::fromStdString(recovered[0].string())));
+    EXPECT_FALSE(hook.alerts[0].alert.informativeText.contains(QString::fromStdString(othersRecovery->string())));
+    EXPECT_EQ(hook.alerts[0].alert.buttons.value(1), "Show in File Manager");
+    ASSERT_TRUE(processEventsUntil([&] { return !revealed.empty(); }));
+    EXPECT_EQ(revealed, std::vector<QUrl>{QUrl::fromLocalFile(QString::fromStdString(recovered[0].string()))});
 }
 
 TEST_F(StoreSaveFailureTest, ADamagedStoreIsToldAndNothingIsWrittenBeforeTheUsersChoice)

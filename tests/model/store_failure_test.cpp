@@ -201,6 +201,19 @@ TEST_F(StoreFailureTest, ACopyWrittenWhileTheStoreFailsOpensWithEveryObject)
     EXPECT_EQ(recovery->filename().string().rfind("Recovered ", 0), 0u) << *recovery;
     EXPECT_EQ(PersistenceController::recoveryFiles(), std::vector<std::filesystem::path>{*recovery});
     expectFileHolds(*recovery, context);
+
+    // Both hold all of the user's data: only their owner may read them.
+    constexpr auto ownerOnly = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write;
+    EXPECT_EQ(std::filesystem::status(copy).permissions(), ownerOnly);
+    EXPECT_EQ(std::filesystem::status(*recovery).permissions(), ownerOnly);
+    // A recovery file records its store: another store's, beside it, is not this one's.
+    NotificationCenter otherCenter;
+    PersistenceController other(folder_.path() / "Other" / "Projects.horavine", otherCenter);
+    addProjectWithTimer(other.managedObjectContext(), "Other");
+    const auto othersRecovery = other.writeRecoveryFile();
+    ASSERT_TRUE(othersRecovery.hasValue()) << othersRecovery.status().message();
+    EXPECT_EQ(controller.recoveryFilesOfThisStore(), std::vector<std::filesystem::path>{*recovery});
+    EXPECT_EQ(other.recoveryFilesOfThisStore(), std::vector<std::filesystem::path>{*othersRecovery});
 }
 
 TEST_F(StoreFailureTest, ADamagedStoreIsKeptAsItWasAndWrittenAnewOnlyOnceTheUserGoesOn)
