@@ -226,15 +226,33 @@ std::unique_ptr<SqliteStore> SqliteStore::open(const std::filesystem::path& path
             *error = makeError(code, path, reason);
         return nullptr;
     };
+    // SQLite says "unable to open database file" for every problem of access; the user is told
+    // which permission is missing instead.
+    const std::string folder = path.parent_path().empty() ? std::string(".") : path.parent_path().string();
+    const auto denied = [](int code) { return code == EACCES || code == EPERM; };
     std::error_code ec;
     if (path.has_parent_path())
         std::filesystem::create_directories(path.parent_path(), ec);
+    if (ec && denied(ec.value()))
+        return fail(StoreError::Code::cannotOpen, "you may not create its folder " + folder + " (permission denied)");
     if (ec)
         return fail(StoreError::Code::ioError, "its folder cannot be created (" + ec.message() + ")");
 
     const bool existed = std::filesystem::exists(path, ec);
+    if (ec && denied(ec.value()))
+        return fail(StoreError::Code::cannotOpen, "you may not open its folder " + folder + " (permission denied)");
     if (existed && !std::filesystem::is_regular_file(path, ec))
         return fail(StoreError::Code::cannotOpen, "it is not a regular file");
+    if (existed) {
+        const int probe = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (probe < 0 && denied(errno))
+            return fail(StoreError::Code::cannotOpen, "you may not read it (permission denied)");
+        if (probe >= 0)
+            ::close(probe);
+    } else if (::access(folder.c_str(), W_OK | X_OK) != 0 && denied(errno)) {
+        return fail(StoreError::Code::cannotOpen,
+                    "it does not exist, and you may not create files in its folder " + folder + " (permission denied)");
+    }
     const int flags = SQLITE_OPEN_READWRITE | (existed ? 0 : SQLITE_OPEN_CREATE);
     std::string reason;
     sqlite3* db = connect(path, flags, options.busyTimeoutMilliseconds, reason);

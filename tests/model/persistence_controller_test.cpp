@@ -10,6 +10,7 @@
 #include "model/project.h"
 #include "model/timer.h"
 
+#include "support/child_process.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -170,6 +171,22 @@ TEST(PersistenceController, UnreadableNewerOrLockedStoresAreLeftAlone)
         EXPECT_EQ(controller.status(), PersistenceController::Status::cannotOpen);
         EXPECT_NE(controller.statusMessage().find("newer version"), std::string::npos);
     }
+    EXPECT_EQ(readFile(dir.store()), newer);
+
+    // A store the user may not read is told in those words (as root, by a child that is nobody).
+    std::filesystem::permissions(dir.store(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    const testsupport::ChildOutcome child = testsupport::runInChild([&dir] {
+        if (::geteuid() != 0)
+            std::filesystem::permissions(dir.store(), std::filesystem::perms::none);
+        else if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            return std::string("could not become nobody");
+        NotificationCenter center;
+        const PersistenceController controller(dir.store(), center);
+        return controller.statusMessage();
+    });
+    EXPECT_NE(child.report.find("cannot be opened: you may not read it"), std::string::npos) << child.report;
+    EXPECT_EQ(child.report.find("unable to open"), std::string::npos) << child.report;
+    std::filesystem::permissions(dir.store(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     EXPECT_EQ(readFile(dir.store()), newer);
 }
 
