@@ -1,5 +1,5 @@
-// The people picker's window, the reading of its place, the name list with its filter, the choice
-// of another place and the two ways its sheet ends.
+// The people picker's window, the reading of its place on a thread of its own, the name list with
+// its filter, the choice of another place and the two ways its sheet ends.
 #include "mainwindow/people_picker_view_controller.h"
 
 #include "model/client_import.h"
@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSortFilterProxyModel>
 #include <QStandardItemModel>
@@ -23,6 +24,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <system_error>
 
 namespace mainwindow {
 
@@ -50,6 +52,11 @@ PeoplePickerViewController::PeoplePickerViewController(foundation::DefaultsStore
     source->addWidget(chooseFileButton_);
     source->addWidget(chooseFolderButton_);
     layout->addLayout(source);
+    readProgress_ = new QProgressBar(this);
+    readProgress_->setRange(0, 1000);
+    readProgress_->setTextVisible(false);
+    readProgress_->hide();
+    layout->addWidget(readProgress_);
 
     filterField_ = new QLineEdit(this);
     filterField_->setPlaceholderText(tr("Search"));
@@ -94,11 +101,14 @@ PeoplePickerViewController::PeoplePickerViewController(foundation::DefaultsStore
         if (std::optional<std::string> remembered = defaults_->stringValue(contactsLocationKey);
             remembered && !remembered->empty())
             location = *remembered;
-    readPersons(location);
+    startReading(location, false);
     pickerSelectionChanged();
 }
 
-PeoplePickerViewController::~PeoplePickerViewController() = default;
+PeoplePickerViewController::~PeoplePickerViewController()
+{
+    stopReading();
+}
 
 PeoplePickerViewController* PeoplePickerViewController::show(QWidget& host, foundation::DefaultsStore* defaults,
                                                              Completion completion)
@@ -130,23 +140,80 @@ QString PeoplePickerViewController::displayName(const foundation::VCardPerson& p
     return QString::fromStdString(model::importedClientName(person));
 }
 
-bool PeoplePickerViewController::readPersons(const std::filesystem::path& location)
+void PeoplePickerViewController::startReading(const std::filesystem::path& location, bool rememberWhenRead)
 {
+    stopReading();
     contactsLocation_ = location;
     persons_.clear();
     personsModel_->clear();
-    foundation::Result<std::vector<foundation::VCardPerson>> read = foundation::readVCardLocation(location);
-    const QString place = QString::fromStdString(location.string());
+    locationLabel_->setText(tr("Reading %1…").arg(QString::fromStdString(location.string())));
+    readProgress_->setValue(0);
+    readProgress_->show();
+    readDone_ = false;
+    const int readNumber = ++readNumber_;
+    stopRead_ = std::make_shared<std::atomic<bool>>(false);
+    // The thread posts to the picker, which joins it before it goes: nothing is posted to a picker gone.
+    const auto readInBackground = [this, location, stop = stopRead_, readNumber, rememberWhenRead] {
+        const auto progress = [this, &stop, readNumber](std::uint64_t bytesRead, std::uint64_t bytesTotal) {
+            QMetaObject::invokeMethod(
+                this,
+                [this, readNumber, bytesRead, bytesTotal] {
+                    if (readNumber == readNumber_)
+                        showProgress(bytesRead, bytesTotal);
+                },
+                Qt::QueuedConnection);
+            return !stop->load();
+        };
+        auto read = std::make_shared<foundation::Result<foundation::VCardContents>>(
+            foundation::readVCardLocation(location, progress));
+        QMetaObject::invokeMethod(
+            this,
+            [this, read, readNumber, rememberWhenRead] {
+                if (readNumber == readNumber_)
+                    listPersons(std::move(*read), rememberWhenRead);
+            },
+            Qt::QueuedConnection);
+    };
+    try {
+        readThread_ = std::thread(readInBackground);
+    } catch (const std::system_error&) {
+        readInBackground(); // no thread to be had: read here, and list on the next turn as from a thread
+    }
+}
+
+void PeoplePickerViewController::stopReading()
+{
+    if (!readThread_.joinable())
+        return;
+    stopRead_->store(true);
+    readThread_.join();
+    ++readNumber_; // what it posted is not for the read to come
+}
+
+void PeoplePickerViewController::showProgress(std::uint64_t bytesRead, std::uint64_t bytesTotal)
+{
+    if (bytesTotal > 0)
+        readProgress_->setValue(static_cast<int>(std::min<std::uint64_t>(1000, bytesRead * 1000 / bytesTotal)));
+}
+
+void PeoplePickerViewController::listPersons(foundation::Result<foundation::VCardContents> read, bool remember)
+{
+    readDone_ = true;
+    readProgress_->hide();
+    const QString place = QString::fromStdString(contactsLocation_.string());
     if (!read.hasValue()) {
         // Nothing at the default place is no fault: the user has not chosen an address book yet.
-        if (!std::filesystem::exists(location))
+        if (!std::filesystem::exists(contactsLocation_))
             locationLabel_->setText(tr("No contacts at %1. Choose a vCard file or a folder of them.").arg(place));
         else
             locationLabel_->setText(
                 tr("The contacts cannot be read: %1").arg(QString::fromStdString(read.status().message())));
-        return false;
+        pickerSelectionChanged();
+        emit readFinished();
+        return;
     }
-    std::vector<foundation::VCardPerson> persons = std::move(read).value();
+    foundation::VCardContents contents = std::move(read).value();
+    std::vector<foundation::VCardPerson>& persons = contents.persons;
     std::vector<QString> names;
     names.reserve(persons.size());
     for (const foundation::VCardPerson& person : persons)
@@ -170,18 +237,30 @@ bool PeoplePickerViewController::readPersons(const std::filesystem::path& locati
         persons_.push_back(std::move(persons[index]));
     }
     personsModel_->invisibleRootItem()->appendRows(items);
-    locationLabel_->setText(tr("%n person(s) in %1", nullptr, static_cast<int>(persons_.size())).arg(place));
-    return true;
+    QStringList lines{persons_.size() == 1 ? tr("1 person in %1").arg(place)
+                                           : tr("%1 persons in %2").arg(persons_.size()).arg(place)};
+    if (contents.skippedCards > 0)
+        lines << (contents.skippedCards == 1 ? tr("1 card could not be read")
+                                             : tr("%1 cards could not be read").arg(contents.skippedCards));
+    if (!contents.unreadableFiles.empty())
+        lines << (contents.unreadableFiles.size() == 1
+                      ? tr("1 file could not be read: %1").arg(QString::fromStdString(contents.unreadableFiles[0]))
+                      : tr("%1 files could not be read, the first: %2")
+                            .arg(contents.unreadableFiles.size())
+                            .arg(QString::fromStdString(contents.unreadableFiles[0])));
+    locationLabel_->setText(lines.join(QStringLiteral("\n")));
+    pickerSelectionChanged();
+    if (remember && defaults_) {
+        if (foundation::Status status = defaults_->set(contactsLocationKey, contactsLocation_.string()); !status.isOk())
+            foundation::diagnostic("Could not remember the contacts location: " + status.message());
+    }
+    emit readFinished();
 }
 
 void PeoplePickerViewController::setContactsLocation(const std::filesystem::path& location)
 {
-    const bool read = readPersons(location);
+    startReading(location, true);
     pickerSelectionChanged();
-    if (!read || !defaults_)
-        return;
-    if (foundation::Status status = defaults_->set(contactsLocationKey, location.string()); !status.isOk())
-        foundation::diagnostic("Could not remember the contacts location: " + status.message());
 }
 
 std::optional<foundation::VCardPerson> PeoplePickerViewController::selectedPerson() const

@@ -19,6 +19,7 @@ enum class StatusCode {
     corruptData,     // stored or received data cannot be read
     unavailable,     // not possible now (locked, busy, shut down); may work later
     internal,        // a broken invariant of our own
+    cancelled,       // stopped on request before it was done
 };
 
 class Status {

@@ -1,5 +1,6 @@
-// vCard parsing: physical lines are unfolded into content lines, the name properties are decoded
-// (quoted-printable, CHARSET through ICU, escapes) and each well-formed card becomes one person.
+// vCard parsing as a stream: physical lines are unfolded into content lines as the bytes come, the
+// name properties are decoded (quoted-printable, CHARSET through ICU, escapes) and each well-formed
+// card becomes one person.
 #include "foundation/vcard_reader.h"
 
 #include "foundation/diagnostics.h"
@@ -8,9 +9,12 @@
 #include <unicode/ustring.h>
 
 #include <algorithm>
-#include <fstream>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <system_error>
+#include <unistd.h>
 
 namespace foundation {
 
@@ -217,15 +221,8 @@ std::string decodedValue(const ContentLine& line)
     return toUtf8(bytes, line.charset);
 }
 
-struct CardInProgress {
-    std::optional<std::vector<std::string>> n;
-    std::optional<std::vector<std::string>> org;
-    std::optional<std::string> fn;
-    bool kindOrg = false;
-    bool malformed = false;
-};
-
-VCardPerson personOf(const CardInProgress& card)
+template <typename Card>
+VCardPerson personOf(const Card& card)
 {
     VCardPerson person;
     if (card.n) {
@@ -244,171 +241,299 @@ VCardPerson personOf(const CardInProgress& card)
     return person;
 }
 
-// Splits at CRLF, LF or CR.
-std::vector<std::string_view> physicalLines(std::string_view bytes)
+std::string plural(std::size_t count, const std::string& one, const std::string& many)
 {
-    std::vector<std::string_view> lines;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (bytes[i] == '\n' || bytes[i] == '\r') {
-            lines.push_back(bytes.substr(start, i - start));
-            if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
-                ++i;
-            start = i + 1;
-        }
-    }
-    if (start < bytes.size())
-        lines.push_back(bytes.substr(start));
-    return lines;
+    return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
-bool isQuotedPrintableHead(std::string_view line)
+// Reads one file (of `size` bytes, when known) in pieces of `buffer`'s size; `bytesRead` counts on
+// over the files of a folder.
+Result<VCardContents> readFile(const std::filesystem::path& path, std::optional<std::uintmax_t> size,
+                               const VCardProgress& progress, std::vector<char>& buffer, std::uint64_t& bytesRead,
+                               std::uint64_t bytesTotal)
 {
-    const auto colon = line.find(':');
-    return colon != std::string_view::npos && containsIgnoringCase(line.substr(0, colon), "QUOTED-PRINTABLE");
-}
-
-std::string lineTooLongMessage(std::size_t lineNumber)
-{
-    return "line " + std::to_string(lineNumber) + " is longer than " + std::to_string(vCardMaxLineBytes >> 20) + " MiB";
-}
-
-Result<std::string> readWholeFile(const std::filesystem::path& path)
-{
-    std::error_code error;
-    const auto size = std::filesystem::file_size(path, error);
-    if (error)
-        return Status::failure(StatusCode::ioError, path.string() + ": " + error.message());
-    if (size > vCardMaxFileBytes)
+    const auto tooLarge = [&path] {
         return Status::failure(StatusCode::invalidArgument, path.string() + ": the file is larger than "
                                                                 + std::to_string(vCardMaxFileBytes >> 20) + " MiB");
-    std::ifstream stream(path, std::ios::binary);
-    if (!stream)
-        return Status::failure(StatusCode::ioError, path.string() + ": the file cannot be opened");
-    std::string bytes;
-    bytes.resize(std::size_t(size));
-    stream.read(bytes.data(), std::streamsize(size));
-    bytes.resize(std::size_t(stream.gcount()));
-    if (stream.bad())
-        return Status::failure(StatusCode::ioError, path.string() + ": the file cannot be read");
-    return bytes;
-}
-
-Result<std::vector<VCardPerson>> readFile(const std::filesystem::path& path)
-{
-    Result<std::string> bytes = readWholeFile(path);
-    if (!bytes.hasValue())
-        return bytes.status();
-    Result<VCardContents> contents = parseVCards(*bytes);
-    if (!contents.hasValue())
-        return Status::failure(contents.status().code(), path.string() + ": " + contents.status().message());
-    if (contents->skippedCards > 0)
-        diagnostic(path.string() + ": skipped " + std::to_string(contents->skippedCards) + " malformed vCard"
-                   + (contents->skippedCards == 1 ? "" : "s"));
-    return std::move(contents->persons);
+    };
+    if (!size) {
+        std::error_code error;
+        size = std::filesystem::file_size(path, error);
+        if (error)
+            return Status::failure(StatusCode::ioError, path.string() + ": " + error.message());
+    }
+    if (*size > vCardMaxFileBytes)
+        return tooLarge();
+    // Closed however the read ends.
+    struct Descriptor {
+        int number;
+        ~Descriptor()
+        {
+            if (number >= 0)
+                ::close(number);
+        }
+    } const file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (file.number < 0)
+        return Status::failure(StatusCode::ioError,
+                               path.string() + ": the file cannot be opened (" + std::strerror(errno) + ")");
+    VCardStreamParser parser;
+    std::uint64_t fileBytes = 0;
+    for (;;) {
+        const ssize_t count = ::read(file.number, buffer.data(), buffer.size());
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return Status::failure(StatusCode::ioError,
+                                   path.string() + ": the file cannot be read (" + std::strerror(errno) + ")");
+        if (count == 0)
+            break;
+        fileBytes += static_cast<std::uint64_t>(count);
+        if (fileBytes > vCardMaxFileBytes) // it grew while it was read
+            return tooLarge();
+        parser.feed(std::string_view(buffer.data(), static_cast<std::size_t>(count)));
+        bytesRead += static_cast<std::uint64_t>(count);
+        if (progress && !progress(bytesRead, std::max(bytesTotal, bytesRead)))
+            return Status::failure(StatusCode::cancelled, path.string() + ": the read was stopped");
+    }
+    VCardContents contents = parser.finish();
+    std::string leftOut;
+    if (contents.skippedCards > 0)
+        leftOut = "skipped " + plural(contents.skippedCards, "malformed vCard", "malformed vCards");
+    if (contents.skippedProperties > 0)
+        leftOut += (leftOut.empty() ? "" : "; ") + std::string("left out ")
+                   + plural(contents.skippedProperties, "property", "properties") + " longer than "
+                   + std::to_string(vCardMaxLineBytes >> 20) + " MiB";
+    if (!leftOut.empty())
+        diagnostic(path.string() + ": " + leftOut);
+    return contents;
 }
 
 } // namespace
 
-Result<VCardContents> parseVCards(std::string_view bytes)
+void VCardStreamParser::feed(std::string_view bytes)
 {
-    if (bytes.substr(0, 3) == "\xEF\xBB\xBF")
-        bytes.remove_prefix(3);
-
-    // Unfolding: a line starting with a blank continues the previous one without that blank; a
-    // quoted-printable value ending in '=' continues with the next line whatever it starts with.
-    std::vector<std::string> logical;
-    std::size_t lineNumber = 0;
-    bool softBreak = false;
-    for (std::string_view line : physicalLines(bytes)) {
-        ++lineNumber;
-        if (line.size() > vCardMaxLineBytes)
-            return Status::failure(StatusCode::invalidArgument, lineTooLongMessage(lineNumber));
-        if (softBreak) {
-            logical.back().append(line);
-        } else if (!logical.empty() && !line.empty() && (line.front() == ' ' || line.front() == '\t')) {
-            logical.back().append(line.substr(1));
-        } else {
-            logical.emplace_back(line);
+    // A byte order mark is dropped; the first bytes wait until it is clear whether they are one.
+    if (!headDone_) {
+        static constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
+        while (!bytes.empty() && head_.size() < byteOrderMark.size() && bytes.front() == byteOrderMark[head_.size()]) {
+            head_.push_back(bytes.front());
+            bytes.remove_prefix(1);
         }
-        if (logical.back().size() > vCardMaxLineBytes)
-            return Status::failure(StatusCode::invalidArgument, lineTooLongMessage(lineNumber));
-        softBreak = !logical.back().empty() && logical.back().back() == '=' && isQuotedPrintableHead(logical.back());
-        if (softBreak)
-            logical.back().pop_back();
+        if (head_.size() == byteOrderMark.size()) {
+            headDone_ = true;
+            head_.clear();
+        } else if (!bytes.empty()) {
+            headDone_ = true;
+            const std::string head = std::move(head_);
+            head_.clear();
+            feedContent(head);
+        }
     }
+    if (headDone_)
+        feedContent(bytes);
+}
 
-    VCardContents contents;
-    std::optional<CardInProgress> card;
-    for (const std::string& line : logical) {
-        if (trimmed(line).empty())
-            continue;
-        const std::optional<ContentLine> content = splitContentLine(line);
-        const bool begins = content && content->name == "BEGIN" && equalsIgnoringCase(trimmed(content->value), "VCARD");
-        const bool ends = content && content->name == "END" && equalsIgnoringCase(trimmed(content->value), "VCARD");
-        if (begins) {
-            if (card) // the card before was never closed
-                ++contents.skippedCards;
-            card.emplace();
+void VCardStreamParser::feedContent(std::string_view bytes)
+{
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        if (afterCarriageReturn_) {
+            afterCarriageReturn_ = false;
+            if (bytes[at] == '\n') { // the second half of CRLF
+                ++at;
+                continue;
+            }
+        }
+        if (bytes[at] == '\r' || bytes[at] == '\n') {
+            afterCarriageReturn_ = bytes[at] == '\r';
+            physicalLineEnded();
+            ++at;
             continue;
         }
-        if (!card) // text between cards belongs to no person
-            continue;
-        if (ends) {
-            if (card->malformed)
-                ++contents.skippedCards;
+        std::size_t end = at;
+        while (end < bytes.size() && bytes[end] != '\r' && bytes[end] != '\n')
+            ++end;
+        std::string_view run = bytes.substr(at, end - at);
+        at = end;
+        if (atLineStart_) {
+            atLineStart_ = false;
+            // Unfolding: a line starting with a blank continues the content line without that blank;
+            // after a quoted-printable soft break the next line continues it whatever it starts with.
+            if (softBreak_)
+                softBreak_ = false;
+            else if (lineOpen_ && (run.front() == ' ' || run.front() == '\t'))
+                run.remove_prefix(1);
             else
-                contents.persons.push_back(personOf(*card));
-            card.reset();
-            continue;
+                startLogicalLine();
         }
-        if (!content) {
-            card->malformed = true;
-            continue;
-        }
-        if (content->name == "N" && !card->n)
-            card->n = components(decodedValue(*content));
-        else if (content->name == "ORG" && !card->org)
-            card->org = components(decodedValue(*content));
-        else if (content->name == "FN" && !card->fn)
-            card->fn = components(decodedValue(*content)).front();
-        else if (content->name == "KIND")
-            card->kindOrg = equalsIgnoringCase(trimmed(content->value), "org")
-                            || equalsIgnoringCase(trimmed(content->value), "organization");
+        append(run);
     }
-    if (card)
-        ++contents.skippedCards;
+}
+
+void VCardStreamParser::append(std::string_view part)
+{
+    if (part.empty())
+        return;
+    lastByte_ = part.back();
+    if (lineTooLong_)
+        return;
+    if (line_.size() + part.size() > vCardMaxLineBytes) {
+        lineTooLong_ = true;
+        line_.clear();
+        return;
+    }
+    const std::size_t before = line_.size();
+    line_.append(part);
+    if (colon_ == std::string::npos) {
+        colon_ = line_.find(':', before);
+        if (colon_ != std::string::npos)
+            quotedPrintable_ = containsIgnoringCase(std::string_view(line_).substr(0, colon_), "QUOTED-PRINTABLE");
+    }
+}
+
+void VCardStreamParser::physicalLineEnded()
+{
+    if (atLineStart_) { // an empty physical line
+        if (softBreak_)
+            softBreak_ = false; // continues the content line with nothing
+        else
+            startLogicalLine();
+    }
+    atLineStart_ = true;
+    softBreak_ = lineOpen_ && lastByte_ == '=' && quotedPrintable_;
+    if (softBreak_ && !lineTooLong_) {
+        line_.pop_back();
+        lastByte_ = line_.empty() ? '\0' : line_.back();
+    }
+}
+
+void VCardStreamParser::startLogicalLine()
+{
+    if (lineOpen_)
+        logicalLineEnded();
+    line_.clear();
+    lineOpen_ = true;
+    lineTooLong_ = false;
+    lastByte_ = '\0';
+    colon_ = std::string::npos;
+    quotedPrintable_ = false;
+}
+
+void VCardStreamParser::logicalLineEnded()
+{
+    if (lineTooLong_) {
+        if (card_) // a photo, say: the card keeps its names
+            ++contents_.skippedProperties;
+        return;
+    }
+    if (trimmed(line_).empty())
+        return;
+    const std::optional<ContentLine> content = splitContentLine(line_);
+    const bool begins = content && content->name == "BEGIN" && equalsIgnoringCase(trimmed(content->value), "VCARD");
+    const bool ends = content && content->name == "END" && equalsIgnoringCase(trimmed(content->value), "VCARD");
+    if (begins) {
+        if (card_) // the card before was never closed
+            ++contents_.skippedCards;
+        card_.emplace();
+        return;
+    }
+    if (!card_) // text between cards belongs to no person
+        return;
+    if (ends) {
+        if (card_->malformed)
+            ++contents_.skippedCards;
+        else
+            contents_.persons.push_back(personOf(*card_));
+        card_.reset();
+        return;
+    }
+    if (!content) {
+        card_->malformed = true;
+        return;
+    }
+    if (content->name == "N" && !card_->n)
+        card_->n = components(decodedValue(*content));
+    else if (content->name == "ORG" && !card_->org)
+        card_->org = components(decodedValue(*content));
+    else if (content->name == "FN" && !card_->fn)
+        card_->fn = components(decodedValue(*content)).front();
+    else if (content->name == "KIND")
+        card_->kindOrg = equalsIgnoringCase(trimmed(content->value), "org")
+                         || equalsIgnoringCase(trimmed(content->value), "organization");
+}
+
+VCardContents VCardStreamParser::finish()
+{
+    if (!headDone_) {
+        headDone_ = true;
+        const std::string head = std::move(head_);
+        head_.clear();
+        feedContent(head);
+    }
+    if (!atLineStart_) // the last line has no line end
+        physicalLineEnded();
+    if (lineOpen_)
+        logicalLineEnded();
+    if (card_)
+        ++contents_.skippedCards;
+    VCardContents contents = std::move(contents_);
+    *this = VCardStreamParser();
     return contents;
 }
 
-Result<std::vector<VCardPerson>> readVCardLocation(const std::filesystem::path& fileOrFolder)
+VCardContents parseVCards(std::string_view bytes)
+{
+    VCardStreamParser parser;
+    parser.feed(bytes);
+    return parser.finish();
+}
+
+Result<VCardContents> readVCardLocation(const std::filesystem::path& fileOrFolder, const VCardProgress& progress)
 {
     std::error_code error;
-    if (!std::filesystem::is_directory(fileOrFolder, error))
-        return readFile(fileOrFolder);
+    std::uint64_t bytesRead = 0;
+    std::vector<char> buffer(std::size_t(64) << 10); // one for every file of a folder
+    if (!std::filesystem::is_directory(fileOrFolder, error)) {
+        const auto size = std::filesystem::file_size(fileOrFolder, error);
+        if (error)
+            return Status::failure(StatusCode::ioError, fileOrFolder.string() + ": " + error.message());
+        return readFile(fileOrFolder, size, progress, buffer, bytesRead, size);
+    }
 
-    std::vector<std::filesystem::path> files;
+    // Each file with its size (one stat each): the sizes make the total the progress is told against.
+    std::vector<std::pair<std::filesystem::path, std::optional<std::uintmax_t>>> files;
+    std::uint64_t bytesTotal = 0;
     for (std::filesystem::directory_iterator entries(fileOrFolder, error), end; !error && entries != end;
          entries.increment(error)) {
         const std::string extension = entries->path().extension().string();
-        if (equalsIgnoringCase(extension, ".vcf") && entries->is_regular_file(error))
-            files.push_back(entries->path());
+        if (equalsIgnoringCase(extension, ".vcf") && entries->is_regular_file(error)) {
+            std::error_code sizeError;
+            const auto size = entries->file_size(sizeError);
+            files.emplace_back(entries->path(), sizeError ? std::nullopt : std::optional<std::uintmax_t>(size));
+            if (!sizeError)
+                bytesTotal += std::min<std::uint64_t>(size, vCardMaxFileBytes);
+        }
     }
     if (error)
         return Status::failure(StatusCode::ioError, fileOrFolder.string() + ": " + error.message());
     std::sort(files.begin(), files.end());
 
-    std::vector<VCardPerson> persons;
-    for (const auto& file : files) {
-        Result<std::vector<VCardPerson>> filePersons = readFile(file);
-        if (!filePersons.hasValue()) {
-            diagnostic(filePersons.status().message());
+    VCardContents all;
+    for (const auto& [file, size] : files) {
+        Result<VCardContents> read = readFile(file, size, progress, buffer, bytesRead, bytesTotal);
+        if (!read.hasValue()) {
+            if (read.status().code() == StatusCode::cancelled)
+                return read.status();
+            diagnostic(read.status().message());
+            all.unreadableFiles.push_back(read.status().message());
             continue;
         }
-        persons.insert(persons.end(), std::make_move_iterator(filePersons->begin()),
-                       std::make_move_iterator(filePersons->end()));
+        all.persons.insert(all.persons.end(), std::make_move_iterator(read->persons.begin()),
+                           std::make_move_iterator(read->persons.end()));
+        all.skippedCards += read->skippedCards;
+        all.skippedProperties += read->skippedProperties;
     }
-    return persons;
+    return all;
 }
 
 } // namespace foundation

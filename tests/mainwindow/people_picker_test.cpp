@@ -1,6 +1,7 @@
 // Clients imported from vCard fixtures through the sidebar and the people picker, as the user does:
 // the name each kind of card gives, Cancel, the Import button following the selection, the filter,
-// and the address book's place (the default one, a chosen file remembered, one that cannot be read).
+// the address book's place (the default one, a chosen file remembered, one that cannot be read), and
+// a file with a photo over the line limit and a broken card.
 #include "mainwindow/clients_view_controller.h"
 #include "mainwindow/main_split_view_controller.h"
 #include "mainwindow/main_window_controller.h"
@@ -17,9 +18,11 @@
 #include "store_fixture.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QProgressBar>
 #include <QPushButton>
 
 #include <fstream>
@@ -56,12 +59,22 @@ protected:
         return "BEGIN:VCARD\r\nVERSION:3.0\r\n" + lines + "END:VCARD\r\n";
     }
 
-    // Opens the picker through the sidebar, as the File menu does.
+    // Opens the picker through the sidebar, as the File menu does, and waits until its place is read.
     PeoplePickerViewController& openPicker()
     {
         sidebar_->importClientFromContacts();
         EXPECT_NE(sidebar_->peoplePicker(), nullptr);
+        waitForRead(*sidebar_->peoplePicker());
         return *sidebar_->peoplePicker();
+    }
+    static void waitForRead(PeoplePickerViewController& picker)
+    {
+        QElapsedTimer waited;
+        waited.start();
+        while (picker.isReading() && waited.elapsed() < 30000)
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+        EXPECT_FALSE(picker.isReading()) << "the read did not end";
+        EXPECT_TRUE(picker.readProgress()->isHidden());
     }
     static QStringList listed(const PeoplePickerViewController& picker)
     {
@@ -193,6 +206,7 @@ TEST_F(PeoplePickerTest, AChosenFileIsRememberedAndTheNextPickerReadsIt)
     };
     picker.chooseFileButton()->click();
     settle();
+    waitForRead(picker);
     EXPECT_EQ(listed(picker), (QStringList{"Initech", "Jane Doe"}));
     EXPECT_EQ(defaults_->stringValue(PeoplePickerViewController::contactsLocationKey), chosen.string());
     picker.cancelAction();
@@ -210,13 +224,36 @@ TEST_F(PeoplePickerTest, APlaceThatCannotBeReadListsNobodySaysWhyAndIsNotRemembe
     EXPECT_TRUE(picker.chooseFileButton()->isEnabled());
     EXPECT_TRUE(picker.chooseFolderButton()->isEnabled());
 
-    const std::filesystem::path broken = root() / "long-line.vcf";
-    writeFile(broken, "BEGIN:VCARD\nN:" + std::string(foundation::vCardMaxLineBytes + 1, 'x') + "\nEND:VCARD\n");
+    const std::filesystem::path broken = root() / "too-large.vcf";
+    writeFile(broken, card("N:Doe;Jane;;;\r\n"));
+    std::filesystem::resize_file(broken, foundation::vCardMaxFileBytes + 1);
     picker.setContactsLocation(broken);
+    waitForRead(picker);
     EXPECT_TRUE(listed(picker).isEmpty());
     EXPECT_TRUE(picker.locationLabel()->text().startsWith("The contacts cannot be read"));
     EXPECT_FALSE(defaults_->stringValue(PeoplePickerViewController::contactsLocationKey).has_value());
     EXPECT_FALSE(picker.importButton()->isEnabled());
+}
+
+TEST_F(PeoplePickerTest, APhotoOverTheLineLimitAndABrokenCardCostOnlyThemselves)
+{
+    // A 2 MB photo, folded as address books write it.
+    std::string photo = "PHOTO;ENCODING=b;TYPE=JPEG:";
+    const std::string base64Line(74, 'Q');
+    while (photo.size() < (std::size_t(2) << 20))
+        photo += base64Line + "\r\n ";
+    photo += "AA==\r\n";
+    writeFile(contactsFolder() / "book.vcf", card("N:Doe;Jane;;;\r\n") + card("N:Photo;Pat;;;\r\n" + photo)
+                                                 + "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Broken;Bo;;;\r\n" // never closed
+                                                 + card("N:Roe;Rick;;;\r\n"));
+    PeoplePickerViewController& picker = openPicker();
+    EXPECT_EQ(listed(picker), (QStringList{"Jane Doe", "Pat Photo", "Rick Roe"}));
+    EXPECT_TRUE(picker.locationLabel()->text().contains("\n1 card could not be read"))
+        << picker.locationLabel()->text().toStdString();
+    picker.cancelAction();
+    settle();
+    import("Pat Photo");
+    EXPECT_EQ(clientNames(), std::vector<std::string>{"Pat Photo"});
 }
 
 } // namespace
