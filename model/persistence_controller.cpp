@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
+#include <system_error>
+#include <thread>
 
 namespace model {
 
@@ -137,11 +139,35 @@ PersistenceController::LoadedStore PersistenceController::loadStore(OpenedStore 
                        opened.status, std::move(opened.message), std::nullopt};
     if (!opened.store)
         return loaded;
-    std::optional<std::string> integrityProblem = opened.store->quickCheck();
+    // The check reads the whole file; it runs beside the load, on a connection of its own, and on
+    // the store's connection after the load where no thread or connection was to be had.
+    std::optional<std::string> integrityProblem;
+    bool checked = false;
+    std::thread checker;
+    try {
+        checker = std::thread([&integrityProblem, &checked, path = opened.store->path(),
+                               busyTimeout = opened.store->options().busyTimeoutMilliseconds] {
+            checked = data::SqliteStore::quickCheckOnOwnConnection(path, busyTimeout, integrityProblem);
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had: checked after the load.
+    }
+    struct Joiner {
+        std::thread& thread;
+        ~Joiner()
+        {
+            if (thread.joinable())
+                thread.join();
+        }
+    } joiner{checker}; // also when the load fails or throws
     if (!loaded.context->attachStore(std::move(opened.store), loaded.message)) {
         loaded.status = Status::cannotOpen;
         return loaded;
     }
+    if (checker.joinable())
+        checker.join();
+    if (!checked)
+        integrityProblem = loaded.context->store()->quickCheck();
     const data::ObjectContext::LoadReport& report = loaded.context->loadReport();
     if (integrityProblem || report.unreadableValues > 0 || report.danglingReferences > 0) {
         StoreDamage damage{integrityProblem.value_or(""), report.unreadableValues, report.danglingReferences, {}, {}};

@@ -574,12 +574,14 @@ bool readRows(sqlite3* db, const std::filesystem::path& path, const EntityDescri
 
 } // namespace
 
-std::optional<std::string> SqliteStore::quickCheck() const
+namespace {
+
+std::optional<std::string> quickCheckOf(sqlite3* db)
 {
     // Ten findings say enough; the check stops counting there.
     sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db_, "PRAGMA quick_check(10)", -1, &stmt, nullptr) != SQLITE_OK) {
-        std::string problem = sqlite3_errmsg(db_);
+    if (sqlite3_prepare_v2(db, "PRAGMA quick_check(10)", -1, &stmt, nullptr) != SQLITE_OK) {
+        std::string problem = sqlite3_errmsg(db);
         sqlite3_finalize(stmt);
         return problem;
     }
@@ -593,12 +595,31 @@ std::optional<std::string> SqliteStore::quickCheck() const
         findings += (findings.empty() ? "" : "; ") + finding;
     }
     if (step != SQLITE_DONE)
-        findings += (findings.empty() ? "" : "; ") + std::string(sqlite3_errmsg(db_));
+        findings += (findings.empty() ? "" : "; ") + std::string(sqlite3_errmsg(db));
     sqlite3_finalize(stmt);
     if (findings.empty())
         return std::nullopt;
     std::replace(findings.begin(), findings.end(), '\n', ' ');
     return findings;
+}
+
+} // namespace
+
+std::optional<std::string> SqliteStore::quickCheck() const
+{
+    return quickCheckOf(db_);
+}
+
+bool SqliteStore::quickCheckOnOwnConnection(const std::filesystem::path& path, int busyTimeoutMilliseconds,
+                                            std::optional<std::string>& findings)
+{
+    std::string ignored;
+    sqlite3* db = connect(path, SQLITE_OPEN_READONLY, busyTimeoutMilliseconds, ignored);
+    if (!db)
+        return false;
+    const std::unique_ptr<sqlite3, int (*)(sqlite3*)> closer(db, sqlite3_close_v2);
+    findings = quickCheckOf(db);
+    return true;
 }
 
 bool SqliteStore::loadRows(const EntityDescription& entity, const std::function<void(StoredRow&)>& sink,

@@ -81,6 +81,11 @@ public:
     // match their tables), in time linear in the file's size; writes nothing. Nothing when the file
     // is sound, else what the check found (its first few findings, in one line).
     std::optional<std::string> quickCheck() const;
+    // The same for the store file at `path` over a read-only connection of its own, opened for the
+    // call, so another thread can check while the rows load (the check uses nothing of a store
+    // object, which may go meanwhile); false, and nothing checked, when no connection could be opened.
+    static bool quickCheckOnOwnConnection(const std::filesystem::path& path, int busyTimeoutMilliseconds,
+                                          std::optional<std::string>& findings);
 
     // Every row of an entity, in primary-key order; the sink may take the row's values. Stored values
     // of a foreign kind, and rows without a usable key, are left out and added to `unreadableValues`.
