@@ -3,6 +3,7 @@
 // popover reports that it closed: Done gives false then false, Cancel true then false.
 #include "inspectors/client_editor_view_controller.h"
 
+#include "inspectors/currency_change_alert.h"
 #include "inspectors/key_tables.h"
 
 #include "model/client.h"
@@ -33,7 +34,15 @@ struct ClientEditorViewController::OpeningValues {
 };
 
 ClientEditorViewController::ClientEditorViewController(QWidget* parent)
-    : QWidget(parent), objectController_(new ui::ObjectController(clientKeys(), this))
+    : QWidget(parent),
+      objectController_(new ui::ObjectController(
+          clientKeys([this](model::Client& client, const std::optional<std::string>& newCurrency,
+                            std::function<void()> change) {
+              // Asked over the window the editor was opened from, as refusals are; until the answer
+              // the box shows the currency in force, and Change shows the new one through the store.
+              return askBeforeRelabellingBilledTimers(*alertWindow(), client, newCurrency, std::move(change));
+          }),
+          this))
 {
     setObjectName(QStringLiteral("ClientEditorViewController"));
     auto* layout = new QVBoxLayout(this);
@@ -68,11 +77,15 @@ ClientEditorViewController::ClientEditorViewController(QWidget* parent)
 
     bindFields();
     objectController_->setRefusalHandler([this](QWidget&, const QString& message) {
-        QWidget* window = presentingWindow_ ? presentingWindow_.data() : this->window();
         ui::Alert alert;
         alert.messageText = message;
-        alert.beginSheetModal(*window, [](ui::ModalResponse) {});
+        alert.beginSheetModal(*alertWindow(), [](ui::ModalResponse) {});
     });
+}
+
+QWidget* ClientEditorViewController::alertWindow()
+{
+    return presentingWindow_ ? presentingWindow_.data() : window();
 }
 
 ClientEditorViewController::~ClientEditorViewController()

@@ -2,7 +2,8 @@
 // bound to it, so each value reaches the client as its field finishes editing. For a client made just
 // before the editor opened it shows Done and Cancel (Cancel deletes the client again, and so does
 // Escape); for an existing client it has no buttons, closes when the user clicks elsewhere, and
-// Escape closes it with the client's values as they were when it opened.
+// Escape closes it with the client's values as they were when it opened. A currency that would show
+// billed timers of the client's projects in another currency is asked about first.
 #pragma once
 
 #include "foundation/notification_center.h"
@@ -80,6 +81,8 @@ private:
     void letGoOfEdits();
     void dismissController();
     void observeContext();
+    // Alerts go over the window the editor was opened from, which outlives the popover.
+    QWidget* alertWindow();
 
     model::Client* client_ = nullptr;
     bool isEditingNewClient_ = false;
@@ -92,7 +95,7 @@ private:
     QPushButton* cancelButton_ = nullptr;
     std::unique_ptr<ui::Popover> popover_;
     std::unique_ptr<OpeningValues> openingValues_;
-    // Refused values are told over the window the editor was opened from: the popover closes.
+    // Where refusals and the currency question are told (see alertWindow).
     QPointer<QWidget> presentingWindow_;
     foundation::ObserverToken contextToken_;
 };

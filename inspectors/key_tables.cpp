@@ -293,7 +293,7 @@ std::optional<std::string> textOrNone(const ui::BoundValue& value)
     return text && !text->empty() ? std::optional(*text) : std::nullopt;
 }
 
-std::optional<ui::KeyAccessor> clientKey(std::string_view key)
+std::optional<ui::KeyAccessor> clientKey(std::string_view key, const ClientCurrencyChangeGate& gate)
 {
     using model::Client;
     if (key == "name")
@@ -316,8 +316,12 @@ std::optional<ui::KeyAccessor> clientKey(std::string_view key)
     if (key == "currency")
         return accessor(
             key, [](void* c) { return optionalValue(entity<Client>(c).currency()); },
-            [](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
-                entity<Client>(c).setCurrency(textOrNone(value));
+            [gate](void* c, const ui::BoundValue& value) -> std::optional<std::string> {
+                Client& client = entity<Client>(c);
+                const std::optional<std::string> currency = textOrNone(value);
+                const auto change = [&client, currency] { client.setCurrency(currency); };
+                if (!gate || gate(client, currency, change))
+                    change();
                 return std::nullopt;
             });
     return std::nullopt;
@@ -348,9 +352,13 @@ ui::KeyTable timerKeys()
     return tableOf(timerKey);
 }
 
-ui::KeyTable clientKeys()
+ui::KeyTable clientKeys(ClientCurrencyChangeGate gate)
 {
-    return tableOf(clientKey);
+    return [gate = std::move(gate)](std::string_view keyPath) -> std::optional<ui::KeyAccessor> {
+        if (!keyPath.starts_with(contentPrefix))
+            return std::nullopt;
+        return clientKey(keyPath.substr(contentPrefix.size()), gate);
+    };
 }
 
 ui::KeyTable projectKeys(CurrencyChangeGate gate)

@@ -6,6 +6,7 @@
 #include "ui/object_controller.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,8 +15,9 @@ namespace data {
 class Object;
 }
 namespace model {
+class Client;
 class Project;
-}
+} // namespace model
 
 namespace inspectors {
 
@@ -31,15 +33,20 @@ std::vector<ui::ValueDependency> dependenciesOf(const data::Object* object, std:
 // billedHourlyRate, hourlyRate, project.hourlyRate, pauseEntriesLabelText (the last four read-only).
 ui::KeyTable timerKeys();
 
-// "content." followed by name (an empty text is stored as no name), hourlyRate (0 to the maximum rate,
-// kept to two places) and currency (an empty text is stored as none) of a client.
-ui::KeyTable clientKeys();
-
 // Asked before a write of the project's client or own currency would change the currency it shows
 // its billed timers in: `change` makes the write. True to write now; false when the gate writes later
 // (after asking the user) or never.
 using CurrencyChangeGate =
     std::function<bool(model::Project& project, const std::string& newCurrency, std::function<void()> change)>;
+// The same for a write of a client's currency (none when the text is emptied), which the projects
+// that take their currency from the client show.
+using ClientCurrencyChangeGate = std::function<bool(
+    model::Client& client, const std::optional<std::string>& newCurrency, std::function<void()> change)>;
+
+// "content." followed by name (an empty text is stored as no name), hourlyRate (0 to the maximum rate,
+// kept to two places) and currency (an empty text is stored as none) of a client. A change of currency
+// passes `gate` first, when given.
+ui::KeyTable clientKeys(ClientCurrencyChangeGate gate = {});
 
 // "content." followed by: client (one of the store's clients, or none), notes, customHourlyRate (0 to
 // the maximum rate), customCurrency (an empty text is no own currency), hourlyRate and currency (the

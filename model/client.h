@@ -5,6 +5,7 @@
 
 #include "foundation/decimal.h"
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -28,6 +29,9 @@ public:
     void setSortOrder(std::int64_t order) { setValue(sortOrderKey, order); }
 
     std::vector<Project*> projects() const;
+    // How many billed timers would be shown in another currency (their amounts unchanged) if the
+    // client's currency became `newCurrency`: those of its projects that take their currency from it.
+    std::size_t billedTimersRelabelledBy(const std::optional<std::string>& newCurrency) const;
 
 protected:
     void awakeFromInsert() override;

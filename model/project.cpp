@@ -1,4 +1,5 @@
-// Totals, rate and currency chains, timer creation, archiving and filtering of a project.
+// Totals, rate and currency chains, timer creation, archiving and filtering of a project; what a
+// client's new currency would relabel among its projects.
 #include "model/project.h"
 
 #include "model/client.h"
@@ -64,6 +65,18 @@ std::size_t Project::billedTimersRelabelledBy(const std::string& newCurrency) co
     const std::vector<Timer*> all = timers();
     return static_cast<std::size_t>(std::count_if(
         all.begin(), all.end(), [](const Timer* timer) { return timer->billed() && !timer->isDeleted(); }));
+}
+
+std::size_t Client::billedTimersRelabelledBy(const std::optional<std::string>& newCurrency) const
+{
+    // A project without a currency of its own would show the new one, or the locale's when it is none:
+    // what the chain gives a project whose own currency is the client's new one.
+    const std::string shown = Project::currencyOf(newCurrency, nullptr);
+    std::size_t billed = 0;
+    for (const Project* project : projects())
+        if (!project->isDeleted() && !project->customCurrency())
+            billed += project->billedTimersRelabelledBy(shown);
+    return billed;
 }
 
 std::string Project::currencyOf(const std::optional<std::string>& ownCurrency, const Client* owner)

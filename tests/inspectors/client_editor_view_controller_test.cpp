@@ -1,6 +1,6 @@
 // The client editor popover: the fields follow the client and write it as they finish editing, the
-// rate is an exact decimal in range, the buttons only for a new client, and the completion calls of
-// Done, Cancel and a click outside in their order.
+// rate is an exact decimal in range, the buttons only for a new client, the completion calls of Done,
+// Cancel and a click outside in their order, and the question before billed timers are relabelled.
 #include "inspectors/client_editor_view_controller.h"
 
 #include "inspectors/key_tables.h"
@@ -175,6 +175,68 @@ TEST_F(ClientEditorTest, TheCurrencyBoxListsTheCommonSymbolsFirstAndShowsTheClie
     acme->setName(std::string("Renamed"));
     endTurn();
     EXPECT_EQ(editor->nameField()->text(), "Renamed");
+}
+
+// A client's currency is shown by its projects that have none of their own, billed timers included:
+// before those are relabelled the user is asked, with their number named, and Cancel keeps the
+// currency, in the store and in the box.
+TEST_F(ClientEditorTest, ACurrencyThatRelabelsBilledTimersOfTheClientsProjectsIsAskedFirst)
+{
+    model::Client* acme = client("ACME");
+    acme->setCurrency(std::string("$"));
+    model::Project* website = project("Website", false, acme);
+    model::Project* intranet = project("Intranet", false, acme);
+    model::Project* ownCurrency = project("Abroad", false, acme);
+    ownCurrency->setCustomCurrency(std::string("€"));
+    model::Client* globex = client("Globex");
+    globex->setCurrency(std::string("$"));
+    model::Project* elsewhere = project("Portal", false, globex);
+    elsewhere->setCustomCurrency(std::string("$"));
+    for (model::Project* billedOn : {website, website, intranet, ownCurrency, elsewhere})
+        periodTimer(billedOn, testsupport::march(4, 8), 60)->setBilled(true);
+    periodTimer(website, testsupport::march(5, 8), 60);
+    ui::ModalTestHook hook;
+    std::vector<ui::ModalResponse> answers{ui::alertSecondButtonReturn, ui::alertFirstButtonReturn};
+    hook.answerAlert = [&answers](const ui::PresentedAlert&) {
+        const ui::ModalResponse answer = answers.front();
+        answers.erase(answers.begin());
+        return answer;
+    };
+    auto editor = openEditor(acme, false);
+    const auto typeCurrency = [&editor](const QString& text) {
+        editor->currencyComboBox()->setCurrentText(text);
+        Q_EMIT editor->currencyComboBox()->lineEdit()->editingFinished();
+        settle();
+    };
+
+    typeCurrency("CHF");
+    ASSERT_EQ(hook.alerts.size(), 1u);
+    EXPECT_EQ(hook.alerts[0].alert.messageText, "Change the currency of “ACME” to CHF?");
+    EXPECT_TRUE(hook.alerts[0].alert.informativeText.startsWith(
+        "3 billed timers of this client's projects will be shown in CHF"));
+    EXPECT_EQ(hook.alerts[0].alert.buttons, (QStringList{"Change", "Cancel"}));
+    EXPECT_EQ(hook.alerts[0].window.data(), &host_);
+    EXPECT_EQ(acme->currency(), "$");
+    EXPECT_EQ(website->currency(), "$");
+    EXPECT_EQ(editor->currencyComboBox()->currentText(), "$");
+    ASSERT_NE(editor->popover(), nullptr);
+
+    typeCurrency("CHF");
+    ASSERT_EQ(hook.alerts.size(), 2u);
+    EXPECT_EQ(acme->currency(), "CHF");
+    EXPECT_EQ(intranet->currency(), "CHF");
+    endTurn();
+    EXPECT_EQ(editor->currencyComboBox()->currentText(), "CHF");
+    editor->popover()->close();
+    settle();
+
+    // Billed timers only on projects with a currency of their own: nothing is asked.
+    auto other = openEditor(globex, false);
+    other->currencyComboBox()->setCurrentText("£");
+    Q_EMIT other->currencyComboBox()->lineEdit()->editingFinished();
+    settle();
+    EXPECT_EQ(globex->currency(), "£");
+    EXPECT_EQ(hook.alerts.size(), 2u);
 }
 
 TEST_F(ClientEditorTest, WithoutAClientTheButtonsOnlyCloseAndComplete)
