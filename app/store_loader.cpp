@@ -27,9 +27,15 @@ StoreLoader::StoreLoader(Open open, Load load, QObject* parent)
         bool openSettled = false;
         try {
             OpenedStore opened = open();
+            if (opened.store)
+                opened.store->setStopToken(stop_.get_token());
             openedPromise_.set_value(opened.store != nullptr);
             openSettled = true;
-            loadedPromise_.set_value(load(std::move(opened)));
+            LoadedStore loaded = load(std::move(opened));
+            // The main thread saves through this store from now on: nothing may stop that.
+            if (loaded.context && loaded.context->store())
+                loaded.context->store()->setStopToken({});
+            loadedPromise_.set_value(std::move(loaded));
         } catch (...) {
             // Passed on to the main thread, which would have met it loading there itself.
             if (!openSettled)
@@ -43,6 +49,7 @@ StoreLoader::StoreLoader(Open open, Load load, QObject* parent)
 
 StoreLoader::~StoreLoader()
 {
+    stop_.request_stop();
     if (thread_.joinable())
         thread_.join();
 }

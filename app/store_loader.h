@@ -12,6 +12,7 @@
 #include <functional>
 #include <future>
 #include <optional>
+#include <stop_token>
 #include <thread>
 
 namespace app {
@@ -29,7 +30,8 @@ public:
     StoreLoader(std::filesystem::path storePath, foundation::NotificationCenter& center, QObject* parent = nullptr);
     // The same with other steps (tests hold the load back with them).
     StoreLoader(Open open, Load load, QObject* parent = nullptr);
-    // Waits for the loading thread: a quit during the load ends only once nothing reads the file.
+    // Stops the load and waits for the loading thread: a quit during the load ends promptly, and
+    // only once nothing reads the file.
     ~StoreLoader() override;
     StoreLoader(const StoreLoader&) = delete;
     StoreLoader& operator=(const StoreLoader&) = delete;
@@ -49,6 +51,7 @@ private:
     std::promise<bool> openedPromise_;
     std::future<bool> opened_;
     std::optional<bool> didOpen_;
+    std::stop_source stop_; // handed to the opened store, so that its reads end at the destructor
     std::promise<LoadedStore> loadedPromise_;
     std::future<LoadedStore> loaded_;
     std::thread thread_;

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
+#include <stop_token>
 #include <system_error>
 #include <thread>
 
@@ -143,11 +144,12 @@ PersistenceController::LoadedStore PersistenceController::loadStore(OpenedStore 
     // the store's connection after the load where no thread or connection was to be had.
     std::optional<std::string> integrityProblem;
     bool checked = false;
+    const std::stop_token stop = opened.store->stopToken();
     std::thread checker;
     try {
         checker = std::thread([&integrityProblem, &checked, path = opened.store->path(),
-                               busyTimeout = opened.store->options().busyTimeoutMilliseconds] {
-            checked = data::SqliteStore::quickCheckOnOwnConnection(path, busyTimeout, integrityProblem);
+                               busyTimeout = opened.store->options().busyTimeoutMilliseconds, stop] {
+            checked = data::SqliteStore::quickCheckOnOwnConnection(path, busyTimeout, integrityProblem, stop);
         });
     } catch (const std::system_error&) {
         // No thread to be had: checked after the load.
@@ -160,14 +162,27 @@ PersistenceController::LoadedStore PersistenceController::loadStore(OpenedStore 
                 thread.join();
         }
     } joiner{checker}; // also when the load fails or throws
+    // A stopped load failed for no fault of the file: nothing is checked further or called damaged.
+    const auto stopped = [&] {
+        if (!stop.stop_requested())
+            return false;
+        loaded.status = Status::cannotOpen;
+        loaded.message = "The load of the store " + loaded.storePath.string() + " was stopped before it ended.";
+        return true;
+    };
     if (!loaded.context->attachStore(std::move(opened.store), loaded.message)) {
+        stopped();
         loaded.status = Status::cannotOpen;
         return loaded;
     }
     if (checker.joinable())
         checker.join();
+    if (stopped())
+        return loaded;
     if (!checked)
         integrityProblem = loaded.context->store()->quickCheck();
+    if (stopped())
+        return loaded;
     const data::ObjectContext::LoadReport& report = loaded.context->loadReport();
     if (integrityProblem || report.unreadableValues > 0 || report.danglingReferences > 0) {
         StoreDamage damage{integrityProblem.value_or(""), report.unreadableValues, report.danglingReferences, {}, {}};

@@ -64,7 +64,8 @@ public:
     static OpenedStore openStore(std::filesystem::path storePath);
     // Checks the file's structure (time linear in its size), then loads every object of an opened
     // store into a new context that posts to `center`. A damaged file (or values and references it
-    // could not read) is copied beside itself, as it is, and told in `damage`.
+    // could not read) is copied beside itself, as it is, and told in `damage`. A request to the
+    // store's stop token ends the load early as cannotOpen, and nothing is called damaged.
     static LoadedStore loadStore(OpenedStore opened, foundation::NotificationCenter& center);
 
     // Opens (or creates) the store at `storePath`. When it cannot be opened the controller still

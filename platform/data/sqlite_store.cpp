@@ -576,6 +576,18 @@ bool readRows(sqlite3* db, const std::filesystem::path& path, const EntityDescri
 
 namespace {
 
+// SQLite asks every thousand steps of a statement; a request to stop ends it with SQLITE_INTERRUPT.
+void watchStop(sqlite3* db, const std::stop_token& stop)
+{
+    if (!stop.stop_possible()) {
+        sqlite3_progress_handler(db, 0, nullptr, nullptr);
+        return;
+    }
+    sqlite3_progress_handler(
+        db, 1000, [](void* token) { return static_cast<const std::stop_token*>(token)->stop_requested() ? 1 : 0; },
+        const_cast<std::stop_token*>(&stop));
+}
+
 std::optional<std::string> quickCheckOf(sqlite3* db)
 {
     // Ten findings say enough; the check stops counting there.
@@ -610,16 +622,23 @@ std::optional<std::string> SqliteStore::quickCheck() const
     return quickCheckOf(db_);
 }
 
+void SqliteStore::setStopToken(std::stop_token stop)
+{
+    stop_ = std::move(stop);
+    watchStop(db_, stop_);
+}
+
 bool SqliteStore::quickCheckOnOwnConnection(const std::filesystem::path& path, int busyTimeoutMilliseconds,
-                                            std::optional<std::string>& findings)
+                                            std::optional<std::string>& findings, std::stop_token stop)
 {
     std::string ignored;
     sqlite3* db = connect(path, SQLITE_OPEN_READONLY, busyTimeoutMilliseconds, ignored);
     if (!db)
         return false;
     const std::unique_ptr<sqlite3, int (*)(sqlite3*)> closer(db, sqlite3_close_v2);
+    watchStop(db, stop);
     findings = quickCheckOf(db);
-    return true;
+    return !stop.stop_requested(); // what a stopped check found says nothing of the file
 }
 
 bool SqliteStore::loadRows(const EntityDescription& entity, const std::function<void(StoredRow&)>& sink,
@@ -638,6 +657,7 @@ bool SqliteStore::loadRowsOnOwnConnection(const EntityDescription& entity, const
         return false;
     }
     const std::unique_ptr<sqlite3, int (*)(sqlite3*)> closer(db, sqlite3_close_v2); // on a throw too
+    watchStop(db, stop_);
     return readRows(db, path_, entity, sink, error, unreadableValues);
 }
 

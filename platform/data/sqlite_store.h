@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,11 @@ public:
     // Compares the file at path() with the one held open: a stat() and an fstat(), no I/O on the data.
     FileState fileState() const;
 
+    // Loads and checks end early, and fail, once `stop` is requested (a quit during the load): on the
+    // store's connection and on the connections of their own. An empty token lets them run to the end.
+    void setStopToken(std::stop_token stop);
+    const std::stop_token& stopToken() const { return stop_; }
+
     // SQLite's quick check of the file's structure (pages, b-trees, free list; not whether indexes
     // match their tables), in time linear in the file's size; writes nothing. Nothing when the file
     // is sound, else what the check found (its first few findings, in one line).
@@ -85,7 +91,7 @@ public:
     // call, so another thread can check while the rows load (the check uses nothing of a store
     // object, which may go meanwhile); false, and nothing checked, when no connection could be opened.
     static bool quickCheckOnOwnConnection(const std::filesystem::path& path, int busyTimeoutMilliseconds,
-                                          std::optional<std::string>& findings);
+                                          std::optional<std::string>& findings, std::stop_token stop = {});
 
     // Every row of an entity, in primary-key order; the sink may take the row's values. Stored values
     // of a foreign kind, and rows without a usable key, are left out and added to `unreadableValues`.
@@ -138,6 +144,7 @@ private:
     int lockFd_ = -1;
     bool largeCache_ = false;
     WriteProblem lastWriteProblem_ = WriteProblem::none;
+    std::stop_token stop_;
     std::string uuid_;
     std::vector<std::int64_t> nextKeys_;
     std::vector<std::string> insertSql_, updateSql_, deleteSql_; // per entity index

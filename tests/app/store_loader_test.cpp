@@ -25,6 +25,7 @@
 #include <fstream>
 #include <future>
 #include <stdexcept>
+#include <thread>
 
 using model::PersistenceController;
 
@@ -200,6 +201,53 @@ TEST_F(StoreLoaderTest, AStoreThatCannotBeOpenedIsKnownBeforeTheLoad)
     }
     std::ifstream in(storePath(), std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), junk);
+}
+
+// A quit during the load (the loader goes before the load is in) stops the reads at once rather than
+// after every row, and a stopped load is no damage: no copy of the file, no finding to tell.
+TEST_F(StoreLoaderTest, ALoaderThatGoesDuringTheLoadStopsItAndCallsNothingDamaged)
+{
+    constexpr std::size_t written = 3000;
+    {
+        PersistenceController writer(storePath(), center_);
+        for (std::size_t i = 0; i < written; ++i)
+            model::initInContext<model::Project>(writer.managedObjectContext())->setName("P" + std::to_string(i));
+        writer.managedObjectContext().processPendingChanges();
+        ASSERT_FALSE(writer.hasUnsavedChanges());
+    }
+    bool sawStop = false;
+    PersistenceController::Status status = PersistenceController::Status::ok;
+    std::optional<PersistenceController::StoreDamage> damage;
+    std::size_t loadedProjects = written;
+    {
+        app::StoreLoader loader([path = storePath()] { return PersistenceController::openStore(path); },
+                                [&](app::StoreLoader::OpenedStore opened) {
+                                    // The load starts once the loader is on its way out.
+                                    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+                                    while (!opened.store->stopToken().stop_requested()
+                                           && std::chrono::steady_clock::now() < deadline)
+                                        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                                    sawStop = opened.store->stopToken().stop_requested();
+                                    auto loaded = PersistenceController::loadStore(std::move(opened), center_);
+                                    status = loaded.status;
+                                    damage = loaded.damage;
+                                    loadedProjects = model::fetchAll<model::Project>(*loaded.context).size();
+                                    return loaded;
+                                });
+        ASSERT_TRUE(loader.waitUntilOpened());
+    }
+    EXPECT_TRUE(sawStop);
+    EXPECT_EQ(status, PersistenceController::Status::cannotOpen);
+    EXPECT_LT(loadedProjects, written);
+    EXPECT_FALSE(damage);
+    std::size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder()))
+        ++files;
+    EXPECT_EQ(files, 1u); // the store alone
+    // Loaded to the end when nothing stops it.
+    app::StoreLoader loader(storePath(), center_);
+    PersistenceController controller(loader.take());
+    EXPECT_EQ(model::fetchAll<model::Project>(controller.managedObjectContext()).size(), written);
 }
 
 // An error thrown on the loading thread is met on the main thread where it would have been met
