@@ -371,8 +371,10 @@ TEST_F(URLSessionTest, AProcessEndsCleanlyWithItsSessionsThreadInTheMiddleOfHand
         const int status =
             testsupport::runProgram({HORAVINE_EXIT_CHILD, server.url("/"), certificates->rootA.certificatePEM.string()},
                                     output.string(), output.string(), 60s);
+        std::ifstream printed(output);
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-            << "run " << run << ": status " << status << (WIFSIGNALED(status) ? " (signal)" : "");
+            << "run " << run << ": status " << status << (WIFSIGNALED(status) ? " (signal)" : "") << ", output:\n"
+            << std::string(std::istreambuf_iterator<char>(printed), {});
     }
 }
 

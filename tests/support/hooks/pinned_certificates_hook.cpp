@@ -12,10 +12,11 @@ struct Replacement {
     std::optional<KSTCertificateArray> certificates;
 };
 
+// Never destroyed: a session's thread may still read it while the process ends.
 Replacement& replacement()
 {
-    static Replacement shared;
-    return shared;
+    static auto* shared = new Replacement;
+    return *shared;
 }
 
 } // namespace
