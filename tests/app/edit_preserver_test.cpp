@@ -8,6 +8,7 @@
 #include "inspectors/project_inspector_view_controller.h"
 #include "model/fetch_helpers.h"
 #include "model/project.h"
+#include "signal_quit_child.h"
 #include "ui/autosizing_text_field.h"
 
 #include "support/temp_folder.h"
@@ -228,20 +229,8 @@ TEST_F(EditPreserverTest, ASignalQuitSavesTheNoteBeingTyped)
     ASSERT_TRUE(pane->notesField()->isEditing());
     ASSERT_FALSE(persistence.managedObjectContext().hasUnsavedChanges());
 
-    std::fflush(nullptr);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        auto delegate = makeDelegate();
-        app::UnixSignalQuitter quitter({SIGTERM});
-        quitter.setQuitStatus([&delegate] { return delegate->terminateWithoutAsking(); });
-        QTimer::singleShot(0, [] { ::kill(::getpid(), SIGTERM); });
-        const int status = QCoreApplication::exec();
-        std::fflush(nullptr);
-        _exit(status);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    const int status = apptest::quitBySignalInChild([this] { return makeDelegate(); });
+    ASSERT_NE(status, -1);
     ASSERT_TRUE(WIFEXITED(status)) << "the child ended by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 0);
 

@@ -6,6 +6,7 @@
 #include "app/app_delegate.h"
 #include "app/store_save_monitor.h"
 #include "app/unix_signal_quitter.h"
+#include "signal_quit_child.h"
 
 #include "foundation/defaults_store.h"
 #include "model/fetch_helpers.h"
@@ -283,20 +284,8 @@ TEST_F(StoreSaveFailureTest, ASignalLeavesARecoveryFileWithEveryObjectAndAFailin
     vfs.failWrites(SQLITE_FULL);
     addProjects(2);
     const auto expected = projectNamesInMemory();
-    std::fflush(nullptr);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        auto delegate = makeDelegate();
-        app::UnixSignalQuitter quitter({SIGTERM});
-        quitter.setQuitStatus([&delegate] { return delegate->terminateWithoutAsking(); });
-        QTimer::singleShot(0, [] { ::kill(::getpid(), SIGTERM); });
-        const int status = QCoreApplication::exec();
-        std::fflush(nullptr);
-        _exit(status);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    const int status = apptest::quitBySignalInChild([this] { return makeDelegate(); });
+    ASSERT_NE(status, -1);
     ASSERT_TRUE(WIFEXITED(status)) << "the child ended by signal " << WTERMSIG(status);
     EXPECT_NE(WEXITSTATUS(status), 0);
     const auto recovered = model::PersistenceController::recoveryFiles();
