@@ -67,13 +67,14 @@ struct Exporter {
     // fills (labels, sums, "_hidden") left for it.
     static std::string htmlTimerFragment(const model::Timer& timer, const ExportFields& fields);
 
-    // PDF and printing: the HTML page without its hidden elements, laid out once at the printable size
-    // of the locale's paper (LC_PAPER; Letter in en_US, A4 in de_DE) with margins of 35 points (45 at
-    // the top) and painted page by page, with a progress dialog window-modal over `window` whose Cancel
-    // stops it. With `pdfPath` the pages go to a PDF made in memory and stored there by write() once
-    // complete; without, to the printer chosen in the print dialog. Cancelling either dialog leaves no
-    // file and is no failure. A file that cannot be written or a print job that fails returns an
-    // ioError for the user, "ERROR: could not export" going to the diagnostics. Qt; main thread.
+    // PDF and printing: the projects as the HTML page shows them (its hidden parts left out), laid out
+    // at the printable size of the locale's paper (LC_PAPER; Letter in en_US, A4 in de_DE) with
+    // margins of 35 points (45 at the top) and painted page by page, with a progress dialog
+    // window-modal over `window` whose Cancel stops it. With `pdfPath` the pages go to a PDF made in
+    // memory and stored there by write() once complete; without, to the printer chosen in the print
+    // dialog. Cancelling either dialog leaves no file and is no failure. A file that cannot be written
+    // or a print job that fails returns an ioError for the user, "ERROR: could not export" going to
+    // the diagnostics. Qt; main thread.
     static foundation::Status printDocument(const std::vector<model::Project*>& projects, const model::Filter& filter,
                                             const std::optional<std::filesystem::path>& pdfPath,
                                             const ExportFields& fields, QWidget* window = nullptr);

@@ -3,11 +3,10 @@
 // are inserted; every fill is one pass over its template.
 #include "export/exporter.h"
 
-#include "export/export_formatters.h"
+#include "export/document_values.h"
 #include "export/html_markup.h"
 #include "export/html_templates.h"
 
-#include "model/client.h"
 #include "model/project.h"
 #include "model/timer.h"
 
@@ -19,125 +18,83 @@ namespace exports {
 namespace {
 
 constexpr std::string_view hidden = "hidden";
-constexpr std::string_view billedMark = "\u2714\uFE0E";
 
 struct HtmlContext {
-    const ExportFormatters& formatters;
+    DocumentValues values;
     const HtmlTemplates& templates;
-    ExportFieldSet fields;
-    foundation::Date now;
 
-    bool on(ExportField field) const { return fields.contains(field); }
-    // The class word of an optional field's elements: nothing when chosen, "hidden" otherwise.
-    std::string_view hiddenUnless(bool chosen) const { return chosen ? std::string_view() : hidden; }
+    // The class word of an optional part's elements: nothing when shown, "hidden" otherwise.
+    static std::string_view hiddenUnless(bool shown) { return shown ? std::string_view() : hidden; }
 };
-
-HtmlContext makeContext(const ExportFields& fields)
-{
-    const ExportFormatters& formatters = ExportFormatters::shared();
-    return HtmlContext{formatters, HtmlTemplates::shared(), ExportFieldSet(fields), formatters.nowToMinute()};
-}
-
-std::string escapedMoney(const HtmlContext& context, const foundation::Decimal& amount,
-                         std::optional<std::string_view> currency)
-{
-    const auto text = context.formatters.moneyText(amount, currency);
-    return text ? htmlEscaped(*text) : std::string();
-}
 
 // Appends one timer's row: `fragment` with the timer's seven placeholders filled. The timer's duration
 // and cost are handed in because the project block sums them as well.
 void appendTimerRow(std::string& out, std::string_view fragment, const model::Timer& timer, const HtmlContext& context,
                     std::optional<std::string_view> currency, std::int64_t duration, const foundation::Decimal& costs)
 {
-    const bool expense = timer.isExpenseTimer();
-    const std::string date =
-        htmlEscaped(context.formatters.timerDateText(timer, context.on(ExportField::timerStartEnd), context.now));
-    const std::string notes = htmlEscaped(timer.notes().value_or(std::string()));
-    const std::string durationCell =
-        context.on(ExportField::timerDuration) && !expense ? htmlEscaped(durationText(duration)) : std::string();
-    const std::string pause = expense ? std::string() : htmlEscaped(durationText(timer.pauseDuration()));
-    const std::string rate = expense ? std::string() : escapedMoney(context, timer.hourlyRate(), currency);
-    const std::string cost = costs.toDouble() > 0.0 ? escapedMoney(context, costs, currency) : std::string();
-    const std::string_view billed = timer.billed() ? billedMark : std::string_view();
+    const TimerCells cells = context.values.timer(timer, currency, duration, costs);
     appendReplacingPlaceholders(out, fragment,
-                                {{"%date%", date},
-                                 {"%notes%", notes},
-                                 {"%duration%", durationCell},
-                                 {"%pause%", pause},
-                                 {"%cost%", cost},
-                                 {"%hourly_rate%", rate},
-                                 {"%billed%", billed}});
+                                {{"%date%", htmlEscaped(cells.date)},
+                                 {"%notes%", htmlEscaped(cells.notes)},
+                                 {"%duration%", htmlEscaped(cells.duration)},
+                                 {"%pause%", htmlEscaped(cells.pause)},
+                                 {"%cost%", htmlEscaped(cells.cost)},
+                                 {"%hourly_rate%", htmlEscaped(cells.hourlyRate)},
+                                 {"%billed%", cells.billed}});
 }
 
 void appendProjectBlock(std::string& out, const model::Project& project, const std::vector<model::Timer*>& timers,
                         const HtmlContext& context)
 {
-    const std::string currency = project.currency();
-    std::vector<std::int64_t> durations;
-    std::vector<foundation::Decimal> costs;
-    durations.reserve(timers.size());
-    costs.reserve(timers.size());
-    std::int64_t durationSum = 0;
-    // Summed in double as the other documents' totals are; only the sum is made decimal again.
-    double costSum = 0.0;
-    for (const model::Timer* timer : timers) {
-        durations.push_back(timer->duration());
-        costs.push_back(timer->costs());
-        durationSum += durations.back();
-        costSum += costs.back().toDouble();
-    }
-
-    const std::string durationSumText =
-        context.on(ExportField::projectDuration) ? htmlEscaped(durationText(durationSum)) : std::string();
-    const auto costSumDecimal = foundation::Decimal::fromDouble(costSum);
-    const std::string costSumText = costSumDecimal ? escapedMoney(context, *costSumDecimal, currency) : std::string();
-    const bool anyDuration = context.on(ExportField::projectDuration) || context.on(ExportField::timerDuration);
+    const ProjectValues values = context.values.project(project, timers);
+    const ShownParts& shown = context.values.shown();
+    const std::string durationSum = htmlEscaped(values.durationSum);
+    const std::string costSum = htmlEscaped(values.costSum);
 
     // What the project pass fills after "%timers%" also acts on the rows, so the rows are made from
     // the timer fragment with those already filled (the values hold no "%": the order cannot matter).
     const std::array<Placeholder, 13> afterTimers = {{
-        {"%sum_label%", "SUM"}, // "Sum" in upper case
-        {"%duration_sum%", durationSumText},
-        {"%cost_sum%", costSumText},
-        {"%pause_label%", "Pause"},
-        {"%project_client_name_hidden%", context.hiddenUnless(context.on(ExportField::projectClientName))},
-        {"%project_hourly_rate_hidden%", context.hiddenUnless(context.on(ExportField::projectHourlyRate))},
-        {"%project_notes_hidden%", context.hiddenUnless(context.on(ExportField::projectNotes))},
-        {"%timer_pause_hidden%", context.hiddenUnless(context.on(ExportField::timerPause))},
-        {"%timer_hourly_rate_hidden%", context.hiddenUnless(context.on(ExportField::timerHourlyRate))},
-        {"%timer_cost_hidden%", context.hiddenUnless(context.on(ExportField::timerCost))},
-        {"%timer_billed_hidden%", context.hiddenUnless(context.on(ExportField::timerBilled))},
-        {"%timer_notes_hidden%", context.hiddenUnless(context.on(ExportField::timerNotes))},
-        {"%duration_hidden%", context.hiddenUnless(anyDuration)},
+        {"%sum_label%", labels::sum},
+        {"%duration_sum%", durationSum},
+        {"%cost_sum%", costSum},
+        {"%pause_label%", labels::pause},
+        {"%project_client_name_hidden%", HtmlContext::hiddenUnless(shown.clientName)},
+        {"%project_hourly_rate_hidden%", HtmlContext::hiddenUnless(shown.hourlyRate)},
+        {"%project_notes_hidden%", HtmlContext::hiddenUnless(shown.projectNotes)},
+        {"%timer_pause_hidden%", HtmlContext::hiddenUnless(shown.pause)},
+        {"%timer_hourly_rate_hidden%", HtmlContext::hiddenUnless(shown.timerHourlyRate)},
+        {"%timer_cost_hidden%", HtmlContext::hiddenUnless(shown.cost)},
+        {"%timer_billed_hidden%", HtmlContext::hiddenUnless(shown.billed)},
+        {"%timer_notes_hidden%", HtmlContext::hiddenUnless(shown.timerNotes)},
+        {"%duration_hidden%", HtmlContext::hiddenUnless(shown.duration)},
     }};
     std::string rowFragment;
     appendReplacingPlaceholders(rowFragment, context.templates.timer, afterTimers);
     // The rows go straight into the block where "%timers%" stands.
     const std::function<void(std::string&)> writeRows = [&](std::string& rows) {
         for (std::size_t index = 0; index < timers.size(); ++index)
-            appendTimerRow(rows, rowFragment, *timers[index], context, currency, durations[index], costs[index]);
+            appendTimerRow(rows, rowFragment, *timers[index], context, values.currency, values.durations[index],
+                           values.costs[index]);
     };
 
-    const model::Client* client = project.client();
-    const std::string name = htmlEscaped(project.name().value_or(std::string()));
-    const std::string clientName = htmlEscaped(client ? client->name().value_or(std::string()) : std::string());
-    const std::string rate = escapedMoney(context, project.hourlyRate(), currency);
-    const std::string notes = htmlEscaped(project.notes().value_or(std::string()));
+    const std::string name = htmlEscaped(values.name);
+    const std::string clientName = htmlEscaped(values.clientName);
+    const std::string rate = htmlEscaped(values.hourlyRate);
+    const std::string notes = htmlEscaped(values.notes);
     // One pass: the rows are inserted as they are, so the placeholders before "%timers%" do not act on
     // them, and those after it already have.
     std::array<Placeholder, 25> placeholders = {{
         {"%project_name%", name},
-        {"%client_name_label%", "Client"},
+        {"%client_name_label%", labels::client},
         {"%client_name%", clientName},
-        {"%hourly_rate_label%", "Hourly Rate"},
+        {"%hourly_rate_label%", labels::hourlyRate},
         {"%hourly_rate%", rate},
         {"%notes%", notes},
-        {"%date_label%", "Date"},
-        {"%notes_label%", "Notes"},
-        {"%duration_label%", "Duration"},
-        {"%cost_label%", "Cost"},
-        {"%billed_label%", "Billed"},
+        {"%date_label%", labels::date},
+        {"%notes_label%", labels::notes},
+        {"%duration_label%", labels::duration},
+        {"%cost_label%", labels::cost},
+        {"%billed_label%", labels::billed},
         {"%timers%", {}, &writeRows},
     }};
     std::copy(afterTimers.begin(), afterTimers.end(), placeholders.begin() + 12);
@@ -149,7 +106,7 @@ void appendProjectBlock(std::string& out, const model::Project& project, const s
 std::string Exporter::htmlDocument(const std::vector<model::Project*>& projects, const model::Filter& filter,
                                    const ExportFields& fields)
 {
-    const HtmlContext context = makeContext(fields);
+    const HtmlContext context{DocumentValues(fields), HtmlTemplates::shared()};
     // The blocks go straight into the page: a page of 100,000 timers is tens of megabytes, and
     // building it apart and copying it in cost as much as making it.
     std::vector<std::vector<model::Timer*>> timersOfProjects;
@@ -180,13 +137,14 @@ std::string Exporter::htmlProjectFragment(const model::Project& project, const m
                                           const ExportFields& fields)
 {
     std::string block;
-    appendProjectBlock(block, project, project.timers(filter), makeContext(fields));
+    appendProjectBlock(block, project, project.timers(filter),
+                       HtmlContext{DocumentValues(fields), HtmlTemplates::shared()});
     return block;
 }
 
 std::string Exporter::htmlTimerFragment(const model::Timer& timer, const ExportFields& fields)
 {
-    const HtmlContext context = makeContext(fields);
+    const HtmlContext context{DocumentValues(fields), HtmlTemplates::shared()};
     std::string currency;
     std::optional<std::string_view> currencyView;
     if (const model::Project* project = timer.project()) {

@@ -1,26 +1,30 @@
-// PDF export and printing: the HTML page, its hidden elements removed (Qt's rich text does not honour
-// "display: none"), laid out once by a QTextDocument at the printable size and painted page by page to
-// a PDF writer in memory (then stored by Exporter::write) or to the printer of the print dialog.
+// PDF export and printing: the projects as the HTML page shows them, laid out at the printable size
+// and painted page by page (PrintedPages) to a PDF writer in memory (then stored by Exporter::write) or
+// to the printer of the print dialog.
 #include "export/exporter.h"
 
-#include "export/html_markup.h"
-#include "export/page_text_filter.h"
+#include "export/document_values.h"
+#include "export/print_layout.h"
+
+#include "model/project.h"
 
 #include "foundation/diagnostics.h"
+#include "foundation/dispatch_queue.h"
 #include "foundation/locale.h"
 #include "ui/print_panel.h"
 
-#include <QAbstractTextDocumentLayout>
 #include <QBuffer>
 #include <QCoreApplication>
-#include <QFont>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QPrinter>
 #include <QProgressDialog>
-#include <QTextDocument>
-#include <QTextOption>
+
+#include <algorithm>
+#include <thread>
+
+#include <malloc.h>
 
 namespace exports {
 namespace {
@@ -43,78 +47,126 @@ QPageSize localePaper()
     return QPageSize(QSizeF(size->first, size->second), QPageSize::Millimeter);
 }
 
-enum class PaintOutcome { done, cancelled, failed };
-
-// Lays `page` out at the device's printable size and paints it page by page; the progress dialog's
-// Cancel stops between pages.
-PaintOutcome paintPages(const QString& page, QPagedPaintDevice& device, QWidget* window, const QString& label)
+QString qt(std::string_view text)
 {
-    QTextDocument document;
-    document.setDocumentMargin(0); // the page's margins are the whole margin
-    QTextOption option = document.defaultTextOption();
-    // Words longer than a column break rather than widen the table past the page.
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    document.setDefaultTextOption(option);
-    // Any letter spacing turns ligatures off, so "ff" stays two letters for search and copy.
-    QFont font = document.defaultFont();
-    font.setLetterSpacing(QFont::AbsoluteSpacing, 0.02);
-    document.setDefaultFont(font);
-    document.documentLayout()->setPaintDevice(&device);
-    document.setHtml(page);
-    const QSizeF pageSize(device.width(), device.height());
-    document.setPageSize(pageSize);
-    const int pageCount = document.pageCount();
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
-    QProgressDialog progress(label, translated("Cancel"), 0, pageCount, window ? window->window() : nullptr);
+// The projects with their timers of the filter, and the number of those timers.
+struct Listed {
+    std::vector<const model::Project*> projects;
+    std::vector<std::vector<model::Timer*>> timers;
+    std::size_t timerCount = 0;
+};
+
+// One project as the HTML page shows it, its hidden parts left out.
+PrintedProject printedProject(const model::Project& project, const std::vector<model::Timer*>& timers,
+                              const DocumentValues& values)
+{
+    const ProjectValues shown = values.project(project, timers);
+    const ShownParts& parts = values.shown();
+    PrintedProject printed;
+    printed.name = qt(shown.name);
+    if (parts.clientName)
+        printed.headingLines.push_back(qt(labels::client) + QStringLiteral(": ") + qt(shown.clientName));
+    if (parts.hourlyRate)
+        printed.headingLines.push_back(qt(labels::hourlyRate) + QStringLiteral(": ") + qt(shown.hourlyRate));
+    if (parts.projectNotes && !shown.notes.empty())
+        printed.notes = qt(shown.notes);
+
+    // The columns and the cells of the sum row in the page's order, those of hidden columns left out.
+    const auto addColumn = [&](bool shownColumn, std::string_view label, std::string_view sum) {
+        if (!shownColumn)
+            return;
+        printed.columns.push_back(qt(label));
+        printed.sum.push_back(qt(sum));
+    };
+    addColumn(true, labels::date, labels::sum);
+    addColumn(parts.duration, labels::duration, shown.durationSum);
+    addColumn(parts.pause, labels::pause, {});
+    addColumn(parts.timerHourlyRate, labels::hourlyRate, {});
+    addColumn(parts.cost, labels::cost, shown.costSum);
+    addColumn(parts.billed, labels::billed, {});
+    addColumn(parts.timerNotes, labels::notes, {});
+    printed.notesColumn = parts.timerNotes;
+
+    printed.cells.reserve(timers.size() * printed.columns.size());
+    for (std::size_t index = 0; index < timers.size(); ++index) {
+        const TimerCells cells =
+            values.timer(*timers[index], shown.currency, shown.durations[index], shown.costs[index]);
+        printed.cells.push_back(qt(cells.date));
+        if (parts.duration)
+            printed.cells.push_back(qt(cells.duration));
+        if (parts.pause)
+            printed.cells.push_back(qt(cells.pause));
+        if (parts.timerHourlyRate)
+            printed.cells.push_back(qt(cells.hourlyRate));
+        if (parts.cost)
+            printed.cells.push_back(qt(cells.cost));
+        if (parts.billed)
+            printed.cells.push_back(qt(cells.billed));
+        if (parts.timerNotes)
+            printed.cells.push_back(qt(cells.notes));
+    }
+    return printed;
+}
+
+// Qt's PDF engine compresses every page through two scratch buffers of 10 MB. Depending on where
+// they fall in the heap, glibc gives them fresh pages and returns them to the kernel for every page
+// (then more than half the time of a long PDF). The thresholds set here keep them for reuse; they are
+// the values glibc raises its own to once a block of 32 MiB has been freed (they never come down),
+// so the rest of the program sees nothing it would not see anyway.
+void keepLargeBlocksForReuse()
+{
+#ifdef __GLIBC__
+    ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    ::mallopt(M_TRIM_THRESHOLD, 64 << 20);
+#endif
+}
+
+// Projects are laid out a batch at a time, so what is held at once stays small: a batch closes after
+// the project that brings it to this many timers.
+constexpr std::size_t timersPerBatch = 512;
+
+// Lays the projects out and paints them page by page on `device` (its printable area, from the top
+// of its first page); the progress dialog's Cancel stops between pages.
+PrintOutcome paintPages(const Listed& listed, const DocumentValues& values, QPagedPaintDevice& device,
+                        foundation::WorkerPool& layoutThreads, QWidget* window, const QString& label)
+{
+    QProgressDialog progress(label, translated("Cancel"), 0, static_cast<int>(listed.timerCount),
+                             window ? window->window() : nullptr);
     progress.setObjectName(QStringLiteral("exportProgress"));
     progress.setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
     progress.setMinimumDuration(0);
     progress.setValue(0);
     progress.show();
 
-    QPainter target;
-    if (!target.begin(&device))
-        return PaintOutcome::failed;
-    const QRectF visible(QPointF(0, 0), pageSize);
-    PageTextFilter filter(target, visible);
-    for (int index = 0; index < pageCount; ++index) {
-        if (index > 0 && !device.newPage()) {
-            target.end();
-            return PaintOutcome::failed;
-        }
-        {
-            QPainter painter(&filter);
-            const QRectF shown(QPointF(0, index * pageSize.height()), pageSize);
-            painter.translate(0, -shown.top());
-            document.drawContents(&painter, shown);
-        }
-        progress.setValue(index + 1);
+    keepLargeBlocksForReuse();
+    QPainter painter;
+    if (!painter.begin(&device))
+        return PrintOutcome::failed;
+    PrintedPages pages(device, painter, layoutThreads, [&](std::size_t timersPainted) {
+        progress.setValue(static_cast<int>(timersPainted));
         // The dialog's Cancel (and nothing else: the dialog is modal) is handled between pages.
         QCoreApplication::processEvents();
-        if (progress.wasCanceled()) {
-            target.end();
-            return PaintOutcome::cancelled;
+        return !progress.wasCanceled();
+    });
+    std::vector<PrintedProject> batch;
+    std::size_t batchTimers = 0;
+    PrintOutcome outcome = PrintOutcome::done;
+    for (std::size_t index = 0; index < listed.projects.size() && outcome == PrintOutcome::done; ++index) {
+        batch.push_back(printedProject(*listed.projects[index], listed.timers[index], values));
+        batchTimers += listed.timers[index].size();
+        if (batchTimers >= timersPerBatch || index + 1 == listed.projects.size()) {
+            outcome = pages.paint(batch);
+            batch.clear();
+            batchTimers = 0;
         }
     }
-    return target.end() ? PaintOutcome::done : PaintOutcome::failed;
-}
-
-// Notes keep the line breaks they were typed with; the layout takes a CR and an LF each for a break,
-// so CR LF and a lone CR become one LF, as a browser reads them.
-std::string withLineFeeds(std::string_view page)
-{
-    std::string text;
-    text.reserve(page.size());
-    for (std::size_t index = 0; index < page.size(); ++index) {
-        if (page[index] != '\r') {
-            text += page[index];
-            continue;
-        }
-        text += '\n';
-        if (index + 1 < page.size() && page[index + 1] == '\n')
-            ++index;
-    }
-    return text;
+    if (outcome == PrintOutcome::done)
+        outcome = pages.finish();
+    const bool ended = painter.end();
+    return outcome == PrintOutcome::done && !ended ? PrintOutcome::failed : outcome;
 }
 
 foundation::Status failure(const QString& reason)
@@ -123,10 +175,20 @@ foundation::Status failure(const QString& reason)
     return foundation::Status::failure(foundation::StatusCode::ioError, reason.toStdString());
 }
 
+// Threads for the layout: a few, as the machine has cores to spare.
+std::size_t layoutThreadCount()
+{
+    return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
+}
+
 // The PDF is made in memory and stored by Exporter::write, as the other documents are: atomically,
 // or in place where the folder takes no new files; a cancelled one leaves the destination alone.
-foundation::Status writePdf(const QString& page, const std::filesystem::path& path, QWidget* window)
+foundation::Status writePdf(const Listed& listed, const DocumentValues& values, const std::filesystem::path& path,
+                            QWidget* window)
 {
+    // The text is laid out with fonts of the layout threads, and the writer embeds them as it ends:
+    // the threads go after the writer.
+    foundation::WorkerPool layoutThreads("com.horavine.print-layout", layoutThreadCount());
     QBuffer pdf;
     pdf.open(QIODevice::WriteOnly);
     {
@@ -135,27 +197,29 @@ foundation::Status writePdf(const QString& page, const std::filesystem::path& pa
         writer.setTitle(translated("Projects"));
         writer.setPageSize(localePaper());
         writer.setPageMargins(pageMargins, QPageLayout::Point);
-        switch (paintPages(page, writer, window, translated("Exporting…"))) {
-        case PaintOutcome::cancelled: return foundation::Status::success();
-        case PaintOutcome::failed: return failure(translated("The PDF could not be made."));
-        case PaintOutcome::done: break;
+        switch (paintPages(listed, values, writer, layoutThreads, window, translated("Exporting…"))) {
+        case PrintOutcome::stopped: return foundation::Status::success();
+        case PrintOutcome::failed: return failure(translated("The PDF could not be made."));
+        case PrintOutcome::done: break;
         }
     }
     const QByteArray& bytes = pdf.data();
     return Exporter::write(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), path);
 }
 
-foundation::Status print(const QString& page, QWidget* window)
+foundation::Status print(const Listed& listed, const DocumentValues& values, QWidget* window)
 {
+    // As for the PDF: the printer's engine embeds the fonts of the layout threads as it ends.
+    foundation::WorkerPool layoutThreads("com.horavine.print-layout", layoutThreadCount());
     QPrinter printer(QPrinter::HighResolution);
     printer.setPageSize(localePaper());
     printer.setPageMargins(pageMargins, QPageLayout::Point);
     if (!ui::runPrintPanel(window, printer))
         return foundation::Status::success();
-    switch (paintPages(page, printer, window, translated("Printing…"))) {
-    case PaintOutcome::cancelled: printer.abort(); return foundation::Status::success();
-    case PaintOutcome::failed: return failure(translated("The printer could not print the document."));
-    case PaintOutcome::done: break;
+    switch (paintPages(listed, values, printer, layoutThreads, window, translated("Printing…"))) {
+    case PrintOutcome::stopped: printer.abort(); return foundation::Status::success();
+    case PrintOutcome::failed: return failure(translated("The printer could not print the document."));
+    case PrintOutcome::done: break;
     }
     if (printer.printerState() == QPrinter::Error)
         return failure(translated("The printer could not print the document."));
@@ -168,14 +232,15 @@ foundation::Status Exporter::printDocument(const std::vector<model::Project*>& p
                                            const std::optional<std::filesystem::path>& pdfPath,
                                            const ExportFields& fields, QWidget* window)
 {
-    std::string page = withLineFeeds(withoutHiddenElements(htmlDocument(projects, filter, fields)));
-    // The page keeps dates and amounts on one line, as a browser window can scroll. On paper those
-    // unbreakable cells would take the width the Notes column asks for (35 %), down to a few letters,
-    // or push the table off the page: here they wrap, and Notes keeps its share.
-    if (const auto styleEnd = page.find("</style>"); styleEnd != std::string::npos)
-        page.insert(styleEnd, ".date, .duration, .pause, .amount, .billed { white-space: normal; }\n");
-    const QString text = QString::fromUtf8(page.data(), static_cast<qsizetype>(page.size()));
-    return pdfPath ? writePdf(text, *pdfPath, window) : print(text, window);
+    Listed listed;
+    listed.projects.assign(projects.begin(), projects.end());
+    listed.timers.reserve(projects.size());
+    for (const model::Project* project : projects) {
+        listed.timers.push_back(project->timers(filter));
+        listed.timerCount += listed.timers.back().size();
+    }
+    const DocumentValues values(fields);
+    return pdfPath ? writePdf(listed, values, *pdfPath, window) : print(listed, values, window);
 }
 
 } // namespace exports

@@ -240,7 +240,7 @@ TEST_F(PdfExportTest, LineBreaksOfEveryKindAreOneBreakAndMissingGlyphsComeFromAn
             EXPECT_TRUE(std::regex_search(line, std::regex(" yes +(yes|no) +yes "))) << line; // embedded, mapped
         }
     }
-    EXPECT_GE(listed, 2);
+    EXPECT_GE(listed, 2) << fonts;
     EXPECT_NE(pdfText(pdf_).find("Notes"), std::string::npos) << pdfText(pdf_);
 }
 
