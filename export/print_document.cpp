@@ -9,7 +9,6 @@
 #include "model/project.h"
 
 #include "foundation/diagnostics.h"
-#include "foundation/dispatch_queue.h"
 #include "foundation/locale.h"
 #include "ui/print_panel.h"
 
@@ -20,9 +19,6 @@
 #include <QPdfWriter>
 #include <QPrinter>
 #include <QProgressDialog>
-
-#include <algorithm>
-#include <thread>
 
 #include <malloc.h>
 
@@ -130,8 +126,8 @@ constexpr std::size_t timersPerBatch = 512;
 
 // Lays the projects out and paints them page by page on `device` (its printable area, from the top
 // of its first page); the progress dialog's Cancel stops between pages.
-PrintOutcome paintPages(const Listed& listed, const DocumentValues& values, QPagedPaintDevice& device,
-                        foundation::WorkerPool& layoutThreads, QWidget* window, const QString& label)
+PrintOutcome paintPages(const Listed& listed, const DocumentValues& values, QPagedPaintDevice& device, QWidget* window,
+                        const QString& label)
 {
     QProgressDialog progress(label, translated("Cancel"), 0, static_cast<int>(listed.timerCount),
                              window ? window->window() : nullptr);
@@ -145,7 +141,7 @@ PrintOutcome paintPages(const Listed& listed, const DocumentValues& values, QPag
     QPainter painter;
     if (!painter.begin(&device))
         return PrintOutcome::failed;
-    PrintedPages pages(device, painter, layoutThreads, [&](std::size_t timersPainted) {
+    PrintedPages pages(device, painter, [&](std::size_t timersPainted) {
         progress.setValue(static_cast<int>(timersPainted));
         // The dialog's Cancel (and nothing else: the dialog is modal) is handled between pages.
         QCoreApplication::processEvents();
@@ -175,20 +171,11 @@ foundation::Status failure(const QString& reason)
     return foundation::Status::failure(foundation::StatusCode::ioError, reason.toStdString());
 }
 
-// Threads for the layout: a few, as the machine has cores to spare.
-std::size_t layoutThreadCount()
-{
-    return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
-}
-
 // The PDF is made in memory and stored by Exporter::write, as the other documents are: atomically,
 // or in place where the folder takes no new files; a cancelled one leaves the destination alone.
 foundation::Status writePdf(const Listed& listed, const DocumentValues& values, const std::filesystem::path& path,
                             QWidget* window)
 {
-    // The text is laid out with fonts of the layout threads, and the writer embeds them as it ends:
-    // the threads go after the writer.
-    foundation::WorkerPool layoutThreads("com.horavine.print-layout", layoutThreadCount());
     QBuffer pdf;
     pdf.open(QIODevice::WriteOnly);
     {
@@ -197,7 +184,7 @@ foundation::Status writePdf(const Listed& listed, const DocumentValues& values, 
         writer.setTitle(translated("Projects"));
         writer.setPageSize(localePaper());
         writer.setPageMargins(pageMargins, QPageLayout::Point);
-        switch (paintPages(listed, values, writer, layoutThreads, window, translated("Exporting…"))) {
+        switch (paintPages(listed, values, writer, window, translated("Exporting…"))) {
         case PrintOutcome::stopped: return foundation::Status::success();
         case PrintOutcome::failed: return failure(translated("The PDF could not be made."));
         case PrintOutcome::done: break;
@@ -209,14 +196,12 @@ foundation::Status writePdf(const Listed& listed, const DocumentValues& values, 
 
 foundation::Status print(const Listed& listed, const DocumentValues& values, QWidget* window)
 {
-    // As for the PDF: the printer's engine embeds the fonts of the layout threads as it ends.
-    foundation::WorkerPool layoutThreads("com.horavine.print-layout", layoutThreadCount());
     QPrinter printer(QPrinter::HighResolution);
     printer.setPageSize(localePaper());
     printer.setPageMargins(pageMargins, QPageLayout::Point);
     if (!ui::runPrintPanel(window, printer))
         return foundation::Status::success();
-    switch (paintPages(listed, values, printer, layoutThreads, window, translated("Printing…"))) {
+    switch (paintPages(listed, values, printer, window, translated("Printing…"))) {
     case PrintOutcome::stopped: printer.abort(); return foundation::Status::success();
     case PrintOutcome::failed: return failure(translated("The printer could not print the document."));
     case PrintOutcome::done: break;

@@ -1,10 +1,8 @@
-// The printed page's layout and painting: the tables' cells laid out in two waves on worker threads,
-// the headings and the pages on the calling thread.
+// The printed page's layout and painting: a batch of tables laid out in two waves, then the headings
+// and the pages.
 #include "export/print_layout.h"
 
 #include "export/table_columns.h"
-
-#include "foundation/dispatch_queue.h"
 
 #include <QFont>
 #include <QPagedPaintDevice>
@@ -14,8 +12,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <condition_variable>
-#include <mutex>
 #include <span>
 
 namespace exports {
@@ -37,12 +33,10 @@ constexpr QRgb sumBackground = 0xfff6f6f6;
 
 // Wider than any cell: a text broken at it keeps to the lines it was typed with.
 constexpr double unboundedWidth = 1e6;
-// Rows laid out by one piece of work on a thread.
-constexpr std::size_t rowsPerPiece = 32;
 
 enum class TextStyle { body, strong, name };
 
-// A font of the page at the device's resolution, made on the thread that lays text out with it.
+// A font of the page at the device's resolution.
 QFont pageFont(TextStyle style, const QPaintDevice& device)
 {
     QFont font(QStringList{QStringLiteral("DejaVu Sans"), QStringLiteral("sans-serif")});
@@ -125,26 +119,6 @@ double breakLines(QTextLayout& layout, double width)
     return height;
 }
 
-// Runs `work` for each index below `count` on the threads and returns when all have run.
-void runOnThreads(foundation::WorkerPool& threads, std::size_t count, const std::function<void(std::size_t)>& work)
-{
-    std::mutex mutex;
-    std::condition_variable allDone;
-    std::size_t left = count;
-    for (std::size_t index = 0; index < count; ++index) {
-        threads.async([&, index] {
-            work(index);
-            // Told under the lock: the waiter cannot return, and take the lock and the condition
-            // with it, before this is over.
-            std::lock_guard lock(mutex);
-            if (--left == 0)
-                allDone.notify_one();
-        });
-    }
-    std::unique_lock lock(mutex);
-    allDone.wait(lock, [&] { return left == 0; });
-}
-
 struct CellText {
     std::unique_ptr<QTextLayout> layout;
     double brokenAt = 0; // the width its lines were broken at
@@ -188,20 +162,12 @@ struct PrintedPages::Layouts {
         bool holdsNotes(std::size_t column) const { return project->notesColumn && column + 1 == columns; }
         double width() const { return left.back() + widths.back(); }
     };
-    struct Piece {
-        std::size_t table;
-        std::size_t from;
-        std::size_t to;
-    };
-
     std::vector<Table> tables;
-    std::vector<Piece> pieces;
     double px = 1;
 };
 
-PrintedPages::PrintedPages(QPagedPaintDevice& device, QPainter& painter, foundation::WorkerPool& layoutThreads,
-                           PageDone pageDone)
-    : device_(device), painter_(painter), layoutThreads_(layoutThreads), pageDone_(std::move(pageDone))
+PrintedPages::PrintedPages(QPagedPaintDevice& device, QPainter& painter, PageDone pageDone)
+    : device_(device), painter_(painter), pageDone_(std::move(pageDone))
 {}
 
 PrintedPages::~PrintedPages() = default;
@@ -235,11 +201,10 @@ void placeColumns(std::span<const ColumnNeed> needs, double tableWidth, std::vec
 
 } // namespace
 
-// The cells of the batch are laid out in two waves on the worker threads: each text shaped and broken
-// at a trial width (the Notes share for notes, one line for the rest) to learn its narrowest and
-// widest extent, then, once the table's column widths are known, broken again where its column asks
-// for other lines. The calling thread waits meanwhile, so the fonts of the threads are never used by
-// two threads at once; it then lays out the headings and fills the pages.
+// The cells of the batch are laid out in two waves: each text shaped and broken at a trial width (the
+// Notes share for notes, one line for the rest) to learn its narrowest and widest extent, then, once
+// the table's column widths are known, broken again where its column asks for other lines. Then the
+// headings are laid out and the pages filled.
 PrintOutcome PrintedPages::paint(const std::vector<PrintedProject>& projects)
 {
     if (outcome_ != PrintOutcome::done)
@@ -259,17 +224,13 @@ PrintOutcome PrintedPages::paint(const std::vector<PrintedProject>& projects)
         placeColumns(trialNeeds(table.columns, table.project->notesColumn, padding), tableWidth, table.left,
                      table.widths);
         table.heights.assign(table.rows, 0);
-        for (std::size_t from = 0; from < table.rows; from += rowsPerPiece)
-            layouts.pieces.push_back({index, from, std::min(table.rows, from + rowsPerPiece)});
     }
 
     // First wave: every cell shaped and broken at its trial width.
-    runOnThreads(layoutThreads_, layouts.pieces.size(), [&](std::size_t index) {
-        const Layouts::Piece& piece = layouts.pieces[index];
-        Layouts::Table& table = layouts.tables[piece.table];
-        const QFont body = pageFont(TextStyle::body, device_);
-        const QFont strong = pageFont(TextStyle::strong, device_);
-        for (std::size_t row = piece.from; row < piece.to; ++row) {
+    const QFont body = pageFont(TextStyle::body, device_);
+    const QFont strong = pageFont(TextStyle::strong, device_);
+    for (Layouts::Table& table : layouts.tables) {
+        for (std::size_t row = 0; row < table.rows; ++row) {
             for (std::size_t column = 0; column < table.columns; ++column) {
                 CellText& cell = table.cell(row, column);
                 const QString& text = table.text(row, column);
@@ -282,7 +243,7 @@ PrintOutcome PrintedPages::paint(const std::vector<PrintedProject>& projects)
                 cell.widest = cell.layout->maximumWidth();
             }
         }
-    });
+    }
 
     for (Layouts::Table& table : layouts.tables) {
         // Each cell's extent in whole device units, rounded up, as the rich-text layout takes it.
@@ -299,10 +260,8 @@ PrintOutcome PrintedPages::paint(const std::vector<PrintedProject>& projects)
 
     // Second wave: the cells whose lines change at their column's width, and the rows' heights.
     const double rule = headerRulePx * layouts.px;
-    runOnThreads(layoutThreads_, layouts.pieces.size(), [&](std::size_t index) {
-        const Layouts::Piece& piece = layouts.pieces[index];
-        Layouts::Table& table = layouts.tables[piece.table];
-        for (std::size_t row = piece.from; row < piece.to; ++row) {
+    for (Layouts::Table& table : layouts.tables) {
+        for (std::size_t row = 0; row < table.rows; ++row) {
             double height = 0;
             for (std::size_t column = 0; column < table.columns; ++column) {
                 CellText& cell = table.cell(row, column);
@@ -319,7 +278,7 @@ PrintOutcome PrintedPages::paint(const std::vector<PrintedProject>& projects)
             }
             table.heights[row] = std::ceil(height + 2 * padding + (row == 0 ? rule : 0));
         }
-    });
+    }
 
     for (std::size_t index = 0; index < layouts.tables.size(); ++index)
         if (!paintProject(layouts, index))

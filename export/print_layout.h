@@ -1,5 +1,5 @@
 // The printed page of the projects (PDF and print), drawn as the HTML page's style sheet draws it,
-// laid out without the HTML: each text one text layout, laid out on worker threads. Qt.
+// laid out without the HTML: each text one text layout. Qt; main thread.
 #pragma once
 
 #include <QString>
@@ -12,10 +12,6 @@
 
 class QPagedPaintDevice;
 class QPainter;
-
-namespace foundation {
-class WorkerPool;
-}
 
 namespace exports {
 
@@ -36,19 +32,16 @@ struct PrintedProject {
 enum class PrintOutcome { done, stopped, failed };
 
 // Per project its name, the heading lines and notes the fields show, and a table of its timers whose
-// header row repeats at the top of every page the table runs onto. The pages are painted on the
-// calling thread and break between rows (a row taller than a page between its lines).
+// header row repeats at the top of every page the table runs onto. The pages break between rows (a
+// row taller than a page between its lines).
 class PrintedPages {
 public:
     // Called when a page is full, before the next one starts, and by finish(): the number of timer
     // rows painted so far. Returning false stops the painting.
     using PageDone = std::function<bool(std::size_t rowsPainted)>;
 
-    // Paints with `painter`, active on `device`, from the top of its first page. `layoutThreads` must
-    // outlive the device: the fonts the text is laid out with belong to those threads, and a PDF
-    // engine reads them again when it ends.
-    PrintedPages(QPagedPaintDevice& device, QPainter& painter, foundation::WorkerPool& layoutThreads,
-                 PageDone pageDone);
+    // Paints with `painter`, active on `device`, from the top of its first page.
+    PrintedPages(QPagedPaintDevice& device, QPainter& painter, PageDone pageDone);
     ~PrintedPages();
     PrintedPages(const PrintedPages&) = delete;
     PrintedPages& operator=(const PrintedPages&) = delete;
@@ -69,7 +62,6 @@ private:
 
     QPagedPaintDevice& device_;
     QPainter& painter_;
-    foundation::WorkerPool& layoutThreads_;
     PageDone pageDone_;
     double y_ = 0; // where the next thing goes on the current page, from its top
     std::size_t rowsPainted_ = 0;
