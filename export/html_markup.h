@@ -1,7 +1,6 @@
-// The text operations the HTML page is made with: escaping inserted values, filling placeholders in
-// one pass, and removing the elements an unchosen field hides (for layout engines that ignore
-// "display: none"). Qt-free; they rely on inserted values being escaped, so every tag and every
-// "%" in a page comes from the templates.
+// The text operations the HTML page is made with: escaping inserted values and filling placeholders
+// in one pass. Qt-free; they rely on inserted values being escaped, so every "%" in a page comes from
+// the templates.
 #pragma once
 
 #include <functional>
@@ -40,10 +39,5 @@ inline std::string replacingPlaceholders(std::string_view text, std::initializer
 {
     return replacingPlaceholders(text, std::span<const Placeholder>(placeholders.begin(), placeholders.size()));
 }
-
-// `html` without every element whose class attribute holds the word "hidden", with all it contains.
-// Reads the markup of our templates: every non-void element is closed, and text holds no "<" (values
-// are escaped); the content of style and script elements is copied as it is.
-std::string withoutHiddenElements(std::string_view html);
 
 } // namespace exports
