@@ -166,15 +166,22 @@ TEST_F(PdfExportTest, ALongDocumentRunsOverSeveralPagesWritingEachLineOnce)
     for (int index = 1; index <= 2000; ++index)
         periodTimer(big, january(1, 0) + std::chrono::minutes(index), january(1, 0) + std::chrono::minutes(index + 1),
                     "T#" + std::to_string(index));
+    // A note of more lines than a page holds runs on over the next pages between its lines.
+    std::string tall;
+    for (int line = 1; line <= 150; ++line)
+        tall += "L#" + std::to_string(line) + "\n";
+    periodTimer(big, january(3, 9), january(3, 10), tall);
     ASSERT_TRUE(Exporter::printDocument({big}, allTimers(), pdf_, defaultFields()).isOk());
     EXPECT_GT(pageCount(pdf_), 10);
     std::map<std::string, int> found;
     for (const std::string& word : words(pdfText(pdf_)))
-        if (word.starts_with("T#"))
+        if (word.starts_with("T#") || word.starts_with("L#"))
             ++found[word];
-    EXPECT_EQ(found.size(), 2000u);
+    EXPECT_EQ(found.size(), 2150u);
     for (int index = 1; index <= 2000; ++index)
         EXPECT_EQ(found["T#" + std::to_string(index)], 1) << index;
+    for (int line = 1; line <= 150; ++line)
+        EXPECT_EQ(found["L#" + std::to_string(line)], 1) << line;
     for (const WordBox& box : wordBoxes(pdf_)) {
         ASSERT_GE(box.yMin, 45 - 1.0) << box.text;
         ASSERT_LE(box.yMax, box.pageHeight - 35 + 1.0) << box.text;
