@@ -412,7 +412,9 @@ bool PrintedPages::paintRow(const Layouts& layouts, std::size_t index, std::size
         for (std::size_t column = 0; column < table.columns; ++column)
             rest = std::max(rest, linesHeight(table.cell(row, column), next[column], ends[column]));
         rest += 2 * padding + rule;
-        if (y_ + rest <= pageHeight || (y_ == 0 && row == 0)) {
+        // Past a page of its own with no line left, only the padding is left: painted here, however
+        // short the page, rather than turning pages for ever.
+        if (y_ + rest <= pageHeight || (y_ == 0 && row == 0) || (fresh && next == ends)) {
             paintBand(layouts, index, row, next, ends, rest);
             break;
         }
