@@ -122,7 +122,7 @@ void appendTimerRow(std::string& out, const model::Timer& timer, const CsvContex
         row.add(context.on(ExportField::timerHourlyRate) && !expense ? money(context, timer.hourlyRate(), currency)
                                                                      : std::string());
     if (context.on(ExportField::timerCost))
-        row.add(money(context, timer.costs(), currency));
+        row.add(money(context, timer.costsOfDuration(duration), currency));
     if (context.on(ExportField::timerBilled))
         row.add(timer.billed() ? "1" : "0");
     // Without its own notes field a row has no Notes cell at all, one cell short of the header.

@@ -40,7 +40,7 @@ ProjectValues DocumentValues::project(const model::Project& project, const std::
     double costSum = 0.0;
     for (const model::Timer* timer : timers) {
         values.durations.push_back(timer->duration());
-        values.costs.push_back(timer->costs());
+        values.costs.push_back(timer->costsOfDuration(values.durations.back()));
         durationSum += values.durations.back();
         costSum += values.costs.back().toDouble();
     }

@@ -109,7 +109,7 @@ void appendProjectBlock(std::string& text, const model::Project& project, const 
     double costTotal = 0.0;
     for (const model::Timer* timer : timers) {
         durations.push_back(timer->duration());
-        costs.push_back(timer->costs());
+        costs.push_back(timer->costsOfDuration(durations.back()));
         durationTotal += durations.back();
         costTotal += costs.back().toDouble();
     }

@@ -120,11 +120,16 @@ PauseEntry* Timer::activePauseEntry() const
 
 foundation::Decimal Timer::costs() const
 {
+    return isExpenseTimer() ? costsOfDuration(0) : costsOfDuration(duration());
+}
+
+foundation::Decimal Timer::costsOfDuration(std::int64_t duration) const
+{
     if (isExpenseTimer())
         return fixedCost().value_or(foundation::Decimal());
     // Through a double as the rate times the hours, then by the shortest text that reads back as
     // that double, so 90 minutes at 40 cost exactly 60.
-    const double amount = hourlyRate().toDouble() * (static_cast<double>(duration()) / 60.0);
+    const double amount = hourlyRate().toDouble() * (static_cast<double>(duration) / 60.0);
     if (auto exact = foundation::Decimal::fromDouble(amount))
         return *exact;
     foundation::diagnostic("the cost of a timer is out of range and shows as 0");

@@ -89,6 +89,8 @@ public:
     PauseEntry* activePauseEntry() const;
     // An expense costs its fixed cost (0 when none); everything else hourlyRate x duration / 60.
     foundation::Decimal costs() const;
+    // The same for a duration() already at hand (exports walk the pauses once, not twice).
+    foundation::Decimal costsOfDuration(std::int64_t duration) const;
     // "0 entries", "1 entry", "2 entries".
     std::string pauseEntriesLabelText() const;
 
