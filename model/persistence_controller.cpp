@@ -70,10 +70,16 @@ void keepCopyOfDamagedStore(const std::filesystem::path& storePath, PersistenceC
     std::error_code ec;
     for (int n = 2; std::filesystem::exists(copy, ec); ++n)
         copy = storePath.parent_path() / (stem + " " + std::to_string(n) + extension);
-    if (std::filesystem::copy_file(storePath, copy, std::filesystem::copy_options::none, ec))
+    if (std::filesystem::copy_file(storePath, copy, std::filesystem::copy_options::none, ec)) {
         damage.keptCopy = copy;
-    else
-        damage.copyProblem = ec.message();
+        return;
+    }
+    damage.copyProblem = ec.message();
+    // A copy cut short (a full disk) would pass for the kept original: none is left.
+    if (ec != std::errc::file_exists) {
+        std::error_code ignored;
+        std::filesystem::remove(copy, ignored);
+    }
 }
 
 std::string describeDamage(const std::filesystem::path& storePath, const PersistenceController::StoreDamage& damage)

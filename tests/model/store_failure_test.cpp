@@ -14,6 +14,7 @@
 #include "support/damaged_store.h"
 #include "support/faulty_vfs.h"
 #include "support/scoped_environment.h"
+#include "support/scoped_file_limits.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -457,4 +458,30 @@ TEST_F(StoreFailureTest, ARemovedStoreFileIsWrittenAnewAtTheNextSaveEvenWithoutC
     EXPECT_TRUE(controller.save()); // as at quitting
     ASSERT_TRUE(std::filesystem::exists(store()));
     expectFileHolds(store(), context);
+}
+
+TEST_F(StoreFailureTest, ACopyOfADamagedStoreCutShortIsNotLeftToPassForTheOriginal)
+{
+    {
+        NotificationCenter center;
+        PersistenceController controller(store(), center);
+        for (const char* name : {"One", "Two", "Three"})
+            addProjectWithTimer(controller.managedObjectContext(), name);
+        controller.managedObjectContext().processPendingChanges();
+    }
+    ASSERT_TRUE(testsupport::flipKeyBitOfSecondRow(store(), "Project"));
+    ASSERT_GT(std::filesystem::file_size(store()), 4096u);
+    NotificationCenter center;
+    std::optional<PersistenceController::StoreDamage> damage;
+    {
+        const testsupport::ScopedFileSizeLimit fullDisk(4096); // the copy stops after its first page
+        damage = PersistenceController(store(), center).damage();
+    }
+    ASSERT_TRUE(damage.has_value());
+    EXPECT_TRUE(damage->keptCopy.empty());
+    EXPECT_FALSE(damage->copyProblem.empty());
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(store().parent_path()))
+        files.push_back(entry.path());
+    EXPECT_EQ(files, std::vector<std::filesystem::path>{store()});
 }
