@@ -17,8 +17,8 @@ struct ColumnNeed {
 // A column with a share of the width (Notes, 35 %) gets it, but never less than its narrowest
 // content; every other column starts at its narrowest content and the rest of the width is spread
 // evenly over them, none past its widest content; what is left then goes evenly to all of them.
-// Widths include the cells' padding. One width per column, in order. Their sum is `tableWidth` unless the narrowest widths alone
-// exceed it.
+// Widths include the cells' padding. One width per column, in order. Their sum is `tableWidth`
+// unless the narrowest widths alone exceed it.
 std::vector<double> columnWidths(std::span<const ColumnNeed> columns, double tableWidth);
 
 } // namespace exports
