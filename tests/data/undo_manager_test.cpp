@@ -19,15 +19,21 @@ std::string name(const Object* object)
     return stored ? *stored : "<absent>";
 }
 
-} // namespace
+// A context whose undo history holds one step: the insertion of a folder.
+class UndoManagerWithFolder : public ::testing::Test {
+protected:
+    UndoManagerWithFolder() { context.processPendingChanges(); }
 
-TEST(UndoManager, OnePassIsOneStepAndRedoReappliesIt)
-{
     NotificationCenter center;
-    ObjectContext context(model(), center);
+    ObjectContext context{model(), center};
     UndoManager& undo = context.undoManager();
     Object* folder = context.insertObject(entity("Folder"));
-    context.processPendingChanges();
+};
+
+} // namespace
+
+TEST_F(UndoManagerWithFolder, OnePassIsOneStepAndRedoReappliesIt)
+{
     ASSERT_EQ(undo.undoCount(), 1u);
 
     folder->setValue("name", std::string("one"));
@@ -62,13 +68,8 @@ TEST(UndoManager, OnePassIsOneStepAndRedoReappliesIt)
     EXPECT_EQ(context.fetch(entity("Folder")), std::vector<Object*>{folder});
 }
 
-TEST(UndoManager, RegistrationOffIsNeverUndoneAndKeepsRedo)
+TEST_F(UndoManagerWithFolder, RegistrationOffIsNeverUndoneAndKeepsRedo)
 {
-    NotificationCenter center;
-    ObjectContext context(model(), center);
-    UndoManager& undo = context.undoManager();
-    Object* folder = context.insertObject(entity("Folder"));
-    context.processPendingChanges();
     folder->setValue("name", std::string("named"));
     context.processPendingChanges();
     undo.undo();
@@ -179,13 +180,8 @@ TEST(UndoManager, UndoOfRelationshipChangesRestoresTheOldOwner)
     EXPECT_TRUE(a->toMany("notes").empty());
 }
 
-TEST(UndoManager, TheScopedSwitchTurnsRegistrationBackOnWhenItsScopeEnds)
+TEST_F(UndoManagerWithFolder, TheScopedSwitchTurnsRegistrationBackOnWhenItsScopeEnds)
 {
-    NotificationCenter center;
-    ObjectContext context(model(), center);
-    UndoManager& undo = context.undoManager();
-    Object* folder = context.insertObject(entity("Folder"));
-    context.processPendingChanges();
     ASSERT_EQ(undo.undoCount(), 1u);
 
     try {
@@ -206,13 +202,8 @@ TEST(UndoManager, TheScopedSwitchTurnsRegistrationBackOnWhenItsScopeEnds)
     EXPECT_EQ(undo.undoCount(), 2u);
 }
 
-TEST(UndoManager, AnEditWrittenInStepsDuringASessionIsOneStep)
+TEST_F(UndoManagerWithFolder, AnEditWrittenInStepsDuringASessionIsOneStep)
 {
-    NotificationCenter center;
-    ObjectContext context(model(), center);
-    UndoManager& undo = context.undoManager();
-    Object* folder = context.insertObject(entity("Folder"));
-    context.processPendingChanges();
     const std::size_t before = undo.undoCount();
 
     undo.beginCoalescing();
