@@ -49,6 +49,19 @@ void countModelFaults(QtMsgType type, const QMessageLogContext&, const QString& 
 
 constexpr Qt::DropActions everyAction = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
 
+// Delivers a drag at `end` as the window system does: entered, moved over, dropped; returns the
+// action the drag reports.
+Qt::DropAction deliverDrop(QWidget& viewport, QPoint end, const QMimeData* mimeData)
+{
+    QDragEnterEvent enter(end, everyAction, mimeData, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&viewport, &enter);
+    QDragMoveEvent moved(end, everyAction, mimeData, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&viewport, &moved);
+    QDropEvent dropped(end, everyAction, mimeData, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&viewport, &dropped);
+    return dropped.isAccepted() ? dropped.dropAction() : Qt::IgnoreAction;
+}
+
 class DragAndDropTest : public testsupport::StoreFixture {
 protected:
     DragAndDropTest()
@@ -577,14 +590,7 @@ TEST_F(DragAndDropTest, AClientDraggedWithTheMouseOntoAnotherClientsProjectBecom
         EXPECT_EQ(sidebar.selectedItem(), allProjects);
         const QModelIndex row = projects.outlineModel()->indexOf(rocket);
         EXPECT_TRUE(row.isValid());
-        const QPoint end = view.visualRect(row).center();
-        QDragEnterEvent enter(end, everyAction, drag.mimeData(), Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(view.viewport(), &enter);
-        QDragMoveEvent moved(end, everyAction, drag.mimeData(), Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(view.viewport(), &moved);
-        QDropEvent dropped(end, everyAction, drag.mimeData(), Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(view.viewport(), &dropped);
-        return dropped.isAccepted() ? dropped.dropAction() : Qt::IgnoreAction;
+        return deliverDrop(*view.viewport(), view.visualRect(row).center(), drag.mimeData());
     };
     QWidget& viewport = *sidebarView.viewport();
     const QPoint acmePoint = sidebarView.visualRect(sidebar.outlineModel()->indexOf(acme)).center();
@@ -845,14 +851,7 @@ TEST_F(DragAndDropTest, AFinishedMoveDragLeavesTheSourceRows)
         EXPECT_EQ(draggedObject(*drag.mimeData(), *context_), b);
         const QPoint end(60,
                          view.visualRect(projects.outlineModel()->indexOf(projects.projects().back())).bottom() + 20);
-        // As the window system delivers it: entered, moved over, dropped.
-        QDragEnterEvent enter(end, everyAction, drag.mimeData(), Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(view.viewport(), &enter);
-        QDragMoveEvent moved(end, everyAction, drag.mimeData(), Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(view.viewport(), &moved);
-        QDropEvent dropped(end, everyAction, drag.mimeData(), Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(view.viewport(), &dropped);
-        return dropped.isAccepted() ? dropped.dropAction() : Qt::IgnoreAction;
+        return deliverDrop(*view.viewport(), end, drag.mimeData());
     };
     press(*view.viewport(), view.visualRect(projects.outlineModel()->indexOf(b)).center());
     endTurn();
