@@ -6,6 +6,7 @@
 #include "foundation/dispatch_queue.h"
 #include "foundation/main_bundle.h"
 #include "kits/crash/blackbox.h"
+#include "kits/platform/host_functions.h"
 #include "kits/platform/kst_application_identifier_model.h"
 #include "kits/platform/kst_icon.h"
 #include "kits/platform/kst_settings_onboarding_manager.h"
@@ -18,28 +19,9 @@
 #include "support/test_certificates.h"
 
 #include <gtest/gtest.h>
-#include <openssl/sha.h>
 
 #include <chrono>
-#include <cstdio>
 #include <string>
-
-namespace {
-
-std::string sha1Hex(const std::vector<std::uint8_t>& bytes)
-{
-    unsigned char digest[SHA_DIGEST_LENGTH];
-    SHA1(bytes.data(), bytes.size(), digest);
-    std::string text;
-    char pair[3];
-    for (const unsigned char byte : digest) {
-        std::snprintf(pair, sizeof pair, "%02x", byte);
-        text += pair;
-    }
-    return text;
-}
-
-} // namespace
 
 TEST(KitHost, TheApplicationsIconHashGoesOutWithTheSettingsRequest)
 {
@@ -78,5 +60,6 @@ TEST(KitHost, TheApplicationsIconHashGoesOutWithTheSettingsRequest)
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].path(), "/spi/v2/platforms/mac/apps/org.horavine.Horavine/settings");
-    EXPECT_NE(requests[0].target.find("&icon_hash=" + sha1Hex(*png) + "&"), std::string::npos) << requests[0].target;
+    EXPECT_NE(requests[0].target.find("&icon_hash=" + kits::KSTSHA1HexOfData(*png) + "&"), std::string::npos)
+        << requests[0].target;
 }
