@@ -84,6 +84,13 @@ std::unique_ptr<kits::BBXMachOBinary> readBinary(const std::filesystem::path& pa
     return std::move(binary).value();
 }
 
+// Why the reader refuses a file as a binary; "accepted" if it does not.
+std::string binaryRefusal(const std::filesystem::path& path)
+{
+    const auto binary = kits::BBXMachOBinary::MachOBinaryWithPath(path);
+    return binary.hasValue() ? "accepted" : binary.status().message();
+}
+
 void putWord(std::string& bytes, std::size_t offset, std::uint32_t value)
 {
     for (int index = 0; index < 4; ++index)
@@ -174,9 +181,7 @@ TEST(MachOReader, MissingPartsAndUnknownFilesGiveEmptyValues)
         EXPECT_EQ(file.mappedAddress, nullptr);
         EXPECT_EQ(file.mappedSize, 0u);
     }
-    const auto refused = kits::BBXMachOBinary::MachOBinaryWithPath(folder.path() / "short");
-    ASSERT_FALSE(refused.hasValue());
-    EXPECT_EQ(refused.status().message(),
+    EXPECT_EQ(binaryRefusal(folder.path() / "short"),
               (folder.path() / "short").string() + ": no regular file of at least 16 bytes that can be mapped");
 
     // 16 zero bytes: one slice of CPU type 0, no commands.
@@ -191,10 +196,8 @@ TEST(MachOReader, MissingPartsAndUnknownFilesGiveEmptyValues)
     EXPECT_STREQ(kits::BBXMachOSliceGetArchitectureName(&records[0]), "unknown");
     kits::BBXMachOFileDestroy(&file);
     // As a binary it is refused: nothing in it is a Mach-O image.
-    const auto zero = kits::BBXMachOBinary::MachOBinaryWithPath(folder.path() / "zero");
-    ASSERT_FALSE(zero.hasValue());
-    EXPECT_NE(zero.status().message().find("no Mach-O image (magic number 0x00000000)"), std::string::npos)
-        << zero.status().message();
+    const std::string zero = binaryRefusal(folder.path() / "zero");
+    EXPECT_NE(zero.find("no Mach-O image (magic number 0x00000000)"), std::string::npos) << zero;
 }
 
 TEST(MachOReader, ArchitectureNamesAndVersions)
@@ -306,19 +309,12 @@ TEST(MachOReader, FilesRunningPastTheirEndAreRefusedWithTheReason)
         EXPECT_EQ(handedOut, 0u) << "a refused table hands out no slice";
         return read ? std::string("read") : reason;
     };
-    ASSERT_EQ(slicesOf(inMemory(good)).size(), 2u);
     auto bigWordAt = [](std::string bytes, std::size_t offset, std::uint32_t value) {
         for (int index = 0; index < 4; ++index)
             bytes[offset + index] = static_cast<char>(value >> (8 * (3 - index)));
         return bytes;
     };
     const std::string size = std::to_string(good.size());
-    auto tableWord = [&good](std::size_t offset) {
-        std::uint32_t value = 0;
-        for (std::size_t index = 0; index < 4; ++index)
-            value = value << 8 | static_cast<std::uint8_t>(good[offset + index]);
-        return std::to_string(value);
-    };
 
     // A fat file cut inside its second slice is no healthy one-slice file.
     const std::string cut = good.substr(0, 8192 + 100);
@@ -330,21 +326,17 @@ TEST(MachOReader, FilesRunningPastTheirEndAreRefusedWithTheReason)
     EXPECT_EQ(refusal(bigWordAt(good, 4, 0xffffffff)),
               "the fat table of 4294967295 slices runs past the end of the file (" + size + " bytes)");
     EXPECT_EQ(refusal(bigWordAt(good, 8 + 8, static_cast<std::uint32_t>(good.size()))),
-              "slice 1 of 2 (offset " + size + ", " + tableWord(8 + 12) + " bytes) runs past the end of the file ("
-                  + size + " bytes)");
+              "slice 1 of 2 (offset " + size + ", " + std::to_string(MachOMaker::thin(x86Slice()).size())
+                  + " bytes) runs past the end of the file (" + size + " bytes)");
     EXPECT_EQ(refusal(bigWordAt(good, 4, 0)), "read"); // no slices is no damage
 
     // The binary gives the file and the reason; so it does for a slice whose commands run past it.
     testsupport::TempFolder folder;
-    const auto cutBinary = kits::BBXMachOBinary::MachOBinaryWithPath(writeFile(folder.path() / "cut", cut));
-    ASSERT_FALSE(cutBinary.hasValue());
-    EXPECT_EQ(cutBinary.status().message(), (folder.path() / "cut").string() + ": " + refusal(cut));
+    EXPECT_EQ(binaryRefusal(writeFile(folder.path() / "cut", cut)),
+              (folder.path() / "cut").string() + ": " + refusal(cut));
     std::string longCommands = good;
     putWord(longCommands, 8192 + 20, 0x7fffffff);
-    const auto commands =
-        kits::BBXMachOBinary::MachOBinaryWithPath(writeFile(folder.path() / "commands", longCommands));
-    ASSERT_FALSE(commands.hasValue());
-    EXPECT_EQ(commands.status().message(),
+    EXPECT_EQ(binaryRefusal(writeFile(folder.path() / "commands", longCommands)),
               (folder.path() / "commands").string()
                   + ": slice 2 of 2: the load commands (2147483647 bytes) run past the end of the slice ("
                   + std::to_string(good.size() - 8192) + " bytes)");
