@@ -104,6 +104,13 @@ protected:
             settings.set("features", foundation::PropertyListValue(std::move(features)));
         return std::make_shared<const PropertyListDictionary>(std::move(settings));
     }
+    // The settings of settingsWith({}) with another events URL.
+    static std::shared_ptr<const PropertyListDictionary> settingsAt(const std::string& url)
+    {
+        PropertyListDictionary settings;
+        settings.set("analytics", foundation::PropertyListValue(PropertyListDictionary{{"url", url}}));
+        return std::make_shared<const PropertyListDictionary>(std::move(settings));
+    }
     void deliverSettings(std::shared_ptr<const PropertyListDictionary> settings)
     {
         currentSettings = std::move(settings);
@@ -438,13 +445,6 @@ TEST_F(TallyControllerTest, PackagesStayThroughFailedConnectionsAndGoAtALaterSta
     LogCapture log;
     kits::TLYLogger::sharedLogger().setDebugMode(true);
     kits::setKitDebugLogging(true);
-    const auto settingsFor = [&](const std::string& url) {
-        auto settings = *settingsWith({});
-        PropertyListDictionary analytics = *settings.get<PropertyListDictionary>("analytics");
-        analytics.set("url", foundation::PropertyListValue(url));
-        settings.set("analytics", foundation::PropertyListValue(std::move(analytics)));
-        return std::make_shared<const PropertyListDictionary>(std::move(settings));
-    };
     // Passes the back-off delays until `count` packages were kept, then ends the run.
     const auto keptAfterRetries = [&](std::size_t count) {
         const bool ended = advanceUntil([&] {
@@ -462,7 +462,7 @@ TEST_F(TallyControllerTest, PackagesStayThroughFailedConnectionsAndGoAtALaterSta
     // Nobody listening at the events URL.
     const testsupport::ClosedPort closed;
     ASSERT_NE(closed.port(), 0);
-    currentSettings = settingsFor("https://127.0.0.1:" + std::to_string(closed.port()) + "/spi/v2/events");
+    currentSettings = settingsAt("https://127.0.0.1:" + std::to_string(closed.port()) + "/spi/v2/events");
     startController();
     controller->logEvent(std::make_shared<kits::TLYCustomEvent>("Offline", std::nullopt));
     foundation::NotificationCenter::defaultCenter().post(foundation::ApplicationDidBecomeActiveNotification);
@@ -504,29 +504,18 @@ TEST_F(TallyControllerTest, PackagesStayThroughFailedConnectionsAndGoAtALaterSta
 // An events URL that is not https is refused once, and the packages wait on disk.
 TEST_F(TallyControllerTest, AnEventsURLThatIsNotHttpsIsRefusedAndThePackagesWait)
 {
-    std::vector<std::string> lines;
-    std::mutex mutex;
-    kits::setKitLogSink([&](std::string_view line) {
-        std::lock_guard lock(mutex);
-        lines.emplace_back(line);
-    });
+    LogCapture log;
     LoopbackServer plain;
-    auto settings = *settingsWith({});
-    PropertyListDictionary analytics = *settings.get<PropertyListDictionary>("analytics");
-    analytics.set("url", foundation::PropertyListValue(plain.url("/spi/v2/events")));
-    settings.set("analytics", foundation::PropertyListValue(std::move(analytics)));
-    currentSettings = std::make_shared<const PropertyListDictionary>(std::move(settings));
+    currentSettings = settingsAt(plain.url("/spi/v2/events"));
     firstInstall = true; // "app_installed" flushes at once
     startController();
     foundation::NotificationCenter::defaultCenter().post(foundation::ApplicationDidBecomeActiveNotification);
     idle();
-    kits::setKitLogSink({});
     EXPECT_EQ(filesWith(".multipartmime").size(), 2u);
     EXPECT_EQ(plain.connectionCount(), 0u);
-    std::lock_guard lock(mutex);
-    EXPECT_EQ(lines, std::vector<std::string>{"[Tally] Refusing the events URL \"" + plain.url("/spi/v2/events")
-                                              + "\" of the settings: the kits send requests over https only; the "
-                                                "events wait on disk"});
+    EXPECT_EQ(log.lines(), std::vector<std::string>{"[Tally] Refusing the events URL \"" + plain.url("/spi/v2/events")
+                                                    + "\" of the settings: the kits send requests over https only; the "
+                                                      "events wait on disk"});
 }
 
 TEST_F(TallyControllerTest, TheFlushTimerSendsOnlyALogOverTheLimit)
