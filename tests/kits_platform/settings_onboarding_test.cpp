@@ -26,9 +26,7 @@
 #include "temp_folder.h"
 
 #include <gtest/gtest.h>
-#include <openssl/pem.h>
 #include <openssl/sha.h>
-#include <openssl/x509.h>
 
 #include <atomic>
 #include <fcntl.h>
@@ -43,24 +41,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The certificate of a PEM file as the kits' pinned set.
-kits::KSTCertificateArray pinnedFromPEM(const char* path)
-{
-    kits::KSTCertificateArray pinned;
-    FILE* file = path ? std::fopen(path, "r") : nullptr;
-    if (!file)
-        return pinned;
-    if (X509* certificate = PEM_read_X509(file, nullptr, nullptr, nullptr)) {
-        unsigned char* der = nullptr;
-        const int length = i2d_X509(certificate, &der);
-        if (length > 0)
-            pinned.push_back(kits::KSTCreateCertificate(der, static_cast<std::size_t>(length)));
-        OPENSSL_free(der);
-        X509_free(certificate);
-    }
-    std::fclose(file);
-    return pinned;
-}
 using foundation::PropertyListArray;
 using foundation::PropertyListDictionary;
 using kits::KSTSettingsOnboardingManager;
@@ -315,13 +295,9 @@ TEST_F(SettingsOnboardingTest, NewApplicationIsCreatedThenTheSecondDownloadIsAnn
 TEST_F(SettingsOnboardingTest, SettingsRequestCarriesItsQueryAndHeaders)
 {
     // The media type decides, whatever its parameters say.
-    server.script("GET", settingsPath,
-                  ScriptedAnswer{200,
-                                 "",
-                                 {{"Content-Type", "Application/JSON;charset=\"utf-8\""}},
-                                 R"({"app":{"status":"activated"}})",
-                                 0ms,
-                                 AnswerFault::none});
+    auto activated = json(200, R"({"app":{"status":"activated"}})");
+    activated.headers = {{"Content-Type", "Application/JSON;charset=\"utf-8\""}};
+    server.script("GET", settingsPath, activated);
     auto manager = startManager();
     ASSERT_TRUE(waitForEnd(*manager));
     ASSERT_EQ(server.requests().size(), 1u);
@@ -647,7 +623,7 @@ TEST(SettingsCacheTest, MutatedSettingsReadAsADictionaryOrNone)
 
 // One launch of the kits in a process of its own (the start call works once per process, and a
 // forked child would lack the worker threads of the parent): run by launchKits below, which passes
-// the folder, the endpoint and the pinned root in the environment. A download file it holds (as a
+// the folder and the endpoint in the environment, the pinned root in the folder. A download file it holds (as a
 // running task would) while it starts, and what the start and the quit left of the download files,
 // go to "downloads".
 TEST(KeystoneLaunch, DISABLED_Launch)
@@ -667,7 +643,9 @@ TEST(KeystoneLaunch, DISABLED_Launch)
     if (endpoint)
         info.set("Blackbox", PropertyListDictionary{{"SettingsEndpoint", endpoint}, {"ConfigureEndpoint", endpoint}});
     foundation::MainBundle::setInfoDictionary(info);
-    kits::testhooks::setPinnedCertificates(pinnedFromPEM(std::getenv("HORAVINE_LAUNCH_TRUST")));
+    const std::string root = readFile(base / "root.der");
+    kits::testhooks::setPinnedCertificates(
+        kits::KSTCertificateArray{kits::KSTCreateCertificate(root.data(), root.size())});
     kits::setKitDebugLogging(true);
     const auto downloads = base / "caches" / "io.tessmark.sdk.mac.data" / "downloads";
     std::filesystem::create_directories(downloads);
@@ -700,10 +678,10 @@ struct Launch {
 };
 
 Launch launchKits(const std::filesystem::path& folder, const std::optional<std::string>& endpoint,
-                  const std::filesystem::path& trust)
+                  const std::vector<std::uint8_t>& root)
 {
-    std::string command =
-        "HORAVINE_LAUNCH_FOLDER='" + folder.string() + "' HORAVINE_LAUNCH_TRUST='" + trust.string() + "' ";
+    writeFile(folder / "root.der", std::string(root.begin(), root.end()));
+    std::string command = "HORAVINE_LAUNCH_FOLDER='" + folder.string() + "' ";
     if (endpoint)
         command += "HORAVINE_LAUNCH_ENDPOINT='" + *endpoint + "' ";
     command += std::filesystem::read_symlink("/proc/self/exe").string()
@@ -724,7 +702,7 @@ TEST_F(SettingsOnboardingTest, KeystoneStartsTheSequenceAndReadsTheCache)
     const std::string served = R"({"app":{"status":"activated"},"k":1})";
     server.script("GET", settingsPath, json(200, served));
     writeFile(folder.path() / "caches" / "io.tessmark.sdk.mac.data" / "downloads" / "horavine-download-left", "old");
-    const auto first = launchKits(folder.path(), server.url(""), certificates->rootA.certificatePEM);
+    const auto first = launchKits(folder.path(), server.url(""), certificates->rootA.der);
     EXPECT_EQ(first.report, "announced " + served) << first.errors;
     EXPECT_EQ(first.downloads, "start: left gone, held kept; quit: held gone");
     EXPECT_EQ(readFile(cacheFile()), served);
@@ -732,7 +710,7 @@ TEST_F(SettingsOnboardingTest, KeystoneStartsTheSequenceAndReadsTheCache)
 
     // A later launch without an endpoint sends nothing and meets a broken cache file.
     writeFile(cacheFile(), "{bad");
-    const auto second = launchKits(folder.path(), std::nullopt, certificates->rootA.certificatePEM);
+    const auto second = launchKits(folder.path(), std::nullopt, certificates->rootA.der);
     EXPECT_EQ(second.report, "silent none");
     EXPECT_NE(second.errors.find("[Keystone] failed to download settings Error Domain=KSTNetworkError Code=-3"),
               std::string::npos)
