@@ -687,21 +687,19 @@ TEST_F(URLSessionTest, AnHttpsOnlySessionConnectsNowhereElse)
         EXPECT_EQ(refused, (std::vector<std::string>{plain.url("/settings"), plain.url("/reports")}));
     }
 
-    // Within https five redirects are followed, each hop checked by the delegate; a sixth ends the task.
+    // Within https five redirects are followed (/hop/N goes on to N + 1 until 5), each hop checked by
+    // the delegate; a sixth ends the task.
     underA.setHandler([](const testsupport::RecordedRequest& request) {
-        const auto path = request.path();
-        const int hop = std::stoi(path.substr(path.rfind('/') + 1));
-        const int limit = path.starts_with("/five/") ? 5 : 6;
-        if (hop == limit)
-            return ScriptedAnswer{200, "", {}, "arrived", 0ms};
-        return ScriptedAnswer{302, "", {{"Location", std::to_string(hop + 1)}}, "", 0ms};
+        const int hop = std::stoi(request.path().substr(5));
+        return hop == 5 ? ScriptedAnswer{200, "", {}, "arrived", 0ms}
+                        : ScriptedAnswer{302, "", {{"Location", std::to_string(hop + 1)}}, "", 0ms};
     });
     const int challengesBefore = delegate->challenges;
-    const auto five = runData(*session, net::URLRequest(underA.url("/five/0")));
+    const auto five = runData(*session, net::URLRequest(underA.url("/hop/0")));
     ASSERT_FALSE(five.error) << five.error->localizedDescription;
     EXPECT_EQ(five.body, "arrived");
     EXPECT_GT(delegate->challenges, challengesBefore);
-    EXPECT_EQ(codeOf(runData(*session, net::URLRequest(underA.url("/six/0"))).error),
+    EXPECT_EQ(codeOf(runData(*session, net::URLRequest(underA.url("/hop/-1"))).error),
               net::URLErrorHTTPTooManyRedirects);
     EXPECT_EQ(underA.requests().size(), 1u + 6u + 6u);
 }
