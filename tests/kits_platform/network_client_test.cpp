@@ -21,6 +21,7 @@
 
 #include <future>
 #include <thread>
+#include <tuple>
 
 namespace {
 
@@ -239,18 +240,16 @@ TEST(BBXURLSessionTest, FactoriesHandOutPlatformSessions)
     EXPECT_EQ(rules.maximumRedirects, 5);
     EXPECT_EQ(rules.maximumResponseBytes, 1u << 20);
     EXPECT_EQ(rules.downloadDirectory, std::filesystem::path("/kit-caches/io.tessmark.sdk.mac.data/downloads"));
-    net::URLSessionConfiguration loose;
-    loose.maximumRedirects = 50;
-    loose.maximumResponseBytes = 1u << 30;
-    const auto tightened = kits::BBXURLSessionConfiguration::withKitRules(loose);
-    EXPECT_TRUE(tightened.httpsOnly);
-    EXPECT_EQ(tightened.maximumRedirects, 5);
-    EXPECT_EQ(tightened.maximumResponseBytes, 1u << 20);
-    net::URLSessionConfiguration strict;
-    strict.maximumRedirects = 2;
-    strict.maximumResponseBytes = 100;
-    EXPECT_EQ(kits::BBXURLSessionConfiguration::withKitRules(strict).maximumRedirects, 2);
-    EXPECT_EQ(kits::BBXURLSessionConfiguration::withKitRules(strict).maximumResponseBytes, 100u);
+    for (const auto& [redirects, bytes, keptRedirects, keptBytes] :
+         {std::tuple<int, std::uint64_t, int, std::uint64_t>{50, 1u << 30, 5, 1u << 20}, {2, 100, 2, 100}}) {
+        net::URLSessionConfiguration asked;
+        asked.maximumRedirects = redirects;
+        asked.maximumResponseBytes = bytes;
+        const auto kept = kits::BBXURLSessionConfiguration::withKitRules(asked);
+        EXPECT_TRUE(kept.httpsOnly);
+        EXPECT_EQ(kept.maximumRedirects, keptRedirects);
+        EXPECT_EQ(kept.maximumResponseBytes, keptBytes);
+    }
     foundation::MainBundle::setCachesDirectory(std::nullopt);
 
     foundation::Error unwritable{
